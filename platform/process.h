@@ -1,0 +1,32 @@
+// Starting programs from an argument vector and learning when they end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/event_loop.h"
+
+namespace platform {
+
+/// How a program is started.
+struct ProcessOptions {
+    std::string working_dir;     ///< empty: the current folder
+    std::string stdin_path;      ///< empty: inherited
+    std::string stdout_path;     ///< empty: inherited; output goes here (created, truncated)
+    bool stderr_to_stdout = false;
+};
+
+/// Starts argv[0] (searched in PATH) with argv; never through a shell. Returns the pid, or -1
+/// with errno set when the program could not be started (not found, not executable).
+pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+/// Waits for a started program; returns its exit status (128 + signal when killed), -1 on error.
+int WaitProcess(pid_t pid);
+/// Starts a thread that waits for pid and posts msg to hwnd with wParam = pid and lParam = the
+/// exit status, exactly once.
+bool WatchProcess(pid_t pid, HWND hwnd, UINT msg);
+/// Runs a program and waits: the exit status, or -1 when it could not be started.
+int RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+}  // namespace platform
