@@ -50,12 +50,17 @@ constexpr LPARAM MAKELPARAM(uint16_t low, uint16_t high) {
     return static_cast<LPARAM>(static_cast<uint32_t>(low) | (static_cast<uint32_t>(high) << 16));
 }
 /// The low and high 16-bit words of a parameter.
-constexpr uint16_t LOWORD(uintptr_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
-constexpr uint16_t HIWORD(uintptr_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }
+constexpr uint16_t LOWORD(uintptr_t v) {
+    return static_cast<uint16_t>(v & 0xFFFF);
+}
+constexpr uint16_t HIWORD(uintptr_t v) {
+    return static_cast<uint16_t>((v >> 16) & 0xFFFF);
+}
 
 /// Creates a window with a procedure and an opaque data pointer; WM_CREATE is sent to it.
 HWND CreateWindow(WndProc proc, void* data = nullptr);
-/// Sends WM_DESTROY, kills the window's timers and frees its slot; later messages to it are dropped.
+/// Sends WM_DESTROY, kills the window's timers and frees its slot; later messages to it are
+/// dropped.
 bool DestroyWindow(HWND hwnd);
 /// True while the handle names a live window (a reused slot has another generation).
 bool IsWindow(HWND hwnd);
@@ -70,13 +75,18 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);
 /// Queues WM_QUIT with the exit code; GetMessage then returns false.
 void PostQuitMessage(int exit_code);
+/// PostMessage whose message carries an owner's tag (never 0), so that the owner can withdraw
+/// what it queued when the thing the messages speak of goes away (a closed socket).
+bool PostTaggedMessage(uint64_t tag, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+/// Drops every queued message posted with the tag.
+void RemovePostedMessages(uint64_t tag);
 
 /// Blocks in poll() until a message is available (posted, timer, or made by a watch callback);
 /// returns false when the message is WM_QUIT.
 bool GetMessage(MSG& msg);
 /// Takes (remove) or looks at the next message without blocking; false when none is ready.
 bool PeekMessage(MSG& msg, bool remove = true);
-/// Calls the procedure of msg.hwnd with the message; WM_TIMER with a callback calls it instead.
+/// Calls the procedure of msg.hwnd with the message (nothing for hwnd 0 or a dead window).
 LRESULT DispatchMessage(const MSG& msg);
 /// Dispatches everything that is ready now without blocking (for engines that work on the
 /// loop's thread); returns false when WM_QUIT was seen (it stays queued for the main loop).
@@ -95,10 +105,39 @@ using WatchCallback = std::function<void(int fd, short revents)>;
 /// Watches fd for the poll events; the callback runs on the loop thread inside GetMessage,
 /// PeekMessage or PumpMessages. A second watch on the same fd replaces the first.
 bool WatchFd(int fd, short events, WatchCallback callback);
-/// Changes the events of an existing watch.
+/// Changes the events of an existing watch; a watch with no events is not polled at all (poll
+/// would still report POLLHUP and POLLERR for it).
 bool ModifyWatch(int fd, short events);
 /// Removes a watch; safe inside its own callback.
 void UnwatchFd(int fd);
+
+/// Owns a file descriptor and closes it once (-1 is none).
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+    /// The descriptor, still owned.
+    int get() const { return fd_; }
+    /// Gives up ownership without closing.
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    /// Closes the owned descriptor (if any) and takes fd.
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
 
 /// Milliseconds of a monotonic clock (for time-outs and timers).
 uint64_t MonotonicMs();
