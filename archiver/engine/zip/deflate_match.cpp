@@ -1,0 +1,266 @@
+#include "archiver/engine/zip/deflate_match.h"
+
+#include <bit>
+#include <cstring>
+#include <span>
+
+#include "archiver/engine/zip/deflate.h"
+
+namespace zip {
+namespace {
+
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/// Number of equal leading bytes of `a` and `b`, at most 256; reads 256 bytes of each.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b) {
+    uint32_t len = 0;
+    do {
+        uint64_t diff = load64(a + len) ^ load64(b + len);
+        if (diff != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return len + (std::countr_zero(diff) >> 3);
+            } else {
+                return len + (std::countl_zero(diff) >> 3);
+            }
+        }
+        len += 8;
+    } while (len < kMaxMatch - 2);
+    return kMaxMatch - 2;
+}
+
+/// The search itself, on plain values so that the parsers can keep theirs in registers.
+inline uint32_t search(const uint8_t* win, const uint16_t* prev, uint32_t strstart,
+                       uint32_t cur_match, uint32_t best_len, const LevelConfig& config,
+                       uint32_t& match_start) {
+    unsigned chain = config.max_chain;
+    if (best_len >= config.good_length) chain >>= 2;
+    const uint8_t* scan = win + strstart;
+    const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
+    const uint16_t scan_start = load16(scan);
+    uint16_t scan_end = load16(scan + best_len - 1);
+    do {
+        const uint8_t* match = win + cur_match;
+        // The two bytes that would end a longer match, then the first two, reject most
+        // candidates before the full comparison.
+        if (load16(match + best_len - 1) != scan_end || load16(match) != scan_start) continue;
+        uint32_t len = 2 + common_length(scan + 2, match + 2);
+        if (len > best_len) {
+            match_start = cur_match;
+            best_len = len;
+            if (len >= kMaxMatch) break;
+            scan_end = load16(scan + best_len - 1);
+        }
+    } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
+    return best_len;
+}
+
+inline uint32_t update_hash(uint32_t h, uint8_t c) {
+    return ((h << kHashShift) ^ c) & kHashMask;
+}
+
+/// The parsers' hot values, copied in and out around the calls that use the state.
+struct Cursor {
+    uint32_t strstart;
+    uint32_t lookahead;
+    uint32_t ins_h;
+    uint32_t match_start;
+    int64_t block_start;
+
+    explicit Cursor(const MatchState& m)
+        : strstart(m.strstart),
+          lookahead(m.lookahead),
+          ins_h(m.ins_h),
+          match_start(m.match_start),
+          block_start(m.block_start) {}
+    void store(MatchState& m) const {
+        m.strstart = strstart;
+        m.lookahead = lookahead;
+        m.ins_h = ins_h;
+        m.match_start = match_start;
+        m.block_start = block_start;
+    }
+    void load(const MatchState& m) { *this = Cursor(m); }
+};
+
+/// Buffers a symbol; true when the block should be emitted now.
+inline bool tally(DeflateState& s, const DeflateTables& tab, const Cursor& c, unsigned dist,
+                  unsigned lc) {
+    if (s.trace) s.trace->emplace_back(dist, dist ? lc + kMinMatch : lc);
+    TreeState& t = s.trees;
+    if (record_symbol(t, tab, dist, lc)) return true;
+    return s.level > 2 && (t.last_lit & 0xFFF) == 0 &&
+           block_worth_ending(t, static_cast<int64_t>(c.strstart) - c.block_start);
+}
+
+/// Emits the block that ends at the current position.
+inline uint64_t flush(DeflateState& s, Cursor& c, bool last) {
+    c.store(s.match);
+    const uint8_t* buf = c.block_start >= 0 ? s.match.window.data() + c.block_start : nullptr;
+    uint64_t bytes = emit_block(s, buf, static_cast<uint64_t>(c.strstart - c.block_start), last);
+    c.block_start = c.strstart;
+    return bytes;
+}
+
+/// Keeps the look-ahead filled; false when the member must stop (read or write failure).
+inline bool refill(DeflateState& s, Cursor& c) {
+    if (c.lookahead < kMinLookahead) {
+        c.store(s.match);
+        while (s.match.lookahead < kMinLookahead && !s.match.eofile) fill_window(s);
+        c.load(s.match);
+    }
+    return !s.read_error && !s.bits.failed;
+}
+
+}  // namespace
+
+void fill_window(DeflateState& s) {
+    MatchState& m = s.match;
+    uint32_t more = 2 * kWSize - m.lookahead - m.strstart;
+    if (m.strstart >= kWSize + kMaxDist) {
+        std::memcpy(m.window.data(), m.window.data() + kWSize, kWSize);
+        m.match_start -= kWSize;
+        m.strstart -= kWSize;
+        m.block_start -= kWSize;
+        for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+        for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        more += kWSize;
+    }
+    while (!m.eofile && more > 0) {
+        uint8_t* at = m.window.data() + m.strstart + m.lookahead;
+        int64_t n = s.input ? s.input->Read(std::span<uint8_t>(at, more)) : 0;
+        if (n <= 0 || n > static_cast<int64_t>(more)) {
+            m.eofile = true;
+            if (n != 0) s.read_error = true;
+            break;
+        }
+        m.lookahead += static_cast<uint32_t>(n);
+        more -= static_cast<uint32_t>(n);
+    }
+}
+
+uint32_t longest_match(MatchState& m, uint32_t cur_match) {
+    return search(m.window.data(), m.prev.data(), m.strstart, cur_match, m.prev_length, m.config,
+                  m.match_start);
+}
+
+uint64_t deflate_fast(DeflateState& s) {
+    MatchState& m = s.match;
+    const DeflateTables& tab = deflate_tables();
+    uint8_t* const win = m.window.data();
+    uint16_t* const prev = m.prev.data();
+    uint16_t* const head = m.head.data();
+    const LevelConfig config = m.config;
+    m.prev_length = kMinMatch - 1;
+    Cursor c(m);
+
+    while (c.lookahead != 0) {
+        c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+        uint32_t hash_head = head[c.ins_h];
+        prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
+        head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+
+        uint32_t match_length = 0;
+        if (hash_head != 0 && c.strstart - hash_head <= kMaxDist) {
+            match_length =
+                search(win, prev, c.strstart, hash_head, kMinMatch - 1, config, c.match_start);
+            if (match_length > c.lookahead) match_length = c.lookahead;
+        }
+        bool full;
+        if (match_length >= kMinMatch) {
+            full = tally(s, tab, c, c.strstart - c.match_start, match_length - kMinMatch);
+            c.lookahead -= match_length;
+            if (match_length <= config.max_lazy) {
+                // Short matches: every position goes into the hash.
+                while (--match_length != 0) {
+                    ++c.strstart;
+                    c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+                    prev[c.strstart & kWMask] = head[c.ins_h];
+                    head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+                }
+                ++c.strstart;
+            } else {
+                c.strstart += match_length;
+                c.ins_h = update_hash(win[c.strstart], win[c.strstart + 1]);
+            }
+        } else {
+            full = tally(s, tab, c, 0, win[c.strstart]);
+            --c.lookahead;
+            ++c.strstart;
+        }
+        if (full) flush(s, c, false);
+        if (!refill(s, c)) return s.trees.compressed_len >> 3;
+    }
+    return flush(s, c, true);
+}
+
+uint64_t deflate_lazy(DeflateState& s) {
+    MatchState& m = s.match;
+    const DeflateTables& tab = deflate_tables();
+    uint8_t* const win = m.window.data();
+    uint16_t* const prev = m.prev.data();
+    uint16_t* const head = m.head.data();
+    const LevelConfig config = m.config;
+    Cursor c(m);
+    uint32_t match_length = kMinMatch - 1;
+    uint32_t prev_length = kMinMatch - 1;
+    bool match_available = false;
+
+    while (c.lookahead != 0) {
+        c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+        uint32_t hash_head = head[c.ins_h];
+        prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
+        head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+
+        prev_length = match_length;
+        uint32_t prev_match = c.match_start;
+        match_length = kMinMatch - 1;
+        if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
+            match_length =
+                search(win, prev, c.strstart, hash_head, prev_length, config, c.match_start);
+            if (match_length > c.lookahead) match_length = c.lookahead;
+            if (match_length == kMinMatch && c.strstart - c.match_start > kTooFar) {
+                match_length = kMinMatch - 1;
+            }
+        }
+        if (prev_length >= kMinMatch && match_length <= prev_length) {
+            // The previous match is at least as good as this one: take it.
+            bool full = tally(s, tab, c, c.strstart - 1 - prev_match, prev_length - kMinMatch);
+            c.lookahead -= prev_length - 1;
+            prev_length -= 2;
+            do {
+                ++c.strstart;
+                c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+                prev[c.strstart & kWMask] = head[c.ins_h];
+                head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+            } while (--prev_length != 0);
+            match_available = false;
+            match_length = kMinMatch - 1;
+            ++c.strstart;
+            if (full) flush(s, c, false);
+        } else if (match_available) {
+            if (tally(s, tab, c, 0, win[c.strstart - 1])) flush(s, c, false);
+            ++c.strstart;
+            --c.lookahead;
+        } else {
+            match_available = true;
+            ++c.strstart;
+            --c.lookahead;
+        }
+        if (!refill(s, c)) return s.trees.compressed_len >> 3;
+    }
+    if (match_available) tally(s, tab, c, 0, win[c.strstart - 1]);
+    m.prev_length = prev_length;
+    return flush(s, c, true);
+}
+
+}  // namespace zip

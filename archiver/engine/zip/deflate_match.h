@@ -1,0 +1,71 @@
+// The compressor's window and match finder: the hash chains, window refill, the longest-match
+// search, and the fast (levels 1-3) and lazy (levels 4-9) parsers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace zip {
+
+struct DeflateState;
+
+constexpr unsigned kWSize = 0x8000;
+constexpr unsigned kWMask = kWSize - 1;
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHashSize = 1u << kHashBits;
+constexpr unsigned kHashMask = kHashSize - 1;
+constexpr unsigned kHashShift = 5;
+/// Look-ahead kept before each step: the longest match, the smallest match and one byte.
+constexpr unsigned kMinLookahead = 258 + 3 + 1;
+/// Farthest distance of a match.
+constexpr unsigned kMaxDist = kWSize - kMinLookahead;
+/// Beyond this distance the lazy parser drops a 3-byte match (it costs more than 3 literals).
+constexpr unsigned kTooFar = 4096;
+
+/// Per-level parameters of the match search.
+struct LevelConfig {
+    uint16_t good_length;  // quarter the chain once a match this long is in hand
+    uint16_t max_lazy;     // lazy: longest match still searched past; fast: longest rehashed
+    uint16_t nice_length;  // loaded with the level but not used by the search
+    uint16_t max_chain;    // chain entries examined
+};
+
+/// Rows for levels 0 to 9; row 0 is never used.
+inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
+                                                             {4, 4, 8, 4},
+                                                             {4, 5, 16, 8},
+                                                             {4, 6, 32, 32},
+                                                             {4, 4, 16, 16},
+                                                             {8, 16, 32, 32},
+                                                             {8, 16, 128, 128},
+                                                             {8, 32, 128, 256},
+                                                             {32, 128, 258, 1024},
+                                                             {32, 258, 258, 4096}}};
+
+/// The sliding window and the hash chains.
+struct MatchState {
+    /// Two window halves plus slack, so comparisons may read past the look-ahead unchecked.
+    std::array<uint8_t, 2 * kWSize + 512> window{};
+    std::array<uint16_t, kWSize> prev{};     // chain links by position & kWMask; 0 ends
+    std::array<uint16_t, kHashSize> head{};  // newest position per hash; 0 means none
+    uint32_t strstart = 0;                   // current position
+    uint32_t lookahead = 0;                  // valid bytes from strstart on
+    int64_t block_start = 0;                 // start of the current block; negative after a slide
+    uint32_t match_start = 0;                // position of the last match found
+    uint32_t prev_length = 0;                // length of the previous match
+    uint32_t ins_h = 0;                      // running hash
+    bool eofile = false;                     // input is exhausted
+    LevelConfig config{};
+};
+
+/// Reads more input into the window, sliding it down by half when the position nears its end.
+void fill_window(DeflateState& s);
+/// Length of the longest match at the current position along the chain from `cur_match`
+/// (at least prev_length); sets match_start when a longer one is found.
+uint32_t longest_match(MatchState& m, uint32_t cur_match);
+/// Compresses the rest of the input with the fast parser; returns the compressed bytes.
+uint64_t deflate_fast(DeflateState& s);
+/// Compresses the rest of the input with the lazy parser; returns the compressed bytes.
+uint64_t deflate_lazy(DeflateState& s);
+
+}  // namespace zip

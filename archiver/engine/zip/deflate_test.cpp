@@ -1,0 +1,334 @@
+#include "archiver/engine/zip/deflate.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+
+namespace zip {
+namespace {
+
+bool HavePython() {
+    static const bool have = std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0;
+    return have;
+}
+
+/// Inflates raw Deflate streams with Python's zlib, an independent decoder, in one process
+/// (each stream and each result framed by an 8-byte little-endian length); false when Python
+/// failed, an empty optional for a stream it refused.
+bool PythonInflate(const std::vector<std::vector<uint8_t>>& streams,
+                   std::vector<std::optional<std::vector<uint8_t>>>& plain) {
+    char path[] = "/tmp/deflate_test_XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return false;
+    std::vector<uint8_t> framed;
+    for (const auto& s : streams) {
+        for (int i = 0; i < 8; ++i) framed.push_back(static_cast<uint8_t>(s.size() >> (8 * i)));
+        framed.insert(framed.end(), s.begin(), s.end());
+    }
+    bool wrote = write(fd, framed.data(), framed.size()) == static_cast<ssize_t>(framed.size());
+    close(fd);
+    std::string cmd = std::string(
+                          "python3 -c \"import zlib,sys\n"
+                          "d=sys.stdin.buffer.read();o=sys.stdout.buffer;p=0\n"
+                          "while p<len(d):\n"
+                          " n=int.from_bytes(d[p:p+8],'little');s=d[p+8:p+8+n];p+=8+n\n"
+                          " try:r=zlib.decompress(s,-15)\n"
+                          " except zlib.error:r=None\n"
+                          " o.write((2**64-1 if r is None else len(r)).to_bytes(8,'little'))\n"
+                          " o.write(r or b'')\" < ") +
+                      path;
+    FILE* p = wrote ? popen(cmd.c_str(), "r") : nullptr;
+    std::vector<uint8_t> out;
+    if (p) {
+        uint8_t buf[65536];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
+    }
+    int status = p ? pclose(p) : -1;
+    unlink(path);
+    plain.clear();
+    for (size_t pos = 0; pos + 8 <= out.size();) {
+        uint64_t n = 0;
+        for (int i = 0; i < 8; ++i) n |= uint64_t{out[pos + i]} << (8 * i);
+        pos += 8;
+        if (n == UINT64_MAX) {
+            plain.emplace_back();
+        } else if (n <= out.size() - pos) {
+            plain.emplace_back(std::vector<uint8_t>(out.begin() + pos, out.begin() + pos + n));
+            pos += n;
+        } else {
+            return false;
+        }
+    }
+    return status == 0 && plain.size() == streams.size();
+}
+
+bool PythonInflate(const std::vector<uint8_t>& deflated, std::vector<uint8_t>& plain) {
+    std::vector<std::optional<std::vector<uint8_t>>> all;
+    if (!PythonInflate({deflated}, all) || !all[0]) return false;
+    plain = *all[0];
+    return true;
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = static_cast<uint8_t>(gen());
+    return v;
+}
+
+std::vector<uint8_t> Text(size_t n, uint32_t seed) {
+    static const char* words[] = {"the ",    "archive ", "member ", "of ",    "window ",
+                                  "deflate", "\n",       "data ",   "block ", "tree, "};
+    std::mt19937 gen(seed);
+    std::vector<uint8_t> v;
+    while (v.size() < n) {
+        const char* w = words[gen() % 10];
+        v.insert(v.end(), w, w + std::char_traits<char>::length(w));
+    }
+    v.resize(n);
+    return v;
+}
+
+struct Inputs {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> all;
+    Inputs() {
+        all.emplace_back("empty", std::vector<uint8_t>{});
+        all.emplace_back("one byte", std::vector<uint8_t>{'x'});
+        all.emplace_back("random 100 KiB", RandomBytes(100000, 1));
+        all.emplace_back("text 70 KiB", Text(70000, 2));
+        std::vector<uint8_t> mixed = Text(600000, 3);
+        std::vector<uint8_t> noise = RandomBytes(300000, 4);
+        mixed.insert(mixed.begin() + 200000, noise.begin(), noise.end());
+        mixed.insert(mixed.end(), 400000, 0);
+        all.emplace_back("mixed 1.3 MiB", mixed);
+        std::vector<uint8_t> runs;
+        for (int i = 0; i < 3000; ++i) runs.insert(runs.end(), 1 + (i * 37) % 700, 'a' + i % 3);
+        all.emplace_back("runs", runs);
+        std::vector<uint8_t> periodic;
+        for (int i = 0; i < 100003; ++i) periodic.push_back("abcdefg"[i % 7]);
+        all.emplace_back("period 7, odd end", periodic);
+    }
+};
+
+const Inputs& TestInputs() {
+    static const Inputs inputs;
+    return inputs;
+}
+
+TEST(Deflate, RoundTripsThroughAnIndependentInflaterAtEveryLevel) {
+    if (!HavePython()) GTEST_SKIP() << "python3 with zlib is not available";
+    auto state = make_deflate_state();
+    std::vector<std::pair<uint32_t, uint32_t>> trace;
+    state->trace = &trace;
+    std::vector<std::vector<uint8_t>> streams;
+    std::vector<const std::vector<uint8_t>*> originals;
+    for (const auto& [name, data] : TestInputs().all) {
+        for (int level = 1; level <= 9; ++level) {
+            SCOPED_TRACE(name + " level " + std::to_string(level));
+            std::vector<uint8_t> out;
+            trace.clear();
+            DeflateBufferInfo info;
+            DeflateResult r = deflate_buffer(*state, data, level, false, out, &info);
+            ASSERT_EQ(r.result, 0);
+            EXPECT_EQ(r.compressed_size, out.size());
+            EXPECT_EQ(info.method, kMethodDeflated);
+            uint64_t covered = 0;
+            for (auto [dist, len] : trace) {
+                EXPECT_LE(dist, kMaxDist);
+                covered += dist ? len : 1;
+            }
+            EXPECT_EQ(covered, data.size());
+            streams.push_back(std::move(out));
+            originals.push_back(&data);
+        }
+    }
+    std::vector<std::optional<std::vector<uint8_t>>> back;
+    ASSERT_TRUE(PythonInflate(streams, back));
+    for (size_t i = 0; i < back.size(); ++i) {
+        ASSERT_TRUE(back[i].has_value()) << "stream " << i;
+        EXPECT_TRUE(*back[i] == *originals[i]) << "stream " << i;
+    }
+}
+
+TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
+    auto used = make_deflate_state();
+    auto fresh = make_deflate_state();
+    const auto& inputs = TestInputs().all;
+    for (int level : {1, 5, 9}) {
+        std::vector<uint8_t> before, after, again;
+        deflate_buffer(*used, inputs[4].second, level, false, before);
+        deflate_buffer(*used, inputs[3].second, level, false, after);
+        deflate_buffer(*fresh, inputs[3].second, level, false, again);
+        EXPECT_TRUE(after == again) << "level " << level;
+    }
+}
+
+TEST(Deflate, MemberThatDoesNotShrinkIsStoredOnlyOnASeekableOutput) {
+    auto state = make_deflate_state();
+    std::vector<uint8_t> small = RandomBytes(1000, 5);
+    for (int level : {1, 6}) {
+        std::vector<uint8_t> out;
+        DeflateBufferInfo info;
+        DeflateResult r = deflate_buffer(*state, small, level, true, out, &info);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(info.method, kMethodStored);
+        EXPECT_EQ(out, small);
+        EXPECT_EQ(r.compressed_size, small.size());
+
+        out.clear();
+        r = deflate_buffer(*state, small, level, false, out, &info);
+        EXPECT_EQ(info.method, kMethodDeflated);
+        EXPECT_EQ(r.compressed_size, out.size());
+        EXPECT_EQ(out.size(), small.size() + 5);  // one stored block
+    }
+    // More than one block: the member stays deflated even when it does not shrink.
+    std::vector<uint8_t> big = RandomBytes(200000, 6);
+    std::vector<uint8_t> out;
+    DeflateBufferInfo info;
+    DeflateResult r = deflate_buffer(*state, big, 3, true, out, &info);
+    EXPECT_EQ(info.method, kMethodDeflated);
+    EXPECT_EQ(r.compressed_size, out.size());
+    if (HavePython()) {
+        std::vector<uint8_t> back;
+        ASSERT_TRUE(PythonInflate(out, back));
+        EXPECT_EQ(back, big);
+    }
+}
+
+TEST(Deflate, TextDetectionCountsLiteralsWithIntegerDivision) {
+    auto state = make_deflate_state();
+    auto attr_of = [&](std::vector<uint8_t> data) {
+        std::vector<uint8_t> out;
+        DeflateBufferInfo info;
+        deflate_buffer(*state, data, 5, false, out, &info);
+        return info.internal_attr;
+    };
+    // 8 printable and 2 other bytes: 8 / 4 = 2 is not below 2.
+    EXPECT_EQ(attr_of({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x01, 0x80}), kAttrText);
+    // 7 and 2: 7 / 4 = 1.
+    EXPECT_EQ(attr_of({'a', 'b', 'c', 'd', 'e', 'f', 'g', 0x01, 0x80}), kAttrBinary);
+    // Bytes 0-6 count as binary, 7 (bell) already as text.
+    EXPECT_EQ(attr_of({7, 7, 7, 7, 7, 7, 7, 7, 6, 6}), kAttrBinary);  // a match: 7 7 7 ...
+    EXPECT_EQ(attr_of({'\t', '\n', 'a', 'b', 'c', 'd', 'e', 'f', 0xFF}), kAttrText);
+    EXPECT_EQ(attr_of(Text(100000, 7)), kAttrText);
+    EXPECT_EQ(attr_of(RandomBytes(100000, 8)), kAttrBinary);
+}
+
+TEST(Deflate, LevelSetsItsFlagBitsAndOutOfRangeLevelsAreRefused) {
+    auto state = make_deflate_state();
+    std::vector<uint8_t> data = Text(5000, 9);
+    for (int level = 1; level <= 9; ++level) {
+        std::vector<uint8_t> out;
+        DeflateBufferInfo info;
+        ASSERT_EQ(deflate_buffer(*state, data, level, false, out, &info).result, 0);
+        uint16_t want = level == 1 ? kFlagSuperFast : level == 9 ? kFlagMaximum : 0;
+        EXPECT_EQ(info.flags, want) << "level " << level;
+    }
+    for (int level : {0, 10, -1}) {
+        std::vector<uint8_t> out;
+        DeflateResult r = deflate_buffer(*state, data, level, false, out);
+        EXPECT_EQ(r.result, 5);
+        EXPECT_STREQ(r.detail, "bad pack level");
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+/// A one-byte lead, "ABC", filler without a repeated 3-byte string, then "ABC" again at
+/// `distance` and a byte that ends the match.
+std::vector<uint8_t> ThreeByteRepeat(unsigned distance) {
+    std::vector<uint8_t> v = {'#', 'A', 'B', 'C'};
+    for (unsigned i = 0; v.size() < 1 + distance; ++i) {
+        v.push_back(static_cast<uint8_t>(0x80 + (i >> 7)));
+        v.push_back(static_cast<uint8_t>(i & 0x7F));
+    }
+    v.resize(1 + distance);
+    v.insert(v.end(), {'A', 'B', 'C', 0xFF});
+    return v;
+}
+
+bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, unsigned dist) {
+    std::vector<std::pair<uint32_t, uint32_t>> trace;
+    s.trace = &trace;
+    std::vector<uint8_t> out;
+    deflate_buffer(s, data, level, false, out);
+    s.trace = nullptr;
+    bool found = false;
+    for (auto [d, len] : trace) {
+        if (d == 0) continue;
+        EXPECT_EQ(d, dist);
+        EXPECT_EQ(len, 3u);
+        found = true;
+    }
+    return found;
+}
+
+TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
+    auto state = make_deflate_state();
+    for (int level : {4, 5, 9}) {
+        EXPECT_TRUE(UsesMatch(*state, ThreeByteRepeat(4096), level, 4096)) << level;
+        EXPECT_FALSE(UsesMatch(*state, ThreeByteRepeat(4097), level, 4097)) << level;
+    }
+    for (int level : {1, 3}) EXPECT_TRUE(UsesMatch(*state, ThreeByteRepeat(4097), level, 4097));
+}
+
+struct FailingInput final : DeflateInput {
+    std::vector<uint8_t> data;
+    size_t pos = 0;
+    size_t fail_at = 0;
+    int64_t Read(std::span<uint8_t> out) override {
+        if (pos >= fail_at) return -1;
+        size_t n = std::min({out.size(), fail_at - pos, size_t{4096}});
+        std::copy_n(data.begin() + pos, n, out.begin());
+        pos += n;
+        return static_cast<int64_t>(n);
+    }
+};
+
+struct CountingOutput final : DeflateOutput {
+    uint64_t bytes = 0;
+    uint64_t fail_after = UINT64_MAX;
+    bool Write(std::span<const uint8_t> b) override {
+        if (bytes + b.size() > fail_after) return false;
+        bytes += b.size();
+        return true;
+    }
+    bool CanSeek() override { return true; }
+};
+
+TEST(Deflate, ReadAndWriteFailuresAreReportedNotPassedOffAsTheWholeMember) {
+    auto state = make_deflate_state();
+    FailingInput in;
+    in.data = Text(500000, 10);
+    in.fail_at = 300000;
+    CountingOutput out;
+    uint16_t attr = kAttrUnknown, method = kMethodDeflated, flags = 0;
+    init_bit_writer(*state, &out, &in);
+    init_trees(*state, &attr, &method);
+    ASSERT_EQ(init_matcher(*state, 6, &flags), 0);
+    EXPECT_EQ(deflate_member(*state).result, 11);
+
+    // A read error before any byte arrives is as bad as one later.
+    FailingInput none;
+    init_bit_writer(*state, &out, &none);
+    init_trees(*state, &attr, &method);
+    ASSERT_EQ(init_matcher(*state, 6, &flags), 0);
+    EXPECT_EQ(deflate_member(*state).result, 11);
+
+    in.pos = 0;
+    in.fail_at = in.data.size();
+    CountingOutput full;
+    full.fail_after = 1000;
+    init_bit_writer(*state, &full, &in);
+    init_trees(*state, &attr, &method);
+    ASSERT_EQ(init_matcher(*state, 2, &flags), 0);
+    EXPECT_EQ(deflate_member(*state).result, 14);
+}
+
+}  // namespace
+}  // namespace zip

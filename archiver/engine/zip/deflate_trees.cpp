@@ -1,0 +1,408 @@
+#include "archiver/engine/zip/deflate_trees.h"
+
+#include <algorithm>
+
+#include "archiver/engine/zip/deflate.h"
+
+namespace zip {
+namespace {
+
+constexpr unsigned kRep3To6 = 16;      // repeat the previous length 3-6 times
+constexpr unsigned kRepZ3To10 = 17;    // 3-10 zero lengths
+constexpr unsigned kRepZ11To138 = 18;  // 11-138 zero lengths
+
+constexpr unsigned kStoredBlock = 0;
+constexpr unsigned kFixedBlock = 1;
+constexpr unsigned kDynamicBlock = 2;
+
+/// How one tree is built: its fixed counterpart and its limits.
+struct TreeDesc {
+    const uint8_t* static_len;  // fixed-tree lengths, null for the code-length tree
+    const uint8_t* extra_bits;
+    unsigned extra_base;  // first code that has extra bits
+    unsigned elems;       // number of codes
+    unsigned max_length;  // longest allowed code
+};
+
+uint16_t reverse_bits(unsigned code, unsigned len) {
+    unsigned res = 0;
+    do {
+        res |= code & 1;
+        code >>= 1;
+        res <<= 1;
+    } while (--len > 0);
+    return static_cast<uint16_t>(res >> 1);
+}
+
+/// Assigns canonical codes to the lengths of codes 0..max_code, bit-reversed for sending.
+template <typename Len>
+void gen_codes(uint16_t* codes, const Len* lens, int max_code,
+               const std::array<uint16_t, kMaxBits + 1>& bl_count) {
+    std::array<unsigned, kMaxBits + 1> next_code{};
+    unsigned code = 0;
+    for (unsigned bits = 1; bits <= kMaxBits; ++bits) {
+        code = (code + bl_count[bits - 1]) << 1;
+        next_code[bits] = code;
+    }
+    for (int n = 0; n <= max_code; ++n) {
+        unsigned len = lens[n];
+        if (len == 0) continue;
+        codes[n] = reverse_bits(next_code[len]++, len);
+    }
+}
+
+DeflateTables build_tables() {
+    DeflateTables t;
+    unsigned length = 0;
+    for (unsigned code = 0; code < kLengthCodes - 1; ++code) {
+        t.base_length[code] = static_cast<uint16_t>(length);
+        for (unsigned n = 0; n < (1u << kExtraLBits[code]); ++n) {
+            t.length_code[length++] = static_cast<uint8_t>(code);
+        }
+    }
+    // Length 258 has a code of its own, although 255 + 3 also fits the code before it.
+    t.length_code[length - 1] = static_cast<uint8_t>(kLengthCodes - 1);
+    t.base_length[kLengthCodes - 1] = static_cast<uint16_t>(length - 1);
+
+    unsigned dist = 0;
+    for (unsigned code = 0; code < 16; ++code) {
+        t.base_dist[code] = static_cast<uint16_t>(dist);
+        for (unsigned n = 0; n < (1u << kExtraDBits[code]); ++n) {
+            t.dist_code[dist++] = static_cast<uint8_t>(code);
+        }
+    }
+    dist >>= 7;  // distances of 256 and more are looked up by distance >> 7
+    for (unsigned code = 16; code < kDCodes; ++code) {
+        t.base_dist[code] = static_cast<uint16_t>(dist << 7);
+        for (unsigned n = 0; n < (1u << (kExtraDBits[code] - 7)); ++n) {
+            t.dist_code[256 + dist++] = static_cast<uint8_t>(code);
+        }
+    }
+
+    std::array<uint16_t, kMaxBits + 1> bl_count{};
+    for (unsigned n = 0; n <= 287; ++n) {
+        uint8_t len = n <= 143 ? 8 : n <= 255 ? 9 : n <= 279 ? 7 : 8;
+        t.static_llen[n] = len;
+        ++bl_count[len];
+    }
+    gen_codes(t.static_lcode.data(), t.static_llen.data(), kLCodes + 1, bl_count);
+    bl_count.fill(0);
+    bl_count[5] = kDCodes;
+    t.static_dlen.fill(5);
+    gen_codes(t.static_dcode.data(), t.static_dlen.data(), kDCodes - 1, bl_count);
+    return t;
+}
+
+bool smaller(const Tree& tree, const std::array<uint8_t, kHeapSize>& depth, int n, int m) {
+    return tree.freq[n] < tree.freq[m] || (tree.freq[n] == tree.freq[m] && depth[n] <= depth[m]);
+}
+
+/// Restores the heap order by moving node `k` down.
+void pq_down_heap(TreeState& t, const Tree& tree, int k) {
+    int v = t.heap[k];
+    int j = k << 1;
+    while (j <= t.heap_len) {
+        if (j < t.heap_len && smaller(tree, t.depth, t.heap[j + 1], t.heap[j])) ++j;
+        if (smaller(tree, t.depth, v, t.heap[j])) break;
+        t.heap[k] = t.heap[j];
+        k = j;
+        j <<= 1;
+    }
+    t.heap[k] = v;
+}
+
+/// Hands out code lengths from the root down, cutting those beyond the limit and rebalancing
+/// the counts so that the code stays complete; adds the block's cost to opt_len/static_len.
+void gen_bitlen(TreeState& t, Tree& tree, const TreeDesc& desc) {
+    t.bl_count.fill(0);
+    tree.len[t.heap[t.heap_max]] = 0;  // the root
+    int overflow = 0;
+    int h = t.heap_max + 1;
+    for (; h < static_cast<int>(kHeapSize); ++h) {
+        int n = t.heap[h];
+        unsigned bits = tree.len[tree.dad[n]] + 1;
+        if (bits > desc.max_length) {
+            bits = desc.max_length;
+            ++overflow;
+        }
+        tree.len[n] = static_cast<uint16_t>(bits);
+        if (n > tree.max_code) continue;  // not a leaf
+        ++t.bl_count[bits];
+        unsigned xbits =
+            static_cast<unsigned>(n) >= desc.extra_base ? desc.extra_bits[n - desc.extra_base] : 0;
+        uint64_t f = tree.freq[n];
+        t.opt_len += f * (bits + xbits);
+        if (desc.static_len) t.static_len += f * (desc.static_len[n] + xbits);
+    }
+    if (overflow == 0) return;
+
+    do {
+        unsigned bits = desc.max_length - 1;
+        while (t.bl_count[bits] == 0) --bits;
+        --t.bl_count[bits];
+        t.bl_count[bits + 1] += 2;
+        --t.bl_count[desc.max_length];
+        overflow -= 2;
+    } while (overflow > 0);
+
+    // Reassign the lengths, longest first, to the leaves in the heap's order (least frequent
+    // first).
+    h = static_cast<int>(kHeapSize);
+    for (unsigned bits = desc.max_length; bits != 0; --bits) {
+        unsigned n = t.bl_count[bits];
+        while (n != 0) {
+            int m = t.heap[--h];
+            if (m > tree.max_code) continue;
+            if (tree.len[m] != bits) {
+                t.opt_len += (static_cast<int64_t>(bits) - tree.len[m]) * int64_t{tree.freq[m]};
+                tree.len[m] = static_cast<uint16_t>(bits);
+            }
+            --n;
+        }
+    }
+}
+
+void build_tree(TreeState& t, Tree& tree, const TreeDesc& desc) {
+    int elems = static_cast<int>(desc.elems);
+    int max_code = -1;
+    t.heap_len = 0;
+    t.heap_max = kHeapSize;
+    for (int n = 0; n < elems; ++n) {
+        if (tree.freq[n] != 0) {
+            t.heap[++t.heap_len] = max_code = n;
+            t.depth[n] = 0;
+        } else {
+            tree.len[n] = 0;
+        }
+    }
+    // The format needs at least two codes; forced codes cost nothing since they are never sent.
+    while (t.heap_len < 2) {
+        int node = t.heap[++t.heap_len] = (max_code < 2 ? ++max_code : 0);
+        tree.freq[node] = 1;
+        t.depth[node] = 0;
+        --t.opt_len;
+        if (desc.static_len) t.static_len -= desc.static_len[node];
+    }
+    tree.max_code = max_code;
+
+    for (int n = t.heap_len / 2; n >= 1; --n) pq_down_heap(t, tree, n);
+
+    int node = elems;
+    do {
+        int n = t.heap[1];
+        t.heap[1] = t.heap[t.heap_len--];
+        pq_down_heap(t, tree, 1);
+        int m = t.heap[1];
+        t.heap[--t.heap_max] = n;
+        t.heap[--t.heap_max] = m;
+        tree.freq[node] = static_cast<uint16_t>(tree.freq[n] + tree.freq[m]);
+        t.depth[node] = static_cast<uint8_t>(std::max(t.depth[n], t.depth[m]) + 1);
+        tree.dad[n] = tree.dad[m] = static_cast<uint16_t>(node);
+        t.heap[1] = node++;
+        pq_down_heap(t, tree, 1);
+    } while (t.heap_len >= 2);
+    t.heap[--t.heap_max] = t.heap[1];
+
+    gen_bitlen(t, tree, desc);
+    gen_codes(tree.code.data(), tree.len.data(), max_code, t.bl_count);
+}
+
+/// Visits the run-length coding of the lengths 0..max_code of `tree`: `emit(len)` for a plain
+/// length, `emit(16/17/18, extra value)` for a repeat.
+template <typename Emit>
+void run_length_code(const Tree& tree, int max_code, Emit emit) {
+    int prevlen = -1;
+    int nextlen = tree.len[0];
+    int count = 0;
+    int max_count = 7;
+    int min_count = 4;
+    if (nextlen == 0) {
+        max_count = 138;
+        min_count = 3;
+    }
+    for (int n = 0; n <= max_code; ++n) {
+        int curlen = nextlen;
+        nextlen = n + 1 <= max_code ? tree.len[n + 1] : -1;
+        if (++count < max_count && curlen == nextlen) continue;
+        if (count < min_count) {
+            do emit(curlen, -1);
+            while (--count != 0);
+        } else if (curlen != 0) {
+            if (curlen != prevlen) {
+                emit(curlen, -1);
+                --count;
+            }
+            emit(kRep3To6, count - 3);
+        } else if (count <= 10) {
+            emit(kRepZ3To10, count - 3);
+        } else {
+            emit(kRepZ11To138, count - 11);
+        }
+        count = 0;
+        prevlen = curlen;
+        if (nextlen == 0) {
+            max_count = 138;
+            min_count = 3;
+        } else if (curlen == nextlen) {
+            max_count = 6;
+            min_count = 3;
+        } else {
+            max_count = 7;
+            min_count = 4;
+        }
+    }
+}
+
+const TreeDesc kLDesc = {nullptr, kExtraLBits.data(), kLiterals + 1, kLCodes, kMaxBits};
+const TreeDesc kDDesc = {nullptr, kExtraDBits.data(), 0, kDCodes, kMaxBits};
+const TreeDesc kBLDesc = {nullptr, kExtraBLBits.data(), 0, kBLCodes, kMaxBLBits};
+
+/// Builds the code-length tree for both trees; returns the index in kBLOrder of the last
+/// code-length code to send.
+int build_bl_tree(TreeState& t) {
+    auto count = [&](int len, int) { ++t.bltree.freq[len]; };
+    run_length_code(t.ltree, t.ltree.max_code, count);
+    run_length_code(t.dtree, t.dtree.max_code, count);
+    build_tree(t, t.bltree, kBLDesc);
+    int max_blindex = kBLCodes - 1;
+    for (; max_blindex >= 3; --max_blindex) {
+        if (t.bltree.len[kBLOrder[max_blindex]] != 0) break;
+    }
+    t.opt_len += 3 * (static_cast<uint64_t>(max_blindex) + 1) + 5 + 5 + 4;
+    return max_blindex;
+}
+
+void send_all_trees(TreeState& t, BitWriter& bw, int max_blindex) {
+    int lcodes = t.ltree.max_code + 1;
+    int dcodes = t.dtree.max_code + 1;
+    bw.put_bits(lcodes - 257, 5);
+    bw.put_bits(dcodes - 1, 5);
+    bw.put_bits(max_blindex + 1 - 4, 4);
+    for (int rank = 0; rank <= max_blindex; ++rank) bw.put_bits(t.bltree.len[kBLOrder[rank]], 3);
+    auto send = [&](int len, int extra) {
+        bw.put_bits(t.bltree.code[len], t.bltree.len[len]);
+        if (extra >= 0) bw.put_bits(extra, kExtraBLBits[len]);
+    };
+    run_length_code(t.ltree, t.ltree.max_code, send);
+    run_length_code(t.dtree, t.dtree.max_code, send);
+}
+
+/// Sends the block's symbols with the given codes and lengths, then the end-of-block code.
+template <typename LCode, typename LLen, typename DCode, typename DLen>
+void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw, const LCode& lcode,
+                    const LLen& llen, const DCode& dcode, const DLen& dlen) {
+    for (unsigned i = 0; i < t.last_lit; ++i) {
+        unsigned dist = t.sym_dist[i];
+        unsigned lc = t.sym_lc[i];
+        if (dist == 0) {
+            bw.put_bits(lcode[lc], llen[lc]);
+            continue;
+        }
+        unsigned code = tab.length_code[lc];
+        unsigned sym = code + kLiterals + 1;
+        unsigned extra = kExtraLBits[code];
+        // A length code with its extra bits and a distance code with its extra bits fit in 32
+        // bits each (15 + 5, 15 + 13).
+        bw.put_bits(lcode[sym] | ((lc - tab.base_length[code]) << llen[sym]), llen[sym] + extra);
+        --dist;
+        code = d_code(tab, dist);
+        extra = kExtraDBits[code];
+        bw.put_bits(dcode[code] | ((dist - tab.base_dist[code]) << dlen[code]), dlen[code] + extra);
+    }
+    bw.put_bits(lcode[kEndBlock], llen[kEndBlock]);
+}
+
+/// Text when the printable bytes, divided by 4, are at least as many as the others.
+void decide_text(TreeState& t) {
+    uint64_t binary = 0;
+    uint64_t ascii = 0;
+    for (unsigned n = 0; n < 7; ++n) binary += t.ltree.freq[n];
+    for (unsigned n = 7; n < 128; ++n) ascii += t.ltree.freq[n];
+    for (unsigned n = 128; n < kLiterals; ++n) binary += t.ltree.freq[n];
+    *t.internal_attr = binary > (ascii >> 2) ? kAttrBinary : kAttrText;
+}
+
+}  // namespace
+
+const DeflateTables& deflate_tables() {
+    static const DeflateTables tables = build_tables();
+    return tables;
+}
+
+void init_block(TreeState& t) {
+    for (unsigned n = 0; n < kLCodes; ++n) t.ltree.freq[n] = 0;
+    for (unsigned n = 0; n < kDCodes; ++n) t.dtree.freq[n] = 0;
+    for (unsigned n = 0; n < kBLCodes; ++n) t.bltree.freq[n] = 0;
+    t.ltree.freq[kEndBlock] = 1;
+    t.opt_len = 0;
+    t.static_len = 0;
+    t.last_lit = 0;
+    t.last_dist = 0;
+}
+
+bool block_worth_ending(const TreeState& t, int64_t in_length) {
+    uint64_t out_length = uint64_t{t.last_lit} * 8;
+    for (unsigned code = 0; code < kDCodes; ++code) {
+        out_length += uint64_t{t.dtree.freq[code]} * (5 + kExtraDBits[code]);
+    }
+    out_length >>= 3;
+    return t.last_dist < t.last_lit / 2 && static_cast<int64_t>(out_length) < in_length / 2;
+}
+
+uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bool last) {
+    TreeState& t = s.trees;
+    BitWriter& bw = s.bits;
+    const DeflateTables& tab = deflate_tables();
+
+    if (*t.internal_attr == kAttrUnknown) decide_text(t);
+
+    const TreeDesc ldesc = {tab.static_llen.data(), kLDesc.extra_bits, kLDesc.extra_base,
+                            kLDesc.elems, kLDesc.max_length};
+    const TreeDesc ddesc = {tab.static_dlen.data(), kDDesc.extra_bits, kDDesc.extra_base,
+                            kDDesc.elems, kDDesc.max_length};
+    build_tree(t, t.ltree, ldesc);
+    build_tree(t, t.dtree, ddesc);
+    int max_blindex = build_bl_tree(t);
+
+    uint64_t opt_lenb = (t.opt_len + 3 + 7) >> 3;
+    uint64_t static_lenb = (t.static_len + 3 + 7) >> 3;
+    t.input_len += stored_len;
+    if (static_lenb <= opt_lenb) opt_lenb = static_lenb;
+
+    // The whole member fits this one block and does not shrink: keep it as raw stored bytes.
+    // When the block's data has already left the window (possible only for odd inputs), the
+    // member simply stays deflated.
+    if (stored_len <= opt_lenb && last && t.compressed_len == 0 && buf != nullptr &&
+        bw.out != nullptr && bw.out->CanSeek()) {
+        bw.put_raw(std::span<const uint8_t>(buf, stored_len));
+        t.compressed_len = stored_len << 3;
+        *t.method = kMethodStored;
+    } else if (stored_len + 4 <= opt_lenb && buf != nullptr) {
+        bw.put_bits((kStoredBlock << 1) + (last ? 1 : 0), 3);
+        t.compressed_len = (t.compressed_len + 3 + 7) & ~uint64_t{7};
+        t.compressed_len += (stored_len + 4) << 3;
+        bw.align_to_byte();
+        bw.put_short(static_cast<uint16_t>(stored_len));
+        bw.put_short(static_cast<uint16_t>(~stored_len));
+        bw.put_raw(std::span<const uint8_t>(buf, stored_len));
+    } else if (static_lenb == opt_lenb) {
+        bw.put_bits((kFixedBlock << 1) + (last ? 1 : 0), 3);
+        compress_block(t, tab, bw, tab.static_lcode, tab.static_llen, tab.static_dcode,
+                       tab.static_dlen);
+        t.compressed_len += 3 + t.static_len;
+    } else {
+        bw.put_bits((kDynamicBlock << 1) + (last ? 1 : 0), 3);
+        send_all_trees(t, bw, max_blindex);
+        compress_block(t, tab, bw, t.ltree.code, t.ltree.len, t.dtree.code, t.dtree.len);
+        t.compressed_len += 3 + t.opt_len;
+    }
+    init_block(t);
+    if (last) {
+        bw.align_to_byte();
+        bw.flush_stage();
+        t.compressed_len += 7;
+    }
+    return t.compressed_len >> 3;
+}
+
+}  // namespace zip

@@ -1,0 +1,126 @@
+// Huffman trees of the compressor: the constant code tables, the symbol buffer of the current
+// block, tree building with limited code lengths, and block emission.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace zip {
+
+struct DeflateState;
+
+constexpr unsigned kMinMatch = 3;
+constexpr unsigned kMaxMatch = 258;
+constexpr unsigned kLengthCodes = 29;
+constexpr unsigned kLiterals = 256;
+constexpr unsigned kEndBlock = 256;
+constexpr unsigned kLCodes = kLiterals + 1 + kLengthCodes;  // 286
+constexpr unsigned kDCodes = 30;
+constexpr unsigned kBLCodes = 19;
+constexpr unsigned kHeapSize = 2 * kLCodes + 1;  // 573
+constexpr unsigned kMaxBits = 15;
+constexpr unsigned kMaxBLBits = 7;
+/// Symbols one block may buffer.
+constexpr unsigned kLitBufSize = 0x8000;
+/// Distances one block may buffer.
+constexpr unsigned kDistBufSize = 0x8000;
+/// Internal attribute value meaning "text or binary not decided yet".
+constexpr uint16_t kAttrUnknown = 0xFFFF;
+constexpr uint16_t kAttrBinary = 0;
+constexpr uint16_t kAttrText = 1;
+
+/// Code tables that never change: built the first time they are needed.
+struct DeflateTables {
+    std::array<uint8_t, 256> length_code{};  // match length - 3 -> length code 0..28
+    std::array<uint8_t, 512> dist_code{};    // distance - 1 -> distance code (see d_code)
+    std::array<uint16_t, kLengthCodes> base_length{};
+    std::array<uint16_t, kDCodes> base_dist{};
+    std::array<uint16_t, kLCodes + 2> static_lcode{};
+    std::array<uint8_t, kLCodes + 2> static_llen{};
+    std::array<uint16_t, kDCodes> static_dcode{};
+    std::array<uint8_t, kDCodes> static_dlen{};
+};
+
+/// Extra bits of each length code, distance code and code-length code.
+inline constexpr std::array<uint8_t, kLengthCodes> kExtraLBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+inline constexpr std::array<uint8_t, kDCodes> kExtraDBits = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                             4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                             9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+inline constexpr std::array<uint8_t, kBLCodes> kExtraBLBits = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                               0, 0, 0, 0, 0, 0, 2, 3, 7};
+/// The order in which code-length code lengths are sent.
+inline constexpr std::array<uint8_t, kBLCodes> kBLOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+/// The constant tables (built once, kept for the life of the program).
+const DeflateTables& deflate_tables();
+
+/// Distance code of (distance - 1).
+inline unsigned d_code(const DeflateTables& t, unsigned dist) {
+    return dist < 256 ? t.dist_code[dist] : t.dist_code[256 + (dist >> 7)];
+}
+
+/// One dynamic tree under construction: frequencies, then codes; parents, then lengths.
+struct Tree {
+    std::array<uint16_t, kHeapSize> freq{};
+    std::array<uint16_t, kHeapSize> code{};
+    std::array<uint16_t, kHeapSize> dad{};
+    std::array<uint16_t, kHeapSize> len{};
+    int max_code = 0;  // largest code with a non-zero frequency
+};
+
+/// The current block's symbols and trees, and the member's running totals.
+struct TreeState {
+    Tree ltree;   // literal/length
+    Tree dtree;   // distance
+    Tree bltree;  // code lengths
+    std::array<int, kHeapSize> heap{};
+    std::array<uint8_t, kHeapSize> depth{};
+    std::array<uint16_t, kMaxBits + 1> bl_count{};
+    int heap_len = 0;
+    int heap_max = 0;
+
+    // Buffered symbols of the block: a distance of 0 marks a literal.
+    std::array<uint16_t, kLitBufSize> sym_dist{};
+    std::array<uint8_t, kLitBufSize> sym_lc{};
+    unsigned last_lit = 0;   // symbols buffered
+    unsigned last_dist = 0;  // matches buffered
+
+    uint64_t opt_len = 0;         // bits of the block with dynamic trees
+    uint64_t static_len = 0;      // bits of the block with the fixed trees
+    uint64_t compressed_len = 0;  // bits emitted for the member so far
+    uint64_t input_len = 0;       // bytes of input covered by emitted blocks
+
+    uint16_t* internal_attr = nullptr;  // the member's text/binary word
+    uint16_t* method = nullptr;         // the member's method word
+};
+
+/// Clears the frequencies and buffers for a new block.
+void init_block(TreeState& t);
+
+/// Buffers one symbol: `dist` 0 and the byte for a literal, else the distance and length - 3.
+/// True when the buffers are full and the block must be emitted.
+inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist, unsigned lc) {
+    t.sym_dist[t.last_lit] = static_cast<uint16_t>(dist);
+    t.sym_lc[t.last_lit] = static_cast<uint8_t>(lc);
+    ++t.last_lit;
+    if (dist == 0) {
+        ++t.ltree.freq[lc];
+    } else {
+        ++t.last_dist;
+        ++t.ltree.freq[tab.length_code[lc] + kLiterals + 1];
+        ++t.dtree.freq[d_code(tab, dist - 1)];
+    }
+    return t.last_lit == kLitBufSize - 1 || t.last_dist == kDistBufSize;
+}
+
+/// At every 4,096th symbol: true when the block mostly holds literals yet already promises to
+/// halve its input, so that ending it early lets the next block adapt its trees.
+bool block_worth_ending(const TreeState& t, int64_t in_length);
+
+/// Emits the buffered block. `buf` is the block's input when still in the window (else null),
+/// `stored_len` its length. Returns the member's compressed bytes so far.
+uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bool last);
+
+}  // namespace zip
