@@ -16,7 +16,9 @@
 
 namespace platform::net {
 
-/// Socket events, as the low word of a socket message's lParam.
+/// Socket events, as the low word of a socket message's lParam. FD_READ is posted once and
+/// again only after Read was called; FD_CLOSE follows once all data before the peer's end was
+/// read (at once when the connection was reset: error in the high word).
 constexpr uint16_t FD_READ = 0x01;
 constexpr uint16_t FD_WRITE = 0x02;
 constexpr uint16_t FD_OOB = 0x04;
@@ -40,7 +42,9 @@ std::optional<Address> ParseAddress(const std::string& numeric_host, uint16_t po
 std::string AddressHost(const Address& address);
 /// The port of an address.
 uint16_t AddressPort(const Address& address);
-/// The IPv4 address as a host-order number, 0 for IPv6.
+/// Sets the port of an address (look-up results carry port 0).
+void SetAddressPort(Address& address, uint16_t port);
+/// The IPv4 address as a host-order number (also of an IPv4-mapped IPv6 address), else 0.
 uint32_t AddressIPv4(const Address& address);
 
 /// Starts a non-blocking connect; FD_CONNECT (error in the high word, 0 on success) is posted
@@ -53,19 +57,23 @@ Socket Listen(const Address& at, HWND hwnd, UINT msg, int backlog = 5);
 /// Accepts a waiting peer; the new socket reports the given events to hwnd as msg.
 Socket Accept(Socket listener, HWND hwnd, UINT msg, Address* peer = nullptr,
               uint16_t events = FD_READ | FD_WRITE | FD_CLOSE);
-/// Changes which events are posted, to which window and message (0 events: none).
+/// Changes which events are posted, to which window and message (0 events: none). As with a
+/// first selection, data already waiting and room to write are reported again.
 bool Select(Socket s, HWND hwnd, UINT msg, uint16_t events);
 /// Reads what is there: >0 bytes, 0 when the peer closed, -1 with errno (EWOULDBLOCK when none).
 /// FD_READ is posted again while unread data remains.
 ptrdiff_t Read(Socket s, std::span<char> buffer);
-/// Writes what fits: bytes written, or -1 with errno (EWOULDBLOCK: FD_WRITE follows when
-/// the socket can take more).
+/// Writes what fits: bytes written, or -1 with errno (EWOULDBLOCK, or fewer bytes written than
+/// given: FD_WRITE follows when the socket can take more). Never raises SIGPIPE.
 ptrdiff_t Write(Socket s, std::span<const char> data);
 /// The local or remote address of a connected socket.
 std::optional<Address> LocalAddress(Socket s);
 std::optional<Address> PeerAddress(Socket s);
-/// Stops the events and closes; no message for this socket is delivered afterwards.
+/// Stops the events and closes; no message for this socket is delivered afterwards (those
+/// still queued are withdrawn). Numbers that are not open sockets of this module are ignored.
 void Close(Socket s);
+/// Closes every socket and forgets every look-up result (tests start from a clean state).
+void ResetNet();
 
 /// Result of a name look-up, fetched with TakeLookup after the message arrives.
 struct LookupResult {
