@@ -1,0 +1,137 @@
+// What the unzip and zip engines share: the one-run-at-a-time busy flag, the single early-exit
+// path, the report messages sent to the shell's window, error classes and result codes, and
+// the progress report with its stop check.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/event_loop.h"
+
+namespace engine {
+
+using platform::HWND;
+using platform::LPARAM;
+using platform::LRESULT;
+using platform::UINT;
+using platform::WPARAM;
+
+/// Messages from an engine to its report window. Texts travel as `const char*` (UTF-8) in
+/// lParam unless noted.
+constexpr UINT kMsgOverwrite = platform::WM_USER + 0x115;     ///< lParam: OverwriteQuery*
+constexpr UINT kMsgStatusLine = platform::WM_USER + 0x116;    ///< "Extracting name"
+constexpr UINT kMsgStopQuestion = platform::WM_USER + 0x117;  ///< non-zero reply stops
+constexpr UINT kMsgProgress = platform::WM_USER + 0x118;      ///< wParam: bytes / 10,240
+constexpr UINT kMsgStatusText = platform::WM_USER + 0x137;    ///< wParam: where (below)
+constexpr UINT kMsgWarning = platform::WM_USER + 0x138;
+constexpr UINT kMsgError = platform::WM_USER + 0x139;  ///< wParam: error class
+constexpr UINT kMsgFileInUse = platform::WM_USER + 0x13B;
+constexpr UINT kMsgDirLookup = platform::WM_USER + 0x13C;  ///< wParam: 0 size, 1 CRC
+
+/// wParam of kMsgStatusText.
+constexpr WPARAM kStatusOutputOnly = 0x18;
+constexpr WPARAM kStatusLineOnly = 0x17;
+constexpr WPARAM kStatusBoth = 0;
+
+/// Error classes (wParam of kMsgError); each selects a help topic.
+constexpr int kClassPassword = 0;
+constexpr int kClassMethod = 7000;
+constexpr int kClassMemory = 7001;
+constexpr int kClassNothingToDo = 7002;
+constexpr int kClassInvalidRequest = 7003;
+constexpr int kClassIo = 7004;
+constexpr int kClassExpandedSize = 7005;
+constexpr int kClassReplaceFailed = 7006;
+
+/// Result codes of UNZIP.
+constexpr int kUnzipOk = 0;
+constexpr int kUnzipFolderFailed = 1;
+constexpr int kUnzipError = 2;
+constexpr int kUnzipFileInUse = 3;
+constexpr int kUnzipStopped = 99;
+
+/// Result codes of ZIP that the readers also return.
+constexpr int kZipOk = 0;
+constexpr int kZipEof = 2;
+constexpr int kZipFormat = 3;
+constexpr int kZipMemory = 4;
+constexpr int kZipRead = 11;
+constexpr int kZipUnsupported = 22;
+
+/// Text of a ZIP result code; "" for codes without one (1, 6 to 9, 17, 22 and unknown).
+const char* ZipResultText(int code);
+/// Error class of a ZIP result code (kClassIo for codes without one).
+int ZipResultClass(int code);
+
+/// The overwrite question's record (kMsgOverwrite); reply 1 replace, 2 replace all, 3 skip,
+/// anything else ends the run.
+struct OverwriteQuery {
+    std::string output_path;
+    uint32_t existing_dos_time = 0;
+    uint64_t existing_size = 0;
+    std::string stored_name;
+    uint32_t member_dos_time = 0;
+    uint64_t member_size = 0;
+    int one = 1;
+};
+constexpr LRESULT kReplace = 1;
+constexpr LRESULT kReplaceAll = 2;
+constexpr LRESULT kSkip = 3;
+
+/// Progress is reported each time this many more bytes have been processed.
+constexpr uint64_t kProgressUnit = 10240;
+
+/// State shared by both engines; one run at a time.
+struct EngineFrame {
+    bool busy = false;            ///< set while UNZIP or ZIP runs
+    bool stop_requested = false;  ///< set by the shell's Stop button: the next check stops
+    HWND report_window = 0;       ///< where the current run reports
+    HWND main_window = 0;         ///< key and mouse presses aimed here ask to stop (0: report)
+    uint64_t progress_total = 0;
+    uint64_t progress_reported = 0;
+};
+/// The process-wide frame.
+EngineFrame& Frame();
+/// A fresh frame (tests).
+void ResetFrame();
+
+/// Takes the busy flag for one run and gives it back at the end of its scope; `acquired` is
+/// false when another run already holds it.
+struct BusyGuard {
+    bool acquired;
+    BusyGuard();
+    ~BusyGuard();
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+};
+
+/// Thrown by EndRun; caught only at the engine's entry, which cleans up once.
+struct EarlyEnd {
+    int result;
+};
+/// Ends the current run at once with a result code.
+[[noreturn]] void EndRun(int result);
+
+/// printf-style formatting into a string.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+/// Report messages to the current report window.
+void SendStatus(std::string_view text, WPARAM where = kStatusBoth);
+void SendStatusLine(std::string_view text);
+void SendWarning(std::string_view text);
+void SendError(int error_class, std::string_view text);
+/// Sends an error and ends the run with a result code.
+[[noreturn]] void Fail(int error_class, std::string_view text, int result);
+
+/// Starts the progress count of a run.
+void ResetProgress();
+/// Reports progress now (a member starts) and checks for a stop.
+void ProgressNow();
+/// Adds processed bytes; every kProgressUnit reports progress and checks for a stop.
+void AddProgress(uint64_t bytes);
+/// Works off pending window messages; a key or mouse press aimed at the main window asks the
+/// stop question, and yes ends the run with kUnzipStopped.
+void CheckStop();
+
+}  // namespace engine

@@ -1,0 +1,555 @@
+#include "archiver/engine/unzip/inflate.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace engine {
+namespace {
+
+// Decoding tables. A first-level table is indexed by the next `root` bits of input; codes
+// longer than that continue in a subtable. Each 32-bit entry holds:
+//   bits 0-7   bits to consume in total (code bits plus extra bits)
+//   bits 8-11  code bits alone (the extra bits follow them)
+//   bits 12-15 kind
+//   bits 16-31 value: literal byte, length or distance base, or subtable offset
+// so that a length or distance with its extra bits comes out of one look-up.
+constexpr uint32_t kLiteral = 0x1000;
+constexpr uint32_t kBase = 0x2000;  // length or distance base with extra bits
+constexpr uint32_t kEnd = 0x4000;   // end of block
+constexpr uint32_t kSub = 0x8000;   // subtable: code bits = its index width
+constexpr uint32_t kInvalid = 0;
+
+constexpr unsigned kLitRoot = 11;
+constexpr unsigned kDistRoot = 8;
+constexpr unsigned kClRoot = 7;
+constexpr unsigned kMaxBits = 15;
+// Worst cases: every long code in a subtable of its own of the largest width.
+constexpr size_t kLitTableSize = (1u << kLitRoot) + 288 * (1u << (kMaxBits - kLitRoot));
+constexpr size_t kDistTableSize = (1u << kDistRoot) + 32 * (1u << (kMaxBits - kDistRoot));
+constexpr size_t kClTableSize = 1u << kClRoot;
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t kClOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr uint32_t MakeEntry(uint32_t kind, uint32_t value, unsigned code_bits, unsigned extra) {
+    return (value << 16) | kind | (code_bits << 8) | (code_bits + extra);
+}
+
+enum class Alphabet { kLitLen, kDist, kCodeLen };
+
+uint32_t SymbolEntry(Alphabet a, unsigned sym, unsigned code_bits) {
+    switch (a) {
+        case Alphabet::kLitLen:
+            if (sym < 256) return MakeEntry(kLiteral, sym, code_bits, 0);
+            if (sym == 256) return MakeEntry(kEnd, 0, code_bits, 0);
+            if (sym < 286)
+                return MakeEntry(kBase, kLengthBase[sym - 257], code_bits, kLengthExtra[sym - 257]);
+            return MakeEntry(kInvalid, 0, code_bits, 0);
+        case Alphabet::kDist:
+            if (sym < 30) return MakeEntry(kBase, kDistBase[sym], code_bits, kDistExtra[sym]);
+            return MakeEntry(kInvalid, 0, code_bits, 0);
+        case Alphabet::kCodeLen:
+            return MakeEntry(kLiteral, sym, code_bits, 0);
+    }
+    return kInvalid;
+}
+
+unsigned Reverse(unsigned code, unsigned bits) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < bits; ++i) {
+        r = (r << 1) | (code & 1);
+        code >>= 1;
+    }
+    return r;
+}
+
+enum class Build { kComplete, kIncomplete, kOversubscribed, kSingle };
+
+// Builds a canonical Huffman decoding table from code lengths (RFC 1951 section 3.2.2).
+// kSingle is the one-code case (one code of length 1), which the RFC allows for distances and
+// encoders also produce for an all-literal or empty block.
+Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned root,
+                 uint32_t* table) {
+    unsigned count[kMaxBits + 1] = {};
+    for (unsigned i = 0; i < n; ++i) ++count[lens[i]];
+    count[0] = 0;
+    int left = 1;
+    for (unsigned len = 1; len <= kMaxBits; ++len) {
+        left = left * 2 - static_cast<int>(count[len]);
+        if (left < 0) return Build::kOversubscribed;
+    }
+    unsigned next[kMaxBits + 2] = {};
+    unsigned offs[kMaxBits + 2] = {};
+    for (unsigned len = 1, code = 0; len <= kMaxBits; ++len) {
+        code = (code + count[len - 1]) << 1;
+        next[len] = code;
+        offs[len + 1] = offs[len] + count[len];
+    }
+    unsigned total = offs[kMaxBits + 1];
+    uint16_t sorted[288];
+    uint16_t codes[288];
+    for (unsigned s = 0; s < n; ++s) {
+        if (lens[s] == 0) continue;
+        unsigned i = offs[lens[s]]++;
+        sorted[i] = static_cast<uint16_t>(s);
+    }
+    for (unsigned i = 0; i < total; ++i) codes[i] = static_cast<uint16_t>(next[lens[sorted[i]]]++);
+
+    std::fill(table, table + (1u << root), kInvalid);
+    size_t used = 1u << root;
+    unsigned cur_prefix = ~0u, cur_off = 0, cur_bits = 0;
+    for (unsigned i = 0; i < total; ++i) {
+        unsigned sym = sorted[i], len = lens[sym], code = codes[i];
+        if (len <= root) {
+            uint32_t e = SymbolEntry(alphabet, sym, len);
+            for (unsigned j = Reverse(code, len); j < (1u << root); j += 1u << len) table[j] = e;
+            continue;
+        }
+        unsigned prefix = code >> (len - root);
+        if (prefix != cur_prefix) {
+            // Codes sharing a prefix are contiguous in canonical order and sorted by length,
+            // so the last of them sets the subtable's width.
+            unsigned maxlen = len;
+            for (unsigned k = i + 1; k < total; ++k) {
+                unsigned lk = lens[sorted[k]];
+                if (static_cast<unsigned>(codes[k] >> (lk - root)) != prefix) break;
+                maxlen = lk;
+            }
+            cur_prefix = prefix;
+            cur_bits = maxlen - root;
+            cur_off = static_cast<unsigned>(used);
+            used += 1u << cur_bits;
+            std::fill(table + cur_off, table + used, kInvalid);
+            table[Reverse(prefix, root)] = MakeEntry(kSub, cur_off, cur_bits, root - cur_bits);
+        }
+        unsigned rem = len - root;
+        uint32_t e = SymbolEntry(alphabet, sym, rem);
+        for (unsigned j = Reverse(code & ((1u << rem) - 1), rem); j < (1u << cur_bits);
+             j += 1u << rem)
+            table[cur_off + j] = e;
+    }
+    if (left == 0) return Build::kComplete;
+    return (total == 1 && count[1] == 1) ? Build::kSingle : Build::kIncomplete;
+}
+
+struct FixedTables {
+    uint32_t lit[kLitTableSize];
+    uint32_t dist[kDistTableSize];
+    FixedTables() {
+        uint8_t lens[288];
+        std::fill(lens, lens + 144, 8);
+        std::fill(lens + 144, lens + 256, 9);
+        std::fill(lens + 256, lens + 280, 7);
+        std::fill(lens + 280, lens + 288, 8);
+        BuildTable(lens, 288, Alphabet::kLitLen, kLitRoot, lit);
+        std::fill(lens, lens + 32, 5);
+        BuildTable(lens, 32, Alphabet::kDist, kDistRoot, dist);
+    }
+};
+
+const FixedTables& Fixed() {
+    static const FixedTables tables;
+    return tables;
+}
+
+constexpr size_t kWindow = 32768;
+constexpr size_t kOutChunk = 128 * 1024;
+constexpr size_t kOutSlack = 512;
+constexpr size_t kInSize = 64 * 1024;
+constexpr size_t kInSlack = 16;
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+inline uint64_t LowBits(uint64_t v, unsigned n) {
+    return v & ((uint64_t{1} << n) - 1);
+}
+
+}  // namespace
+
+struct InflateWorkspace {
+    uint8_t out[kWindow + kOutChunk + kOutSlack];
+    uint8_t in[kInSize + kInSlack];
+    uint32_t lit[kLitTableSize];
+    uint32_t dist[kDistTableSize];
+    uint32_t cl[kClTableSize];
+};
+
+void InflateWorkspaceDeleter::operator()(InflateWorkspace* ws) const {
+    delete ws;
+}
+
+InflateWorkspacePtr MakeInflateWorkspace() {
+    return InflateWorkspacePtr(new InflateWorkspace);
+}
+
+const char* InflateStatusText(InflateStatus status) {
+    switch (status) {
+        case InflateStatus::kOk:
+            return "ok";
+        case InflateStatus::kBadData:
+            return "invalid compressed data";
+        case InflateStatus::kBadBlockType:
+            return "invalid block type";
+        case InflateStatus::kTruncated:
+            return "compressed data ends early";
+    }
+    return "";
+}
+
+namespace {
+
+struct InflateError {
+    InflateStatus status;
+};
+
+[[noreturn]] void Fail(InflateStatus s) {
+    throw InflateError{s};
+}
+
+// The decoder of one stream: a 64-bit bit buffer over an input buffer, and an output buffer
+// whose first 32 KiB keep the history after each flush.
+class Decoder {
+public:
+    Decoder(const InflateIo& io, InflateWorkspace& ws) : io_(io), ws_(ws) {
+        in_ = in_end_ = ws_.in;
+        out_ = flushed_ = ws_.out;
+    }
+
+    InflateResult Run() {
+        InflateResult r;
+        try {
+            bool last = false;
+            while (!last) {
+                Need(3);
+                last = Take(1) != 0;
+                switch (Take(2)) {
+                    case 0:
+                        Stored();
+                        break;
+                    case 1:
+                        Codes(Fixed().lit, Fixed().dist);
+                        break;
+                    case 2:
+                        Dynamic();
+                        Codes(ws_.lit, ws_.dist);
+                        break;
+                    default:
+                        Fail(InflateStatus::kBadBlockType);
+                }
+            }
+        } catch (const InflateError& e) {
+            r.status = e.status;
+        }
+        Flush();
+        r.out_size = out_total_;
+        r.in_used = in_total_ - static_cast<uint64_t>(in_end_ - in_) - bitcount_ / 8;
+        return r;
+    }
+
+private:
+    // Moves the unread input to the front and reads more behind it; false at end of input.
+    bool FillInput() {
+        if (eof_) return false;
+        size_t keep = static_cast<size_t>(in_end_ - in_);
+        std::memmove(ws_.in, in_, keep);
+        in_ = ws_.in;
+        in_end_ = ws_.in + keep;
+        size_t got = io_.read(in_end_, kInSize - keep);
+        if (got == 0) {
+            eof_ = true;
+            return false;
+        }
+        got = std::min(got, kInSize - keep);
+        in_end_ += got;
+        in_total_ += got;
+        return true;
+    }
+
+    // Makes sure n bits are buffered; the input ending first is a truncated stream.
+    void Need(unsigned n) {
+        if (!TryNeed(n)) Fail(InflateStatus::kTruncated);
+    }
+    bool TryNeed(unsigned n) {
+        while (bitcount_ < n) {
+            if (in_ == in_end_ && !FillInput()) return false;
+            bits_ |= uint64_t{*in_++} << bitcount_;
+            bitcount_ += 8;
+        }
+        return true;
+    }
+    uint32_t Take(unsigned n) {
+        uint32_t v = static_cast<uint32_t>(LowBits(bits_, n));
+        Drop(n);
+        return v;
+    }
+    void Drop(unsigned n) {
+        bits_ >>= n;
+        bitcount_ -= n;
+    }
+
+    // Decodes one symbol without assuming more input than exists.
+    uint32_t DecodeSlow(const uint32_t* table, unsigned root) {
+        TryNeed(kMaxBits);
+        uint32_t e = table[LowBits(bits_, root)];
+        if (e & kSub) {
+            if (bitcount_ < root) Fail(InflateStatus::kTruncated);
+            Drop(root);
+            e = table[(e >> 16) + LowBits(bits_, (e >> 8) & 0xF)];
+        }
+        if ((e & 0xF000) == kInvalid) Fail(InflateStatus::kBadData);
+        if (((e >> 8) & 0xF) > bitcount_) Fail(InflateStatus::kTruncated);
+        return e;
+    }
+    // The value of a length or distance entry, reading its extra bits.
+    uint32_t BaseValue(uint32_t e) {
+        unsigned code_bits = (e >> 8) & 0xF, total = e & 0xFF;
+        Drop(code_bits);
+        unsigned extra = total - code_bits;
+        Need(extra);
+        return (e >> 16) + Take(extra);
+    }
+
+    void Flush() {
+        if (out_ > flushed_) {
+            size_t n = static_cast<size_t>(out_ - flushed_);
+            io_.write(flushed_, n);
+            out_total_ += n;
+        }
+        size_t have = static_cast<size_t>(out_ - ws_.out);
+        if (have > kWindow) {
+            std::memmove(ws_.out, out_ - kWindow, kWindow);
+            out_ = ws_.out + kWindow;
+        }
+        flushed_ = out_;
+    }
+    uint8_t* OutLimit() { return ws_.out + kWindow + kOutChunk; }
+
+    void Stored() {
+        Drop(bitcount_ & 7);
+        Need(32);
+        uint32_t len = Take(16), nlen = Take(16);
+        if (len != (~nlen & 0xFFFF)) Fail(InflateStatus::kBadData);
+        // Whole bytes still in the bit buffer come first, then the input buffer.
+        while (len > 0 && bitcount_ >= 8) {
+            *out_++ = static_cast<uint8_t>(Take(8));
+            --len;
+        }
+        bits_ = LowBits(bits_, bitcount_);  // bytes above the count are re-read from the buffer
+        while (len > 0) {
+            if (out_ >= OutLimit()) Flush();
+            if (in_ == in_end_ && !FillInput()) Fail(InflateStatus::kTruncated);
+            size_t n = std::min<size_t>(
+                {len, static_cast<size_t>(in_end_ - in_), static_cast<size_t>(OutLimit() - out_)});
+            std::memcpy(out_, in_, n);
+            out_ += n;
+            in_ += n;
+            len -= static_cast<uint32_t>(n);
+        }
+    }
+
+    void Dynamic() {
+        Need(14);
+        unsigned hlit = Take(5) + 257, hdist = Take(5) + 1, hclen = Take(4) + 4;
+        if (hlit > 286 || hdist > 30) Fail(InflateStatus::kBadData);
+        uint8_t cl_lens[19] = {};
+        for (unsigned i = 0; i < hclen; ++i) {
+            Need(3);
+            cl_lens[kClOrder[i]] = static_cast<uint8_t>(Take(3));
+        }
+        // Unused code-length codes stay invalid entries, so an incomplete code is harmless.
+        if (BuildTable(cl_lens, 19, Alphabet::kCodeLen, kClRoot, ws_.cl) == Build::kOversubscribed)
+            Fail(InflateStatus::kBadData);
+        uint8_t lens[286 + 30] = {};
+        unsigned n = 0;
+        while (n < hlit + hdist) {
+            uint32_t e = DecodeSlow(ws_.cl, kClRoot);
+            Drop(e & 0xFF);
+            unsigned sym = e >> 16;
+            if (sym < 16) {
+                lens[n++] = static_cast<uint8_t>(sym);
+                continue;
+            }
+            unsigned repeat;
+            uint8_t value = 0;
+            if (sym == 16) {
+                if (n == 0) Fail(InflateStatus::kBadData);
+                value = lens[n - 1];
+                Need(2);
+                repeat = 3 + Take(2);
+            } else if (sym == 17) {
+                Need(3);
+                repeat = 3 + Take(3);
+            } else {
+                Need(7);
+                repeat = 11 + Take(7);
+            }
+            if (n + repeat > hlit + hdist) Fail(InflateStatus::kBadData);
+            std::fill(lens + n, lens + n + repeat, value);
+            n += repeat;
+        }
+        if (lens[256] == 0) Fail(InflateStatus::kBadData);  // the block could never end
+        Build b = BuildTable(lens, hlit, Alphabet::kLitLen, kLitRoot, ws_.lit);
+        if (b == Build::kOversubscribed || b == Build::kIncomplete) Fail(InflateStatus::kBadData);
+        b = BuildTable(lens + hlit, hdist, Alphabet::kDist, kDistRoot, ws_.dist);
+        // No distance codes at all is an all-literal block.
+        if (b == Build::kOversubscribed) Fail(InflateStatus::kBadData);
+        if (b == Build::kIncomplete &&
+            std::any_of(lens + hlit, lens + hlit + hdist, [](uint8_t l) { return l != 0; }))
+            Fail(InflateStatus::kBadData);
+    }
+
+    static void CopyMatch(uint8_t* out, size_t dist, size_t len) {
+        const uint8_t* src = out - dist;
+        uint8_t* end = out + len;
+        if (dist >= 8) {
+            do {
+                std::memcpy(out, src, 8);
+                out += 8;
+                src += 8;
+            } while (out < end);
+        } else if (dist == 1) {
+            uint64_t v = uint64_t{*src} * 0x0101010101010101ull;
+            do {
+                std::memcpy(out, &v, 8);
+                out += 8;
+            } while (out < end);
+        } else {
+            while (out < end) *out++ = *src++;
+        }
+    }
+
+    void Codes(const uint32_t* lit, const uint32_t* dist) {
+        constexpr uint64_t kLitMask = (1u << kLitRoot) - 1, kDistMask = (1u << kDistRoot) - 1;
+        for (;;) {
+            if (in_end_ - in_ < 64) FillInput();
+            if (out_ >= OutLimit()) Flush();
+            // Fast loop: at least 8 readable input bytes for a word refill, and room for the
+            // longest match plus the 8-byte copy overshoot in the output.
+            if (in_end_ - in_ >= 8 && out_ < OutLimit()) {
+                uint64_t bits = bits_;
+                unsigned count = bitcount_;
+                uint8_t* in = in_;
+                const uint8_t* in_stop = in_end_ - 8;
+                uint8_t* out = out_;
+                uint8_t* out_stop = OutLimit();
+                uint8_t* const base = ws_.out;
+                InflateStatus bad = InflateStatus::kOk;
+                bool end_block = false;
+                while (in <= in_stop && out < out_stop) {
+                    bits |= Load64(in) << count;
+                    in += (63 - count) >> 3;
+                    count |= 56;
+                    uint32_t e = lit[bits & kLitMask];
+                    if (e & kSub) {
+                        bits >>= kLitRoot;
+                        count -= kLitRoot;
+                        e = lit[(e >> 16) + LowBits(bits, (e >> 8) & 0xF)];
+                    }
+                    if (e & kLiteral) {
+                        bits >>= e & 0xFF;
+                        count -= e & 0xFF;
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        continue;
+                    }
+                    if (!(e & kBase)) {
+                        if (e & kEnd) {
+                            bits >>= e & 0xFF;
+                            count -= e & 0xFF;
+                            end_block = true;
+                        } else {
+                            bad = InflateStatus::kBadData;
+                        }
+                        break;
+                    }
+                    size_t len = (e >> 16) + (LowBits(bits, e & 0xFF) >> ((e >> 8) & 0xF));
+                    bits >>= e & 0xFF;
+                    count -= e & 0xFF;
+                    uint32_t d = dist[bits & kDistMask];
+                    if (d & kSub) {
+                        bits >>= kDistRoot;
+                        count -= kDistRoot;
+                        d = dist[(d >> 16) + LowBits(bits, (d >> 8) & 0xF)];
+                    }
+                    if (!(d & kBase)) {
+                        bad = InflateStatus::kBadData;
+                        break;
+                    }
+                    size_t dd = (d >> 16) + (LowBits(bits, d & 0xFF) >> ((d >> 8) & 0xF));
+                    bits >>= d & 0xFF;
+                    count -= d & 0xFF;
+                    if (dd > static_cast<size_t>(out - base)) {
+                        bad = InflateStatus::kBadData;
+                        break;
+                    }
+                    CopyMatch(out, dd, len);
+                    out += len;
+                }
+                // Give back whole bytes this loop loaded beyond the count, so that the
+                // careful path and the stored-block path read them from the buffer again
+                // (bits buffered before the loop may come from bytes no longer there).
+                size_t back = std::min<size_t>(count >> 3, static_cast<size_t>(in - in_));
+                in -= back;
+                count -= static_cast<unsigned>(8 * back);
+                bits_ = LowBits(bits, count);
+                bitcount_ = count;
+                in_ = in;
+                out_ = out;
+                if (bad != InflateStatus::kOk) Fail(bad);
+                if (end_block) return;
+                continue;
+            }
+            // Careful path near the ends of input and output: one symbol at a time.
+            uint32_t e = DecodeSlow(lit, kLitRoot);
+            if (e & kLiteral) {
+                Drop(e & 0xFF);
+                *out_++ = static_cast<uint8_t>(e >> 16);
+                continue;
+            }
+            if (e & kEnd) {
+                Drop(e & 0xFF);
+                return;
+            }
+            size_t len = BaseValue(e);
+            uint32_t d = DecodeSlow(dist, kDistRoot);
+            if (!(d & kBase)) Fail(InflateStatus::kBadData);
+            size_t dd = BaseValue(d);
+            if (dd > static_cast<size_t>(out_ - ws_.out)) Fail(InflateStatus::kBadData);
+            for (size_t i = 0; i < len; ++i, ++out_) *out_ = *(out_ - dd);
+        }
+    }
+
+    const InflateIo& io_;
+    InflateWorkspace& ws_;
+    uint8_t* in_;
+    uint8_t* in_end_;
+    bool eof_ = false;
+    uint64_t in_total_ = 0;
+    uint64_t bits_ = 0;
+    unsigned bitcount_ = 0;
+    uint8_t* out_;
+    uint8_t* flushed_;
+    uint64_t out_total_ = 0;
+};
+
+}  // namespace
+
+InflateResult Inflate(const InflateIo& io, InflateWorkspace& ws) {
+    return Decoder(io, ws).Run();
+}
+
+}  // namespace engine

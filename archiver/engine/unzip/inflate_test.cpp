@@ -1,0 +1,304 @@
+#include "archiver/engine/unzip/inflate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "archiver/engine/unzip/test_util.h"
+
+namespace engine {
+namespace {
+
+using testing_util::ReadFile;
+using testing_util::TempDir;
+
+std::string Numbered(const char* prefix, int i, const char* suffix) {
+    std::string s = prefix;
+    s += std::to_string(i);
+    s += suffix;
+    return s;
+}
+
+struct Outcome {
+    InflateResult result;
+    std::vector<uint8_t> out;
+};
+
+// Feeds the input in pieces of `piece` bytes, to cross buffer boundaries at odd places.
+Outcome Decode(const std::vector<uint8_t>& in, size_t piece = 1 << 20) {
+    static InflateWorkspacePtr ws = MakeInflateWorkspace();
+    Outcome o;
+    size_t pos = 0;
+    InflateIo io;
+    io.read = [&](uint8_t* buf, size_t cap) {
+        size_t n = std::min({cap, piece, in.size() - pos});
+        std::copy_n(in.begin() + static_cast<ptrdiff_t>(pos), n, buf);
+        pos += n;
+        return n;
+    };
+    io.write = [&](const uint8_t* p, size_t n) { o.out.insert(o.out.end(), p, p + n); };
+    o.result = Inflate(io, *ws);
+    return o;
+}
+
+// Builds streams bit by bit, least significant bit first as Deflate packs them.
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    unsigned used = 8;
+    void Bits(uint32_t value, unsigned n) {
+        for (unsigned i = 0; i < n; ++i) {
+            if (used == 8) {
+                bytes.push_back(0);
+                used = 0;
+            }
+            bytes.back() |= static_cast<uint8_t>(((value >> i) & 1) << used++);
+        }
+    }
+    // Huffman codes go most significant bit first.
+    void Code(uint32_t code, unsigned n) {
+        for (unsigned i = n; i-- > 0;) Bits((code >> i) & 1, 1);
+    }
+    // Fixed-code literal/length symbols.
+    void FixedSym(unsigned sym) {
+        if (sym < 144)
+            Code(0x30 + sym, 8);
+        else if (sym < 256)
+            Code(0x190 + sym - 144, 9);
+        else if (sym < 280)
+            Code(sym - 256, 7);
+        else
+            Code(0xC0 + sym - 280, 8);
+    }
+    void Align() { used = 8; }
+};
+
+TEST(InflateTest, MatchesIndependentEncoderAcrossLevelsAndStrategies) {
+    if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+    TempDir dir;
+    // Text, random, runs and mixed data, each at several levels and strategies, large enough
+    // to cross the decoder's output and input buffers several times.
+    ASSERT_TRUE(testing_util::RunPython(dir, R"(
+import random, zlib
+random.seed(7)
+words = [b'alpha', b'beta', b'gamma', b'delta', b'\n', b'zip ', b'inflate ']
+data = {
+  'text': b''.join(random.choice(words) for _ in range(300000)),
+  'random': bytes(random.getrandbits(8) for _ in range(200000)),
+  'runs': b'a' * 100000 + b'ab' * 50000 + bytes(range(256)) * 400,
+  'empty': b'',
+  'tiny': b'x',
+}
+n = 0
+for name, d in data.items():
+  for level, strategy in [(0, 0), (1, 0), (6, 0), (9, 0), (6, 2), (6, 3), (6, 4)]:
+    c = zlib.compressobj(level, zlib.DEFLATED, -15, 9, strategy)
+    s = c.compress(d) + c.flush()
+    open('case%d.raw' % n, 'wb').write(d)
+    open('case%d.z' % n, 'wb').write(s)
+    n += 1
+open('count', 'w').write(str(n))
+)"));
+    int n = 0;
+    std::ifstream(dir / "count") >> n;
+    for (int i = 0; i < n; ++i) {
+        auto raw = ReadFile(dir / Numbered("case", i, ".raw"));
+        auto z = ReadFile(dir / Numbered("case", i, ".z"));
+        size_t stream_len = z.size();
+        z.insert(z.end(), {'P', 'K', 7, 8, 1, 2, 3});  // what follows a stream in an archive
+        for (size_t piece : {size_t{1} << 20, size_t{4093}, size_t{7}}) {
+            Outcome o = Decode(z, piece);
+            ASSERT_EQ(o.result.status, InflateStatus::kOk) << "case " << i << " piece " << piece;
+            ASSERT_TRUE(o.out == raw) << "case " << i << " piece " << piece;
+            EXPECT_EQ(o.result.in_used, stream_len) << "case " << i;
+            EXPECT_EQ(o.result.out_size, raw.size());
+        }
+    }
+}
+
+TEST(InflateTest, StoredBlocksIncludingEmptyOnes) {
+    BitWriter w;
+    w.Bits(0, 1);  // not last
+    w.Bits(0, 2);  // stored
+    w.Align();
+    w.Bits(0, 16);
+    w.Bits(0xFFFF, 16);  // empty stored block
+    w.Bits(1, 1);
+    w.Bits(0, 2);
+    w.Align();
+    w.Bits(3, 16);
+    w.Bits(0xFFFC, 16);
+    for (uint8_t c : {'a', 'b', 'c'}) w.Bits(c, 8);
+    Outcome o = Decode(w.bytes);
+    EXPECT_EQ(o.result.status, InflateStatus::kOk);
+    EXPECT_EQ(o.out, (std::vector<uint8_t>{'a', 'b', 'c'}));
+
+    w.bytes[w.bytes.size() - 5] ^= 1;  // NLEN no longer the complement of LEN
+    EXPECT_EQ(Decode(w.bytes).result.status, InflateStatus::kBadData);
+}
+
+TEST(InflateTest, DistanceLimits) {
+    // 32768 stored bytes, then a fixed block copying 3 bytes from 32768 back: the farthest
+    // reach Deflate allows.
+    std::vector<uint8_t> history = testing_util::RandomBytes(32768, 3);
+    BitWriter w;
+    w.Bits(0, 1);
+    w.Bits(0, 2);
+    w.Align();
+    w.Bits(32768, 16);
+    w.Bits(0x7FFF, 16);
+    for (uint8_t b : history) w.Bits(b, 8);
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    w.FixedSym(257);   // length 3
+    w.Code(29, 5);     // distance code 29: 24577 + 13 extra bits
+    w.Bits(8191, 13);  // 32768
+    w.FixedSym(256);
+    Outcome o = Decode(w.bytes);
+    ASSERT_EQ(o.result.status, InflateStatus::kOk);
+    ASSERT_EQ(o.out.size(), 32771u);
+    EXPECT_TRUE(std::equal(history.begin(), history.begin() + 3, o.out.begin() + 32768));
+
+    // A distance reaching before the stream's first byte is invalid, not zeros or the data of
+    // an earlier stream.
+    BitWriter far;
+    far.Bits(1, 1);
+    far.Bits(1, 2);
+    far.FixedSym('a');
+    far.FixedSym(257);
+    far.Code(1, 5);  // distance 2, one byte of history only
+    far.FixedSym(256);
+    EXPECT_EQ(Decode(far.bytes).result.status, InflateStatus::kBadData);
+}
+
+TEST(InflateTest, RejectsInvalidCodesAndTables) {
+    // Block type 3.
+    BitWriter t3;
+    t3.Bits(1, 1);
+    t3.Bits(3, 2);
+    EXPECT_EQ(Decode(t3.bytes).result.status, InflateStatus::kBadBlockType);
+
+    // Fixed literal/length code 286 and distance code 30 never occur in valid data.
+    BitWriter l286;
+    l286.Bits(1, 1);
+    l286.Bits(1, 2);
+    l286.FixedSym(286);
+    EXPECT_EQ(Decode(l286.bytes).result.status, InflateStatus::kBadData);
+    BitWriter d30;
+    d30.Bits(1, 1);
+    d30.Bits(1, 2);
+    d30.FixedSym('a');
+    d30.FixedSym(257);
+    d30.Code(30, 5);
+    EXPECT_EQ(Decode(d30.bytes).result.status, InflateStatus::kBadData);
+
+    // A dynamic header with HLIT 287 (field 30).
+    BitWriter hlit;
+    hlit.Bits(1, 1);
+    hlit.Bits(2, 2);
+    hlit.Bits(30, 5);
+    hlit.Bits(0, 5);
+    hlit.Bits(0, 4);
+    for (int i = 0; i < 8; ++i) hlit.Bits(0xFF, 8);
+    EXPECT_EQ(Decode(hlit.bytes).result.status, InflateStatus::kBadData);
+
+    // Code-length code with three codes of length 1: over-subscribed.
+    BitWriter over;
+    over.Bits(1, 1);
+    over.Bits(2, 2);
+    over.Bits(0, 5);
+    over.Bits(0, 5);
+    over.Bits(0, 4);  // 4 code-length lengths: for 16, 17, 18, 0
+    for (int i = 0; i < 3; ++i) over.Bits(1, 3);
+    over.Bits(0, 3);
+    for (int i = 0; i < 8; ++i) over.Bits(0, 8);
+    EXPECT_EQ(Decode(over.bytes).result.status, InflateStatus::kBadData);
+
+    // Literal/length lengths that leave the code incomplete: every symbol 0..256 gets length
+    // 9 (257 codes of 9 bits use about half of the code space).
+    BitWriter inc;
+    inc.Bits(1, 1);
+    inc.Bits(2, 2);
+    inc.Bits(0, 5);   // HLIT 257
+    inc.Bits(0, 5);   // HDIST 1
+    inc.Bits(15, 4);  // all 19 code-length lengths
+    uint8_t cl[19] = {};
+    cl[0] = 1;  // symbol 0 has code 0
+    cl[9] = 1;  // symbol 9 (length 9) has code 1
+    const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    for (uint8_t s : order) inc.Bits(cl[s], 3);
+    for (int i = 0; i < 257; ++i) inc.Code(1, 1);
+    inc.Code(0, 1);  // distance length 0
+    for (int i = 0; i < 8; ++i) inc.Bits(0, 8);
+    EXPECT_EQ(Decode(inc.bytes).result.status, InflateStatus::kBadData);
+}
+
+TEST(InflateTest, SingleDistanceCodeIsAccepted) {
+    // Literal/length: 'a' and 257 (length 3) and 256 with lengths 1, 2, 2; one distance code
+    // of length 1, as the RFC allows for a block that uses one distance only.
+    BitWriter w;
+    w.Bits(1, 1);
+    w.Bits(2, 2);
+    w.Bits(1, 5);   // HLIT 258
+    w.Bits(0, 5);   // HDIST 1
+    w.Bits(14, 4);  // 18 code-length lengths (up to symbol 1 in the order)
+    uint8_t cl[19] = {};
+    cl[0] = 2;   // code 00
+    cl[1] = 2;   // code 01
+    cl[2] = 2;   // code 10
+    cl[18] = 2;  // code 11
+    const uint8_t order[18] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
+    for (uint8_t s : order) w.Bits(cl[s], 3);
+    // Lengths: 0 x97, then 'a' (97) = 1, then 0 x158 (98..255), 256 = 2, 257 = 2, dist0 = 1.
+    w.Code(3, 2);
+    w.Bits(97 - 11, 7);
+    w.Code(1, 2);  // length 1
+    w.Code(3, 2);
+    w.Bits(138 - 11, 7);
+    w.Code(3, 2);
+    w.Bits(20 - 11, 7);
+    w.Code(2, 2);  // 256: 2
+    w.Code(2, 2);  // 257: 2
+    w.Code(1, 2);  // distance 0: 1
+    // Codes: 'a' = 0, 256 = 10, 257 = 11; distance 0 = 0.
+    w.Code(0, 1);  // a
+    w.Code(3, 2);  // length 3
+    w.Code(0, 1);  // distance 1
+    w.Code(2, 2);  // end
+    Outcome o = Decode(w.bytes);
+    ASSERT_EQ(o.result.status, InflateStatus::kOk);
+    EXPECT_EQ(o.out, (std::vector<uint8_t>{'a', 'a', 'a', 'a'}));
+}
+
+TEST(InflateTest, TruncatedOrDamagedInputNeverPasses) {
+    if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+    TempDir dir;
+    ASSERT_TRUE(testing_util::RunPython(dir, R"(
+import zlib, random
+random.seed(1)
+d = b''.join(random.choice([b'one ', b'two ', b'three\n', bytes([random.getrandbits(8)])]) for _ in range(20000))
+for i, lv in enumerate([1, 9, 0]):
+  c = zlib.compressobj(lv, zlib.DEFLATED, -15)
+  open('t%d.z' % i, 'wb').write(c.compress(d) + c.flush())
+open('t.raw', 'wb').write(d)
+)"));
+    auto raw = ReadFile(dir / "t.raw");
+    for (int i = 0; i < 3; ++i) {
+        auto z = ReadFile(dir / Numbered("t", i, ".z"));
+        // Every cut fails: no prefix of a stream decodes as a complete stream.
+        for (size_t cut = 0; cut < z.size(); cut += (cut < 64 || z.size() - cut < 64) ? 1 : 97) {
+            std::vector<uint8_t> part(z.begin(), z.begin() + static_cast<ptrdiff_t>(cut));
+            EXPECT_NE(Decode(part).result.status, InflateStatus::kOk) << "cut at " << cut;
+        }
+        // Random damage never crashes, and whatever it yields is bounded.
+        std::mt19937 rng(static_cast<uint32_t>(i));
+        for (int round = 0; round < 300; ++round) {
+            auto bad = z;
+            for (int k = 0; k < 1 + round % 4; ++k) bad[rng() % bad.size()] ^= 1u << (rng() % 8);
+            Outcome o = Decode(bad, 1 + rng() % 5000);
+            EXPECT_EQ(o.result.out_size, o.out.size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,64 @@
+// Helpers for this folder's tests: temporary folders, files, and running python3 or 7zz to
+// make archives with independent tools.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace engine::testing_util {
+
+/// A fresh temporary folder, removed with everything in it at the end of the scope.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "unzip_test_XXXXXX").string();
+        path = mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+/// True when a program is on PATH.
+inline bool HaveProgram(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+/// Runs a python3 script (written to a file in dir); true on exit status 0.
+inline bool RunPython(const TempDir& dir, const std::string& script) {
+    std::string file = dir / "make.py";
+    std::ofstream(file) << script;
+    return std::system(("cd '" + dir.path.string() + "' && python3 make.py").c_str()) == 0;
+}
+
+/// Whole file as bytes.
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+/// Writes bytes to a file.
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+}
+
+/// Reproducible pseudo-random bytes.
+inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+}  // namespace engine::testing_util

@@ -1,0 +1,87 @@
+#include "archiver/engine/unzip/unzip.h"
+
+#include <fcntl.h>
+#include <sys/statfs.h>
+
+#include <filesystem>
+
+#include "archiver/engine/unzip/extract.h"
+#include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/output_path.h"
+
+namespace engine {
+
+namespace {
+
+// The longest name component of the volume holding folder (or its nearest existing parent).
+long StatfsNameMax(const std::string& folder) {
+    std::filesystem::path path = std::filesystem::absolute(folder.empty() ? "." : folder);
+    for (;;) {
+        struct statfs sfs;
+        if (::statfs(path.c_str(), &sfs) == 0) return static_cast<long>(sfs.f_namelen);
+        if (!path.has_relative_path()) return 255;
+        path = path.parent_path();
+    }
+}
+
+UnzipState MakeState() {
+    UnzipState s;
+    s.max_name_length = StatfsNameMax;
+    return s;
+}
+
+UnzipState& StateStorage() {
+    static UnzipState state = MakeState();
+    return state;
+}
+
+}  // namespace
+
+UnzipState& Unzip() {
+    return StateStorage();
+}
+void ResetUnzip() {
+    StateStorage() = MakeState();
+}
+
+int UNZIP(UnzipCommand& cmd) {
+    BusyGuard busy;
+    if (!busy.acquired) return 0;
+    EngineFrame& frame = Frame();
+    HWND saved_report = frame.report_window;
+    frame.report_window = cmd.report_window;
+    Unzip().replace_all = false;
+    ResetProgress();
+    cmd.result = kUnzipOk;
+    try {
+        bool short_names =
+            cmd.has_target && Unzip().max_name_length && Unzip().max_name_length(cmd.target) < 13;
+        std::string archive = WithZipExtension(cmd.archive);
+        UniqueFd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) Fail(kClassIo, Format("Can't open input file: %s", archive.c_str()), kUnzipError);
+        switch (cmd.kind) {
+            case kKindTar:
+            case kKindGzip:
+            case kKindMsCompress:
+                // The single-file formats are not decoded yet.
+                Fail(kClassMethod, "unknown compression", kUnzipError);
+            default:
+                ExtractZipMembers(cmd, fd.get(), archive, short_names);
+        }
+    } catch (const EarlyEnd& e) {
+        cmd.result = e.result;
+    } catch (const std::bad_alloc&) {
+        // Reported from here, where nothing more needs memory than the message.
+        try {
+            SendError(kClassMemory, "Insufficient memory");
+        } catch (...) {
+        }
+        cmd.result = kUnzipError;
+    } catch (...) {
+        cmd.result = kUnzipError;
+    }
+    frame.report_window = saved_report;
+    return 1;
+}
+
+}  // namespace engine

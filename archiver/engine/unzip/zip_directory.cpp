@@ -1,0 +1,164 @@
+#include "archiver/engine/unzip/zip_directory.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "archiver/engine/unzip/file_io.h"
+
+namespace engine {
+
+const char* const kMsgInvalidDirectory = "Invalid archive directory";
+const char* const kMsgInvalidDirectoryFix =
+    "Invalid archive directory.  Running PKZIPFIX may correct this problem";
+const char* const kMsgIoError = "IO Error";
+
+namespace {
+
+constexpr size_t kTailSize = 5120;
+
+bool EndsWithNoCase(const std::string& s, const char* suffix) {
+    size_t n = std::char_traits<char>::length(suffix);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
+            return false;
+    return true;
+}
+
+ZipDirectory Failure(DirectoryStatus status, std::string message) {
+    ZipDirectory d;
+    d.status = status;
+    d.message = std::move(message);
+    return d;
+}
+
+}  // namespace
+
+ZipDirectory ReadZipDirectory(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return Failure(DirectoryStatus::kError, kMsgIoError);
+    return ReadZipDirectory(fd.get(), path);
+}
+
+ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
+    int64_t size = FileSize(fd);
+    if (size < 0) return Failure(DirectoryStatus::kError, kMsgIoError);
+    if (size == 0) {
+        ZipDirectory d;
+        d.status = DirectoryStatus::kEmpty;
+        return d;
+    }
+    uint8_t first[4] = {};
+    if (PreadFull(fd, first, 4, 0) < 0) return Failure(DirectoryStatus::kError, kMsgIoError);
+    // An end record alone is 22 bytes; anything shorter cannot hold a directory.
+    if (size < static_cast<int64_t>(kEndSize))
+        return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+    bool exe = EndsWithNoCase(name, ".exe");
+    std::string bad_dir =
+        exe ? "File does not appear to be a self-extracting archive" : kMsgInvalidDirectoryFix;
+
+    size_t tail_len = static_cast<size_t>(std::min<int64_t>(size, kTailSize));
+    uint64_t tail_pos = static_cast<uint64_t>(size) - tail_len;
+    std::vector<uint8_t> tail(tail_len);
+    if (PreadFull(fd, tail.data(), tail_len, tail_pos) != static_cast<ssize_t>(tail_len))
+        return Failure(DirectoryStatus::kError, kMsgIoError);
+
+    // The last end record wins: search backwards from the last place one fits.
+    ptrdiff_t at = -1;
+    for (ptrdiff_t i = static_cast<ptrdiff_t>(tail_len - kEndSize); i >= 0; --i) {
+        if (Get32(&tail[static_cast<size_t>(i)]) == kEndSig) {
+            at = i;
+            break;
+        }
+    }
+    if (at < 0) {
+        if (Get32(first) == kDescriptorSig)
+            return Failure(DirectoryStatus::kNotZip,
+                           "This is the first disk in a backup set.  Insert the last disk of the "
+                           "backup set (required by Zip file format) and try again");
+        if (!name.empty() && name.back() == '_')
+            return Failure(DirectoryStatus::kNotZip,
+                           "Cannot open file: even though it ends with an underscore this file "
+                           "does not appear to be a Microsoft Compress format file");
+        if (exe)
+            return Failure(DirectoryStatus::kNotZipExe,
+                           "Borvan cannot open this file.  It does not appear to be a Zip "
+                           "file.\n\nIf this is a self-extracting file it is either not in the "
+                           "standard Zip file format or it is corrupt.\n\nWould you like to run "
+                           "this executable file?");
+        std::string msg = "Cannot open file: it does not appear to be a valid archive.";
+        if (removable)
+            msg +=
+                "  If this file is part of a ZIP format backup set, insert the last disk of "
+                "the backup set and try again";
+        return Failure(DirectoryStatus::kNotZip, msg);
+    }
+    const uint8_t* e = &tail[static_cast<size_t>(at)];
+    EndRecord end = ParseEnd(std::span<const uint8_t, kEndFixed>(e + 4, kEndFixed));
+    if (end.disk + 1u < end.directory_disk)
+        return Failure(DirectoryStatus::kError, kMsgInvalidDirectoryFix);
+    if (end.disk != end.directory_disk &&
+        !(end.disk == 0 && end.directory_disk == 1 && Get32(first) == kLocalSig))
+        return Failure(DirectoryStatus::kError,
+                       "ZIP Central Directory spans disks - please run PKUNZIP from command line");
+
+    int64_t end_pos = static_cast<int64_t>(tail_pos) + at;
+    int64_t preamble = end_pos - (int64_t{end.directory_size} + end.directory_offset);
+    if (preamble < 0) return Failure(DirectoryStatus::kError, bad_dir);
+    uint64_t dir_start = uint64_t{end.directory_offset} + static_cast<uint64_t>(preamble);
+    size_t block_len = static_cast<size_t>(static_cast<uint64_t>(size) - dir_start);
+    std::vector<uint8_t> block(block_len);
+    if (PreadFull(fd, block.data(), block_len, dir_start) != static_cast<ssize_t>(block_len))
+        return Failure(DirectoryStatus::kError, kMsgIoError);
+
+    ZipDirectory d;
+    d.facts.preamble = preamble;
+    uint64_t min_offset = UINT64_MAX;
+    uint16_t max_disk = 0;
+    bool all_disk_one = true;
+    size_t pos = 0;
+    for (unsigned n = 0; n < end.entries_here; ++n) {
+        // A lying count or field length must end the reading, never run past the block.
+        if (block_len - pos < kCentralSize || Get32(&block[pos]) != kCentralSig)
+            return Failure(DirectoryStatus::kError,
+                           n == 0 && block_len - pos >= 4 && Get32(&block[pos]) != kCentralSig
+                               ? bad_dir
+                               : kMsgInvalidDirectory);
+        DirectoryEntry entry;
+        entry.header =
+            ParseCentral(std::span<const uint8_t, kCentralFixed>(&block[pos + 4], kCentralFixed));
+        const CentralHeader& h = entry.header;
+        size_t var = size_t{h.name_length} + h.extra_length + h.comment_length;
+        if (block_len - pos - kCentralSize < var)
+            return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+        entry.name.assign(reinterpret_cast<const char*>(&block[pos + kCentralSize]), h.name_length);
+        entry.local_offset = uint64_t{h.local_offset} + static_cast<uint64_t>(preamble);
+        min_offset = std::min<uint64_t>(min_offset, h.local_offset);
+        max_disk = std::max(max_disk, h.disk_start);
+        if (h.disk_start != 1) all_disk_one = false;
+        if (h.flags & kFlagEncrypted) d.facts.encrypted = true;
+        if (!entry.IsRow() &&
+            !IsFolderName(std::span<const uint8_t>(
+                reinterpret_cast<const uint8_t*>(entry.name.data()), entry.name.size())))
+            d.facts.folders_without_slash = true;
+        if (h.method > 6) d.facts.needs_newer = true;
+        if (h.method == 7 || h.method > 8) d.facts.unsupported_methods = true;
+        d.entries.push_back(std::move(entry));
+        pos += kCentralSize + var;
+    }
+    if (min_offset == UINT64_MAX) min_offset = 0;
+    bool spans = false;
+    if (end.disk != 0) {
+        bool plain_end =
+            end.disk == 1 && end.directory_disk == 1 && end.entries_here == end.entries_total;
+        if (!plain_end || (!all_disk_one && max_disk != 0) || min_offset == 4) spans = true;
+    }
+    if (Get32(first) == kDescriptorSig) spans = true;
+    d.facts.spans_disks = spans;
+    d.facts.first_local_offset = min_offset + static_cast<uint64_t>(preamble);
+    return d;
+}
+
+}  // namespace engine

@@ -1,0 +1,65 @@
+// The listing reader: finds the end record near the end of a zip archive, reads the whole
+// central directory, corrects for a preamble and notes the facts that decide how the archive
+// is extracted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archiver/engine/unzip/zip_records.h"
+
+namespace engine {
+
+/// One central directory entry.
+struct DirectoryEntry {
+    CentralHeader header;
+    std::string name;           ///< stored name bytes as in the archive
+    uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
+    /// True when the listing shows it as a row (no folder attribute).
+    bool IsRow() const { return (header.external_attr & kAttrFolder) == 0; }
+};
+
+/// Facts about the archive that the shell keeps with it.
+struct DirectoryFacts {
+    uint64_t first_local_offset = 0;   ///< smallest local header offset plus the preamble
+    int64_t preamble = 0;              ///< bytes in front of the zip data
+    bool encrypted = false;            ///< some member has flag bit 0
+    bool unsupported_methods = false;  ///< method 7 or above 8
+    bool needs_newer = false;          ///< method above 6
+    bool folders_without_slash = false;
+    bool spans_disks = false;
+};
+
+/// How reading ended.
+enum class DirectoryStatus {
+    kOk,
+    kEmpty,      ///< a file of size 0: an archive without members
+    kNotZip,     ///< no end record; message tells the user why
+    kNotZipExe,  ///< no end record in a ".exe": the shell may offer to run it
+    kError,      ///< damaged or unreadable; message says so
+};
+
+/// A read central directory.
+struct ZipDirectory {
+    DirectoryStatus status = DirectoryStatus::kOk;
+    std::string message;  ///< the failure's text
+    std::vector<DirectoryEntry> entries;
+    DirectoryFacts facts;
+};
+
+/// Largest stored name a member may have (the extractor's name buffer less its terminator).
+constexpr size_t kMaxStoredName = 303;
+
+/// Reads the directory of an open archive file; `name` is its path (messages depend on its
+/// extension); `removable` adds the backup-set hint to the "not an archive" message.
+ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable = false);
+/// Opens and reads an archive by path ("IO Error" text when it cannot be opened).
+ZipDirectory ReadZipDirectory(const std::string& path);
+
+/// Message texts of the listing reader.
+extern const char* const kMsgInvalidDirectory;
+extern const char* const kMsgInvalidDirectoryFix;
+extern const char* const kMsgIoError;
+
+}  // namespace engine
