@@ -14,8 +14,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& default_value, size_t limit,
                                     const std::string& path);
 /// Reads a key as a leading decimal integer; the default when missing or not a number.
-long GetPrivateProfileInt(const std::string& section, const std::string& key,
-                          long default_value, const std::string& path);
+long GetPrivateProfileInt(const std::string& section, const std::string& key, long default_value,
+                          const std::string& path);
 /// Writes one key (created at the end of its section, the section at the end of the file);
 /// every other line keeps its text and order. False (errno set) when the file could not be
 /// written; the old file is then unchanged.
@@ -27,16 +27,17 @@ bool DeletePrivateProfileKey(const std::string& section, const std::string& key,
 /// Removes a whole section with its header.
 bool DeletePrivateProfileSection(const std::string& section, const std::string& path);
 /// The keys of a section in file order (duplicates once, first spelling).
-std::vector<std::string> GetPrivateProfileKeys(const std::string& section,
-                                               const std::string& path);
+std::vector<std::string> GetPrivateProfileKeys(const std::string& section, const std::string& path);
 /// The section names of a file in order.
 std::vector<std::string> GetPrivateProfileSections(const std::string& path);
 /// Every key=value line of a section up to the next header, in order, duplicates included
-/// (the whole-section reader of script sections).
+/// (the whole-section reader of script sections). Keys are trimmed; a value is the text after
+/// the first "=" as it stands, since blanks at the end of a script line can matter.
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
                                                                     const std::string& path);
 /// Replaces a whole section with the given lines (removed when lines is empty and
-/// keep_empty is false), keeping the rest of the file.
+/// keep_empty is false), keeping the rest of the file: the section stays where it first
+/// appeared (at the end of the file when new) and any later copy of it is removed.
 bool WriteProfileSection(const std::string& section,
                          const std::vector<std::pair<std::string, std::string>>& lines,
                          const std::string& path, bool keep_empty = false);
