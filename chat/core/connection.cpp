@@ -1,0 +1,495 @@
+#include "chat/core/connection.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "chat/core/options.h"
+#include "chat/core/server_list.h"
+#include "chat/core/window_print.h"
+#include "chat/core/window_table.h"
+#include "chat/core/winsock_errors.h"
+
+namespace chat {
+namespace {
+
+namespace net = platform::net;
+
+Connection& Storage() {
+    static Connection connection;
+    return connection;
+}
+
+void Status(std::string_view text, int colour) {
+    Print(Windows().statwin, text, colour);
+}
+
+std::string CurrentNick() {
+    const ChatOptions& o = Options();
+    return Storage().wnick && !o.szAltNick.empty() ? o.szAltNick : o.szNickName;
+}
+
+ptrdiff_t WriteSession(std::span<const char> data) {
+    return net::Write(Storage().Sock, data);
+}
+
+// The error of a socket message: the platform reports errno values, older code may pass the
+// socket codes themselves.
+int MessageError(platform::LPARAM lparam) {
+    int err = platform::HIWORD(static_cast<uintptr_t>(lparam));
+    return err >= 10000 ? err : WinsockCodeFromErrno(err);
+}
+
+void ConnectTo(const net::Address& address) {
+    Connection& c = Storage();
+    c.Sock = net::Connect(address, c.frame, kMsgConnectDone, net::FD_CONNECT);
+    if (c.Sock == net::kNoSocket) {
+        int code = WinsockCodeFromErrno(errno);
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == EAFNOSUPPORT) {
+            Status("*** Unable to create socket", 1);
+            DoDisconnect();
+        } else if (!c.Connected) {
+            werr("*** Unable to connect to IRC server", code);
+        }
+    }
+}
+
+void DoResolveHost() {
+    Connection& c = Storage();
+    const ChatOptions& o = Options();
+    std::string line = "Local host:";
+    if (!o.szLocalHost.empty()) line += " " + o.szLocalHost;
+    if (!o.szsip.empty()) line += " (" + o.szsip + ")";
+    Status(line, 2);
+    if (auto numeric = net::ParseAddress(c.szCHN, static_cast<uint16_t>(o.Port))) {
+        ConnectTo(*numeric);
+        return;
+    }
+    c.TaskHandle = net::Lookup(c.szCHN, c.frame, kMsgServerLookupDone);
+    if (c.TaskHandle == 0 && !c.Connected) werr("*** Unable to resolve IRC server");
+}
+
+// The host name comes from the system; the address is the session socket's own once
+// connected (unless the settings hold one and it is not looked up again each time).
+void DoGetLocalHost() {
+    ChatOptions& o = Options();
+    if (o.aglh || o.szLocalHost.empty() || EqualNoCase(o.szLocalHost, "unknown")) {
+        char name[101] = {};
+        o.szLocalHost = ::gethostname(name, 100) == 0 && name[0] ? name : "unknown";
+    }
+    DoResolveHost();
+}
+
+void DoConnect(platform::WPARAM request) {
+    Connection& c = Storage();
+    auto result = net::TakeLookup(static_cast<uint32_t>(request));
+    if (static_cast<uint32_t>(request) != c.TaskHandle || !c.Connecting || c.Connected) return;
+    c.TaskHandle = 0;
+    if (!result || result->error != 0 || result->addresses.empty()) {
+        int code = result && result->error ? WinsockCodeFromLookup(result->error) : 11001;
+        werr("*** Unable to resolve IRC server", code);
+        return;
+    }
+    net::Address address = result->addresses.front();
+    if (auto numeric =
+            net::ParseAddress(net::AddressHost(address), static_cast<uint16_t>(Options().Port)))
+        address = *numeric;
+    ConnectTo(address);
+}
+
+void DoLogon(platform::LPARAM lparam) {
+    Connection& c = Storage();
+    const ChatOptions& o = Options();
+    if (c.Connected || !c.Connecting) return;
+    if (platform::HIWORD(static_cast<uintptr_t>(lparam)) != 0) {
+        werr("*** Unable to connect to IRC server", MessageError(lparam));
+        return;
+    }
+    net::Select(c.Sock, c.frame, kMsgSessionSocket, net::FD_READ | net::FD_WRITE | net::FD_CLOSE);
+    c.LoggingNick = true;
+    c.NickError = false;
+    c.wnick = 0;
+    showstatusinfo();
+    if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
+    Sendline("NICK " + o.szNickName, false);
+    Sendline("USER " + LogonUserName(o.szEmail) + " \"" + o.szLocalHost + "\" \"" + c.szCHN +
+                 "\" :" + o.szUser,
+             false);
+}
+
+void BecomeConnected() {
+    Connection& c = Storage();
+    ChatOptions& o = Options();
+    c.Connecting = false;
+    c.Connected = true;
+    c.connecttimeout = 0;
+    c.connectretries = 0;
+    c.splitter.Reset();
+    if (o.sip == 0) {
+        if (auto local = net::LocalAddress(c.Sock)) {
+            o.sip = net::AddressIPv4(*local);
+            o.szsip = net::AddressHost(*local);
+        }
+    }
+    if (o.oltc) c.online_seconds = 0;
+    c.SentQuit = false;
+    showstatusinfo();
+    if (c.state_changed) c.state_changed();
+}
+
+void DeliverLine(std::string_view line) {
+    Connection& c = Storage();
+    if (c.parseline) c.parseline(line);
+}
+
+void ScheduleReconnect() {
+    Connection& c = Storage();
+    const ChatOptions& o = Options();
+    if (c.reconnect_next <= 0) c.reconnect_next = o.reconnect_delay;
+    int wait = c.reconnect_next;
+    c.reconnect_next = std::min(wait * 2, o.reconnect_max);
+    Status("*** Reconnecting in " + std::to_string(wait) + " seconds...", 1);
+    platform::SetTimer(c.frame, kTimerConnect, static_cast<uint32_t>(wait) * 1000u);
+}
+
+void Disconnected() {
+    Connection& c = Storage();
+    const ChatOptions& o = Options();
+    if (c.Connected) {
+        StatusGap();
+        Status("*** Disconnected", 1);
+    }
+    if (!c.SentQuit) {
+        if (o.rcod && (!c.FirstMOTD || !o.rtc || c.connectretries == 0)) ScheduleReconnect();
+        if (o.bod == 1)
+            for (int i = 0; i < std::max(o.times, 1); ++i) Beep();
+    }
+    werr("");
+    c.SentQuit = false;
+}
+
+void DoRetrieval(bool closing) {
+    Connection& c = Storage();
+    if (c.Connecting) BecomeConnected();
+    char buf[16384];
+    // On a close event everything still buffered is read first; otherwise one read per event
+    // keeps the loop responsive while a flood arrives.
+    for (;;) {
+        ptrdiff_t n = net::Read(c.Sock, std::span<char>(buf, sizeof buf));
+        if (n > 0) {
+            c.splitter.Push(std::string_view(buf, static_cast<size_t>(n)), DeliverLine);
+            if (c.Sock == net::kNoSocket) return;  // the parser tore the connection down
+            if (!closing) return;
+            continue;
+        }
+        if (n < 0 &&
+            (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINPROGRESS || errno == EINTR)) {
+            if (!closing) return;
+        }
+        break;
+    }
+    Disconnected();
+}
+
+void DrainQueue() {
+    Connection& c = Storage();
+    if (c.Sock == net::kNoSocket) return;
+    if (c.out.Drain(WriteSession) == SendResult::kFailed)
+        werr("*** Unable to send query to IRC server", WinsockCodeFromErrno(errno));
+}
+
+void FloodGuardTick() {
+    Connection& c = Storage();
+    if (!c.testflood) return;
+    if (c.dofloodpause > 0) {
+        if (--c.dofloodpause == 0) Status("*** Flood pause complete", 1);
+        c.sentlines = 0;
+        c.sendtime = 0;
+        return;
+    }
+    if (++c.sendtime >= c.floodtime) {
+        if (c.sentlines >= c.floodlines) {
+            c.dofloodpause = c.floodpause;
+            Status("*** Flood detected, pausing " + std::to_string(c.floodpause) + " seconds...",
+                   1);
+        }
+        c.sentlines = 0;
+        c.sendtime = 0;
+    }
+}
+
+}  // namespace
+
+Connection& Conn() {
+    return Storage();
+}
+
+void ResetConnection() {
+    Connection& c = Storage();
+    if (c.Sock != net::kNoSocket) net::Close(c.Sock);
+    c = Connection{};
+}
+
+std::string LogonUserName(std::string_view email) {
+    size_t at = email.find('@');
+    if (at == std::string_view::npos) return std::string(email);
+    return at == 0 ? "user" : std::string(email.substr(0, at));
+}
+
+void showstatusinfo() {
+    const Connection& c = Storage();
+    const ChatOptions& o = Options();
+    StatusInfo s;
+    s.state = c.Connected ? LinkState::kConnected
+                          : (c.Connecting ? LinkState::kConnecting : LinkState::kIdle);
+    s.nick = CurrentNick();
+    s.user_modes = c.szUmode;
+    s.server = c.szCHN;
+    if (c.Connected && o.olt) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%02d:%02d", static_cast<int>(c.online_seconds / 3600),
+                      static_cast<int>(c.online_seconds / 60 % 60));
+        s.online = buf;
+    }
+    if (c.Connected) {
+        s.status_text = "Status: " + (s.nick.empty() ? std::string("[no nick]") : s.nick) + " " +
+                        s.user_modes + " on " + s.server;
+        if (!s.online.empty()) s.status_text += " (" + s.online + ")";
+    } else {
+        s.status_text = "Status";
+    }
+    s.frame_title = o.aptitle.empty() ? "vesk32" : "vesk32 " + o.aptitle;
+    if (CurrentFrontend().status_changed) CurrentFrontend().status_changed(s);
+}
+
+void DoInitConnect(bool first) {
+    Connection& c = Storage();
+    ChatOptions& o = Options();
+    platform::KillTimer(c.frame, kTimerConnect);
+    platform::KillTimer(c.frame, kTimerRetry);
+    if (c.Connecting || c.Connected) return;
+    if (!c.InitializedWS) {
+        StatusGap();
+        Status("*** Still trying to initialize Winsock...", 1);
+        return;
+    }
+    if (c.IsServer) {
+        c.IsServer = false;
+        if (c.szCHN.find('.') != std::string::npos || c.szCHN.find(':') != std::string::npos) {
+            // A host, optionally with ":port"; an IPv6 literal goes in brackets.
+            std::string host = c.szCHN, port;
+            if (!host.empty() && host[0] == '[') {
+                size_t close = host.find(']');
+                if (close != std::string::npos) {
+                    if (close + 1 < host.size() && host[close + 1] == ':')
+                        port = host.substr(close + 2);
+                    host = host.substr(1, close - 1);
+                }
+            } else if (std::count(host.begin(), host.end(), ':') == 1) {
+                size_t colon = host.find(':');
+                port = host.substr(colon + 1);
+                host.resize(colon);
+            }
+            long p = std::strtol(port.c_str(), nullptr, 10);
+            o.Port = (p > 0 && p <= 65535) ? static_cast<int>(p) : 6667;
+            if (!host.empty()) o.szHostName = host;
+            o.szPassword.clear();
+        } else if (!c.szCHN.empty()) {
+            if (!buildconnectlist(o.szhost, c.szCHN, c.szconnect)) {
+                Status("*** No such server group", 1);
+                return;
+            }
+            getnextserver(c.szconnect);
+        }
+    }
+    std::string missing;
+    if (o.szNickName.empty()) missing += " nickname";
+    if (o.szUser.empty()) missing += " full-name";
+    if (o.szEmail.empty()) missing += " e-mail";
+    if (o.szHostName.empty() || o.Port <= 0) missing += " server";
+    if (!missing.empty()) {
+        Beep();
+        Status("*** Cannot connect, missing:" + missing + " (set them in section [Vesk] of " +
+                   o.szINI + ", or use -n and -s)",
+               3);
+        return;
+    }
+    c.out.clear();
+    c.splitter.Reset();
+    c.szUmode = "[+]";
+    c.ResolvingLocal = false;
+    c.Connected = false;
+    c.NickError = false;
+    c.LoggingNick = false;
+    c.SentQuit = false;
+    c.Connecting = true;
+    c.FirstMOTD = true;
+    c.testflood = c.sentlines = c.sendtime = c.floodlines = c.floodtime = c.floodpause =
+        c.dofloodpause = 0;
+    if (o.aglh || o.agip) {
+        o.sip = 0;
+        o.szsip.clear();
+    }
+    c.szCHN = o.szHostName;
+    c.connecttimeout = o.rtod;
+    StatusGap();
+    if (first) {
+        c.connectretries = o.rtc ? o.rtct : 0;
+        Status("*** Connecting to " + o.szHostName + " (" + std::to_string(o.Port) + ")", 1);
+    } else {
+        Status("*** Connect retry #" + std::to_string(o.rtct - c.connectretries) + " (" +
+                   o.szHostName + ")",
+               1);
+    }
+    showstatusinfo();
+    if (c.state_changed) c.state_changed();
+    if (o.sip != 0) {
+        DoResolveHost();
+    } else {
+        DoGetLocalHost();
+    }
+}
+
+bool werr(std::string_view text, int code) {
+    Connection& c = Storage();
+    bool was_connecting = c.Connecting;
+    bool was_active = c.Connecting || c.Connected;
+    if (was_active && !text.empty()) {
+        Status(text, 1);
+        if (code) Status("*** " + WSerror(code), 1);
+    }
+    c.TaskHandle = 0;
+    if (c.Sock != net::kNoSocket) net::Close(c.Sock);
+    c.Sock = net::kNoSocket;
+    c.out.clear();
+    c.splitter.Reset();
+    const ChatOptions& o = Options();
+    if (was_connecting && o.rtc && c.connectretries > 0) {
+        getnextserver(c.szconnect);
+        --c.connectretries;
+        c.connecttimeout = o.rtod;
+        platform::SetTimer(c.frame, kTimerRetry, static_cast<uint32_t>(o.retry_delay_ms));
+    }
+    c.ResolvingLocal = false;
+    c.Connected = false;
+    c.Connecting = false;
+    showstatusinfo();
+    if (c.state_changed) c.state_changed();
+    return was_active;
+}
+
+void DoDisconnect() {
+    Connection& c = Storage();
+    platform::KillTimer(c.frame, kTimerConnect);
+    platform::KillTimer(c.frame, kTimerRetry);
+    c.connectretries = 0;
+    c.connecttimeout = 0;
+    if (c.Connected) {
+        const std::string& q = Options().quit;
+        Sendline("QUIT :" + (q.empty() ? std::string("Leaving") : q), false);
+        c.SentQuit = true;
+        StatusGap();
+        Status("*** Disconnected", 1);
+    } else if (c.Connecting) {
+        Status("*** Connect cancelled", 1);
+    }
+    werr("");
+}
+
+bool Sendline(std::string_view text, bool remote) {
+    Connection& c = Storage();
+    if (c.Sock == net::kNoSocket) {
+        werr("*** Not connected to IRC server");
+        return false;
+    }
+    if (c.testflood && c.dofloodpause > 0 && remote) return true;
+    // A line never carries its own line end or a NUL: whatever follows one is not sent.
+    size_t cut = text.find_first_of(std::string_view("\r\n\0", 3));
+    std::string line(text.substr(0, cut));
+    line += "\r\n";
+    SendResult r = c.out.Send(line, WriteSession);
+    if (r == SendResult::kFailed) {
+        werr("*** Unable to send query to IRC server", WinsockCodeFromErrno(errno));
+        return false;
+    }
+    if (remote) ++c.sentlines;
+    return r == SendResult::kSent;
+}
+
+bool ConnectionMessage(platform::UINT msg, platform::WPARAM wparam, platform::LPARAM lparam) {
+    Connection& c = Storage();
+    switch (msg) {
+        case kMsgStartLocalHost:
+            if (c.Connecting) DoGetLocalHost();
+            return true;
+        case kMsgLocalHostDone:
+            return true;
+        case kMsgServerLookupDone:
+            DoConnect(wparam);
+            return true;
+        case kMsgConnectDone:
+            DoLogon(lparam);
+            return true;
+        case kMsgSessionSocket: {
+            if (c.Sock == net::kNoSocket) return true;
+            uint16_t event = platform::LOWORD(static_cast<uintptr_t>(lparam));
+            if (event & net::FD_WRITE) DrainQueue();
+            if (c.Sock != net::kNoSocket && (event & (net::FD_READ | net::FD_CLOSE)))
+                DoRetrieval((event & net::FD_CLOSE) != 0);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+bool ConnectionTimer(platform::UINT id) {
+    if (id == kTimerConnect || id == kTimerRetry) {
+        platform::KillTimer(Storage().frame, id);
+        DoInitConnect(id == kTimerConnect);
+        return true;
+    }
+    return false;
+}
+
+void ConnectionTick() {
+    Connection& c = Storage();
+    // The time-out holds for every attempt, whether or not a retry follows.
+    if (c.Connecting && c.connecttimeout > 0 && --c.connecttimeout == 0) {
+        Status("*** Connection attempt timed out...", 1);
+        werr("");
+    }
+    if (c.Connected && c.Sock != net::kNoSocket) {
+        FloodGuardTick();
+        if (Options().olt) {
+            ++c.online_seconds;
+            if (c.online_seconds % 60 == 0) showstatusinfo();
+        }
+    }
+}
+
+void ConnectionWelcomed() {
+    Storage().reconnect_next = 0;
+}
+
+void SendQuitAndFlush(int wait_ms) {
+    Connection& c = Storage();
+    if (!c.Connected || c.Sock == net::kNoSocket) return;
+    const std::string& q = Options().quit;
+    Sendline("QUIT :" + (q.empty() ? std::string("Leaving") : q), false);
+    c.SentQuit = true;
+    uint64_t deadline = platform::MonotonicMs() + static_cast<uint64_t>(wait_ms);
+    while (c.Sock != net::kNoSocket && !c.out.empty()) {
+        uint64_t now = platform::MonotonicMs();
+        if (now >= deadline) break;
+        pollfd p{c.Sock, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(deadline - now)) <= 0) break;
+        if (c.out.Drain(WriteSession) == SendResult::kFailed) break;
+    }
+}
+
+}  // namespace chat

@@ -1,0 +1,95 @@
+// The one connection to the IRC server: choosing the server, look-ups, connecting, logging on,
+// cutting the stream into lines, sending through the output queue with the flood guard,
+// time-outs, retries through a server group, and reconnecting after a drop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "chat/core/line_list.h"
+#include "chat/core/line_splitter.h"
+#include "chat/core/send_queue.h"
+#include "platform/event_loop.h"
+#include "platform/net.h"
+
+namespace chat {
+
+/// Frame messages of the connection (event in the low word, error in the high word).
+constexpr platform::UINT kMsgStartLocalHost = 1031;
+constexpr platform::UINT kMsgLocalHostDone = 1033;
+constexpr platform::UINT kMsgServerLookupDone = 1035;
+constexpr platform::UINT kMsgConnectDone = 1036;
+constexpr platform::UINT kMsgSessionSocket = 1037;
+/// Frame timers: a new connect attempt, and a retry after a failure.
+constexpr platform::UINT kTimerConnect = 124;
+constexpr platform::UINT kTimerRetry = 125;
+
+/// The process-wide connection state.
+struct Connection {
+    platform::HWND frame = 0;  ///< window that receives the socket and look-up messages
+    bool InitializedWS = true;
+    bool Connecting = false;
+    bool Connected = false;
+    platform::net::Socket Sock = platform::net::kNoSocket;
+    uint32_t TaskHandle = 0;  ///< pending server look-up
+    bool ResolvingLocal = false;
+    std::string szCHN;      ///< server host of the attempt, or the command line's target
+    bool IsServer = false;  ///< szCHN holds a command-line target to take first
+    bool SentQuit = false;
+    LineSplitter splitter;
+    SendQueue out;
+    LineList szconnect;  ///< rotation through the group being tried
+    int connectretries = 0;
+    int connecttimeout = 0;
+    // Flood guard.
+    int testflood = 0, sentlines = 0, sendtime = 0, floodlines = 0, floodtime = 0, floodpause = 0,
+        dofloodpause = 0;
+    // Session state the parser shares.
+    bool LoggingNick = false, NickError = false, FirstMOTD = false;
+    int wnick = 0;
+    std::string szUmode = "[+]";
+    std::string joinstr;  ///< channels to join when the MOTD ends
+    // Reconnect after a drop: the next wait in seconds, doubling up to the maximum.
+    int reconnect_next = 0;
+    // Online timer.
+    int64_t online_seconds = 0;
+    /// Receives each complete server line (the message parser).
+    std::function<void(std::string_view line)> parseline;
+    /// Runs when a connection is established or torn down (status line, menus of front ends).
+    std::function<void()> state_changed;
+};
+
+/// The connection.
+Connection& Conn();
+/// Closes everything and starts fresh (tests).
+void ResetConnection();
+
+/// Begins an attempt; `first` for a new connect (retry counters reloaded), false for a retry.
+void DoInitConnect(bool first);
+/// The user's disconnect or cancel: QUIT when connected.
+void DoDisconnect();
+/// Sends one line (cut at CR, LF or NUL; the line end is added). `remote` marks lines sent on
+/// behalf of another user's request, which the flood guard counts and may drop. Returns true
+/// when sent or dropped by the guard.
+bool Sendline(std::string_view text, bool remote);
+/// Tears the connection down, printing `text` (and the socket error when `code` is set) when
+/// an attempt or connection was active; retries when that is on and left.
+bool werr(std::string_view text, int code = 0);
+/// Handles the connection's frame messages; false when the message is not one of them.
+bool ConnectionMessage(platform::UINT msg, platform::WPARAM wparam, platform::LPARAM lparam);
+/// Handles the connection's frame timers; false when the timer is not one of them.
+bool ConnectionTimer(platform::UINT id);
+/// The one-second work: connect time-out, flood guard, online time.
+void ConnectionTick();
+/// The server accepted us (welcome): the reconnect wait starts again from its first value.
+void ConnectionWelcomed();
+/// The user name of the USER line: the e-mail address up to "@", "user" when that is empty.
+std::string LogonUserName(std::string_view email);
+/// Sends QUIT with the quit message and waits briefly for it to leave (program exit).
+void SendQuitAndFlush(int wait_ms);
+/// Refreshes the status line through the front end.
+void showstatusinfo();
+
+}  // namespace chat

@@ -1,0 +1,156 @@
+#include "chat/core/frame.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "chat/core/connection.h"
+#include "chat/core/handoff.h"
+#include "chat/core/options.h"
+#include "chat/core/window_log.h"
+#include "chat/core/window_print.h"
+#include "chat/core/window_table.h"
+#include "platform/net.h"
+
+namespace chat {
+namespace {
+
+FrameState& Storage() {
+    static FrameState frame;
+    return frame;
+}
+
+std::string LoginName() {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name && *pw->pw_name)
+        return pw->pw_name;
+    return "user";
+}
+
+// Without a desktop there is no setup dialog to ask for the identity: a missing full name or
+// e-mail address is taken from the login name (only the part before "@" is ever sent).
+void FillIdentity() {
+    ChatOptions& o = Options();
+    if (o.szEmail.empty()) o.szEmail = LoginName();
+    if (o.szUser.empty()) o.szUser = LoginName();
+}
+
+void PartOnClose(const WindowRecord& r) {
+    if (r.kind == kKindChannel && Conn().Connected && !r.closed_by_server)
+        Sendline("PART " + r.name, false);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+FrameState& Frame() {
+    return Storage();
+}
+
+void MainTimer() {
+    FrameState& f = Storage();
+    if (f.InMainTimer) return;
+    f.InMainTimer = true;
+    ConnectionTick();
+    for (auto& work : f.each_second) work();
+    FlushLogs();
+    f.InMainTimer = false;
+}
+
+platform::LRESULT FrameProc(platform::HWND, platform::UINT msg, platform::WPARAM wparam,
+                            platform::LPARAM lparam) {
+    switch (msg) {
+        case platform::WM_TIMER:
+            if (wparam == kTimerMain) {
+                MainTimer();
+            } else {
+                ConnectionTimer(static_cast<platform::UINT>(wparam));
+            }
+            return 0;
+        case platform::WM_COMMAND:
+            if (platform::LOWORD(wparam) == kCmdConnect) {
+                const Connection& c = Conn();
+                if (c.Connecting || c.Connected) {
+                    DoDisconnect();
+                } else {
+                    DoInitConnect(true);
+                }
+            }
+            return 0;
+        case platform::WM_CLOSE:
+            ShutdownChat();
+            return 0;
+        default:
+            break;
+    }
+    if (ConnectionMessage(msg, wparam, lparam)) return 0;
+    FrameState& f = Storage();
+    if (f.more_messages) f.more_messages(msg, wparam, lparam);
+    return 0;
+}
+
+bool StartChat(const CommandLine& cl) {
+    ChatOptions& o = Options();
+    o.szINI = SettingsPathFor(cl.settings);
+    if (!cl.nick.empty()) {
+        o.szNickName = cl.nick;
+        o.szAltNick = cl.anick;
+        o.nick_from_command_line = true;
+    }
+    loadini();
+    FillIdentity();
+
+    FrameState& f = Storage();
+    f.hwndFrame = platform::CreateWindow(FrameProc);
+    if (f.hwndFrame == 0) return false;
+    Connection& c = Conn();
+    c.frame = f.hwndFrame;
+    if (!c.parseline) c.parseline = RawServerLine;
+    Windows().on_close = PartOnClose;
+    if (MakeNewWindow("Status Window", false) == 0) return false;
+    platform::SetTimer(f.hwndFrame, kTimerMain, 1000);
+    showstatusinfo();
+
+    c.joinstr = cl.channels;
+    if (!cl.server.empty()) {
+        c.IsServer = true;
+        c.szCHN = cl.server;
+    }
+    // The About box and the setup dialog are not shown here; the start-up routines run at once.
+    if (o.cosu || cl.connect)
+        platform::PostMessage(f.hwndFrame, platform::WM_COMMAND, kCmdConnect, 0);
+    return true;
+}
+
+void ShutdownChat() {
+    FrameState& f = Storage();
+    if (f.closing) return;
+    f.closing = true;
+    SendQuitAndFlush(2000);
+    Connection& c = Conn();
+    platform::KillTimer(f.hwndFrame, kTimerConnect);
+    platform::KillTimer(f.hwndFrame, kTimerRetry);
+    platform::KillTimer(f.hwndFrame, kTimerMain);
+    c.connectretries = 0;
+    c.connecttimeout = 0;
+    c.SentQuit = true;
+    werr("");
+    WindowTable& t = Windows();
+    for (int i = 1; i < kMaxWindows; ++i)
+        if (t.ch[i].window) closewindow(t.ch[i].window);
+    FlushLogs();
+    for (int i = 0; i < kMaxWindows; ++i) chinit(i);
+    if (FileExists(Options().szINI)) saveini();
+    platform::DestroyWindow(f.hwndFrame);
+    platform::PostQuitMessage(0);
+}
+
+void RequestExit() {
+    FrameState& f = Storage();
+    if (f.hwndFrame) platform::PostMessage(f.hwndFrame, platform::WM_CLOSE);
+}
+
+}  // namespace chat

@@ -1,0 +1,121 @@
+#include "chat/core/headless_frontend.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "chat/core/window_table.h"
+#include "platform/event_loop.h"
+
+namespace chat {
+namespace {
+
+struct HeadlessState {
+    std::string pending;      ///< input not yet ended by a line feed
+    std::string next_window;  ///< window picked for the next line, empty for the active one
+};
+
+HeadlessState& State() {
+    static HeadlessState state;
+    return state;
+}
+
+void WriteOut(const std::string& name, const std::string& text) {
+    std::string line;
+    line.reserve(name.size() + text.size() + 2);
+    line += name;
+    line += '\t';
+    line += text;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+void Type(WindowId target, std::string_view text) {
+    EnterLine(target, std::string(text));
+}
+
+WindowId WindowNamed(std::string_view name) {
+    int slot = exists(name);
+    return slot < 0 ? 0 : Windows().ch[slot].window;
+}
+
+void OnInput(int fd, short) {
+    char buf[4096];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    HeadlessState& s = State();
+    if (n <= 0) {
+        platform::UnwatchFd(fd);
+        if (!s.pending.empty()) {
+            std::string last = std::move(s.pending);
+            s.pending.clear();
+            HeadlessInputLine(last);
+        }
+        RequestExit();
+        return;
+    }
+    s.pending.append(buf, static_cast<size_t>(n));
+    size_t start = 0;
+    for (size_t lf; (lf = s.pending.find('\n', start)) != std::string::npos; start = lf + 1) {
+        std::string_view line(s.pending.data() + start, lf - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        HeadlessInputLine(line);
+    }
+    s.pending.erase(0, start);
+    // An input line is bounded like a typed one; the rest of an endless line is dropped.
+    if (s.pending.size() > 65536) s.pending.clear();
+}
+
+}  // namespace
+
+bool HeadlessInputLine(std::string_view line) {
+    HeadlessState& s = State();
+    if (line.size() >= 3 && line.substr(0, 3) == "@@@") {
+        line.remove_prefix(1);
+    } else if (line.size() >= 2 && line.substr(0, 2) == "@@") {
+        std::string_view rest = line.substr(2);
+        size_t tab = rest.find('\t');
+        std::string_view name = rest.substr(0, tab);
+        WindowId target = WindowNamed(name);
+        if (target == 0) {
+            std::fprintf(stderr, "vesk32: no window named \"%.*s\"\n",
+                         static_cast<int>(name.size()), name.data());
+            return false;
+        }
+        if (tab == std::string_view::npos) {
+            s.next_window = std::string(name);
+        } else {
+            s.next_window.clear();
+            Type(target, rest.substr(tab + 1));
+        }
+        return true;
+    }
+    WindowId target = 0;
+    if (!s.next_window.empty()) {
+        target = WindowNamed(s.next_window);
+        s.next_window.clear();
+    }
+    Type(target ? target : ActiveWindow(), line);
+    return true;
+}
+
+Frontend MakeHeadlessFrontend() {
+    Frontend fe;
+    fe.print_line = [](WindowId, const std::string& name, int, const std::string& text) {
+        WriteOut(name, text);
+    };
+    fe.message_box = [](const std::string& title, const std::string& text) {
+        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    };
+    return fe;
+}
+
+bool StartHeadlessInput() {
+    State() = HeadlessState{};
+    return platform::WatchFd(STDIN_FILENO, POLLIN, OnInput);
+}
+
+}  // namespace chat

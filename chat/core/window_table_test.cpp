@@ -1,0 +1,256 @@
+#include "chat/core/window_table.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <fstream>
+#include <sstream>
+
+#include "chat/core/options.h"
+#include "chat/core/window_log.h"
+#include "chat/core/window_print.h"
+
+namespace chat {
+namespace {
+
+// Prefix plus number (kept out of line: GCC 12 warns falsely on the inlined concatenation).
+std::string Tagged(const char* prefix, int n) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s%d", prefix, n);
+    return buf;
+}
+
+struct Printed {
+    std::string window;
+    std::string text;
+};
+
+class WindowTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+        platform::ResetEventLoop();
+        ResetWindows();
+        ResetOptions();
+        char tmpl[] = "/tmp/windowtestXXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        Options().szLogDir = dir_ + "/";
+        Options().szINI = dir_ + "/vesk.ini";
+        Frontend fe;
+        fe.print_line = [this](WindowId, const std::string& name, int, const std::string& text) {
+            printed_.push_back({name, text});
+        };
+        fe.beep = [this] { ++beeps_; };
+        fe.set_input = [this](WindowId, const std::string& text) { input_ = text; };
+        InstallFrontend(fe);
+        status_ = MakeNewWindow("Status Window", false);
+    }
+    void TearDown() override {
+        ResetWindows();
+        InstallFrontend(Frontend{});
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    WindowRecord& Rec(WindowId id) { return *RecordOf(id); }
+    std::string ReadFile(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    std::string dir_;
+    std::vector<Printed> printed_;
+    int beeps_ = 0;
+    std::string input_;
+    WindowId status_ = 0;
+};
+
+TEST_F(WindowTableTest, KindsNamesAndTheFiftyWindowLimit) {
+    ASSERT_NE(status_, 0u);
+    EXPECT_EQ(Rec(status_).kind, kKindStatus);
+    WindowId chan = MakeNewWindow("#Chat", false);
+    EXPECT_EQ(Rec(chan).kind, kKindChannel);
+    EXPECT_EQ(Rec(MakeNewWindow("Send bob file", false)).kind, kKindTransfer);
+    EXPECT_EQ(Rec(MakeNewWindow("Chat bob", false)).kind, kKindQuery);
+    EXPECT_EQ(Rec(MakeNewWindow("Channels List", false)).kind, kKindChannelList);
+    EXPECT_EQ(exists("#chat"), findhwnd(chan));
+    EXPECT_EQ(exists(""), -1);
+    EXPECT_EQ(Rec(MakeNewWindow(std::string(120, 'n'), false)).name.size(), kMaxWindowName);
+
+    EXPECT_EQ(MakeNewWindow("", false), 0u);
+    EXPECT_EQ(printed_.back().text, "*** Invalid window name!");
+    int open = 6;
+    while (open < kMaxWindows) {
+        ASSERT_NE(MakeNewWindow(Tagged("q", open), false), 0u);
+        ++open;
+    }
+    EXPECT_EQ(MakeNewWindow("one too many", false), 0u);
+    EXPECT_EQ(printed_.back().text, "*** Maximum number of windows open!");
+    EXPECT_GE(beeps_, 2);
+
+    // A freed slot is reused under a new handle; the old handle stays dead.
+    ASSERT_TRUE(closewindow(chan));
+    WindowId again = MakeNewWindow("#chat", false);
+    EXPECT_NE(again, chan);
+    EXPECT_EQ(findhwnd(chan), -1);
+    EXPECT_FALSE(closewindow(status_));  // the status window never closes
+}
+
+TEST_F(WindowTableTest, HistoryKeepsThirtyDistinctEntries) {
+    int slot = findhwnd(status_);
+    addtolbuf(slot, "/join #a");
+    addtolbuf(slot, "hello");
+    addtolbuf(slot, "/JOIN #A");  // same ignoring case: moved to the end, kept once
+    ASSERT_EQ(Rec(status_).history.size(), 2u);
+    EXPECT_EQ(Rec(status_).history.back(), "/join #a");
+    showprevbuf(slot);
+    EXPECT_EQ(input_, "/join #a");
+    showprevbuf(slot);
+    EXPECT_EQ(input_, "hello");
+    int before = beeps_;
+    showprevbuf(slot);  // at the oldest: beep, stays
+    EXPECT_EQ(beeps_, before + 1);
+    shownextbuf(slot);
+    shownextbuf(slot);
+    EXPECT_EQ(input_, "");  // past the newest: cleared
+    shownextbuf(slot);
+    EXPECT_EQ(beeps_, before + 2);
+    for (int i = 0; i < 31; ++i) addtolbuf(slot, Tagged("line ", i));
+    EXPECT_EQ(Rec(status_).history.size(), kHistorySize);
+    EXPECT_EQ(Rec(status_).history.front(), "line 1");
+}
+
+TEST_F(WindowTableTest, WrapsByWidthIndentsAndScrollsBack) {
+    WindowId q = MakeNewWindow("#w", false);
+    WindowResized(q, 30, 5);
+    Windows().mw = 0;
+    Windows().tab = 4;
+    Print(q, std::string(40, 'x') + " tail", 0);
+    WindowRecord& r = Rec(q);
+    ASSERT_EQ(r.buffer.size(), 2u);
+    EXPECT_EQ(r.buffer[0].text, std::string(29, 'x'));
+    EXPECT_EQ(r.buffer[1].text, "    " + std::string(11, 'x') + " tail");
+    EXPECT_EQ(Windows().tab, 0);  // hints reset after each Print
+    EXPECT_EQ(printed_.back().text, std::string(40, 'x') + " tail");  // logical line, unwrapped
+
+    for (int i = 0; i < 10; ++i) Print(q, Tagged("line ", i), 0);
+    EXPECT_EQ(r.top, 7);
+    EXPECT_EQ(r.position, r.top);
+    ScrollWindow(q, ScrollBy::kPage, -1);
+    EXPECT_EQ(r.position, 2);
+    Print(q, "while scrolled back", 0);
+    EXPECT_EQ(r.position, 2);  // reading back is not disturbed
+    EXPECT_EQ(r.top, 8);
+    auto shown = VisibleLines(q, 5);
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown.back().text, "line 4");
+    ScrollWindow(q, ScrollBy::kBottom, 0);
+    EXPECT_EQ(VisibleLines(q, 5).back().text, "while scrolled back");
+    ScrollWindow(q, ScrollBy::kTop, 0);
+    EXPECT_EQ(r.position, 0);
+}
+
+TEST_F(WindowTableTest, ScrollBackIsCappedEvenWhenScrolledBack) {
+    Options().sbbs = 200;
+    WindowId q = MakeNewWindow("#cap", false);
+    WindowResized(q, 80, 10);
+    for (int i = 0; i < 300; ++i) Print(q, Tagged("l", i), 0);
+    EXPECT_EQ(Rec(q).buffer.size(), 200u);
+    EXPECT_EQ(Rec(q).buffer.front().text, "l100");
+    ScrollWindow(q, ScrollBy::kLine, -50);
+    for (int i = 0; i < 1000; ++i) Print(q, Tagged("m", i), 0);
+    EXPECT_EQ(Rec(q).buffer.size(), 400u);
+    EXPECT_LE(Rec(q).position, Rec(q).top);
+}
+
+TEST_F(WindowTableTest, MarksHighlightsAndSeparators) {
+    WindowId a = MakeNewWindow("#a", false);
+    WindowId b = MakeNewWindow("#b", false);  // now active
+    Print(a, "news", 0);
+    EXPECT_EQ(Rec(a).icon_mark, 1);
+    Options().highlight_on = 1;
+    Options().highlight = "Zorro, other";
+    Windows().DoHL = true;
+    Print(a, "hey ZORRO there", 0);
+    EXPECT_EQ(Rec(a).icon_mark, 2);
+    EXPECT_EQ(Rec(a).buffer.back().colour, 4);
+    EXPECT_EQ(Rec(b).icon_mark, 0);
+    SetActiveWindow(a);
+    EXPECT_EQ(Rec(a).icon_mark, 0);
+
+    Pp(status_, "framed", 1);
+    ASSERT_GE(printed_.size(), 3u);
+    EXPECT_EQ(printed_[printed_.size() - 3].text, "-");
+    EXPECT_EQ(printed_.back().text, "-");
+    EXPECT_TRUE(Windows().LWBlank);
+    Options().linesep = "";
+    size_t n = printed_.size();
+    PrintSP(status_, 1);
+    EXPECT_EQ(printed_.size(), n);
+}
+
+TEST_F(WindowTableTest, LogNamesStayInsideTheLogFolder) {
+    EXPECT_EQ(legalize("#my-chan"), "#my_chan");
+    EXPECT_EQ(legalize("../../etc/passwd"), "______etc_passwd");
+    EXPECT_EQ(legalize("a&b"), "a_b");
+    WindowId chat = MakeNewWindow("Chat bob", false);
+    EXPECT_EQ(makefname(findhwnd(chat), ".log"), "bob.log");
+    WindowId evil = MakeNewWindow("Chat ../x\x01y", false);
+    EXPECT_EQ(makefname(findhwnd(evil), ".log"), "___x_y.log");
+    EXPECT_EQ(makefname(findhwnd(status_), ".log"), "status.log");
+    EXPECT_EQ(openlog("../escape.log", true, false), nullptr);
+    EXPECT_EQ(openlog("..", true, false), nullptr);
+    EXPECT_EQ(printed_.back().text.rfind("*** Unable to open log file: [", 0), 0u);
+}
+
+TEST_F(WindowTableTest, LogKeepsRawBytesAndStopsOnceOnFailure) {
+    WindowId c = MakeNewWindow("#log-me", false);
+    logwindow(c, true, true);
+    ASSERT_TRUE(Rec(c).log);
+    Print(c,
+          "\x02"
+          "bold\x02 caf\xe9",
+          0);
+    EXPECT_EQ(Rec(c).buffer.back().text, "bold caf\xc3\xa9");
+    logwindow(c, true, true);  // off: closes with its session line
+    std::string text = ReadFile(dir_ + "/#log_me.log");
+    EXPECT_NE(text.find("Session Start: "), std::string::npos);
+    EXPECT_NE(text.find("\x02"
+                        "bold\x02 caf\xe9\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Session Close: "), std::string::npos);
+
+    // A log that cannot be written: reported once, logging stops, printing goes on.
+    WindowId f = MakeNewWindow("#full", false);
+    Rec(f).log.reset(std::fopen("/dev/full", "w"));
+    Rec(f).log_path = "/dev/full";
+    std::string big(8192, 'z');
+    Print(f, big, 0);
+    Print(f, big, 0);
+    FlushLogs();
+    int reports = 0;
+    for (const Printed& p : printed_)
+        if (p.text.find("Unable to write log file") != std::string::npos) ++reports;
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(Rec(f).log);
+    EXPECT_EQ(Rec(f).buffer.size(), 2u * ((8192 + 99) / 100));
+}
+
+TEST_F(WindowTableTest, SavedBufferHasHeaderLinesAndFooter) {
+    WindowId q = MakeNewWindow("#save", false);
+    savebuf(q);  // empty: only a beep
+    EXPECT_EQ(beeps_, 1);
+    Print(q, "first", 0);
+    Print(q, "second", 0);
+    savebuf(q);
+    std::string text = ReadFile(dir_ + "/#save.log");
+    EXPECT_EQ(text.find("\n#save buffer saved on "), 0u);
+    EXPECT_NE(text.find("first\nsecond\nEnd of #save buffer   "), std::string::npos);
+    EXPECT_EQ(printed_.back().text, "*** #save buffer saved to file [" + dir_ + "/#save.log]");
+}
+
+}  // namespace
+}  // namespace chat
