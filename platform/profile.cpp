@@ -446,9 +446,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                 AppendSection(lines, doc.crlf, name,
                               {NewLine(std::string(k) + "=" + value, doc.crlf)});
             } else if (const auto it = s->keys.find(Fold(k)); it != s->keys.end()) {
+                // The key keeps the spelling found in the file.
                 Line& line = lines[it->second];
-                line.text =
-                    line.name + "=" + value;  // the key keeps the spelling found in the file
+                line.text = line.name + "=" + value;
                 line.value_pos = line.name.size() + 1;
             } else {
                 const size_t at = ContentEnd(doc, *s);
@@ -482,9 +482,9 @@ bool DeletePrivateProfileKey(const std::string& section, const std::string& key,
             for (size_t i = 0; i < doc.lines.size(); ++i) {
                 const Line& line = doc.lines[i];
                 const bool in_section = i > s->header && i < s->end;
-                if (in_section && line.kind == LineKind::kKey && Fold(line.name) == folded)
-                    continue;
-                lines.push_back(line);
+                if (!in_section || line.kind != LineKind::kKey || Fold(line.name) != folded) {
+                    lines.push_back(line);
+                }
             }
             if (lines.size() == doc.lines.size()) return true;
             return Commit(path, *file, lines);
