@@ -1,18 +1,31 @@
 // borvan32: the archive manager.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "archiver/shell/headless.h"
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            args.insert(args.end(), argv + i, argv + argc);
+            break;
+        }
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::puts("Usage: borvan32 [options] [ARCHIVE]");
+            std::fputs(shell::kHeadlessUsage, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::puts("borvan32 0.1");
             return 0;
         }
+        args.emplace_back(argv[i]);
     }
-    std::puts("borvan32: nothing to do yet");
-    return 0;
+    if (args.empty()) {
+        std::fputs(shell::kHeadlessUsage, stdout);
+        return 0;
+    }
+    return shell::RunHeadless(args);
 }

@@ -1,0 +1,260 @@
+#include "archiver/shell/headless.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+
+#include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/unzip.h"
+#include "archiver/shell/listing.h"
+#include "platform/event_loop.h"
+
+namespace shell {
+
+const char* const kHeadlessUsage =
+    "Usage: borvan32 -l [--sort=name|date|size|type|packed|ratio|path|original] ARCHIVE\n"
+    "       borvan32 -t [--password=TEXT] ARCHIVE\n"
+    "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
+    "       borvan32 --help | --version\n";
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+// Text from an archive never reaches the terminal raw: control bytes become ^X.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') continue;
+        if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '^';
+            out += static_cast<char>(c == 0x7F ? '?' : c + '@');
+        }
+    }
+    return out;
+}
+
+void PrintLine(FILE* f, std::string_view text) {
+    std::string s = Printable(text);
+    std::fprintf(f, "%s\n", s.c_str());
+    std::fflush(f);
+}
+
+struct Options {
+    char command = 0;  // 'l', 't', 'e'
+    bool overwrite = false;
+    bool junk_paths = false;
+    bool yes = false;
+    bool have_password = false;
+    std::string password;
+    SortOrder sort = SortOrder::kOriginal;
+    std::vector<std::string> positional;
+};
+
+bool ParseArgs(const std::vector<std::string>& args, Options& o) {
+    bool switches = true;
+    for (const std::string& a : args) {
+        if (switches && a == "--") {
+            switches = false;
+        } else if (switches && (a == "-l" || a == "-t" || a == "-e")) {
+            if (o.command) return false;
+            o.command = a[1];
+        } else if (switches && a == "-o") {
+            o.overwrite = true;
+        } else if (switches && a == "-j") {
+            o.junk_paths = true;
+        } else if (switches && a == "--yes") {
+            o.yes = true;
+        } else if (switches && a == "--headless") {
+        } else if (switches && a.rfind("--password=", 0) == 0) {
+            o.have_password = true;
+            o.password = a.substr(11);
+        } else if (switches && a.rfind("--sort=", 0) == 0) {
+            if (!ParseSortOrder(a.substr(7), o.sort)) return false;
+        } else if (switches && a.size() > 1 && a[0] == '-') {
+            return false;
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+    if (!o.command && o.positional.size() == 1) o.command = 'l';  // a bare archive is listed
+    if (!o.command || o.positional.empty()) return false;
+    if (o.command == 'e' ? o.positional.size() > 2 : o.positional.size() > 1) return false;
+    if (o.command != 'e' && (o.overwrite || o.junk_paths)) return false;
+    return true;
+}
+
+// Reads a password from the terminal, echoing "*" per character; false when cancelled.
+bool PromptPassword(std::string& password) {
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return false;
+    int fd = fileno(tty);
+    termios saved;
+    if (tcgetattr(fd, &saved) != 0) {
+        std::fclose(tty);
+        return false;
+    }
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON));
+    tcsetattr(fd, TCSAFLUSH, &raw);
+    std::fputs("Password: ", tty);
+    std::fflush(tty);
+    bool ok = true;
+    password.clear();
+    for (;;) {
+        int c = std::fgetc(tty);
+        if (c == EOF || c == 0x1B || c == 0x03) {
+            ok = false;
+            break;
+        }
+        if (c == '\n' || c == '\r') break;
+        if (c == 0x7F || c == 0x08) {
+            if (!password.empty()) {
+                password.pop_back();
+                std::fputs("\b \b", tty);
+            }
+        } else if (c >= 128) {
+            std::fputs(
+                "\nCharacters with ASCII values 128 or higher are not allowed in passwords\n"
+                "Password: ",
+                tty);
+            password.clear();
+        } else if (password.size() < 99) {
+            password += static_cast<char>(c);
+            std::fputc('*', tty);
+        }
+        std::fflush(tty);
+    }
+    std::fputc('\n', tty);
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fclose(tty);
+    return ok;
+}
+
+int List(const Options& o, const std::string& archive) {
+    Listing listing;
+    std::string error;
+    bool ok = LoadZipListing(archive, o.sort, listing, error);
+    if (!ok && listing.rows.empty()) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    std::string header;
+    for (const char* t : kColumnTitles) header += std::string(header.empty() ? "" : "\t") + t;
+    PrintLine(stdout, header);
+    for (size_t i : listing.order) {
+        const Row& r = listing.rows[i];
+        std::string line = NameText(r) + "\t" + DateText(r.dos_datetime) + "\t" +
+                           TimeText(r.dos_datetime) + "\t" + SizeText(r.uncompressed) + "\t" +
+                           RatioText(r) + "\t" + SizeText(r.compressed) + "\t" + PathText(r);
+        PrintLine(stdout, line);
+    }
+    PrintLine(stdout, TotalText(listing));
+    if (!ok) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    return 0;
+}
+
+struct Session {
+    const Options* options = nullptr;
+    const Listing* listing = nullptr;
+};
+
+platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp,
+                             platform::LPARAM lp) {
+    const char* text = reinterpret_cast<const char*>(lp);
+    switch (msg) {
+        case engine::kMsgStatusText: {
+            std::string_view t(text ? text : "");
+            while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+            PrintLine(stdout, t);
+            return 0;
+        }
+        case engine::kMsgStatusLine:
+            PrintLine(stdout, text ? text : "");
+            return 0;
+        case engine::kMsgWarning:
+        case engine::kMsgError:
+            PrintLine(stderr, text ? text : "");
+            return 0;
+        case engine::kMsgOverwrite: {
+            const auto* q = reinterpret_cast<const engine::OverwriteQuery*>(lp);
+            if (s.options->yes) return engine::kReplace;
+            PrintLine(stderr,
+                      "Skipping " + q->output_path + ": the file exists (--yes replaces it)");
+            return engine::kSkip;
+        }
+        case engine::kMsgStopQuestion:
+            return 0;
+        case engine::kMsgDirLookup:
+            return s.listing ? LookUpRow(*s.listing, text ? text : "", static_cast<int>(wp)) : 0;
+        default:
+            return 0;
+    }
+}
+
+int TestOrExtract(const Options& o, const std::string& archive) {
+    Listing listing;
+    std::string error;
+    if (!LoadZipListing(archive, SortOrder::kOriginal, listing, error)) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    engine::UnzipCommand cmd;
+    cmd.kind = engine::kKindZip;
+    cmd.archive = archive;
+    cmd.start_offset = listing.facts.first_local_offset;
+    cmd.folders_by_attribute = listing.facts.folders_without_slash;
+    if (o.command == 'e') {
+        cmd.has_target = true;
+        cmd.target = o.positional.size() > 1 ? o.positional[1] : ".";
+        cmd.use_folder_names = !o.junk_paths;
+        cmd.overwrite_all = o.overwrite;
+    }
+    cmd.password_given = o.have_password;
+    cmd.password = o.password;
+    if (listing.facts.encrypted && !o.have_password && isatty(STDIN_FILENO)) {
+        if (!PromptPassword(cmd.password)) return kExitFailed;
+        cmd.password_given = true;
+    }
+    Session session{&o, &listing};
+    platform::HWND window = platform::CreateWindow(
+        [&session](platform::HWND, platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
+            return ReportProc(session, msg, wp, lp);
+        });
+    cmd.report_window = window;
+    int called = engine::UNZIP(cmd);
+    platform::DestroyWindow(window);
+    if (!called) {
+        PrintLine(
+            stderr,
+            "Another instance of Borvan is busy zipping or unzipping.  Please wait until this "
+            "task is complete and re-try the operation");
+        return kExitFailed;
+    }
+    return cmd.result;
+}
+
+}  // namespace
+
+int RunHeadless(const std::vector<std::string>& args) {
+    Options o;
+    if (!ParseArgs(args, o)) {
+        PrintLine(stderr, "Borvan parameter validation error");
+        std::fputs(kHeadlessUsage, stderr);
+        return kExitUsage;
+    }
+    std::string archive = engine::WithZipExtension(o.positional[0]);
+    if (o.command == 'l') return List(o, archive);
+    return TestOrExtract(o, archive);
+}
+
+}  // namespace shell

@@ -1,0 +1,18 @@
+// The headless front end of borvan32: `-l` lists, `-t` tests and `-e` extracts a zip archive
+// without a screen. Status text goes to standard output, warnings and errors to standard
+// error; questions take their safe answer unless --yes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace shell {
+
+/// Usage text printed by --help and after a parameter error.
+extern const char* const kHeadlessUsage;
+
+/// Runs one headless command from the program's arguments (without argv[0]); returns the
+/// process exit status: 0 on success, otherwise non-zero (the engine's result when it ran).
+int RunHeadless(const std::vector<std::string>& args);
+
+}  // namespace shell

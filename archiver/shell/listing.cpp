@@ -1,0 +1,308 @@
+#include "archiver/shell/listing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "platform/codepage.h"
+#include "platform/dostime.h"
+
+namespace shell {
+
+const char* const kColumnTitles[7] = {"Name", "Date", "Time", "Size", "Ratio", "Packed", "Path"};
+
+namespace {
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        int ca = std::toupper(static_cast<unsigned char>(a[i]));
+        int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::string_view Base(const Row& r) {
+    return std::string_view(r.name).substr(r.base_offset);
+}
+std::string_view Folder(const Row& r) {
+    return std::string_view(r.name).substr(0, r.base_offset);
+}
+std::string_view Extension(const Row& r) {
+    std::string_view base = Base(r);
+    size_t dot = base.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : base.substr(dot + 1);
+}
+
+bool ValidShortComponent(std::string_view c) {
+    size_t dot = c.find('.');
+    std::string_view base = c.substr(0, dot);
+    std::string_view ext = dot == std::string_view::npos ? std::string_view() : c.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3 || ext.find('.') != ext.npos)
+        return false;
+    for (char ch : c) {
+        unsigned char u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u >= 0x80 ||
+            std::string_view(" +,;=[]\"*/:<>?|").find(ch) != std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+uint16_t Classify(std::string_view ext) {
+    static const char* const programs[] = {"exe", "com", "bat", "cmd", "pif", "sh", "run"};
+    static const char* const documents[] = {"txt", "doc", "wri", "htm", "html", "pdf", "rtf",
+                                            "md",  "ini", "log", "csv", "xml",  "hlp"};
+    for (const char* p : programs)
+        if (CompareNoCase(ext, p) == 0) return kTypeProgram;
+    for (const char* d : documents)
+        if (CompareNoCase(ext, d) == 0) return kTypeDocument;
+    return kTypeOther;
+}
+
+// One sort key; the tie-breakers of each order are chains of these.
+enum class Key { kName, kType, kPath, kDate, kSize, kPacked, kRatio };
+
+int CompareKey(const Row& a, const Row& b, Key k) {
+    switch (k) {
+        case Key::kName:
+            return CompareNoCase(Base(a), Base(b));
+        case Key::kType:
+            return CompareNoCase(Extension(a), Extension(b));
+        case Key::kPath:
+            return CompareNoCase(Folder(a), Folder(b));
+        case Key::kDate:  // newest first
+            return a.dos_datetime == b.dos_datetime ? 0
+                                                    : (a.dos_datetime > b.dos_datetime ? -1 : 1);
+        case Key::kSize: {  // largest first, unknown (-1) as the smallest
+            int64_t sa = static_cast<int64_t>(a.uncompressed),
+                    sb = static_cast<int64_t>(b.uncompressed);
+            return sa == sb ? 0 : (sa > sb ? -1 : 1);
+        }
+        case Key::kPacked: {
+            int64_t sa = static_cast<int64_t>(a.compressed),
+                    sb = static_cast<int64_t>(b.compressed);
+            return sa == sb ? 0 : (sa > sb ? -1 : 1);
+        }
+        case Key::kRatio:
+            return a.ratio == b.ratio ? 0 : (a.ratio > b.ratio ? -1 : 1);
+    }
+    return 0;
+}
+
+std::vector<Key> KeysOf(SortOrder order) {
+    switch (order) {
+        case SortOrder::kDate:
+            return {Key::kDate, Key::kName, Key::kType, Key::kPath};
+        case SortOrder::kSize:
+            return {Key::kSize, Key::kName, Key::kType, Key::kPath};
+        case SortOrder::kName:
+            return {Key::kName, Key::kType, Key::kPath};
+        case SortOrder::kType:
+            return {Key::kType, Key::kName, Key::kPath};
+        case SortOrder::kPacked:
+            return {Key::kPacked, Key::kName, Key::kType, Key::kPath};
+        case SortOrder::kRatio:
+            return {Key::kRatio, Key::kName, Key::kType, Key::kPath};
+        case SortOrder::kPath:
+            return {Key::kPath, Key::kName, Key::kType};
+        case SortOrder::kOriginal:
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
+uint32_t Ratio(uint64_t u, uint64_t c) {
+    if (u == 0 || u == kUnknownSize || c == kUnknownSize || u <= c) return 0;
+    // 64-bit arithmetic: no scaling, so large members get the exact rounded percentage.
+    return static_cast<uint32_t>(((u - c) * 200 / u + 1) / 2);
+}
+
+bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_datetime,
+            uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error) {
+    if (name.size() > kMaxRowName) {
+        error = "Member name longer than 260 characters: the listing ends here";
+        return false;
+    }
+    Row r;
+    r.name.assign(name);
+    for (char& c : r.name)
+        if (c == '\\') c = '/';
+    if (!r.name.empty() && r.name.back() == '/') return true;  // folder entry
+    size_t cut = r.name.rfind('/');
+    r.base_offset = static_cast<uint16_t>(cut == std::string::npos ? 0 : cut + 1);
+    r.uncompressed = uncompressed;
+    r.compressed = compressed;
+    r.crc = crc;
+    r.encrypted = encrypted;
+    r.dos_datetime = dos_datetime;
+    r.ratio = Ratio(uncompressed, compressed);
+    std::string_view rest(r.name);
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        if (!ValidShortComponent(rest.substr(0, slash))) l.long_names = true;
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    r.type_class = Classify(Extension(r));
+    std::string_view base = Base(r);
+    if ((base.size() >= 6 && CompareNoCase(base.substr(0, 6), "borvan") == 0 &&
+         CompareNoCase(Extension(r).substr(0, std::min<size_t>(2, Extension(r).size())), "ex") ==
+             0 &&
+         Extension(r).size() >= 2) ||
+        CompareNoCase(r.name, "setup.bv") == 0)
+        l.has_program_copy = true;
+    if (uncompressed == kUnknownSize)
+        l.total_uncompressed = kUnknownSize;
+    else if (l.total_uncompressed != kUnknownSize)
+        l.total_uncompressed += uncompressed;
+    if (compressed != kUnknownSize) l.total_compressed += compressed;
+    l.rows.push_back(std::move(r));
+    return true;
+}
+
+void FinishListing(Listing& l) {
+    l.order.resize(l.rows.size());
+    for (size_t i = 0; i < l.order.size(); ++i) l.order[i] = i;
+    std::vector<Key> keys = KeysOf(l.sort);
+    if (keys.empty()) return;
+    std::stable_sort(l.order.begin(), l.order.end(), [&](size_t a, size_t b) {
+        for (Key k : keys) {
+            int c = CompareKey(l.rows[a], l.rows[b], k);
+            if (c != 0) return c < 0;
+        }
+        return false;
+    });
+}
+
+bool ParseSortOrder(std::string_view text, SortOrder& order) {
+    static const std::pair<const char*, SortOrder> names[] = {
+        {"original", SortOrder::kOriginal}, {"name", SortOrder::kName},
+        {"date", SortOrder::kDate},         {"size", SortOrder::kSize},
+        {"type", SortOrder::kType},         {"packed", SortOrder::kPacked},
+        {"ratio", SortOrder::kRatio},       {"path", SortOrder::kPath}};
+    for (const auto& [n, o] : names)
+        if (text == n) {
+            order = o;
+            return true;
+        }
+    return false;
+}
+
+bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, std::string& error) {
+    listing = Listing{};
+    listing.sort = sort;
+    engine::ZipDirectory dir = engine::ReadZipDirectory(path);
+    if (dir.status == engine::DirectoryStatus::kEmpty) {
+        FinishListing(listing);
+        return true;
+    }
+    if (dir.status != engine::DirectoryStatus::kOk) {
+        error = dir.message;
+        return false;
+    }
+    listing.facts = dir.facts;
+    for (const engine::DirectoryEntry& e : dir.entries) {
+        if (!e.IsRow()) continue;
+        const engine::CentralHeader& h = e.header;
+        std::string name = (h.flags & engine::kFlagUtf8) && platform::IsValidUtf8(e.name)
+                               ? e.name
+                               : platform::OemToUtf8(e.name);
+        if (!AddRow(listing, name, h.flags & engine::kFlagEncrypted, h.DosDateTime(),
+                    h.uncompressed_size, h.compressed_size, h.crc, error)) {
+            FinishListing(listing);
+            return false;
+        }
+    }
+    FinishListing(listing);
+    return true;
+}
+
+std::string NameText(const Row& row) {
+    std::string s(Base(row));
+    if (row.encrypted) s += '+';
+    return s;
+}
+
+std::string DateText(uint32_t dos, const IntlFormat& intl) {
+    platform::DosFields f = platform::SplitDos(dos);
+    int year = f.year >= 2000 ? f.year - 2000 : f.year - 1900;
+    int values[3] = {};
+    const char* letters = "dmy";
+    std::string order = intl.date_order;
+    if (order.size() != 3 || order.find('d') == order.npos || order.find('m') == order.npos ||
+        order.find('y') == order.npos)
+        order = "mdy";
+    for (int i = 0; i < 3; ++i) {
+        char c = order[static_cast<size_t>(i)];
+        values[i] = c == letters[0] ? f.day : c == letters[1] ? f.month : year;
+    }
+    char buf[64];
+    int n = std::snprintf(buf, sizeof buf, "%02d%c%02d%c%02d", values[0], intl.date_sep, values[1],
+                          intl.date_sep, values[2]);
+    if (n > 8) return "bad date";
+    return buf;
+}
+
+std::string TimeText(uint32_t dos, const IntlFormat& intl) {
+    platform::DosFields f = platform::SplitDos(dos);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02u%c%02u", static_cast<unsigned>(f.hour), intl.time_sep,
+                  static_cast<unsigned>(f.minute));
+    return buf;
+}
+
+std::string SizeText(uint64_t size, const IntlFormat& intl) {
+    if (size == kUnknownSize) return "?";
+    std::string digits = std::to_string(size), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += intl.thousand_sep;
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string RatioText(const Row& row) {
+    if (row.uncompressed == kUnknownSize) return "?";
+    return std::to_string(row.ratio) + "%";
+}
+
+std::string PathText(const Row& row) {
+    std::string folder(Folder(row));
+    if (!folder.empty()) folder.pop_back();
+    return folder;
+}
+
+namespace {
+std::string CountText(const char* what, uint64_t count, uint64_t size, const IntlFormat& intl) {
+    std::string amount = size == kUnknownSize || size < 1024
+                             ? SizeText(size, intl) + " bytes"
+                             : SizeText((size + 1023) / 1024, intl) + "KB";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s %llu file%s, ", what, static_cast<unsigned long long>(count),
+                  count == 1 ? "" : "s");
+    return buf + amount;
+}
+}  // namespace
+
+std::string TotalText(const Listing& l, const IntlFormat& intl) {
+    return CountText("Total", l.rows.size(), l.total_uncompressed, intl);
+}
+
+std::string SelectedText(uint64_t count, uint64_t size, const IntlFormat& intl) {
+    return CountText("Selected", count, size, intl);
+}
+
+uint32_t LookUpRow(const Listing& l, std::string_view name, int which) {
+    for (size_t i : l.order) {
+        const Row& r = l.rows[i];
+        if (CompareNoCase(r.name, name) != 0) continue;
+        if (which == 0) return static_cast<uint32_t>(r.compressed);
+        return r.crc;
+    }
+    return 0;
+}
+
+}  // namespace shell

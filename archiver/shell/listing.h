@@ -1,0 +1,98 @@
+// The rows of an open archive: adding members as rows, the ratio, the sort orders, the texts
+// of each column and of the status line, and the directory look-up the engine asks for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archiver/engine/unzip/zip_directory.h"
+
+namespace shell {
+
+/// A size that is not known.
+constexpr uint64_t kUnknownSize = UINT64_MAX;
+/// Longest member name a row holds.
+constexpr size_t kMaxRowName = 260;
+
+/// File type classes (choose a row's icon).
+constexpr uint16_t kTypeProgram = 1;
+constexpr uint16_t kTypeDocument = 2;
+constexpr uint16_t kTypeOther = 3;
+
+/// One listed member.
+struct Row {
+    uint64_t uncompressed = kUnknownSize;
+    uint64_t compressed = kUnknownSize;
+    uint32_t crc = 0;
+    uint32_t ratio = 0;         ///< percentage saved
+    uint32_t dos_datetime = 0;  ///< MS-DOS date high, time low
+    bool encrypted = false;
+    uint16_t base_offset = 0;  ///< index of the base name in `name`
+    uint16_t type_class = kTypeOther;
+    std::string name;  ///< UTF-8, `/` between folders
+};
+
+/// Sort orders of the list.
+enum class SortOrder { kOriginal, kName, kDate, kSize, kType, kPacked, kRatio, kPath };
+
+/// The rows of the open archive and what the status line and the engine need from them.
+struct Listing {
+    std::vector<Row> rows;      ///< load order
+    std::vector<size_t> order;  ///< display order (indexes into rows)
+    SortOrder sort = SortOrder::kOriginal;
+    uint64_t total_uncompressed = 0;  ///< kUnknownSize once one size is unknown
+    uint64_t total_compressed = 0;
+    bool long_names = false;        ///< a component is not a valid 8.3 name
+    bool has_program_copy = false;  ///< holds a copy of this program or its setup file
+    engine::DirectoryFacts facts;
+};
+
+/// Percentage saved, rounded half up; 0 when nothing was saved or the size is 0 or unknown.
+uint32_t Ratio(uint64_t uncompressed, uint64_t compressed);
+
+/// Adds a row; false with a message in `error` when the name is too long for a row. A name
+/// ending in a separator (a folder entry) adds no row and succeeds.
+bool AddRow(Listing& listing, std::string_view name, bool encrypted, uint32_t dos_datetime,
+            uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error);
+/// Builds the display order, sorted unless the order is kOriginal.
+void FinishListing(Listing& listing);
+/// Parses a sort order name ("name", "date", ...); false when unknown.
+bool ParseSortOrder(std::string_view text, SortOrder& order);
+
+/// Reads a zip archive's directory into a fresh listing; false with the message on failure.
+bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, std::string& error);
+
+/// Regional settings of the Date, Time and Size columns.
+struct IntlFormat {
+    std::string date_order = "mdy";
+    char date_sep = '/';
+    char time_sep = ':';
+    char thousand_sep = ',';
+};
+
+/// Column titles, in display order.
+extern const char* const kColumnTitles[7];
+/// The Name column: base name, "+" when encrypted.
+std::string NameText(const Row& row);
+/// The Date column ("bad date" when longer than 8 characters).
+std::string DateText(uint32_t dos_datetime, const IntlFormat& intl = {});
+/// The Time column.
+std::string TimeText(uint32_t dos_datetime, const IntlFormat& intl = {});
+/// A size grouped by threes; "?" when unknown.
+std::string SizeText(uint64_t size, const IntlFormat& intl = {});
+/// The Ratio column: "NN%" or "?".
+std::string RatioText(const Row& row);
+/// The Path column: the folder part of the name.
+std::string PathText(const Row& row);
+/// "Total %u file%s, %s" over all rows.
+std::string TotalText(const Listing& listing, const IntlFormat& intl = {});
+/// "Selected %u file%s, %s" for a count and a size.
+std::string SelectedText(uint64_t count, uint64_t size, const IntlFormat& intl = {});
+
+/// The engine's directory look-up: the first row in display order whose name equals `name`
+/// ignoring case; which 0 gives its compressed size, 1 its CRC-32; 0 when none.
+uint32_t LookUpRow(const Listing& listing, std::string_view name, int which);
+
+}  // namespace shell
