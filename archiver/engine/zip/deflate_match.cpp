@@ -9,33 +9,39 @@
 namespace zip {
 namespace {
 
-inline uint16_t load16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-/// Number of equal leading bytes of `a` and `b`, at most 256; reads 256 bytes of each.
+/// Number of equal leading bytes of `a` and `b`, at most kMaxMatch; may read 6 bytes beyond.
 inline uint32_t common_length(const uint8_t* a, const uint8_t* b) {
     uint32_t len = 0;
     do {
         uint64_t diff = load64(a + len) ^ load64(b + len);
         if (diff != 0) {
             if constexpr (std::endian::native == std::endian::little) {
-                return len + (std::countr_zero(diff) >> 3);
+                len += std::countr_zero(diff) >> 3;
             } else {
-                return len + (std::countl_zero(diff) >> 3);
+                len += std::countl_zero(diff) >> 3;
             }
+            return len < kMaxMatch ? len : kMaxMatch;
         }
         len += 8;
-    } while (len < kMaxMatch - 2);
-    return kMaxMatch - 2;
+    } while (len < kMaxMatch);
+    return kMaxMatch;
+}
+
+/// Mask of the bytes [0, n) of a 64-bit load (n at most 8).
+inline uint64_t byte_mask(uint32_t n) {
+    if (n >= 8) return ~uint64_t{0};
+    uint64_t low = (uint64_t{1} << (8 * n)) - 1;
+    if constexpr (std::endian::native == std::endian::little) {
+        return low;
+    } else {
+        return ~uint64_t{0} << (8 * (8 - n));
+    }
 }
 
 /// The search itself, on plain values so that the parsers can keep theirs in registers.
@@ -46,19 +52,23 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, uint32_t strsta
     if (best_len >= config.good_length) chain >>= 2;
     const uint8_t* scan = win + strstart;
     const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-    const uint16_t scan_start = load16(scan);
-    uint16_t scan_end = load16(scan + best_len - 1);
+    // A longer match must agree up to and including byte best_len: the eight bytes that end
+    // there (fewer while best_len is short) are checked first, which rejects most candidates
+    // with one load before any full comparison.
+    uint32_t off = best_len >= 7 ? best_len - 7 : 0;
+    uint64_t mask = byte_mask(best_len + 1 - off);
+    uint64_t scan_end = load64(scan + off) & mask;
     do {
         const uint8_t* match = win + cur_match;
-        // The two bytes that would end a longer match, then the first two, reject most
-        // candidates before the full comparison.
-        if (load16(match + best_len - 1) != scan_end || load16(match) != scan_start) continue;
-        uint32_t len = 2 + common_length(scan + 2, match + 2);
+        if ((load64(match + off) & mask) != scan_end) continue;
+        uint32_t len = common_length(scan, match);
         if (len > best_len) {
             match_start = cur_match;
             best_len = len;
             if (len >= kMaxMatch) break;
-            scan_end = load16(scan + best_len - 1);
+            off = best_len >= 7 ? best_len - 7 : 0;
+            mask = byte_mask(best_len + 1 - off);
+            scan_end = load64(scan + off) & mask;
         }
     } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
     return best_len;
