@@ -160,7 +160,10 @@ DialogEvent Dialog::HandleKey(const Key& key) {
             }
             case ControlKind::kList: {
                 const ListResult r = c.list.HandleKey(key);
-                if (r == ListResult::kActivate) return Command(focus);
+                if (r == ListResult::kActivate) {
+                    if (on_command) return Command(focus);
+                    break;  // Enter on a list presses the default button
+                }
                 if (r != ListResult::kUnhandled) return DialogEvent::kChanged;
                 break;
             }

@@ -1,0 +1,94 @@
+// The terminal screen: curses set-up and tear-down, input from the terminal through the event
+// loop, resizing through a self-pipe, layers that draw and take keys, and redraws that are
+// coalesced into one posted message.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "platform/event_loop.h"
+#include "platform/tui/keys.h"
+#include "platform/tui/text.h"
+#include "platform/tui/text_view.h"
+
+namespace tui {
+
+/// A rectangle of screen cells.
+struct Rect {
+    int y = 0, x = 0, height = 0, width = 0;
+};
+
+/// Something on screen: drawn bottom-up, asked for keys top-down. A modal layer takes every key.
+struct Layer {
+    std::function<void()> draw;
+    /// Returns true when the key was used; false passes it to the layer below.
+    std::function<bool(const Key&)> on_key;
+};
+
+/// Modifier bits in the lParam of posted key messages.
+enum KeyMessageBits : int { kMsgShift = 1, kMsgAlt = 2, kMsgCtrl = 4 };
+
+/// The screen's process-wide state.
+struct Screen {
+    bool active = false;
+    int rows = 24, cols = 80;
+    /// Layers bottom to top (not owned; a layer removes itself before it dies).
+    std::vector<Layer*> layers;
+    /// When set, every key is also posted to this window as WM_KEYDOWN (or WM_CHAR for a
+    /// character) as soon as it is read: wParam the Key code, lParam the KeyMessageBits. An
+    /// engine pump that watches for "stop" sees them there; the layers get the key as well.
+    platform::HWND key_target = 0;
+    /// Called after a resize, before the redraw (the owner may re-layout).
+    std::function<void()> on_resize;
+    /// Set by draw code: where the terminal cursor goes, and whether it shows.
+    int cursor_y = 0, cursor_x = 0;
+    bool cursor_visible = false;
+
+    KeyDecoder decoder;
+    ClickTracker clicks;
+    platform::HWND window = 0;  // receives the coalesced redraw message
+    bool redraw_posted = false;
+    std::deque<Key> pending;  // keys read but not yet handed to the layers
+    int resize_pipe[2] = {-1, -1};
+};
+
+/// The screen's state (one per process).
+Screen& GetScreen();
+
+/// Starts curses on the terminal (UTF-8 locale, raw keys, small Escape delay, mouse clicks,
+/// bracketed paste) and watches the terminal and the resize pipe in the event loop. False when
+/// standard input or output is not a terminal or curses cannot start.
+bool InitScreen();
+/// Restores the terminal; safe to call twice and from an exit path.
+void EndScreen();
+/// Draws every layer now.
+void Redraw();
+/// Asks for a redraw once the loop is idle (several requests make one redraw).
+void RequestRedraw();
+/// Adds a layer on top; RemoveLayer takes it out (wherever it is).
+void PushLayer(Layer* layer);
+void RemoveLayer(Layer* layer);
+/// Hands a key to the layers, top first (used by the input code and by tests).
+void DispatchKey(const Key& key);
+/// Sounds the terminal bell.
+void Beep();
+
+// ---- Drawing on the whole screen (call only from a layer's draw) ----
+
+/// Writes cells [begin, end) of a line at (y, x), clipped to `width` columns and padded with
+/// blanks in `fill`; a wide character that would cross the edge is replaced by a blank.
+void PutCells(int y, int x, int width, const StyledLine& line, size_t begin, size_t end,
+              Style fill = {});
+/// Writes UTF-8 text in a style, clipped and padded to `width`.
+void PutText(int y, int x, int width, std::string_view utf8, Style style = {});
+/// Fills a rectangle with blanks in a style.
+void FillRect(const Rect& r, Style style);
+/// A frame around r with a centred title.
+void DrawFrame(const Rect& r, std::string_view title, Style style);
+/// A text view in r (rows wrapped to its width).
+void DrawTextView(TextView& view, const Rect& r);
+/// A progress meter: the filled part in reverse video, the text centred over it.
+void DrawMeter(const Rect& r, uint32_t range, uint32_t position, const std::string& caption);
+
+}  // namespace tui

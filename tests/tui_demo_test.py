@@ -1,0 +1,111 @@
+"""The terminal toolkit's widgets, driven in tmux through the demo program: menus by F10 and
+Alt+letter with nested popups, a dialog with fields and buttons, message boxes with Help,
+resizing during a dialog, bracketed paste, the input line's history, the list view's sorting
+and selection, and stray escape sequences that must never reach a field."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..")),
+                                "platform", "tui", "demo"))
+from tmux_harness import Tmux, build_dir  # noqa: E402
+
+DEMO = os.path.join(build_dir(), "platform", "tui", "demo", "tui_demo")
+
+
+class DemoTest(unittest.TestCase):
+    def setUp(self):
+        if not os.path.exists(DEMO):
+            self.skipTest("tui_demo not built")
+        self.t = Tmux([DEMO], 80, 24, env={"LANG": "C.UTF-8", "TERM": "screen"})
+        self.addCleanup(self.t.close)
+        self.t.wait_for("ready")
+
+    def test_menus_open_by_letter_and_f10_and_run_commands(self):
+        t = self.t
+        t.keys("M-e", "Down", "Right")  # Edit, then the nested Sort popup
+        t.wait_for("By Size")
+        t.keys("z")  # its letter runs "By Size"
+        s = t.wait_for("Size*")
+        self.assertNotIn("By Size", s)
+        t.keys("F10", "Right", "Right", "Enter")  # bar highlighted, moved to Help, opened
+        t.wait_for("About...")
+        t.keys("Escape")
+        t.wait_gone("About...")
+        t.keys("M-e", "a")  # Select All
+        t.wait_for("sel=40")
+
+    def test_dialog_fields_and_buttons(self):
+        t = self.t
+        t.keys("F2")
+        t.wait_for("Sample Dialog")
+        t.keys("h\u00e9llo \u4e2d", "Tab", "Space", "M-s", "Enter")
+        t.wait_for("dialog 1 name=h\u00e9llo \u4e2d remember=1 radio=13")
+        t.keys("F2")
+        t.wait_for("Sample Dialog")
+        t.keys("Tab", "Tab", "Tab", "Tab", "Down", "Down", "Enter")  # Enter on the list: OK
+        t.wait_for("list=2")
+        t.keys("F2")
+        t.wait_for("Sample Dialog")
+        t.keys("typed", "Escape")
+        s = t.wait_for("dialog 2 name=typed")
+        self.assertNotIn("Sample Dialog", s)
+
+    def test_message_box_help_and_answers(self):
+        t = self.t
+        t.keys("M-f", "m")
+        t.wait_for("Keep the changes?")
+        t.keys("F1")
+        t.keys("n")
+        s = t.wait_for("message 7")
+        self.assertIn("help shown", s)
+        self.assertNotIn("Keep the changes?", s)
+
+    def test_resizing_keeps_the_dialog_and_tiny_screens_survive(self):
+        t = self.t
+        t.keys("F2")
+        t.wait_for("Sample Dialog")
+        t.resize(50, 15)
+        s = t.wait_for("50x15")
+        self.assertIn("Sample Dialog", s)
+        for cols, rows in ((12, 4), (1, 1), (30, 3), (80, 24)):
+            t.resize(cols, rows)
+            t.wait_for(lambda s, r=rows: len(s.splitlines()) <= r)
+            self.assertFalse(t.dead(), "the program died at %dx%d" % (cols, rows))
+        s = t.wait_for("80x24")
+        self.assertIn("Sample Dialog", s)
+        t.keys("Escape")
+        t.wait_for("dialog 2")
+
+    def test_paste_history_and_stray_sequences(self):
+        t = self.t
+        t.text("\x1b[200~one\r\ntwo\x1b[201~")
+        t.wait_for("pasted: two")
+        self.assertIn("pasted: one", t.screen())
+        # A sequence the program does not know vanishes; typing goes on after it.
+        t.text("\x1b[99x\x1b[?1;2cok")
+        t.keys("Enter")
+        s = t.wait_for("typed: ok")
+        self.assertNotIn("[99x", s)
+        self.assertNotIn("typed: ^[", s)
+        t.keys("Up")
+        t.wait_for(lambda s: s.splitlines()[-2].startswith("ok"))
+        t.keys("Up")  # already the oldest: stays
+        t.keys("Down", "x", "Enter")
+        t.wait_for("typed: x")
+
+    def test_list_keyboard_and_mouse(self):
+        t = self.t
+        t.keys("Tab", "Space", "S-Down", "S-Down")
+        t.wait_for("sel=3")
+        t.keys("Enter")
+        t.wait_for("activate 0-\u4e2d\u6587.txt")
+        t.click(75, 1)  # the Size header sorts
+        t.wait_for("Size*")
+        t.click(3, 3)
+        t.click(3, 3)  # a double click activates the row
+        t.wait_for(lambda s: s.count("activate") >= 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
