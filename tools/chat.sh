@@ -23,9 +23,19 @@ cat > "$DIR/ngircd.conf" <<CONF
 CONF
 ngircd -n -f "$DIR/ngircd.conf" >"$DIR/ngircd.log" 2>&1 &
 echo $! > "$DIR/pid"
-sleep 0.5
+# Wait (at most five seconds) until the server takes connections.
+python3 - "$PORT" <<'PY'
+import socket, sys, time
+deadline = time.monotonic() + 5
+while time.monotonic() < deadline:
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=0.2).close()
+        break
+    except OSError:
+        time.sleep(0.05)
+PY
 export XDG_CONFIG_HOME="$DIR/config"
 mkdir -p "$XDG_CONFIG_HOME/vesk32"
 printf '[Vesk]\nnick=newcomer\nanick=newcomer_\nuser=New Comer\nemail=newcomer@localhost\nhost=Local server:127.0.0.1:%s\n' "$PORT" \
     > "$XDG_CONFIG_HOME/vesk32/vesk.ini"
-"$BUILD/chat/vesk32" -i "$XDG_CONFIG_HOME/vesk32/vesk.ini" 127.0.0.1:"$PORT" || true
+"$BUILD/chat/vesk32" -i "$XDG_CONFIG_HOME/vesk32/vesk.ini" -s 127.0.0.1:"$PORT" || true
