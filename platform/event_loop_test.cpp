@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -339,23 +338,16 @@ TEST_F(EventLoopTest, WatchOnAClosedDescriptorIsDropped) {
     EXPECT_EQ(calls, 1);
 }
 
-double ThreadCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
-
 // Runs an idle loop with a timer for seconds and reports the CPU time it used.
 double IdleCpuMs(int seconds, uint32_t timer_ms) {
     std::vector<MSG> log;
     HWND hwnd = RecordingWindow(log);
     SetTimer(hwnd, 1, timer_ms);
-    double before = ThreadCpuMs();
+    double before = testing::ThreadCpuMs();
     uint64_t end = MonotonicMs() + static_cast<uint64_t>(seconds) * 1000;
     MSG msg;
     while (MonotonicMs() < end && GetMessage(msg)) DispatchMessage(msg);
-    double used = ThreadCpuMs() - before;
+    double used = testing::ThreadCpuMs() - before;
     std::printf("idle %d s, timer %u ms: %zu ticks, %.2f ms CPU\n", seconds, timer_ms, log.size(),
                 used);
     return used;

@@ -2,6 +2,8 @@
 // pumping bounded in time.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <functional>
 #include <vector>
 
@@ -43,6 +45,14 @@ inline size_t CountEvents(const std::vector<MSG>& log, UINT msg, uint16_t event)
     size_t n = 0;
     for (const MSG& m : log) n += m.message == msg && LOWORD(m.lParam) == event;
     return n;
+}
+
+/// CPU time (user and system) the calling thread has used, in milliseconds.
+inline double ThreadCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
 }  // namespace platform::testing

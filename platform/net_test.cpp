@@ -257,6 +257,28 @@ TEST_F(NetTest, SelectChangesTargetAndReportsWaitingData) {
     EXPECT_FALSE(Select(kNoSocket, window, kServerMsg, FD_READ));
 }
 
+TEST_F(NetTest, SocketsWaitingOnTheProgramCostNoCpu) {
+    // An unanswered FD_READ, a peer that has gone, a listener with a peer not yet accepted
+    // and an idle connection: none of them may keep poll() returning.
+    Pair p = Connected("127.0.0.1");
+    ASSERT_NE(p.server, kNoSocket);
+    Pair idle = Connected("127.0.0.1");
+    ASSERT_NE(idle.server, kNoSocket);
+    ASSERT_EQ(Write(p.client, std::string_view("unanswered")), 10);
+    Close(p.client);
+    Connect(*LocalAddress(p.listener), window, kClientMsg);
+    ASSERT_TRUE(WaitEvent(p.listener, kServerMsg, FD_ACCEPT, 2));
+    ASSERT_TRUE(WaitEvent(p.server, kServerMsg, FD_READ));
+    PumpFor(20);
+    size_t messages = log.size();
+    double before = platform::testing::ThreadCpuMs();
+    PumpFor(300);
+    EXPECT_LT(platform::testing::ThreadCpuMs() - before, 15.0);
+    EXPECT_EQ(log.size(), messages);
+    EXPECT_EQ(ReadAll(p.server), "unanswered");
+    EXPECT_TRUE(WaitEvent(p.server, kServerMsg, FD_CLOSE));
+}
+
 TEST_F(NetTest, IPv6Loopback) {
     auto at = ParseAddress("::1", 0);
     ASSERT_TRUE(at);
