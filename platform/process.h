@@ -10,16 +10,19 @@
 
 namespace platform {
 
-/// How a program is started.
+/// How a program is started. Redirection paths are taken relative to our own folder; a
+/// relative program path (one with a '/') relative to working_dir, where the program runs.
 struct ProcessOptions {
-    std::string working_dir;     ///< empty: the current folder
-    std::string stdin_path;      ///< empty: inherited
-    std::string stdout_path;     ///< empty: inherited; output goes here (created, truncated)
+    std::string working_dir;  ///< empty: the current folder
+    std::string stdin_path;   ///< empty: inherited
+    std::string stdout_path;  ///< empty: inherited; output goes here (created, truncated)
     bool stderr_to_stdout = false;
 };
 
 /// Starts argv[0] (searched in PATH) with argv; never through a shell. Returns the pid, or -1
-/// with errno set when the program could not be started (not found, not executable).
+/// with errno set when the program could not be started (not found, not executable, a
+/// redirection that cannot be opened). The child gets SIGPIPE at its default and no blocked
+/// signals.
 pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 /// Waits for a started program; returns its exit status (128 + signal when killed), -1 on error.
 int WaitProcess(pid_t pid);
