@@ -1,0 +1,63 @@
+// The chat client's menus and keyboard commands as the terminal offers them: the menu bar with
+// the frame's command numbers, and the keys that stand for commands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "chat/core/frontend.h"
+#include "platform/tui/keys.h"
+#include "platform/tui/menu_model.h"
+
+namespace chat {
+
+/// Frame command numbers (the menu and accelerator commands of the frame).
+enum FrameCommand : int {
+    kCmdConnectToggle = 101,
+    kCmdSetup = 102,
+    kCmdOptions = 103,
+    kCmdExit = 104,
+    kCmdJoin = 105,
+    kCmdListParams = 106,
+    kCmdAliases = 107,
+    kCmdPopups = 108,
+    kCmdRemote = 109,
+    kCmdFinger = 111,
+    kCmdTimer = 112,
+    kCmdDccSend = 113,
+    kCmdDccChat = 114,
+    kCmdDccOptions = 115,
+    kCmdUrlWindow = 116,
+    kCmdNotifyWindow = 117,
+    kCmdTile = 118,
+    kCmdCascade = 119,
+    kCmdArrange = 120,
+    kCmdHelpContents = 121,
+    kCmdAbout = 122,
+    kCmdPaste = 123,
+    kCmdPageUp = 124,
+    kCmdPageDown = 125,
+    kCmdHistoryPrev = 126,
+    kCmdHistoryNext = 127,
+    kCmdLineUp = 128,
+    kCmdLineDown = 129,
+    kCmdTop = 130,
+    kCmdBottom = 131,
+    kCmdEscape = 132,
+    kCmdNickCycle = 133,
+    /// Window menu entries: the first window is this number, the next one more, and so on.
+    kCmdFirstWindow = 135,
+};
+
+/// The menu bar: File, Tools, DCC, Window (with an entry per open window) and Help.
+std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active);
+
+/// The command a key stands for (the accelerator table), or 0. Keys that only make sense
+/// while the input line is empty (plain Home/End) are left to the caller.
+int CommandForKey(const tui::Key& key);
+
+/// Function keys F1-F12 as the alias names their handlers look for: "/F1 ", with Shift
+/// "/sF1 ", with Ctrl "/cF1 "; empty for other keys.
+std::string FunctionKeyAlias(const tui::Key& key);
+
+}  // namespace chat

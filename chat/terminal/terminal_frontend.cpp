@@ -1,0 +1,428 @@
+#include "chat/terminal/terminal_frontend.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "chat/core/frame.h"
+#include "chat/terminal/command_table.h"
+#include "chat/terminal/screen_layout.h"
+#include "platform/event_loop.h"
+#include "platform/tui/screen.h"
+#include "platform/tui/widgets.h"
+
+namespace chat {
+
+namespace {
+
+// A typed line is at most this long; a pasted line longer than that goes in pieces.
+constexpr size_t kInputLimit = 600;
+// Past this many characters a single line gets a warning beep as it is typed.
+constexpr size_t kInputWarn = 570;
+
+struct TerminalState {
+    tui::Layer layer;
+    tui::MenuBar menu;
+    TerminalHooks hooks;
+    std::map<WindowId, tui::LineEditor> editors;
+    std::map<WindowId, std::vector<std::string>> nicks;
+    StatusInfo status;
+    ChatLayout layout;
+};
+
+TerminalState& State() {
+    static TerminalState state;
+    return state;
+}
+
+const WindowSummary* Find(const std::vector<WindowSummary>& windows, WindowId id) {
+    for (const WindowSummary& w : windows) {
+        if (w.id == id) return &w;
+    }
+    return nullptr;
+}
+
+ChatLayout LayoutFor(int kind) {
+    const tui::Screen& s = tui::GetScreen();
+    return LayoutChatScreen(s.rows, s.cols, kind == kKindChannel);
+}
+
+int KindOf(WindowId id) {
+    const std::vector<WindowSummary> windows = ListWindows();
+    const WindowSummary* w = Find(windows, id);
+    return w ? w->kind : kKindStatus;
+}
+
+tui::LineEditor& EditorFor(WindowId id) {
+    auto [it, made] = State().editors.try_emplace(id);
+    if (made) {
+        it->second.limit = kInputLimit;
+        it->second.multiline_paste = true;
+        it->second.use_history = false;  // the window table keeps the history
+    }
+    return it->second;
+}
+
+// Tells the core the text size of every window (the pane makes channels narrower).
+void ResizeAll() {
+    for (const WindowSummary& w : ListWindows()) {
+        const ChatLayout l = LayoutFor(w.kind);
+        WindowResized(w.id, std::max(l.text.width, 1), std::max(l.text.height, 1));
+    }
+}
+
+tui::Style ClassStyle(int colour) {
+    tui::Style s;
+    if (colour > 0 && colour <= 5) s.fg = TerminalColourForClass(colour, ColourTableEntry(colour));
+    return s;
+}
+
+void SwitchTo(WindowId id) {
+    if (id == 0 || id == ActiveWindow()) return;
+    SetActiveWindow(id);
+    tui::RequestRedraw();
+}
+
+void RunCommand(int command) {
+    TerminalState& st = State();
+    const WindowId active = ActiveWindow();
+    switch (command) {
+        case kCmdExit:
+            RequestExit();
+            return;
+        case kCmdPageUp:
+            ScrollWindow(active, ScrollBy::kPage, -1);
+            break;
+        case kCmdPageDown:
+            ScrollWindow(active, ScrollBy::kPage, 1);
+            break;
+        case kCmdLineUp:
+            ScrollWindow(active, ScrollBy::kLine, -1);
+            break;
+        case kCmdLineDown:
+            ScrollWindow(active, ScrollBy::kLine, 1);
+            break;
+        case kCmdTop:
+            ScrollWindow(active, ScrollBy::kTop, 0);
+            break;
+        case kCmdBottom:
+            ScrollWindow(active, ScrollBy::kBottom, 0);
+            break;
+        case kCmdHistoryPrev:
+            BrowseHistory(active, true);
+            break;
+        case kCmdHistoryNext:
+            BrowseHistory(active, false);
+            break;
+        case kCmdPaste:
+            break;  // the terminal pastes by itself (bracketed paste)
+        case kCmdAbout:
+            if (st.hooks.command) {
+                st.hooks.command(command);
+            } else {
+                tui::ShowMessageBox("About vesk32", "vesk32 0.1\nInternet Relay Chat client",
+                                    tui::MessageButtons::kOk);
+            }
+            break;
+        default:
+            if (command >= kCmdFirstWindow) {
+                const std::vector<WindowSummary> windows = ListWindows();
+                const size_t index = static_cast<size_t>(command - kCmdFirstWindow);
+                if (index < windows.size()) SwitchTo(windows[index].id);
+            } else if (st.hooks.command) {
+                st.hooks.command(command);
+            } else {
+                platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND,
+                                      static_cast<platform::WPARAM>(command), 0);
+            }
+            break;
+    }
+    tui::RequestRedraw();
+}
+
+// Pasted text: every non-empty line runs on its own, a line longer than the input limit in
+// pieces of that size, as if each had been typed and entered.
+void EnterPasted(WindowId id, const std::u32string& text) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(U'\n', start);
+        if (end == std::u32string::npos) end = text.size();
+        for (size_t at = start; at < end; at += kInputLimit) {
+            const size_t n = std::min(kInputLimit, end - at);
+            EnterLine(id, tui::EncodeUtf8(text.substr(at, n)));
+        }
+        start = end + 1;
+    }
+}
+
+void EditKey(const tui::Key& key) {
+    const WindowId active = ActiveWindow();
+    tui::LineEditor& editor = EditorFor(active);
+    switch (editor.HandleKey(key)) {
+        case tui::EditResult::kEnter: {
+            const std::u32string line = editor.Take();
+            EnterLine(active, tui::EncodeUtf8(line));
+            break;
+        }
+        case tui::EditResult::kPasteLines:
+            EnterPasted(active, editor.Take());
+            break;
+        case tui::EditResult::kChanged:
+            if (key.IsChar() && editor.text.size() > kInputWarn) tui::Beep();
+            break;
+        case tui::EditResult::kBeep:
+            tui::Beep();
+            break;
+        default:
+            break;
+    }
+}
+
+bool MouseKey(const tui::Key& key) {
+    TerminalState& st = State();
+    const ChatLayout& l = st.layout;
+    const WindowId active = ActiveWindow();
+    auto inside = [&key](const Area& a) {
+        return key.y >= a.y && key.y < a.y + a.height && key.x >= a.x && key.x < a.x + a.width;
+    };
+    if (key.button == tui::kWheelUp || key.button == tui::kWheelDown) {
+        if (inside(l.text))
+            ScrollWindow(active, ScrollBy::kLine, key.button == tui::kWheelUp ? -3 : 3);
+        return true;
+    }
+    if (key.button == tui::kMouseLeft && inside(l.windows)) {
+        const std::vector<BarEntry> bar = LayoutWindowBar(ListWindows(), active, l.windows.width);
+        for (const BarEntry& e : bar) {
+            const int w = tui::TextWidth(tui::DecodeText(e.label));
+            if (e.id && key.x >= e.x && key.x < e.x + w) SwitchTo(e.id);
+        }
+    }
+    return true;
+}
+
+bool OnKey(const tui::Key& key) {
+    TerminalState& st = State();
+    const WindowId active = ActiveWindow();
+    if (key.code == tui::kKeyResize) {
+        ResizeAll();
+        return true;
+    }
+    if (!st.menu.state.IsOpen()) {
+        st.menu.items = ChatMenus(ListWindows(), active);
+        if (key.code != tui::kKeyMouse) {
+            if (const int command = CommandForKey(key)) {
+                RunCommand(command);
+                return true;
+            }
+        }
+    }
+    st.menu.row = st.layout.menu.height ? st.layout.menu.y : 0;
+    if (tui::MenuBarKey(st.menu, key)) return true;
+    if (key.code == tui::kKeyMouse) return MouseKey(key);
+
+    const std::vector<WindowSummary> windows = ListWindows();
+    if (key.alt && !key.ctrl && key.code >= U'0' && key.code <= U'9') {
+        const size_t index = key.code == U'0' ? 9 : key.code - U'1';
+        if (index < windows.size()) SwitchTo(windows[index].id);
+        return true;
+    }
+    if (key.Is(tui::kKeyLeft, true) || key.Is(U'p', false, true)) {
+        SwitchTo(NeighbourWindow(windows, active, -1));
+        return true;
+    }
+    if (key.Is(tui::kKeyRight, true) || key.Is(U'n', false, true)) {
+        SwitchTo(NeighbourWindow(windows, active, +1));
+        return true;
+    }
+    const std::string alias = FunctionKeyAlias(key);
+    if (!alias.empty()) {
+        const bool ran = st.hooks.function_key && st.hooks.function_key(active, alias);
+        if (!ran && key.Is(tui::kKeyF1)) RunCommand(kCmdHelpContents);
+        return true;
+    }
+    tui::LineEditor& editor = EditorFor(active);
+    if (editor.text.empty() && (key.Is(tui::kKeyHome) || key.Is(tui::kKeyEnd))) {
+        RunCommand(key.code == tui::kKeyHome ? kCmdTop : kCmdBottom);
+        return true;
+    }
+    if (key.Is(tui::kKeyUp) || key.Is(tui::kKeyDown)) {
+        RunCommand(key.code == tui::kKeyUp ? kCmdHistoryPrev : kCmdHistoryNext);
+        return true;
+    }
+    EditKey(key);
+    return true;
+}
+
+void DrawText(WindowId active, const Area& a) {
+    if (a.height <= 0 || a.width <= 0) return;
+    // The core wraps to the width it was last told; lines from before a resize may be wider,
+    // so each is wrapped again here and the newest rows fill the area from the bottom.
+    struct Row {
+        tui::StyledLine line;
+        tui::RowSpan span;
+    };
+    std::vector<Row> rows;
+    for (const DisplayLine& d : VisibleLines(active, a.height)) {
+        tui::StyledLine line = tui::MakeLine(std::string_view(d.text), ClassStyle(d.colour));
+        for (const tui::RowSpan& span : tui::WrapLine(line, a.width)) rows.push_back({line, span});
+    }
+    const size_t shown = std::min(rows.size(), static_cast<size_t>(a.height));
+    const int top = a.y + a.height - static_cast<int>(shown);
+    for (size_t i = 0; i < shown; ++i) {
+        const Row& r = rows[rows.size() - shown + i];
+        tui::PutCells(top + static_cast<int>(i), a.x, a.width, r.line, r.span.begin, r.span.end);
+    }
+}
+
+void DrawNicks(WindowId active, const Area& a) {
+    if (a.width <= 0 || a.height <= 0) return;
+    const std::vector<std::string>& nicks = State().nicks[active];
+    for (int y = 0; y < a.height; ++y) {
+        tui::PutText(a.y + y, a.x, 1, "|", tui::Style{});
+        const size_t i = static_cast<size_t>(y);
+        tui::PutText(a.y + y, a.x + 1, a.width - 1, i < nicks.size() ? nicks[i] : std::string());
+    }
+}
+
+void DrawWindowBar(WindowId active, const Area& a, const std::vector<WindowSummary>& windows) {
+    if (a.height <= 0) return;
+    const tui::Theme& t = tui::GetTheme();
+    tui::FillRect({a.y, a.x, 1, a.width}, t.bar);
+    for (const BarEntry& e : LayoutWindowBar(windows, active, a.width)) {
+        tui::Style s = t.bar;
+        if (e.active) s.flags &= static_cast<uint8_t>(~tui::kReverse);
+        if (e.mark >= 2)
+            s.flags |= tui::kBold | tui::kUnderline;
+        else if (e.mark == 1)
+            s.flags |= tui::kBold;
+        const int w = tui::TextWidth(tui::DecodeText(e.label));
+        if (e.x < a.width) tui::PutText(a.y, a.x + e.x, std::min(w, a.width - e.x), e.label, s);
+    }
+    const ScrollInfo si = GetScrollInfo(active);
+    if (si.position < si.top && a.width > 10) {
+        tui::PutText(a.y, a.x + a.width - 8, 8, " -MORE- ", t.highlight);
+    }
+}
+
+std::string StatusText(const StatusInfo& st) {
+    std::string text = st.status_text.empty() ? "Status" : st.status_text;
+    if (st.state == LinkState::kConnecting) {
+        text += "  (connecting to " + (st.server.empty() ? std::string("server") : st.server) + ")";
+    }
+    if (st.state == LinkState::kConnected && st.lag_ms >= 0) {
+        char lag[32];
+        std::snprintf(lag, sizeof lag, "  lag %.1fs", static_cast<double>(st.lag_ms) / 1000.0);
+        text += lag;
+    }
+    return text;
+}
+
+void Draw() {
+    TerminalState& st = State();
+    const tui::Screen& s = tui::GetScreen();
+    const WindowId active = ActiveWindow();
+    const std::vector<WindowSummary> windows = ListWindows();
+    const WindowSummary* current = Find(windows, active);
+    st.layout = LayoutFor(current ? current->kind : kKindStatus);
+    const ChatLayout& l = st.layout;
+    const tui::Theme& t = tui::GetTheme();
+    if (!st.menu.state.IsOpen()) st.menu.items = ChatMenus(windows, active);
+    st.menu.row = l.menu.height ? l.menu.y : 0;
+    if (l.menu.height) tui::DrawMenuBar(st.menu, s.cols);
+    if (l.title.height) {
+        tui::PutText(l.title.y, 0, s.cols, current ? current->title : std::string("vesk32"), t.bar);
+    }
+    DrawText(active, l.text);
+    DrawNicks(active, l.nicks);
+    DrawWindowBar(active, l.windows, windows);
+    if (l.status.height) tui::PutText(l.status.y, 0, s.cols, StatusText(st.status), t.bar);
+    if (l.input.height) {
+        tui::DrawEditor(EditorFor(active), {l.input.y, l.input.x, l.input.height, l.input.width},
+                        !st.menu.state.IsOpen());
+    }
+    if (st.menu.state.IsOpen() && !l.menu.height) tui::DrawMenuBar(st.menu, s.cols);
+    tui::DrawMenuPopups(st.menu);
+}
+
+void RestoreTerminal() {
+    tui::EndScreen();
+}
+
+}  // namespace
+
+Frontend MakeTerminalFrontend() {
+    Frontend f;
+    f.print_line = [](WindowId, const std::string&, int, const std::string&) {
+        tui::RequestRedraw();
+    };
+    f.open_window = [](WindowId id, const std::string&, int kind, bool) {
+        EditorFor(id);
+        if (tui::GetScreen().active) {
+            const ChatLayout l = LayoutFor(kind);
+            WindowResized(id, std::max(l.text.width, 1), std::max(l.text.height, 1));
+        }
+        tui::RequestRedraw();
+    };
+    f.close_window = [](WindowId id) {
+        State().editors.erase(id);
+        State().nicks.erase(id);
+        if (State().menu.state.IsOpen()) State().menu.state.Close();  // its window list changed
+        tui::RequestRedraw();
+    };
+    f.rename_window = [](WindowId, const std::string&, const std::string&) {
+        tui::RequestRedraw();
+    };
+    f.window_list_changed = [] { tui::RequestRedraw(); };
+    f.activate_window = [](WindowId) { tui::RequestRedraw(); };
+    f.buffer_changed = [](WindowId) { tui::RequestRedraw(); };
+    f.nicklist_changed = [](WindowId id, const std::vector<NickEntry>& nicks) {
+        std::vector<std::string>& list = State().nicks[id];
+        list.clear();
+        for (const NickEntry& n : nicks) list.push_back(n.text);
+        tui::RequestRedraw();
+    };
+    f.status_changed = [](const StatusInfo& status) {
+        State().status = status;
+        tui::RequestRedraw();
+    };
+    f.set_input = [](WindowId id, const std::string& text) {
+        EditorFor(id).SetText(tui::DecodeText(text));
+        tui::RequestRedraw();
+    };
+    f.beep = [] { tui::Beep(); };
+    f.message_box = [](const std::string& title, const std::string& text) {
+        tui::ShowMessageBox(title, text, tui::MessageButtons::kOk);
+    };
+    f.text_columns = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.width, 1); };
+    f.text_rows = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.height, 1); };
+    return f;
+}
+
+int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
+    if (!tui::InitScreen()) return -1;
+    std::atexit(RestoreTerminal);
+    TerminalState& st = State();
+    st.hooks = std::move(hooks);
+    st.menu.on_command = RunCommand;
+    st.layer.draw = Draw;
+    st.layer.on_key = OnKey;
+    tui::GetScreen().on_resize = ResizeAll;
+    InstallFrontend(MakeTerminalFrontend());
+    tui::PushLayer(&st.layer);
+    if (!StartChat(command_line)) {
+        tui::RemoveLayer(&st.layer);
+        tui::EndScreen();
+        std::fputs("vesk32: unable to start\n", stderr);
+        return 1;
+    }
+    ResizeAll();
+    tui::Redraw();
+    const int code = platform::RunMessageLoop();
+    tui::RemoveLayer(&st.layer);
+    tui::EndScreen();
+    return code;
+}
+
+}  // namespace chat
