@@ -74,7 +74,7 @@ bool entry_is_folder(const std::string& path, const dirent* e) {
 
 int select_path(Selection& sel, const std::string& path, bool named) {
     struct stat st;
-    if (sel.action == kActionDelete || stat(path.c_str(), &st) != 0) {
+    if (sel.delete_action || stat(path.c_str(), &st) != 0) {
         std::string name = stored_name(rules_of(sel), path, false, nullptr);
         if (name.empty()) return -1;
         return sel.members && sel.members->mark_matching(name) > 0 ? 0 : -1;
@@ -166,7 +166,7 @@ SelectOutcome select_names(Selection& sel, std::span<const std::string> names) {
     for (const std::string& name : names) {
         bool wild = has_wildcard(name);
         int r;
-        if (sel.action != kActionDelete && (wild || sel.recurse)) {
+        if (!sel.delete_action && (wild || sel.recurse)) {
             r = expand_pattern(sel, name, wild);
         } else {
             r = select_name(sel, name);
@@ -186,13 +186,13 @@ int check_duplicates(Selection& sel) {
     std::iota(order.begin(), order.end(), size_t{0});
     // The same file reached twice under the same name is simply kept once.
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return std::tie(f[a].path, f[a].stored, a) < std::tie(f[b].path, f[b].stored, b);
+        return std::tie(f[a].path, f[a].stored_name, a) < std::tie(f[b].path, f[b].stored_name, b);
     });
     std::vector<bool> drop(f.size(), false);
     for (size_t i = 1; i < order.size(); ++i) {
         const FoundFile& a = f[order[i - 1]];
         const FoundFile& b = f[order[i]];
-        if (a.path == b.path && a.stored == b.stored) drop[order[i]] = true;
+        if (a.path == b.path && a.stored_name == b.stored_name) drop[order[i]] = true;
     }
     std::vector<FoundFile> kept;
     kept.reserve(f.size());
@@ -204,13 +204,13 @@ int check_duplicates(Selection& sel) {
     order.resize(f.size());
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return f[a].stored < f[b].stored; });
+                     [&](size_t a, size_t b) { return f[a].stored_name < f[b].stored_name; });
     for (size_t i = 1; i < order.size(); ++i) {
         const FoundFile& a = f[order[i - 1]];
         const FoundFile& b = f[order[i]];
-        if (a.stored != b.stored) continue;
+        if (a.stored_name != b.stored_name) continue;
         if (sel.warn) {
-            sel.warn("name in zip file repeated: ", a.stored);
+            sel.warn("name in zip file repeated: ", a.stored_name);
             sel.warn("  first full name: ", a.path);
             sel.warn(" second full name: ", b.path);
         }

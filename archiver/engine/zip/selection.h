@@ -27,19 +27,16 @@ struct SelectionMembers {
     virtual bool take_file(std::string_view name, const std::string& path, bool short_name) = 0;
 };
 
-/// The action values of the zip command record.
-enum ZipAction : int { kActionDelete = 0, kActionAdd = 1, kActionUpdate = 2, kActionFreshen = 3 };
-
 /// A file on disk that is not a member yet.
 struct FoundFile {
-    std::string path;    // as given or found on disk
-    std::string stored;  // the name it goes into the archive under
+    std::string path;         // as given or found on disk
+    std::string stored_name;  // the name it goes into the archive under
     bool short_name = false;
 };
 
 /// Selection state of one run.
 struct Selection {
-    int action = kActionAdd;
+    bool delete_action = false;  // names only mark members; the disk is not read
     bool recurse = false;
     bool store_folders = false;
     bool short_names = false;

@@ -99,7 +99,7 @@ struct Cwd {
 
 std::set<std::string> StoredNames(const Selection& sel) {
     std::set<std::string> names;
-    for (const FoundFile& f : sel.found) names.insert(f.stored);
+    for (const FoundFile& f : sel.found) names.insert(f.stored_name);
     return names;
 }
 
@@ -193,8 +193,8 @@ TEST_F(SelectionTree, NamedFolderTakesEverythingInsideIt) {
     dot.store_folders = true;
     ASSERT_EQ(select_name(dot, "."), 0);
     for (const FoundFile& f : dot.found) {
-        EXPECT_NE(f.stored.substr(0, 2), "./") << f.stored;
-        EXPECT_EQ(f.stored.find("link_to_sub/"), std::string::npos) << f.stored;
+        EXPECT_NE(f.stored_name.substr(0, 2), "./") << f.stored_name;
+        EXPECT_EQ(f.stored_name.find("link_to_sub/"), std::string::npos) << f.stored_name;
     }
     EXPECT_EQ(StoredNames(dot).count(".hidden"), 1u);
 }
@@ -222,7 +222,7 @@ TEST_F(SelectionTree, ArchiveItselfAndExistingMembers) {
     // Delete marks members by pattern with case folded; a missing file does the same.
     FakeMembers del({"A.TXT", "b.c", "sub/x.TXT"});
     Selection d;
-    d.action = kActionDelete;
+    d.delete_action = true;
     d.store_folders = true;
     d.members = &del;
     std::vector<std::string> names = {"*.txt", "nothing"};
