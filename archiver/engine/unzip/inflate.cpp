@@ -1,6 +1,7 @@
 #include "archiver/engine/unzip/inflate.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -20,7 +21,7 @@ constexpr uint32_t kEnd = 0x4000;   // end of block
 constexpr uint32_t kSub = 0x8000;   // subtable: code bits = its index width
 constexpr uint32_t kInvalid = 0;
 
-constexpr unsigned kLitRoot = 11;
+constexpr unsigned kLitRoot = 10;
 constexpr unsigned kDistRoot = 8;
 constexpr unsigned kClRoot = 7;
 constexpr unsigned kMaxBits = 15;
@@ -64,13 +65,21 @@ uint32_t SymbolEntry(Alphabet a, unsigned sym, unsigned code_bits) {
     return kInvalid;
 }
 
-unsigned Reverse(unsigned code, unsigned bits) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < bits; ++i) {
-        r = (r << 1) | (code & 1);
-        code >>= 1;
+constexpr std::array<uint8_t, 256> MakeReverse8() {
+    std::array<uint8_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned i = 0; i < 8; ++i) r |= ((v >> i) & 1) << (7 - i);
+        t[v] = static_cast<uint8_t>(r);
     }
-    return r;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kReverse8 = MakeReverse8();
+
+// The low `bits` bits of code in reverse order (Huffman codes are packed from their top bit).
+inline unsigned Reverse(unsigned code, unsigned bits) {
+    unsigned r = (unsigned{kReverse8[code & 0xFF]} << 8) | kReverse8[(code >> 8) & 0xFF];
+    return r >> (16 - bits);
 }
 
 enum class Build { kComplete, kIncomplete, kOversubscribed, kSingle };
@@ -285,6 +294,15 @@ private:
         if (!TryNeed(n)) Fail(InflateStatus::kTruncated);
     }
     bool TryNeed(unsigned n) {
+        if (bitcount_ >= n) return true;
+        if (in_end_ - in_ >= 8) {
+            // A word at a time while the buffer has one; bits above the count stay the
+            // stream's own, so later byte-wise refills agree with them.
+            bits_ |= Load64(in_) << bitcount_;
+            in_ += (63 - bitcount_) >> 3;
+            bitcount_ |= 56;
+            return true;
+        }
         while (bitcount_ < n) {
             if (in_ == in_end_ && !FillInput()) return false;
             bits_ |= uint64_t{*in_++} << bitcount_;
@@ -455,6 +473,23 @@ private:
                     in += (63 - count) >> 3;
                     count |= 56;
                     uint32_t e = lit[bits & kLitMask];
+                    if (e & kLiteral) {
+                        // Up to three literals per refill: 56 bits cover three 15-bit codes.
+                        bits >>= e & 0xFF;
+                        count -= e & 0xFF;
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        e = lit[bits & kLitMask];
+                        if (!(e & kLiteral)) continue;
+                        bits >>= e & 0xFF;
+                        count -= e & 0xFF;
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        e = lit[bits & kLitMask];
+                        if (!(e & kLiteral)) continue;
+                        bits >>= e & 0xFF;
+                        count -= e & 0xFF;
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        continue;
+                    }
                     if (e & kSub) {
                         bits >>= kLitRoot;
                         count -= kLitRoot;

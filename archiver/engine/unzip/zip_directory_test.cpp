@@ -1,0 +1,125 @@
+#include "archiver/engine/unzip/zip_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "archiver/engine/unzip/test_util.h"
+
+namespace engine {
+namespace {
+
+using testing_util::ReadFile;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+class ZipDirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+        ASSERT_TRUE(testing_util::RunPython(dir_, R"(
+import zipfile
+with zipfile.ZipFile('plain.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('a.txt', 'alpha\n' * 100)
+    z.writestr('sub/', '')
+    z.writestr('sub/b.bin', bytes(range(256)), compress_type=zipfile.ZIP_STORED)
+    i = zipfile.ZipInfo('attrfolder')
+    i.external_attr = 0x10
+    z.writestr(i, '')
+    z.comment = b'archive comment'
+)"));
+        plain_ = ReadFile(dir_ / "plain.zip");
+    }
+    ZipDirectory Read(const std::vector<uint8_t>& bytes, const std::string& name = "t.zip") {
+        WriteFile(dir_ / name, bytes);
+        return ReadZipDirectory(dir_ / name);
+    }
+    TempDir dir_;
+    std::vector<uint8_t> plain_;
+};
+
+TEST_F(ZipDirectoryTest, ReadsEntriesAndFacts) {
+    ZipDirectory d = Read(plain_);
+    ASSERT_EQ(d.status, DirectoryStatus::kOk) << d.message;
+    ASSERT_EQ(d.entries.size(), 4u);
+    EXPECT_EQ(d.entries[0].name, "a.txt");
+    EXPECT_EQ(d.entries[0].header.uncompressed_size, 600u);
+    EXPECT_EQ(d.entries[2].header.method, kMethodStored);
+    EXPECT_FALSE(d.entries[3].IsRow());
+    EXPECT_TRUE(d.facts.folders_without_slash);
+    EXPECT_FALSE(d.facts.encrypted);
+    EXPECT_FALSE(d.facts.spans_disks);
+    EXPECT_EQ(d.facts.first_local_offset, 0u);
+
+    // A program in front shifts every offset by its length.
+    std::vector<uint8_t> sfx(1000 + plain_.size(), 'M');
+    std::copy(plain_.begin(), plain_.end(), sfx.begin() + 1000);
+    d = Read(sfx);
+    ASSERT_EQ(d.status, DirectoryStatus::kOk);
+    EXPECT_EQ(d.facts.preamble, 1000);
+    EXPECT_EQ(d.facts.first_local_offset, 1000u);
+    EXPECT_EQ(d.entries[1].local_offset, 1000u + d.entries[1].header.local_offset);
+}
+
+TEST_F(ZipDirectoryTest, FilesThatAreNotArchives) {
+    EXPECT_EQ(Read({}).status, DirectoryStatus::kEmpty);
+    ZipDirectory d = Read(std::vector<uint8_t>(10, 0));
+    EXPECT_EQ(d.status, DirectoryStatus::kError);
+    EXPECT_EQ(d.message, "Invalid archive directory");
+    d = Read(std::vector<uint8_t>(100, 'x'));
+    EXPECT_EQ(d.status, DirectoryStatus::kNotZip);
+    EXPECT_EQ(d.message, "Cannot open file: it does not appear to be a valid archive.");
+    EXPECT_EQ(Read(std::vector<uint8_t>(100, 'x'), "prog.EXE").status, DirectoryStatus::kNotZipExe);
+    std::vector<uint8_t> backup = {'P', 'K', 7, 8};
+    backup.resize(100);
+    EXPECT_NE(Read(backup).message.find("first disk in a backup set"), std::string::npos);
+
+    // An end record further than 5120 bytes from the end (a long comment) is not found.
+    std::vector<uint8_t> long_comment(plain_.size() + 6000, 'c');
+    std::copy(plain_.begin(), plain_.end(), long_comment.begin());
+    EXPECT_EQ(Read(long_comment).status, DirectoryStatus::kNotZip);
+}
+
+TEST_F(ZipDirectoryTest, LyingCountsAndLengthsAreRefused) {
+    size_t end = plain_.size() - kEndSize - 15;  // 15: the comment
+    ASSERT_EQ(Get32(&plain_[end]), kEndSig);
+    auto more = plain_;
+    Put16(&more[end + 8], 9);  // entries on this disk
+    EXPECT_EQ(Read(more).message, kMsgInvalidDirectory);
+
+    size_t cd = Get32(&plain_[end + 16]);
+    auto long_name = plain_;
+    Put16(&long_name[cd + 28], 60000);
+    EXPECT_EQ(Read(long_name).message, kMsgInvalidDirectory);
+
+    auto moved = plain_;
+    Put32(&moved[end + 16], static_cast<uint32_t>(plain_.size()));  // directory past the end
+    EXPECT_EQ(Read(moved).status, DirectoryStatus::kError);
+
+    // Cut anywhere and damaged anywhere: never a crash, never an out-of-bounds read.
+    for (size_t cut = 0; cut < plain_.size(); ++cut)
+        Read(std::vector<uint8_t>(plain_.begin(), plain_.begin() + static_cast<ptrdiff_t>(cut)));
+    std::mt19937 rng(4);
+    for (int i = 0; i < 500; ++i) {
+        auto bad = plain_;
+        bad[cd + rng() % (bad.size() - cd)] = static_cast<uint8_t>(rng());
+        ZipDirectory d = Read(bad);
+        for (const DirectoryEntry& e : d.entries) EXPECT_LE(e.name.size(), 65535u);
+    }
+}
+
+TEST_F(ZipDirectoryTest, DiskNumbers) {
+    size_t end = plain_.size() - kEndSize - 15;
+    auto spanned = plain_;
+    Put16(&spanned[end + 4], 2);  // this disk 2, directory on disk 0
+    Put16(&spanned[end + 6], 0);
+    EXPECT_NE(Read(spanned).message.find("spans disks"), std::string::npos);
+
+    // Disk 0 with the directory on disk 1 in a file that starts with a local header opens.
+    auto odd = plain_;
+    Put16(&odd[end + 6], 1);
+    EXPECT_EQ(Read(odd).status, DirectoryStatus::kOk);
+}
+
+}  // namespace
+}  // namespace engine
