@@ -111,11 +111,25 @@ bool Enqueue(uint64_t tag, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return true;
 }
 
-// The due timer that fires first, or timers.end().
-std::vector<EventLoop::Timer>::iterator DueTimer(EventLoop& loop, uint64_t now) {
+// Which messages a caller takes: any window (0) or one, any number (0, 0) or a range.
+struct Filter {
+    HWND hwnd = 0;
+    UINT first = 0;
+    UINT last = 0;
+
+    bool Matches(HWND h, UINT message) const {
+        return (hwnd == 0 || h == hwnd) &&
+               ((first == 0 && last == 0) || (message >= first && message <= last));
+    }
+};
+
+// The matching due timer that fires first, or timers.end().
+std::vector<EventLoop::Timer>::iterator DueTimer(EventLoop& loop, uint64_t now,
+                                                 const Filter& filter) {
     auto best = loop.timers.end();
     for (auto it = loop.timers.begin(); it != loop.timers.end(); ++it) {
-        if (it->due_ms <= now && (best == loop.timers.end() || it->due_ms < best->due_ms)) {
+        if (it->due_ms <= now && filter.Matches(it->hwnd, WM_TIMER) &&
+            (best == loop.timers.end() || it->due_ms < best->due_ms)) {
             best = it;
         }
     }
@@ -124,23 +138,26 @@ std::vector<EventLoop::Timer>::iterator DueTimer(EventLoop& loop, uint64_t now) 
 
 // Posted messages come first, then WM_QUIT, then timers (which are made when taken, so a due
 // timer can never be waiting twice). With keep_quit a WM_QUIT is reported but left in place.
-bool NextMessage(MSG& msg, bool remove, bool keep_quit) {
+bool NextMessage(MSG& msg, bool remove, bool keep_quit, const Filter& filter = {}) {
     EventLoop& loop = Loop();
     {
         std::lock_guard lock(loop.mutex);
-        if (!loop.queue.empty()) {
-            msg = loop.queue.front().msg;
-            if (remove && !(keep_quit && msg.message == WM_QUIT)) loop.queue.pop_front();
+        auto it = std::find_if(loop.queue.begin(), loop.queue.end(), [&](const auto& p) {
+            return filter.Matches(p.msg.hwnd, p.msg.message);
+        });
+        if (it != loop.queue.end()) {
+            msg = it->msg;
+            if (remove && !(keep_quit && msg.message == WM_QUIT)) loop.queue.erase(it);
             return true;
         }
-        if (loop.quit_pending) {
+        if (loop.quit_pending && filter.Matches(0, WM_QUIT)) {
             msg = MSG{0, WM_QUIT, static_cast<WPARAM>(loop.quit_code), 0};
             if (remove && !keep_quit) loop.quit_pending = false;
             return true;
         }
     }
     uint64_t now = MonotonicMs();
-    auto timer = DueTimer(loop, now);
+    auto timer = DueTimer(loop, now, filter);
     if (timer == loop.timers.end()) return false;
     msg = MSG{timer->hwnd, WM_TIMER, timer->id, 0};
     if (remove) {
@@ -313,6 +330,11 @@ bool GetMessage(MSG& msg) {
 bool PeekMessage(MSG& msg, bool remove) {
     PollOnce(0);
     return NextMessage(msg, remove, false);
+}
+
+bool PeekMessage(MSG& msg, HWND hwnd, UINT first, UINT last, bool remove) {
+    PollOnce(0);
+    return NextMessage(msg, remove, false, Filter{hwnd, first, last});
 }
 
 LRESULT DispatchMessage(const MSG& msg) {

@@ -86,6 +86,10 @@ void RemovePostedMessages(uint64_t tag);
 bool GetMessage(MSG& msg);
 /// Takes (remove) or looks at the next message without blocking; false when none is ready.
 bool PeekMessage(MSG& msg, bool remove = true);
+/// PeekMessage limited to one window (0: any) and a range of message numbers (0, 0: any), so
+/// that a working engine can take, say, only key presses and leave the rest queued. WM_QUIT is
+/// only taken when the range holds it.
+bool PeekMessage(MSG& msg, HWND hwnd, UINT first, UINT last, bool remove = true);
 /// Calls the procedure of msg.hwnd with the message (nothing for hwnd 0 or a dead window).
 LRESULT DispatchMessage(const MSG& msg);
 /// Dispatches everything that is ready now without blocking (for engines that work on the
