@@ -1,0 +1,359 @@
+#include "archiver/engine/zip/zip.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/zip/zip_writer.h"
+
+namespace zip {
+
+namespace {
+
+using engine::Format;
+
+ZipRun MakeRun() {
+    ZipRun r;
+    r.read_file = [](int fd, void* buf, size_t n) { return engine::ReadFull(fd, buf, n); };
+    r.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
+    return r;
+}
+
+ZipRun& RunStorage() {
+    static ZipRun run = MakeRun();
+    return run;
+}
+
+// Progress meter messages of the shell's progress window.
+constexpr platform::UINT kMeterSetRange = platform::WM_USER + 0;
+constexpr platform::UINT kMeterSetPosition = platform::WM_USER + 2;
+
+// Reports a failure once, as "Error: text (detail)", and ends the run.
+[[noreturn]] void End(int code, const std::string& detail) {
+    if (code != kResultStopped) {
+        const char* text = engine::ZipResultText(code);
+        std::string message = *text ? Format("Error: %s (%s)", text, detail.c_str())
+                                    : Format("Error: code %d (%s)", code, detail.c_str());
+        engine::SendError(engine::ZipResultClass(code), message);
+    }
+    engine::EndRun(code);
+}
+
+void Warn(std::string_view text, std::string_view name) {
+    engine::SendWarning("Warning: " + std::string(text) + std::string(name));
+}
+
+std::string_view LastComponent(std::string_view name) {
+    size_t slash = name.find_last_of('/', name.size() > 1 ? name.size() - 2 : 0);
+    return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+// The old archive's members as selection sees them.
+struct MemberList final : SelectionMembers {
+    OldArchive* old = nullptr;
+    bool short_names = false;
+
+    size_t mark_matching(std::string_view pattern) override {
+        size_t n = 0;
+        for (Member& m : old->members) {
+            if (!names_match(pattern, m.name, true)) continue;
+            m.marked = true;
+            ++n;
+        }
+        return n;
+    }
+    bool take_file(std::string_view name, const std::string& path, bool short_name) override {
+        // Names on disk are compared exactly; only 8.3 names, which are upper case, fold.
+        auto it = std::lower_bound(old->sorted.begin(), old->sorted.end(), name,
+                                   [&](size_t i, std::string_view n) {
+                                       return CompareNames(old->members[i].name, n) < 0;
+                                   });
+        for (; it != old->sorted.end() && CompareNames(old->members[*it].name, name) == 0; ++it) {
+            Member& m = old->members[*it];
+            if (!short_names && m.name != name) continue;
+            m.file_path = path;
+            m.marked = true;
+            m.short_name = short_name;
+            return true;
+        }
+        return false;
+    }
+};
+
+mode_t CurrentUmask() {
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// Checks that the archive can be written at all before anything is built; returns the
+// permission the new archive gets.
+mode_t CheckWritable(const std::string& archive) {
+    struct stat st;
+    if (::stat(archive.c_str(), &st) == 0) {
+        engine::UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd) End(kResultCreate, archive);
+        return st.st_mode & 07777;
+    }
+    engine::UniqueFd fd(::open(archive.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd) End(kResultCreate, archive);
+    fd.reset();
+    ::unlink(archive.c_str());
+    return 0666 & ~CurrentUmask();
+}
+
+// Steps 7 and 8: which marked members are really rewritten, which found files are added.
+void FilterSelection(ZipRun& run) {
+    const ZipCommand& s = run.settings;
+    if (s.action != kActionDelete) {
+        for (Member& m : run.old.members) {
+            if (!m.marked) continue;
+            platform::DosDateTime t = m.file_path.empty() ? 0 : file_time(m.file_path, 0, 0);
+            bool newer = s.action == kActionAdd || t > m.DosDateTime();
+            if (t != 0 && newer) continue;
+            m.marked = false;
+            m.up_to_date = t != 0;
+        }
+    }
+    std::vector<FoundFile>& found = run.selection.found;
+    if (s.action == kActionDelete || s.action == kActionFreshen) {
+        found.clear();
+        return;
+    }
+    std::vector<FoundFile> kept;
+    for (FoundFile& f : found) {
+        uint64_t size = 0;
+        if (file_time(f.path, nullptr, &size) == 0 || f.path == s.archive) continue;
+        if (size > 0xFFFFFFFFu) {
+            Warn("The file is too big to be stored in a zip file and will be skipped: ", f.path);
+            continue;
+        }
+        kept.push_back(std::move(f));
+    }
+    found = std::move(kept);
+}
+
+struct RunFiles {
+    OutArchive out;
+    engine::UniqueFd old_fd;
+    bool keep_temp = false;
+};
+
+void Select(ZipRun& run, MemberList& list) {
+    Selection& sel = run.selection;
+    sel.delete_action = run.settings.action == kActionDelete;
+    sel.recurse = run.settings.recurse;
+    sel.store_folders = run.settings.store_folder_names;
+    sel.short_names = run.settings.short_names;
+    sel.archive_path = run.settings.archive;
+    sel.members = &list;
+    sel.stop_requested = [] {
+        engine::CheckStop();
+        return false;
+    };
+    sel.warn = [](std::string_view text, std::string_view name) { Warn(text, name); };
+    SelectOutcome outcome = select_names(sel, run.settings.names);
+    if (outcome.result != 0) End(outcome.result, outcome.name);
+    int d = check_duplicates(sel);
+    if (d == kResultBadRequest) End(d, "cannot repeat names in zip file");
+    if (d != 0) End(d, "was processing list of files");
+}
+
+// Step 13: every old member is copied, rewritten from its file, or left out.
+void WriteOldMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written) {
+    const ZipCommand& s = run.settings;
+    for (Member& m : run.old.members) {
+        if (written.size() >= files.out.max_members) End(kResultTooBig, s.archive);
+        if (m.marked && s.action == kActionDelete) {
+            engine::SendStatus("deleting " + m.name);
+            continue;
+        }
+        if (m.marked) {
+            engine::SendStatus("updating " + std::string(LastComponent(m.name)),
+                               engine::kStatusLineOnly);
+            engine::SendStatus("updating " + m.name, engine::kStatusOutputOnly);
+            Member fresh = m;
+            std::string detail;
+            int r = WriteMember(fresh, files.out, detail);
+            if (r == 0) {
+                written.push_back(std::move(fresh));
+                continue;
+            }
+            if (r != kResultNotRead) End(r, detail.empty() ? "was zipping " + m.file_path : detail);
+            run.some_not_read = true;
+            Warn("could not open for reading: ", m.file_path);
+            Warn("will just copy entry over: ", m.name);
+            m.marked = false;
+        }
+        Member copy = m;
+        if (int r = CopyMember(copy, files.old_fd.get(), files.out))
+            End(r, "was copying " + m.name);
+        written.push_back(std::move(copy));
+    }
+}
+
+// Step 14: the files found on disk become new members.
+void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written) {
+    for (FoundFile& f : run.selection.found) {
+        if (written.size() >= files.out.max_members) End(kResultTooBig, run.settings.archive);
+        Member m;
+        m.file_path = f.path;
+        m.name = f.stored_name;
+        m.short_name = f.short_name;
+        m.marked = true;
+        engine::SendStatus("  Adding " + std::string(LastComponent(m.name)),
+                           engine::kStatusLineOnly);
+        engine::SendStatus("  Adding " + m.name, engine::kStatusOutputOnly);
+        std::string detail;
+        int r = WriteMember(m, files.out, detail);
+        if (r == kResultNotRead) {
+            run.some_not_read = true;
+            Warn("could not open for reading: ", f.path);
+            continue;
+        }
+        if (r != 0) End(r, detail.empty() ? "was zipping " + f.path : detail);
+        written.push_back(std::move(m));
+    }
+}
+
+// Step 18 failed: the new archive stays on disk under the archive's name in the temporary
+// folder when that name is free, else under its temporary name.
+[[noreturn]] void KeepNewArchive(RunFiles& files, int result) {
+    const std::string& archive = Run().settings.archive;
+    std::string kept = files.out.path;
+    size_t slash = kept.rfind('/');
+    std::string beside = (slash == std::string::npos ? "" : kept.substr(0, slash + 1)) +
+                         std::string(LastComponent(archive));
+    if (::link(kept.c_str(), beside.c_str()) == 0) {
+        ::unlink(kept.c_str());
+        kept = beside;
+    }
+    files.keep_temp = true;
+    engine::SendError(
+        engine::kClassReplaceFailed,
+        Format("Could NOT create/update ZIP file.\nProbable cause: disk full.\nNew ZIP file "
+               "left on disk as %s",
+               kept.c_str()));
+    engine::EndRun(result);
+}
+
+void Execute(ZipRun& run, RunFiles& files) {
+    ZipCommand& s = run.settings;
+    files.out.max_size = run.max_archive_size;
+    files.out.max_members = run.max_members;
+    if (int r = ReadForUpdate(s.archive, run.old)) End(r, s.archive);
+    if (s.action == kActionDelete) s.store_folder_names = true;
+    MemberList list;
+    list.old = &run.old;
+    list.short_names = s.short_names;
+    Select(run, list);
+    if (run.old.members.empty() && s.action != kActionAdd) Warn(s.archive, " not found or empty");
+    if (s.temp_folder.empty()) {
+        size_t slash = s.archive.rfind('/');
+        if (slash != std::string::npos) s.temp_folder = s.archive.substr(0, slash + 1);
+    }
+    FilterSelection(run);
+    bool any_marked = std::any_of(run.old.members.begin(), run.old.members.end(),
+                                  [](const Member& m) { return m.marked; });
+    if (!any_marked && run.selection.found.empty()) End(kResultNothingToDo, s.archive);
+    mode_t mode = CheckWritable(s.archive);
+    bool had_content = !run.old.members.empty() || run.old.preamble != 0;
+    if (had_content) {
+        files.old_fd.reset(::open(s.archive.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!files.old_fd) End(kResultMissingZip, s.archive);
+    }
+    if (CreateTemp(s.temp_folder, files.out) != 0)
+        End(kResultTempFile, TempTemplate(s.temp_folder));
+    if (run.old.preamble != 0) {
+        int r = CopyBytes(files.old_fd.get(), 0, run.old.preamble, files.out);
+        if (r != 0) End(r, r == kResultTempFile ? files.out.path : s.archive);
+    }
+    uint64_t total = 0;
+    if (s.action != kActionDelete) {
+        total = run.selection.progress_total;
+        for (const Member& m : run.old.members)
+            if (!m.marked) total += m.compressed_size;
+        platform::SendMessage(s.progress_window, kMeterSetRange, 0,
+                              static_cast<uint16_t>(total / engine::kProgressUnit));
+        platform::SendMessage(s.progress_window, kMeterSetPosition, 0, 0);
+    }
+    std::vector<Member> written;
+    WriteOldMembers(run, files, written);
+    if (s.action != kActionDelete) WriteNewMembers(run, files, written);
+    std::fill(s.password.begin(), s.password.end(), '\0');
+    if (s.action != kActionDelete)
+        platform::SendMessage(s.progress_window, kMeterSetPosition,
+                              static_cast<uint16_t>(total / engine::kProgressUnit), 0);
+    int r = WriteDirectory(written, run.old.comment, files.out);
+    if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
+    if (!files.out.fd.reset()) End(kResultTempFile, files.out.path);
+    files.old_fd.reset();
+    r = ReplaceArchive(s.archive, files.out.path, mode);
+    if (r != 0) KeepNewArchive(files, r);
+    files.keep_temp = true;  // it is the archive now
+    if (s.move) {
+        std::vector<MovedEntry> moved;
+        for (const Member& m : written)
+            if ((m.marked || m.up_to_date) && !m.file_path.empty())
+                moved.push_back({m.name, m.file_path});
+        if (int d = delete_moved(moved, run.selection.entered_folders))
+            End(d, "was deleting moved files and directories");
+    }
+    if (run.some_not_read) engine::EndRun(kResultNotRead);
+}
+
+}  // namespace
+
+ZipRun& Run() {
+    return RunStorage();
+}
+void ResetRun() {
+    RunStorage() = MakeRun();
+}
+
+int ZIP(ZipCommand& cmd) {
+    engine::BusyGuard busy;
+    if (!busy.acquired) return 0;
+    engine::EngineFrame& frame = engine::Frame();
+    platform::HWND saved_report = frame.report_window;
+    frame.report_window = cmd.report_window;
+    engine::ResetProgress();
+    ZipRun& run = Run();
+    int result = 0;
+    RunFiles files;
+    try {
+        run.settings = cmd;
+        run.old = OldArchive{};
+        run.selection = Selection{};
+        run.some_not_read = false;
+        Execute(run, files);
+    } catch (const engine::EarlyEnd& e) {
+        result = e.result;
+    } catch (const std::bad_alloc&) {
+        try {
+            engine::SendError(engine::kClassMemory, "Error: Out of memory (was zipping)");
+        } catch (...) {
+        }
+        result = kResultMemory;
+    } catch (...) {
+        result = kResultInternal;
+    }
+    // An early end leaves no temporary archive behind; the old archive was never touched.
+    files.out.fd.reset();
+    if (!files.keep_temp && !files.out.path.empty()) ::unlink(files.out.path.c_str());
+    std::fill(run.settings.password.begin(), run.settings.password.end(), '\0');
+    run.settings.password.clear();
+    run.old = OldArchive{};
+    run.selection = Selection{};
+    cmd.result = result;
+    frame.report_window = saved_report;
+    return 1;
+}
+
+}  // namespace zip

@@ -1,0 +1,181 @@
+#include "archiver/shell/headless_zip.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/zip/zip.h"
+#include "platform/event_loop.h"
+
+namespace shell {
+
+const char* const kHeadlessZipUsage =
+    "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT] ARCHIVE "
+    "[NAMES...]\n"
+    "       borvan32 -d ARCHIVE NAMES...   (delete members)\n";
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+// Engine texts may carry names from an archive: control bytes are shown as ^X.
+void PrintLine(FILE* f, std::string_view text) {
+    std::string out;
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F)) {
+            out += ch;
+        } else if (c != '\r') {
+            out += '^';
+            out += static_cast<char>(c == 0x7F ? '?' : c + '@');
+        }
+    }
+    std::fprintf(f, "%s\n", out.c_str());
+    std::fflush(f);
+}
+
+bool IsGlobalOption(const std::string& a) {
+    return a == "--headless" || a == "--yes" || a.rfind("--password=", 0) == 0;
+}
+
+// The compression letters of the command language: level and method of the record.
+bool SetCompression(char letter, zip::ZipCommand& cmd) {
+    switch (letter) {
+        case 'x':
+        case 'X':
+            cmd.level = 9;
+            cmd.method = -1;
+            return true;
+        case 'n':
+        case 'N':
+            cmd.level = 5;
+            cmd.method = -1;
+            return true;
+        case 'f':
+        case 'F':
+            cmd.level = 3;
+            cmd.method = -1;
+            return true;
+        case 's':
+        case 'S':
+            cmd.level = 1;
+            cmd.method = -1;
+            return true;
+        case '0':
+            cmd.level = 0;
+            cmd.method = 0;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
+    char command = 0;
+    bool have_archive = false;
+    for (const std::string& a : args) {
+        if (have_archive) {
+            cmd.names.push_back(a);
+        } else if (IsGlobalOption(a)) {
+            if (a.rfind("--password=", 0) == 0) {
+                cmd.password_given = true;
+                cmd.password = a.substr(11);
+            }
+        } else if (!command) {
+            if (a.size() != 2 || a[0] != '-') return false;
+            command = a[1];
+            if (command == 'a' || command == 'm') {
+                cmd.action = zip::kActionAdd;
+                cmd.move = command == 'm';
+            } else if (command == 'f') {
+                cmd.action = zip::kActionFreshen;
+            } else if (command == 'u') {
+                cmd.action = zip::kActionUpdate;
+            } else if (command == 'd') {
+                cmd.action = zip::kActionDelete;
+                cmd.recurse = true;  // delete matches stored names with their folders
+                cmd.method = -1;
+                cmd.level = 0;
+            } else {
+                return false;
+            }
+        } else if (a.size() >= 2 && a[0] == '-') {
+            if (command == 'd') return false;
+            if (a == "-r") {
+                cmd.recurse = true;
+            } else if (a == "-p") {
+                cmd.store_folder_names = true;
+            } else if (a.size() != 3 || a[1] != 'e' || !SetCompression(a[2], cmd)) {
+                return false;
+            }
+        } else {
+            cmd.archive = a;
+            have_archive = true;
+        }
+    }
+    if (!have_archive || cmd.archive.empty()) return false;
+    if (cmd.names.empty()) {
+        if (command == 'd') return false;
+        cmd.names.push_back("*.*");
+    }
+    // An archive named without an extension gets ".zip", as on the command line.
+    size_t slash = cmd.archive.rfind('/');
+    size_t dot = cmd.archive.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        cmd.archive += ".zip";
+    return true;
+}
+
+platform::LRESULT ReportProc(platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
+    const char* text = reinterpret_cast<const char*>(lp);
+    switch (msg) {
+        case engine::kMsgStatusText: {
+            // Each step is sent twice, for the status line and for the log: print it once.
+            if (wp == engine::kStatusLineOnly) return 0;
+            std::string_view t(text ? text : "");
+            while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+            PrintLine(stdout, t);
+            return 0;
+        }
+        case engine::kMsgWarning:
+        case engine::kMsgError:
+            PrintLine(stderr, text ? text : "");
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+bool IsHeadlessZipCommand(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (IsGlobalOption(a)) continue;
+        return a == "-a" || a == "-f" || a == "-u" || a == "-m" || a == "-d";
+    }
+    return false;
+}
+
+int RunHeadlessZip(const std::vector<std::string>& args) {
+    zip::ZipCommand cmd;
+    if (!Parse(args, cmd)) {
+        PrintLine(stderr, "Borvan parameter validation error");
+        return kExitUsage;
+    }
+    platform::HWND window =
+        platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,
+                                  platform::LPARAM lp) { return ReportProc(msg, wp, lp); });
+    cmd.report_window = window;
+    int called = zip::ZIP(cmd);
+    platform::DestroyWindow(window);
+    if (!called) {
+        PrintLine(stderr,
+                  "Another instance of Borvan is busy zipping or unzipping.  Please wait until "
+                  "this task is complete and re-try the operation");
+        return kExitFailed;
+    }
+    return cmd.result;
+}
+
+}  // namespace shell
