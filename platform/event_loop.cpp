@@ -210,7 +210,7 @@ void PollOnce(int timeout_ms) {
         if (it != loop.watches.end() && it->second.serial == serials[i]) {
             it->second.running = false;
             // A descriptor closed under its watch would be reported on every poll.
-            if (fds[i].revents & POLLNVAL) loop.watches.erase(it);
+            if (fds[i].revents & POLLNVAL) UnwatchFd(fd);
         }
     }
 }
@@ -261,13 +261,15 @@ bool DestroyWindow(HWND hwnd) {
     w->destroying = true;
     SendMessage(hwnd, WM_DESTROY);
     std::erase_if(loop.timers, [hwnd](const EventLoop::Timer& t) { return t.hwnd == hwnd; });
+    // The procedure is let go after the lock: whatever it owns may post as it is destroyed.
+    std::shared_ptr<WndProc> released;
     std::lock_guard lock(loop.mutex);
     std::erase_if(loop.queue, [hwnd](const EventLoop::Posted& p) { return p.msg.hwnd == hwnd; });
     w = FindWindow(loop, hwnd);  // the table may have grown during WM_DESTROY
     if (w == nullptr) return true;
     w->alive = false;
     w->destroying = false;
-    w->proc.reset();
+    released = std::move(w->proc);
     w->data = nullptr;
     loop.free_slots.push_back(LOWORD(hwnd));
     return true;
@@ -399,6 +401,7 @@ bool WatchFd(int fd, short events, WatchCallback callback) {
     if (fd < 0 || !callback) return false;
     EventLoop& loop = Loop();
     EventLoop::Watch& watch = loop.watches[fd];
+    std::shared_ptr<WatchCallback> replaced = std::move(watch.callback);  // let go last
     watch.events = events;
     watch.callback = std::make_shared<WatchCallback>(std::move(callback));
     watch.serial = loop.next_watch_serial++;
@@ -415,7 +418,8 @@ bool ModifyWatch(int fd, short events) {
 }
 
 void UnwatchFd(int fd) {
-    Loop().watches.erase(fd);
+    // Extracted first: the callback may own things that unwatch as they are destroyed.
+    auto node = Loop().watches.extract(fd);
 }
 
 uint64_t MonotonicMs() {
@@ -427,9 +431,11 @@ uint64_t MonotonicMs() {
 void ResetEventLoop() {
     EventLoop& loop = Loop();
     loop.timers.clear();
+    auto old_watches = std::move(loop.watches);
     loop.watches.clear();
+    std::vector<EventLoop::Window> released(1);  // procedures go after the lock, as above
     std::lock_guard lock(loop.mutex);
-    loop.windows.resize(1);
+    loop.windows.swap(released);
     loop.free_slots.clear();
     loop.queue.clear();
     loop.quit_pending = false;
