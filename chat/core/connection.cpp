@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -175,13 +176,13 @@ void Disconnected() {
 void DoRetrieval(bool closing) {
     Connection& c = Storage();
     if (c.Connecting) BecomeConnected();
-    char buf[16384];
+    std::array<char, 65536> buf;
     // On a close event everything still buffered is read first; otherwise one read per event
     // keeps the loop responsive while a flood arrives.
     for (;;) {
-        ptrdiff_t n = net::Read(c.Sock, std::span<char>(buf, sizeof buf));
+        ptrdiff_t n = net::Read(c.Sock, std::span<char>(buf));
         if (n > 0) {
-            c.splitter.Push(std::string_view(buf, static_cast<size_t>(n)), DeliverLine);
+            c.splitter.Push(std::string_view(buf.data(), static_cast<size_t>(n)), DeliverLine);
             if (c.Sock == net::kNoSocket) return;  // the parser tore the connection down
             if (!closing) return;
             continue;

@@ -2,6 +2,7 @@
 // columns, and wrapped into display lines.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +22,8 @@ int DisplayColumns(std::string_view utf8);
 /// dropped), else hard at the limit, never inside a character. Continuation lines get `indent`
 /// blanks in front (at most 25) and their limit shrinks by the indent when `indent_counts`.
 std::vector<std::string> WrapText(std::string_view text, int limit, int indent, bool indent_counts);
+/// As WrapText, handing each line to `emit` as it is made.
+void WrapEach(std::string_view text, int limit, int indent, bool indent_counts,
+              const std::function<void(std::string&&)>& emit);
 
 }  // namespace chat

@@ -21,21 +21,28 @@ struct LineSplitter {
     /// Feeds bytes; `deliver(std::string_view)` runs for each complete line.
     template <typename Deliver>
     void Push(std::string_view bytes, Deliver&& deliver) {
-        for (char c : bytes) {
-            if (c == '\r') continue;
-            if (c == '\n') {
-                if (!discarding) deliver(std::string_view(line));
-                line.clear();
-                discarding = false;
-                continue;
+        while (!bytes.empty()) {
+            size_t lf = bytes.find('\n');
+            std::string_view segment = bytes.substr(0, lf);
+            bytes = lf == std::string_view::npos ? std::string_view() : bytes.substr(lf + 1);
+            // Append the segment without its CRs, up to the line limit.
+            while (!discarding && !segment.empty()) {
+                size_t cr = segment.find('\r');
+                std::string_view piece = segment.substr(0, cr);
+                segment =
+                    cr == std::string_view::npos ? std::string_view() : segment.substr(cr + 1);
+                size_t room = kMaxServerLine - line.size();
+                line.append(piece.substr(0, room));
+                if (line.size() >= kMaxServerLine) {
+                    deliver(std::string_view(line));
+                    line.clear();
+                    discarding = true;
+                }
             }
-            if (discarding) continue;
-            line.push_back(c);
-            if (line.size() >= kMaxServerLine) {
-                deliver(std::string_view(line));
-                line.clear();
-                discarding = true;
-            }
+            if (lf == std::string_view::npos) break;
+            if (!discarding) deliver(std::string_view(line));
+            line.clear();
+            discarding = false;
         }
     }
     /// Forgets a partial line (a new connection).

@@ -74,6 +74,8 @@ FilePtr openlog(std::string_view name, bool append, bool header) {
             Print(Windows().statwin, "*** Unable to open log file: [" + path + "]", 2);
         return nullptr;
     }
+    // Lines are pushed to disk each second and at close; a large buffer keeps a flood cheap.
+    std::setvbuf(f.get(), nullptr, _IOFBF, 1 << 16);
     if (header && std::fprintf(f.get(), "Session Start: %s\n", Now().c_str()) < 0) return nullptr;
     return f;
 }

@@ -103,10 +103,10 @@ bool MatchesHighlight(std::string_view text) {
     return false;
 }
 
-void MakeNewLine(int slot, std::string_view text, int colour) {
+void MakeNewLine(int slot, std::string text, int colour) {
     WindowRecord& r = Windows().ch[slot];
     bool newest = r.position >= r.top;
-    r.buffer.push_back(BufferLine{colour, std::string(text)});
+    r.buffer.push_back(BufferLine{colour, std::move(text)});
     int64_t cap = Options().sbbs < 200 ? 200 : Options().sbbs;
     if (newest) {
         while (static_cast<int64_t>(r.buffer.size()) > cap) r.buffer.pop_front();
@@ -135,8 +135,8 @@ void Print(WindowId window, std::string_view text, int colour) {
     bool indent_counts = false;
     int limit = WrapLimit(t, r, indent_counts);
     bool newest = r.position >= r.top;
-    for (std::string& line : WrapText(shown, limit, t.tab, indent_counts))
-        MakeNewLine(slot, line, colour);
+    WrapEach(shown, limit, t.tab, indent_counts,
+             [slot, colour](std::string&& line) { MakeNewLine(slot, std::move(line), colour); });
     if (r.log) WriteLogLine(slot, text);
     bool scrolled_back = AfterAppend(slot, newest);
 

@@ -17,7 +17,7 @@ void Pp(WindowId window, std::string_view text, int colour);
 /// Prints the separator line (nothing when the separator text is empty).
 void PrintSP(WindowId window, int colour);
 /// Appends one display line to a slot's buffer, trimming to the scroll-back size.
-void MakeNewLine(int slot, std::string_view text, int colour);
+void MakeNewLine(int slot, std::string text, int colour);
 /// In the status window, a separator unless the last line already was one.
 void StatusGap();
 /// Splits the highlight option into lower-case words (separators: blank and comma).

@@ -136,8 +136,15 @@ int exists(std::string_view name) {
 int findhwnd(WindowId window) {
     if (window == 0) return -1;
     const WindowTable& t = Storage();
-    for (int i = 0; i < kMaxWindows; ++i)
-        if (t.ch[i].window == window) return i;
+    // Printing looks up the same window again and again.
+    static thread_local int last = 0;
+    if (t.ch[last].window == window) return last;
+    for (int i = 0; i < kMaxWindows; ++i) {
+        if (t.ch[i].window == window) {
+            last = i;
+            return i;
+        }
+    }
     return -1;
 }
 
