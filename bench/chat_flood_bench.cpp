@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "chat/core/connection.h"
+#include "chat/core/loopback_listener.h"
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
@@ -83,25 +84,8 @@ std::string MakeTraffic(int lines) {
     return out;
 }
 
-struct Listener {
-    int fd = -1;
-    int port = 0;
-    Listener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-};
-
 // Accepts one client, drains whatever it sends, writes all traffic, closes.
-std::thread Serve(const Listener& l, const std::string& traffic) {
+std::thread Serve(const chat::LoopbackListener& l, const std::string& traffic) {
     return std::thread([&l, &traffic] {
         int c = ::accept(l.fd, nullptr, nullptr);
         std::thread drain([c] {
@@ -133,7 +117,7 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
 }
 
 double BareLoop(const std::string& traffic, long& lines, double& cpu) {
-    Listener l;
+    chat::LoopbackListener l;
     std::thread server = Serve(l, traffic);
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -183,7 +167,7 @@ double ClientLoop(const std::string& traffic, long& lines, const std::string& di
     o.szEmail = "bench@localhost";
     o.szHostName = "127.0.0.1";
     o.linesep.clear();
-    Listener l;
+    chat::LoopbackListener l;
     o.Port = l.port;
     platform::HWND frame = platform::CreateWindow(
         [](platform::HWND, platform::UINT m, platform::WPARAM w, platform::LPARAM p) {

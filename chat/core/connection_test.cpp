@@ -1,37 +1,18 @@
 #include "chat/core/connection.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "chat/core/loopback_listener.h"
 #include "chat/core/options.h"
 #include "chat/core/window_table.h"
 
 namespace chat {
 namespace {
-
-// A plain listening socket on loopback standing in for the server.
-struct Listener {
-    int fd = -1;
-    int port = 0;
-    Listener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-};
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -108,7 +89,7 @@ protected:
         return false;
     }
 
-    Listener listener_;
+    LoopbackListener listener_;
     int server_ = -1;
     platform::HWND frame_ = 0;
     std::vector<std::string> printed_;
