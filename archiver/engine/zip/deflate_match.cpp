@@ -9,6 +9,9 @@
 namespace zip {
 namespace {
 
+/// Chain limit from which the lazy parser keeps the link after next (levels 6-9).
+constexpr unsigned kSkipFromChain = 64;
+
 inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
@@ -44,10 +47,13 @@ inline uint64_t byte_mask(uint32_t n) {
     }
 }
 
-/// The search itself, on plain values so that the parsers can keep theirs in registers.
-inline uint32_t search(const uint8_t* win, const uint16_t* prev, uint32_t strstart,
-                       uint32_t cur_match, uint32_t best_len, const LevelConfig& config,
-                       uint32_t& match_start) {
+/// The search itself, on plain values so that the parsers can keep theirs in registers. With
+/// `kSkip` the chain is walked two links per step through `prev2`; the candidates examined,
+/// and so the result, are the same.
+template <bool kSkip>
+inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t* prev2,
+                       uint32_t strstart, uint32_t cur_match, uint32_t best_len,
+                       const LevelConfig& config, uint32_t& match_start) {
     unsigned chain = config.max_chain;
     if (best_len >= config.good_length) chain >>= 2;
     const uint8_t* scan = win + strstart;
@@ -58,19 +64,33 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, uint32_t strsta
     uint32_t off = best_len >= 7 ? best_len - 7 : 0;
     uint64_t mask = byte_mask(best_len + 1 - off);
     uint64_t scan_end = load64(scan + off) & mask;
-    do {
-        const uint8_t* match = win + cur_match;
-        if ((load64(match + off) & mask) != scan_end) continue;
+    // True when the search is over (a longest possible match).
+    auto check = [&](uint32_t candidate) {
+        const uint8_t* match = win + candidate;
+        if ((load64(match + off) & mask) != scan_end) return false;
         uint32_t len = common_length(scan, match);
-        if (len > best_len) {
-            match_start = cur_match;
-            best_len = len;
-            if (len >= kMaxMatch) break;
-            off = best_len >= 7 ? best_len - 7 : 0;
-            mask = byte_mask(best_len + 1 - off);
-            scan_end = load64(scan + off) & mask;
+        if (len <= best_len) return false;
+        match_start = candidate;
+        best_len = len;
+        if (len >= kMaxMatch) return true;
+        off = best_len >= 7 ? best_len - 7 : 0;
+        mask = byte_mask(best_len + 1 - off);
+        scan_end = load64(scan + off) & mask;
+        return false;
+    };
+    if constexpr (kSkip) {
+        for (;;) {
+            uint32_t next = prev[cur_match & kWMask];
+            uint32_t after = prev2[cur_match & kWMask];  // valid while next is in range
+            if (check(cur_match) || next <= limit || --chain == 0) break;
+            if (check(next) || after <= limit || --chain == 0) break;
+            cur_match = after;
         }
-    } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
+    } else {
+        do {
+            if (check(cur_match)) break;
+        } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
+    }
     return best_len;
 }
 
@@ -143,6 +163,7 @@ void fill_window(DeflateState& s) {
         m.block_start -= kWSize;
         for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
         for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
         more += kWSize;
     }
     while (!m.eofile && more > 0) {
@@ -159,8 +180,8 @@ void fill_window(DeflateState& s) {
 }
 
 uint32_t longest_match(MatchState& m, uint32_t cur_match) {
-    return search(m.window.data(), m.prev.data(), m.strstart, cur_match, m.prev_length, m.config,
-                  m.match_start);
+    return search<false>(m.window.data(), m.prev.data(), m.prev2.data(), m.strstart, cur_match,
+                         m.prev_length, m.config, m.match_start);
 }
 
 uint64_t deflate_fast(DeflateState& s) {
@@ -181,8 +202,8 @@ uint64_t deflate_fast(DeflateState& s) {
 
         uint32_t match_length = 0;
         if (hash_head != 0 && c.strstart - hash_head <= kMaxDist) {
-            match_length =
-                search(win, prev, c.strstart, hash_head, kMinMatch - 1, config, c.match_start);
+            match_length = search<false>(win, prev, nullptr, c.strstart, hash_head, kMinMatch - 1,
+                                         config, c.match_start);
             if (match_length > c.lookahead) match_length = c.lookahead;
         }
         bool full;
@@ -213,12 +234,24 @@ uint64_t deflate_fast(DeflateState& s) {
     return flush(s, c, true);
 }
 
-uint64_t deflate_lazy(DeflateState& s) {
+namespace {
+
+template <bool kSkip>
+uint64_t lazy_parse(DeflateState& s) {
     MatchState& m = s.match;
     const DeflateTables& tab = deflate_tables();
     uint8_t* const win = m.window.data();
     uint16_t* const prev = m.prev.data();
     uint16_t* const head = m.head.data();
+    uint16_t* const prev2 = m.prev2.data();
+    // Links a position into its hash chain, with the link after next alongside.
+    auto insert = [&](uint32_t pos, uint32_t h) {
+        uint32_t first = head[h];
+        prev[pos & kWMask] = static_cast<uint16_t>(first);
+        if constexpr (kSkip) prev2[pos & kWMask] = first != 0 ? prev[first & kWMask] : 0;
+        head[h] = static_cast<uint16_t>(pos);
+        return first;
+    };
     const LevelConfig config = m.config;
     Cursor c(m);
     uint32_t match_length = kMinMatch - 1;
@@ -227,16 +260,14 @@ uint64_t deflate_lazy(DeflateState& s) {
 
     while (c.lookahead != 0) {
         c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
-        uint32_t hash_head = head[c.ins_h];
-        prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
-        head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+        uint32_t hash_head = insert(c.strstart, c.ins_h);
 
         prev_length = match_length;
         uint32_t prev_match = c.match_start;
         match_length = kMinMatch - 1;
         if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
-            match_length =
-                search(win, prev, c.strstart, hash_head, prev_length, config, c.match_start);
+            match_length = search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
+                                         config, c.match_start);
             if (match_length > c.lookahead) match_length = c.lookahead;
             if (match_length == kMinMatch && c.strstart - c.match_start > kTooFar) {
                 match_length = kMinMatch - 1;
@@ -250,8 +281,7 @@ uint64_t deflate_lazy(DeflateState& s) {
             do {
                 ++c.strstart;
                 c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
-                prev[c.strstart & kWMask] = head[c.ins_h];
-                head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+                insert(c.strstart, c.ins_h);
             } while (--prev_length != 0);
             match_available = false;
             match_length = kMinMatch - 1;
@@ -271,6 +301,13 @@ uint64_t deflate_lazy(DeflateState& s) {
     if (match_available) tally(s, tab, c, 0, win[c.strstart - 1]);
     m.prev_length = prev_length;
     return flush(s, c, true);
+}
+
+}  // namespace
+
+uint64_t deflate_lazy(DeflateState& s) {
+    // The link after next pays for itself only where chains are walked far.
+    return s.match.config.max_chain >= kSkipFromChain ? lazy_parse<true>(s) : lazy_parse<false>(s);
 }
 
 }  // namespace zip

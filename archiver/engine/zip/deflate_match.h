@@ -46,7 +46,10 @@ inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
 struct MatchState {
     /// Two window halves plus slack, so comparisons may read past the look-ahead unchecked.
     std::array<uint8_t, 2 * kWSize + 512> window{};
-    std::array<uint16_t, kWSize> prev{};     // chain links by position & kWMask; 0 ends
+    std::array<uint16_t, kWSize> prev{};  // chain links by position & kWMask; 0 ends
+    // Lazy levels also keep the link after next, so that a search can load two links of the
+    // chain at once instead of waiting for each in turn.
+    std::array<uint16_t, kWSize> prev2{};
     std::array<uint16_t, kHashSize> head{};  // newest position per hash; 0 means none
     uint32_t strstart = 0;                   // current position
     uint32_t lookahead = 0;                  // valid bytes from strstart on
