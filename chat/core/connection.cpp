@@ -31,6 +31,7 @@ void Status(std::string_view text, int colour) {
 
 std::string CurrentNick() {
     const ChatOptions& o = Options();
+    if (!Storage().session_nick.empty()) return Storage().session_nick;
     return Storage().wnick && !o.szAltNick.empty() ? o.szAltNick : o.szNickName;
 }
 
@@ -114,6 +115,7 @@ void DoLogon(platform::LPARAM lparam) {
     c.LoggingNick = true;
     c.NickError = false;
     c.wnick = 0;
+    c.session_nick.clear();
     showstatusinfo();
     if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
     Sendline("NICK " + o.szNickName, false);

@@ -49,6 +49,7 @@ struct Connection {
     // Session state the parser shares.
     bool LoggingNick = false, NickError = false, FirstMOTD = false;
     int wnick = 0;
+    std::string session_nick;  ///< the nickname the server gave us, empty before the welcome
     std::string szUmode = "[+]";
     std::string joinstr;  ///< channels to join when the MOTD ends
     // Reconnect after a drop: the next wait in seconds, doubling up to the maximum.
