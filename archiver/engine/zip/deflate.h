@@ -1,6 +1,15 @@
 // The Deflate compressor (RFC 1951) as the member writer drives it: one member at a time into
 // the archive stream, deciding on the way the level flag bits, the text/binary attribute and
 // whether a member that does not shrink is kept stored.
+//
+// Per member:
+//   DeflateState& s = deflate_state();
+//   init_bit_writer(s, &out, &in);  // out: archive stream (+ cipher); in: the file (+ CRC-32)
+//   init_trees(s, &internal_attr, &method);  // attr preset to kAttrUnknown, method to 8
+//   if (init_matcher(s, level, &flags) != 0) -> result 5, "bad pack level"
+//   DeflateResult r = deflate_member(s);  // r.result 0, 11 or 14; r.compressed_size
+// Afterwards `method` is kMethodStored when the member was written as raw bytes (only when
+// `out` can seek and the whole member did not shrink in one block).
 #pragma once
 
 #include <cstdint>
