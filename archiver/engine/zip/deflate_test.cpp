@@ -169,6 +169,48 @@ TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
     }
 }
 
+/// Hands out at most `chunk` bytes per read, as a pipe might.
+struct ChunkedInput final : DeflateInput {
+    std::span<const uint8_t> data;
+    size_t chunk = 1;
+    int64_t Read(std::span<uint8_t> out) override {
+        size_t n = std::min({out.size(), data.size(), chunk});
+        std::copy_n(data.begin(), n, out.begin());
+        data = data.subspan(n);
+        return static_cast<int64_t>(n);
+    }
+};
+
+struct VectorSink final : DeflateOutput {
+    std::vector<uint8_t> bytes;
+    bool Write(std::span<const uint8_t> b) override {
+        bytes.insert(bytes.end(), b.begin(), b.end());
+        return true;
+    }
+    bool CanSeek() override { return false; }
+};
+
+TEST(Deflate, OutputDoesNotDependOnHowTheInputArrives) {
+    auto state = make_deflate_state();
+    const std::vector<uint8_t>& data = TestInputs().all[4].second;  // mixed, over 1 MiB
+    for (int level : {2, 7}) {
+        std::vector<uint8_t> whole;
+        deflate_buffer(*state, data, level, false, whole);
+        for (size_t chunk : {size_t{1}, size_t{263}, size_t{40000}}) {
+            ChunkedInput in;
+            in.data = data;
+            in.chunk = chunk;
+            VectorSink out;
+            uint16_t attr = kAttrUnknown, method = kMethodDeflated, flags = 0;
+            init_bit_writer(*state, &out, &in);
+            init_trees(*state, &attr, &method);
+            ASSERT_EQ(init_matcher(*state, level, &flags), 0);
+            EXPECT_EQ(deflate_member(*state).result, 0);
+            EXPECT_TRUE(out.bytes == whole) << "level " << level << " chunk " << chunk;
+        }
+    }
+}
+
 TEST(Deflate, MemberThatDoesNotShrinkIsStoredOnlyOnASeekableOutput) {
     auto state = make_deflate_state();
     std::vector<uint8_t> small = RandomBytes(1000, 5);
