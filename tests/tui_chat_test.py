@@ -173,6 +173,14 @@ class ChatScreenTest(unittest.TestCase):
         self.assertNotIn("2:#test+", s)
         t.keys("M-Left")
         t.wait_for(lambda s: "hello there" not in s)
+        # The channel's nick list shows as a pane at the right, and hides on a narrow screen.
+        self.server.send(":irc.test 353 tester = #test :@alice +bob tester")
+        self.server.send(":irc.test 366 tester #test :End of /NAMES list.")
+        t.keys("M-2")
+        s = t.wait_for("@alice")
+        self.assertTrue(any(line.rstrip().endswith("@alice") for line in s.splitlines()))
+        t.resize(30, 24)
+        t.wait_for(lambda s: "@alice" not in s)
 
     def test_exit_from_the_menu(self):
         t = self.t

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chat/core/frame.h"
+#include "chat/core/options.h"
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/screen_layout.h"
 #include "platform/event_loop.h"
@@ -28,6 +29,7 @@ struct TerminalState {
     TerminalHooks hooks;
     std::map<WindowId, tui::LineEditor> editors;
     std::map<WindowId, std::vector<std::string>> nicks;
+    std::map<WindowId, size_t> nick_top;  // first nick shown in the pane
     StatusInfo status;
     ChatLayout layout;
 };
@@ -46,7 +48,9 @@ const WindowSummary* Find(const std::vector<WindowSummary>& windows, WindowId id
 
 ChatLayout LayoutFor(int kind) {
     const tui::Screen& s = tui::GetScreen();
-    return LayoutChatScreen(s.rows, s.cols, kind == kKindChannel);
+    // The separate line edit box option gives every window but the status window two rows.
+    const int input_rows = Options().sleb && kind != kKindStatus ? 2 : 1;
+    return LayoutChatScreen(s.rows, s.cols, kind == kKindChannel, input_rows);
 }
 
 int KindOf(WindowId id) {
@@ -187,9 +191,28 @@ bool MouseKey(const tui::Key& key) {
     auto inside = [&key](const Area& a) {
         return key.y >= a.y && key.y < a.y + a.height && key.x >= a.x && key.x < a.x + a.width;
     };
-    if (key.button == tui::kWheelUp || key.button == tui::kWheelDown) {
-        if (inside(l.text))
-            ScrollWindow(active, ScrollBy::kLine, key.button == tui::kWheelUp ? -3 : 3);
+    const bool wheel = key.button == tui::kWheelUp || key.button == tui::kWheelDown;
+    if (wheel && inside(l.text)) {
+        ScrollWindow(active, ScrollBy::kLine, key.button == tui::kWheelUp ? -3 : 3);
+        return true;
+    }
+    if (inside(l.nicks)) {
+        const std::vector<std::string>& nicks = st.nicks[active];
+        size_t& top = st.nick_top[active];
+        if (wheel) {
+            const size_t rows = static_cast<size_t>(l.nicks.height);
+            const size_t max_top = nicks.size() > rows ? nicks.size() - rows : 0;
+            top =
+                key.button == tui::kWheelUp ? (top > 3 ? top - 3 : 0) : std::min(top + 3, max_top);
+        } else if (key.button == tui::kMouseLeft && key.double_click &&
+                   st.hooks.nick_double_click) {
+            const size_t row = top + static_cast<size_t>(key.y - l.nicks.y);
+            if (row < nicks.size()) st.hooks.nick_double_click(active, nicks[row]);
+        }
+        return true;
+    }
+    if (key.button == tui::kMouseLeft && key.double_click && inside(l.text)) {
+        if (st.hooks.text_double_click) st.hooks.text_double_click(active);
         return true;
     }
     if (key.button == tui::kMouseLeft && inside(l.windows)) {
@@ -279,9 +302,12 @@ void DrawText(WindowId active, const Area& a) {
 void DrawNicks(WindowId active, const Area& a) {
     if (a.width <= 0 || a.height <= 0) return;
     const std::vector<std::string>& nicks = State().nicks[active];
+    size_t& top = State().nick_top[active];
+    const size_t rows = static_cast<size_t>(a.height);
+    top = std::min(top, nicks.size() > rows ? nicks.size() - rows : 0);  // the list may shrink
     for (int y = 0; y < a.height; ++y) {
         tui::PutText(a.y + y, a.x, 1, "|", tui::Style{});
-        const size_t i = static_cast<size_t>(y);
+        const size_t i = top + static_cast<size_t>(y);
         tui::PutText(a.y + y, a.x + 1, a.width - 1, i < nicks.size() ? nicks[i] : std::string());
     }
 }
@@ -368,6 +394,7 @@ Frontend MakeTerminalFrontend() {
     f.close_window = [](WindowId id) {
         State().editors.erase(id);
         State().nicks.erase(id);
+        State().nick_top.erase(id);
         if (State().menu.state.IsOpen()) State().menu.state.Close();  // its window list changed
         tui::RequestRedraw();
     };

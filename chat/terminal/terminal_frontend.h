@@ -19,6 +19,10 @@ struct TerminalHooks {
     /// Runs the alias of a function key ("/F5 ", "/sF5 ", "/cF5 ") in a window; false when no
     /// such alias exists (F1 then opens the help contents).
     std::function<bool(WindowId window, const std::string& alias)> function_key;
+    /// A double click in a window's text area (the window's click command).
+    std::function<void(WindowId window)> text_double_click;
+    /// A double click on a row of a channel's nick list: the row as shown, marks included.
+    std::function<void(WindowId window, const std::string& row)> nick_double_click;
 };
 
 /// Starts the screen, installs the terminal front end, starts the chat (StartChat) and runs
