@@ -332,12 +332,14 @@ long FindMember(const OldArchive& archive, std::string_view name) {
 int ReadForUpdate(const std::string& path, OldArchive& out) {
     out = OldArchive{};
     struct stat st;
-    // An empty file stands for an archive without members; only a regular file is removed.
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+    // Only a regular file is read (opening a pipe would wait for a writer); an empty one
+    // stands for an archive without members and is removed.
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (st.st_size == 0) {
         ::unlink(path.c_str());
         return 0;
     }
-    engine::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    engine::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     Source src;
     src.fd = fd.get();

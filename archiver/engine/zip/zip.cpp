@@ -20,6 +20,7 @@ using engine::Format;
 
 ZipRun MakeRun() {
     ZipRun r;
+    r.open_file = [](const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); };
     r.read_file = [](int fd, void* buf, size_t n) { return engine::ReadFull(fd, buf, n); };
     r.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
     return r;
@@ -97,6 +98,7 @@ mode_t CurrentUmask() {
 mode_t CheckWritable(const std::string& archive) {
     struct stat st;
     if (::stat(archive.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) End(kResultCreate, archive);
         engine::UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
         if (!fd) End(kResultCreate, archive);
         return st.st_mode & 07777;

@@ -64,6 +64,9 @@ struct ZipRun {
     uint64_t max_archive_size = uint64_t{1} << 31;
     uint64_t max_members = 65535;
 
+    /// Opens an input file for reading (-1 when it cannot be); tests make it fail, which file
+    /// permissions cannot do for a privileged user.
+    std::function<int(const char* path)> open_file;
     /// Reads from an open input file; tests replace it to make a read fail midway. Returns the
     /// count, 0 at the end, -1 on an error.
     std::function<ssize_t(int fd, void* buf, size_t n)> read_file;

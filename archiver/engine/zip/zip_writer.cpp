@@ -318,7 +318,7 @@ int WriteMember(Member& m, OutArchive& out, std::string& detail) {
     if (StoreOnly(m.file_path) && settings.level != 9) method = 0;
     engine::UniqueFd file;
     if (!folder) {
-        file.reset(::open(m.file_path.c_str(), O_RDONLY | O_CLOEXEC));
+        file.reset(Run().open_file(m.file_path.c_str()));
         if (!file) return kResultNotRead;
     } else {
         size = 0;
