@@ -94,16 +94,33 @@ class DemoTest(unittest.TestCase):
         t.keys("Down", "x", "Enter")
         t.wait_for("typed: x")
 
+    def test_toolbar_and_input_box(self):
+        t = self.t
+        s = t.screen().splitlines()
+        self.assertTrue(s[1].startswith("[ new ] [ open ] [ add ]"))  # the hidden one takes no room
+        t.click(19, 1)  # "add" is disabled: nothing happens
+        t.click(2, 1)
+        t.wait_for("command 10")
+        self.assertNotIn("command 11", t.screen())
+        t.keys("M-f", "r")
+        t.wait_for("New name for R&D:")  # the prompt's "&" is shown, not taken as a letter
+        t.keys("C-u", "report.txt", "Enter")
+        t.wait_for("renamed report.txt")
+        t.keys("M-f", "r")
+        t.wait_for("New name")
+        t.keys("zzz", "Escape")
+        t.wait_gone("New name")
+        self.assertNotIn("renamed report.txtzzz", t.screen())
+
     def test_list_keyboard_and_mouse(self):
         t = self.t
         t.keys("Tab", "Space", "S-Down", "S-Down")
         t.wait_for("sel=3")
         t.keys("Enter")
         t.wait_for("activate 0-\u4e2d\u6587.txt")
-        t.click(75, 1)  # the Size header sorts
+        t.click(75, 2)  # the Size header sorts
         t.wait_for("Size*")
-        t.click(3, 3)
-        t.click(3, 3)  # a double click activates the row
+        t.double_click(3, 4)  # a double click activates the row
         t.wait_for(lambda s: s.count("activate") >= 2)
 
 

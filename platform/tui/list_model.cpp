@@ -131,7 +131,11 @@ ListResult ListModel::Click(int row_on_screen, bool ctrl, bool shift, bool doubl
     if (row_on_screen < 0) return ListResult::kNone;
     const size_t row = top + static_cast<size_t>(row_on_screen);
     if (row >= count) return ListResult::kNone;
-    if (double_click && row == cursor) return ListResult::kActivate;
+    if (double_click) {
+        // A double click activates the row under it, even when its first click was not seen.
+        if (row != cursor) Click(row_on_screen, false, false, false, button);
+        return ListResult::kActivate;
+    }
     if (multiple && ctrl) {
         cursor = row;
         anchor = row;

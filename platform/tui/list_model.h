@@ -60,7 +60,7 @@ struct ListModel {
     /// Enter activates.
     ListResult HandleKey(const Key& key);
     /// A click on visible row `row_on_screen`; Ctrl toggles, Shift extends, a double click
-    /// on the cursor row activates. Wheel buttons scroll.
+    /// selects its row and activates it. Wheel buttons scroll.
     ListResult Click(int row_on_screen, bool ctrl, bool shift, bool double_click, int button = 1);
     /// Scrolls by rows without moving the cursor (clamped).
     void ScrollBy(long rows);

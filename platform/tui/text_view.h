@@ -58,7 +58,7 @@ MeterView LayoutMeter(uint32_t range, uint32_t position, const std::string& capt
 /// Turns single clicks into double clicks: a second press of the same button on the same cell
 /// within `interval_ms` is a double click.
 struct ClickTracker {
-    uint64_t interval_ms = 400;
+    uint64_t interval_ms = 500;
     uint64_t last_ms = 0;
     int last_x = -1, last_y = -1;
     uint8_t last_button = 0;

@@ -176,6 +176,43 @@ void DrawMenuPopups(MenuBar& bar) {
     }
 }
 
+std::vector<ColumnSpan> LayoutToolbar(const Toolbar& bar) {
+    std::vector<ColumnSpan> spans;
+    int x = 0;
+    for (const ToolButton& b : bar.buttons) {
+        const int w = b.hidden ? 0 : LabelWidth(b.text) + 4;
+        spans.push_back(ColumnSpan{x, w});
+        if (w) x += w + 1;
+    }
+    return spans;
+}
+
+void DrawToolbar(const Toolbar& bar, int width) {
+    const Theme& t = GetTheme();
+    FillRect({bar.row, 0, 1, width}, {});
+    const std::vector<ColumnSpan> spans = LayoutToolbar(bar);
+    for (size_t i = 0; i < bar.buttons.size(); ++i) {
+        const ToolButton& b = bar.buttons[i];
+        if (!spans[i].width || spans[i].x >= width) continue;
+        const Style s = b.enabled ? t.bar : t.disabled;
+        const int w = std::min(spans[i].width, width - spans[i].x);
+        PutText(bar.row, spans[i].x, w, "[ ", s);
+        if (w > 2) PutLabel(bar.row, spans[i].x + 2, w - 2, b.text, s, Styled(s, kUnderline));
+        if (w == spans[i].width) PutText(bar.row, spans[i].x + w - 2, 2, " ]", s);
+    }
+}
+
+int ToolbarClick(const Toolbar& bar, const Key& mouse) {
+    if (mouse.code != kKeyMouse || mouse.button != kMouseLeft || mouse.y != bar.row) return 0;
+    const std::vector<ColumnSpan> spans = LayoutToolbar(bar);
+    for (size_t i = 0; i < bar.buttons.size(); ++i) {
+        if (spans[i].width && mouse.x >= spans[i].x && mouse.x < spans[i].x + spans[i].width) {
+            return bar.buttons[i].enabled ? bar.buttons[i].command : 0;
+        }
+    }
+    return 0;
+}
+
 void DrawListView(ListView& view, const Rect& r, bool focused) {
     if (r.height <= 0 || r.width <= 0) return;
     const Theme& t = GetTheme();
@@ -358,6 +395,33 @@ int RunDialog(Dialog& d, const std::function<void()>& on_help) {
     RemoveLayer(&layer);
     Redraw();
     return d.result;
+}
+
+bool InputBox(const std::string& title, const std::string& prompt, std::string& value,
+              bool password, size_t limit) {
+    const int width = std::max(20, std::min(50, GetScreen().cols - 4));
+    Dialog d;
+    d.title = title;
+    d.cols = width;
+    d.rows = 4;
+    // The prompt is text, not a set of "&" letters.
+    std::string label;
+    for (char c : prompt) {
+        if (c == '&') label.push_back('&');
+        label.push_back(c);
+    }
+    d.Add(ControlKind::kLabel, -1, label, 0, 1, width - 2);
+    Control& field = d.Add(ControlKind::kEdit, 100, "", 1, 1, width - 2);
+    field.password = password;
+    field.edit.limit = limit;
+    field.edit.SetText(DecodeText(value));
+    const int x = (width - 20) / 2;
+    d.Add(ControlKind::kButton, kIdOk, "OK", 3, x, 8).is_default = true;
+    d.Add(ControlKind::kButton, kIdCancel, "Cancel", 3, x + 10, 10).is_cancel = true;
+    d.focus = 1;
+    if (RunDialog(d) != kIdOk) return false;
+    value = EncodeUtf8(d.Find(100)->edit.text);
+    return true;
 }
 
 int ShowMessageBox(const std::string& title, const std::string& text, MessageButtons buttons,

@@ -44,6 +44,24 @@ void DrawMenuBar(MenuBar& bar, int width);
 /// The open popups, drawn over everything else (call last).
 void DrawMenuPopups(MenuBar& bar);
 
+/// A row of push buttons (a toolbar): each with a label ("&" letter allowed), a command and an
+/// enabled flag; a zero width hides a button.
+struct ToolButton {
+    std::string text;
+    int command = 0;
+    bool enabled = true;
+    bool hidden = false;
+};
+struct Toolbar {
+    std::vector<ToolButton> buttons;
+    int row = 0;
+};
+/// The columns each visible button takes ("[ label ]" and one blank after it).
+std::vector<ColumnSpan> LayoutToolbar(const Toolbar& bar);
+void DrawToolbar(const Toolbar& bar, int width);
+/// The command of an enabled button under a click on the toolbar's row, or 0.
+int ToolbarClick(const Toolbar& bar, const Key& mouse);
+
 /// A list view: columns, a header row, the model and a cell callback giving UTF-8 texts.
 struct ListView {
     std::vector<ListColumn> columns;
@@ -69,6 +87,10 @@ void DrawDialog(Dialog& d);
 /// dialog). F1 or its Help button calls on_help. WM_QUIT ends it with Cancel and is queued
 /// again for the main loop. Returns the result.
 int RunDialog(Dialog& d, const std::function<void()>& on_help = {});
+/// A one-field dialog: a prompt above a field holding `value`, OK and Cancel. True (and the
+/// new value) on OK.
+bool InputBox(const std::string& title, const std::string& prompt, std::string& value,
+              bool password = false, size_t limit = 256);
 /// A message box (see MakeMessageBox); returns kIdOk, kIdCancel, kIdYes or kIdNo.
 int ShowMessageBox(const std::string& title, const std::string& text, MessageButtons buttons,
                    const std::function<void()>& on_help = {});

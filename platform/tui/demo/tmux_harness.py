@@ -58,6 +58,12 @@ class Tmux:
         """An X10 mouse press and release at a cell (0-based), as a terminal reports them."""
         self.text("\x1b[M%c%c%c\x1b[M%c%c%c" % (32 + button, 33 + x, 33 + y, 32 + 3, 33 + x, 33 + y))
 
+    def double_click(self, x, y):
+        """Two clicks in quick succession, each its own write as a terminal sends them."""
+        self.click(x, y)
+        time.sleep(0.05)
+        self.click(x, y)
+
     def close(self):
         self._tmux("kill-server", check=False)
 

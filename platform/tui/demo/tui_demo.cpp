@@ -12,10 +12,24 @@ namespace {
 
 using namespace tui;
 
-enum Command { kOpenDialog = 1, kMessage, kStep, kExit, kSelectAll, kSortName, kSortSize, kAbout };
+enum Command {
+    kOpenDialog = 1,
+    kMessage,
+    kStep,
+    kExit,
+    kSelectAll,
+    kSortName,
+    kSortSize,
+    kAbout,
+    kRename,
+    kNew,
+    kAdd,
+};
 
 struct Demo {
     MenuBar menu;
+    Toolbar tools;
+    std::string name = "untitled";
     ListView list;
     TextView log;
     LineEditor input;
@@ -26,8 +40,8 @@ struct Demo {
 
     Rect ListRect() const {
         const Screen& s = GetScreen();
-        const int body = std::max(0, s.rows - 4);
-        return {1, 0, body / 2, s.cols};
+        const int body = std::max(0, s.rows - 5);
+        return {2, 0, body / 2, s.cols};
     }
     Rect LogRect() const {
         const Screen& s = GetScreen();
@@ -109,6 +123,9 @@ void RunCommand(int command) {
         case kSortSize:
             Sort(true);
             break;
+        case kRename:
+            if (InputBox("Rename", "New name for R&D:", d.name)) d.Log("renamed " + d.name);
+            break;
         case kAbout:
             ShowMessageBox("About", "Terminal toolkit demo", MessageButtons::kOk);
             break;
@@ -122,6 +139,8 @@ void Draw() {
     Demo& d = App();
     const Screen& s = GetScreen();
     DrawMenuBar(d.menu, s.cols);
+    d.tools.row = 1;
+    DrawToolbar(d.tools, s.cols);
     DrawListView(d.list, d.ListRect(), d.list_focused);
     DrawTextView(d.log, d.LogRect());
     DrawMeter({s.rows - 3, 0, 1, s.cols}, 100, d.meter, "");
@@ -152,7 +171,13 @@ bool OnKey(const Key& key) {
         d.list_focused = !d.list_focused;
         return true;
     }
+    if (const int command = ToolbarClick(d.tools, key)) {
+        RunCommand(command);
+        return true;
+    }
     if (key.code == kKeyMouse) {
+        d.status = "mouse " + std::to_string(key.x) + "," + std::to_string(key.y) + " b" +
+                   std::to_string(key.button) + (key.double_click ? " double" : "");
         int header = -1;
         const ListResult r = ListViewClick(d.list, d.ListRect(), key, &header);
         if (header >= 0) Sort(header == 1);
@@ -214,15 +239,17 @@ MenuItem Popup(const char* text, std::vector<MenuItem> items) {
 int main() {
     Demo& d = App();
     d.menu.items = {
-        Popup("&File",
-              {Item("&Dialog...\tF2", kOpenDialog), Item("&Message...", kMessage),
-               Item("&Progress step", kStep), MenuItem::Separator(), Item("E&xit", kExit)}),
+        Popup("&File", {Item("&Dialog...\tF2", kOpenDialog), Item("&Message...", kMessage),
+                        Item("&Progress step", kStep), Item("&Rename...", kRename),
+                        MenuItem::Separator(), Item("E&xit", kExit)}),
         Popup("&Edit",
               {Item("Select &All", kSelectAll),
                Popup("&Sort", {Item("By &Name", kSortName), Item("By Si&ze", kSortSize)})}),
         Popup("&Help", {Item("&About...", kAbout)}),
     };
     d.menu.on_command = RunCommand;
+    d.tools.buttons = {
+        {"new", kNew}, {"open", kOpenDialog}, {"hidden", kStep, true, true}, {"add", kAdd, false}};
     d.input.multiline_paste = true;
     d.list.columns = {{"Name", 0, false, true}, {"Size", 8, true, false}};
     const char* names[] = {"delta.txt", "alpha.c", "\u4E2D\u6587.txt", "charlie.h", "bravo.md"};
