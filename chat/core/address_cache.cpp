@@ -1,0 +1,120 @@
+#include "chat/core/address_cache.h"
+
+#include "chat/core/nick_list.h"
+#include "chat/core/session_state.h"
+#include "chat/core/window_table.h"
+
+namespace chat {
+namespace {
+
+std::string_view NickPart(std::string_view entry) {
+    return entry.substr(0, entry.find('!'));
+}
+
+LineIter Find(std::string_view nick) {
+    LineList& list = AddressList();
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (SameName(NickPart(it->text), nick)) return it;
+    return list.end();
+}
+
+bool ListedAnywhere(std::string_view nick) {
+    for (const auto& [id, data] : Session().channels)
+        if (findhwnd(id) >= 0 && FindMember(data.nicks, nick)) return true;
+    return false;
+}
+
+bool AllDigitsAndDots(std::string_view s) {
+    for (char c : s)
+        if (c != '.' && (c < '0' || c > '9')) return false;
+    return true;
+}
+
+std::string DomainForm(std::string_view host) {
+    if (AllDigitsAndDots(host)) {
+        size_t dot = host.rfind('.');
+        if (dot == std::string_view::npos) return std::string(host);
+        return std::string(host.substr(0, dot)) + ".*";
+    }
+    size_t dot = host.find('.');
+    if (dot == std::string_view::npos) return std::string(host);
+    std::string out(1, '*');
+    out.append(host.substr(dot));
+    return out;
+}
+
+}  // namespace
+
+LineList& AddressList() {
+    static LineList adl;
+    return adl;
+}
+
+void addnick(std::string_view nick, std::string_view address, bool rename) {
+    if (nick.empty() || address.empty()) return;
+    LineIter it = Find(nick);
+    if (!rename) {
+        if (it == AddressList().end())
+            aline(AddressList(), std::string(nick) + "!" + std::string(address), false);
+        return;
+    }
+    if (it == AddressList().end()) return;
+    size_t bang = it->text.find('!');
+    std::string rest = bang == std::string::npos ? std::string() : it->text.substr(bang);
+    it->text = std::string(address) + rest;
+}
+
+void remnick(std::string_view nick, bool clean) {
+    if (clean) cleanlist();
+    if (ListedAnywhere(nick)) return;
+    LineIter it = Find(nick);
+    if (it != AddressList().end()) rline(AddressList(), it);
+}
+
+void cleanlist() {
+    LineList& list = AddressList();
+    for (auto it = list.begin(); it != list.end();) {
+        auto next = std::next(it);
+        if (!ListedAnywhere(NickPart(it->text))) list.erase(it);
+        it = next;
+    }
+}
+
+bool findnick(std::string_view nick, std::string& out) {
+    LineIter it = Find(nick);
+    if (it == AddressList().end()) return false;
+    out = it->text;
+    return true;
+}
+
+bool donickaddr(std::string& address, int type) {
+    size_t bang = address.find('!');
+    size_t at = address.find('@', bang == std::string::npos ? 0 : bang);
+    if (bang == std::string::npos || at == std::string::npos) return false;
+    std::string nick = address.substr(0, bang);
+    std::string userpart = address.substr(bang + 1, at - bang - 1);
+    std::string host = address.substr(at + 1);
+    if (!userpart.empty() && userpart[0] == '~') userpart.erase(0, 1);
+    if (type != 2 && type != 4 && userpart.size() > 9)
+        userpart = userpart.substr(userpart.size() - 9);
+    switch (type) {
+        case 0:
+            address = nick + "!*" + userpart + "@" + host;
+            break;
+        case 1:
+            address = "*!*" + userpart + "@" + host;
+            break;
+        case 2:
+            address = "*!*@" + host;
+            break;
+        case 3:
+            address = "*!*" + userpart + "@" + DomainForm(host);
+            break;
+        default:
+            address = "*!*@" + DomainForm(host);
+            break;
+    }
+    return true;
+}
+
+}  // namespace chat

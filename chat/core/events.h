@@ -1,0 +1,62 @@
+// Where the server message parser meets the user's event and CTCP scripts, the notify list and
+// the ignore list. The layers above install their handlers here; until they do, nothing is
+// handled, nobody is ignored and notify marks go nowhere.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace chat {
+
+/// Event codes of the server message parser.
+enum EventCode : int {
+    kEventText = 1,  ///< PRIVMSG, NOTICE, ACTION
+    kEventInvite = 2,
+    kEventKick = 3,
+    kEventNick = 5,
+    kEventQuit = 6,
+    kEventTopic = 7,
+    kEventOp = 9,
+    kEventDeop = 10,
+    kEventMode = 13,
+};
+
+/// The event as the handlers see it.
+struct CurrentEvent {
+    int code = 0;
+    std::string nick;      ///< who caused it
+    std::string userhost;  ///< user@host, empty when unknown
+    std::string command;   ///< server command word in small letters ("privmsg", "join")
+    std::string target;    ///< first parameter (channel or our nick)
+    std::string text;      ///< the trailing text
+};
+
+/// Handlers installed by the scripting layer.
+struct EventHooks {
+    /// Runs the event scripts; returns 0 when a handler asked to suppress the default
+    /// handling, 1 otherwise.
+    std::function<int(const CurrentEvent&)> perform;
+    /// A CTCP request offered to the CTCP script; true when a script took it over.
+    std::function<bool(const CurrentEvent&)> ctcp;
+    /// True when nick!user@host is ignored for that kind ("private", "channel", "notice",
+    /// "ctcp", "invite").
+    std::function<bool(std::string_view nick, std::string_view userhost, std::string_view kind)>
+        ignoring;
+    /// A nickname seen on line (online) or gone (!online), for the notify list.
+    std::function<void(bool online, std::string_view nick)> checknotify;
+};
+
+/// The installed handlers.
+EventHooks& Hooks();
+
+/// Runs the event handlers for an event; 1 = not handled (default handling goes on).
+int performevent(const CurrentEvent& event);
+/// Offers a CTCP request to the scripts; true when taken over.
+bool ctcpscripted(const CurrentEvent& event);
+/// True when the source is ignored for that kind.
+bool ignoring(std::string_view nick, std::string_view userhost, std::string_view kind);
+/// Notify mark for a nickname.
+void checknotify(bool online, std::string_view nick);
+
+}  // namespace chat
