@@ -7,6 +7,7 @@
 #include "chat/core/connection.h"
 #include "chat/core/handoff.h"
 #include "chat/core/options.h"
+#include "chat/core/server_parser.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -108,7 +109,7 @@ bool StartChat(const CommandLine& cl) {
     if (f.hwndFrame == 0) return false;
     Connection& c = Conn();
     c.frame = f.hwndFrame;
-    if (!c.parseline) c.parseline = RawServerLine;
+    if (!c.parseline) InstallServerParser();
     Windows().on_close = PartOnClose;
     if (MakeNewWindow("Status Window", false) == 0) return false;
     platform::SetTimer(f.hwndFrame, kTimerMain, 1000);
