@@ -98,7 +98,7 @@ class ChatScreenTest(unittest.TestCase):
         self.assertIn("File", s[0])
         self.assertIn("Status Window", s[1])
         self.assertTrue(s[-3].startswith("1:Status Window"))
-        self.assertIn("on 127.0.0.1", s[-2])
+        self.assertTrue(s[-2].startswith("Status: tester"))
         t.keys("/privmsg bob :hello \u4e2d\u6587", "Enter")
         self.assertEqual(self.server.wait_received(b"PRIVMSG bob"),
                          "PRIVMSG bob :hello \u4e2d\u6587".encode())

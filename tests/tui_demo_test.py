@@ -94,6 +94,19 @@ class DemoTest(unittest.TestCase):
         t.keys("Down", "x", "Enter")
         t.wait_for("typed: x")
 
+    def test_text_viewer_scrolls_and_closes(self):
+        t = self.t
+        t.keys("M-h", "c")
+        s = t.wait_for("topic line 1 ")
+        self.assertIn("Contents", s.splitlines()[0])
+        t.keys("PageDown", "PageDown")
+        s = t.wait_for(lambda s: "topic line 1 " not in s)
+        t.keys("End")
+        t.wait_for("topic line 100")
+        t.keys("Escape")
+        s = t.wait_gone("topic line")
+        self.assertIn("command 12", s)
+
     def test_toolbar_and_input_box(self):
         t = self.t
         s = t.screen().splitlines()

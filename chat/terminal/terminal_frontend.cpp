@@ -11,6 +11,7 @@
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/screen_layout.h"
 #include "platform/event_loop.h"
+#include "platform/tui/clipboard.h"
 #include "platform/tui/screen.h"
 #include "platform/tui/widgets.h"
 
@@ -89,6 +90,8 @@ void SwitchTo(WindowId id) {
     tui::RequestRedraw();
 }
 
+void EditKey(const tui::Key& key);
+
 void RunCommand(int command) {
     TerminalState& st = State();
     const WindowId active = ActiveWindow();
@@ -120,8 +123,14 @@ void RunCommand(int command) {
         case kCmdHistoryNext:
             BrowseHistory(active, false);
             break;
-        case kCmdPaste:
-            break;  // the terminal pastes by itself (bracketed paste)
+        case kCmdPaste: {
+            // The terminal pastes the desktop's clipboard by itself (bracketed paste); this
+            // pastes what the program itself copied.
+            tui::Key paste = tui::MakeKey(tui::kKeyPaste);
+            paste.text = tui::DecodeText(tui::GetClipboard());
+            if (!paste.text.empty()) EditKey(paste);
+            break;
+        }
         case kCmdAbout:
             if (st.hooks.command) {
                 st.hooks.command(command);

@@ -365,6 +365,26 @@ void DrawDialog(Dialog& d) {
     }
 }
 
+bool RunModal(Layer& layer, const std::function<bool()>& done) {
+    // Without a screen nobody could answer: give up at once rather than wait forever.
+    if (!GetScreen().active) return false;
+    PushLayer(&layer);
+    Redraw();
+    platform::MSG msg;
+    bool quit = false;
+    while (!done()) {
+        if (!platform::GetMessage(msg)) {
+            platform::PostQuitMessage(static_cast<int>(msg.wParam));
+            quit = true;
+            break;
+        }
+        platform::DispatchMessage(msg);
+    }
+    RemoveLayer(&layer);
+    Redraw();
+    return !quit;
+}
+
 int RunDialog(Dialog& d, const std::function<void()>& on_help) {
     if (d.focus >= d.controls.size() || !d.Focusable(d.focus)) d.FocusFirst();
     Layer layer;
@@ -381,20 +401,41 @@ int RunDialog(Dialog& d, const std::function<void()>& on_help) {
         if (e == DialogEvent::kHelp && on_help) on_help();
         return true;  // modal: nothing below sees keys
     };
-    PushLayer(&layer);
-    Redraw();
-    platform::MSG msg;
-    while (d.result < 0) {
-        if (!platform::GetMessage(msg)) {
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            d.result = kIdCancel;
-            break;
-        }
-        platform::DispatchMessage(msg);
-    }
-    RemoveLayer(&layer);
-    Redraw();
+    if (!RunModal(layer, [&d] { return d.result >= 0; })) d.result = kIdCancel;
     return d.result;
+}
+
+void ShowTextViewer(const std::string& title, const std::vector<std::string>& lines) {
+    TextView view;
+    view.limit = std::max<size_t>(lines.size(), 1);
+    for (const std::string& line : lines) view.Append(MakeLine(std::string_view(line)), 1 << 20);
+    bool done = false;
+    auto area = [] {
+        const Screen& s = GetScreen();
+        return Rect{1, 1, std::max(0, s.rows - 2), std::max(0, s.cols - 2)};
+    };
+    view.Scroll(-(1L << 40), area().width, area().height);  // start at the top
+    Layer layer;
+    layer.draw = [&] {
+        const Screen& s = GetScreen();
+        DrawFrame({0, 0, s.rows, s.cols}, title, GetTheme().dialog);
+        const Rect r = area();
+        DrawTextView(view, r);
+    };
+    layer.on_key = [&](const Key& key) {
+        const Rect r = area();
+        if (key.Is(kKeyEscape) || key.Is(kKeyEnter)) {
+            done = true;
+        } else if (key.Is(kKeyUp) || key.Is(kKeyDown)) {
+            view.Scroll(key.code == kKeyUp ? -1 : 1, r.width, r.height);
+        } else if (key.Is(kKeyHome) || key.Is(kKeyEnd)) {
+            view.Scroll(key.code == kKeyHome ? -(1L << 40) : (1L << 40), r.width, r.height);
+        } else {
+            view.HandleKey(key, r.width, r.height);
+        }
+        return true;
+    };
+    RunModal(layer, [&done] { return done; });
 }
 
 bool InputBox(const std::string& title, const std::string& prompt, std::string& value,

@@ -82,6 +82,13 @@ void DrawEditor(LineEditor& editor, const Rect& r, bool focused, bool password =
 /// The screen rectangle of a dialog (centred, clipped to the screen).
 Rect DialogRect(const Dialog& d);
 void DrawDialog(Dialog& d);
+/// Runs a layer modally: pushes it, dispatches messages until `done` says so, and takes it off
+/// again. False when WM_QUIT arrived first (it is queued again for the main loop) or when no
+/// screen is running.
+bool RunModal(Layer& layer, const std::function<bool()>& done);
+/// Shows lines of text full-screen until Escape or Enter (help topics, operation logs); the
+/// arrows, PageUp/PageDown and Home/End scroll.
+void ShowTextViewer(const std::string& title, const std::vector<std::string>& lines);
 /// Runs a dialog modally: it is drawn over the screen and takes every key until it ends,
 /// while the event loop goes on dispatching (sockets, timers, resizes: a resize redraws the
 /// dialog). F1 or its Help button calls on_help. WM_QUIT ends it with Cancel and is queued

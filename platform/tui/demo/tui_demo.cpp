@@ -24,6 +24,7 @@ enum Command {
     kRename,
     kNew,
     kAdd,
+    kContents,
 };
 
 struct Demo {
@@ -126,6 +127,12 @@ void RunCommand(int command) {
         case kRename:
             if (InputBox("Rename", "New name for R&D:", d.name)) d.Log("renamed " + d.name);
             break;
+        case kContents: {
+            std::vector<std::string> lines;
+            for (int i = 1; i <= 100; ++i) lines.push_back("topic line " + std::to_string(i));
+            ShowTextViewer("Contents", lines);
+            break;
+        }
         case kAbout:
             ShowMessageBox("About", "Terminal toolkit demo", MessageButtons::kOk);
             break;
@@ -245,7 +252,7 @@ int main() {
         Popup("&Edit",
               {Item("Select &All", kSelectAll),
                Popup("&Sort", {Item("By &Name", kSortName), Item("By Si&ze", kSortSize)})}),
-        Popup("&Help", {Item("&About...", kAbout)}),
+        Popup("&Help", {Item("&Contents", kContents), Item("&About...", kAbout)}),
     };
     d.menu.on_command = RunCommand;
     d.tools.buttons = {
