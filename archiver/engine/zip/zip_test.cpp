@@ -85,10 +85,11 @@ struct ZipTest : ::testing::Test {
         cmd.password_given = !password.empty();
         cmd.password = password;
         cmd.temp_folder = temp_folder;
+        cmd.short_names = short_names;
         EXPECT_EQ(ZIP(cmd), 1);
         return cmd.result;
     }
-    bool recurse = false, store_folders = false, move = false;
+    bool recurse = false, store_folders = false, move = false, short_names = false;
     std::string password, temp_folder;
 
     engine::ZipDirectory Directory() { return engine::ReadZipDirectory(archive); }
@@ -448,6 +449,26 @@ TEST_F(ZipTest, ExtraFieldsThatDescribeTheOldFileAreDropped) {
                                   0x75, 0x78, 0, 0,                   // owner
                                   0x01, 0x00, 8, 0, 1,   2,   3, 4};  // cut short
     EXPECT_EQ(KeepExtraFields(extra), (std::vector<uint8_t>{0xFE, 0xCA, 2, 0, 'o', 'k'}));
+}
+
+TEST_F(ZipTest, ShortNamesAreMarkedAsMadeOnDos) {
+    std::string f = File("Long File Name.text", Text("x"));
+    short_names = true;
+    ASSERT_EQ(Zip(kActionAdd, {f}), 0);
+    auto d = Directory();
+    ASSERT_EQ(d.entries.size(), 1u);
+    EXPECT_EQ(d.entries[0].name, "LONGFILE.TEX");
+    EXPECT_EQ(d.entries[0].header.version_made, 20);
+    EXPECT_LT(d.entries[0].header.external_attr, 256u);
+}
+
+TEST_F(ZipTest, StopWhileWritingLeavesNothingBehind) {
+    std::string a = File("a.txt", RandomBytes(300000, 4));
+    engine::Frame().stop_requested = true;
+    EXPECT_EQ(Zip(kActionAdd, {a}), kResultStopped);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(fs::exists(archive));
+    EXPECT_TRUE(NoTempFiles());
 }
 
 TEST_F(ZipTest, ASecondCallWhileBusyReturnsZero) {
