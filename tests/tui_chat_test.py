@@ -107,6 +107,11 @@ class ChatScreenTest(unittest.TestCase):
         t.wait_for(lambda s: s.splitlines()[-1].startswith("/privmsg bob :hello"))
         t.keys("C-u", "/privmsg carol :x", "C-Up")
         t.wait_for(lambda s: s.splitlines()[-1].startswith("/privmsg bob"))
+        # A pasted block runs line by line, each line on its own.
+        t.keys("C-u")
+        t.text("\x1b[200~/privmsg dave :one\r\n/privmsg erin :two\x1b[201~")
+        self.server.wait_received(b"PRIVMSG dave :one")
+        self.server.wait_received(b"PRIVMSG erin :two")
 
     def test_text_from_others_never_drives_the_terminal(self):
         t = self.t

@@ -1,5 +1,7 @@
 #include "chat/terminal/command_table.h"
 
+#include "platform/tui/text.h"
+
 namespace chat {
 
 namespace {
@@ -104,6 +106,21 @@ std::string FunctionKeyAlias(const tui::Key& key) {
     const int n = static_cast<int>(key.code - tui::kKeyF1) + 1;
     const char* prefix = key.ctrl ? "/c" : key.shift ? "/s" : "/";
     return std::string(prefix) + "F" + std::to_string(n) + " ";
+}
+
+std::vector<std::string> PastedLines(const std::u32string& text, size_t limit) {
+    std::vector<std::string> out;
+    if (limit == 0) limit = 1;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(U'\n', start);
+        if (end == std::u32string::npos) end = text.size();
+        for (size_t at = start; at < end; at += limit) {
+            out.push_back(tui::EncodeUtf8(text.substr(at, std::min(limit, end - at))));
+        }
+        start = end + 1;
+    }
+    return out;
 }
 
 }  // namespace chat

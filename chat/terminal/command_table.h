@@ -60,4 +60,8 @@ int CommandForKey(const tui::Key& key);
 /// "/sF1 ", with Ctrl "/cF1 "; empty for other keys.
 std::string FunctionKeyAlias(const tui::Key& key);
 
+/// Pasted text as the lines it runs as: each non-empty line on its own, a line longer than
+/// `limit` characters in pieces of that size (UTF-8 out, counted in code points).
+std::vector<std::string> PastedLines(const std::u32string& text, size_t limit);
+
 }  // namespace chat

@@ -56,5 +56,14 @@ TEST(CommandKeysTest, FunctionKeyAliasNames) {
     EXPECT_EQ(FunctionKeyAlias(MakeKey(U'x')), "");
 }
 
+TEST(PastedLinesTest, EachLineRunsAndLongLinesGoInPieces) {
+    EXPECT_EQ(PastedLines(U"one\n\ntwo\n", 600), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(PastedLines(U"abcdefg", 3), (std::vector<std::string>{"abc", "def", "g"}));
+    // Pieces are counted in characters, so a multi-byte character is never cut in two.
+    EXPECT_EQ(PastedLines(U"\u4E2D\u6587\u5B57", 2),
+              (std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87", "\xE5\xAD\x97"}));
+    EXPECT_TRUE(PastedLines(U"\n\n", 600).empty());
+}
+
 }  // namespace
 }  // namespace chat

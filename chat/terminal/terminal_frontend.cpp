@@ -155,19 +155,9 @@ void RunCommand(int command) {
     tui::RequestRedraw();
 }
 
-// Pasted text: every non-empty line runs on its own, a line longer than the input limit in
-// pieces of that size, as if each had been typed and entered.
+// Pasted text: every line runs on its own, as if each had been typed and entered.
 void EnterPasted(WindowId id, const std::u32string& text) {
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(U'\n', start);
-        if (end == std::u32string::npos) end = text.size();
-        for (size_t at = start; at < end; at += kInputLimit) {
-            const size_t n = std::min(kInputLimit, end - at);
-            EnterLine(id, tui::EncodeUtf8(text.substr(at, n)));
-        }
-        start = end + 1;
-    }
+    for (const std::string& line : PastedLines(text, kInputLimit)) EnterLine(id, line);
 }
 
 void EditKey(const tui::Key& key) {
