@@ -2,6 +2,7 @@
 connecting, typing and recalling lines, scrolling, hostile text from other users, wide
 characters, the menus and a dialog, resizing (down to a few cells) and leaving by the menu."""
 import os
+import signal
 import socket
 import sys
 import tempfile
@@ -190,6 +191,12 @@ class ChatScreenTest(unittest.TestCase):
     def test_exit_from_the_menu(self):
         t = self.t
         t.keys("M-f", "x")
+        self.server.wait_received(b"QUIT")
+        t.wait_for(lambda s: t.dead())
+
+    def test_sigterm_leaves_through_the_exit_path(self):
+        t = self.t
+        os.kill(t.program_pid(CLIENT), signal.SIGTERM)
         self.server.wait_received(b"QUIT")
         t.wait_for(lambda s: t.dead())
 

@@ -435,6 +435,7 @@ int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
     st.layer.draw = Draw;
     st.layer.on_key = OnKey;
     tui::GetScreen().on_resize = ResizeAll;
+    tui::GetScreen().on_terminate = RequestExit;
     InstallFrontend(MakeTerminalFrontend());
     tui::PushLayer(&st.layer);
     if (!StartChat(command_line)) {

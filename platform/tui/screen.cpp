@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -25,11 +26,32 @@ constexpr int kEscapeWaitMs = 25;
 // Only the signal handler and the watch touch this descriptor.
 volatile sig_atomic_t g_resize_fd = -1;
 
-void OnWinch(int) {
+// Bytes through the pipe: what the signal handlers saw.
+constexpr char kResizeByte = 1;
+constexpr char kTerminateByte = 2;
+
+void WriteSignalByte(char b) {
     const int fd = g_resize_fd;
     if (fd >= 0) {
-        const char b = 1;
+        const int saved = errno;
         [[maybe_unused]] ssize_t n = ::write(fd, &b, 1);
+        errno = saved;
+    }
+}
+
+void OnWinch(int) {
+    WriteSignalByte(kResizeByte);
+}
+void OnTerminate(int) {
+    WriteSignalByte(kTerminateByte);
+}
+
+void Terminate() {
+    Screen& s = GetScreen();
+    if (s.on_terminate) {
+        s.on_terminate();
+    } else {
+        platform::PostQuitMessage(0);
     }
 }
 
@@ -178,7 +200,7 @@ void OnTerminalInput(int, short revents) {
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         // The terminal went away: nothing more will be typed; let the program end.
         platform::UnwatchFd(STDIN_FILENO);
-        platform::PostQuitMessage(0);
+        Terminate();
         return;
     }
     while (ReadOne(s.decoder)) {
@@ -196,9 +218,16 @@ void OnTerminalInput(int, short revents) {
 
 void OnResizePipe(int fd, short) {
     char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
+    bool resize = false, terminate = false;
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+        for (ssize_t i = 0; i < n; ++i) {
+            resize = resize || buf[i] == kResizeByte;
+            terminate = terminate || buf[i] == kTerminateByte;
+        }
     }
-    if (GetScreen().active) HandleResize();
+    if (!GetScreen().active) return;
+    if (resize) HandleResize();
+    if (terminate) Terminate();
 }
 
 platform::LRESULT ScreenProc(platform::HWND, platform::UINT msg, platform::WPARAM,
@@ -244,6 +273,11 @@ bool InitScreen() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGWINCH, &sa, nullptr);
+    // A hang-up or a polite kill ends the program through its own exit path, so that the
+    // terminal is restored (and the chat says goodbye) instead of being left raw.
+    sa.sa_handler = OnTerminate;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     set_escdelay(kEscapeWaitMs);
     if (!initscr()) return false;
     s.active = true;
@@ -286,6 +320,8 @@ void EndScreen() {
     std::fflush(stdout);
     endwin();
     signal(SIGWINCH, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
     g_resize_fd = -1;
     for (int& fd : s.resize_pipe) {
         if (fd >= 0) ::close(fd);

@@ -41,6 +41,8 @@ struct Screen {
     platform::HWND key_target = 0;
     /// Called after a resize, before the redraw (the owner may re-layout).
     std::function<void()> on_resize;
+    /// Called when the terminal hangs up or SIGTERM/SIGHUP arrives; empty: WM_QUIT is posted.
+    std::function<void()> on_terminate;
     /// Set by draw code: where the terminal cursor goes, and whether it shows.
     int cursor_y = 0, cursor_x = 0;
     bool cursor_visible = false;

@@ -51,6 +51,22 @@ class Tmux:
     def wait_gone(self, unwanted, timeout=5.0):
         return self.wait_for(lambda s: unwanted not in s, timeout)
 
+    def program_pid(self, path):
+        """The pid of the process running `path` in the pane (the pane's own or a child's)."""
+        pane = int(self._tmux("display-message", "-p", "-t", "main", "#{pane_pid}").stdout)
+        want = os.path.realpath(path)
+        todo = [pane]
+        while todo:
+            pid = todo.pop()
+            try:
+                if os.path.realpath("/proc/%d/exe" % pid) == want:
+                    return pid
+                with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                    todo.extend(int(c) for c in f.read().split())
+            except OSError:
+                continue
+        raise AssertionError("%s is not running in the pane" % path)
+
     def resize(self, cols, rows):
         self._tmux("resize-window", "-t", "main", "-x", str(cols), "-y", str(rows))
 
