@@ -471,6 +471,18 @@ TEST_F(ZipTest, StopWhileWritingLeavesNothingBehind) {
     EXPECT_TRUE(NoTempFiles());
 }
 
+TEST_F(ZipTest, FilesOf4GiBOrMoreAreSkippedWithAWarning) {
+    std::string big = File("big.bin", {});
+    std::error_code ec;
+    fs::resize_file(big, uint64_t{1} << 32, ec);  // sparse: nothing is written
+    if (ec) GTEST_SKIP() << ec.message();
+    EXPECT_EQ(Zip(kActionAdd, {big}), kResultNothingToDo);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(
+        warnings[0],
+        "Warning: The file is too big to be stored in a zip file and will be skipped: " + big);
+}
+
 TEST_F(ZipTest, ASecondCallWhileBusyReturnsZero) {
     engine::Frame().busy = true;
     ZipCommand cmd;
