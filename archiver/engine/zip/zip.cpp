@@ -294,7 +294,9 @@ void Execute(ZipRun& run, RunFiles& files) {
                               static_cast<uint16_t>(total / engine::kProgressUnit), 0);
     int r = WriteDirectory(written, run.old.comment, files.out);
     if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
-    if (!files.out.fd.reset()) End(kResultTempFile, files.out.path);
+    // On disk before it takes the archive's place, so a crash cannot leave a hollow archive.
+    if (::fsync(files.out.fd.get()) != 0 || !files.out.fd.reset())
+        End(kResultTempFile, files.out.path);
     files.old_fd.reset();
     r = ReplaceArchive(s.archive, files.out.path, mode);
     if (r != 0) KeepNewArchive(files, r);
