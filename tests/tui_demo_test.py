@@ -107,6 +107,30 @@ class DemoTest(unittest.TestCase):
         s = t.wait_gone("topic line")
         self.assertIn("command 12", s)
 
+    def test_file_dialog_lists_filters_and_navigates(self):
+        import tempfile
+        root = os.path.realpath(tempfile.mkdtemp())
+        os.mkdir(os.path.join(root, "sub"))
+        for name in ("a.txt", "c.zip", "sub/b.txt", "R&D.txt"):
+            open(os.path.join(root, name), "w").close()
+        t = Tmux(["sh", "-c", "cd %s && exec %s" % (root, DEMO)], 80, 24, env={"LANG": "C.UTF-8"})
+        self.addCleanup(t.close)
+        t.wait_for("ready")
+        t.keys("M-f", "o")
+        s = t.wait_for("Folder: " + root)
+        self.assertIn("sub/", s)
+        self.assertIn("a.txt", s)
+        self.assertIn("R&D.txt", s)
+        self.assertNotIn("c.zip", s)
+        t.keys("Tab", "Down", "Enter")  # from "..", down to "sub/", into it
+        t.wait_for("Folder: " + root + "/sub")
+        t.keys("Down", "Enter")
+        t.wait_for("opened " + root + "/sub/b.txt")
+        t.keys("M-f", "o")
+        t.wait_for("Folder: " + root)
+        t.keys("sub/../a.txt", "Enter")  # a typed name counts from the folder shown
+        t.wait_for("opened " + root + "/a.txt")
+
     def test_toolbar_and_input_box(self):
         t = self.t
         s = t.screen().splitlines()

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/tui/file_dialog.h"
 #include "platform/tui/screen.h"
 #include "platform/tui/widgets.h"
 
@@ -25,6 +26,7 @@ enum Command {
     kNew,
     kAdd,
     kContents,
+    kOpenFile,
 };
 
 struct Demo {
@@ -131,6 +133,11 @@ void RunCommand(int command) {
             std::vector<std::string> lines;
             for (int i = 1; i <= 100; ++i) lines.push_back("topic line " + std::to_string(i));
             ShowTextViewer("Contents", lines);
+            break;
+        }
+        case kOpenFile: {
+            std::string path;
+            if (RunFileDialog("Open", path, "*.txt")) d.Log("opened " + path);
             break;
         }
         case kAbout:
@@ -248,7 +255,7 @@ int main() {
     d.menu.items = {
         Popup("&File", {Item("&Dialog...\tF2", kOpenDialog), Item("&Message...", kMessage),
                         Item("&Progress step", kStep), Item("&Rename...", kRename),
-                        MenuItem::Separator(), Item("E&xit", kExit)}),
+                        Item("&Open...", kOpenFile), MenuItem::Separator(), Item("E&xit", kExit)}),
         Popup("&Edit",
               {Item("Select &All", kSelectAll),
                Popup("&Sort", {Item("By &Name", kSortName), Item("By Si&ze", kSortSize)})}),
