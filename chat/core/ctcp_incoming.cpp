@@ -183,9 +183,11 @@ void doctcp(WindowId window) {
                EqualNoCase(std::string_view(text).substr(1, word.size()), word);
     };
 
-    if (PrefixNoCase(text,
-                     "\x01"
-                     "ACTION "))
+    // "\x01ACTION\x01" is an action without text: it shows nothing, and is no unknown request.
+    if (PrefixNoCase(text, std::string_view("\x01"
+                                            "ACTION",
+                                            7)) &&
+        (text.size() == 7 || text[7] == ' ' || text[7] == '\x01'))
         return DoAction(window);
     if (exact("VERSION")) {
         SendCtcpReply(nick, "VERSION vesk32 v4.1 IRC Client");
