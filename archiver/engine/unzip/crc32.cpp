@@ -39,7 +39,19 @@ const uint32_t* Crc32Table() {
     return kTables[0].data();
 }
 
+#if defined(__x86_64__)
+bool Crc32HaveClmul();
+uint32_t Crc32RawClmul(uint32_t reg, const uint8_t* p, size_t n);
+#endif
+
 uint32_t Crc32Raw(uint32_t reg, const uint8_t* p, size_t n) {
+#if defined(__x86_64__)
+    if (n >= 64 && Crc32HaveClmul()) return Crc32RawClmul(reg, p, n);
+#endif
+    return Crc32Raw16(reg, p, n);
+}
+
+uint32_t Crc32Raw16(uint32_t reg, const uint8_t* p, size_t n) {
     while (n >= 16) {
         uint32_t a = Load32(p) ^ reg;
         uint32_t b = Load32(p + 4);

@@ -15,8 +15,11 @@ inline uint32_t Crc32Step(uint32_t reg, uint8_t b) {
     return Crc32Table()[(reg ^ b) & 0xFF] ^ (reg >> 8);
 }
 
-/// Continues a raw register over data (start with 0xFFFFFFFF, invert at the end).
+/// Continues a raw register over data (start with 0xFFFFFFFF, invert at the end); uses
+/// carry-less multiplication where the processor has it.
 uint32_t Crc32Raw(uint32_t reg, const uint8_t* data, size_t size);
+/// The table-driven form of Crc32Raw (slicing by 16 bytes), for any processor.
+uint32_t Crc32Raw16(uint32_t reg, const uint8_t* data, size_t size);
 
 /// Continues a finished CRC-32 over data: Crc32(0, all) is the member's CRC-32.
 inline uint32_t Crc32(uint32_t crc, std::span<const uint8_t> data) {
