@@ -107,6 +107,20 @@ Frontend MakeHeadlessFrontend() {
     fe.print_line = [](WindowId, const std::string& name, int, const std::string& text) {
         WriteOut(name, text);
     };
+    // Nick lists have no window line of their own: scripts and tests read them on standard
+    // error as "nicklist<TAB>channel<TAB>entries separated by blanks".
+    fe.nicklist_changed = [](WindowId id, const std::vector<NickEntry>& nicks) {
+        const WindowRecord* r = RecordOf(id);
+        if (!r) return;
+        std::string line = "nicklist\t" + r->name + "\t";
+        for (size_t i = 0; i < nicks.size(); ++i) {
+            if (i) line += ' ';
+            line += nicks[i].text;
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    };
     fe.message_box = [](const std::string& title, const std::string& text) {
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     };
