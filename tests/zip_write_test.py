@@ -136,6 +136,21 @@ class ZipWriteTest(unittest.TestCase):
         del expected["stored.bin"]
         self.check_independent(archive, expected, preamble=True)
 
+    @unittest.skipUnless(SEVENZIP, "7zz is not installed")
+    def test_archives_made_by_7zip_are_updated(self):
+        archive = os.path.join(self.dir, "seven.zip")
+        r = subprocess.run([SEVENZIP, "a", "-tzip", archive, "tree"], cwd=self.dir,
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        write(os.path.join(self.tree, "small.txt"), b"replaced\n")
+        r = run("-a", "-r", "-p", archive, "tree/small.txt", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        expected = self.expected()
+        expected["tree/small.txt"] = b"replaced\n"
+        with zipfile.ZipFile(archive) as z:
+            folders = {i.filename: b"" for i in z.infolist() if i.filename.endswith("/")}
+        self.check_independent(archive, {**expected, **folders})
+
     def test_actions(self):
         archive = os.path.join(self.dir, "act.zip")
         small = os.path.join(self.tree, "small.txt")

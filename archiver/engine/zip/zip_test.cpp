@@ -131,7 +131,8 @@ TEST_F(ZipTest, EveryLevelRoundTripsThroughOurReader) {
         {"t/big.txt", std::vector<uint8_t>(1200000, 'x')},
         {"t/mixed.bin", RandomBytes(3000, 2)},
     };
-    for (auto& [name, data] : tree) File(name, data);
+    time_t when = 1500000000;  // an even second
+    for (auto& [name, data] : tree) SetTime(File(name, data), when += 86402);
     recurse = true;
     for (int level : {0, 1, 3, 5, 9}) {
         SCOPED_TRACE(level);
@@ -146,7 +147,13 @@ TEST_F(ZipTest, EveryLevelRoundTripsThroughOurReader) {
         }
         auto got = Extract();
         ASSERT_EQ(got.size(), tree.size());
-        for (auto& [name, data] : tree) EXPECT_EQ(got[name], data) << name;
+        for (auto& [name, data] : tree) {
+            EXPECT_EQ(got[name], data) << name;
+            struct stat a, b;
+            ASSERT_EQ(stat((dir / name).c_str(), &a), 0);
+            ASSERT_EQ(stat((outdir / "out/" + name).c_str(), &b), 0);
+            EXPECT_EQ(a.st_mtime, b.st_mtime) << name;
+        }
         EXPECT_TRUE(NoTempFiles());
     }
 }
