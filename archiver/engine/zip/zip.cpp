@@ -110,7 +110,7 @@ mode_t CheckWritable(const std::string& archive) {
     return 0666 & ~CurrentUmask();
 }
 
-// Steps 7 and 8: which marked members are really rewritten, which found files are added.
+// Which marked members are really rewritten, which found files are added.
 void FilterSelection(ZipRun& run) {
     const ZipCommand& s = run.settings;
     if (s.action != kActionDelete) {
@@ -167,7 +167,7 @@ void Select(ZipRun& run, MemberList& list) {
     if (d != 0) End(d, "was processing list of files");
 }
 
-// Step 13: every old member is copied, rewritten from its file, or left out.
+// Every old member is copied, rewritten from its file, or left out.
 void WriteOldMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written) {
     const ZipCommand& s = run.settings;
     for (Member& m : run.old.members) {
@@ -200,7 +200,7 @@ void WriteOldMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
     }
 }
 
-// Step 14: the files found on disk become new members.
+// The files found on disk become new members.
 void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written) {
     for (FoundFile& f : run.selection.found) {
         if (written.size() >= files.out.max_members) End(kResultTooBig, run.settings.archive);
@@ -224,7 +224,7 @@ void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
     }
 }
 
-// Step 18 failed: the new archive stays on disk under the archive's name in the temporary
+// Replacing failed: the new archive stays on disk under the archive's name in the temporary
 // folder when that name is free, else under its temporary name.
 [[noreturn]] void KeepNewArchive(RunFiles& files, int result) {
     const std::string& archive = Run().settings.archive;
