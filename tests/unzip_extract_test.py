@@ -174,12 +174,21 @@ class PythonArchives(Fixture):
         # A cut archive fails cleanly, wherever it is cut before its comment.
         whole = self.read("plain.zip")
         body = len(whole) - len(b"archive comment")
-        for cut in [c for c in range(0, body, max(1, body // 40))] + [body - 1]:
+        for cut in [c for c in range(1, body, max(1, body // 40))] + [body - 1]:
             with open(self.path("cut.zip"), "wb") as f:
                 f.write(whole[:cut])
             r = run("-t", self.path("cut.zip"))
             self.assertNotEqual(r.returncode, 0, cut)
             self.assertLess(r.returncode, 128, cut)
+
+    def test_empty_archive(self):
+        open(self.path("empty.zip"), "wb").close()
+        r = run("-l", self.path("empty.zip"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.splitlines()[-1], "Total 0 files, 0 bytes")
+        self.assertEqual(run("-t", self.path("empty.zip")).returncode, 0)
+        r = run("-l", self.path("missing.zip"))
+        self.assertNotEqual(r.returncode, 0)
 
     def test_parameter_errors(self):
         for args in (["-e"], ["-l", "-x", "a.zip"], ["-t", "-o", "a.zip"], ["-l", "--sort=bogus", "a"]):

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 
 #include "archiver/engine/unzip/output_path.h"
@@ -208,6 +209,8 @@ int TestOrExtract(const Options& o, const std::string& archive) {
         PrintLine(stderr, error);
         return kExitFailed;
     }
+    std::error_code ec;
+    if (std::filesystem::file_size(archive, ec) == 0 && !ec) return 0;  // an empty archive
     engine::UnzipCommand cmd;
     cmd.kind = engine::kKindZip;
     cmd.archive = archive;

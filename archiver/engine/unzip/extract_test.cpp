@@ -385,6 +385,31 @@ with zipfile.ZipFile('n.zip', 'w') as z:
     EXPECT_NE(all.Joined(kMsgStatusLine).find("Testing Me.TXT"), std::string::npos);
 }
 
+TEST_F(ExtractTest, StreamedMembersWithoutADirectory) {
+    // Data descriptors and zero sizes in the local headers, and no central directory to ask:
+    // a deflated member is decoded to the end of its own stream and checked against its
+    // descriptor; a stored one cannot be delimited and fails rather than come out empty.
+    Make(R"(
+class Unseekable:
+    def __init__(self, f): self.f = f
+    def write(self, b): return self.f.write(b)
+    def flush(self): self.f.flush()
+with open('s.zip', 'wb') as f:
+    with zipfile.ZipFile(Unseekable(f), 'w', zipfile.ZIP_DEFLATED) as z:
+        z.writestr('one.txt', 'first ' * 1000)
+        z.writestr('two.txt', 'second ' * 1000)
+        z.writestr('three.txt', 'third', compress_type=zipfile.ZIP_STORED)
+d = open('s.zip', 'rb').read()
+open('cut.zip', 'wb').write(d[:d.find(b'PK\x01\x02')])
+)");
+    Recorder r;
+    EXPECT_EQ(Run("cut.zip", "cut", r), kUnzipError);
+    EXPECT_EQ(Text("cut/one.txt").size(), 6000u);
+    EXPECT_EQ(Text("cut/two.txt").size(), 7000u);
+    EXPECT_FALSE(fs::exists(dir_ / "cut/three.txt"));
+    EXPECT_EQ(r.Joined(kMsgError), "ZIP damaged: file three.txt: its size is unknown\n");
+}
+
 TEST_F(ExtractTest, OneRunAtATime) {
     Make(R"(
 with zipfile.ZipFile('b.zip', 'w') as z: z.writestr('a.txt', 'a')
