@@ -179,11 +179,6 @@ void fill_window(DeflateState& s) {
     }
 }
 
-uint32_t longest_match(MatchState& m, uint32_t cur_match) {
-    return search<false>(m.window.data(), m.prev.data(), m.prev2.data(), m.strstart, cur_match,
-                         m.prev_length, m.config, m.match_start);
-}
-
 uint64_t deflate_fast(DeflateState& s) {
     MatchState& m = s.match;
     const DeflateTables& tab = deflate_tables();

@@ -63,9 +63,6 @@ struct MatchState {
 
 /// Reads more input into the window, sliding it down by half when the position nears its end.
 void fill_window(DeflateState& s);
-/// Length of the longest match at the current position along the chain from `cur_match`
-/// (at least prev_length); sets match_start when a longer one is found.
-uint32_t longest_match(MatchState& m, uint32_t cur_match);
 /// Compresses the rest of the input with the fast parser; returns the compressed bytes.
 uint64_t deflate_fast(DeflateState& s);
 /// Compresses the rest of the input with the lazy parser; returns the compressed bytes.
