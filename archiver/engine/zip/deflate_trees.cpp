@@ -253,8 +253,6 @@ void run_length_code(const Tree& tree, int max_code, Emit emit) {
     }
 }
 
-const TreeDesc kLDesc = {nullptr, kExtraLBits.data(), kLiterals + 1, kLCodes, kMaxBits};
-const TreeDesc kDDesc = {nullptr, kExtraDBits.data(), 0, kDCodes, kMaxBits};
 const TreeDesc kBLDesc = {nullptr, kExtraBLBits.data(), 0, kBLCodes, kMaxBLBits};
 
 /// Builds the code-length tree for both trees; returns the index in kBLOrder of the last
@@ -356,10 +354,9 @@ uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bo
 
     if (*t.internal_attr == kAttrUnknown) decide_text(t);
 
-    const TreeDesc ldesc = {tab.static_llen.data(), kLDesc.extra_bits, kLDesc.extra_base,
-                            kLDesc.elems, kLDesc.max_length};
-    const TreeDesc ddesc = {tab.static_dlen.data(), kDDesc.extra_bits, kDDesc.extra_base,
-                            kDDesc.elems, kDDesc.max_length};
+    const TreeDesc ldesc = {tab.static_llen.data(), kExtraLBits.data(), kLiterals + 1, kLCodes,
+                            kMaxBits};
+    const TreeDesc ddesc = {tab.static_dlen.data(), kExtraDBits.data(), 0, kDCodes, kMaxBits};
     build_tree(t, t.ltree, ldesc);
     build_tree(t, t.dtree, ddesc);
     int max_blindex = build_bl_tree(t);
