@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archiver/shell/headless.h"
+#include "archiver/shell/headless_zip.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(shell::kHeadlessUsage, stdout);
+            std::fputs(shell::kHeadlessZipUsage, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
@@ -27,5 +29,6 @@ int main(int argc, char** argv) {
         std::fputs(shell::kHeadlessUsage, stdout);
         return 0;
     }
+    if (shell::IsHeadlessZipCommand(args)) return shell::RunHeadlessZip(args);
     return shell::RunHeadless(args);
 }
