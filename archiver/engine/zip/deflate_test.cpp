@@ -281,6 +281,33 @@ TEST(Deflate, LevelSetsItsFlagBitsAndOutOfRangeLevelsAreRefused) {
     }
 }
 
+TEST(Deflate, CodeLengthsStayWithinTheLimitAndFormACompleteCode) {
+    auto kraft_is_one = [](const std::vector<uint8_t>& lengths, unsigned limit) {
+        uint64_t sum = 0;
+        for (uint8_t len : lengths) {
+            if (len > limit) return false;
+            if (len) sum += uint64_t{1} << (limit - len);
+        }
+        return sum == uint64_t{1} << limit;
+    };
+    // Fibonacci frequencies make the unlimited tree as deep as it gets.
+    std::vector<uint16_t> fib = {1, 1};
+    while (fib.size() < 24) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
+    for (unsigned limit : {7u, 15u}) {
+        std::vector<uint16_t> freq(fib.begin(), fib.begin() + (limit == 7 ? 19 : 24));
+        std::vector<uint8_t> lengths = code_lengths(freq, limit);
+        EXPECT_TRUE(kraft_is_one(lengths, limit)) << "limit " << limit;
+        for (size_t i = 1; i < freq.size(); ++i) EXPECT_LE(lengths[i], lengths[i - 1]);
+    }
+    EXPECT_EQ(code_lengths(std::vector<uint16_t>{1, 1, 2, 4}, 15),
+              (std::vector<uint8_t>{3, 3, 2, 1}));
+    // Unused codes get no length; a lone code is paired with the next code up (below 2),
+    // else with code 0.
+    EXPECT_EQ(code_lengths(std::vector<uint16_t>{0, 5, 0}, 15), (std::vector<uint8_t>{0, 1, 1}));
+    EXPECT_EQ(code_lengths(std::vector<uint16_t>{0, 0, 0, 5}, 15),
+              (std::vector<uint8_t>{1, 0, 0, 1}));
+}
+
 /// A one-byte lead, "ABC", filler without a repeated 3-byte string, then "ABC" again at
 /// `distance` and a byte that ends the match.
 std::vector<uint8_t> ThreeByteRepeat(unsigned distance) {

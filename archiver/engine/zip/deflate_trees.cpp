@@ -1,6 +1,7 @@
 #include "archiver/engine/zip/deflate_trees.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "archiver/engine/zip/deflate.h"
 
@@ -325,6 +326,19 @@ void decide_text(TreeState& t) {
 const DeflateTables& deflate_tables() {
     static const DeflateTables tables = build_tables();
     return tables;
+}
+
+std::vector<uint8_t> code_lengths(std::span<const uint16_t> freq, unsigned max_length) {
+    auto t = std::make_unique<TreeState>();
+    Tree& tree = t->ltree;
+    size_t n = std::min<size_t>(freq.size(), kLCodes);
+    std::copy_n(freq.begin(), n, tree.freq.begin());
+    static const std::array<uint8_t, kLCodes> no_extra{};
+    const TreeDesc desc = {nullptr, no_extra.data(), 0, static_cast<unsigned>(n), max_length};
+    build_tree(*t, tree, desc);
+    std::vector<uint8_t> lengths(n);
+    for (size_t i = 0; i < n; ++i) lengths[i] = static_cast<uint8_t>(tree.len[i]);
+    return lengths;
 }
 
 void init_block(TreeState& t) {

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace zip {
 
@@ -118,6 +120,10 @@ inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist,
 /// At every 4,096th symbol: true when the block mostly holds literals yet already promises to
 /// halve its input, so that ending it early lets the next block adapt its trees.
 bool block_worth_ending(const TreeState& t, int64_t in_length);
+
+/// Huffman code lengths for `freq` (at most kLCodes codes) limited to `max_length`: the tree
+/// builder on its own, as the blocks use it.
+std::vector<uint8_t> code_lengths(std::span<const uint16_t> freq, unsigned max_length);
 
 /// Emits the buffered block. `buf` is the block's input when still in the window (else null),
 /// `stored_len` its length. Returns the member's compressed bytes so far.
