@@ -25,15 +25,18 @@ LineContext& Storage() {
     return context;
 }
 
+// ASCII only: command words are ASCII, and the locale's functions cost a call per byte.
 std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string out(s.substr(0, 16));
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
     return out;
 }
 
 std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string out(s.substr(0, 16));
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return out;
 }
 
@@ -466,8 +469,6 @@ void Dispatch() {
         tk[0].resize(bang);
     }
     std::string command = Upper(tk[1]);
-    c.event.command = Lower(command);
-    c.event.target = c.Tok(2);
     if (IsNumeric(command)) {
         int code = std::stoi(command);
         if (code > 0) return number(code, c.line.trailing);
@@ -502,9 +503,10 @@ void Dispatch() {
 
 WindowId ChannelWindowByName(std::string_view channel) {
     if (!IsChannelName(channel)) return 0;
-    int slot = exists(channel);
-    if (slot < 0 || Windows().ch[slot].kind != kKindChannel) return 0;
-    return Windows().ch[slot].window;
+    // Channel names compare by the server's case mapping, like nicknames.
+    for (const WindowRecord& r : Windows().ch)
+        if (r.window && r.kind == kKindChannel && SameName(r.name, channel)) return r.window;
+    return 0;
 }
 
 void Retitle(WindowId window) {
@@ -542,6 +544,13 @@ LineContext& Current() {
 
 TokenizedLine Tokenize(std::string_view line) {
     TokenizedLine out;
+    TokenizeInto(line, out);
+    return out;
+}
+
+void TokenizeInto(std::string_view line, TokenizedLine& out) {
+    out.tk.clear();
+    out.trailing = 0;
     // IRCv3 message tags come before the source and are not shown.
     if (!line.empty() && line.front() == '@') {
         size_t blank = line.find(' ');
@@ -561,7 +570,6 @@ TokenizedLine Tokenize(std::string_view line) {
         line.remove_prefix(blank);
         while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     }
-    return out;
 }
 
 void AppendMsg(std::string_view text) {
@@ -601,7 +609,11 @@ void printinfo(int from) {
     WindowId win = c.currwin ? c.currwin : StatusWindow();
     bool status = win == StatusWindow();
     if (status && c.BBlank) StatusGap();
-    PrintWithHints(win, timestamp(c.msg), c.uc);
+    if (Options().tse) {
+        PrintWithHints(win, timestamp(c.msg), c.uc);
+    } else {
+        PrintWithHints(win, c.msg, c.uc);
+    }
     if (status && c.ABlank) StatusGap();
     c.msg.clear();
 }
@@ -609,11 +621,27 @@ void printinfo(int from) {
 void parseline(std::string_view line) {
     if (line.empty()) return;
     LineContext& c = Storage();
-    c = LineContext{};
-    c.line = Tokenize(line);
+    // Reset field by field: the token and text buffers keep their capacity from line to line.
+    c.line.tk.clear();
+    c.line.trailing = 0;
+    c.line.userhost.clear();
+    c.line.has_userhost = false;
+    c.msg.clear();
+    c.currwin = 0;
+    c.uc = 0;
+    c.mw = 85;
+    c.tab = 0;
+    c.beep = 0;
+    c.highlight = false;
+    c.BBlank = c.ABlank = false;
+    c.event.code = 0;
+    TokenizeInto(line, c.line);
     if (c.line.tk.empty() || c.line.tk[0].empty()) return;
     Dispatch();
-    if (c.event.code > 0) {
+    // Building the event copies the line; skip it while nothing listens.
+    if (c.event.code > 0 && Hooks().perform) {
+        c.event.command = Lower(c.Tok(1));
+        c.event.target = c.Tok(2);
         c.event.nick = c.Tok(0);
         c.event.userhost = c.line.userhost;
         if (c.line.trailing) c.event.text = c.Tok(c.line.trailing);

@@ -29,6 +29,8 @@ struct TokenizedLine {
 /// Splits a line: IRCv3 tags skipped, a leading ":" dropped, blanks separate tokens (several
 /// in a row count as one), a ":" parameter takes the rest of the line. At most 339 tokens.
 TokenizedLine Tokenize(std::string_view line);
+/// As Tokenize, into an existing line whose buffers are reused.
+void TokenizeInto(std::string_view line, TokenizedLine& out);
 
 /// Per-line working state of the handlers.
 struct LineContext {
