@@ -88,6 +88,8 @@ ListResult ListModel::HandleKey(const Key& key) {
     const size_t old_cursor = cursor, old_top = top;
     const std::vector<bool> old_sel = selected;
     const bool extend = key.shift;
+    // A page keeps one row of context, but always moves.
+    const size_t step = page > 1 ? page - 1 : 1;
     switch (key.code) {
         case kKeyUp:
             MoveTo(cursor > 0 ? cursor - 1 : 0, extend);
@@ -96,10 +98,10 @@ ListResult ListModel::HandleKey(const Key& key) {
             MoveTo(cursor + 1, extend);
             break;
         case kKeyPageUp:
-            MoveTo(cursor > page - 1 ? cursor - (page - 1) : 0, extend);
+            MoveTo(cursor > step ? cursor - step : 0, extend);
             break;
         case kKeyPageDown:
-            MoveTo(cursor + (page > 1 ? page - 1 : 1), extend);
+            MoveTo(cursor + step, extend);
             break;
         case kKeyHome:
             MoveTo(0, extend);

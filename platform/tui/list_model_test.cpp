@@ -22,6 +22,9 @@ TEST(ListModelTest, CursorMovesAndScrollFollows) {
     l.SetCount(5);
     EXPECT_EQ(l.cursor, 4u);
     EXPECT_EQ(l.top, 0u);
+    l.SetPage(1);  // a one-row list still pages
+    EXPECT_EQ(l.HandleKey(MakeKey(kKeyPageUp)), ListResult::kChanged);
+    EXPECT_EQ(l.cursor, 3u);
     l.SetCount(0);
     EXPECT_EQ(l.HandleKey(MakeKey(kKeyDown)), ListResult::kNone);
     EXPECT_TRUE(l.Selection().empty());

@@ -65,7 +65,7 @@ std::u32string DecodeText(std::string_view bytes) {
     std::u32string out;
     out.reserve(bytes.size());
     if (IsValidUtf8(bytes)) {
-        char32_t c;
+        char32_t c = 0;
         for (size_t i = 0; i < bytes.size();) {
             i += DecodeOne(bytes, i, c);
             out.push_back(c);
