@@ -159,6 +159,7 @@ void HandleNotice() {
     checknotify(true, source);
     if (ignoring(source, c.line.userhost, "notice")) return;
     c.uc = 3;
+    c.ABlank = true;  // a notice in the status window is always followed by a separator
     const std::string& text = c.Tok(3);
     if (!text.empty() && text[0] == '\x01') return ShowCtcpReply();
     if (IsChannelName(target)) {
