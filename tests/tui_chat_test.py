@@ -131,7 +131,7 @@ class ChatScreenTest(unittest.TestCase):
         t.keys("PageUp")
         s = t.wait_for("-MORE-")
         self.assertNotIn("numbered line 59", s)
-        t.keys("PageUp", "PageUp", "PageUp", "PageUp")
+        t.keys("C-Home")
         t.wait_for("numbered line 00")
         t.keys("End")  # with an empty input line: back to the newest
         s = t.wait_for("numbered line 59")
@@ -171,6 +171,9 @@ class ChatScreenTest(unittest.TestCase):
             t.wait_for("2:#test", timeout=2)
         except AssertionError:
             self.skipTest("the core does not open channel windows yet")
+        # The title line: the channel's topic with its formatting as attributes, not codes.
+        self.server.send(b":irc.test 332 tester #test :A \x02bold\x02 \x034topic")
+        t.wait_for(lambda s: s.splitlines()[1].startswith("#test") and "A bold topic" in s.splitlines()[1])
         t.keys("M-1")
         self.server.send(":bob!b@h PRIVMSG #test :hello there")
         t.wait_for("2:#test+")
@@ -183,10 +186,11 @@ class ChatScreenTest(unittest.TestCase):
         self.server.send(":irc.test 353 tester = #test :@alice +bob tester")
         self.server.send(":irc.test 366 tester #test :End of /NAMES list.")
         t.keys("M-2")
-        s = t.wait_for("@alice")
-        self.assertTrue(any(line.rstrip().endswith("@alice") for line in s.splitlines()))
+        in_pane = lambda s: any(line.rstrip().endswith("|@alice") for line in s.splitlines())
+        s = t.wait_for(in_pane)
+        self.assertTrue(any(line.rstrip().endswith("|+bob") for line in s.splitlines()))
         t.resize(30, 24)
-        t.wait_for(lambda s: "@alice" not in s)
+        t.wait_for(lambda s: not in_pane(s) and len(s.splitlines()[0]) <= 30)
 
     def test_exit_from_the_menu(self):
         t = self.t

@@ -9,6 +9,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
 #include "chat/terminal/command_table.h"
+#include "chat/terminal/irc_format.h"
 #include "chat/terminal/screen_layout.h"
 #include "platform/event_loop.h"
 #include "platform/tui/clipboard.h"
@@ -287,7 +288,7 @@ void DrawText(WindowId active, const Area& a) {
     };
     std::vector<Row> rows;
     for (const DisplayLine& d : VisibleLines(active, a.height)) {
-        tui::StyledLine line = tui::MakeLine(std::string_view(d.text), ClassStyle(d.colour));
+        tui::StyledLine line = IrcLine(d.text, ClassStyle(d.colour));
         for (const tui::RowSpan& span : tui::WrapLine(line, a.width)) rows.push_back({line, span});
     }
     const size_t shown = std::min(rows.size(), static_cast<size_t>(a.height));
@@ -357,7 +358,9 @@ void Draw() {
     st.menu.row = l.menu.height ? l.menu.y : 0;
     if (l.menu.height) tui::DrawMenuBar(st.menu, s.cols);
     if (l.title.height) {
-        tui::PutText(l.title.y, 0, s.cols, current ? current->title : std::string("vesk32"), t.bar);
+        const tui::StyledLine title =
+            IrcLine(current ? current->title : std::string("vesk32"), t.bar);
+        tui::PutCells(l.title.y, 0, s.cols, title, 0, title.size(), t.bar);
     }
     DrawText(active, l.text);
     DrawNicks(active, l.nicks);
