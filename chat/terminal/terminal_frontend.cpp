@@ -308,7 +308,8 @@ void DrawNicks(WindowId active, const Area& a) {
     for (int y = 0; y < a.height; ++y) {
         tui::PutText(a.y + y, a.x, 1, "|", tui::Style{});
         const size_t i = top + static_cast<size_t>(y);
-        tui::PutText(a.y + y, a.x + 1, a.width - 1, i < nicks.size() ? nicks[i] : std::string());
+        const tui::StyledLine nick = IrcLine(i < nicks.size() ? nicks[i] : std::string());
+        tui::PutCells(a.y + y, a.x + 1, a.width - 1, nick, 0, nick.size());
     }
 }
 
