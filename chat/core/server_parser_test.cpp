@@ -74,6 +74,44 @@ TEST_F(ParserTest, HostileLinesNeverOverflowTheMessage) {
     for (const std::string& s : sent) EXPECT_EQ(s.find('\n'), std::string::npos);
 }
 
+TEST_F(ParserTest, LinesAsRealServersSendThem) {
+    // Greeting of a network with services and account tags, in RFC 2812 and IRCv3 forms.
+    auto out = Feed(
+        {":calcium.libera.chat NOTICE * :*** Checking Ident",
+         "@time=2024-05-01T10:00:00.123Z :calcium.libera.chat 001 me :Welcome to the "
+         "Libera.Chat Internet Relay Chat Network me",
+         ":calcium.libera.chat 005 me CALLERID=g WHOX ETRACE FNC SAFELIST ELIST=CMNTU "
+         "KNOCK MONITOR=100 CHANTYPES=# EXCEPTS INVEX CHANMODES=eIbq,k,flj,CFLMPQRSTcgimnprstuz "
+         ":are supported by this server",
+         ":calcium.libera.chat 005 me CHANLIMIT=#:250 PREFIX=(ov)@+ MAXLIST=bqeI:100 "
+         "MODES=4 NETWORK=Libera.Chat STATUSMSG=@+ CASEMAPPING=rfc1459 :are supported by "
+         "this server",
+         ":calcium.libera.chat 375 me :- calcium.libera.chat Message of the Day - ",
+         ":calcium.libera.chat 376 me :End of /MOTD command."});
+    ASSERT_GE(out.size(), 5u);
+    EXPECT_EQ(out[0].text, "-calcium.libera.chat- *** Checking Ident");
+    EXPECT_EQ(CurrentNickname(), "me");
+    EXPECT_TRUE(Session().chanmodes_known);
+    EXPECT_TRUE(ModeTakesArgument('q', false));  // a list mode there
+    EXPECT_FALSE(ModeTakesArgument('f', false));
+    EXPECT_FALSE(ModeTakesArgument('h', true));  // no half-ops announced
+    WindowId chan = Join("#libera");
+    Feed({"@account=bob;time=2024-05-01T10:00:01Z :bob!~bob@user/bob JOIN #libera bob :Bob B",
+          ":calcium.libera.chat 353 me = #libera :me @ChanServ +bob",
+          ":calcium.libera.chat 366 me #libera :End of /NAMES list.",
+          ":ChanServ!ChanServ@services.libera.chat MODE #libera +q *!*@spam.example",
+          ":ChanServ!ChanServ@services.libera.chat MODE #libera -v+o bob bob"});
+    EXPECT_EQ(Names(chan), (std::vector<std::string>{"@bob", "@ChanServ", "me"}));
+    std::string win;
+    EXPECT_EQ(One("@msgid=abc :bob!~bob@user/bob PRIVMSG #libera :hi all", &win), "<bob> hi all");
+    EXPECT_EQ(win, "#libera");
+    // An old-style server: "JOIN :#chan", a 333 with a plain nick, "NOTICE AUTH".
+    EXPECT_EQ(One("NOTICE AUTH :*** Found your hostname"), "*** Found your hostname");
+    EXPECT_EQ(
+        One(":irc.old.net 333 me #libera bob 1000000000").rfind("#libera topic set by bob on ", 0),
+        0u);
+}
+
 TEST_F(ParserTest, PingPongErrorAndServerNotices) {
     std::string win;
     int colour = -1;
