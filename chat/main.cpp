@@ -11,6 +11,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "chat/core/headless_frontend.h"
+#include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
 
 int main(int argc, char** argv) {
@@ -32,8 +33,12 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
 
-    // The full-screen interface is a separate front end; until it is linked in, a terminal
-    // gets the line interface too.
+    // On a terminal the full-screen front end runs; it declines (-1) when standard input or
+    // output is not a terminal, and the line interface takes over.
+    if (!cl.headless) {
+        int code = chat::RunTerminalFrontend(cl);
+        if (code >= 0) return code;
+    }
     chat::InstallFrontend(chat::MakeHeadlessFrontend());
     if (!chat::StartChat(cl)) {
         std::fputs("vesk32: unable to start\n", stderr);

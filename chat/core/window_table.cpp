@@ -5,6 +5,7 @@
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
+#include "chat/core/window_settings.h"
 #include "platform/profile.h"
 
 namespace chat {
@@ -120,6 +121,7 @@ WindowId MakeNewWindow(std::string_view name, bool minimised) {
         if (fe.activate_window) fe.activate_window(id);
     }
     if (EqualNoCase(r.name, "Message Window") && fe.set_input) fe.set_input(id, "/msg ");
+    getfont(slot);
     AutoStartLog(slot);
     NotifyList();
     return id;

@@ -59,7 +59,8 @@ struct WindowRecord {
     int list_width = 11;  ///< nick-list pane in columns: ten plus one
     LineList lines;       ///< the channels-list window's entries
     std::string font_name = "FixedSys";
-    int font_size = -12;
+    int font_size = -12;  ///< as a character height: minus the point size
+    int font_weight = 0;  ///< 0 normal, 700 bold (the front end's attribute)
     int mode_request = 0;
 };
 
