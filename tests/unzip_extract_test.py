@@ -181,6 +181,22 @@ class PythonArchives(Fixture):
             self.assertNotEqual(r.returncode, 0, cut)
             self.assertLess(r.returncode, 128, cut)
 
+    def test_long_names_and_upper_case_extension(self):
+        with zipfile.ZipFile(self.path("LONG.ZIP"), "w") as z:
+            z.writestr("first.txt", b"1")
+            z.writestr("d" * 200 + "/" + "e" * 80, b"too long for a row")
+            z.writestr("n" * 400, b"too long for a path")
+            z.writestr("last.txt", b"2")
+        r = run("-l", self.path("LONG"))  # only the upper-case name exists
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("first.txt", r.stdout)
+        self.assertNotIn("last.txt", r.stdout)
+        r = run("-e", self.path("LONG"), self.path("out"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["d" * 200, "first.txt", "last.txt"])
+        self.assertEqual(self.read("out", "d" * 200, "e" * 80), b"too long for a row")
+        self.assertIn("longer than 303 bytes", r.stderr)
+
     def test_empty_archive(self):
         open(self.path("empty.zip"), "wb").close()
         r = run("-l", self.path("empty.zip"))

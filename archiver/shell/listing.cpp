@@ -212,6 +212,7 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
                                : platform::OemToUtf8(e.name);
         if (!AddRow(listing, name, h.flags & engine::kFlagEncrypted, h.DosDateTime(),
                     h.uncompressed_size, h.compressed_size, h.crc, error)) {
+            listing.cut_short = true;
             FinishListing(listing);
             return false;
         }

@@ -46,6 +46,7 @@ struct Listing {
     uint64_t total_compressed = 0;
     bool long_names = false;        ///< a component is not a valid 8.3 name
     bool has_program_copy = false;  ///< holds a copy of this program or its setup file
+    bool cut_short = false;         ///< a member could not be made a row: the rows end before it
     engine::DirectoryFacts facts;
 };
 
