@@ -45,6 +45,8 @@ struct EventHooks {
         ignoring;
     /// A nickname seen on line (online) or gone (!online), for the notify list.
     std::function<void(bool online, std::string_view nick)> checknotify;
+    /// The first end of the MOTD of a connection: perform lines, notify check, join dialog.
+    std::function<void()> first_motd;
 };
 
 /// The installed handlers.

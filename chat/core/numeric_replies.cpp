@@ -129,9 +129,28 @@ void EndOfMotd(int code) {
         if (!conn.joinstr.empty()) SendToServer("JOIN " + conn.joinstr, false);
         conn.joinstr.clear();
         conn.FirstMOTD = false;
+        if (Hooks().first_motd) Hooks().first_motd();
     }
     c.ABlank = true;
     PrintTrailing();
+}
+
+// Ends a pending look-up of the line's nickname; one that got no address fails.
+void FinishLookup() {
+    ChatSession& s = Session();
+    const std::string& nick = C().Tok(3);
+    for (auto it = s.lookups.begin(); it != s.lookups.end(); ++it) {
+        if (!SameName(it->nick, nick)) continue;
+        AddressLookup done = std::move(*it);
+        s.lookups.erase(it);
+        if (!done.answered && done.failed) done.failed();
+        return;
+    }
+}
+
+// True when the line belongs to a pending look-up, which takes it instead of the screen.
+bool ForLookup() {
+    return FindLookup(C().Tok(3)) != nullptr;
 }
 
 void WhoisUser() {
@@ -140,6 +159,15 @@ void WhoisUser() {
     s.InWhois = true;
     const std::string& nick = c.Tok(3);
     checknotify(true, nick);
+    if (AddressLookup* l = FindLookup(nick)) {
+        if (!l->answered) {
+            l->answered = true;
+            // A copy: the action may start another look-up and move the list.
+            auto done = l->done;
+            if (done) done(nick + "!" + c.Tok(4) + "@" + c.Tok(5));
+        }
+        return;
+    }
     if (IsDialogNick(nick)) {
         s.uwho.address = (c.Tok(4) + "@" + c.Tok(5)).substr(0, 150);
         s.uwho.realname = c.Tok(c.line.tk.size() - 1).substr(0, 150);
@@ -493,6 +521,7 @@ void number(int code, size_t trailing) {
             c.ABlank = true;
             return PrintTrailing();
         case 301:
+            if (ForLookup()) return;
             if (IsDialogNick(c.Tok(3))) {
                 s.uwho.away = c.Tok(Trailing() ? Trailing() : 4).substr(0, 150);
                 return;
@@ -508,6 +537,7 @@ void number(int code, size_t trailing) {
         case 311:
             return WhoisUser();
         case 312:
+            if (ForLookup()) return;
             if (IsDialogNick(c.Tok(3))) {
                 s.uwho.server = (c.Tok(4) + " " + c.Tok(5)).substr(0, 150);
                 return;
@@ -518,6 +548,7 @@ void number(int code, size_t trailing) {
             if (c.Has(5)) AppendMsg(" " + c.Tok(5));
             return printinfo(-1);
         case 313:
+            if (ForLookup()) return;
             if (IsDialogNick(c.Tok(3))) {
                 s.uwho.oper = c.Tok(4).substr(0, 150);
                 return;
@@ -531,13 +562,16 @@ void number(int code, size_t trailing) {
             c.ABlank = true;
             return DefaultPrint();
         case 317:
+            if (ForLookup()) return;
             return WhoisIdle();
         case 318:
             s.InWhois = false;
+            if (ForLookup()) return FinishLookup();
             if (IsDialogNick(c.Tok(3))) return;
             c.ABlank = true;
             return DefaultPrint();
         case 319:
+            if (ForLookup()) return;
             if (IsDialogNick(c.Tok(3))) {
                 if (s.uwho.channels.empty()) s.uwho.channels = CutChannels(c.Tok(4));
                 return;
@@ -619,6 +653,7 @@ void number(int code, size_t trailing) {
             return PrintFrom(0);
         case 401:
             checknotify(false, c.Tok(3));
+            FinishLookup();
             if (IsDialogNick(c.Tok(3))) s.uwho.oper = "No such user on IRC";
             Blanks();
             return DefaultPrint();

@@ -124,6 +124,30 @@ TEST_F(ParserTest, WhoisLinesAndTheDialog) {
     EXPECT_EQ(convertseconds(7200), "2hrs");
 }
 
+TEST_F(ParserTest, AddressLookupsTakeTheirWhoisReplies) {
+    std::vector<std::string> got;
+    checkwhois("Bob", [&](const std::string& a) { got.push_back(a); });
+    checkwhois(
+        "ghost", [&](const std::string& a) { got.push_back(a); },
+        [&] { got.push_back("unknown"); });
+    EXPECT_EQ(sent, (std::vector<std::string>{"WHOIS Bob", "WHOIS ghost"}));
+    auto out = Feed({":srv 311 me bob ~b host.example * :Bob", ":srv 319 me bob :#a",
+                     ":srv 312 me bob irc :x", ":srv 318 me bob :End of /WHOIS list.",
+                     ":srv 401 me ghost :No such nick/channel", ":srv 318 me ghost :End"});
+    EXPECT_EQ(got, (std::vector<std::string>{"bob!~b@host.example", "unknown"}));
+    ASSERT_EQ(out.size(), 2u);  // the look-ups show nothing but the unknown nick
+    EXPECT_EQ(out[0].text, "ghost No such nick/channel");
+    EXPECT_TRUE(Session().lookups.empty());
+    // The next who-is of that nick is shown again.
+    EXPECT_EQ(One(":srv 311 me bob ~b h * :Bob"), "bob is ~b@h * Bob");
+    int motd = 0;
+    Hooks().first_motd = [&] { ++motd; };
+    Conn().FirstMOTD = true;
+    Feed({":srv 376 me :End", ":srv 376 me :End"});
+    EXPECT_EQ(motd, 1);
+    Hooks() = EventHooks{};
+}
+
 TEST_F(ParserTest, ChannelsListWindowCountsAndFilters) {
     std::vector<std::string> titles;
     Frontend fe = CurrentFrontend();

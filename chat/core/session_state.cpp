@@ -61,6 +61,7 @@ void SessionConnected() {
     s.chanmodes_known = false;
     s.casemapping = 0;
     s.rejoins.clear();
+    s.lookups.clear();
     Resort();
 }
 
@@ -111,6 +112,25 @@ bool IsValidChannelName(std::string_view name) {
     for (unsigned char c : name)
         if (c == ',' || c == ' ' || c < 32 || c == 127) return false;
     return true;
+}
+
+void checkwhois(std::string_view nick, std::function<void(const std::string& address)> done,
+                std::function<void()> failed) {
+    ChatSession& s = Storage();
+    // One user typing many commands is fine; the list still has a bound.
+    if (nick.empty() || s.lookups.size() >= 50) {
+        if (failed) failed();
+        return;
+    }
+    s.lookups.push_back(
+        AddressLookup{std::string(nick.substr(0, 100)), std::move(done), std::move(failed), false});
+    SendToServer("WHOIS " + std::string(nick.substr(0, 100)), false);
+}
+
+AddressLookup* FindLookup(std::string_view nick) {
+    for (AddressLookup& l : Storage().lookups)
+        if (SameName(l.nick, nick)) return &l;
+    return nullptr;
 }
 
 ChannelData& ChannelOf(WindowId window) {

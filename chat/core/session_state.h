@@ -40,6 +40,15 @@ struct KickHistory {
     std::deque<int64_t> times_ms;
 };
 
+/// A command waiting for a user's address from a who-is reply (ban, ignore, user list, DNS,
+/// finger by nickname). `done` gets "nick!user@host", or nothing when the nick is unknown.
+struct AddressLookup {
+    std::string nick;
+    std::function<void(const std::string& address)> done;
+    std::function<void()> failed;
+    bool answered = false;
+};
+
 /// A rejoin waiting for its delay.
 struct PendingRejoin {
     std::string channel;
@@ -77,6 +86,7 @@ struct ChatSession {
     std::string pending_mode_request;  ///< channel to ask "MODE" for after the event handlers
 
     std::map<WindowId, ChannelData> channels;
+    std::vector<AddressLookup> lookups;  ///< pending address look-ups, oldest first
 
     // Guards against what others can make us do.
     std::deque<std::pair<int64_t, std::string>> auto_replies;  ///< time, folded sender
@@ -119,6 +129,12 @@ bool IsChannelName(std::string_view name);
 /// One joinable channel name: a channel prefix, at most 90 characters, no ",", blank or
 /// control character.
 bool IsValidChannelName(std::string_view name);
+
+/// Asks the server for a nickname's address (sends WHOIS); the reply is not shown.
+void checkwhois(std::string_view nick, std::function<void(const std::string& address)> done,
+                std::function<void()> failed = nullptr);
+/// The pending look-up of a nickname, or null.
+AddressLookup* FindLookup(std::string_view nick);
 
 /// The channel data of a channel window, made on first use.
 ChannelData& ChannelOf(WindowId window);
