@@ -34,7 +34,8 @@ void HandleDccOffer(std::string_view nick, std::string_view userhost, std::strin
        "*** DCC " + DisplayText(kind) + " request from " + std::string(nick) +
            " refused (DCC is not available)",
        3);
-    if (AllowAutoReply(nick))
+    // The refusal must fit one line to the server whatever the sender's name.
+    if (nick.size() <= 100 && AllowAutoReply(nick))
         SendToServer(
             "NOTICE " + std::string(nick) + " :DCC " + kind + " refused: DCC is not available",
             true);
