@@ -47,6 +47,14 @@ struct EventHooks {
     std::function<void(bool online, std::string_view nick)> checknotify;
     /// The first end of the MOTD of a connection: perform lines, notify check, join dialog.
     std::function<void()> first_motd;
+    /// Someone wrote to us privately (the nick history of the input line).
+    std::function<void(std::string_view nick)> nick_wrote;
+    /// Someone joined a channel where we are an operator and auto-op is on: the auto-op list
+    /// decides (and delays) the grant.
+    std::function<void(std::string_view channel, std::string_view nick, std::string_view userhost)>
+        auto_op;
+    /// Someone left a channel or IRC: pending auto-op grants for the nick are dropped.
+    std::function<void(std::string_view nick)> cancel_auto_op;
 };
 
 /// The installed handlers.

@@ -262,6 +262,7 @@ WindowId QueryWindowFor(std::string_view nick, bool allow_active, bool& shared) 
 void query() {
     LineContext& c = Current();
     const std::string& source = c.Tok(0);
+    if (Hooks().nick_wrote) Hooks().nick_wrote(source);
     c.tab = 2;
     c.mw = 0;
     c.uc = 0;

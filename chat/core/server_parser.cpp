@@ -152,6 +152,8 @@ void HandleJoin() {
         if (!chan) return;
         int slot = findhwnd(chan);
         user(Source(), slot, 1, kPlain);
+        if (Options().doop && Hooks().auto_op && user(CurrentNickname(), slot, 2, 0) == kOperator)
+            Hooks().auto_op(channel, Source(), c.line.userhost);
         ShowJoinPart(chan, "has joined", "Joins", channel);
         printinfo(-1);
     } else if (chan) {
@@ -191,6 +193,7 @@ void HandlePart() {
     if (chan && !IsMe(Source())) {
         user(Source(), findhwnd(chan), 0, 0);
         ShowJoinPart(chan, "has left", "Parts", channel);
+        if (Hooks().cancel_auto_op) Hooks().cancel_auto_op(Source());
         checknotify(true, Source());
         if (o.mil) remnick(Source(), false);
         c.event.code = kEventText;
@@ -428,6 +431,7 @@ void HandleQuit() {
     if (!reason.empty()) status += " (" + reason + ")";
     c.uc = 1;
     AppendMsg(status);
+    if (Hooks().cancel_auto_op) Hooks().cancel_auto_op(nick);
     checknotify(false, nick);
     remnick(nick, false);
     c.event.code = kEventQuit;

@@ -370,6 +370,28 @@ TEST_F(ParserTest, PrivateAndChannelMessages) {
     EXPECT_EQ(win, "Message Window");
 }
 
+TEST_F(ParserTest, HooksForAutoOpAndTheNickHistory) {
+    std::vector<std::string> calls;
+    Hooks().auto_op = [&](std::string_view ch, std::string_view n, std::string_view uh) {
+        calls.push_back("op " + std::string(ch) + " " + std::string(n) + " " + std::string(uh));
+    };
+    Hooks().cancel_auto_op = [&](std::string_view n) {
+        calls.push_back("cancel " + std::string(n));
+    };
+    Hooks().nick_wrote = [&](std::string_view n) { calls.push_back("wrote " + std::string(n)); };
+    Options().doop = 1;
+    Join("#c");
+    parseline(":a!x@h JOIN #c");  // we are no operator yet: nothing to decide
+    parseline(":srv 353 me = #c :@me a");
+    parseline(":srv 366 me #c :End");
+    parseline(":b!y@h JOIN #c");
+    parseline(":b!y@h PART #c");
+    parseline(":a!x@h QUIT :bye");
+    parseline(":a!x@h PRIVMSG me :hi");
+    EXPECT_EQ(calls, (std::vector<std::string>{"op #c b y@h", "cancel b", "cancel a", "wrote a"}));
+    Hooks() = EventHooks{};
+}
+
 TEST_F(ParserTest, StrangersNeverTakeTheLastFreeWindowSlots) {
     for (int i = 0; i < 60; ++i) parseline(":u" + std::to_string(i) + "!x@h PRIVMSG me :hi");
     int free = 0;
