@@ -66,7 +66,7 @@ EvalResult Read(EvalContext& ctx, TokenList& tokens, size_t i, size_t& end, bool
     int64_t line_no = 0;
     bool search = false;
     std::string key;
-    const std::string& option = tokens[i + 1].text;
+    std::string option(Word(tokens[i + 1]));
     // Only "-l" and "-s" are options, so a file name that merely contains "-" stays a name.
     if (StartsNoCase(option, "-l") || StartsNoCase(option, "-s")) {
         if (option[1] == 'l' || option[1] == 'L') {
@@ -79,7 +79,7 @@ EvalResult Read(EvalContext& ctx, TokenList& tokens, size_t i, size_t& end, bool
         Remove(tokens, i + 1, 1, end);
         if (i + 1 >= end) return ReadError(ctx.window, "* $read: no filename specified");
     }
-    std::string name = tokens[i + 1].text;
+    std::string name(Word(tokens[i + 1]));
     File f(std::fopen(ScriptPath(name).c_str(), "r"));
     if (!f) return ReadError(ctx.window, "* $read: error opening file");
     std::string first;
@@ -113,9 +113,9 @@ EvalResult Dde(TokenList& tokens, size_t i, size_t& end, std::string& value) {
     size_t have = end > i + 1 ? std::min<size_t>(3, end - i - 1) : 0;
     std::string service, topic, item;
     if (have == 3) {
-        service = tokens[i + 1].text;
-        topic = tokens[i + 2].text;
-        item = tokens[i + 3].text;
+        service = Word(tokens[i + 1]);
+        topic = Word(tokens[i + 2]);
+        item = Word(tokens[i + 3]);
     }
     Remove(tokens, i + 1, have, end);
     const ScriptHooks& h = Script().hooks;
@@ -140,7 +140,7 @@ EvalResult SelectFile(TokenList& tokens, size_t i, size_t& end, std::string_view
         std::string quoted;
         int last = extractquotesfl(tokens, i + 1, quoted);
         if (last < 0) return EvalResult::kValue;
-        pattern = quoted.empty() ? tokens[i + 1].text : quoted;
+        pattern = quoted.empty() ? std::string(Word(tokens[i + 1])) : quoted;
         Remove(tokens, i + 1, static_cast<size_t>(last) - i, end);
     }
     const ScriptHooks& h = Script().hooks;

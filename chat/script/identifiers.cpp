@@ -277,9 +277,9 @@ EvalResult EvaluateToken(EvalContext& ctx, TokenList& tokens, size_t i, size_t& 
     if (identifier) return Identifier(ctx, tokens, i, end, second_pass, value, expanded);
     if (s[0] == '%' && s.size() > 1) {
         size_t prev = i;
-        if (prev > 0 && EqualNoCase(tokens[prev - 1].text, "-q")) --prev;
+        if (prev > 0 && EqualNoCase(Word(tokens[prev - 1]), "-q")) --prev;
         if (prev > 0) {
-            const std::string& before = tokens[prev - 1].text;
+            std::string_view before = Word(tokens[prev - 1]);
             if (EqualNoCase(before, "/set") || EqualNoCase(before, "/unset") ||
                 EqualNoCase(before, "/inc") || EqualNoCase(before, "/dec")) {
                 value = s;

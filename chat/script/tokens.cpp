@@ -24,6 +24,12 @@ std::vector<std::string> SplitWords(std::string_view text, size_t limit) {
     return words;
 }
 
+std::string_view Word(const Token& token) {
+    std::string_view text = token.text;
+    if (token.state == kTokenValue && !text.empty() && text[0] == ' ') text.remove_prefix(1);
+    return text;
+}
+
 TokenList tokenize(std::string_view text) {
     TokenList tokens;
     for (std::string& w : SplitWords(text, kMaxTokens360))
@@ -81,12 +87,13 @@ size_t extractquotes(const Args& args, size_t index, std::string& target, size_t
 int extractquotesfl(const TokenList& tokens, size_t index, std::string& target) {
     target.clear();
     if (index >= tokens.size()) return -1;
-    size_t open = tokens[index].text.find('"');
+    std::string_view first = Word(tokens[index]);
+    size_t open = first.find('"');
     if (open == std::string::npos) return static_cast<int>(index);
-    std::string_view piece = std::string_view(tokens[index].text).substr(open + 1);
+    std::string_view piece = first.substr(open + 1);
     for (size_t i = index, used = 1; i < tokens.size() && used <= kMaxQuotedWords; ++i, ++used) {
         if (i != index) {
-            piece = tokens[i].text;
+            piece = Word(tokens[i]);
             target += ' ';
         }
         size_t quote = piece.find('"');

@@ -26,6 +26,8 @@ using TokenList = std::vector<Token>;
 /// Argument vector of a command: slot 0 is the command word; missing slots read as empty.
 using Args = std::vector<std::string>;
 
+/// A token's word: its text without the leading blank an evaluated value carries.
+std::string_view Word(const Token& token);
 /// Splits text at blanks (runs count as one) into at most 360 raw tokens; the rest is dropped.
 TokenList tokenize(std::string_view text);
 /// Splits text at blanks into at most `limit` words.
