@@ -468,7 +468,7 @@ void Dispatch() {
     // The source: "nick!user@host", a server name, or a bare nick.
     size_t bang = tk[0].find('!');
     if (bang != std::string::npos) {
-        c.line.userhost = tk[0].substr(bang + 1);
+        c.line.userhost.assign(tk[0], bang + 1);
         c.line.has_userhost = true;
         tk[0].resize(bang);
     }
@@ -553,7 +553,16 @@ TokenizedLine Tokenize(std::string_view line) {
 }
 
 void TokenizeInto(std::string_view line, TokenizedLine& out) {
-    out.tk.clear();
+    // Tokens are assigned into the strings of the previous line, which keep their capacity.
+    size_t n = 0;
+    auto put = [&out, &n](std::string_view token) {
+        if (n < out.tk.size()) {
+            out.tk[n].assign(token);
+        } else {
+            out.tk.emplace_back(token);
+        }
+        ++n;
+    };
     out.trailing = 0;
     // IRCv3 message tags come before the source and are not shown.
     if (!line.empty() && line.front() == '@') {
@@ -562,18 +571,19 @@ void TokenizeInto(std::string_view line, TokenizedLine& out) {
         while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     }
     if (!line.empty() && line.front() == ':') line.remove_prefix(1);
-    while (!line.empty() && out.tk.size() < kMaxTokens) {
-        if (!out.tk.empty() && line.front() == ':') {
-            out.trailing = out.tk.size();
-            out.tk.emplace_back(line.substr(1));
+    while (!line.empty() && n < kMaxTokens) {
+        if (n > 0 && line.front() == ':') {
+            out.trailing = n;
+            put(line.substr(1));
             break;
         }
         size_t blank = line.find(' ');
-        out.tk.emplace_back(line.substr(0, blank));
+        put(line.substr(0, blank));
         if (blank == std::string_view::npos) break;
         line.remove_prefix(blank);
         while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     }
+    out.tk.resize(n);
 }
 
 void AppendMsg(std::string_view text) {
@@ -626,7 +636,6 @@ void parseline(std::string_view line) {
     if (line.empty()) return;
     LineContext& c = Storage();
     // Reset field by field: the token and text buffers keep their capacity from line to line.
-    c.line.tk.clear();
     c.line.trailing = 0;
     c.line.userhost.clear();
     c.line.has_userhost = false;
