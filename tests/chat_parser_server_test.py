@@ -104,6 +104,7 @@ class ScriptedServerParserTests(unittest.TestCase):
             c.expect(pattern, window=window)
             if lists.get(i):
                 c.expect_nicks("#t", lists[i])
+        self.assertEqual(c.finish(), 0)
 
     def test_ctcp_answers_and_their_limit(self):
         c, p = self.c, self.peer
@@ -122,6 +123,7 @@ class ScriptedServerParserTests(unittest.TestCase):
         p.send(":amy!a@x PRIVMSG tester_ :\x01TIME\x01\r\n")
         self.assertTrue(p.read_until("NOTICE").startswith("NOTICE amy :\x01TIME "))
         c.expect(r"^\[amy TIME\]$")
+        self.assertEqual(c.finish(), 0)
 
     def test_hostile_lines_leave_the_client_working(self):
         c, p = self.c, self.peer
@@ -134,6 +136,7 @@ class ScriptedServerParserTests(unittest.TestCase):
         self.assertEqual(p.read_until("NOTICE"), "NOTICE a :DCC SEND refused: DCC is not available\r")
         p.send("PING :still-here\r\n")
         self.assertEqual(p.read_until("PONG :still"), "PONG :still-here\r")
+        self.assertEqual(c.finish(), 0)
 
 
 class IrcPeer:

@@ -30,7 +30,7 @@ std::string_view Inner(std::string_view text) {
 }
 
 void Report(std::string_view text) {
-    Pp(StatusWindow(), text, 3);
+    Pp(StatusWindow(), timestamp(text), 3);
 }
 
 bool FileExists(const std::string& path) {

@@ -160,7 +160,7 @@ void HandleJoin() {
         WindowRecord* r = RecordOf(chan);
         if (r->rejoin_pending) {
             r->rejoin_pending = false;
-            Print(chan, "*** Rejoined channel " + channel, 2);
+            Print(chan, timestamp("*** Rejoined channel " + channel), 2);
         }
         SetActiveWindow(chan);
         if (CurrentFrontend().activate_window) CurrentFrontend().activate_window(chan);
@@ -179,7 +179,7 @@ void HandleJoin() {
         ChannelOf(chan) = ChannelData{};
         RecordOf(chan)->mode_request = 1;
         SendToServer("MODE " + channel, false);
-        Print(chan, "*** Now talking in " + channel, 2);
+        Print(chan, timestamp("*** Now talking in " + channel), 2);
     }
     checknotify(true, Source());
     c.event.code = kEventText;
@@ -220,8 +220,8 @@ void ScheduleRejoin(WindowId chan, const std::string& channel, const std::string
         Pp(StatusWindow(), "*** Not rejoining " + channel + " (kicked 3 times in a minute)", 1);
         return;
     }
-    Print(chan, "*** You were kicked by " + kicker + " (" + reason + ")", 2);
-    Print(chan, "*** Attempting to rejoin...", 1);
+    Print(chan, timestamp("*** You were kicked by " + kicker + " (" + reason + ")"), 2);
+    Print(chan, timestamp("*** Attempting to rejoin..."), 1);
     r->rejoin_pending = true;
     s.rejoins.push_back(PendingRejoin{channel, now + kRejoinDelayMs});
 }

@@ -1,5 +1,7 @@
 #include "chat/core/server_parser.h"
 
+#include <regex>
+
 #include "chat/core/nick_list.h"
 #include "chat/core/server_parser_fixture.h"
 
@@ -131,6 +133,12 @@ TEST_F(ParserTest, PingPongErrorAndServerNotices) {
     EXPECT_EQ(One(":srv.example.net NOTICE me :server says", &win, &colour),
               "-srv.example.net- server says");
     EXPECT_EQ(colour, 4);
+    // Time stamps go in front of what handlers compose, "[h:mm] ".
+    Options().tse = 1;
+    std::string stamped = One("PING :x");
+    EXPECT_TRUE(std::regex_match(stamped, std::regex(R"(\[\d{1,2}:\d\d\] PING\? PONG!)")))
+        << stamped;
+    Options().tse = 0;
     // An unknown command is shown whole; a source without "!" is a plain name.
     EXPECT_EQ(One(":srv FOO bar :baz qux"), "srv FOO bar baz qux");
 }
