@@ -167,7 +167,9 @@ int donormalcommand(const Args& args, bool remote) {
         if (EqualNoCase(command, name)) colon = position;
     std::string line = UpperWord(command);
     for (size_t i = 1; i < args.size() && !args[i].empty(); ++i) {
-        line += i == colon ? " :" : " ";
+        // An argument that already carries its ":" (typed in the protocol's own form) keeps
+        // just that one, so the text arrives as typed.
+        line += i == colon && args[i][0] != ':' ? " :" : " ";
         line += args[i];
     }
     SendLine(line, remote);

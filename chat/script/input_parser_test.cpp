@@ -18,6 +18,8 @@ TEST_F(ScriptTest, TypedLinesRunAsTypedWithoutEvaluation) {
     EXPECT_EQ(Run(chan, "hello | world"), Lines{"PRIVMSG #chan :hello | world"});
     EXPECT_EQ(Run(chan, "   hi"), Lines{"PRIVMSG #chan :   hi"});
     EXPECT_EQ(Run(chan, "/kick #a bob go away"), Lines{"KICK #a bob :go away"});
+    EXPECT_EQ(Run(chan, "/kick #a bob :go away"), Lines{"KICK #a bob :go away"});
+    EXPECT_EQ(Run(chan, "/privmsg bob :hi there"), Lines{"PRIVMSG bob :hi there"});
     EXPECT_EQ(Run(chan, "/foo a b c"), Lines{"FOO a b c"});
     EXPECT_EQ(Run(chan, "/mode #a +ooo a b c d e"), Lines{"MODE #a +ooo a b c :d e"});
     EXPECT_EQ(Run(chan, "/topic #a new topic here"), Lines{"TOPIC #a :new topic here"});
