@@ -11,6 +11,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "chat/core/headless_frontend.h"
+#include "chat/script/input_parser.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     // Display widths need a UTF-8 character type whatever the user's locale says.
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
+    chat::InstallScript();
 
     // On a terminal the full-screen front end runs; it declines (-1) when standard input or
     // output is not a terminal, and the line interface takes over.
