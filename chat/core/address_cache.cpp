@@ -1,5 +1,7 @@
 #include "chat/core/address_cache.h"
 
+#include <unordered_map>
+
 #include "chat/core/nick_list.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_table.h"
@@ -11,11 +13,40 @@ std::string_view NickPart(std::string_view entry) {
     return entry.substr(0, entry.find('!'));
 }
 
-LineIter Find(std::string_view nick) {
+// An index by folded nickname beside the list, so joins and messages in a large channel do
+// not walk the cache. It is rebuilt when the list was changed from outside (cleared) or the
+// server's case mapping changed.
+struct Index {
+    std::unordered_map<std::string, LineIter> by_nick;
+    int casemapping = -1;
+};
+
+Index& TheIndex() {
+    static Index index;
+    return index;
+}
+
+Index& Fresh() {
+    Index& x = TheIndex();
     LineList& list = AddressList();
-    for (auto it = list.begin(); it != list.end(); ++it)
-        if (SameName(NickPart(it->text), nick)) return it;
-    return list.end();
+    if (x.by_nick.size() != list.size() || x.casemapping != Session().casemapping) {
+        x.by_nick.clear();
+        x.casemapping = Session().casemapping;
+        for (auto it = list.begin(); it != list.end(); ++it)
+            x.by_nick.emplace(FoldName(NickPart(it->text)), it);
+    }
+    return x;
+}
+
+LineIter Find(std::string_view nick) {
+    Index& x = Fresh();
+    auto hit = x.by_nick.find(FoldName(nick));
+    return hit == x.by_nick.end() ? AddressList().end() : hit->second;
+}
+
+void Forget(LineIter it) {
+    TheIndex().by_nick.erase(FoldName(NickPart(it->text)));
+    AddressList().erase(it);
 }
 
 bool ListedAnywhere(std::string_view nick) {
@@ -54,28 +85,39 @@ void addnick(std::string_view nick, std::string_view address, bool rename) {
     if (nick.empty() || address.empty()) return;
     LineIter it = Find(nick);
     if (!rename) {
-        if (it == AddressList().end())
-            aline(AddressList(), std::string(nick) + "!" + std::string(address), false);
+        if (it == AddressList().end()) {
+            LineIter added =
+                aline(AddressList(), std::string(nick) + "!" + std::string(address), false);
+            TheIndex().by_nick.emplace(FoldName(nick), added);
+        }
         return;
     }
     if (it == AddressList().end()) return;
     size_t bang = it->text.find('!');
     std::string rest = bang == std::string::npos ? std::string() : it->text.substr(bang);
+    Index& x = TheIndex();
+    x.by_nick.erase(FoldName(nick));
     it->text = std::string(address) + rest;
+    // A rename onto a name already cached keeps one entry.
+    auto [slot, inserted] = x.by_nick.emplace(FoldName(address), it);
+    if (!inserted) {
+        AddressList().erase(slot->second);
+        slot->second = it;
+    }
 }
 
 void remnick(std::string_view nick, bool clean) {
     if (clean) cleanlist();
     if (ListedAnywhere(nick)) return;
     LineIter it = Find(nick);
-    if (it != AddressList().end()) rline(AddressList(), it);
+    if (it != AddressList().end()) Forget(it);
 }
 
 void cleanlist() {
     LineList& list = AddressList();
     for (auto it = list.begin(); it != list.end();) {
         auto next = std::next(it);
-        if (!ListedAnywhere(NickPart(it->text))) list.erase(it);
+        if (!ListedAnywhere(NickPart(it->text))) Forget(it);
         it = next;
     }
 }

@@ -10,7 +10,8 @@
 
 namespace chat {
 
-/// The cache: entries in the order first seen.
+/// The cache: entries in the order first seen. Change it through the functions below (or
+/// clear it whole); its index notices a clear, not other edits.
 LineList& AddressList();
 
 /// Adds nick!address unless the nickname is cached; with `rename`, `nick` is an old name and

@@ -66,6 +66,15 @@ TEST_F(ParserTest, CacheFollowsJoinsNicksAndQuits) {
     parseline(":op!o@h KICK #c amy :out");
     EXPECT_FALSE(findnick("amy", found));
     EXPECT_TRUE(findnick("op", found));
+    // A rename onto a cached name keeps one entry; a cleared cache starts again.
+    parseline(":zed!z@h JOIN #c");
+    parseline(":zed!z@h NICK OP");
+    ASSERT_TRUE(findnick("op", found));
+    EXPECT_EQ(found, "OP!z@h");
+    AddressList().clear();
+    EXPECT_FALSE(findnick("op", found));
+    parseline(":op!o@h JOIN #c");
+    EXPECT_TRUE(findnick("op", found));
     // Our own part cleans up whoever no open channel lists.
     parseline(":me!u@h PART #c");
     EXPECT_FALSE(findnick("op", found));
