@@ -146,7 +146,7 @@ int user(std::string_view nick, int slot, int operation, int status) {
     return status;
 }
 
-void MarkNickListChanged(WindowId window) {
+void MarkNickListChanged(WindowId) {
     Frontend& fe = CurrentFrontend();
     if (!fe.nicklist_changed) return;
     FlushState& f = Flusher();
@@ -158,7 +158,6 @@ void MarkNickListChanged(WindowId window) {
                 return platform::LRESULT{0};
             });
     }
-    (void)window;
     // Many joins in one read are one update of the pane.
     f.posted = f.window != 0 && platform::PostMessage(f.window, kMsgFlushNickLists);
     if (!f.posted) FlushNickLists();

@@ -68,7 +68,8 @@ int StatusOfMark(char mark);
 /// list.
 int user(std::string_view nick, int slot, int operation, int status);
 
-/// Remembers that a channel's list changed; the front end hears of it once per batch.
+/// Tells the front end, once per batch of lines, about every list that changed (the lists
+/// mark themselves as changed).
 void MarkNickListChanged(WindowId window);
 /// Tells the front end about every changed list now.
 void FlushNickLists();

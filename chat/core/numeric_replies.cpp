@@ -99,7 +99,6 @@ void Isupport() {
 }
 
 void NickRefused() {
-    LineContext& c = C();
     Connection& conn = Conn();
     const ChatOptions& o = Options();
     Blanks();
@@ -115,7 +114,6 @@ void NickRefused() {
             showstatusinfo();
         }
     }
-    (void)c;
     DefaultPrint();
 }
 

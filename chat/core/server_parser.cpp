@@ -309,7 +309,6 @@ void UserModes(std::string_view modes) {
 void ChannelModes(WindowId chan, std::string_view modes) {
     LineContext& c = Storage();
     ChatSession& s = Session();
-    int slot = findhwnd(chan);
     NickList& list = ChannelOf(chan).nicks;
     size_t arg = 4;
     bool plus = true, changed = false;
@@ -345,7 +344,6 @@ void ChannelModes(WindowId chan, std::string_view modes) {
                                            : (m == 'b' || m == 'e' || m == 'I');
         if (!list_mode) changed = true;
     }
-    (void)slot;
     if (changed) {
         if (Options().lfe && c.event.code == 0) c.event.code = kEventMode;
         RequestModes(chan);
