@@ -63,6 +63,7 @@ int dounset(WindowId w, const Args& a, bool remote);
 int dounsetall(WindowId w, const Args& a, bool remote);
 int doinc(WindowId w, const Args& a, bool remote);
 int dotoggle(WindowId w, const Args& a, bool remote);
+int dolistswitch(WindowId w, const Args& a, bool remote);
 int dodlevel(WindowId w, const Args& a, bool remote);
 int dorequests(WindowId w, const Args& a, bool remote);
 int dohelp(WindowId w, const Args& a, bool remote);

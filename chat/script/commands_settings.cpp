@@ -87,23 +87,35 @@ int dotoggle(WindowId w, const Args& a, bool) {
         const char* on;
         const char* off;
         bool status;
+        int colour;
     };
     int debug = Script().dodebuglogging ? 1 : 0;
     const Flag flags[] = {
-        {"/COMMANDS", &o.lfc, "*** Commands are on", "*** Commands are off", false},
-        {"/EVENTS", &o.lfe, "*** Events are on", "*** Events are off", false},
-        {"/TIMESTAMP", &o.tse, "*** Time-stamp is ON", "*** Time-stamp is OFF", false},
-        {"/FSEND", &o.fsend, "*** Fast Send is ON", "*** Fast Send is OFF", true},
-        {"/DEBUG", &debug, "*** Output to debug.log is ON", "*** Output to debug.log is OFF", true},
+        {"/COMMANDS", &o.lfc, "*** Commands are on", "*** Commands are off", false, 1},
+        {"/EVENTS", &o.lfe, "*** Events are on", "*** Events are off", false, 1},
+        {"/TIMESTAMP", &o.tse, "*** Time-stamp is ON", "*** Time-stamp is OFF", false, 1},
+        {"/FSEND", &o.fsend, "*** Fast Send is ON", "*** Fast Send is OFF", true, 1},
+        {"/DEBUG", &debug, "*** Output to debug.log is ON", "*** Output to debug.log is OFF", true,
+         1},
+        {"/IGNORE", &o.ignore, "*** Ignore is ON", "*** Ignore is OFF", false, 2},
+        {"/NOTIFY", &o.notify, "*** Notify is ON", "*** Notify is OFF", false, 2},
+        {"/URL", &o.eurl, "*** URL Catcher is ON", "*** URL Catcher is OFF", false, 1},
     };
     for (const Flag& f : flags) {
         if (cmd != f.command) continue;
         if (!Switch(a, *f.flag)) return 1;
         Script().dodebuglogging = debug != 0;
-        Print(f.status ? StatusWin() : w, *f.flag ? f.on : f.off, 1);
+        Print(f.status ? StatusWin() : w, *f.flag ? f.on : f.off, f.colour);
         return 1;
     }
     return 1;
+}
+
+int dolistswitch(WindowId w, const Args& a, bool remote) {
+    if (Arg(a, 1).empty() || OnOff(a[1]) >= 0) return dotoggle(w, a, remote);
+    // The list itself belongs to the layer that installs the full command.
+    Print(w, "*** " + a[0].substr(1) + " is not available", 1);
+    return 0;
 }
 
 int dodlevel(WindowId w, const Args& a, bool) {

@@ -280,6 +280,13 @@ TEST_F(CommandTest, EchoAndSwitches) {
     EXPECT_EQ(Find("*** Auto-Op is ON").colour, 2);
     Run(status, "/timestamp");
     EXPECT_TRUE(Printed("*** Time-stamp is OFF"));
+    Run(status, "/ignore off");
+    EXPECT_EQ(Find("*** Ignore is OFF").colour, 2);
+    Run(status, "/notify on");
+    EXPECT_TRUE(Printed("*** Notify is ON"));
+    EXPECT_EQ(Options().notify, 1);
+    Run(status, "/url on");
+    EXPECT_TRUE(Printed("*** URL Catcher is ON"));
     Run(status, "/creq auto");
     EXPECT_TRUE(Printed("*** DCC Chat requests are auto-accepted"));
     Run(status, "/sreq ignore");
