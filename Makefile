@@ -32,9 +32,13 @@ test-asan: asan
 
 test: test-plain test-asan
 
+# The example archive is made by borvan32 itself, then listed and tested.
 run: build
-	@python3 tools/make_example.py $(BUILD)/example
-	$(BUILD)/archiver/borvan32 $(BUILD)/example/example.zip
+	@rm -rf $(BUILD)/example && python3 tools/make_example.py $(BUILD)/example >/dev/null
+	cd $(BUILD)/example/files && ../../archiver/borvan32 -a -r ../example.zip '*.*'
+	$(BUILD)/archiver/borvan32 -l $(BUILD)/example/example.zip
+	$(BUILD)/archiver/borvan32 -t $(BUILD)/example/example.zip
+	@echo "Extract it with: $(BUILD)/archiver/borvan32 -e $(BUILD)/example/example.zip /tmp/example"
 
 chat: build
 	@tools/chat.sh $(BUILD)

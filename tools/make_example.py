@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
-"""Makes the example archive that `make run` opens: a few text and binary files, some in folders."""
+"""Writes the example files that `make run` packs into build/example/example.zip."""
 import os
 import sys
-import zipfile
 
-out = sys.argv[1] if len(sys.argv) > 1 else "build/example"
-os.makedirs(out, exist_ok=True)
-path = os.path.join(out, "example.zip")
-if not os.path.exists(path):
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr("README.TXT", "An example archive.\nOpen it, look at its members, extract them.\n" * 20)
-        z.writestr("docs/notes.txt", "".join(f"note {i}: the quick brown fox\n" for i in range(400)))
-        z.writestr("docs/empty.txt", "")
-        z.writestr("data/numbers.bin", bytes(range(256)) * 64)
-        z.writestr("data/stored.txt", "stored, not compressed\n", compress_type=zipfile.ZIP_STORED)
-print(path)
+out = os.path.join(sys.argv[1] if len(sys.argv) > 1 else "build/example", "files")
+files = {
+    "README.TXT": "An example archive.\nLook at its members, test them, extract them.\n" * 20,
+    "docs/notes.txt": "".join(f"note {i}: the quick brown fox\n" for i in range(400)),
+    "docs/empty.txt": "",
+    "data/numbers.bin": bytes(range(256)) * 64,
+    "data/random.bin": os.urandom(4096),
+}
+for name, body in files.items():
+    path = os.path.join(out, name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(body.encode() if isinstance(body, str) else body)
+print(out)
