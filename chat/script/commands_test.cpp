@@ -3,6 +3,7 @@
 #include "chat/core/address_cache.h"
 #include "chat/core/nick_list.h"
 #include "chat/script/address_requests.h"
+#include "chat/script/double_click.h"
 #include "chat/script/script_fixture.h"
 
 namespace chat {
@@ -306,6 +307,35 @@ TEST_F(CommandTest, LaterLayersInstallTheirCommands) {
     Run(status, "/timer1 5 /echo x");
     EXPECT_EQ(calls, 1);
     InstallCommand("/TIMER", nullptr);
+}
+
+}  // namespace
+}  // namespace chat
+
+namespace chat {
+namespace {
+
+TEST_F(CommandTest, DoubleClicksRunTheClickCommands) {
+    WindowId bob = MakeNewWindow("bob", false);
+    ProcessWindowDoubleClick(bob);
+    EXPECT_EQ(sent, Lines{"WHOIS bob"});
+    sent.clear();
+    WindowId chat = MakeNewWindow("Chat carol", false);
+    ProcessWindowDoubleClick(chat);
+    EXPECT_EQ(sent, Lines{"WHOIS carol"});
+    sent.clear();
+    ProcessWindowDoubleClick(status);
+    EXPECT_EQ(sent, Lines{"LUSERS"});
+    sent.clear();
+    ProcessNickListDoubleClick(status, "@carol");
+    EXPECT_NE(exists("carol"), -1);
+    // A clicked name is a parameter, never code.
+    ProcessNickListDoubleClick(status, "$me|%x");
+    EXPECT_NE(exists("$me|%x"), -1);
+    Script().clicks.query.clear();
+    sent.clear();
+    ProcessWindowDoubleClick(bob);
+    EXPECT_TRUE(sent.empty());
 }
 
 }  // namespace

@@ -70,6 +70,14 @@ struct ScriptHooks {
     std::function<int64_t(int64_t n)> random;
 };
 
+/// The commands that double-clicks run (section "Clicks").
+struct ClickCommands {
+    std::string status = "/lusers";
+    std::string query = "/whois $$1";
+    std::string channel = "/channel";
+    std::string nicklist = "/query $$1";
+};
+
 /// The process-wide state of the command language.
 struct ScriptState {
     /// User variables: lines '%name value'.
@@ -102,6 +110,7 @@ struct ScriptState {
     int packet_size = 512;
     /// Script file names: aliases, popups, users, variables, commands, events.
     std::string afile, pfile, ufile, vfile, cfile, efile;
+    ClickCommands clicks;
     ScriptHooks hooks;
 };
 
