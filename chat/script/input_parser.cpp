@@ -251,7 +251,9 @@ int parseinput2(WindowId window, std::string_view input, int origin, int event) 
 }
 
 void InstallScript() {
-    Frame().each_second.push_back(UnbanTick);
+    static bool ticking = false;
+    if (!ticking) Frame().each_second.push_back(UnbanTick);
+    ticking = true;
     SetInputHandler(
         [](WindowId window, std::string_view line) { parseinput(window, line, kOriginTyped, 0); });
 }
