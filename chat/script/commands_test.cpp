@@ -95,6 +95,24 @@ TEST_F(CommandTest, PlainTextNeedsAChannelOrQuery) {
     Session().away = true;
     EXPECT_EQ(Run(chan, "back"), (Lines{"PRIVMSG #chan :back", "AWAY"}));
     EXPECT_FALSE(Session().away);
+    WindowId dcc = MakeNewWindow("Chat dave", false);
+    EXPECT_TRUE(Run(dcc, "hi dave").empty());
+    EXPECT_TRUE(Printed("*** Invalid DCC Chat window"));
+    int state = 0;
+    std::string over_chat;
+    Script().hooks.chat_send = [&](WindowId, const std::string& nick, const std::string& text) {
+        over_chat = nick + "|" + text;
+        return state;
+    };
+    Run(dcc, "hi dave");
+    EXPECT_TRUE(Printed("*** DCC Chat is not active"));
+    state = 1;
+    EXPECT_TRUE(Run(dcc, "  hi dave").empty());
+    EXPECT_EQ(over_chat, "|  hi dave");
+    EXPECT_TRUE(Printed(">   hi dave"));
+    Run(status, "/msg =dave direct");
+    EXPECT_EQ(over_chat, "dave|direct");
+    EXPECT_EQ(Find("> direct").window, "Chat dave");
     connected = false;
     EXPECT_TRUE(Run(chan, "hello").empty());
     EXPECT_EQ(Find("*** Not connected to server").window, "Status Window");

@@ -193,6 +193,9 @@ TEST_F(ReadTest, ReadPicksLinesAndEvaluatesThem) {
     EXPECT_EQ(Run(status, "/raw -q X $read -sbeta keys.txt", 1), Lines{"X three"});
     EXPECT_TRUE(Run(status, "/raw -q X $read -sgamma keys.txt", 1).empty());
     EXPECT_TRUE(Printed("* $read: no match for \"gamma\" in keys.txt"));
+    // A perform line may be a line of a file, which then runs as the command.
+    Write("cmds.txt", "1\n/join #fromfile\n");
+    EXPECT_EQ(Run(status, "$read cmds.txt", 1), Lines{"JOIN #fromfile"});
     // A name with a "-" in it is a name, not an option.
     Write("my-file.txt", "1\nok\n");
     EXPECT_EQ(Run(status, "/raw -q X $read my-file.txt", 1), Lines{"X ok"});

@@ -121,6 +121,11 @@ int donormalmessage(WindowId window, std::string_view text, bool remote) {
             Print(window, "*** Invalid DCC Chat window", 1);
             return 0;
         }
+        // A chat still being set up has not taken the text: saying so beats a false echo.
+        if (sent == 0) {
+            Print(window, "*** DCC Chat is not active", 1);
+            return 0;
+        }
         Print(window, OwnPrefix() + std::string(text), 0);
         return 1;
     }
