@@ -70,5 +70,6 @@ int dohelp(WindowId w, const Args& a, bool remote);
 int doremove(WindowId w, const Args& a, bool remote);
 int dorun(WindowId w, const Args& a, bool remote);
 int dodcc(WindowId w, const Args& a, bool remote);
+int doloadsave(WindowId w, const Args& a, bool remote);
 
 }  // namespace chat

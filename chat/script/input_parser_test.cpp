@@ -6,6 +6,7 @@
 
 #include "chat/script/script_fixture.h"
 #include "chat/script/tokens.h"
+#include "chat/script/variables.h"
 
 namespace chat {
 namespace {
@@ -258,6 +259,46 @@ TEST(TokensTest, QuotedTexts) {
     std::string line;
     buildline(2, line, Args{"/X", "a", "b", "c"}, true);
     EXPECT_EQ(line, " b c");
+}
+
+}  // namespace
+}  // namespace chat
+
+namespace chat {
+namespace {
+
+TEST_F(ReadTest, ScriptSectionsLoadAndSaveKeepingTheRestOfTheFile) {
+    Write("vesk.ini", "[Vesk]\nnick=keep\n[Variables]\nv0=%old 1\n[Text]\nquit=bye\n");
+    Run(status, "/set -q %a one two");
+    Run(status, "/set -q %b 3");
+    Run(status, "/save -v vesk.ini");
+    EXPECT_TRUE(Printed("*** Saved variables to " + dir.string() + "/vesk.ini"));
+    std::ifstream in(dir / "vesk.ini");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("nick=keep"), std::string::npos);
+    EXPECT_NE(text.find("quit=bye"), std::string::npos);
+    EXPECT_NE(text.find("v0=%a one two\nv1=%b 3\n"), std::string::npos);
+    EXPECT_EQ(text.find("%old"), std::string::npos);
+
+    Run(status, "/unsetall");
+    Run(status, "/load -v \"vesk.ini\"");
+    EXPECT_TRUE(Printed("*** Loaded variables from " + dir.string() + "/vesk.ini"));
+    std::string v;
+    ASSERT_TRUE(getvar("%a", v));
+    EXPECT_EQ(v, "one two");
+
+    Write("al.ini", "[Aliases]\nalias0=/hi /msg $1 hello\n");
+    Run(status, "/load -a al.ini");
+    EXPECT_EQ(Run(status, "/hi bob"), Lines{"PRIVMSG bob :hello"});
+
+    Run(status, "/load -v missing.ini");
+    EXPECT_TRUE(Printed("*** Unable to /load " + dir.string() + "/missing.ini"));
+    Run(status, "/load -v \"broken");
+    EXPECT_TRUE(Printed("*** Invalid /load filename specified"));
+    Run(status, "/save -x f");
+    EXPECT_TRUE(Printed("*** Invalid parameters"));
+    Run(status, "/save -v /nonexistent-folder/x.ini");
+    EXPECT_TRUE(Printed("*** Unable to /save to /nonexistent-folder/x.ini"));
 }
 
 }  // namespace

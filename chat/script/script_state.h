@@ -84,6 +84,9 @@ struct ScriptState {
     LineList szvars;
     /// Aliases: lines '/name body'.
     LineList szals;
+    /// The remote user list, remote commands and remote events (their rules come with the
+    /// remote layer; the lists are stored here so that /load and /save reach them).
+    LineList szusers, szcmds, szevents;
     /// Set when the variables or other remote data changed and must be written back on exit.
     bool rchanged = false;
     /// The alternative command prefix (section "Text", key "commandchar").
