@@ -61,8 +61,7 @@ TEST_F(CommandTest, ActionsAndCtcp) {
     EXPECT_EQ(Run(status, "/describe #chan nods"), Lines{"PRIVMSG #chan :\x01"
                                                          "ACTION nods\x01"});
     EXPECT_EQ(Find("* me nods").window, "#chan");
-    Run(status, "/describe bob nods");
-    EXPECT_TRUE(Printed("-> *bob* nods"));
+    EXPECT_TRUE(Says(status, "/describe bob nods", "-> *bob* nods"));
 
     EXPECT_EQ(Run(status, "/ame dances"), Lines{"PRIVMSG #chan :\x01"
                                                 "ACTION dances\x01"});
@@ -104,8 +103,7 @@ TEST_F(CommandTest, PlainTextNeedsAChannelOrQuery) {
         over_chat = nick + "|" + text;
         return state;
     };
-    Run(dcc, "hi dave");
-    EXPECT_TRUE(Printed("*** DCC Chat is not active"));
+    EXPECT_TRUE(Says(dcc, "hi dave", "*** DCC Chat is not active"));
     state = 1;
     EXPECT_TRUE(Run(dcc, "  hi dave").empty());
     EXPECT_EQ(over_chat, "|  hi dave");
@@ -227,12 +225,9 @@ TEST_F(CommandTest, IdentityAndSession) {
 
     aline(Options().szhost, "OneSERVER:a.example.org:6667GROUP:g", false);
     aline(Options().szhost, "TwoSERVER:b.example.org:7000", false);
-    Run(status, "/server 3");
-    EXPECT_TRUE(Printed("*** Invalid server number"));
-    Run(status, "/server 0");
-    EXPECT_TRUE(Printed("*** Invalid server format"));
-    Run(status, "/server nosuch");
-    EXPECT_TRUE(Printed("*** No such server group"));
+    EXPECT_TRUE(Says(status, "/server 3", "*** Invalid server number"));
+    EXPECT_TRUE(Says(status, "/server 0", "*** Invalid server format"));
+    EXPECT_TRUE(Says(status, "/server nosuch", "*** No such server group"));
     connected = false;
     Run(status, "/server 2");
     EXPECT_EQ(Options().szHostName, "b.example.org");
@@ -243,20 +238,16 @@ TEST_F(CommandTest, IdentityAndSession) {
 }
 
 TEST_F(CommandTest, FloodGuardSettings) {
-    Run(status, "/flood");
-    EXPECT_TRUE(Printed("* Flood checking is NOT active"));
+    EXPECT_TRUE(Says(status, "/flood", "* Flood checking is NOT active"));
     EXPECT_TRUE(Run(status, "/flood 5 0 3 | /echo after", 1).empty());
     EXPECT_TRUE(Printed("*** Invalid flood parameters"));
     EXPECT_FALSE(Printed("after"));
-    Run(status, "/flood -5 2 3");
-    EXPECT_TRUE(Printed("*** Invalid flood parameters"));
-    Run(status, "/flood 5 2 30");
-    EXPECT_TRUE(Printed("* Flood checking for 5 lines in 2 secs pauses for 30 secs"));
+    EXPECT_TRUE(Says(status, "/flood -5 2 3", "*** Invalid flood parameters"));
+    EXPECT_TRUE(
+        Says(status, "/flood 5 2 30", "* Flood checking for 5 lines in 2 secs pauses for 30 secs"));
     EXPECT_EQ(Conn().testflood, 1);
-    Run(status, "/flood");
-    EXPECT_TRUE(Printed("* Flood of 5 lines in 2 secs pauses for 30 secs"));
-    Run(status, "/flood 0");
-    EXPECT_TRUE(Printed("* Flood checking has been turned OFF"));
+    EXPECT_TRUE(Says(status, "/flood", "* Flood of 5 lines in 2 secs pauses for 30 secs"));
+    EXPECT_TRUE(Says(status, "/flood 0", "* Flood checking has been turned OFF"));
     EXPECT_EQ(Conn().testflood, 0);
 }
 
@@ -270,52 +261,36 @@ TEST_F(CommandTest, EchoAndSwitches) {
     EXPECT_EQ(Find("#a hello").window, "Status Window");
     Run(status, "/echo 9 -s x");
     EXPECT_EQ(Find("x").colour, 0);
-    Run(status, "/echo 2");
-    EXPECT_TRUE(Printed("* Invalid echo parameters"));
+    EXPECT_TRUE(Says(status, "/echo 2", "* Invalid echo parameters"));
     Run(status, "/echo");
     EXPECT_TRUE(shown.empty());
 
-    Run(status, "/dlevel 0");
-    EXPECT_TRUE(Printed("* Remote default user level is set to 1"));
-    Run(status, "/dlevel 5000");
-    EXPECT_TRUE(Printed("* Remote default user level is set to 999"));
-    Run(status, "/dcc packetsize 100000");
-    EXPECT_TRUE(Printed("DCC Packet Size is 4096"));
-    Run(status, "/dcc");
-    EXPECT_TRUE(Printed("* Format: /dcc <send | chat | packetsize> <parameters>"));
-    Run(status, "/dcc bogus");
-    EXPECT_TRUE(Printed("*** Invalid DCC Command"));
+    EXPECT_TRUE(Says(status, "/dlevel 0", "* Remote default user level is set to 1"));
+    EXPECT_TRUE(Says(status, "/dlevel 5000", "* Remote default user level is set to 999"));
+    EXPECT_TRUE(Says(status, "/dcc packetsize 100000", "DCC Packet Size is 4096"));
+    EXPECT_TRUE(Says(status, "/dcc", "* Format: /dcc <send | chat | packetsize> <parameters>"));
+    EXPECT_TRUE(Says(status, "/dcc bogus", "*** Invalid DCC Command"));
 
-    Run(status, "/commands on");
-    EXPECT_TRUE(Printed("*** Commands are on"));
-    Run(status, "/remote");
-    EXPECT_TRUE(Printed("*** Commands are on"));
+    EXPECT_TRUE(Says(status, "/commands on", "*** Commands are on"));
+    EXPECT_TRUE(Says(status, "/remote", "*** Commands are on"));
     Run(status, "/events on");
-    Run(status, "/remote");
-    EXPECT_TRUE(Printed("*** Remote is on"));
-    Run(status, "/remote off");
-    EXPECT_TRUE(Printed("*** Remote is off"));
+    EXPECT_TRUE(Says(status, "/remote", "*** Remote is on"));
+    EXPECT_TRUE(Says(status, "/remote off", "*** Remote is off"));
     Run(status, "/auto on");
     EXPECT_EQ(Find("*** Auto-Op is ON").colour, 2);
-    Run(status, "/timestamp");
-    EXPECT_TRUE(Printed("*** Time-stamp is OFF"));
+    EXPECT_TRUE(Says(status, "/timestamp", "*** Time-stamp is OFF"));
     Run(status, "/ignore off");
     EXPECT_EQ(Find("*** Ignore is OFF").colour, 2);
-    Run(status, "/notify on");
-    EXPECT_TRUE(Printed("*** Notify is ON"));
+    EXPECT_TRUE(Says(status, "/notify on", "*** Notify is ON"));
     EXPECT_EQ(Options().notify, 1);
-    Run(status, "/url on");
-    EXPECT_TRUE(Printed("*** URL Catcher is ON"));
-    Run(status, "/creq auto");
-    EXPECT_TRUE(Printed("*** DCC Chat requests are auto-accepted"));
-    Run(status, "/sreq ignore");
-    EXPECT_TRUE(Printed("*** DCC Send requests are ignored"));
+    EXPECT_TRUE(Says(status, "/url on", "*** URL Catcher is ON"));
+    EXPECT_TRUE(Says(status, "/creq auto", "*** DCC Chat requests are auto-accepted"));
+    EXPECT_TRUE(Says(status, "/sreq ignore", "*** DCC Send requests are ignored"));
     EXPECT_EQ(Options().sad, 2);
 }
 
 TEST_F(CommandTest, LaterLayersInstallTheirCommands) {
-    Run(status, "/timer1 5 /echo x");
-    EXPECT_TRUE(Printed("*** TIMER is not available"));
+    EXPECT_TRUE(Says(status, "/timer1 5 /echo x", "*** TIMER is not available"));
     int calls = 0;
     InstallCommand("/TIMER", [&](WindowId, const Args& a, bool) {
         ++calls;

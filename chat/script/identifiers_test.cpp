@@ -132,17 +132,14 @@ TEST_F(IdentifierTest, VariablesKeepBlanksAndUnknownOnesAbandon) {
 }
 
 TEST_F(IdentifierTest, SetIncAndDecChangeTheStore) {
-    Run(status, "/set %n 5");
-    EXPECT_TRUE(Printed("*** Set %n to 5"));
-    Run(status, "/inc %n 10");
-    EXPECT_TRUE(Printed("*** Inc %n to 15"));
+    EXPECT_TRUE(Says(status, "/set %n 5", "*** Set %n to 5"));
+    EXPECT_TRUE(Says(status, "/inc %n 10", "*** Inc %n to 15"));
     Run(status, "/dec -q %n");
     EXPECT_TRUE(shown.empty());
     std::string v;
     ASSERT_TRUE(getvar("%n", v));
     EXPECT_EQ(v, "14");
-    Run(status, "/inc %fresh");
-    EXPECT_TRUE(Printed("*** Inc %fresh to 1"));
+    EXPECT_TRUE(Says(status, "/inc %fresh", "*** Inc %fresh to 1"));
     Run(status, "/set %word abc");
     Run(status, "/inc %word");
     EXPECT_TRUE(shown.empty());
@@ -153,8 +150,7 @@ TEST_F(IdentifierTest, SetIncAndDecChangeTheStore) {
     for (const Line& l : Script().szvars)
         count += l.text.starts_with("%n ") || l.text.starts_with("%N ");
     EXPECT_EQ(count, 1);
-    Run(status, "/unset %n %word");
-    EXPECT_TRUE(Printed("*** Unset %n"));
+    EXPECT_TRUE(Says(status, "/unset %n %word", "*** Unset %n"));
     EXPECT_FALSE(getvar("%word", v));
     EXPECT_TRUE(Script().rchanged);
     Run(status, "/unsetall");

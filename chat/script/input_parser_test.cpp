@@ -54,8 +54,7 @@ TEST_F(ScriptTest, CommandCharacterAndConnection) {
     EXPECT_TRUE(Run(status, "/join #a | /echo after", 1).empty());
     EXPECT_TRUE(Printed("*** Not connected to server"));
     EXPECT_FALSE(Printed("after"));
-    Run(status, "/echo works");
-    EXPECT_TRUE(Printed("works"));
+    EXPECT_TRUE(Says(status, "/echo works", "works"));
     EXPECT_TRUE(Run(status, "/unknowncmd x").empty());
     EXPECT_TRUE(Printed("*** Not connected to server"));
 }
@@ -271,8 +270,8 @@ TEST_F(ReadTest, ScriptSectionsLoadAndSaveKeepingTheRestOfTheFile) {
     Write("vesk.ini", "[Vesk]\nnick=keep\n[Variables]\nv0=%old 1\n[Text]\nquit=bye\n");
     Run(status, "/set -q %a one two");
     Run(status, "/set -q %b 3");
-    Run(status, "/save -v vesk.ini");
-    EXPECT_TRUE(Printed("*** Saved variables to " + dir.string() + "/vesk.ini"));
+    EXPECT_TRUE(
+        Says(status, "/save -v vesk.ini", "*** Saved variables to " + dir.string() + "/vesk.ini"));
     std::ifstream in(dir / "vesk.ini");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("nick=keep"), std::string::npos);
@@ -281,8 +280,8 @@ TEST_F(ReadTest, ScriptSectionsLoadAndSaveKeepingTheRestOfTheFile) {
     EXPECT_EQ(text.find("%old"), std::string::npos);
 
     Run(status, "/unsetall");
-    Run(status, "/load -v \"vesk.ini\"");
-    EXPECT_TRUE(Printed("*** Loaded variables from " + dir.string() + "/vesk.ini"));
+    EXPECT_TRUE(Says(status, "/load -v \"vesk.ini\"",
+                     "*** Loaded variables from " + dir.string() + "/vesk.ini"));
     std::string v;
     ASSERT_TRUE(getvar("%a", v));
     EXPECT_EQ(v, "one two");
@@ -291,14 +290,12 @@ TEST_F(ReadTest, ScriptSectionsLoadAndSaveKeepingTheRestOfTheFile) {
     Run(status, "/load -a al.ini");
     EXPECT_EQ(Run(status, "/hi bob"), Lines{"PRIVMSG bob :hello"});
 
-    Run(status, "/load -v missing.ini");
-    EXPECT_TRUE(Printed("*** Unable to /load " + dir.string() + "/missing.ini"));
-    Run(status, "/load -v \"broken");
-    EXPECT_TRUE(Printed("*** Invalid /load filename specified"));
-    Run(status, "/save -x f");
-    EXPECT_TRUE(Printed("*** Invalid parameters"));
-    Run(status, "/save -v /nonexistent-folder/x.ini");
-    EXPECT_TRUE(Printed("*** Unable to /save to /nonexistent-folder/x.ini"));
+    EXPECT_TRUE(Says(status, "/load -v missing.ini",
+                     "*** Unable to /load " + dir.string() + "/missing.ini"));
+    EXPECT_TRUE(Says(status, "/load -v \"broken", "*** Invalid /load filename specified"));
+    EXPECT_TRUE(Says(status, "/save -x f", "*** Invalid parameters"));
+    EXPECT_TRUE(Says(status, "/save -v /nonexistent-folder/x.ini",
+                     "*** Unable to /save to /nonexistent-folder/x.ini"));
 }
 
 }  // namespace

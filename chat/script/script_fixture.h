@@ -79,6 +79,11 @@ protected:
             if (s.text == text) return true;
         return false;
     }
+    /// Runs a line and tells whether it printed `text`.
+    bool Says(WindowId w, std::string_view line, std::string_view text, int origin = 0) {
+        Run(w, line, origin);
+        return Printed(text);
+    }
     WindowId Channel(const std::string& name) { return MakeNewWindow(name, false); }
     void SetVar(const std::string& line) { aline(Script().szvars, line, false); }
     void Alias(const std::string& line) { aline(Script().szals, line, false); }
