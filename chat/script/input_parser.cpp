@@ -153,12 +153,28 @@ int Dispatch(WindowId window, const std::string& line, EvalContext& ctx) {
     }
 }
 
+// A line run while another waits (a timer or an event during a prompt) starts with its own
+// prompt value and $read count, and the waiting line gets its own back afterwards.
+struct LineScope {
+    ScriptState& s;
+    std::string prompt;
+    int depth;
+    explicit LineScope(ScriptState& state)
+        : s(state), prompt(std::move(state.lastprompt)), depth(state.read_depth) {
+        s.lastprompt.clear();
+        s.read_depth = 0;
+    }
+    ~LineScope() {
+        s.lastprompt = std::move(prompt);
+        s.read_depth = depth;
+    }
+};
+
 }  // namespace
 
 void parseinput(WindowId window, std::string_view line, int origin, int event) {
     ScriptState& s = Script();
-    s.lastprompt.clear();
-    s.read_depth = 0;
+    LineScope scope(s);
     if (line.size() > kLineLimit - 1) line = line.substr(0, kLineLimit - 1);
     std::string_view text = SkipBlanks(line);
     if (text.empty()) return;
