@@ -1,6 +1,7 @@
 #include "chat/script/commands.h"
 
 #include "chat/core/address_cache.h"
+#include "chat/core/handoff.h"
 #include "chat/core/nick_list.h"
 #include "chat/script/address_requests.h"
 #include "chat/script/double_click.h"
@@ -329,6 +330,31 @@ TEST_F(CommandTest, DoubleClicksRunTheClickCommands) {
     sent.clear();
     ProcessWindowDoubleClick(bob);
     EXPECT_TRUE(sent.empty());
+}
+
+}  // namespace
+}  // namespace chat
+
+namespace chat {
+namespace {
+
+TEST_F(CommandTest, EnteredLinesAreRecordedAndRecalled) {
+    std::string input;
+    CurrentFrontend().set_input = [&](WindowId, const std::string& text) { input = text; };
+    SetInputHandler(EnteredLine);
+    WindowId chan = Channel("#chan");
+    EnterLine(chan, "/join #x");
+    EXPECT_EQ(sent, Lines{"JOIN #x"});
+    EnterLine(chan, "/");
+    EXPECT_EQ(input, "/join #x");
+    EnterLine(status, "/!");
+    EXPECT_EQ(input, "/join #x");
+    const auto& h = Windows().ch[findhwnd(chan)].history;
+    EXPECT_EQ(std::vector<std::string>(h.begin(), h.end()), Lines{"/join #x"});
+    EXPECT_EQ(Session().last_keypress_s, wall);
+    WindowId mw = MakeNewWindow("Message Window", false);
+    EnterLine(mw, "/msg bob hi");
+    EXPECT_EQ(input, "/msg ");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "chat/script/input_parser.h"
 
 #include <cctype>
+#include <deque>
 
 #include "chat/core/frame.h"
 #include "chat/core/handoff.h"
+#include "chat/core/session_state.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -266,12 +268,40 @@ int parseinput2(WindowId window, std::string_view input, int origin, int event) 
     return 1;
 }
 
+void EnteredLine(WindowId window, std::string_view line) {
+    ScriptState& s = Script();
+    int slot = findhwnd(window);
+    if (line == "/" || line == "/!") {
+        // These recall earlier entries; the history keeps neither of them.
+        if (slot >= 0) {
+            std::deque<std::string>& h = Windows().ch[slot].history;
+            std::erase_if(h, [](const std::string& e) { return e == "/" || e == "/!"; });
+        }
+        if (line == "/") {
+            if (slot >= 0) showprevbuf(slot);
+        } else if (s.lastline.empty()) {
+            Beep();
+        } else if (CurrentFrontend().set_input) {
+            CurrentFrontend().set_input(window, s.lastline);
+        }
+        return;
+    }
+    if (line.empty()) return;
+    s.lastline = std::string(line.substr(0, kLineLimit - 1));
+    Session().last_keypress_s = SessionWallSeconds();
+    if (slot >= 0) {
+        addtolbuf(slot, line);
+        if (StartsNoCase(Windows().ch[slot].name, "Message Window") && CurrentFrontend().set_input)
+            CurrentFrontend().set_input(window, "/msg ");
+    }
+    parseinput(window, line, kOriginTyped, 0);
+}
+
 void InstallScript() {
     static bool ticking = false;
     if (!ticking) Frame().each_second.push_back(UnbanTick);
     ticking = true;
-    SetInputHandler(
-        [](WindowId window, std::string_view line) { parseinput(window, line, kOriginTyped, 0); });
+    SetInputHandler(EnteredLine);
 }
 
 }  // namespace chat

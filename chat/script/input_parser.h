@@ -20,7 +20,11 @@ int parseinput2(WindowId window, std::string_view line, int origin, int event);
 int donormalcommand(const Args& args, bool remote);
 /// Sends text typed into a window to its channel, query or chat; 1 on success.
 int donormalmessage(WindowId window, std::string_view text, bool remote);
-/// Installs the parser as the core's input handler (typed lines run with origin 0).
+/// A line entered in a window's input line: "/" alone brings back the window's previous entry
+/// and "/!" the last line entered anywhere (neither is recorded or run); any other line is
+/// recorded in the window's history, becomes the last line and runs with origin 0.
+void EnteredLine(WindowId window, std::string_view line);
+/// Installs the parser as the core's input handler (entered lines go to EnteredLine).
 void InstallScript();
 
 }  // namespace chat

@@ -91,6 +91,8 @@ struct ScriptState {
     bool rchanged = false;
     /// The alternative command prefix (section "Text", key "commandchar").
     char xCOMMANDCHAR = '/';
+    /// The last line entered in any window, for "/!".
+    std::string lastline;
     /// The last value obtained by $? in the current input line.
     std::string lastprompt;
     /// $read expansions made in the current input line.
