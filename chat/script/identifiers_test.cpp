@@ -160,3 +160,37 @@ TEST_F(IdentifierTest, SetIncAndDecChangeTheStore) {
 
 }  // namespace
 }  // namespace chat
+
+namespace chat {
+namespace {
+
+TEST_F(IdentifierTest, DeferredDdeAndFileSelections) {
+    std::vector<std::string> asked;
+    Script().hooks.dde_request = [&](const std::string& s, const std::string& t,
+                                     const std::string& i) {
+        asked.push_back(s + "/" + t + "/" + i);
+        return std::string("answer");
+    };
+    EXPECT_EQ(Eval(status, "$dde svc topic item tail", ""), "X answer tail");
+    EXPECT_EQ(asked.back(), "svc/topic/item");
+    EXPECT_EQ(Eval(status, "$dde svc topic", ""), "X");
+    EXPECT_EQ(Eval(status, "$$dde svc", ""), "<none>");
+
+    std::string seen;
+    Script().hooks.select_file = [&](const std::string& kind, const std::string& title,
+                                     const std::string& pattern) -> std::optional<std::string> {
+        seen = kind + "|" + title + "|" + pattern;
+        return std::string("/Home/Me/Notes.TXT");
+    };
+    // The chosen path keeps its case.
+    EXPECT_EQ(Eval(status, "$file=\"Pick one\" /data/*.txt end", ""), "X /Home/Me/Notes.TXT end");
+    EXPECT_EQ(seen, "file|Pick one|/data/*.txt");
+    Options().szPATH = "/cfg/";
+    EXPECT_EQ(Eval(status, "$dir", ""), "X /Home/Me/Notes.TXT");
+    EXPECT_EQ(seen, "dir|Vesk Select file|/cfg/*");
+    Script().hooks.select_file = nullptr;
+    EXPECT_EQ(Eval(status, "$$hfile", ""), "<none>");
+}
+
+}  // namespace
+}  // namespace chat
