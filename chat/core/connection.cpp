@@ -420,7 +420,8 @@ bool Sendline(std::string_view text, bool remote) {
         return false;
     }
     if (remote) ++c.sentlines;
-    return r == SendResult::kSent;
+    // Queued bytes go out in order as the socket drains, so a queued line counts as sent.
+    return true;
 }
 
 bool ConnectionMessage(platform::UINT msg, platform::WPARAM wparam, platform::LPARAM lparam) {

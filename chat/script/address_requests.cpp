@@ -37,10 +37,18 @@ void RequestAddress(AddressRequest request) {
         Print(StatusWin(), "*** Not connected to server", 1);
         return;
     }
-    SendLine("WHOIS " + request.nick, request.remote);
+    std::string nick = request.nick;
     std::vector<AddressRequest>& w = Waiting();
     if (w.size() >= kMaxWaiting) w.erase(w.begin());
     w.push_back(std::move(request));
+    // The core's look-up sends the WHOIS and takes its reply off the screen.
+    checkwhois(nick, [nick](const std::string& address) {
+        size_t bang = address.find('!');
+        size_t at = address.find('@', bang == std::string::npos ? 0 : bang);
+        if (bang == std::string::npos || at == std::string::npos) return;
+        CompleteAddressRequests(nick, std::string_view(address).substr(bang + 1, at - bang - 1),
+                                std::string_view(address).substr(at + 1));
+    });
 }
 
 bool CompleteAddressRequests(std::string_view nick, std::string_view user, std::string_view host) {

@@ -3,6 +3,7 @@
 #include "chat/core/address_cache.h"
 #include "chat/core/handoff.h"
 #include "chat/core/nick_list.h"
+#include "chat/core/server_parser.h"
 #include "chat/script/address_requests.h"
 #include "chat/script/double_click.h"
 #include "chat/script/script_fixture.h"
@@ -165,10 +166,13 @@ TEST_F(CommandTest, BansUseTheAddressOrAskForIt) {
 
     EXPECT_EQ(Run(chan, "/ban carol 3"), Lines{"WHOIS carol"});
     sent.clear();
-    EXPECT_TRUE(CompleteAddressRequests("Carol", "c", "x.example.net"));
+    // The server's who-is reply completes the ban, and is not shown.
+    size_t shown_before = shown.size();
+    parseline(":irc.example.net 311 me Carol c x.example.net * :Carol C");
     std::string carol = "Carol!c@x.example.net";
     donickaddr(carol, 3);
     EXPECT_EQ(sent, Lines{"MODE #chan +b " + carol});
+    EXPECT_EQ(shown.size(), shown_before);
     EXPECT_FALSE(CompleteAddressRequests("carol", "c", "x.example.net"));
 
     EXPECT_TRUE(Run(chan, "/ban").empty());

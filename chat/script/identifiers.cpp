@@ -241,17 +241,17 @@ bool evaluaterange(std::string_view token, std::string& out, const Args& params)
         out += '*';
         return true;
     }
-    std::string_view spec = token.substr(1);
-    if (spec.find_first_not_of("0123456789-") != std::string_view::npos) {
+    std::string_view range_text = token.substr(1);
+    if (range_text.find_first_not_of("0123456789-") != std::string_view::npos) {
         out += token;
         return true;
     }
     size_t used = 0;
-    int64_t first = LeadingNumber(spec, used);
+    int64_t first = LeadingNumber(range_text, used);
     if (first <= 0) return false;
     int64_t last = 0;
-    size_t dash = spec.find('-');
-    if (dash != std::string_view::npos) last = LeadingNumber(spec.substr(dash + 1), used);
+    size_t dash = range_text.find('-');
+    if (dash != std::string_view::npos) last = LeadingNumber(range_text.substr(dash + 1), used);
     bool any = false;
     for (int64_t n = first; static_cast<size_t>(n) < params.size() && !params[n].empty(); ++n) {
         if (last > 0 && n > last) break;
