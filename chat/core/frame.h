@@ -14,6 +14,8 @@ namespace chat {
 /// The main timer and the frame's command that connects or disconnects.
 constexpr platform::UINT kTimerMain = 120;
 constexpr platform::UINT kCmdConnect = 101;
+/// Frame message: the who-is reply for the user-information view is complete; show it.
+constexpr platform::UINT kMsgShowWhois = 1030;
 
 /// The process-wide frame state.
 struct FrameState {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chat/core/connection.h"
+#include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/options.h"
 #include "chat/core/server_parser.h"
@@ -565,7 +566,10 @@ void number(int code, size_t trailing) {
         case 318:
             s.InWhois = false;
             if (ForLookup()) return FinishLookup();
-            if (IsDialogNick(c.Tok(3))) return;
+            if (IsDialogNick(c.Tok(3))) {
+                platform::PostMessage(Frame().hwndFrame, kMsgShowWhois);
+                return;
+            }
             c.ABlank = true;
             return DefaultPrint();
         case 319:

@@ -1,3 +1,4 @@
+#include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/server_parser_fixture.h"
 
@@ -103,10 +104,20 @@ TEST_F(ParserTest, WhoisLinesAndTheDialog) {
     w.open = true;
     std::string channels;
     for (int i = 0; i < 40; ++i) channels += "#chan" + std::to_string(i) + " ";
+    int shows = 0;
+    Frame().hwndFrame = platform::CreateWindow(
+        [&](platform::HWND, platform::UINT m, platform::WPARAM, platform::LPARAM) {
+            if (m == kMsgShowWhois) ++shows;
+            return platform::LRESULT{0};
+        });
     out = Feed({":srv 311 me bob ~b host * :Bob", ":srv 319 me bob :" + channels,
                 ":srv 319 me bob :" + std::string(300, 'x'), ":srv 317 me bob 5 0",
                 ":srv 318 me bob :End"});
     EXPECT_TRUE(out.empty());
+    platform::PumpMessages();
+    EXPECT_EQ(shows, 1);  // the end of the reply shows the gathered fields
+    platform::DestroyWindow(Frame().hwndFrame);
+    Frame().hwndFrame = 0;
     EXPECT_EQ(w.address, "~b@host");
     EXPECT_EQ(w.idle, "5");
     ASSERT_GT(w.channels.size(), 200u);
