@@ -38,24 +38,6 @@ constexpr std::array<char16_t, 32> kCp1252C1 = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,  //
 };
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Decodes one well-formed UTF-8 sequence at pos and advances pos past it; -1 when the bytes
 // there are malformed (truncated, overlong, a surrogate or beyond U+10FFFF).
 int32_t DecodeUtf8(std::string_view s, size_t& pos) {
@@ -103,6 +85,29 @@ const ReverseTable& Cp437Reverse() {
 }
 
 }  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+char32_t Windows1252ToUnicode(unsigned char b) {
+    if (b >= 0x80 && b < 0xA0) return kCp1252C1[b - 0x80];
+    return b;  // ASCII, and 0xA0-0xFF are Latin-1
+}
 
 std::string OemToUtf8(std::string_view oem) {
     std::string out;
@@ -157,10 +162,8 @@ std::string BytesToDisplayUtf8(std::string_view bytes) {
         const auto b = static_cast<unsigned char>(ch);
         if (b < 0x80) {
             out += ch;
-        } else if (b < 0xA0) {
-            AppendUtf8(out, kCp1252C1[b - 0x80]);
         } else {
-            AppendUtf8(out, b);  // 0xA0-0xFF are Latin-1
+            AppendUtf8(out, Windows1252ToUnicode(b));
         }
     }
     return out;

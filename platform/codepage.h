@@ -13,6 +13,10 @@ std::string OemToUtf8(std::string_view oem);
 std::optional<std::string> Utf8ToOem(std::string_view utf8);
 /// True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
+/// The character a Windows-1252 byte stands for (U+FFFD for the five unassigned bytes).
+char32_t Windows1252ToUnicode(unsigned char b);
+/// Appends the UTF-8 encoding of a character.
+void AppendUtf8(std::string& out, char32_t cp);
 /// Text from the wire or a file as UTF-8: kept when valid UTF-8, otherwise read as Windows-1252.
 std::string BytesToDisplayUtf8(std::string_view bytes);
 

@@ -1,8 +1,12 @@
 #include "chat/core/display_text.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <array>
 #include <cwchar>
 
+#include "chat/core/byte_scan.h"
 #include "platform/codepage.h"
 
 namespace chat {
@@ -38,14 +42,17 @@ char32_t Decode(std::string_view s, size_t at, size_t len) {
     }
 }
 
-bool IsAscii(std::string_view s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
+// Characters in UTF-8 text, counted as the wrapping walks them.
+size_t CharacterCount(std::string_view s) {
+    size_t count = 0;
+    for (size_t i = 0; i < s.size(); ++count)
+        i += std::min(SequenceLength(static_cast<unsigned char>(s[i])), s.size() - i);
+    return count;
 }
 
 int CodepointColumns(char32_t cp) {
-    if (cp < 0x80) return 1;
+    // Latin letters and signs up to U+02FF are one column in every UTF-8 locale.
+    if (cp < 0x300) return 1;
     int w = ::wcwidth(static_cast<wchar_t>(cp));
     // Without a UTF-8 locale wcwidth knows nothing; one column is the safe guess.
     return w < 0 ? 1 : w;
@@ -71,31 +78,27 @@ size_t SkipCode(std::string_view raw, size_t i, std::string& out) {
     return j;
 }
 
-// Text that is not valid UTF-8: codes removed, the bytes read as Windows-1252, and whatever
-// that leaves as a C1 control dropped.
+// Text that is not valid UTF-8: codes removed and every other byte read as Windows-1252.
 std::string Windows1252Fallback(std::string_view raw) {
-    std::string stripped;
-    stripped.reserve(raw.size());
-    for (size_t i = 0; i < raw.size();) {
+    std::string out;
+    out.reserve(raw.size() + raw.size() / 2);
+    const size_t n = raw.size();
+    size_t run = 0;  // start of the bytes not yet copied
+    for (size_t i = 0; i < n;) {
+        i = FirstNotPrintable(raw, i, n);
+        if (i >= n) break;
+        out.append(raw.substr(run, i - run));
         unsigned char c = static_cast<unsigned char>(raw[i]);
-        if (c < 0x20 || c == 0x7f) {
-            i = SkipCode(raw, i, stripped);
-        } else {
-            stripped.push_back(raw[i++]);
-        }
-    }
-    std::string utf8 = platform::BytesToDisplayUtf8(stripped);
-    size_t w = 0;
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        if (static_cast<unsigned char>(utf8[i]) == 0xC2 && i + 1 < utf8.size() &&
-            static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+        if (c >= 0x80) {
+            platform::AppendUtf8(out, platform::Windows1252ToUnicode(c));
             ++i;
-            continue;
+        } else {
+            i = SkipCode(raw, i, out);
         }
-        utf8[w++] = utf8[i];
+        run = i;
     }
-    utf8.resize(w);
-    return utf8;
+    out.append(raw.substr(run));
+    return out;
 }
 
 }  // namespace
@@ -108,11 +111,9 @@ std::string DisplayText(std::string_view raw) {
     size_t run = 0;  // start of the bytes not yet copied
     const size_t n = raw.size();
     for (size_t i = 0; i < n;) {
+        i = FirstNotPrintable(raw, i, n);
+        if (i >= n) break;
         unsigned char c = static_cast<unsigned char>(raw[i]);
-        if (c >= 0x20 && c < 0x7f) {
-            ++i;
-            continue;
-        }
         if (c >= 0x80) {
             size_t len = SequenceLength(c);
             if (c < 0xC2 || c > 0xF4 || i + len > n) return Windows1252Fallback(raw);
@@ -152,78 +153,69 @@ int DisplayColumns(std::string_view utf8) {
 std::vector<std::string> WrapText(std::string_view text, int limit, int indent,
                                   bool indent_counts) {
     std::vector<std::string> lines;
-    WrapEach(text, limit, indent, indent_counts,
-             [&lines](std::string&& line) { lines.push_back(std::move(line)); });
+    WrapEach(text, limit, indent, indent_counts, [&lines](std::string_view piece, size_t blanks) {
+        lines.push_back(std::string(blanks, ' ').append(piece));
+    });
     return lines;
 }
 
 void WrapEach(std::string_view text, int limit, int indent, bool indent_counts,
-              const std::function<void(std::string&&)>& emit) {
+              const std::function<void(std::string_view piece, size_t indent)>& emit) {
     if (indent > 25) indent = 25;
     if (indent < 0) indent = 0;
-    const bool ascii = IsAscii(text);
+    const size_t n = text.size();
     size_t pos = 0;
     bool first = true;
-    while (pos < text.size()) {
+    while (pos < n) {
         int room = limit - ((!first && indent_counts) ? indent : 0);
         if (room < 1) room = 1;
-        // Walk the characters that fit, remembering the last blank among them.
-        size_t count = 0, end = pos, blank_at = 0, blank_index = 0;
-        bool blank_seen = false;
+        // Walk the characters that fit: ASCII runs a column a byte, others by their width.
+        // Where each ASCII run starts is kept, to give a blank its character index below.
+        struct Run {
+            size_t at, chars_before;
+        };
+        std::array<Run, 32> runs;
+        size_t run_count = 0, count = 0, end = pos;
         int cols = 0;
-        if (ascii) {
-            count = std::min(text.size() - pos, static_cast<size_t>(room));
-            end = pos + count;
-            size_t b = text.substr(pos, count).rfind(' ');
-            if (b != std::string_view::npos) {
-                blank_seen = true;
-                blank_index = b;
-                blank_at = pos + b;
+        while (end < n) {
+            unsigned char b = static_cast<unsigned char>(text[end]);
+            if (b < 0x80) {
+                if (cols >= room) break;
+                size_t stop = std::min(n, end + static_cast<size_t>(room - cols));
+                size_t k = FirstNotAscii(text, end, stop);
+                if (run_count < runs.size()) runs[run_count] = Run{end, count};
+                ++run_count;
+                count += k - end;
+                cols += static_cast<int>(k - end);
+                end = k;
+                continue;
             }
-        } else {
-            while (end < text.size()) {
-                unsigned char b = static_cast<unsigned char>(text[end]);
-                if (b < 0x80) {
-                    // A run of ASCII: one column per byte, no decoding.
-                    size_t cap = static_cast<size_t>(room - cols);
-                    if (cols >= room) break;
-                    size_t stop = std::min(text.size(), end + cap), k = end;
-                    while (k < stop && static_cast<unsigned char>(text[k]) < 0x80) ++k;
-                    size_t blank = text.substr(end, k - end).rfind(' ');
-                    if (blank != std::string_view::npos) {
-                        blank_seen = true;
-                        blank_index = count + blank;
-                        blank_at = end + blank;
-                    }
-                    count += k - end;
-                    cols += static_cast<int>(k - end);
-                    end = k;
-                    continue;
-                }
-                size_t len = SequenceLength(b);
-                if (end + len > text.size()) len = text.size() - end;
-                int w = CodepointColumns(Decode(text, end, len));
-                if (cols + w > room && count > 0) break;
-                if (text[end] == ' ') {
-                    blank_seen = true;
-                    blank_index = count;
-                    blank_at = end;
-                }
-                ++count;
-                cols += w;
-                end += len;
-            }
+            size_t len = std::min(SequenceLength(b), n - end);
+            int w = CodepointColumns(Decode(text, end, len));
+            if (cols + w > room && count > 0) break;
+            ++count;
+            cols += w;
+            end += len;
         }
         size_t next = end;
         // A line that does not fit breaks after a blank in its last quarter, else hard.
-        if (end < text.size() && blank_seen && blank_index > 0 && blank_index >= count * 3 / 4) {
-            end = blank_at;
-            next = blank_at + 1;
+        const void* found = end < n ? ::memrchr(text.data() + pos, ' ', end - pos) : nullptr;
+        if (found) {
+            size_t blank_at = static_cast<size_t>(static_cast<const char*>(found) - text.data());
+            size_t blank_index = 0;
+            if (run_count <= runs.size()) {
+                size_t r = run_count;
+                while (r > 1 && runs[r - 1].at > blank_at) --r;
+                blank_index = runs[r - 1].chars_before + (blank_at - runs[r - 1].at);
+            } else {
+                blank_index = CharacterCount(text.substr(pos, blank_at - pos));
+            }
+            if (blank_index > 0 && blank_index >= count * 3 / 4) {
+                end = blank_at;
+                next = blank_at + 1;
+            }
         }
-        std::string line;
-        if (!first) line.assign(static_cast<size_t>(indent), ' ');
-        line.append(text.substr(pos, end - pos));
-        emit(std::move(line));
+        emit(text.substr(pos, end - pos), first ? 0 : static_cast<size_t>(indent));
         pos = next;
         first = false;
     }

@@ -22,8 +22,9 @@ int DisplayColumns(std::string_view utf8);
 /// dropped), else hard at the limit, never inside a character. Continuation lines get `indent`
 /// blanks in front (at most 25) and their limit shrinks by the indent when `indent_counts`.
 std::vector<std::string> WrapText(std::string_view text, int limit, int indent, bool indent_counts);
-/// As WrapText, handing each line to `emit` as it is made.
+/// As WrapText, handing each line to `emit` as it is made: the line is `indent` blanks followed
+/// by `piece`, a part of `text`.
 void WrapEach(std::string_view text, int limit, int indent, bool indent_counts,
-              const std::function<void(std::string&&)>& emit);
+              const std::function<void(std::string_view piece, size_t indent)>& emit);
 
 }  // namespace chat

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cstdint>
+#include <utility>
 
 namespace chat {
 namespace {
@@ -59,6 +62,79 @@ TEST_F(DisplayTextTest, ContinuationIndentIsCappedAndWideCharactersStayWhole) {
     EXPECT_EQ(lines[0], "\xe6\x97\xa5\xe6\x97\xa5");
     // A single character wider than the limit still makes progress.
     EXPECT_EQ(WrapText(wide, 1, 0, false).size(), 5u);
+}
+
+// The wrapping rule walked one character at a time, to check the fast paths against.
+std::vector<std::string> ReferenceWrap(const std::vector<std::pair<std::string, int>>& chars,
+                                       int limit, int indent, bool indent_counts) {
+    indent = std::clamp(indent, 0, 25);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    bool first = true;
+    while (pos < chars.size()) {
+        int room = std::max(limit - ((!first && indent_counts) ? indent : 0), 1);
+        size_t count = 0;
+        int cols = 0;
+        while (pos + count < chars.size() &&
+               (count == 0 || cols + chars[pos + count].second <= room)) {
+            cols += chars[pos + count].second;
+            ++count;
+        }
+        size_t take = count, skip = count;
+        if (pos + count < chars.size()) {
+            for (size_t b = count; b-- > 0;) {
+                if (chars[pos + b].first != " ") continue;
+                if (b > 0 && b >= count * 3 / 4) take = b, skip = b + 1;
+                break;
+            }
+        }
+        std::string line(first ? 0 : static_cast<size_t>(indent), ' ');
+        for (size_t i = 0; i < take; ++i) line += chars[pos + i].first;
+        lines.push_back(line);
+        pos += skip;
+        first = false;
+    }
+    return lines;
+}
+
+TEST_F(DisplayTextTest, WrappingAgreesWithTheCharacterByCharacterRule) {
+    // ASCII, a two-byte letter, a wide character and a combining mark (no columns).
+    const std::pair<std::string, int> alphabet[] = {
+        {"a", 1},       {"b", 1}, {" ", 1}, {" ", 1}, {"\xc3\xa9", 1}, {"\xe6\x97\xa5", 2},
+        {"\xcc\x81", 0}};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::pair<std::string, int>> chars;
+        std::string text;
+        bool ascii_only = round % 2 == 0;
+        bool wide_window = round % 3 == 2;  // long lines with many short runs of each kind
+        size_t length = next() % (wide_window ? 400 : 120);
+        for (size_t i = 0; i < length; ++i) {
+            const auto& c = alphabet[next() % (ascii_only ? 4 : 7)];
+            chars.push_back(c);
+            text += c.first;
+        }
+        int limit = static_cast<int>(wide_window ? 60 + next() % 120 : next() % 40);
+        int indent = static_cast<int>(next() % 30);
+        bool counts = next() % 2 == 0;
+        ASSERT_EQ(WrapText(text, limit, indent, counts),
+                  ReferenceWrap(chars, limit, indent, counts))
+            << "text '" << text << "' limit " << limit << " indent " << indent;
+    }
+}
+
+TEST_F(DisplayTextTest, CodesAreFoundAtEveryPlaceInAWord) {
+    // Plain runs are skipped eight bytes at a time: a code at any offset must still be seen.
+    for (size_t at = 0; at < 20; ++at) {
+        for (const char* code : {"\x02", "\x7f", "\x1f", "\xc2\x85"}) {
+            std::string raw = std::string(at, 'x') + code + std::string(20, 'y');
+            EXPECT_EQ(DisplayText(raw), std::string(at, 'x') + std::string(20, 'y'))
+                << "offset " << at;
+        }
+        std::string latin = std::string(at, 'x') + "\xe9" + "yy";
+        EXPECT_EQ(DisplayText(latin), std::string(at, 'x') + "\xc3\xa9yy");
+    }
 }
 
 }  // namespace

@@ -23,6 +23,17 @@ struct LineSplitter {
     void Push(std::string_view bytes, Deliver&& deliver) {
         while (!bytes.empty()) {
             size_t lf = bytes.find('\n');
+            if (line.empty() && !discarding && lf != std::string_view::npos) {
+                // The usual case, a whole line inside this read ending in CR LF or LF: passed
+                // on where it lies, without a copy.
+                std::string_view whole = bytes.substr(0, lf);
+                if (!whole.empty() && whole.back() == '\r') whole.remove_suffix(1);
+                if (whole.size() < kMaxServerLine && whole.find('\r') == std::string_view::npos) {
+                    bytes.remove_prefix(lf + 1);
+                    deliver(whole);
+                    continue;
+                }
+            }
             std::string_view segment = bytes.substr(0, lf);
             bytes = lf == std::string_view::npos ? std::string_view() : bytes.substr(lf + 1);
             // Append the segment without its CRs, up to the line limit.

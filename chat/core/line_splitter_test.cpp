@@ -40,6 +40,24 @@ TEST(LineSplitterTest, OverlongLinePassesItsHeadAndDropsTheRest) {
               (std::vector<std::string>{std::string(680, 'z'), "ok"}));
 }
 
+TEST(LineSplitterTest, SameLinesWhereverTheReadsAreCut) {
+    // Whole lines take a path without copying; cut lines, stray CRs and long lines another.
+    std::string stream = "PING :a\r\nmid\rdle\r\n\r\n\nx\r\r\n" + std::string(679, 'q') + "\r\n" +
+                         std::string(681, 'w') + "\r\nlast\n";
+    LineSplitter whole;
+    auto expected = Split(whole, stream);
+    EXPECT_EQ(expected,
+              (std::vector<std::string>{"PING :a", "middle", "", "", "x", std::string(679, 'q'),
+                                        std::string(680, 'w'), "last"}));
+    for (size_t cut = 0; cut <= stream.size(); ++cut) {
+        LineSplitter s;
+        auto got = Split(s, std::string_view(stream).substr(0, cut));
+        auto rest = Split(s, std::string_view(stream).substr(cut));
+        got.insert(got.end(), rest.begin(), rest.end());
+        ASSERT_EQ(got, expected) << "cut at " << cut;
+    }
+}
+
 // A writer that takes at most `room` bytes per call and then reports would-block.
 struct FakeSocket {
     std::string received;

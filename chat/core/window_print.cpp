@@ -103,11 +103,19 @@ bool MatchesHighlight(std::string_view text) {
     return false;
 }
 
-void MakeNewLine(int slot, std::string text, int colour) {
+void MakeNewLine(int slot, std::string_view piece, size_t indent, int colour) {
     WindowRecord& r = Windows().ch[slot];
     bool newest = r.position >= r.top;
-    r.buffer.push_back(BufferLine{colour, std::move(text)});
     int64_t cap = Options().sbbs < 200 ? 200 : Options().sbbs;
+    std::string text;
+    if (newest && static_cast<int64_t>(r.buffer.size()) >= cap) {
+        // The line falling off the top lends its storage: a flood allocates nothing per line.
+        text = std::move(r.buffer.front().text);
+        r.buffer.pop_front();
+    }
+    text.assign(indent, ' ');
+    text.append(piece);
+    r.buffer.push_back(BufferLine{colour, std::move(text)});
     if (newest) {
         while (static_cast<int64_t>(r.buffer.size()) > cap) r.buffer.pop_front();
     } else {
@@ -136,7 +144,9 @@ void Print(WindowId window, std::string_view text, int colour) {
     int limit = WrapLimit(t, r, indent_counts);
     bool newest = r.position >= r.top;
     WrapEach(shown, limit, t.tab, indent_counts,
-             [slot, colour](std::string&& line) { MakeNewLine(slot, std::move(line), colour); });
+             [slot, colour](std::string_view piece, size_t indent) {
+                 MakeNewLine(slot, piece, indent, colour);
+             });
     if (r.log) WriteLogLine(slot, text);
     bool scrolled_back = AfterAppend(slot, newest);
 
@@ -155,7 +165,7 @@ void PrintSP(WindowId window, int colour) {
     WindowRecord& r = t.ch[slot];
     bool newest = r.position >= r.top;
     std::string shown = DisplayText(sep);
-    MakeNewLine(slot, shown, colour);
+    MakeNewLine(slot, shown, 0, colour);
     if (r.log) WriteLogLine(slot, sep);
     AfterAppend(slot, newest);
     if (CurrentFrontend().print_line) CurrentFrontend().print_line(window, r.name, colour, shown);

@@ -2,6 +2,7 @@
 // logging, separators and the colour table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -16,8 +17,9 @@ void Print(WindowId window, std::string_view text, int colour);
 void Pp(WindowId window, std::string_view text, int colour);
 /// Prints the separator line (nothing when the separator text is empty).
 void PrintSP(WindowId window, int colour);
-/// Appends one display line to a slot's buffer, trimming to the scroll-back size.
-void MakeNewLine(int slot, std::string text, int colour);
+/// Appends one display line (`indent` blanks, then `piece`) to a slot's buffer, trimming to the
+/// scroll-back size.
+void MakeNewLine(int slot, std::string_view piece, size_t indent, int colour);
 /// In the status window, a separator unless the last line already was one.
 void StatusGap();
 /// Splits the highlight option into lower-case words (separators: blank and comma).

@@ -29,8 +29,9 @@ struct BufferLine {
     std::string text;
 };
 
-/// Closes a stdio file.
+/// Closes a stdio file, then frees the stream buffer it was given (if any).
 struct FileCloser {
+    std::unique_ptr<char[]> buffer;
     void operator()(std::FILE* f) const {
         if (f) std::fclose(f);
     }

@@ -1,0 +1,34 @@
+#include "chat/core/byte_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace chat {
+namespace {
+
+// Every stopping byte at every place of runs longer than one wide step, and every bound.
+TEST(ByteScanTest, FindsTheFirstStoppingByteWhereverItLies) {
+    const unsigned char not_printable[] = {0x00, 0x01, 0x1f, 0x7f, 0x80, 0xc3, 0xff};
+    for (size_t length = 0; length <= 40; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            for (unsigned char b : not_printable) {
+                std::string s(length, 'a');
+                s[at] = static_cast<char>(b);
+                for (size_t from = 0; from <= at; from += 3) {
+                    EXPECT_EQ(FirstNotPrintable(s, from, length), at)
+                        << "length " << length << " at " << at << " byte " << int(b);
+                    EXPECT_EQ(FirstNotAscii(s, from, length), b >= 0x80 ? at : length);
+                    EXPECT_EQ(FirstNotPrintable(s, from, at), at);  // the bound holds
+                }
+            }
+        }
+        std::string plain(length, '~');
+        plain.append(" \x7e");
+        EXPECT_EQ(FirstNotPrintable(plain, 0, plain.size()), plain.size());
+        EXPECT_EQ(FirstNotAscii(plain, 0, plain.size()), plain.size());
+    }
+}
+
+}  // namespace
+}  // namespace chat
