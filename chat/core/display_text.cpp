@@ -79,8 +79,8 @@ size_t SkipCode(std::string_view raw, size_t i, std::string& out) {
 }
 
 // Text that is not valid UTF-8: codes removed and every other byte read as Windows-1252.
-std::string Windows1252Fallback(std::string_view raw) {
-    std::string out;
+void Windows1252Fallback(std::string_view raw, std::string& out) {
+    out.clear();
     out.reserve(raw.size() + raw.size() / 2);
     const size_t n = raw.size();
     size_t run = 0;  // start of the bytes not yet copied
@@ -98,15 +98,20 @@ std::string Windows1252Fallback(std::string_view raw) {
         run = i;
     }
     out.append(raw.substr(run));
-    return out;
 }
 
 }  // namespace
 
 std::string DisplayText(std::string_view raw) {
+    std::string out;
+    DisplayTextInto(raw, out);
+    return out;
+}
+
+void DisplayTextInto(std::string_view raw, std::string& out) {
     // One pass: formatting and control codes go, valid UTF-8 is copied as it is (C1 controls
     // dropped). Text that is not valid UTF-8 is redone as Windows-1252 below.
-    std::string out;
+    out.clear();
     out.reserve(raw.size());
     size_t run = 0;  // start of the bytes not yet copied
     const size_t n = raw.size();
@@ -116,14 +121,14 @@ std::string DisplayText(std::string_view raw) {
         unsigned char c = static_cast<unsigned char>(raw[i]);
         if (c >= 0x80) {
             size_t len = SequenceLength(c);
-            if (c < 0xC2 || c > 0xF4 || i + len > n) return Windows1252Fallback(raw);
+            if (c < 0xC2 || c > 0xF4 || i + len > n) return Windows1252Fallback(raw, out);
             for (size_t k = 1; k < len; ++k)
                 if ((static_cast<unsigned char>(raw[i + k]) & 0xC0) != 0x80)
-                    return Windows1252Fallback(raw);
+                    return Windows1252Fallback(raw, out);
             char32_t cp = Decode(raw, i, len);
             bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
             if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-                return Windows1252Fallback(raw);
+                return Windows1252Fallback(raw, out);
             if (cp >= 0x80 && cp <= 0x9F) {  // a C1 control
                 out.append(raw.substr(run, i - run));
                 run = i + len;
@@ -136,7 +141,6 @@ std::string DisplayText(std::string_view raw) {
         run = i;
     }
     out.append(raw.substr(run));
-    return out;
 }
 
 int DisplayColumns(std::string_view utf8) {

@@ -13,6 +13,8 @@ namespace chat {
 /// otherwise as Windows-1252; IRC formatting codes (bold, colour with its numbers, reverse,
 /// underline, italic, reset) and every other control character removed, tabs as one blank.
 std::string DisplayText(std::string_view raw);
+/// As DisplayText, into `out` (replacing what it held), so that a caller can reuse its storage.
+void DisplayTextInto(std::string_view raw, std::string& out);
 
 /// Display columns of UTF-8 text (wide characters count 2, combining marks 0).
 int DisplayColumns(std::string_view utf8);

@@ -69,6 +69,32 @@ void MarkAndBeep(int slot, bool highlighted, bool scrolled_back) {
     if (scrolled_rule || inactive_rule) Beep();
 }
 
+int64_t ScrollBackCap() {
+    return Options().sbbs < 200 ? 200 : Options().sbbs;
+}
+
+void AppendDisplayLine(WindowRecord& r, int64_t cap, std::string_view piece, size_t indent,
+                       int colour) {
+    bool newest = r.position >= r.top;
+    std::string text;
+    if (newest && static_cast<int64_t>(r.buffer.size()) >= cap) {
+        // The line falling off the top lends its storage: a flood allocates nothing per line.
+        text = std::move(r.buffer.front().text);
+        r.buffer.pop_front();
+    }
+    text.assign(indent, ' ');
+    text.append(piece);
+    r.buffer.push_back(BufferLine{colour, std::move(text)});
+    if (newest) {
+        while (static_cast<int64_t>(r.buffer.size()) > cap) r.buffer.pop_front();
+    } else {
+        while (static_cast<int64_t>(r.buffer.size()) > cap * kScrolledBackFactor) {
+            r.buffer.pop_front();
+            if (r.position > 0) --r.position;
+        }
+    }
+}
+
 }  // namespace
 
 uint32_t ColourOf(int index) {
@@ -104,26 +130,7 @@ bool MatchesHighlight(std::string_view text) {
 }
 
 void MakeNewLine(int slot, std::string_view piece, size_t indent, int colour) {
-    WindowRecord& r = Windows().ch[slot];
-    bool newest = r.position >= r.top;
-    int64_t cap = Options().sbbs < 200 ? 200 : Options().sbbs;
-    std::string text;
-    if (newest && static_cast<int64_t>(r.buffer.size()) >= cap) {
-        // The line falling off the top lends its storage: a flood allocates nothing per line.
-        text = std::move(r.buffer.front().text);
-        r.buffer.pop_front();
-    }
-    text.assign(indent, ' ');
-    text.append(piece);
-    r.buffer.push_back(BufferLine{colour, std::move(text)});
-    if (newest) {
-        while (static_cast<int64_t>(r.buffer.size()) > cap) r.buffer.pop_front();
-    } else {
-        while (static_cast<int64_t>(r.buffer.size()) > cap * kScrolledBackFactor) {
-            r.buffer.pop_front();
-            if (r.position > 0) --r.position;
-        }
-    }
+    AppendDisplayLine(Windows().ch[slot], ScrollBackCap(), piece, indent, colour);
 }
 
 void Print(WindowId window, std::string_view text, int colour) {
@@ -139,13 +146,21 @@ void Print(WindowId window, std::string_view text, int colour) {
         if (Options().bohw) Beep();
     }
 
-    std::string shown = DisplayText(text);
+    // The display text is made in storage kept from line to line; a Print from inside this
+    // one (a log failure reported in the status window) uses storage of its own.
+    static std::string scratch;
+    static bool scratch_busy = false;
+    std::string own;
+    std::string& shown = scratch_busy ? own : scratch;
+    bool took_scratch = !scratch_busy;
+    scratch_busy = true;
+    DisplayTextInto(text, shown);
     bool indent_counts = false;
     int limit = WrapLimit(t, r, indent_counts);
     bool newest = r.position >= r.top;
     WrapEach(shown, limit, t.tab, indent_counts,
-             [slot, colour](std::string_view piece, size_t indent) {
-                 MakeNewLine(slot, piece, indent, colour);
+             [&r, cap = ScrollBackCap(), colour](std::string_view piece, size_t indent) {
+                 AppendDisplayLine(r, cap, piece, indent, colour);
              });
     if (r.log) WriteLogLine(slot, text);
     bool scrolled_back = AfterAppend(slot, newest);
@@ -155,6 +170,7 @@ void Print(WindowId window, std::string_view text, int colour) {
     MarkAndBeep(slot, highlighted, scrolled_back);
     if (window == t.statwin) t.LWBlank = false;
     ResetHints(t);
+    if (took_scratch) scratch_busy = false;
 }
 
 void PrintSP(WindowId window, int colour) {
