@@ -10,6 +10,7 @@
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/unzip.h"
 #include "archiver/shell/listing.h"
+#include "archiver/shell/terminal_text.h"
 #include "platform/event_loop.h"
 
 namespace shell {
@@ -24,28 +25,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
-
-// Text from an archive never reaches the terminal raw: control bytes become ^X.
-std::string Printable(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\r') continue;
-        if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '^';
-            out += static_cast<char>(c == 0x7F ? '?' : c + '@');
-        }
-    }
-    return out;
-}
-
-void PrintLine(FILE* f, std::string_view text) {
-    std::string s = Printable(text);
-    std::fprintf(f, "%s\n", s.c_str());
-    std::fflush(f);
-}
 
 struct Options {
     char command = 0;  // 'l', 't', 'e'

@@ -1,4 +1,5 @@
 #include "archiver/shell/headless_zip.h"
+#include "archiver/shell/terminal_text.h"
 
 #include <cstdio>
 #include <string_view>
@@ -18,22 +19,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
-
-// Engine texts may carry names from an archive: control bytes are shown as ^X.
-void PrintLine(FILE* f, std::string_view text) {
-    std::string out;
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F)) {
-            out += ch;
-        } else if (c != '\r') {
-            out += '^';
-            out += static_cast<char>(c == 0x7F ? '?' : c + '@');
-        }
-    }
-    std::fprintf(f, "%s\n", out.c_str());
-    std::fflush(f);
-}
 
 bool IsGlobalOption(const std::string& a) {
     return a == "--headless" || a == "--yes" || a.rfind("--password=", 0) == 0;

@@ -1,0 +1,18 @@
+// Text on its way to the terminal: names from an archive and engine messages quoting them may
+// hold any byte, and a terminal acts on control characters.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace shell {
+
+/// The text with control characters made visible: C0 bytes and DEL as ^X (^? for DEL), C1
+/// characters (U+0080-U+009F) as M-^X; CR is dropped; LF and TAB stay.
+std::string TerminalSafe(std::string_view text);
+
+/// Writes TerminalSafe(text) and a line end, and flushes at once (progress must show).
+void PrintLine(std::FILE* f, std::string_view text);
+
+}  // namespace shell
