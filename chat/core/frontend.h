@@ -79,6 +79,9 @@ struct Frontend {
     std::function<void()> beep;
     /// A message box: the headless front end writes it to standard error.
     std::function<void(const std::string& title, const std::string& text)> message_box;
+    /// A yes/no question; true for yes. Left empty, or where nobody can answer, the answer is
+    /// no, so a question must always make "no" the harmless choice.
+    std::function<bool(const std::string& title, const std::string& text)> ask;
     /// Text columns available in a window's text area; 0 when unknown (no wrapping by width).
     std::function<int(WindowId id)> text_columns;
     /// Rows visible in a window's text area; 0 when unknown.

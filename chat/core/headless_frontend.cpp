@@ -124,6 +124,11 @@ Frontend MakeHeadlessFrontend() {
     fe.message_box = [](const std::string& title, const std::string& text) {
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     };
+    // Nobody waits at a dialog here: a question is shown and takes the safe answer.
+    fe.ask = [](const std::string& title, const std::string& text) {
+        std::fprintf(stderr, "%s: %s no\n", title.c_str(), text.c_str());
+        return false;
+    };
     return fe;
 }
 

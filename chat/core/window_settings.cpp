@@ -9,16 +9,6 @@
 namespace chat {
 namespace {
 
-std::string LastWord(std::string_view name) {
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    size_t blank = name.rfind(' ');
-    return std::string(blank == std::string_view::npos ? name : name.substr(blank + 1));
-}
-
-std::string BeepKey(const WindowRecord& r) {
-    return EqualNoCase(r.name, "Message Window") ? "wmessage" : LastWord(r.name);
-}
-
 void Apply(WindowRecord& r, const FontChoice& f) {
     r.font_name = f.face;
     r.font_size = -f.size;
@@ -103,7 +93,7 @@ void setbeep(WindowId window) {
     WindowRecord* r = RecordOf(window);
     if (!r) return;
     bool on = !r->beep;
-    std::string key = BeepKey(*r);
+    std::string key = BeepKey(r->name);
     const std::string& ini = Options().szINI;
     if (on) {
         platform::WritePrivateProfileString("Beeping", key, "on", ini);
@@ -111,7 +101,7 @@ void setbeep(WindowId window) {
         platform::DeletePrivateProfileKey("Beeping", key, ini);
     }
     for (WindowRecord& other : Windows().ch)
-        if (other.window && EqualNoCase(BeepKey(other), key)) other.beep = on;
+        if (other.window && EqualNoCase(BeepKey(other.name), key)) other.beep = on;
 }
 
 void settitle(int slot) {
@@ -122,10 +112,16 @@ void settitle(int slot) {
     if (CurrentFrontend().rename_window) CurrentFrontend().rename_window(r.window, r.name, title);
 }
 
-void clearbuf(WindowId window) {
+void clearbuf(WindowId window, bool quiet) {
     int slot = findhwnd(window);
     if (slot < 0) return;
     WindowRecord& r = Windows().ch[slot];
+    if (!quiet) {
+        const Frontend& fe = CurrentFrontend();
+        if (!fe.ask || !fe.ask("Clear Buffer", "Clear the buffer of " + r.name + "?")) return;
+        // The question ran the event loop: the window may have closed meanwhile.
+        if (Windows().ch[slot].window != window) return;
+    }
     r.buffer.clear();
     r.top = r.position = 0;
     if (CurrentFrontend().buffer_changed) CurrentFrontend().buffer_changed(window);

@@ -32,7 +32,8 @@ bool sf(WindowId window, std::string_view face, int size_with_weight, bool kind_
 void setbeep(WindowId window);
 /// Tells the front end a window's title (name, modes, topic) changed.
 void settitle(int slot);
-/// Empties a window's buffer (without asking: no dialog waits here).
-void clearbuf(WindowId window);
+/// Empties a window's buffer; unless `quiet`, only after the front end's question was
+/// answered yes.
+void clearbuf(WindowId window, bool quiet);
 
 }  // namespace chat

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "chat/core/headless_frontend.h"
 #include "chat/core/options.h"
 #include "chat/core/window_table.h"
 #include "platform/profile.h"
@@ -86,6 +87,67 @@ TEST_F(WindowSettingsTest, BeepingFollowsTheLastWordOfTheName) {
     EXPECT_FALSE(RecordOf(chat)->beep);
     setbeep(chat);
     EXPECT_TRUE(RecordOf(MakeNewWindow("Serving bob", false))->beep);
+}
+
+TEST_F(WindowSettingsTest, ClearingAsksFirstUnlessQuiet) {
+    WindowId chan = MakeNewWindow("#a", false);
+    auto fill = [chan] {
+        RecordOf(chan)->buffer.assign(3, BufferLine{0, "text"});
+        RecordOf(chan)->top = RecordOf(chan)->position = 2;
+    };
+    std::string asked;
+    bool answer = false;
+    Frontend fe;
+    fe.ask = [&](const std::string&, const std::string& text) {
+        asked = text;
+        return answer;
+    };
+    InstallFrontend(fe);
+    fill();
+    clearbuf(chan, false);
+    EXPECT_NE(asked.find("#a"), std::string::npos);
+    EXPECT_EQ(RecordOf(chan)->buffer.size(), 3u);  // "no" keeps the text
+    answer = true;
+    clearbuf(chan, false);
+    EXPECT_TRUE(RecordOf(chan)->buffer.empty());
+    EXPECT_EQ(RecordOf(chan)->position, 0);
+
+    asked.clear();
+    fill();
+    clearbuf(chan, true);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_TRUE(RecordOf(chan)->buffer.empty());
+
+    // A front end that cannot ask, and the headless one, keep the buffer.
+    InstallFrontend(Frontend{});
+    fill();
+    clearbuf(chan, false);
+    EXPECT_EQ(RecordOf(chan)->buffer.size(), 3u);
+    InstallFrontend(MakeHeadlessFrontend());
+    ::testing::internal::CaptureStderr();
+    clearbuf(chan, false);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(RecordOf(chan)->buffer.size(), 3u);
+    InstallFrontend(Frontend{});
+}
+
+TEST_F(WindowSettingsTest, AWindowClosedWhileTheQuestionWaitsIsLeftAlone) {
+    WindowId chan = MakeNewWindow("#a", false);
+    WindowId other = 0;
+    Frontend fe;
+    fe.ask = [&](const std::string&, const std::string&) {
+        // The event loop runs while the question waits: the window closes and another one
+        // takes its slot.
+        closewindow(chan);
+        other = MakeNewWindow("#b", false);
+        RecordOf(other)->buffer.assign(2, BufferLine{0, "text"});
+        return true;
+    };
+    InstallFrontend(fe);
+    clearbuf(chan, false);
+    ASSERT_NE(other, 0);
+    EXPECT_EQ(RecordOf(other)->buffer.size(), 2u);
+    InstallFrontend(Frontend{});
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
+#include "chat/core/window_place.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_settings.h"
 #include "platform/profile.h"
@@ -20,12 +21,6 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-std::string LastWord(std::string_view name) {
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    size_t blank = name.rfind(' ');
-    return std::string(blank == std::string_view::npos ? name : name.substr(blank + 1));
-}
-
 platform::LRESULT ChildProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wp,
                             platform::LPARAM lp) {
     if (msg == platform::WM_CLOSE) {
@@ -35,17 +30,6 @@ platform::LRESULT ChildProc(platform::HWND hwnd, platform::UINT msg, platform::W
     if (msg >= platform::WM_USER && Windows().child_messages)
         return Windows().child_messages(hwnd, msg, wp, lp);
     return 0;
-}
-
-bool ReadBeepFlag(const WindowRecord& r) {
-    const ChatOptions& o = Options();
-    std::string key = EqualNoCase(r.name, "Message Window") ? "wmessage" : LastWord(r.name);
-    if (!key.empty() &&
-        EqualNoCase(platform::GetPrivateProfileString("Beeping", key, "off", 10, o.szINI), "on"))
-        return true;
-    if (r.kind == kKindChannel) return o.bom != 0;
-    if (r.kind == kKindQuery && !StartsWithNoCase(r.name, "Serving ")) return o.boqm != 0;
-    return false;
 }
 
 void NotifyList() {
@@ -65,6 +49,29 @@ void ResetWindows() {
         chinit(i);
     }
     t = WindowTable{};
+}
+
+bool IsChatWindowName(std::string_view name) {
+    return StartsWithNoCase(name, "Chat ") || StartsWithNoCase(name, "Serving ");
+}
+
+std::string BeepKey(std::string_view name) {
+    if (EqualNoCase(name, "Message Window")) return "wmessage";
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    size_t blank = name.rfind(' ');
+    return std::string(blank == std::string_view::npos ? name : name.substr(blank + 1));
+}
+
+bool getbeep(int slot) {
+    const WindowRecord& r = Storage().ch[slot];
+    const ChatOptions& o = Options();
+    std::string key = BeepKey(r.name);
+    if (!key.empty() &&
+        EqualNoCase(platform::GetPrivateProfileString("Beeping", key, "off", 10, o.szINI), "on"))
+        return true;
+    if (r.kind == kKindChannel) return o.bom != 0;
+    if (r.kind == kKindQuery && !StartsWithNoCase(r.name, "Serving ")) return o.boqm != 0;
+    return false;
 }
 
 int KindForName(std::string_view name) {
@@ -109,8 +116,8 @@ WindowId MakeNewWindow(std::string_view name, bool minimised) {
     r.name = std::string(name.substr(0, kMaxWindowName));
     r.kind = KindForName(r.name);
     if (r.kind == kKindStatus) t.statwin = id;
-    r.beep = ReadBeepFlag(r);
-    bool is_chat = StartsWithNoCase(r.name, "Chat ") || StartsWithNoCase(r.name, "Serving ");
+    r.beep = getbeep(slot);
+    bool is_chat = IsChatWindowName(r.name);
     if (r.kind == kKindQuery && !is_chat && !EqualNoCase(r.name, "Message Window") && Options().iqw)
         minimised = true;
     r.minimised = minimised && t.CActive != 0;
@@ -169,6 +176,9 @@ bool closewindow(WindowId window) {
         Beep();
         return false;
     }
+    // Windows of a kind share one placement, kept for the next window of that kind.
+    std::string place = ClosingPlaceKey(slot);
+    if (!place.empty()) savepos(window, place);
     if (t.on_close) t.on_close(t.ch[slot]);
     bool was_active = t.CActive == window;
     chinit(slot);

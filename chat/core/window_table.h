@@ -115,5 +115,13 @@ void shownextbuf(int slot);
 void Beep();
 /// Kind of a window chosen by its name (the first window made is the status window).
 int KindForName(std::string_view name);
+/// True for a DCC chat window's name ("Chat " or "Serving " in front).
+bool IsChatWindowName(std::string_view name);
+/// The "Beeping" key of a window: "wmessage" for the "Message Window", else the last
+/// blank-separated word of its name.
+std::string BeepKey(std::string_view name);
+/// A window's beep flag as stored ("on" under its key), else the beep-on-message option of
+/// its kind.
+bool getbeep(int slot);
 
 }  // namespace chat

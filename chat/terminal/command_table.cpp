@@ -20,9 +20,42 @@ tui::MenuItem Popup(std::string text, std::vector<tui::MenuItem> items) {
     return m;
 }
 
+tui::MenuItem Checked(std::string text, int command, bool checked) {
+    tui::MenuItem m = Item(std::move(text), command);
+    m.checked = checked;
+    return m;
+}
+
 }  // namespace
 
-std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active) {
+tui::MenuItem WindowMenu(const WindowMenuFacts& facts) {
+    const int kind = facts.kind;
+    // The status window, channels, queries, chats and the message window take text and
+    // placements; list windows have no text buffer.
+    const bool text_window = kind == kKindStatus || kind == kKindChannel || kind == kKindQuery;
+    const bool list_window = kind == kKindChannelList || kind == kKindUrlList ||
+                             kind == kKindNotifyList || kind == kKindLinksList;
+    std::vector<tui::MenuItem> items;
+    if (text_window) {
+        items.push_back(
+            Popup("&Window", {Item("&Reset", kCmdPlaceReset), Item("Re&member", kCmdPlaceRemember),
+                              Item("&Forget", kCmdPlaceForget)}));
+    }
+    if (!list_window) {
+        items.push_back(
+            Popup("&Buffer", {Item("&Clear", kCmdBufferClear), Item("&Save", kCmdBufferSave)}));
+    }
+    items.push_back(Item("&Font", kCmdFont));
+    if (text_window) items.push_back(Checked("&Logging", kCmdLogging, facts.logging));
+    if (kind == kKindChannel || kind == kKindQuery)
+        items.push_back(Checked("&Beeping", kCmdBeeping, facts.beeping));
+    items.push_back(tui::MenuItem::Separator());
+    items.push_back(Item("&Close", kCmdCloseWindow));
+    return Popup("&-", std::move(items));
+}
+
+std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active,
+                                     const WindowMenuFacts* window) {
     std::vector<tui::MenuItem> window_items = {Item("&Tile", kCmdTile),
                                                Item("&Cascade", kCmdCascade),
                                                Item("&Arrange Icons", kCmdArrange)};
@@ -40,7 +73,9 @@ std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, 
         m.checked = windows[i].id == active;
         window_items.push_back(std::move(m));
     }
-    return {
+    std::vector<tui::MenuItem> bar;
+    if (window) bar.push_back(WindowMenu(*window));
+    std::vector<tui::MenuItem> frame = {
         Popup("&File", {Item("&Connect", kCmdConnectToggle), Item("S&etup...\tAlt+E", kCmdSetup),
                         Item("&Options...\tAlt+O", kCmdOptions), tui::MenuItem::Separator(),
                         Item("E&xit", kCmdExit)}),
@@ -53,6 +88,8 @@ std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, 
         Popup("&Window", std::move(window_items)),
         Popup("&Help", {Item("&Contents", kCmdHelpContents), Item("&About...", kCmdAbout)}),
     };
+    for (tui::MenuItem& m : frame) bar.push_back(std::move(m));
+    return bar;
 }
 
 int CommandForKey(const tui::Key& key) {

@@ -45,12 +45,39 @@ enum FrameCommand : int {
     kCmdBottom = 131,
     kCmdEscape = 132,
     kCmdNickCycle = 133,
-    /// Window menu entries: the first window is this number, the next one more, and so on.
+    /// Window menu entries: the first window is this number, the next one more, and so on
+    /// (up to 50 windows: 184 at most).
     kCmdFirstWindow = 135,
 };
 
-/// The menu bar: File, Tools, DCC, Window (with an entry per open window) and Help.
-std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active);
+/// Commands of a window's own menu (the "&-" menu of the active window).
+enum WindowMenuCommand : int {
+    kCmdPlaceForget = 200,
+    kCmdBufferClear = 201,
+    kCmdBufferSave = 202,
+    kCmdLogging = 203,
+    kCmdPlaceReset = 204,
+    kCmdPlaceRemember = 205,
+    kCmdFont = 206,
+    kCmdBeeping = 207,
+    kCmdCloseWindow = 0xF060,  ///< the close command every window's menu ends with
+};
+
+/// What a window's own menu depends on.
+struct WindowMenuFacts {
+    int kind = kKindStatus;
+    bool logging = false;
+    bool beeping = false;
+};
+
+/// The active window's own menu ("&-", Alt+-): placement, buffer, font, logging and beeping
+/// items as the window's kind allows, then a separator and "&Close".
+tui::MenuItem WindowMenu(const WindowMenuFacts& facts);
+
+/// The menu bar: the active window's own menu (when `window` is given), File, Tools, DCC,
+/// Window (with an entry per open window) and Help.
+std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active,
+                                     const WindowMenuFacts* window = nullptr);
 
 /// The command a key stands for (the accelerator table), or 0. Keys that only make sense
 /// while the input line is empty (plain Home/End) are left to the caller.

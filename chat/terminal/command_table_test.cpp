@@ -14,9 +14,13 @@ TEST(ChatMenusTest, TextsCommandsAndTheWindowList) {
     WindowSummary chan;
     chan.id = 8;
     chan.name = "#R&D";
-    auto bar = ChatMenus({status, chan}, 8);
-    ASSERT_EQ(bar.size(), 5u);
-    EXPECT_EQ(tui::MenuLabel(bar[0].text), "File");
+    WindowMenuFacts facts;
+    facts.kind = kKindChannel;
+    auto bar = ChatMenus({status, chan}, 8, &facts);
+    ASSERT_EQ(bar.size(), 6u);
+    EXPECT_EQ(bar[0].text, "&-");  // the active window's own menu comes first
+    EXPECT_EQ(tui::MenuLabel(bar[1].text), "File");
+    EXPECT_EQ(ChatMenus({status, chan}, 8).size(), 5u);  // no window, no menu of its own
     tui::MenuItem* setup = tui::FindMenuCommand(bar, kCmdSetup);
     ASSERT_NE(setup, nullptr);
     EXPECT_EQ(setup->text, "S&etup...\tAlt+E");
@@ -34,6 +38,76 @@ TEST(ChatMenusTest, TextsCommandsAndTheWindowList) {
         EXPECT_NE(letter, 0u);
         EXPECT_EQ(CommandForKey(MakeKey(letter, true)), 0) << m.text;
     }
+}
+
+// The labels of a menu's items, popups marked with ">" and check marks with "*".
+std::vector<std::string> Labels(const tui::MenuItem& menu) {
+    std::vector<std::string> out;
+    for (const tui::MenuItem& m : menu.items) {
+        if (m.separator) {
+            out.push_back("-");
+            continue;
+        }
+        std::string label = m.text;
+        if (!m.items.empty()) label += ">";
+        if (m.checked) label += "*";
+        out.push_back(label);
+    }
+    return out;
+}
+
+TEST(WindowMenuTest, ItemsFollowTheWindowsKind) {
+    using V = std::vector<std::string>;
+    WindowMenuFacts f;
+    f.kind = kKindStatus;
+    f.logging = true;
+    f.beeping = true;  // a status window has no beeping item to show it
+    EXPECT_EQ(Labels(WindowMenu(f)),
+              (V{"&Window>", "&Buffer>", "&Font", "&Logging*", "-", "&Close"}));
+    f.kind = kKindChannel;
+    f.logging = false;
+    EXPECT_EQ(Labels(WindowMenu(f)),
+              (V{"&Window>", "&Buffer>", "&Font", "&Logging", "&Beeping*", "-", "&Close"}));
+    f.kind = kKindQuery;
+    f.beeping = false;
+    EXPECT_EQ(Labels(WindowMenu(f)),
+              (V{"&Window>", "&Buffer>", "&Font", "&Logging", "&Beeping", "-", "&Close"}));
+    f.kind = kKindFinger;
+    EXPECT_EQ(Labels(WindowMenu(f)), (V{"&Buffer>", "&Font", "-", "&Close"}));
+    f.kind = kKindTransfer;
+    EXPECT_EQ(Labels(WindowMenu(f)), (V{"&Buffer>", "&Font", "-", "&Close"}));
+    for (int list : {kKindChannelList, kKindUrlList, kKindNotifyList, kKindLinksList}) {
+        f.kind = list;
+        EXPECT_EQ(Labels(WindowMenu(f)), (V{"&Font", "-", "&Close"})) << list;
+    }
+
+    f.kind = kKindQuery;
+    tui::MenuItem menu = WindowMenu(f);
+    EXPECT_EQ(Labels(menu.items[0]), (V{"&Reset", "Re&member", "&Forget"}));
+    EXPECT_EQ(Labels(menu.items[1]), (V{"&Clear", "&Save"}));
+    std::vector<tui::MenuItem> bar = {menu};
+    for (int command : {kCmdPlaceReset, kCmdPlaceRemember, kCmdPlaceForget, kCmdBufferClear,
+                        kCmdBufferSave, kCmdFont, kCmdLogging, kCmdBeeping})
+        EXPECT_NE(tui::FindMenuCommand(bar, command), nullptr) << command;
+}
+
+TEST(WindowMenuTest, AltMinusOpensItAndItsNumbersAreItsOwn) {
+    WindowSummary status;
+    status.id = 7;
+    status.name = "Status Window";
+    WindowMenuFacts facts;
+    std::vector<WindowSummary> windows(50, status);  // the most windows there can be
+    std::vector<tui::MenuItem> bar = ChatMenus(windows, 7, &facts);
+    tui::MenuState state;
+    state.bar = &bar;
+    ASSERT_TRUE(state.OpenByLetter(U'-'));
+    EXPECT_EQ(state.path[0], 0u);
+    EXPECT_EQ(CommandForKey(MakeKey(U'-', true)), 0);
+    // No frame command or window entry shares a number with the window's own commands.
+    std::vector<tui::MenuItem> frame(bar.begin() + 1, bar.end());
+    for (int command = kCmdPlaceForget; command <= kCmdBeeping; ++command)
+        EXPECT_EQ(tui::FindMenuCommand(frame, command), nullptr) << command;
+    EXPECT_EQ(tui::FindMenuCommand(frame, kCmdCloseWindow), nullptr);
 }
 
 TEST(CommandKeysTest, AcceleratorsAndScrollKeys) {

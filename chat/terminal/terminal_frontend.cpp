@@ -11,6 +11,7 @@
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/irc_format.h"
 #include "chat/terminal/screen_layout.h"
+#include "chat/terminal/window_menu.h"
 #include "platform/event_loop.h"
 #include "platform/tui/clipboard.h"
 #include "platform/tui/screen.h"
@@ -85,6 +86,14 @@ tui::Style ClassStyle(int colour) {
     return s;
 }
 
+// The menu bar as it stands: the active window's own menu first, then the frame's menus.
+std::vector<tui::MenuItem> MenuBarItems(const std::vector<WindowSummary>& windows,
+                                        WindowId active) {
+    WindowMenuFacts facts;
+    const bool open = WindowMenuFactsOf(active, facts);
+    return ChatMenus(windows, active, open ? &facts : nullptr);
+}
+
 void SwitchTo(WindowId id) {
     if (id == 0 || id == ActiveWindow()) return;
     SetActiveWindow(id);
@@ -96,6 +105,10 @@ void EditKey(const tui::Key& key);
 void RunCommand(int command) {
     TerminalState& st = State();
     const WindowId active = ActiveWindow();
+    if (RunWindowMenuCommand(active, command)) {
+        tui::RequestRedraw();
+        return;
+    }
     switch (command) {
         case kCmdExit:
             RequestExit();
@@ -233,7 +246,7 @@ bool OnKey(const tui::Key& key) {
         return true;
     }
     if (!st.menu.state.IsOpen()) {
-        st.menu.items = ChatMenus(ListWindows(), active);
+        st.menu.items = MenuBarItems(ListWindows(), active);
         if (key.code != tui::kKeyMouse) {
             if (const int command = CommandForKey(key)) {
                 RunCommand(command);
@@ -355,7 +368,7 @@ void Draw() {
     st.layout = LayoutFor(current ? current->kind : kKindStatus);
     const ChatLayout& l = st.layout;
     const tui::Theme& t = tui::GetTheme();
-    if (!st.menu.state.IsOpen()) st.menu.items = ChatMenus(windows, active);
+    if (!st.menu.state.IsOpen()) st.menu.items = MenuBarItems(windows, active);
     st.menu.row = l.menu.height ? l.menu.y : 0;
     if (l.menu.height) tui::DrawMenuBar(st.menu, s.cols);
     if (l.title.height) {
@@ -424,6 +437,9 @@ Frontend MakeTerminalFrontend() {
     f.beep = [] { tui::Beep(); };
     f.message_box = [](const std::string& title, const std::string& text) {
         tui::ShowMessageBox(title, text, tui::MessageButtons::kOk);
+    };
+    f.ask = [](const std::string& title, const std::string& text) {
+        return tui::ShowMessageBox(title, text, tui::MessageButtons::kYesNo) == tui::kIdYes;
     };
     f.text_columns = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.width, 1); };
     f.text_rows = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.height, 1); };
