@@ -26,7 +26,7 @@ void FontDialog(WindowId window) {
     tui::Dialog d;
     d.title = "Font";
     d.cols = 40;
-    d.rows = 7;
+    d.rows = 6;
     d.Add(tui::ControlKind::kLabel, -1, "F&ace:", 0, 1, 6);
     tui::Control& face = d.Add(tui::ControlKind::kEdit, kFontFace, "", 0, 8, 30);
     face.edit.limit = 90;
