@@ -8,6 +8,7 @@
 #include "chat/core/handoff.h"
 #include "chat/core/options.h"
 #include "chat/core/server_parser.h"
+#include "chat/core/session_state.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -111,6 +112,7 @@ bool StartChat(const CommandLine& cl) {
     c.frame = f.hwndFrame;
     if (!c.parseline) InstallServerParser();
     Windows().on_close = PartOnClose;
+    Windows().may_close = MayCloseWindow;
     if (MakeNewWindow("Status Window", false) == 0) return false;
     platform::SetTimer(f.hwndFrame, kTimerMain, 1000);
     showstatusinfo();

@@ -174,12 +174,15 @@ TEST_F(ParserTest, ChannelsListWindowCountsAndFilters) {
         parseline(":srv 322 me #ch" + std::to_string(i) + " " + std::to_string(i % 5) + " :topic " +
                   std::to_string(i));
     parseline(":srv 322 me #" + std::string(30, 'l') + " 9 :too long a name");
+    Windows().may_close = MayCloseWindow;
+    EXPECT_FALSE(closewindow(w));  // not while the listing still arrives
     parseline(":srv 323 me :End of /LIST");
     EXPECT_EQ(RecordOf(w)->lines.size(), 25u);
     EXPECT_EQ(titles, (std::vector<std::string>{
                           "Channels List: 0/0 Channels", "Channels List: 6/10 Channels",
                           "Channels List: 12/20 Channels", "Channels List: 15/25 Channels"}));
     EXPECT_EQ(RecordOf(w)->lines.front().text, " #ch0\t0\ttopic 0");
+    EXPECT_TRUE(closewindow(w));
 }
 
 TEST_F(ParserTest, LinksTreeNestsByUplink) {

@@ -43,6 +43,10 @@ ChatSession& Session() {
     return Storage();
 }
 
+bool MayCloseWindow(const WindowRecord& r) {
+    return !(r.kind == kKindChannelList && Session().InListing);
+}
+
 void ResetSession() {
     Storage() = ChatSession{};
 }

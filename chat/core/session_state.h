@@ -14,6 +14,7 @@
 #include "chat/core/frontend.h"
 #include "chat/core/line_list.h"
 #include "chat/core/nick_list.h"
+#include "chat/core/window_table.h"
 
 namespace chat {
 
@@ -104,6 +105,8 @@ struct ChatSession {
 
 /// The session.
 ChatSession& Session();
+/// Whether a window may close now: the channels list stays while a listing arrives into it.
+bool MayCloseWindow(const WindowRecord& r);
 /// A fresh session (tests, a new connection keeps only what the server will tell again).
 void ResetSession();
 /// Clears what a new connection starts without (reply brackets, features, guards).

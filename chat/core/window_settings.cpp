@@ -124,6 +124,7 @@ void clearbuf(WindowId window, bool quiet) {
     }
     r.buffer.clear();
     r.top = r.position = 0;
+    SetupScroll(slot, 1);
     if (CurrentFrontend().buffer_changed) CurrentFrontend().buffer_changed(window);
 }
 

@@ -172,7 +172,7 @@ bool closewindow(WindowId window) {
     WindowTable& t = Storage();
     int slot = findhwnd(window);
     if (slot < 0) return false;
-    if (window == t.statwin) {
+    if (window == t.statwin || (t.may_close && !t.may_close(t.ch[slot]))) {
         Beep();
         return false;
     }

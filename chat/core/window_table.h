@@ -77,6 +77,9 @@ struct WindowTable {
     int mw = 100;
     int beep = 0;
     bool DoHL = false;
+    /// Asked before a window closes; false keeps it open (with a beep), as for the channels
+    /// list while a listing arrives.
+    std::function<bool(const WindowRecord&)> may_close;
     /// Runs when a window is about to close (sends PART for a channel while connected).
     std::function<void(const WindowRecord&)> on_close;
     /// Handles messages addressed to a child window that the table itself does not know

@@ -9,6 +9,7 @@
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
+#include "chat/core/window_settings.h"
 #include "chat/core/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
@@ -179,21 +180,8 @@ int doecho(WindowId, const Args& a, bool) {
     return 1;
 }
 
-namespace {
-
-void ClearSlot(int slot) {
-    WindowRecord& r = Windows().ch[slot];
-    r.buffer.clear();
-    r.top = r.position = 0;
-    SetupScroll(slot, 1);
-    if (CurrentFrontend().buffer_changed) CurrentFrontend().buffer_changed(r.window);
-}
-
-}  // namespace
-
 int doclear(WindowId w, const Args&, bool) {
-    int slot = findhwnd(w);
-    if (slot >= 0) ClearSlot(slot);
+    clearbuf(w, true);
     return 1;
 }
 
@@ -202,7 +190,7 @@ int doclearall(WindowId, const Args&, bool) {
     for (int slot = 0; slot < kMaxWindows; ++slot) {
         const WindowRecord& r = t.ch[slot];
         if (r.window && (r.kind == kKindStatus || r.kind == kKindChannel || r.kind == kKindQuery))
-            ClearSlot(slot);
+            clearbuf(r.window, true);
     }
     return 1;
 }
