@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -86,6 +87,11 @@ struct Frontend {
     std::function<int(WindowId id)> text_columns;
     /// Rows visible in a window's text area; 0 when unknown.
     std::function<int(WindowId id)> text_rows;
+    /// The user-information view of a who-is reply: the nick and labelled fields in order
+    /// (the terminal shows a dialog; headless prints one line per field).
+    std::function<void(const std::string& nick,
+                       const std::vector<std::pair<std::string, std::string>>& fields)>
+        show_user_info;
 };
 
 /// The front end in use (empty members until one is installed).
