@@ -11,9 +11,27 @@
 #include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "chat/core/headless_frontend.h"
+#include "chat/help/help_file.h"
+#include "chat/script/double_click.h"
+#include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
+
+namespace {
+
+// What the terminal hands to the command language: function-key aliases and double-clicks.
+chat::TerminalHooks ProgramTerminalHooks() {
+    chat::TerminalHooks hooks;
+    hooks.function_key = chat::RunFunctionKeyAlias;
+    hooks.text_double_click = chat::ProcessWindowDoubleClick;
+    hooks.nick_double_click = [](chat::WindowId window, const std::string& row) {
+        chat::ProcessNickListDoubleClick(window, row);
+    };
+    return hooks;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -34,14 +52,20 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
     chat::InstallScript();
+    const std::string help_dir = chat::HelpFolder();
+    chat::Frame().help_dir = help_dir;
 
     // On a terminal the full-screen front end runs; it declines (-1) when standard input or
     // output is not a terminal, and the line interface takes over.
     if (!cl.headless) {
-        int code = chat::RunTerminalFrontend(cl);
+        chat::InstallFrontendHooks(help_dir, true);
+        int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());
         if (code >= 0) return code;
     }
-    chat::InstallFrontend(chat::MakeHeadlessFrontend());
+    chat::Frontend headless = chat::MakeHeadlessFrontend();
+    headless.show_help = chat::PrintHelp;
+    chat::InstallFrontend(std::move(headless));
+    chat::InstallFrontendHooks(help_dir, false);
     if (!chat::StartChat(cl)) {
         std::fputs("vesk32: unable to start\n", stderr);
         return 1;

@@ -17,6 +17,45 @@ constexpr platform::UINT kCmdConnect = 101;
 /// Frame message: the who-is reply for the user-information view is complete; show it.
 constexpr platform::UINT kMsgShowWhois = 1030;
 
+/// Frame command numbers (the menu and accelerator commands of the frame).
+enum FrameCommand : int {
+    kCmdConnectToggle = 101,
+    kCmdSetup = 102,
+    kCmdOptions = 103,
+    kCmdExit = 104,
+    kCmdJoin = 105,
+    kCmdListParams = 106,
+    kCmdAliases = 107,
+    kCmdPopups = 108,
+    kCmdRemote = 109,
+    kCmdFinger = 111,
+    kCmdTimer = 112,
+    kCmdDccSend = 113,
+    kCmdDccChat = 114,
+    kCmdDccOptions = 115,
+    kCmdUrlWindow = 116,
+    kCmdNotifyWindow = 117,
+    kCmdTile = 118,
+    kCmdCascade = 119,
+    kCmdArrange = 120,
+    kCmdHelpContents = 121,
+    kCmdAbout = 122,
+    kCmdPaste = 123,
+    kCmdPageUp = 124,
+    kCmdPageDown = 125,
+    kCmdHistoryPrev = 126,
+    kCmdHistoryNext = 127,
+    kCmdLineUp = 128,
+    kCmdLineDown = 129,
+    kCmdTop = 130,
+    kCmdBottom = 131,
+    kCmdEscape = 132,
+    kCmdNickCycle = 133,
+    /// Window menu entries: the first window is this number, the next one more, and so on
+    /// (up to 50 windows: 184 at most).
+    kCmdFirstWindow = 135,
+};
+
 /// The process-wide frame state.
 struct FrameState {
     platform::HWND hwndFrame = 0;
@@ -26,6 +65,8 @@ struct FrameState {
     std::vector<std::function<void()>> each_second;
     /// Frame messages of later layers (DCC offers, finger, ident, ...); false when not theirs.
     std::function<bool(platform::UINT, platform::WPARAM, platform::LPARAM)> more_messages;
+    /// Folder of the help files, with a trailing "/" (Help Contents opens "vesk.hlp" there).
+    std::string help_dir;
 };
 
 /// The frame state.
@@ -42,5 +83,8 @@ platform::LRESULT FrameProc(platform::HWND hwnd, platform::UINT msg, platform::W
                             platform::LPARAM lparam);
 /// One run of the main timer.
 void MainTimer();
+/// A command of the frame's menus and accelerators (the WM_COMMAND of the frame window).
+/// Commands whose dialog or window is not built say so.
+void RunFrameCommand(int command);
 
 }  // namespace chat

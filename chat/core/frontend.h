@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,22 @@ struct Frontend {
     std::function<void(const std::string& nick,
                        const std::vector<std::pair<std::string, std::string>>& fields)>
         show_user_info;
+    /// The modal one-line prompt of the command language ($?): the entered text, or nothing
+    /// for Cancel. Left empty, the prompt cannot be shown and the line is abandoned.
+    std::function<std::optional<std::string>(const std::string& title)> prompt;
+    /// A file dialog: kind "file", "hfile" or "dir" (a folder), the title, and the starting
+    /// folder with a file pattern; the chosen path, or nothing for Cancel.
+    std::function<std::optional<std::string>(const std::string& kind, const std::string& title,
+                                             const std::string& pattern)>
+        select_file;
+    /// The front end's cut buffer: the text last copied or pasted; empty when none.
+    std::function<std::string()> clipboard;
+    /// The rows selected in a channel window's nick list, as shown (marks included).
+    std::function<std::vector<std::string>(WindowId id)> selected_nicks;
+    /// Shows a help file at the first topic whose key begins with `key` (empty: contents).
+    std::function<void(const std::string& path, const std::string& key)> show_help;
+    /// The font dialog of a window (the headless front end prints the window's font).
+    std::function<void(WindowId id)> font_dialog;
 };
 
 /// The front end in use (empty members until one is installed).

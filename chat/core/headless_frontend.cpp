@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "chat/core/frame.h"
+#include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
 #include "platform/event_loop.h"
 
@@ -73,6 +75,11 @@ void OnInput(int fd, short) {
 
 bool HeadlessInputLine(std::string_view line) {
     HeadlessState& s = State();
+    // A Tab alone is the Tab key: the next nickname that wrote to us goes into the input line.
+    if (line == "\t") {
+        platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdNickCycle);
+        return true;
+    }
     if (line.size() >= 3 && line.substr(0, 3) == "@@@") {
         line.remove_prefix(1);
     } else if (line.size() >= 2 && line.substr(0, 2) == "@@") {
@@ -121,6 +128,13 @@ Frontend MakeHeadlessFrontend() {
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
     };
+    // The input line has no screen either: what the core puts there is reported on standard
+    // error as "input<TAB>window<TAB>text".
+    fe.set_input = [](WindowId id, const std::string& text) {
+        const WindowRecord* r = RecordOf(id);
+        std::fprintf(stderr, "input\t%s\t%s\n", r ? r->name.c_str() : "", text.c_str());
+        std::fflush(stderr);
+    };
     fe.message_box = [](const std::string& title, const std::string& text) {
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     };
@@ -128,6 +142,25 @@ Frontend MakeHeadlessFrontend() {
     fe.ask = [](const std::string& title, const std::string& text) {
         std::fprintf(stderr, "%s: %s no\n", title.c_str(), text.c_str());
         return false;
+    };
+    // No dialog can be answered here: $? abandons its line (no prompt member), a file
+    // dialog is cancelled, and nothing was ever copied or selected.
+    fe.select_file = [](const std::string&, const std::string&,
+                        const std::string&) -> std::optional<std::string> { return std::nullopt; };
+    fe.clipboard = [] { return std::string(); };
+    fe.selected_nicks = [](WindowId) { return std::vector<std::string>(); };
+    fe.show_user_info = [](const std::string&,
+                           const std::vector<std::pair<std::string, std::string>>& fields) {
+        for (const auto& [label, value] : fields) WriteOut("User Information", label + " " + value);
+    };
+    fe.font_dialog = [](WindowId id) {
+        const WindowRecord* r = RecordOf(id);
+        if (!r) return;
+        std::string text = "*** Font: " + r->font_name + ", " +
+                           std::to_string(r->font_size < 0 ? -r->font_size : r->font_size) +
+                           " points";
+        if (r->font_weight >= 700) text += ", bold";
+        Print(id, text, 1);
     };
     return fe;
 }

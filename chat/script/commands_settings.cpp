@@ -248,7 +248,8 @@ int doinc(WindowId w, const Args& a, bool) {
 
 int dohelp(WindowId, const Args& a, bool) {
     const ScriptHooks& h = Script().hooks;
-    if (h.show_help) h.show_help(Options().szPATH + "vesk.hlp", Arg(a, 1));
+    const std::string& dir = Script().help_dir.empty() ? Options().szPATH : Script().help_dir;
+    if (h.show_help) h.show_help(dir + "vesk.hlp", Arg(a, 1));
     return 0;
 }
 

@@ -55,7 +55,10 @@ tui::MenuItem WindowMenu(const WindowMenuFacts& facts) {
 }
 
 std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active,
-                                     const WindowMenuFacts* window) {
+                                     const WindowMenuFacts* window, LinkState link) {
+    const char* connect = link == LinkState::kConnecting  ? "&Cancel Connect"
+                          : link == LinkState::kConnected ? "Dis&connect"
+                                                          : "&Connect";
     std::vector<tui::MenuItem> window_items = {Item("&Tile", kCmdTile),
                                                Item("&Cascade", kCmdCascade),
                                                Item("&Arrange Icons", kCmdArrange)};
@@ -76,7 +79,7 @@ std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, 
     std::vector<tui::MenuItem> bar;
     if (window) bar.push_back(WindowMenu(*window));
     std::vector<tui::MenuItem> frame = {
-        Popup("&File", {Item("&Connect", kCmdConnectToggle), Item("S&etup...\tAlt+E", kCmdSetup),
+        Popup("&File", {Item(connect, kCmdConnectToggle), Item("S&etup...\tAlt+E", kCmdSetup),
                         Item("&Options...\tAlt+O", kCmdOptions), tui::MenuItem::Separator(),
                         Item("E&xit", kCmdExit)}),
         Popup("&Tools",

@@ -5,50 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "platform/tui/keys.h"
 #include "platform/tui/menu_model.h"
 
 namespace chat {
-
-/// Frame command numbers (the menu and accelerator commands of the frame).
-enum FrameCommand : int {
-    kCmdConnectToggle = 101,
-    kCmdSetup = 102,
-    kCmdOptions = 103,
-    kCmdExit = 104,
-    kCmdJoin = 105,
-    kCmdListParams = 106,
-    kCmdAliases = 107,
-    kCmdPopups = 108,
-    kCmdRemote = 109,
-    kCmdFinger = 111,
-    kCmdTimer = 112,
-    kCmdDccSend = 113,
-    kCmdDccChat = 114,
-    kCmdDccOptions = 115,
-    kCmdUrlWindow = 116,
-    kCmdNotifyWindow = 117,
-    kCmdTile = 118,
-    kCmdCascade = 119,
-    kCmdArrange = 120,
-    kCmdHelpContents = 121,
-    kCmdAbout = 122,
-    kCmdPaste = 123,
-    kCmdPageUp = 124,
-    kCmdPageDown = 125,
-    kCmdHistoryPrev = 126,
-    kCmdHistoryNext = 127,
-    kCmdLineUp = 128,
-    kCmdLineDown = 129,
-    kCmdTop = 130,
-    kCmdBottom = 131,
-    kCmdEscape = 132,
-    kCmdNickCycle = 133,
-    /// Window menu entries: the first window is this number, the next one more, and so on
-    /// (up to 50 windows: 184 at most).
-    kCmdFirstWindow = 135,
-};
 
 /// Commands of a window's own menu (the "&-" menu of the active window).
 enum WindowMenuCommand : int {
@@ -76,8 +38,11 @@ tui::MenuItem WindowMenu(const WindowMenuFacts& facts);
 
 /// The menu bar: the active window's own menu (when `window` is given), File, Tools, DCC,
 /// Window (with an entry per open window) and Help.
+/// The File menu's first item follows the connection: "&Cancel Connect" while connecting,
+/// "Dis&connect" while connected.
 std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, WindowId active,
-                                     const WindowMenuFacts* window = nullptr);
+                                     const WindowMenuFacts* window = nullptr,
+                                     LinkState link = LinkState::kIdle);
 
 /// The command a key stands for (the accelerator table), or 0. Keys that only make sense
 /// while the input line is empty (plain Home/End) are left to the caller.

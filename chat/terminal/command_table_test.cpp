@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "chat/terminal/window_menu.h"
+
 namespace chat {
 namespace {
 
@@ -137,6 +139,42 @@ TEST(PastedLinesTest, EachLineRunsAndLongLinesGoInPieces) {
     EXPECT_EQ(PastedLines(U"\u4E2D\u6587\u5B57", 2),
               (std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87", "\xE5\xAD\x97"}));
     EXPECT_TRUE(PastedLines(U"\n\n", 600).empty());
+}
+
+TEST(ChatMenusTest, TheConnectItemFollowsTheConnection) {
+    const struct {
+        LinkState link;
+        const char* text;
+    } cases[] = {
+        {LinkState::kIdle, "&Connect"},
+        {LinkState::kConnecting, "&Cancel Connect"},
+        {LinkState::kConnected, "Dis&connect"},
+    };
+    for (const auto& c : cases) {
+        auto bar = ChatMenus({}, 0, nullptr, c.link);
+        const tui::MenuItem* item = tui::FindMenuCommand(bar, kCmdConnectToggle);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->text, c.text);
+        EXPECT_EQ(&bar[0].items[0], item);  // always the File menu's first item
+    }
+}
+
+TEST(FontDialogTest, SizesOutsideTheRangeAreRefused) {
+    const struct {
+        const char* text;
+        bool allowed;
+        int points;
+    } cases[] = {
+        {"5", true, 5}, {"30", true, 30}, {"12", true, 12},  {"4", false, 0},  {"31", false, 0},
+        {"", false, 0}, {"1x", false, 0}, {"007", false, 0}, {"-5", false, 0},
+    };
+    for (const auto& c : cases) {
+        int points = 0;
+        EXPECT_EQ(FontSizeAllowed(c.text, points), c.allowed) << c.text;
+        if (c.allowed) {
+            EXPECT_EQ(points, c.points) << c.text;
+        }
+    }
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
 #include "chat/terminal/terminal_frontend.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
+#include "chat/help/help_file.h"
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/irc_format.h"
 #include "chat/terminal/screen_layout.h"
 #include "chat/terminal/window_menu.h"
 #include "platform/event_loop.h"
 #include "platform/tui/clipboard.h"
+#include "platform/tui/file_dialog.h"
 #include "platform/tui/screen.h"
 #include "platform/tui/widgets.h"
 
@@ -33,6 +39,9 @@ struct TerminalState {
     std::map<WindowId, tui::LineEditor> editors;
     std::map<WindowId, std::vector<std::string>> nicks;
     std::map<WindowId, size_t> nick_top;  // first nick shown in the pane
+    // Nicknames selected in each channel's pane (without their marks, so that a nick keeps
+    // its selection when it gains or loses operator status).
+    std::map<WindowId, std::set<std::string>> selected;
     StatusInfo status;
     ChatLayout layout;
 };
@@ -91,7 +100,98 @@ std::vector<tui::MenuItem> MenuBarItems(const std::vector<WindowSummary>& window
                                         WindowId active) {
     WindowMenuFacts facts;
     const bool open = WindowMenuFactsOf(active, facts);
-    return ChatMenus(windows, active, open ? &facts : nullptr);
+    return ChatMenus(windows, active, open ? &facts : nullptr, State().status.state);
+}
+
+std::string BareNick(std::string_view row) {
+    while (!row.empty() && std::string_view("@+~&%").find(row.front()) != std::string_view::npos)
+        row.remove_prefix(1);
+    return std::string(row);
+}
+
+bool IsSelected(WindowId id, const std::string& row) {
+    const auto it = State().selected.find(id);
+    return it != State().selected.end() && it->second.count(BareNick(row)) > 0;
+}
+
+// Selects one row of the active channel's pane, or with `toggle` adds or removes it.
+void SelectNick(WindowId id, size_t row, bool toggle) {
+    const std::vector<std::string>& nicks = State().nicks[id];
+    if (row >= nicks.size()) return;
+    std::set<std::string>& chosen = State().selected[id];
+    const std::string nick = BareNick(nicks[row]);
+    if (!toggle) {
+        chosen = {nick};
+    } else if (!chosen.erase(nick)) {
+        chosen.insert(nick);
+    }
+    tui::RequestRedraw();
+}
+
+// Shift+Up/Down: the selection moves to the row above or below the first selected one.
+void MoveNickSelection(WindowId id, int step) {
+    const std::vector<std::string>& nicks = State().nicks[id];
+    if (nicks.empty()) return;
+    size_t at = nicks.size();
+    for (size_t i = 0; i < nicks.size(); ++i) {
+        if (IsSelected(id, nicks[i])) {
+            at = i;
+            break;
+        }
+    }
+    size_t next = at == nicks.size() ? (step > 0 ? 0 : nicks.size() - 1)
+                  : step > 0         ? std::min(at + 1, nicks.size() - 1)
+                                     : (at > 0 ? at - 1 : 0);
+    SelectNick(id, next, false);
+    // Keep the selected row in view.
+    const size_t rows = static_cast<size_t>(std::max(State().layout.nicks.height, 1));
+    size_t& top = State().nick_top[id];
+    if (next < top) top = next;
+    if (next >= top + rows) top = next + 1 - rows;
+}
+
+std::vector<std::string> SelectedRows(WindowId id) {
+    std::vector<std::string> rows;
+    for (const std::string& row : State().nicks[id]) {
+        if (IsSelected(id, row)) rows.push_back(row);
+    }
+    return rows;
+}
+
+std::optional<std::string> Prompt(const std::string& title) {
+    std::string value;
+    if (!tui::InputBox("Parameters", title, value, false, 699)) return std::nullopt;
+    return value;
+}
+
+// The file dialog behind $file, $hfile and $dir: `pattern` is a starting folder with a file
+// pattern ("/home/me/*.txt"); the choice must exist.
+std::optional<std::string> SelectFile(const std::string& kind, const std::string& title,
+                                      const std::string& pattern) {
+    const size_t slash = pattern.find_last_of('/');
+    std::string path = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    std::string patterns = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (patterns == "*.*") patterns = "*";  // every file, dotted or not
+    const bool folder = kind == "dir";
+    for (;;) {
+        std::string chosen = path;
+        if (!tui::RunFileDialog(title, chosen, folder ? std::string() : patterns, folder))
+            return std::nullopt;
+        if (::access(chosen.c_str(), F_OK) == 0) return chosen;
+        tui::ShowMessageBox(
+            title, chosen + "\nFile not found.\nPlease verify the correct file name was given.",
+            tui::MessageButtons::kOk);
+    }
+}
+
+void ShowUserInformation(const std::string& nick,
+                         const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string text;
+    for (const auto& [label, value] : fields) {
+        if (!text.empty()) text += '\n';
+        text += label + " " + value;
+    }
+    tui::ShowMessageBox("User Information: " + nick, text, tui::MessageButtons::kOk);
 }
 
 void SwitchTo(WindowId id) {
@@ -176,6 +276,10 @@ void EnterPasted(WindowId id, const std::u32string& text) {
 
 void EditKey(const tui::Key& key) {
     const WindowId active = ActiveWindow();
+    // The desktop's clipboard cannot be read back from the terminal; what was pasted is the
+    // best knowledge of it, so $cb and Shift+Insert see it too.
+    if (key.code == tui::kKeyPaste && !key.text.empty())
+        tui::SetClipboard(tui::EncodeUtf8(key.text));
     tui::LineEditor& editor = EditorFor(active);
     switch (editor.HandleKey(key)) {
         case tui::EditResult::kEnter: {
@@ -217,10 +321,13 @@ bool MouseKey(const tui::Key& key) {
             const size_t max_top = nicks.size() > rows ? nicks.size() - rows : 0;
             top =
                 key.button == tui::kWheelUp ? (top > 3 ? top - 3 : 0) : std::min(top + 3, max_top);
-        } else if (key.button == tui::kMouseLeft && key.double_click &&
-                   st.hooks.nick_double_click) {
+        } else if (key.button == tui::kMouseLeft) {
             const size_t row = top + static_cast<size_t>(key.y - l.nicks.y);
-            if (row < nicks.size()) st.hooks.nick_double_click(active, nicks[row]);
+            if (row < nicks.size()) {
+                SelectNick(active, row, key.ctrl && !key.double_click);
+                if (key.double_click && st.hooks.nick_double_click)
+                    st.hooks.nick_double_click(active, nicks[row]);
+            }
         }
         return true;
     }
@@ -275,10 +382,22 @@ bool OnKey(const tui::Key& key) {
     const std::string alias = FunctionKeyAlias(key);
     if (!alias.empty()) {
         const bool ran = st.hooks.function_key && st.hooks.function_key(active, alias);
-        if (!ran && key.Is(tui::kKeyF1)) RunCommand(kCmdHelpContents);
+        if (!ran && key.Is(tui::kKeyF1)) {
+            RunCommand(kCmdHelpContents);
+        } else if (!ran) {
+            tui::Beep();  // no alias for this key
+        }
+        return true;
+    }
+    if (key.Is(tui::kKeyUp, false, false, true) || key.Is(tui::kKeyDown, false, false, true)) {
+        MoveNickSelection(active, key.code == tui::kKeyUp ? -1 : 1);
         return true;
     }
     tui::LineEditor& editor = EditorFor(active);
+    if (key.Is(tui::kKeyInsert, false, true)) {
+        tui::SetClipboard(tui::EncodeUtf8(editor.text));
+        return true;
+    }
     if (editor.text.empty() && (key.Is(tui::kKeyHome) || key.Is(tui::kKeyEnd))) {
         RunCommand(key.code == tui::kKeyHome ? kCmdTop : kCmdBottom);
         return true;
@@ -321,8 +440,10 @@ void DrawNicks(WindowId active, const Area& a) {
     for (int y = 0; y < a.height; ++y) {
         tui::PutText(a.y + y, a.x, 1, "|", tui::Style{});
         const size_t i = top + static_cast<size_t>(y);
-        const tui::StyledLine nick = IrcLine(i < nicks.size() ? nicks[i] : std::string());
-        tui::PutCells(a.y + y, a.x + 1, a.width - 1, nick, 0, nick.size());
+        const bool chosen = i < nicks.size() && IsSelected(active, nicks[i]);
+        const tui::Style style = chosen ? tui::GetTheme().highlight : tui::Style{};
+        const tui::StyledLine nick = IrcLine(i < nicks.size() ? nicks[i] : std::string(), style);
+        tui::PutCells(a.y + y, a.x + 1, a.width - 1, nick, 0, nick.size(), style);
     }
 }
 
@@ -411,6 +532,7 @@ Frontend MakeTerminalFrontend() {
         State().editors.erase(id);
         State().nicks.erase(id);
         State().nick_top.erase(id);
+        State().selected.erase(id);
         if (State().menu.state.IsOpen()) State().menu.state.Close();  // its window list changed
         tui::RequestRedraw();
     };
@@ -424,6 +546,12 @@ Frontend MakeTerminalFrontend() {
         std::vector<std::string>& list = State().nicks[id];
         list.clear();
         for (const NickEntry& n : nicks) list.push_back(n.text);
+        // A nick that left the channel is no longer selected.
+        std::set<std::string> present;
+        for (const std::string& row : list) present.insert(BareNick(row));
+        std::set<std::string>& chosen = State().selected[id];
+        for (auto it = chosen.begin(); it != chosen.end();)
+            it = present.count(*it) ? std::next(it) : chosen.erase(it);
         tui::RequestRedraw();
     };
     f.status_changed = [](const StatusInfo& status) {
@@ -443,6 +571,16 @@ Frontend MakeTerminalFrontend() {
     };
     f.text_columns = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.width, 1); };
     f.text_rows = [](WindowId id) { return std::max(LayoutFor(KindOf(id)).text.height, 1); };
+    f.show_user_info = ShowUserInformation;
+    f.prompt = Prompt;
+    f.select_file = SelectFile;
+    f.clipboard = [] { return tui::GetClipboard(); };
+    f.selected_nicks = SelectedRows;
+    f.show_help = [](const std::string& path, const std::string& key) {
+        const HelpPage page = LoadHelpPage(path, key);
+        tui::ShowTextViewer(page.title, page.lines);
+    };
+    f.font_dialog = ShowFontDialog;
     return f;
 }
 

@@ -1,6 +1,5 @@
 #include "chat/terminal/window_menu.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "chat/core/window_log.h"
@@ -15,10 +14,22 @@ namespace {
 
 enum FontControl : int { kFontFace = 100, kFontSize, kFontBold, kFontForKind };
 
+}  // namespace
+
+bool FontSizeAllowed(std::string_view text, int& points) {
+    if (text.empty() || text.size() > 2) return false;
+    points = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        points = points * 10 + (c - '0');
+    }
+    return points >= kFontSizeMin && points <= kFontSizeMax;
+}
+
 // The font of a window: face, size, bold, and for channels and queries whether it becomes
 // the font of every window of that kind. The terminal shows the weight as bold text; face
 // and size are kept in the settings for the windows that can use them.
-void FontDialog(WindowId window) {
+void ShowFontDialog(WindowId window) {
     const WindowRecord* r = RecordOf(window);
     if (!r) return;
     const bool channel = r->kind == kKindChannel;
@@ -43,17 +54,24 @@ void FontDialog(WindowId window) {
     d.Add(tui::ControlKind::kButton, tui::kIdOk, "OK", 5, 9, 8).is_default = true;
     d.Add(tui::ControlKind::kButton, tui::kIdCancel, "Cancel", 5, 20, 10).is_cancel = true;
     d.focus = 1;
+    // A size outside the range keeps the dialog open, as the user would expect of a chooser.
+    d.on_command = [](tui::Dialog& dlg, int id) {
+        if (id != tui::kIdOk) return id == tui::kIdCancel;
+        int size = 0;
+        if (FontSizeAllowed(tui::EncodeUtf8(dlg.Find(kFontSize)->edit.text), size)) return true;
+        tui::ShowMessageBox("Font", "Size must be between 5 and 30 points.",
+                            tui::MessageButtons::kOk);
+        return false;
+    };
     if (tui::RunDialog(d) != tui::kIdOk) return;
     const std::string face_text = tui::EncodeUtf8(d.Find(kFontFace)->edit.text);
-    int points = std::atoi(tui::EncodeUtf8(d.Find(kFontSize)->edit.text).c_str());
-    if (points < 1 || points > 99) points = 12;  // the weight shares the number's hundreds
+    int points = 12;
+    FontSizeAllowed(tui::EncodeUtf8(d.Find(kFontSize)->edit.text), points);
     const int weight = d.Find(kFontBold)->checked ? 700 : 0;
     const tui::Control* for_kind = d.Find(kFontForKind);
     sf(window, face_text.empty() ? "FixedSys" : face_text, weight + points,
        for_kind && for_kind->checked);
 }
-
-}  // namespace
 
 bool WindowMenuFactsOf(WindowId window, WindowMenuFacts& facts) {
     const WindowRecord* r = RecordOf(window);
@@ -84,7 +102,7 @@ bool RunWindowMenuCommand(WindowId window, int command) {
             savebuf(window);
             return true;
         case kCmdFont:
-            FontDialog(window);
+            ShowFontDialog(window);
             return true;
         case kCmdLogging:
             logwindow(window, true, true);
