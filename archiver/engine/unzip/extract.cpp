@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <unordered_map>
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/file_io.h"
@@ -22,7 +24,10 @@
 namespace engine {
 
 const char* const kMsgUnsafePath = "Warning: skipping %s: its path leaves the target folder";
-const char* const kMsgNameTooLong = "Warning: skipping a member whose name is longer than %u bytes";
+const char* const kMsgNameTooLong =
+    "Warning: skipping a member whose name is longer than %u characters";
+const char* const kMsgLinkedFolder =
+    "Warning: skipping %s: its folder %s is a link that leads outside the target folder";
 
 namespace {
 
@@ -41,6 +46,16 @@ struct OutputFile {
     }
 };
 
+// Values a member is checked against: from the central directory when the run has one,
+// else from the local header (or the shell, for a streamed member).
+struct Declared {
+    uint32_t crc = 0;
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
+    bool sizes_known = true;         // false: delimited only by the deflate stream's own end
+    bool uncompressed_known = true;  // false: a streamed header the shell could size only in part
+};
+
 class Driver {
 public:
     Driver(const UnzipCommand& cmd, int fd, const std::string& archive_name, bool short_names)
@@ -48,10 +63,46 @@ public:
 
     void Run() {
         file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
-        // The central directory supplies what a streamed member's local header lacks; an
-        // archive whose directory cannot be read is still walked member by member.
         ZipDirectory dir = ReadZipDirectory(fd_, archive_name_);
-        for (DirectoryEntry& e : dir.entries) central_[e.local_offset] = e.header;
+        if (dir.status == DirectoryStatus::kOk && !dir.entries.empty())
+            WalkDirectory(dir);
+        else
+            WalkLocalHeaders();
+        // Members refused with a warning were not extracted: the run must not look complete.
+        if (refused_) EndRun(kUnzipError);
+    }
+
+private:
+    // Every member the directory lists is visited at its own local header, in file order, so
+    // none can be lost to a member whose end is misjudged (a streamed member without its
+    // descriptor, junk between members).
+    void WalkDirectory(const ZipDirectory& dir) {
+        std::vector<const DirectoryEntry*> order;
+        order.reserve(dir.entries.size());
+        for (const DirectoryEntry& e : dir.entries) order.push_back(&e);
+        std::stable_sort(order.begin(), order.end(),
+                         [](const DirectoryEntry* a, const DirectoryEntry* b) {
+                             return a->local_offset < b->local_offset;
+                         });
+        uint64_t previous = UINT64_MAX;
+        for (const DirectoryEntry* e : order) {
+            // Two directory entries naming one local header describe one member.
+            if (e->local_offset == previous) continue;
+            previous = e->local_offset;
+            uint8_t sig[4];
+            if (PreadFull(fd_, sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
+                Fail(kClassIo,
+                     Format("ZIP damaged: file %s: its local header is missing",
+                            DisplayName(e->name, e->header.flags).c_str()),
+                     kUnzipError);
+            pos_ = e->local_offset + 4;
+            Member(e);
+        }
+    }
+
+    // Without a readable directory the local headers are walked in file order, stepping over
+    // central headers, up to the end record.
+    void WalkLocalHeaders() {
         pos_ = cmd_.start_offset;
         for (;;) {
             uint8_t sig[4];
@@ -59,7 +110,7 @@ public:
             uint32_t s = Get32(sig);
             if (s == kLocalSig) {
                 pos_ += 4;
-                Member();
+                Member(nullptr);
             } else if (s == kCentralSig) {
                 uint8_t b[kCentralFixed];
                 pos_ += 4;
@@ -76,20 +127,25 @@ public:
         }
     }
 
-private:
     [[noreturn]] void ReadError() {
         Fail(kClassIo, Format("Error reading %s.  Possible cause: bad disk", archive_name_.c_str()),
              kUnzipError);
+    }
+    [[noreturn]] void Damaged(const std::string& name, const char* why) {
+        // A member that cannot be decoded to its end, or not to its declared size, must not
+        // look extracted.
+        Fail(kClassIo, Format("ZIP damaged: file %s: %s", name.c_str(), why), kUnzipError);
     }
     void ReadExact(void* buf, size_t n) {
         if (PreadFull(fd_, buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
     }
 
-    // Moves forward byte by byte until a signature; a member with a data descriptor may have
-    // been followed by one without its signature, so the search starts 12 bytes back.
+    // Moves forward byte by byte until a signature. After a member with a data descriptor the
+    // search starts where the 16-byte step over the descriptor began, so that the next header
+    // is found also when the descriptor is missing or shorter (written without signature).
     void Resync() {
         uint64_t from = pos_ + 1;
-        if (last_descriptor_) from = pos_ >= 12 ? pos_ - 12 : 0;
+        if (last_descriptor_) from = pos_ >= kDescriptorSize ? pos_ - kDescriptorSize : 0;
         last_descriptor_ = false;
         std::vector<uint8_t> buf(kInputBlock + 3);
         while (from + 4 <= file_size_) {
@@ -108,33 +164,61 @@ private:
         Fail(kClassIo, "Invalid Zipfile Header", kUnzipError);
     }
 
-    std::string DisplayName(const std::string& stored, uint16_t flags) {
+    static std::string DisplayName(const std::string& stored, uint16_t flags) {
         if ((flags & kFlagUtf8) && platform::IsValidUtf8(stored)) return stored;
         return platform::OemToUtf8(stored);
     }
 
-    // Values a streamed member's local header left out: from the central directory by the
-    // header's offset, else from the shell's listing by name.
-    bool LookUpCentral(uint64_t header_offset, const std::string& name, LocalHeader& h) {
-        auto it = central_.find(header_offset);
-        if (it != central_.end()) {
-            h.crc = it->second.crc;
-            h.compressed_size = it->second.compressed_size;
-            h.uncompressed_size = it->second.uncompressed_size;
-            return true;
+    // What a member is checked against. With a directory its values count (they are what the
+    // listing shows); a local header that states other values describes other data.
+    Declared DeclaredValues(const DirectoryEntry* entry, const LocalHeader& h,
+                            const std::string& name) {
+        Declared d;
+        bool descriptor = h.flags & kFlagDescriptor;
+        if (entry) {
+            const CentralHeader& c = entry->header;
+            if (!descriptor && (h.crc != c.crc || h.compressed_size != c.compressed_size ||
+                                h.uncompressed_size != c.uncompressed_size))
+                Damaged(name, "its local and central headers differ");
+            d.crc = c.crc;
+            d.compressed = c.compressed_size;
+            d.uncompressed = c.uncompressed_size;
+            return d;
         }
-        HWND w = Frame().report_window;
-        LPARAM text = reinterpret_cast<LPARAM>(name.c_str());
-        uint32_t size = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 0, text));
-        if (size == 0 && h.compressed_size == 0) return false;
-        if (h.compressed_size == 0) h.compressed_size = size;
-        if (h.crc == 0)
-            h.crc = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 1, text));
-        return true;
+        d.crc = h.crc;
+        d.compressed = h.compressed_size;
+        d.uncompressed = h.uncompressed_size;
+        if (descriptor && (h.compressed_size == 0 || h.crc == 0)) {
+            // A streamed header left the values out: ask the shell, which read the listing.
+            HWND w = Frame().report_window;
+            LPARAM text = reinterpret_cast<LPARAM>(name.c_str());
+            auto size = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 0, text));
+            if (size == 0 && h.compressed_size == 0) {
+                d.sizes_known = false;
+                return d;
+            }
+            if (h.compressed_size == 0) d.compressed = size;
+            if (h.crc == 0)
+                d.crc = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 1, text));
+            d.uncompressed_known = h.uncompressed_size != 0;
+        }
+        return d;
     }
 
-    void Member() {
-        uint64_t header_offset = pos_ - 4;
+    // Characters, not bytes: a name of accented letters is as long as it looks.
+    static size_t CharacterCount(const std::string& utf8) {
+        return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    }
+
+    // Warns and notes that the run left a member out.
+    void Refuse(const std::string& text) {
+        SendWarning(text);
+        refused_ = true;
+    }
+
+    void Member(const DirectoryEntry* entry) {
         uint8_t fixed[kLocalFixed];
         ReadExact(fixed, kLocalFixed);
         pos_ += kLocalFixed;
@@ -144,53 +228,61 @@ private:
         last_descriptor_ = descriptor;
         uint64_t data_start = pos_ + h.name_length + h.extra_length;
         std::string stored(h.name_length, '\0');
-        if (h.name_length > kMaxStoredName) {
-            // Refused before reading: no fixed buffer limits the name, but an output path
-            // built from it could not be created either.
-            SendWarning(Format(kMsgNameTooLong, static_cast<unsigned>(kMaxStoredName)));
-            SkipMember(h, data_start, descriptor);
-            return;
-        }
         ReadExact(stored.data(), h.name_length);
         std::string name = DisplayName(stored, h.flags);
         for (char& c : name)
             if (c == '\\') c = '/';
-
-        bool sizes_known = true;
-        if (descriptor && (h.compressed_size == 0 || h.crc == 0))
-            sizes_known = LookUpCentral(header_offset, name, h);
+        if (name.empty()) {
+            Refuse("Warning: skipping a member without a name");
+            SkipMember(data_start, h.compressed_size, descriptor);
+            return;
+        }
 
         bool folder = IsFolderName(std::span<const uint8_t>(
             reinterpret_cast<const uint8_t*>(stored.data()), stored.size()));
-        if (folder || h.name_length == 0 ||
-            (cmd_.folders_by_attribute && h.uncompressed_size == 0 && sizes_known)) {
-            SkipMember(h, data_start, descriptor);
+        // Folders marked only by their attribute are known from the directory; an empty file
+        // is a file.
+        if (folder || (entry && !entry->IsRow())) {
+            SkipMember(data_start, h.compressed_size, descriptor);
             return;
         }
+        Declared d = DeclaredValues(entry, h, name);
         std::string out_path;
         if (cmd_.has_target) {
             if (!cmd_.selection.empty() &&
                 std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
                              [&](const std::string& s) { return SelectionMatches(name, s); })) {
-                SkipMember(h, data_start, descriptor);
+                SkipMember(data_start, d.compressed, descriptor);
+                return;
+            }
+            if (CharacterCount(name) > kMaxStoredName) {
+                // No fixed buffer limits the name, but an output path built from it could
+                // not be created either.
+                Refuse(Format(kMsgNameTooLong, static_cast<unsigned>(kMaxStoredName)));
+                SkipMember(data_start, d.compressed, descriptor);
                 return;
             }
             auto parts = SafeComponents(name);
             if (!parts) {
-                SendWarning(Format(kMsgUnsafePath, name.c_str()));
-                SkipMember(h, data_start, descriptor);
+                Refuse(Format(kMsgUnsafePath, name.c_str()));
+                SkipMember(data_start, d.compressed, descriptor);
                 return;
             }
             if (!cmd_.use_folder_names) parts->erase(parts->begin(), parts->end() - 1);
             if (short_names_)
                 for (std::string& p : *parts) p = ShortNameComponent(p);
-            std::string folder_path = cmd_.target;
-            if (folder_path.empty() || folder_path.back() != '/') folder_path += '/';
+            std::string target = cmd_.target;
+            if (target.empty() || target.back() != '/') target += '/';
+            MakeTargetFolders(target);
+            std::string folder_path = target;
             for (size_t i = 0; i + 1 < parts->size(); ++i) folder_path += (*parts)[i] + "/";
             out_path = folder_path + parts->back();
-            MakeFolders(folder_path);
-            if (!Overwrite(out_path, stored, h)) {
-                SkipMember(h, data_start, descriptor);
+            if (!MakeMemberFolders(target, *parts, name)) {
+                SkipMember(data_start, d.compressed, descriptor);
+                return;
+            }
+            if (!Overwrite(out_path, stored, h, d)) {
+                SkipMember(data_start, d.compressed, descriptor);
                 return;
             }
         }
@@ -198,8 +290,7 @@ private:
         if (h.method != kMethodStored && h.method != kMethodDeflated)
             Fail(kClassMethod, "unknown compression", kUnzipError);
         pos_ = data_start;
-        uint64_t remaining =
-            sizes_known ? h.compressed_size : file_size_ - std::min(pos_, file_size_);
+        uint64_t remaining = d.sizes_known ? d.compressed : file_size_ - std::min(pos_, file_size_);
         ZipKeys keys;
         if (encrypted) {
             std::array<uint8_t, kCryptHeaderSize> head;
@@ -208,7 +299,7 @@ private:
             pos_ += kCryptHeaderSize;
             remaining -= kCryptHeaderSize;
             uint8_t check =
-                descriptor ? static_cast<uint8_t>(h.time >> 8) : static_cast<uint8_t>(h.crc >> 24);
+                descriptor ? static_cast<uint8_t>(h.time >> 8) : static_cast<uint8_t>(d.crc >> 24);
             const std::string& who = cmd_.has_target ? out_path : name;
             if (!cmd_.password_given)
                 Fail(kClassPassword,
@@ -220,43 +311,83 @@ private:
                      Format("Error: %s -- the specified password is incorrect", who.c_str()),
                      kUnzipError);
         }
-        Decode(h, name, out_path, encrypted, keys, remaining, sizes_known);
+        if (Decode(h, d, name, out_path, encrypted, keys, remaining)) return;
         if (descriptor) pos_ += kDescriptorSize;
     }
 
-    void SkipMember(const LocalHeader& h, uint64_t data_start, bool descriptor) {
-        pos_ = data_start + h.compressed_size + (descriptor ? kDescriptorSize : 0);
-        // A streamed member of unknown size is found past by the resynchronisation.
+    // Places the walk of local headers after a member left unread (a directory walk seeks to
+    // every member itself); a streamed member of unknown size is found past by the
+    // resynchronisation.
+    void SkipMember(uint64_t data_start, uint64_t compressed, bool descriptor) {
+        pos_ = data_start + compressed + (descriptor ? kDescriptorSize : 0);
     }
 
-    void MakeFolders(const std::string& folder_path) {
-        std::string so_far;
+    [[noreturn]] void FileInTheWay(const std::string& path) {
+        Fail(kClassIo,
+             Format("Could not create directory %s\n\rA file with same name already "
+                    "exists\n\rAborting extract operation",
+                    path.c_str()),
+             kUnzipFolderFailed);
+    }
+    // Creates one folder unless it exists.
+    void MakeFolder(const std::string& path) {
+        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+            Fail(kClassIo, Format("Could not create %s - aborting extract operation", path.c_str()),
+                 kUnzipFolderFailed);
+    }
+
+    // Creates every missing folder of the target the user named (links there are followed).
+    void MakeTargetFolders(const std::string& path) {
         size_t i = 0;
-        while (i < folder_path.size()) {
-            size_t slash = folder_path.find('/', i);
-            if (slash == std::string::npos) slash = folder_path.size();
-            so_far = folder_path.substr(0, slash);
+        while (i < path.size()) {
+            size_t slash = path.find('/', i);
+            if (slash == std::string::npos) slash = path.size();
+            std::string so_far = path.substr(0, slash);
             i = slash + 1;
             if (so_far.empty()) continue;  // the root of an absolute target
             struct stat st;
             if (::stat(so_far.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode))
-                    Fail(kClassIo,
-                         Format("Could not create directory %s\n\rA file with same name already "
-                                "exists\n\rAborting extract operation",
-                                so_far.c_str()),
-                         kUnzipFolderFailed);
+                if (!S_ISDIR(st.st_mode)) FileInTheWay(so_far);
                 continue;
             }
-            if (::mkdir(so_far.c_str(), 0777) != 0 && errno != EEXIST)
-                Fail(kClassIo,
-                     Format("Could not create %s - aborting extract operation", so_far.c_str()),
-                     kUnzipFolderFailed);
+            MakeFolder(so_far);
         }
     }
 
+    // Creates the member's own folders below the target. A folder that already exists as a
+    // symbolic link is followed only when it leads to a place inside the target; otherwise
+    // the member is refused, so that an archive (or a link someone left) cannot steer output
+    // elsewhere. False when the member is skipped.
+    bool MakeMemberFolders(const std::string& target, const std::vector<std::string>& parts,
+                           const std::string& name) {
+        std::string so_far = target;
+        for (size_t i = 0; i + 1 < parts.size(); ++i) {
+            so_far += parts[i];
+            struct stat st;
+            if (::lstat(so_far.c_str(), &st) != 0) {
+                MakeFolder(so_far);
+            } else if (S_ISLNK(st.st_mode)) {
+                if (resolved_target_.empty()) {
+                    std::unique_ptr<char, decltype(&std::free)> real(
+                        ::realpath(target.c_str(), nullptr), &std::free);
+                    resolved_target_ = real ? real.get() : target;
+                }
+                if (!ResolvesInside(so_far, resolved_target_)) {
+                    Refuse(Format(kMsgLinkedFolder, name.c_str(), so_far.c_str()));
+                    return false;
+                }
+                if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
+            } else if (!S_ISDIR(st.st_mode)) {
+                FileInTheWay(so_far);
+            }
+            so_far += '/';
+        }
+        return true;
+    }
+
     // Asks before replacing an existing file (a symbolic link counts as existing); false skips.
-    bool Overwrite(const std::string& out_path, const std::string& stored, const LocalHeader& h) {
+    bool Overwrite(const std::string& out_path, const std::string& stored, const LocalHeader& h,
+                   const Declared& d) {
         struct stat st;
         if (::lstat(out_path.c_str(), &st) != 0) return true;
         if (cmd_.overwrite_all || Unzip().replace_all) return true;
@@ -266,7 +397,7 @@ private:
         q.existing_size = static_cast<uint64_t>(st.st_size);
         q.stored_name = stored;
         q.member_dos_time = h.DosDateTime();
-        q.member_size = h.uncompressed_size;
+        q.member_size = d.uncompressed;
         LRESULT reply = platform::SendMessage(Frame().report_window, kMsgOverwrite, 0,
                                               reinterpret_cast<LPARAM>(&q));
         if (reply == kReplace) return true;
@@ -289,8 +420,36 @@ private:
             Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
     }
 
-    void Decode(const LocalHeader& h, const std::string& name, const std::string& out_path,
-                bool encrypted, ZipKeys& keys, uint64_t remaining, bool sizes_known) {
+    // Reads the data descriptor behind a streamed member that had no size anywhere but its
+    // own deflate stream: 32-bit or 64-bit sizes, with or without a signature. Its CRC counts;
+    // its sizes must be those of the data. Leaves pos_ after the descriptor.
+    uint32_t ReadStreamedDescriptor(const std::string& name, uint64_t in_used, uint64_t out_used) {
+        uint8_t b[4 + 4 + 16] = {};
+        ssize_t got = PreadFull(fd_, b, sizeof b, pos_);
+        if (got < static_cast<ssize_t>(kDescriptorSize - 4)) ReadError();
+        size_t at = Get32(b) == kDescriptorSig ? 4 : 0;
+        size_t avail = static_cast<size_t>(got);
+        uint32_t crc = Get32(b + at);
+        if (avail >= at + 12 && Get32(b + at + 4) == in_used && Get32(b + at + 8) == out_used) {
+            pos_ += at + 12;
+        } else if (avail >= at + 20 && Get64(b + at + 4) == in_used &&
+                   Get64(b + at + 12) == out_used) {
+            pos_ += at + 20;
+        } else {
+            Damaged(name, "its data descriptor does not match its data");
+        }
+        return crc;
+    }
+
+    // Tests or extracts one member; true when the decoder itself found where the member ends
+    // (pos_ then lies after its descriptor).
+    bool Decode(const LocalHeader& h, const Declared& d, const std::string& name,
+                const std::string& out_path, bool encrypted, ZipKeys& keys, uint64_t remaining) {
+        // Stored data is its own size: a compressed size that says otherwise is damage, found
+        // before anything is written.
+        if (h.method == kMethodStored && d.sizes_known && d.uncompressed_known &&
+            remaining != d.uncompressed)
+            Damaged(name, "its stored size differs from its declared size");
         OutputFile out;
         bool test = !cmd_.has_target;
         if (!test) OpenOutput(out, out_path);
@@ -301,7 +460,12 @@ private:
         uint32_t crc = 0;
         uint64_t data_start = pos_;
         uint64_t data_size = remaining;
+        bool limit = d.sizes_known && d.uncompressed_known;
+        uint64_t room = limit ? d.uncompressed : UINT64_MAX;
         auto write = [&](const uint8_t* p, size_t n) {
+            // Checked per block: no output past the declared size is written or counted.
+            if (n > room) Damaged(name, "its data is longer than its declared size");
+            room -= n;
             crc = Crc32(crc, {p, n});
             if (!test && !WriteFull(out.fd.get(), p, n))
                 Fail(kClassIo,
@@ -313,7 +477,7 @@ private:
             size_t n = static_cast<size_t>(std::min<uint64_t>(cap, remaining));
             if (n == 0) return 0;
             ssize_t got = PreadFull(fd_, buf, n, pos_);
-            if (got < 0 || (sizes_known && static_cast<size_t>(got) != n)) ReadError();
+            if (got < 0 || (d.sizes_known && static_cast<size_t>(got) != n)) ReadError();
             n = static_cast<size_t>(got);
             if (encrypted) DecryptBlock(keys, {buf, n});
             pos_ += n;
@@ -321,12 +485,12 @@ private:
             return n;
         };
 
-        uint32_t expected_crc = h.crc;
-        const char* damage = nullptr;
+        uint32_t expected_crc = d.crc;
+        bool ended_by_stream = false;
         if (h.method == kMethodStored) {
-            if (!sizes_known) damage = "its size is unknown";
+            if (!d.sizes_known) Damaged(name, "its size is unknown");
             std::vector<uint8_t> buf(kInputBlock);
-            while (!damage) {
+            for (;;) {
                 size_t n = read(buf.data(), buf.size());
                 if (n == 0) break;
                 write(buf.data(), n);
@@ -334,23 +498,17 @@ private:
         } else {
             if (!workspace_) workspace_ = MakeInflateWorkspace();
             InflateResult r = Inflate({read, write}, *workspace_);
-            if (r.status != InflateStatus::kOk) damage = InflateStatusText(r.status);
-            if (!sizes_known && !damage) {
+            if (r.status != InflateStatus::kOk) Damaged(name, InflateStatusText(r.status));
+            if (!d.sizes_known) {
                 // The stream's own end tells where the data descriptor lies.
                 pos_ = data_start + r.in_used;
-                uint8_t d[kDescriptorSize];
-                ReadExact(d, kDescriptorSize);
-                bool signed_descriptor = Get32(d) == kDescriptorSig;
-                expected_crc = Get32(d + (signed_descriptor ? 4 : 0));
-                // The caller steps over 16 bytes; a descriptor without signature has 12.
-                if (!signed_descriptor) pos_ -= 4;
+                uint64_t in_used = r.in_used + (encrypted ? kCryptHeaderSize : 0);
+                expected_crc = ReadStreamedDescriptor(name, in_used, r.out_size);
+                ended_by_stream = true;
             }
         }
-        if (damage) {
-            // A member that cannot be decoded to its end must not look extracted.
-            Fail(kClassIo, Format("ZIP damaged: file %s: %s", name.c_str(), damage), kUnzipError);
-        }
-        if (sizes_known) pos_ = data_start + data_size;  // step over what the decoder left
+        if (limit && room != 0) Damaged(name, "its data is shorter than its declared size");
+        if (d.sizes_known) pos_ = data_start + data_size;  // step over what the decoder left
         if (!test) {
             time_t t = platform::DosToTime(h.DosDateTime());
             if (t != static_cast<time_t>(-1)) {
@@ -372,6 +530,7 @@ private:
                  Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", name.c_str(),
                         static_cast<unsigned long>(crc), static_cast<unsigned long>(expected_crc)),
                  kUnzipError);
+        return ended_by_stream;
     }
 
     const UnzipCommand& cmd_;
@@ -381,7 +540,8 @@ private:
     uint64_t file_size_ = 0;
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
-    std::unordered_map<uint64_t, CentralHeader> central_;
+    bool refused_ = false;
+    std::string resolved_target_;
     InflateWorkspacePtr workspace_;
 };
 

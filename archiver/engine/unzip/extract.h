@@ -15,5 +15,6 @@ void ExtractZipMembers(const UnzipCommand& cmd, int archive_fd, const std::strin
 /// Warning texts for members that are refused rather than written.
 extern const char* const kMsgUnsafePath;
 extern const char* const kMsgNameTooLong;
+extern const char* const kMsgLinkedFolder;
 
 }  // namespace engine

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 namespace engine {
 
@@ -27,6 +30,16 @@ std::optional<std::vector<std::string>> SafeComponents(std::string_view stored) 
     }
     if (parts.empty() || last_was_dot) return std::nullopt;
     return parts;
+}
+
+bool ResolvesInside(const std::string& path, const std::string& resolved_root) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real) return false;
+    std::string_view r(real.get());
+    if (r == resolved_root) return true;
+    std::string_view root(resolved_root);
+    if (!root.empty() && root.back() == '/') root.remove_suffix(1);  // the root folder "/"
+    return r.size() > root.size() && r.starts_with(root) && r[root.size()] == '/';
 }
 
 std::string ShortNameComponent(std::string_view component) {

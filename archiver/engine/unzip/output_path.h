@@ -15,6 +15,10 @@ namespace engine {
 /// left): such a member must not be written.
 std::optional<std::vector<std::string>> SafeComponents(std::string_view stored);
 
+/// True when `path` resolves to `resolved_root` (itself already resolved) or to a place
+/// below it; a path that cannot be resolved (a dangling link) does not stay inside.
+bool ResolvesInside(const std::string& path, const std::string& resolved_root);
+
 /// One component in MS-DOS 8.3 form: the first 8 characters before the last `.` that are not
 /// `.` or space, the first 3 non-space characters after it, +,;<=>[]| as `_`, upper case.
 std::string ShortNameComponent(std::string_view component);

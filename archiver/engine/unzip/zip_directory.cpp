@@ -13,6 +13,7 @@ const char* const kMsgInvalidDirectory = "Invalid archive directory";
 const char* const kMsgInvalidDirectoryFix =
     "Invalid archive directory.  Running PKZIPFIX may correct this problem";
 const char* const kMsgIoError = "IO Error";
+const char* const kMsgCantOpen = "Can't open input file: ";
 
 namespace {
 
@@ -27,6 +28,27 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
     return true;
 }
 
+// True when a central header signature lies at a file position.
+bool CentralAt(int fd, int64_t pos) {
+    uint8_t sig[4];
+    return pos >= 0 && PreadFull(fd, sig, 4, static_cast<uint64_t>(pos)) == 4 &&
+           Get32(sig) == kCentralSig;
+}
+
+// Bytes in front of the zip data: the distance between where the end record lies and where
+// its directory fields say it should lie. Writers that prepend a program may or may not have
+// shifted the offsets, and a 64-bit end record and its locator may sit between the directory
+// and the end record; the reading that finds a central header where the directory should
+// start wins. -1 when the fields place the directory before the start of the file.
+int64_t FindPreamble(int fd, const EndRecord& end, int64_t end_pos) {
+    int64_t preamble = end_pos - (int64_t{end.directory_size} + end.directory_offset);
+    if (preamble < 0 || end.entries_here == 0) return preamble;
+    const int64_t candidates[] = {preamble, preamble - int64_t{kEnd64Size + kLocator64Size}, 0};
+    for (int64_t p : candidates)
+        if (p >= 0 && CentralAt(fd, int64_t{end.directory_offset} + p)) return p;
+    return preamble;
+}
+
 ZipDirectory Failure(DirectoryStatus status, std::string message) {
     ZipDirectory d;
     d.status = status;
@@ -38,7 +60,7 @@ ZipDirectory Failure(DirectoryStatus status, std::string message) {
 
 ZipDirectory ReadZipDirectory(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return Failure(DirectoryStatus::kError, kMsgIoError);
+    if (!fd) return Failure(DirectoryStatus::kError, std::string(kMsgCantOpen) + path);
     return ReadZipDirectory(fd.get(), path);
 }
 
@@ -105,7 +127,7 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
                        "ZIP Central Directory spans disks - please run PKUNZIP from command line");
 
     int64_t end_pos = static_cast<int64_t>(tail_pos) + at;
-    int64_t preamble = end_pos - (int64_t{end.directory_size} + end.directory_offset);
+    int64_t preamble = FindPreamble(fd, end, end_pos);
     if (preamble < 0) return Failure(DirectoryStatus::kError, bad_dir);
     uint64_t dir_start = uint64_t{end.directory_offset} + static_cast<uint64_t>(preamble);
     size_t block_len = static_cast<size_t>(static_cast<uint64_t>(size) - dir_start);
@@ -122,10 +144,7 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     for (unsigned n = 0; n < end.entries_here; ++n) {
         // A lying count or field length must end the reading, never run past the block.
         if (block_len - pos < kCentralSize || Get32(&block[pos]) != kCentralSig)
-            return Failure(DirectoryStatus::kError,
-                           n == 0 && block_len - pos >= 4 && Get32(&block[pos]) != kCentralSig
-                               ? bad_dir
-                               : kMsgInvalidDirectory);
+            return Failure(DirectoryStatus::kError, bad_dir);
         DirectoryEntry entry;
         entry.header =
             ParseCentral(std::span<const uint8_t, kCentralFixed>(&block[pos + 4], kCentralFixed));

@@ -54,12 +54,15 @@ constexpr size_t kMaxStoredName = 303;
 /// Reads the directory of an open archive file; `name` is its path (messages depend on its
 /// extension); `removable` adds the backup-set hint to the "not an archive" message.
 ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable = false);
-/// Opens and reads an archive by path ("IO Error" text when it cannot be opened).
+/// Opens and reads an archive by path ("Can't open input file: " and the path when it
+/// cannot be opened).
 ZipDirectory ReadZipDirectory(const std::string& path);
 
 /// Message texts of the listing reader.
 extern const char* const kMsgInvalidDirectory;
 extern const char* const kMsgInvalidDirectoryFix;
 extern const char* const kMsgIoError;
+/// Start of the message for an archive that cannot be opened; the path follows.
+extern const char* const kMsgCantOpen;
 
 }  // namespace engine

@@ -85,7 +85,7 @@ TEST_F(ZipDirectoryTest, LyingCountsAndLengthsAreRefused) {
     ASSERT_EQ(Get32(&plain_[end]), kEndSig);
     auto more = plain_;
     Put16(&more[end + 8], 9);  // entries on this disk
-    EXPECT_EQ(Read(more).message, kMsgInvalidDirectory);
+    EXPECT_EQ(Read(more).message, kMsgInvalidDirectoryFix);
 
     size_t cd = Get32(&plain_[end + 16]);
     auto long_name = plain_;

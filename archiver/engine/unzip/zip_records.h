@@ -21,6 +21,10 @@ constexpr size_t kLocalSize = 30;
 constexpr size_t kCentralSize = 46;
 constexpr size_t kEndSize = 22;
 constexpr size_t kDescriptorSize = 16;
+/// The 64-bit end record (without extensible data) and its locator, which may sit between
+/// the central directory and the end record.
+constexpr size_t kEnd64Size = 56;
+constexpr size_t kLocator64Size = 20;
 
 /// General-purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;
@@ -40,6 +44,9 @@ inline uint16_t Get16(const uint8_t* p) {
 inline uint32_t Get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t Get64(const uint8_t* p) {
+    return uint64_t{Get32(p)} | (uint64_t{Get32(p + 4)} << 32);
 }
 inline void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
