@@ -6,6 +6,7 @@
 
 #include "archiver/shell/headless.h"
 #include "archiver/shell/headless_zip.h"
+#include "archiver/shell/stop_signals.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(shell::kHeadlessUsage, stdout);
             std::fputs(shell::kHeadlessZipUsage, stdout);
+            std::fputs(shell::kHeadlessNotes, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
@@ -29,6 +31,8 @@ int main(int argc, char** argv) {
         std::fputs(shell::kHeadlessUsage, stdout);
         return 0;
     }
-    if (shell::IsHeadlessZipCommand(args)) return shell::RunHeadlessZip(args);
-    return shell::RunHeadless(args);
+    shell::InstallStopSignals();
+    int status =
+        shell::IsHeadlessZipCommand(args) ? shell::RunHeadlessZip(args) : shell::RunHeadless(args);
+    return shell::FinishAfterStopSignal(status);
 }

@@ -9,7 +9,9 @@
 
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/unzip.h"
+#include "archiver/formats/archive_kind.h"
 #include "archiver/shell/listing.h"
+#include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
 #include "platform/event_loop.h"
 
@@ -20,6 +22,12 @@ const char* const kHeadlessUsage =
     "       borvan32 -t [--password=TEXT] ARCHIVE\n"
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
     "       borvan32 --help | --version\n";
+
+const char* const kHeadlessNotes =
+    "Switches end at \"--\". Ctrl+C (or SIGTERM, SIGHUP) stops a run: a half-written file\n"
+    "or temporary archive is removed and the old archive stays as it was.\n"
+    "Settings, with the [Intl] date, time and number formats: "
+    "$XDG_CONFIG_HOME/borvan32/borvan32.ini.\n";
 
 namespace {
 
@@ -88,7 +96,9 @@ bool PromptPassword(std::string& password) {
     bool ok = true;
     password.clear();
     for (;;) {
-        int c = std::fgetc(tty);
+        // Ctrl+C arrives as SIGINT (or as the byte 0x03 when the terminal does not send
+        // signals); either way the prompt ends and the terminal gets its settings back.
+        int c = engine::StopSignal() != 0 ? EOF : std::fgetc(tty);
         if (c == EOF || c == 0x1B || c == 0x03) {
             ok = false;
             break;
@@ -125,17 +135,19 @@ int List(const Options& o, const std::string& archive) {
         PrintLine(stderr, error);
         return kExitFailed;
     }
+    IntlFormat intl = LoadIntlFormat(SettingsPath());
     std::string header;
     for (const char* t : kColumnTitles) header += std::string(header.empty() ? "" : "\t") + t;
     PrintLine(stdout, header);
     for (size_t i : listing.order) {
         const Row& r = listing.rows[i];
-        std::string line = NameText(r) + "\t" + DateText(r.dos_datetime) + "\t" +
-                           TimeText(r.dos_datetime) + "\t" + SizeText(r.uncompressed) + "\t" +
-                           RatioText(r) + "\t" + SizeText(r.compressed) + "\t" + PathText(r);
+        std::string line = NameText(r) + "\t" + DateText(r.dos_datetime, intl) + "\t" +
+                           TimeText(r.dos_datetime, intl) + "\t" + SizeText(r.uncompressed, intl) +
+                           "\t" + RatioText(r) + "\t" + SizeText(r.compressed, intl) + "\t" +
+                           PathText(r);
         PrintLine(stdout, line);
     }
-    PrintLine(stdout, TotalText(listing));
+    PrintLine(stdout, TotalText(listing, intl));
     if (!ok) {
         PrintLine(stderr, error);
         return kExitFailed;
@@ -167,9 +179,13 @@ platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp
             return 0;
         case engine::kMsgOverwrite: {
             const auto* q = reinterpret_cast<const engine::OverwriteQuery*>(lp);
-            if (s.options->yes) return engine::kReplace;
-            PrintLine(stderr,
-                      "Skipping " + q->output_path + ": the file exists (--yes replaces it)");
+            // No one to ask: the safe answer unless --yes, and the output says which it was.
+            std::string question = "Replace the existing file " + q->output_path + "?";
+            if (s.options->yes) {
+                PrintLine(stdout, question + " (answered Yes)");
+                return engine::kReplace;
+            }
+            PrintLine(stderr, question + " (answered No; --yes answers Yes)");
             return engine::kSkip;
         }
         case engine::kMsgStopQuestion:
@@ -229,6 +245,17 @@ int TestOrExtract(const Options& o, const std::string& archive) {
 
 }  // namespace
 
+bool RefuseOtherKinds(const std::string& archive) {
+    formats::ArchiveKind kind = formats::kKindZip;
+    // A file that cannot be read is left to the reader, which names it in its message.
+    if (!formats::DetectFileKind(archive, DefaultArchiveKind(SettingsPath()), kind) ||
+        kind == formats::kKindZip)
+        return true;
+    PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
+                          "; this kind is not supported yet");
+    return false;
+}
+
 int RunHeadless(const std::vector<std::string>& args) {
     Options o;
     if (!ParseArgs(args, o)) {
@@ -237,6 +264,7 @@ int RunHeadless(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     std::string archive = engine::WithZipExtension(o.positional[0]);
+    if (!RefuseOtherKinds(archive)) return kExitFailed;
     if (o.command == 'l') return List(o, archive);
     return TestOrExtract(o, archive);
 }

@@ -10,6 +10,12 @@ namespace shell {
 
 /// Usage text printed by --help and after a parameter error.
 extern const char* const kHeadlessUsage;
+/// Notes after the usage lines of --help.
+extern const char* const kHeadlessNotes;
+
+/// Checks the kind of an existing archive before a zip reader or writer opens it; false
+/// (after saying so on standard error) for a kind other than zip.
+bool RefuseOtherKinds(const std::string& archive);
 
 /// Runs one headless command from the program's arguments (without argv[0]); returns the
 /// process exit status: 0 on success, otherwise non-zero (the engine's result when it ran).

@@ -1,4 +1,6 @@
 #include "archiver/shell/headless_zip.h"
+
+#include "archiver/shell/headless.h"
 #include "archiver/shell/terminal_text.h"
 
 #include <cstdio>
@@ -13,7 +15,8 @@ namespace shell {
 const char* const kHeadlessZipUsage =
     "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT] ARCHIVE "
     "[NAMES...]\n"
-    "       borvan32 -d ARCHIVE NAMES...   (delete members)\n";
+    "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
+    "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
 
 namespace {
 
@@ -59,9 +62,17 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
 bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
     char command = 0;
     bool have_archive = false;
+    bool switches = true;
     for (const std::string& a : args) {
-        if (have_archive) {
+        if (switches && a == "--") {
+            // Everything after it is the archive and names, even when it starts with "-".
+            switches = false;
+            if (!command) return false;
+        } else if (have_archive) {
             cmd.names.push_back(a);
+        } else if (!switches) {
+            cmd.archive = a;
+            have_archive = true;
         } else if (IsGlobalOption(a)) {
             if (a.rfind("--password=", 0) == 0) {
                 cmd.password_given = true;
@@ -148,6 +159,7 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
         PrintLine(stderr, "Borvan parameter validation error");
         return kExitUsage;
     }
+    if (!RefuseOtherKinds(cmd.archive)) return kExitFailed;
     platform::HWND window =
         platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,
                                   platform::LPARAM lp) { return ReportProc(msg, wp, lp); });

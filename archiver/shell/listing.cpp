@@ -1,8 +1,12 @@
 #include "archiver/shell/listing.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/codepage.h"
 #include "platform/dostime.h"
@@ -29,10 +33,72 @@ std::string_view Base(const Row& r) {
 std::string_view Folder(const Row& r) {
     return std::string_view(r.name).substr(0, r.base_offset);
 }
-std::string_view Extension(const Row& r) {
-    std::string_view base = Base(r);
+std::string_view ExtensionOf(std::string_view base) {
     size_t dot = base.rfind('.');
     return dot == std::string_view::npos ? std::string_view() : base.substr(dot + 1);
+}
+std::string_view Extension(const Row& r) {
+    return ExtensionOf(Base(r));
+}
+
+// The parts of a row's name that the sort keys compare: from the sort name when there is one
+// (its bytes need not line up with the name's, so the separators are found again).
+std::string_view SortText(const Row& r) {
+    return r.sort_name.empty() ? std::string_view(r.name) : std::string_view(r.sort_name);
+}
+std::string_view SortBase(const Row& r) {
+    std::string_view t = SortText(r);
+    size_t cut = t.rfind('/');
+    return cut == t.npos ? t : t.substr(cut + 1);
+}
+std::string_view SortFolder(const Row& r) {
+    std::string_view t = SortText(r);
+    size_t cut = t.rfind('/');
+    return cut == t.npos ? std::string_view() : t.substr(0, cut + 1);
+}
+
+size_t Utf8Length(std::string_view s) {
+    size_t n = 0;
+    for (char c : s)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// Decodes one UTF-8 sequence at s[i]; -1 (and one byte) when it is not valid.
+char32_t DecodeAt(std::string_view s, size_t& i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int extra = c < 0x80             ? 0
+                : (c & 0xE0) == 0xC0 ? 1
+                : (c & 0xF0) == 0xE0 ? 2
+                : (c & 0xF8) == 0xF0 ? 3
+                                     : -1;
+    if (extra < 0 || i + static_cast<size_t>(extra) >= s.size()) {
+        ++i;
+        return static_cast<char32_t>(-1);
+    }
+    char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        unsigned char t = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+        if ((t & 0xC0) != 0x80) {
+            ++i;
+            return static_cast<char32_t>(-1);
+        }
+        cp = cp << 6 | (t & 0x3F);
+    }
+    i += static_cast<size_t>(extra) + 1;
+    return cp;
+}
+
+std::string& OwnNameStorage() {
+    static std::string name;
+    return name;
+}
+
+// The program's file name as the system knows it, not as it was called.
+std::string RealProgramName() {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.filename().string();
 }
 
 bool ValidShortComponent(std::string_view c) {
@@ -67,11 +133,11 @@ enum class Key { kName, kType, kPath, kDate, kSize, kPacked, kRatio };
 int CompareKey(const Row& a, const Row& b, Key k) {
     switch (k) {
         case Key::kName:
-            return CompareNoCase(Base(a), Base(b));
+            return CompareNoCase(SortBase(a), SortBase(b));
         case Key::kType:
-            return CompareNoCase(Extension(a), Extension(b));
+            return CompareNoCase(ExtensionOf(SortBase(a)), ExtensionOf(SortBase(b)));
         case Key::kPath:
-            return CompareNoCase(Folder(a), Folder(b));
+            return CompareNoCase(SortFolder(a), SortFolder(b));
         case Key::kDate:  // newest first
             return a.dos_datetime == b.dos_datetime ? 0
                                                     : (a.dos_datetime > b.dos_datetime ? -1 : 1);
@@ -115,6 +181,40 @@ std::vector<Key> KeysOf(SortOrder order) {
 
 }  // namespace
 
+void SetOwnProgramName(std::string_view file_name) {
+    OwnNameStorage() = std::string(file_name);
+}
+
+const std::string& OwnProgramName() {
+    std::string& name = OwnNameStorage();
+    if (name.empty()) name = RealProgramName();
+    return name;
+}
+
+std::string UpperSortName(std::string_view name) {
+    // A fixed UTF-8 character table, so the order does not depend on the user's locale.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        size_t start = i;
+        char32_t cp = DecodeAt(name, i);
+        if (cp == static_cast<char32_t>(-1)) {
+            out.append(name.substr(start, i - start));
+            continue;
+        }
+        char32_t up = cp;
+        if (cp < 0x80)
+            up = static_cast<char32_t>(std::toupper(static_cast<int>(cp)));
+        else if (utf8)
+            up = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
+        else if ((cp >= 0xE0 && cp <= 0xFE && cp != 0xF7))
+            up = cp - 0x20;  // Latin-1 letters, when the table is missing
+        platform::AppendUtf8(out, up);
+    }
+    return out;
+}
+
 uint32_t Ratio(uint64_t u, uint64_t c) {
     if (u == 0 || u == kUnknownSize || c == kUnknownSize || u <= c) return 0;
     // 64-bit arithmetic: no scaling, so large members get the exact rounded percentage.
@@ -123,7 +223,7 @@ uint32_t Ratio(uint64_t u, uint64_t c) {
 
 bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_datetime,
             uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error) {
-    if (name.size() > kMaxRowName) {
+    if (Utf8Length(name) > kMaxRowName) {
         error = "Member name longer than 260 characters: the listing ends here";
         return false;
     }
@@ -147,13 +247,16 @@ bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_date
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     }
     r.type_class = Classify(Extension(r));
+    if (std::any_of(r.name.begin(), r.name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        r.sort_name = UpperSortName(r.name);
     std::string_view base = Base(r);
-    if ((base.size() >= 6 && CompareNoCase(base.substr(0, 6), "borvan") == 0 &&
-         CompareNoCase(Extension(r).substr(0, std::min<size_t>(2, Extension(r).size())), "ex") ==
-             0 &&
-         Extension(r).size() >= 2) ||
-        CompareNoCase(r.name, "setup.bv") == 0)
-        l.has_program_copy = true;
+    std::string_view own = std::string_view(OwnProgramName()).substr(0, 6);
+    std::string_view ext = Extension(r);
+    bool program_copy = !own.empty() && base.size() >= own.size() &&
+                        CompareNoCase(base.substr(0, own.size()), own) == 0 && ext.size() >= 2 &&
+                        CompareNoCase(ext.substr(0, 2), "ex") == 0;
+    if (program_copy || CompareNoCase(r.name, "setup.bv") == 0) l.has_program_copy = true;
     if (uncompressed == kUnknownSize)
         l.total_uncompressed = kUnknownSize;
     else if (l.total_uncompressed != kUnknownSize)

@@ -13,7 +13,7 @@ namespace shell {
 
 /// A size that is not known.
 constexpr uint64_t kUnknownSize = UINT64_MAX;
-/// Longest member name a row holds.
+/// Longest member name a row holds, in characters.
 constexpr size_t kMaxRowName = 260;
 
 /// File type classes (choose a row's icon).
@@ -32,6 +32,9 @@ struct Row {
     uint16_t base_offset = 0;  ///< index of the base name in `name`
     uint16_t type_class = kTypeOther;
     std::string name;  ///< UTF-8, `/` between folders
+    /// Upper-case copy of `name` for sorting, made only when the name has non-ASCII bytes
+    /// (plain ASCII names fold as they are compared).
+    std::string sort_name;
 };
 
 /// Sort orders of the list.
@@ -53,6 +56,16 @@ struct Listing {
 /// Percentage saved, rounded half up; 0 when nothing was saved or the size is 0 or unknown.
 uint32_t Ratio(uint64_t uncompressed, uint64_t compressed);
 
+/// The name whose first six characters mark a member as a copy of this program: the
+/// program's own file name (read from the system at first use unless set).
+void SetOwnProgramName(std::string_view file_name);
+/// The name in use for that check.
+const std::string& OwnProgramName();
+
+/// Upper case of a UTF-8 name for sorting: letters of every script that has case are
+/// converted; invalid bytes stay as they are.
+std::string UpperSortName(std::string_view name);
+
 /// Adds a row; false with a message in `error` when the name is too long for a row. A name
 /// ending in a separator (a folder entry) adds no row and succeeds.
 bool AddRow(Listing& listing, std::string_view name, bool encrypted, uint32_t dos_datetime,
@@ -70,7 +83,7 @@ struct IntlFormat {
     std::string date_order = "mdy";
     char date_sep = '/';
     char time_sep = ':';
-    char thousand_sep = ',';
+    std::string thousand_sep = ",";
 };
 
 /// Column titles, in display order.

@@ -38,6 +38,7 @@ TEST(ListingTest, RatioIsRoundedAndExactForLargeMembers) {
 }
 
 TEST(ListingTest, RowsFromNames) {
+    SetOwnProgramName("borvan32");
     Listing l;
     std::string error;
     EXPECT_TRUE(AddRow(l, "dir\\sub\\File.TXT", true, 0, 10, 5, 7, error));
@@ -84,6 +85,74 @@ TEST(ListingTest, SortOrdersWithTieBreakers) {
     EXPECT_TRUE(ParseSortOrder("packed", o));
     EXPECT_EQ(o, SortOrder::kPacked);
     EXPECT_FALSE(ParseSortOrder("Name", o));
+}
+
+TEST(ListingTest, NameLimitCountsCharacters) {
+    std::string accented;
+    for (int i = 0; i < 150; ++i) accented += "\u00e9";  // 300 bytes, 150 characters
+    std::string cjk260;
+    for (int i = 0; i < 260; ++i) cjk260 += "\u65e5";
+    const struct {
+        std::string name;
+        bool fits;
+    } cases[] = {
+        {accented, true},
+        {cjk260, true},
+        {cjk260 + "x", false},
+        {std::string(260, 'a'), true},
+        {std::string(261, 'a'), false},
+    };
+    for (const auto& c : cases) {
+        Listing l;
+        std::string error;
+        EXPECT_EQ(AddRow(l, c.name, false, 0, 1, 1, 0, error), c.fits) << c.name.size();
+    }
+}
+
+TEST(ListingTest, NonAsciiNamesSortIgnoringCase) {
+    EXPECT_EQ(UpperSortName("caf\u00e9/\u00e9t\u00e9.txt"), "CAF\u00c9/\u00c9T\u00c9.TXT");
+    EXPECT_EQ(UpperSortName("\u0444\u0430\u0439\u043b"), "\u0424\u0410\u0419\u041b");
+    EXPECT_EQ(UpperSortName("bad\xff\xc3"), "BAD\xff\xc3");  // invalid bytes kept
+    auto rows = std::vector<std::tuple<const char*, uint32_t, uint64_t>>{
+        {"\u00c9t\u00e9.txt", 0, 1},  // Été
+        {"\u00e9t\u00e9.doc", 0, 1},  // été
+        {"\u00e9cole/b.txt", 0, 1},   // école/
+        {"\u00c9COLE/a.txt", 0, 1},   // ÉCOLE/
+        {"zebra.txt", 0, 1}};
+    // Name order (base names): É and é are one letter, so the extension breaks the tie.
+    EXPECT_EQ(Names(Make(SortOrder::kName, rows)),
+              (std::vector<std::string>{"\u00c9COLE/a.txt", "\u00e9cole/b.txt", "zebra.txt",
+                                        "\u00e9t\u00e9.doc", "\u00c9t\u00e9.txt"}));
+    // Path order: the two spellings of one folder sit together, names ordering within it.
+    EXPECT_EQ(Names(Make(SortOrder::kPath, rows)),
+              (std::vector<std::string>{"zebra.txt", "\u00e9t\u00e9.doc", "\u00c9t\u00e9.txt",
+                                        "\u00c9COLE/a.txt", "\u00e9cole/b.txt"}));
+}
+
+TEST(ListingTest, ProgramCopyFollowsTheProgramsOwnName) {
+    const struct {
+        const char* program;
+        const char* member;
+        bool copy;
+    } cases[] = {
+        {"borvan32", "BORVAN32.EXE", true},
+        {"borvan32", "sub/borvanXX.exe", true},
+        {"borvan32", "borvan32.txt", false},
+        {"borvan32", "borva.exe", false},
+        {"arcman", "ARCMAN.EX_", true},
+        {"arcman", "borvan32.exe", false},
+        {"ab", "AB.EXE", true},
+        {"arcman", "Setup.BV", true},
+    };
+    for (const auto& c : cases) {
+        SetOwnProgramName(c.program);
+        Listing l;
+        std::string error;
+        ASSERT_TRUE(AddRow(l, c.member, false, 0, 1, 1, 0, error));
+        EXPECT_EQ(l.has_program_copy, c.copy) << c.program << " " << c.member;
+    }
+    SetOwnProgramName("");  // back to the real name
+    EXPECT_EQ(OwnProgramName(), "archiver_shell_test");
 }
 
 TEST(ListingTest, ColumnAndStatusTexts) {

@@ -1,5 +1,6 @@
 #include "archiver/engine/unzip/engine_frame.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 
@@ -21,6 +22,12 @@ bool IsPress(UINT m) {
            m == platform::WM_LBUTTONDOWN || m == platform::WM_LBUTTONDBLCLK;
 }
 
+}  // namespace
+
+// Written by signal handlers, read by the stop check: the one kind of object a handler may
+// store into.
+namespace {
+volatile std::sig_atomic_t g_stop_signal = 0;
 }  // namespace
 
 EngineFrame& Frame() {
@@ -151,9 +158,19 @@ void AddProgress(uint64_t bytes) {
     if (f.progress_total - f.progress_reported >= kProgressUnit) ProgressNow();
 }
 
+void RequestStopBySignal(int signal_number) noexcept {
+    g_stop_signal = signal_number;
+}
+int StopSignal() noexcept {
+    return g_stop_signal;
+}
+void ClearStopSignal() noexcept {
+    g_stop_signal = 0;
+}
+
 void CheckStop() {
     EngineFrame& f = Frame();
-    if (f.stop_requested) EndRun(kUnzipStopped);
+    if (f.stop_requested || g_stop_signal != 0) EndRun(kUnzipStopped);
     HWND main = f.main_window ? f.main_window : f.report_window;
     platform::MSG msg;
     while (platform::PeekMessage(msg, true)) {

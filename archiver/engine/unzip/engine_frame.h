@@ -130,8 +130,17 @@ void ResetProgress();
 void ProgressNow();
 /// Adds processed bytes; every kProgressUnit reports progress and checks for a stop.
 void AddProgress(uint64_t bytes);
+/// Asks the current run (or the next one) to stop from a signal handler: only stores the
+/// signal's number, so it is safe to call there.
+void RequestStopBySignal(int signal_number) noexcept;
+/// The signal that asked to stop, 0 when none did.
+int StopSignal() noexcept;
+/// Forgets a signal's stop request (tests).
+void ClearStopSignal() noexcept;
+
 /// Works off pending window messages; a key or mouse press aimed at the main window asks the
-/// stop question, and yes ends the run with kUnzipStopped.
+/// stop question, and yes ends the run with kUnzipStopped. A stop asked for by the shell's flag
+/// or by a signal ends the run at once.
 void CheckStop();
 
 }  // namespace engine
