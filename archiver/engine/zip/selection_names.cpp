@@ -92,6 +92,24 @@ std::string short_component(std::string_view comp) {
     return out;
 }
 
+/// Joins the pieces of a disk name component between `\` again, without the empty, `.` and
+/// `..` ones.
+std::string clean_backslash_pieces(std::string_view comp) {
+    std::string out;
+    size_t start = 0;
+    while (start <= comp.size()) {
+        size_t cut = comp.find('\\', start);
+        if (cut == std::string_view::npos) cut = comp.size();
+        std::string_view piece = comp.substr(start, cut - start);
+        if (!piece.empty() && piece != "." && piece != "..") {
+            if (!out.empty()) out.push_back('\\');
+            out.append(piece);
+        }
+        start = cut + 1;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool has_wildcard(std::string_view name) {
@@ -131,26 +149,23 @@ std::string stored_name(const StoredNameRules& rules, std::string_view path, boo
     if (rules.recurse && !rules.store_folders && rules.base_set && !rules.base_folder.empty()) {
         std::string_view base = rules.base_folder;
         if (base.back() == '/') base.remove_suffix(1);
-        if (p.size() > base.size() && p.substr(0, base.size()) == base &&
-            (p[base.size()] == '/' || p[base.size()] == '\\')) {
+        if (p.size() > base.size() && p.substr(0, base.size()) == base && p[base.size()] == '/') {
             p.remove_prefix(base.size() + 1);
         }
     }
 
     // Leading slashes, empty, `.` and `..` components all go: a stored name is relative and
-    // never climbs out of the folder it is extracted into.
-    std::vector<std::string_view> parts;
+    // never climbs out of the folder it is extracted into. A `\` on disk is part of a file
+    // name, but readers of the archive take it for a separator, so the pieces it parts are
+    // cleaned the same way.
+    std::vector<std::string> parts;
     size_t start = 0;
-    std::string unified(p);
-    for (char& c : unified) {
-        if (c == '\\') c = '/';
-    }
-    std::string_view u = unified;
+    std::string_view u = p;
     while (start <= u.size()) {
         size_t slash = u.find('/', start);
         if (slash == std::string_view::npos) slash = u.size();
-        std::string_view comp = u.substr(start, slash - start);
-        if (!comp.empty() && comp != "." && comp != "..") parts.push_back(comp);
+        std::string comp = clean_backslash_pieces(u.substr(start, slash - start));
+        if (!comp.empty()) parts.push_back(std::move(comp));
         start = slash + 1;
     }
     if (parts.empty()) return {};

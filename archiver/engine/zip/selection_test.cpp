@@ -49,7 +49,20 @@ TEST(SelectionNames, StoredNamesStayRelativeAndInsideTheTarget) {
     EXPECT_FALSE(short_flag);
     EXPECT_EQ(stored_name(folders, "../../etc/passwd", false, nullptr), "etc/passwd");
     EXPECT_EQ(stored_name(folders, "a/./b/../c", false, nullptr), "a/b/c");
-    EXPECT_EQ(stored_name(folders, "a\\b\\c.txt", false, nullptr), "a/b/c.txt");
+    // A backslash on disk is part of a name; the pieces it parts never climb out either.
+    const struct {
+        const char* path;
+        const char* stored;
+    } backslashes[] = {
+        {"a\\b\\c.txt", "a\\b\\c.txt"},
+        {"dir/x\\y.txt", "dir/x\\y.txt"},
+        {"..\\..\\etc\\passwd", "etc\\passwd"},
+        {"\\root\\.\\f", "root\\f"},
+        {"a\\\\b", "a\\b"},
+        {"..\\", ""},
+    };
+    for (const auto& c : backslashes)
+        EXPECT_EQ(stored_name(folders, c.path, false, nullptr), c.stored) << c.path;
     EXPECT_EQ(stored_name(folders, "dir/", true, nullptr), "dir/");
     EXPECT_EQ(stored_name(folders, "..", true, nullptr), "");
     EXPECT_EQ(stored_name(folders, "notes.", false, nullptr), "notes");

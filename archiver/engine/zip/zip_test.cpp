@@ -384,7 +384,7 @@ TEST_F(ZipTest, ReplacingAcrossFileSystemsAndWhenRenameFails) {
 }
 
 TEST_F(ZipTest, OtherToolsArchivesAreUpdatedKeepingWhatTheyHold) {
-    if (!engine::testing_util::HaveProgram("python3")) GTEST_SKIP();
+    UNZIP_TEST_NEEDS("python3");
     // A program in front, members streamed with data descriptors, an extra field describing
     // the old file and one that does not, member and archive comments.
     ASSERT_TRUE(RunPython(dir, R"(

@@ -235,7 +235,7 @@ bool OutArchive::Rewrite(uint64_t at, std::span<const uint8_t> bytes) {
 
 std::string TempTemplate(const std::string& folder) {
     std::string t = folder;
-    if (!t.empty() && t.back() != '/' && t.back() != '\\') t += '/';
+    if (!t.empty() && t.back() != '/') t += '/';
     return t + "_ZXXXXXX";
 }
 
