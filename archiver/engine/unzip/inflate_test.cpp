@@ -73,7 +73,7 @@ struct BitWriter {
 };
 
 TEST(InflateTest, MatchesIndependentEncoderAcrossLevelsAndStrategies) {
-    if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+    UNZIP_TEST_NEEDS("python3");
     TempDir dir;
     // Text, random, runs and mixed data, each at several levels and strategies, large enough
     // to cross the decoder's output and input buffers several times.
@@ -270,7 +270,7 @@ TEST(InflateTest, SingleDistanceCodeIsAccepted) {
 }
 
 TEST(InflateTest, TruncatedOrDamagedInputNeverPasses) {
-    if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+    UNZIP_TEST_NEEDS("python3");
     TempDir dir;
     ASSERT_TRUE(testing_util::RunPython(dir, R"(
 import zlib, random

@@ -33,6 +33,17 @@ inline bool HaveProgram(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+/// Skips the current test when a program it needs is missing, but fails it when the
+/// environment variable CI is set: a build machine that lacks a test tool must not pass
+/// quietly. For test bodies and SetUp.
+#define UNZIP_TEST_NEEDS(program)                                                   \
+    do {                                                                            \
+        if (!::engine::testing_util::HaveProgram(program)) {                        \
+            if (std::getenv("CI") != nullptr) FAIL() << program << " missing (CI)"; \
+            GTEST_SKIP() << program << " missing";                                  \
+        }                                                                           \
+    } while (0)
+
 /// Runs a python3 script (written to a file in dir); true on exit status 0.
 inline bool RunPython(const TempDir& dir, const std::string& script) {
     std::string file = dir / "make.py";

@@ -16,7 +16,7 @@ using testing_util::WriteFile;
 class ZipDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!testing_util::HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+        UNZIP_TEST_NEEDS("python3");
         ASSERT_TRUE(testing_util::RunPython(dir_, R"(
 import zipfile
 with zipfile.ZipFile('plain.zip', 'w', zipfile.ZIP_DEFLATED) as z:
@@ -59,6 +59,66 @@ TEST_F(ZipDirectoryTest, ReadsEntriesAndFacts) {
     EXPECT_EQ(d.facts.preamble, 1000);
     EXPECT_EQ(d.facts.first_local_offset, 1000u);
     EXPECT_EQ(d.entries[1].local_offset, 1000u + d.entries[1].header.local_offset);
+}
+
+TEST_F(ZipDirectoryTest, PreamblesWhateverTheOffsetsCountFrom) {
+    // Python is the oracle: it reads each of these archives with the same members.
+    ASSERT_TRUE(testing_util::RunPython(dir_, R"(
+import zipfile, struct
+plain = open('plain.zip', 'rb').read()
+stub = b'#!/bin/sh\nexit 0\n' + bytes(range(256)) * 20
+# Offsets counting from the start of the zip data: the stub simply put in front.
+open('raw.zip', 'wb').write(stub + plain)
+# Offsets counting from the start of the file: the archive written after the stub.
+open('shifted.zip', 'wb').write(stub)
+with zipfile.ZipFile('shifted.zip', 'a') as z:
+    for i in zipfile.ZipFile('plain.zip').infolist():
+        z.writestr(i, zipfile.ZipFile('plain.zip').read(i))
+# A 64-bit end record and its locator between the directory and the end record.
+end = plain.rfind(b'PK\x05\x06')
+n, cd_size, cd_off = struct.unpack('<xxxxxxxxHxxII', plain[end:end + 20])
+rec64 = struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, n, n, cd_size, cd_off)
+loc = struct.pack('<IIQI', 0x07064b50, 0, cd_off + cd_size, 1)
+open('z64.zip', 'wb').write(stub + plain[:end] + rec64 + loc + plain[end:])
+for name in ['raw.zip', 'shifted.zip', 'z64.zip']:
+    z = zipfile.ZipFile(name)
+    assert z.testzip() is None and len(z.infolist()) == 4, name
+)"));
+    struct Case {
+        const char* name;
+        int64_t preamble;
+    };
+    const int64_t stub = 17 + 256 * 20;
+    for (const Case& c : {Case{"raw.zip", stub}, Case{"shifted.zip", 0}, Case{"z64.zip", stub}}) {
+        SCOPED_TRACE(c.name);
+        ZipDirectory d = ReadZipDirectory(dir_ / c.name);
+        ASSERT_EQ(d.status, DirectoryStatus::kOk) << d.message;
+        ASSERT_EQ(d.entries.size(), 4u);
+        EXPECT_EQ(d.facts.preamble, c.preamble);
+        EXPECT_EQ(d.facts.first_local_offset, static_cast<uint64_t>(stub));
+        auto bytes = ReadFile(dir_ / c.name);
+        for (const DirectoryEntry& e : d.entries)
+            EXPECT_EQ(Get32(&bytes[e.local_offset]), kLocalSig) << e.name;
+    }
+}
+
+TEST_F(ZipDirectoryTest, Messages) {
+    EXPECT_EQ(ReadZipDirectory(dir_ / "missing.zip").message,
+              "Can't open input file: " + (dir_ / "missing.zip"));
+    // A damaged central header says the same wherever it lies.
+    size_t end = plain_.size() - kEndSize - 15;
+    size_t cd = Get32(&plain_[end + 16]);
+    for (size_t n : {0, 1, 3}) {
+        auto bad = plain_;
+        size_t at = cd;
+        for (size_t i = 0; i < n; ++i)
+            at += kCentralSize + Get16(&bad[at + 28]) + Get16(&bad[at + 30]) + Get16(&bad[at + 32]);
+        bad[at] = 'X';
+        EXPECT_EQ(Read(bad).message, kMsgInvalidDirectoryFix) << n;
+        EXPECT_EQ(Read(bad, "self.exe").message,
+                  "File does not appear to be a self-extracting archive")
+            << n;
+    }
 }
 
 TEST_F(ZipDirectoryTest, FilesThatAreNotArchives) {
