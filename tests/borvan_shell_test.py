@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""End-to-end: the borvan32 command line around the engines: signals stop a run cleanly,
+archive kinds are told apart before a zip reader sees the file, questions report the answer
+taken, listing names and formats, and the zip commands' switch and name rules."""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import termios
+import tempfile
+import time
+import unittest
+import zipfile
+
+BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+TESTDATA = os.environ.get("TESTDATA", "")
+BIG = 200 * 1000 * 1000
+
+
+def run(*args, cwd=None, env=None):
+    return subprocess.run([BORVAN32, *args], cwd=cwd, env=env, capture_output=True, text=True,
+                          timeout=300)
+
+
+class SignalTest(unittest.TestCase):
+    """A signal sent once the big member is under way; the run must end through the stop
+    path, whatever it was doing."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="borvan_signal_")
+        cls.big = os.path.join(cls.dir, "big.bin")
+        with open(cls.big, "wb") as f:
+            for _ in range(BIG // (1 << 20)):
+                f.write(os.urandom(1 << 20))
+        with open(os.path.join(cls.dir, "small.txt"), "wb") as f:
+            f.write(b"small\n")
+        # small first, then big, stored: quick to make, long enough to read back.
+        cls.stored = os.path.join(cls.dir, "stored.zip")
+        for name in ("small.txt", "big.bin"):
+            r = run("-a", "-e0", cls.stored, name, cwd=cls.dir)
+            assert r.returncode == 0, r.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def interrupt(self, args, started, sig, cwd=None):
+        """Runs borvan32 and sends sig right after the line `started` appears on stdout."""
+        p = subprocess.Popen([BORVAN32, *args], cwd=cwd or self.dir, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        seen = []
+        for line in p.stdout:
+            seen.append(line)
+            if started in line:
+                p.send_signal(sig)
+                break
+        out, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, -sig, "".join(seen) + out + err)
+        self.assertIn("Stopped by signal", err)
+        return err
+
+    def temp_files(self, folder):
+        return [n for n in os.listdir(folder) if n.startswith("_Z")]
+
+    def test_zip_commands_leave_the_old_archive_untouched(self):
+        for args, started, sig in [
+            (["-a", "-ex", "work.zip", "big.bin"], "Adding big.bin", signal.SIGINT),
+            (["-u", "-ex", "work.zip", "big.bin"], "Adding big.bin", signal.SIGTERM),
+            (["-m", "work.zip", "big.bin"], "Adding big.bin", signal.SIGHUP),
+            (["-d", "work.zip", "small.txt"], "deleting small.txt", signal.SIGINT),
+        ]:
+            with self.subTest(args=args, sig=sig):
+                work = os.path.join(self.dir, "work.zip")
+                if args[0] == "-d":
+                    shutil.copyfile(self.stored, work)
+                else:  # big.bin is added anew
+                    with zipfile.ZipFile(work, "w") as z:
+                        z.writestr("small.txt", "small\n")
+                with open(work, "rb") as f:
+                    before = f.read()
+                self.interrupt(args, started, sig)
+                with open(work, "rb") as f:
+                    self.assertEqual(f.read(), before)
+                self.assertEqual(self.temp_files(self.dir), [])
+                self.assertTrue(os.path.exists(self.big))  # a stopped move deletes nothing
+
+    def test_extract_and_test_leave_no_partial_output(self):
+        target = os.path.join(self.dir, "out")
+        for args, started, sig in [
+            (["-e", self.stored, target], "Extracting big.bin", signal.SIGINT),
+            (["-e", "-o", self.stored, target], "Extracting big.bin", signal.SIGTERM),
+            (["-t", self.stored], "Testing big.bin", signal.SIGHUP),
+        ]:
+            with self.subTest(args=args, sig=sig):
+                shutil.rmtree(target, ignore_errors=True)
+                self.interrupt(args, started, sig)
+                if args[0] == "-e":
+                    # The member before the stop is whole; the one being written is gone.
+                    self.assertEqual(os.listdir(target), ["small.txt"])
+
+    def test_password_prompt_gives_the_terminal_back(self):
+        secret = os.path.join(self.dir, "secret.zip")
+        r = run("-a", "--password=pw", secret, "small.txt", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        for key, expect_signal in [(b"\x03", True), (b"\x1b", False)]:
+            with self.subTest(key=key):
+                pid, fd = pty.fork()
+                if pid == 0:
+                    os.execv(BORVAN32, [BORVAN32, "-t", secret])
+                before = termios.tcgetattr(fd)
+                out = b""
+                deadline = time.time() + 30
+                while b"Password: " not in out and time.time() < deadline:
+                    if select.select([fd], [], [], 1)[0]:
+                        out += os.read(fd, 1024)
+                self.assertIn(b"Password: ", out)
+                os.write(fd, b"ab" + key)
+                try:
+                    while select.select([fd], [], [], 5)[0]:
+                        if not os.read(fd, 1024):
+                            break
+                except OSError:
+                    pass
+                after = termios.tcgetattr(fd)
+                _, status = os.waitpid(pid, 0)
+                os.close(fd)
+                if expect_signal:
+                    self.assertTrue(os.WIFSIGNALED(status) and
+                                    os.WTERMSIG(status) == signal.SIGINT, status)
+                else:
+                    self.assertTrue(os.WIFEXITED(status) and os.WEXITSTATUS(status) != 0)
+                # Echo and line editing are back as they were before the prompt.
+                self.assertEqual(after[3] & (termios.ECHO | termios.ICANON),
+                                 before[3] & (termios.ECHO | termios.ICANON))
+
+
+class KindTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="borvan_kind_")
+        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.dir, "config"))
+        with zipfile.ZipFile(os.path.join(self.dir, "real.zip"), "w") as z:
+            z.writestr("inside.txt", "hello\n")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def copy_real(self, name):
+        shutil.copyfile(self.path("real.zip"), self.path(name))
+        return self.path(name)
+
+    def test_other_kinds_are_refused_by_name(self):
+        with open(self.path("plain.txt"), "wb") as f:
+            f.write(b"text " * 1000)
+        subprocess.run(["gzip", "-k", self.path("plain.txt")], check=True)
+        shutil.copyfile(self.path("plain.txt.gz"), self.path("gzipped.dat"))
+        cases = [
+            (self.path("plain.txt.gz"), "is a gzip or Unix compress file"),
+            (self.path("gzipped.dat"), "is a gzip or Unix compress file"),
+            (self.copy_real("zip.arj"), "is an ARJ archive"),  # the extension wins
+            (self.copy_real("zip.tar"), "is a tar archive"),
+            (self.copy_real("mail.uue"), "is an encoded mail file"),
+        ]
+        if TESTDATA:
+            cases += [(os.path.join(TESTDATA, "lzh/lha213/lh5.lzh"), "is an LZH archive"),
+                      (os.path.join(TESTDATA, "kwaj/f00.kwj"), "is a Microsoft Compress file"),
+                      (os.path.join(TESTDATA, "arc/sc_Arc.crunched.arc"), "is an ARC archive")]
+        for archive, text in cases:
+            for command in (["-l"], ["-t"], ["-e"], ["-d"]):
+                with self.subTest(archive=archive, command=command):
+                    args = command + [archive] + (["x"] if command == ["-d"] else [])
+                    r = run(*args, cwd=self.dir, env=self.env)
+                    self.assertNotEqual(r.returncode, 0)
+                    self.assertIn(archive + " " + text + "; this kind is not supported yet",
+                                  r.stderr)
+                    self.assertNotIn("not a valid", r.stderr)
+
+    def test_zip_content_opens_whatever_the_name(self):
+        for name in ("real.dat", "real.ZIP", "real.exe"):
+            with self.subTest(name=name):
+                r = run("-l", self.copy_real(name), cwd=self.dir, env=self.env)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn("inside.txt", r.stdout)
+
+    def test_unrecognised_content_takes_the_configured_default(self):
+        with open(self.path("notes.txt"), "wb") as f:
+            f.write(b"just some words\n")
+        r = run("-l", self.path("notes.txt"), env=self.env)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertNotIn("not supported yet", r.stderr)  # zip: the zip reader's own message
+        record = bytearray(225)
+        record[70] = 3  # ARJ
+        opts = record.hex().upper() + "%02X" % (sum(record) % 256)
+        os.makedirs(os.path.join(self.env["XDG_CONFIG_HOME"], "borvan32"))
+        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "borvan32", "borvan32.ini"),
+                  "w") as f:
+            f.write("[Borvan]\nOpts=%s\n" % opts)
+        r = run("-l", self.path("notes.txt"), env=self.env)
+        self.assertIn("is an ARJ archive; this kind is not supported yet", r.stderr)
+
+    def test_missing_archive_is_named(self):
+        for command in ("-l", "-t", "-e"):
+            with self.subTest(command=command):
+                r = run(command, self.path("nothing"), env=self.env)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn("Can't open input file: " + self.path("nothing.zip"), r.stderr)
+
+
+class ShellTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="borvan_shell_")
+        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.dir, "config"))
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_overwrite_question_reports_its_answer(self):
+        archive = self.path("a.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("f.txt", "new\n")
+        out = self.path("out")
+        os.makedirs(out)
+        with open(os.path.join(out, "f.txt"), "w") as f:
+            f.write("old\n")
+        r = run("-e", archive, out)
+        self.assertIn("Replace the existing file %s/f.txt? (answered No" % out, r.stderr)
+        with open(os.path.join(out, "f.txt")) as f:
+            self.assertEqual(f.read(), "old\n")
+        r = run("-e", "--yes", archive, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("Replace the existing file %s/f.txt? (answered Yes)" % out, r.stdout)
+        with open(os.path.join(out, "f.txt")) as f:
+            self.assertEqual(f.read(), "new\n")
+
+    def test_long_and_accented_names_list_and_sort(self):
+        archive = self.path("names.zip")
+        long_name = "\u00e9" * 150 + ".txt"  # 154 characters, 304 bytes
+        names = [long_name, "\u00c9cole.txt", "\u00e9t\u00e9.doc", "zebra.txt", "apple.txt",
+                 "\u00e9a.txt"]
+        with zipfile.ZipFile(archive, "w") as z:
+            for n in names:
+                z.writestr(n, "x")
+        r = run("-l", "--sort=name", archive, env=self.env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        listed = [line.split("\t")[0] for line in r.stdout.splitlines()[1:-1]]
+        # É and é sort as one letter, after the ASCII ones.
+        self.assertEqual(listed, ["apple.txt", "zebra.txt", "\u00e9a.txt", "\u00c9cole.txt",
+                                  "\u00e9t\u00e9.doc", long_name])
+
+    def test_intl_settings_shape_dates_times_and_sizes(self):
+        archive = self.path("dated.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr(zipfile.ZipInfo("big.txt", (2021, 3, 4, 5, 6, 0)), "x" * 1234567)
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "borvan32")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "borvan32.ini"), "w") as f:
+            f.write("[Intl]\nsShortDate=dd.MM.yyyy\nsDate=.\nsTime=h\nsThousand=.\n")
+        r = run("-l", archive, env=self.env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        row = r.stdout.splitlines()[1].split("\t")
+        self.assertEqual(row[:4], ["big.txt", "04.03.21", "05h06", "1.234.567"])
+        env = dict(self.env, XDG_CONFIG_HOME=self.path("none"), LC_ALL="C")
+        row = run("-l", archive, env=env).stdout.splitlines()[1].split("\t")
+        self.assertEqual(row[:4], ["big.txt", "03/04/21", "05:06", "1,234,567"])
+
+    def test_zip_command_names_after_double_dash_and_backslashes(self):
+        for name, data in [("-dash.txt", b"dash\n"), ("back\\slash.txt", b"slash\n"),
+                           ("..\\..\\up.txt", b"up\n")]:
+            with open(self.path(name), "wb") as f:
+                f.write(data)
+        r = run("-a", "--", "-archive.zip", "-dash.txt", "back\\slash.txt", "..\\..\\up.txt",
+                cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with zipfile.ZipFile(self.path("-archive.zip")) as z:
+            self.assertEqual(sorted(z.namelist()), ["-dash.txt", "back\\slash.txt", "up.txt"])
+            self.assertEqual(z.read("back\\slash.txt"), b"slash\n")
+        r = run("-a", "-archive.zip", "x", cwd=self.dir)
+        self.assertEqual(r.returncode, 2)  # without "--" it is a switch
+        self.assertIn("Borvan parameter validation error", r.stderr)
+
+    def test_help_names_the_additions(self):
+        r = run("--help")
+        self.assertEqual(r.returncode, 0)
+        for text in ('"--"', "SIGTERM", "[Intl]"):
+            self.assertIn(text, r.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
