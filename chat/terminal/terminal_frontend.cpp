@@ -1,25 +1,21 @@
 #include "chat/terminal/terminal_frontend.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/help/help_file.h"
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/irc_format.h"
 #include "chat/terminal/screen_layout.h"
+#include "chat/terminal/terminal_dialogs.h"
 #include "chat/terminal/window_menu.h"
 #include "platform/event_loop.h"
 #include "platform/tui/clipboard.h"
-#include "platform/tui/file_dialog.h"
 #include "platform/tui/screen.h"
 #include "platform/tui/widgets.h"
 
@@ -158,42 +154,6 @@ std::vector<std::string> SelectedRows(WindowId id) {
     return rows;
 }
 
-std::optional<std::string> Prompt(const std::string& title) {
-    std::string value;
-    if (!tui::InputBox("Parameters", title, value, false, 699)) return std::nullopt;
-    return value;
-}
-
-// The file dialog behind $file, $hfile and $dir: `pattern` is a starting folder with a file
-// pattern ("/home/me/*.txt"); the choice must exist.
-std::optional<std::string> SelectFile(const std::string& kind, const std::string& title,
-                                      const std::string& pattern) {
-    const size_t slash = pattern.find_last_of('/');
-    std::string path = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
-    std::string patterns = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    if (patterns == "*.*") patterns = "*";  // every file, dotted or not
-    const bool folder = kind == "dir";
-    for (;;) {
-        std::string chosen = path;
-        if (!tui::RunFileDialog(title, chosen, folder ? std::string() : patterns, folder))
-            return std::nullopt;
-        if (::access(chosen.c_str(), F_OK) == 0) return chosen;
-        tui::ShowMessageBox(
-            title, chosen + "\nFile not found.\nPlease verify the correct file name was given.",
-            tui::MessageButtons::kOk);
-    }
-}
-
-void ShowUserInformation(const std::string& nick,
-                         const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::string text;
-    for (const auto& [label, value] : fields) {
-        if (!text.empty()) text += '\n';
-        text += label + " " + value;
-    }
-    tui::ShowMessageBox("User Information: " + nick, text, tui::MessageButtons::kOk);
-}
-
 void SwitchTo(WindowId id) {
     if (id == 0 || id == ActiveWindow()) return;
     SetActiveWindow(id);
@@ -242,7 +202,11 @@ void RunCommand(int command) {
             // pastes what the program itself copied.
             tui::Key paste = tui::MakeKey(tui::kKeyPaste);
             paste.text = tui::DecodeText(tui::GetClipboard());
-            if (!paste.text.empty()) EditKey(paste);
+            if (paste.text.empty()) {
+                tui::Beep();  // nothing was copied or pasted yet
+            } else {
+                EditKey(paste);
+            }
             break;
         }
         case kCmdAbout:
@@ -576,10 +540,7 @@ Frontend MakeTerminalFrontend() {
     f.select_file = SelectFile;
     f.clipboard = [] { return tui::GetClipboard(); };
     f.selected_nicks = SelectedRows;
-    f.show_help = [](const std::string& path, const std::string& key) {
-        const HelpPage page = LoadHelpPage(path, key);
-        tui::ShowTextViewer(page.title, page.lines);
-    };
+    f.show_help = ShowHelp;
     f.font_dialog = ShowFontDialog;
     return f;
 }
