@@ -297,6 +297,8 @@ void Execute(ZipRun& run, RunFiles& files) {
     // On disk before it takes the archive's place, so a crash cannot leave a hollow archive.
     if (::fsync(files.out.fd.get()) != 0 || !files.out.fd.reset())
         End(kResultTempFile, files.out.path);
+    // The last moment a stop can keep the old archive: after this the new one is in place.
+    engine::CheckStop();
     files.old_fd.reset();
     r = ReplaceArchive(s.archive, files.out.path, mode);
     if (r != 0) KeepNewArchive(files, r);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <map>
 
@@ -467,6 +468,23 @@ TEST_F(ZipTest, ShortNamesAreMarkedAsMadeOnDos) {
     EXPECT_EQ(d.entries[0].name, "LONGFILE.TEX");
     EXPECT_EQ(d.entries[0].header.version_made, 20);
     EXPECT_LT(d.entries[0].header.external_attr, 256u);
+}
+
+TEST_F(ZipTest, SignalStopKeepsTheOldArchiveEvenForTinyRuns) {
+    // A run too small to reach a progress check still stops before the old archive is
+    // replaced.
+    std::string a = File("a.txt", Text("first"));
+    ASSERT_EQ(Zip(kActionAdd, {a}), 0);
+    const auto before = ReadFile(archive);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        std::string b = File("b.txt", Text("second"));
+        engine::RequestStopBySignal(sig);
+        EXPECT_EQ(Zip(kActionAdd, {b}), kResultStopped) << sig;
+        EXPECT_EQ(Zip(kActionDelete, {"a.txt"}), kResultStopped) << sig;
+        engine::ClearStopSignal();
+        EXPECT_EQ(ReadFile(archive), before) << sig;
+        EXPECT_TRUE(NoTempFiles()) << sig;
+    }
 }
 
 TEST_F(ZipTest, StopWhileWritingLeavesNothingBehind) {
