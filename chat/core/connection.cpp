@@ -1,6 +1,8 @@
 #include "chat/core/connection.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "chat/core/dns_lookup.h"
 #include "chat/core/options.h"
 #include "chat/core/server_list.h"
+#include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
 #include "chat/core/winsock_errors.h"
@@ -32,7 +36,7 @@ void Status(std::string_view text, int colour) {
 std::string CurrentNick() {
     const ChatOptions& o = Options();
     if (!Storage().session_nick.empty()) return Storage().session_nick;
-    return Storage().wnick && !o.szAltNick.empty() ? o.szAltNick : o.szNickName;
+    return Storage().wnick && !o.szAltNick.empty() ? o.szAltNick : LogonNickname();
 }
 
 ptrdiff_t WriteSession(std::span<const char> data) {
@@ -75,15 +79,104 @@ void DoResolveHost() {
     if (c.TaskHandle == 0 && !c.Connected) werr("*** Unable to resolve IRC server");
 }
 
-// The host name comes from the system; the address is the session socket's own once
-// connected (unless the settings hold one and it is not looked up again each time).
-void DoGetLocalHost() {
+// The local address as the routing table would pick it: a datagram socket "connected" to
+// 0.0.0.0 gets the local address without a packet leaving. False when none is found.
+bool getip() {
     ChatOptions& o = Options();
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(7);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    bool found = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                 ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+                 local.sin_addr.s_addr != 0;
+    ::close(fd);
+    if (!found) return false;
+    o.sip = ntohl(local.sin_addr.s_addr);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+    o.szsip = text;
+    return true;
+}
+
+// A local address that cannot be had only matters for DCC offers, and the session socket's
+// own address stands in once connected: the failure is shown and the connect goes on.
+void LocalHostFailed(std::string_view text) {
+    Connection& c = Storage();
+    ChatOptions& o = Options();
+    if (c.Connecting) Status(text, 2);
+    o.sip = 0;
+    c.ResolvingLocal = false;
+    if (c.Connecting && !c.Connected) DoResolveHost();
+}
+
+void DoGetLocalHost() {
+    Connection& c = Storage();
+    ChatOptions& o = Options();
+    c.ResolvingLocal = true;
+    const std::string remembered = o.szLocalHost;
     if (o.aglh || o.szLocalHost.empty() || EqualNoCase(o.szLocalHost, "unknown")) {
         char name[101] = {};
         o.szLocalHost = ::gethostname(name, 100) == 0 && name[0] ? name : "unknown";
     }
-    DoResolveHost();
+    if ((!o.agip && o.sip != 0 && o.szLocalHost == remembered) || (o.ipmethod && getip())) {
+        c.ResolvingLocal = false;
+        DoResolveHost();
+        return;
+    }
+    if (EqualNoCase(o.szLocalHost, "unknown")) {
+        o.szsip = "unknown";
+        LocalHostFailed("*** Unable to get local hostname");
+        return;
+    }
+    c.HTaskHandle = net::Lookup(o.szLocalHost, c.frame, kMsgLocalHostDone);
+    if (c.HTaskHandle == 0 && !c.Connected) LocalHostFailed("*** Unable to resolve local host");
+}
+
+void DoLocalHostResolved(platform::WPARAM request) {
+    Connection& c = Storage();
+    ChatOptions& o = Options();
+    auto result = net::TakeLookup(static_cast<uint32_t>(request));
+    if (static_cast<uint32_t>(request) != c.HTaskHandle || c.HTaskHandle == 0) return;
+    c.HTaskHandle = 0;
+    uint32_t address = 0;
+    if (result && result->error == 0)
+        for (const net::Address& a : result->addresses)
+            if ((address = net::AddressIPv4(a)) != 0) {
+                o.szsip = net::AddressHost(a);
+                break;
+            }
+    if (address == 0) {
+        if (!c.Connected) LocalHostFailed("*** Unable to resolve local host");
+        return;
+    }
+    if (!result->canonical_name.empty()) o.szLocalHost = result->canonical_name.substr(0, 100);
+    o.sip = address;
+    c.ResolvingLocal = false;
+    if (c.Connecting && !c.Connected) DoResolveHost();
+}
+
+void LagTick() {
+    Connection& c = Storage();
+    if (c.FirstMOTD) return;
+    int64_t now = SessionNowMs();
+    if (c.lag_sent_ms != 0) {
+        // No answer yet: the lag is at least this long, and the status line says so.
+        int64_t waited = now - c.lag_sent_ms;
+        if (waited >= 5000 && waited / 1000 != c.lag_ms / 1000) {
+            c.lag_ms = waited;
+            showstatusinfo();
+        }
+        return;
+    }
+    if (--c.lag_wait > 0) return;
+    c.lag_wait = kLagInterval;
+    c.lag_sent_ms = now != 0 ? now : 1;
+    c.lag_token = "LAG" + std::to_string(c.lag_sent_ms);
+    Sendline("PING :" + c.lag_token, false);
 }
 
 void DoConnect(platform::WPARAM request) {
@@ -118,7 +211,7 @@ void DoLogon(platform::LPARAM lparam) {
     c.session_nick.clear();
     showstatusinfo();
     if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
-    Sendline("NICK " + o.szNickName, false);
+    Sendline("NICK " + LogonNickname(), false);
     Sendline("USER " + LogonUserName(o.szEmail) + " \"" + o.szLocalHost + "\" \"" + c.szCHN +
                  "\" :" + o.szUser,
              false);
@@ -132,6 +225,9 @@ void BecomeConnected() {
     c.connecttimeout = 0;
     c.connectretries = 0;
     c.splitter.Reset();
+    c.lag_ms = -1;
+    c.lag_sent_ms = 0;
+    c.lag_wait = kLagFirst;
     if (o.sip == 0) {
         if (auto local = net::LocalAddress(c.Sock)) {
             o.sip = net::AddressIPv4(*local);
@@ -252,6 +348,7 @@ void showstatusinfo() {
     s.nick = CurrentNick();
     s.user_modes = c.szUmode;
     s.server = c.szCHN;
+    if (c.Connected) s.lag_ms = c.lag_ms;
     if (c.Connected && o.olt) {
         char buf[16];
         std::snprintf(buf, sizeof buf, "%02d:%02d", static_cast<int>(c.online_seconds / 3600),
@@ -366,6 +463,15 @@ bool werr(std::string_view text, int code) {
         if (code) Status("*** " + WSerror(code), 1);
     }
     c.TaskHandle = 0;
+    c.HTaskHandle = 0;
+    c.lag_sent_ms = 0;
+    c.lag_ms = -1;
+    CancelDns();
+    // Replies that will never end must not hold anything open: the channels list may close,
+    // and a /uwho may be asked again.
+    ChatSession& session = Session();
+    EndChannelListing();
+    session.uwho.open = false;
     if (c.Sock != net::kNoSocket) net::Close(c.Sock);
     c.Sock = net::kNoSocket;
     c.out.clear();
@@ -431,6 +537,10 @@ bool ConnectionMessage(platform::UINT msg, platform::WPARAM wparam, platform::LP
             if (c.Connecting) DoGetLocalHost();
             return true;
         case kMsgLocalHostDone:
+            DoLocalHostResolved(wparam);
+            return true;
+        case kMsgDnsDone:
+            DoResolvedD(static_cast<uint32_t>(wparam));
             return true;
         case kMsgServerLookupDone:
             DoConnect(wparam);
@@ -469,11 +579,26 @@ void ConnectionTick() {
     }
     if (c.Connected && c.Sock != net::kNoSocket) {
         FloodGuardTick();
+        LagTick();
         if (Options().olt) {
             ++c.online_seconds;
             if (c.online_seconds % 60 == 0) showstatusinfo();
         }
     }
+}
+
+std::string LogonNickname() {
+    const Connection& c = Storage();
+    return c.main_nick.empty() ? Options().szNickName : c.main_nick;
+}
+
+bool TakeLagPong(std::string_view parameter) {
+    Connection& c = Storage();
+    if (c.lag_sent_ms == 0 || parameter != c.lag_token) return false;
+    c.lag_ms = std::max<int64_t>(0, SessionNowMs() - c.lag_sent_ms);
+    c.lag_sent_ms = 0;
+    showstatusinfo();
+    return true;
 }
 
 void ConnectionWelcomed() {

@@ -56,6 +56,17 @@ struct Connection {
     int reconnect_next = 0;
     // Online timer.
     int64_t online_seconds = 0;
+    /// Our own nickname as last changed during the session; the next logon uses it. Empty:
+    /// the configured one.
+    std::string main_nick;
+    /// The pending local host look-up.
+    uint32_t HTaskHandle = 0;
+    // Lag: a PING of our own goes out on the main timer once the logon is through; its PONG
+    // gives the round trip.
+    int64_t lag_ms = -1;      ///< last round trip, -1 unknown
+    int64_t lag_sent_ms = 0;  ///< when the pending probe went out, 0 none
+    std::string lag_token;    ///< the pending probe's parameter
+    int lag_wait = 0;         ///< seconds until the next probe
     /// Receives each complete server line (the message parser).
     std::function<void(std::string_view line)> parseline;
     /// Runs when a connection is established or torn down (status line, menus of front ends).
@@ -92,5 +103,12 @@ std::string LogonUserName(std::string_view email);
 void SendQuitAndFlush(int wait_ms);
 /// Refreshes the status line through the front end.
 void showstatusinfo();
+/// The nickname the next logon sends: the session's own after a change, else the configured.
+std::string LogonNickname();
+/// True when a PONG parameter answers our own lag probe (which then is not shown).
+bool TakeLagPong(std::string_view parameter);
+/// Seconds between lag probes, and before the first one after the message of the day.
+constexpr int kLagInterval = 60;
+constexpr int kLagFirst = 3;
 
 }  // namespace chat

@@ -13,6 +13,7 @@
 #include "chat/core/session_state.h"
 #include "chat/core/wildcard.h"
 #include "chat/core/window_print.h"
+#include "chat/core/window_settings.h"
 #include "chat/core/window_table.h"
 
 namespace chat {
@@ -20,6 +21,8 @@ namespace {
 
 // A server can send any number of LINKS lines; the tree shows at most this many.
 constexpr size_t kMaxLinks = 10000;
+// Channels-list entries kept; a larger listing is counted but not kept.
+constexpr size_t kMaxListEntries = 100000;
 
 LineContext& C() {
     return Current();
@@ -315,6 +318,9 @@ void ListStart() {
     }
     WindowRecord* r = RecordOf(w);
     r->lines.clear();
+    // A new listing replaces the last one.
+    clearbuf(w, true);
+    s.list_sorted.clear();
     r->topic = "0/0 Channels";
     Retitle(w);
     s.list_window = w;
@@ -360,23 +366,38 @@ void ListEntry() {
         shown = std::isalnum(first) != 0;
     }
     std::string entry = " " + channel + "\t" + users + (topic.empty() ? "" : "\t" + topic);
-    aline(r->lines, entry, false);
     ++s.list_total;
     if (shown) {
         ++s.list_shown;
-        Print(s.list_window, entry, 0);
+        // Sorted entries wait for the end of the listing; unsorted ones show as they come.
+        if (o.dscl) {
+            Print(s.list_window, entry, 0);
+        } else if (s.list_sorted.size() < kMaxListEntries) {
+            s.list_sorted.push_back(entry);
+        }
     }
+    if (r->lines.size() < kMaxListEntries) aline(r->lines, entry, false);
     if (++s.list_since_title >= 10) {
         s.list_since_title = 0;
         ListTitle(s);
     }
 }
 
+// The held-back entries in channel-name order, ignoring case.
+void ShowSortedList(ChatSession& s) {
+    std::vector<std::string> entries = std::move(s.list_sorted);
+    s.list_sorted.clear();
+    if (!RecordOf(s.list_window)) return;
+    std::stable_sort(
+        entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+            return CompareNoCase(a.substr(0, a.find('\t')), b.substr(0, b.find('\t'))) < 0;
+        });
+    for (const std::string& entry : entries) Print(s.list_window, entry, 0);
+}
+
 void ListEnd() {
     LineContext& c = C();
-    ChatSession& s = Session();
-    ListTitle(s);
-    s.InListing = false;
+    EndChannelListing();
     c.ABlank = true;
     Beep();
     PrintTrailing();
@@ -454,6 +475,14 @@ void LinksEnd() {
 }
 
 }  // namespace
+
+void EndChannelListing() {
+    ChatSession& s = Session();
+    if (!s.InListing) return;
+    ShowSortedList(s);
+    ListTitle(s);
+    s.InListing = false;
+}
 
 void number(int code, size_t trailing) {
     LineContext& c = C();
@@ -567,6 +596,9 @@ void number(int code, size_t trailing) {
             s.InWhois = false;
             if (ForLookup()) return FinishLookup();
             if (IsDialogNick(c.Tok(3))) {
+                // The view shows what was gathered; later replies for the nick (another
+                // WHOIS, CTCP answers) are the user's to see again.
+                s.uwho.open = false;
                 platform::PostMessage(Frame().hwndFrame, kMsgShowWhois);
                 return;
             }

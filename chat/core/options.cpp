@@ -205,6 +205,12 @@ void loadini() {
         aline(o.szhost, entry, false);
     }
     ClampOptions();
+    for (auto& reader : SettingsReaders()) reader();
+}
+
+std::vector<std::function<void()>>& SettingsReaders() {
+    static std::vector<std::function<void()>> readers;
+    return readers;
 }
 
 bool saveoptions() {

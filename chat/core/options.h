@@ -2,8 +2,10 @@
 // option keys, texts and folders, with where "vesk.ini" lives and how it is read and written.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/core/line_list.h"
 
@@ -74,8 +76,12 @@ std::string DefaultSettingsFolder();
 /// name lives in the settings folder; empty gives "vesk.ini" there.
 std::string SettingsPathFor(std::string_view given);
 
-/// Reads the sections the core owns, in load order, from Options().szINI.
+/// Reads the sections the core owns, in load order, from Options().szINI, then runs the
+/// readers of the layers above (SettingsReaders).
 void loadini();
+/// Readers of the sections that layers above the core own (texts, clicks, perform list);
+/// loadini runs them in order after its own sections.
+std::vector<std::function<void()>>& SettingsReaders();
 /// Rewrites section "Options" (every positional key) atomically.
 bool saveoptions();
 /// Rewrites section "Local" when the local address is known.

@@ -393,7 +393,9 @@ void HandleNick() {
     if (Options().mil) addnick(old_nick, new_nick, true);
     bool ours = IsMe(old_nick);
     if (ours) {
+        // The new nick is the one to log on with after a drop; the settings keep theirs.
         Conn().wnick = 0;
+        Conn().main_nick = new_nick.substr(0, 100);
         SetSessionNick(new_nick);
         showstatusinfo();
     }
@@ -478,6 +480,7 @@ void Dispatch() {
     if (command == "PING") return HandlePing(2);
     if (command == "ERROR") return HandleError(1);
     if (command == "PONG") {
+        if (TakeLagPong(tk.back())) return;
         c.uc = 1;
         AppendMsg("*** PONG from " + Source());
         return printinfo(-1);

@@ -28,7 +28,8 @@ constexpr int kQuerySlotReserve = 10;
 /// Data the who-is dialog gathers for one nickname.
 struct WhoisRecord {
     std::string nick, address, realname, server, oper, away, idle, channels;
-    bool open = false;  ///< the dialog is showing (InUwho)
+    bool open = false;     ///< a /uwho request is gathering replies (until the 318)
+    int64_t asked_ms = 0;  ///< session clock when the request went out
 };
 
 /// Per channel window: its members.
@@ -70,6 +71,7 @@ struct ChatSession {
     // Channels list counters.
     int list_total = 0, list_shown = 0, list_since_title = 0;
     WindowId list_window = 0;
+    std::vector<std::string> list_sorted;  ///< shown entries held back to be shown sorted
     std::vector<std::string> list_exclude, list_match;  ///< channels-list filter words, lowered
     int64_t last_keypress_s = 0;  ///< wall time of the user's last key press, 0 unknown
     std::string finger_message;   ///< added to FINGER and USERINFO replies when set
@@ -105,6 +107,9 @@ struct ChatSession {
 
 /// The session.
 ChatSession& Session();
+/// Ends a channels listing: held-back entries are shown sorted, the title gets its final
+/// counts, and the window may close again (the end reply, or a disconnect).
+void EndChannelListing();
 /// Whether a window may close now: the channels list stays while a listing arrives into it.
 bool MayCloseWindow(const WindowRecord& r);
 /// A fresh session (tests, a new connection keeps only what the server will tell again).

@@ -43,7 +43,7 @@ constexpr CommandEntry kCommands[] = {
     {"/DISABLE", 1, nullptr},
     {"/DISCONNECT", 1, dodisconnect},
     {"/DLEVEL", 1, dodlevel},
-    {"/DNS", 1, nullptr},
+    {"/DNS", 1, dodns},
     {"/ECHO", 1, doecho},
     {"/ENABLE", 1, nullptr},
     {"/EVENTS", 1, dotoggle},

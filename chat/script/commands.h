@@ -53,6 +53,7 @@ int dodisconnect(WindowId w, const Args& a, bool remote);
 int doflood(WindowId w, const Args& a, bool remote);
 int doexit(WindowId w, const Args& a, bool remote);
 int douwho(WindowId w, const Args& a, bool remote);
+int dodns(WindowId w, const Args& a, bool remote);
 
 int doecho(WindowId w, const Args& a, bool remote);
 int doclear(WindowId w, const Args& a, bool remote);

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "chat/core/address_cache.h"
 #include "chat/core/connection.h"
+#include "chat/core/dns_lookup.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
 #include "chat/core/server_list.h"
@@ -19,6 +21,8 @@ namespace {
 
 // Characters of a nickname kept.
 constexpr size_t kMaxNick = 100;
+// How long a /uwho waits for the end of its who-is reply before another may start.
+constexpr int64_t kUwhoPatienceMs = 60000;
 
 std::string QuitMessage() {
     const std::string& q = Options().quit;
@@ -111,6 +115,7 @@ int donick(WindowId, const Args& a, bool remote) {
         return 1;
     }
     o.szNickName = nick;
+    c.main_nick.clear();
     Print(StatusWin(), "*** Your nickname is now " + nick, 2);
     if (!Arg(a, 2).empty()) {
         o.szAltNick = a[2].substr(0, kMaxNick);
@@ -186,19 +191,70 @@ int doexit(WindowId, const Args&, bool) {
 
 int douwho(WindowId, const Args& a, bool remote) {
     ChatSession& s = Session();
-    if (s.InWhois) return 0;
+    // A request whose reply never ended (a server that skipped the 318) stops blocking after
+    // a while.
+    if (s.uwho.open && SessionNowMs() - s.uwho.asked_ms < kUwhoPatienceMs) return 0;
     const std::string& nick = Arg(a, 1);
     s.uwho = WhoisRecord{};
-    if (nick.empty()) return 0;
+    if (nick.empty()) {
+        platform::PostMessage(Frame().hwndFrame, kMsgShowWhois);
+        return 0;
+    }
     if (!ScriptConnected()) {
         Print(StatusWin(), "*** Not connected to server", 1);
         return 0;
     }
-    s.uwho.nick = nick;
+    s.uwho.nick = nick.substr(0, kMaxNick);
     s.uwho.open = true;
-    SendLine("WHOIS " + nick, remote);
+    s.uwho.asked_ms = SessionNowMs();
+    SendLine("WHOIS " + s.uwho.nick, remote);
     Print(StatusWin(), "* Retrieving " + nick + " user info...", 2);
     return 0;
+}
+
+}  // namespace chat
+
+namespace chat {
+
+int dodns(WindowId, const Args& a, bool remote) {
+    const std::string& word = Arg(a, 1);
+    DnsState& d = Dns();
+    if (DnsBusy()) {
+        Print(StatusWin(), "*** Still trying to resolve " + d.target, 5);
+        return 1;
+    }
+    if (word.empty()) {
+        Print(StatusWin(), "*** No host specified", 1);
+        return 0;
+    }
+    // A word without "." (or ":" of an IPv6 address) is a nickname whose host is wanted.
+    if (word.find('.') != std::string::npos || word.find(':') != std::string::npos) {
+        DoResolveD(word);
+        return 1;
+    }
+    std::string address;
+    if (findnick(word, address) && donickaddr(address, 0)) {
+        DoResolveD(address);
+        return 1;
+    }
+    if (!ScriptConnected()) {
+        Print(StatusWin(), "*** Not connected to server", 1);
+        return 0;
+    }
+    std::string nick = word.substr(0, kMaxNick);
+    d.nick = d.target = nick;
+    checkwhois(
+        nick,
+        [nick](const std::string& found) {
+            if (Dns().nick == nick) DoResolveD(found);
+        },
+        // Nobody of that name: the word may still be a host of the local network or the
+        // hosts file ("localhost", "router").
+        [nick] {
+            if (Dns().nick == nick) DoResolveD(nick);
+        });
+    (void)remote;
+    return 1;
 }
 
 }  // namespace chat

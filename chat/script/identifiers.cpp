@@ -201,7 +201,9 @@ EvalResult Identifier(EvalContext& ctx, TokenList& tokens, size_t i, size_t& end
     } else if (is("time")) {
         then_rest(rtime(), 4);
     } else if (is("me")) {
-        if (!CurrentNickname().empty()) then_rest(CurrentNickname(), 2);
+        // Before the server has welcomed us, the nickname we log on with.
+        std::string me = CurrentNickname().empty() ? LogonNickname() : CurrentNickname();
+        if (!me.empty()) then_rest(me, 2);
     } else if (is("*")) {
         value = std::string(kMultiMarker) + std::string(name.substr(1));
         ctx.multi = true;

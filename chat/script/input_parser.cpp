@@ -5,6 +5,7 @@
 
 #include "chat/core/frame.h"
 #include "chat/core/handoff.h"
+#include "chat/core/nick_history.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
@@ -13,6 +14,7 @@
 #include "chat/script/commands.h"
 #include "chat/script/identifiers.h"
 #include "chat/script/messaging.h"
+#include "chat/script/program_hooks.h"
 #include "chat/script/script_state.h"
 
 namespace chat {
@@ -287,6 +289,7 @@ void EnteredLine(WindowId window, std::string_view line) {
         return;
     }
     if (line.empty()) return;
+    ResetLastNicks();
     s.lastline = std::string(line.substr(0, kLineLimit - 1));
     Session().last_keypress_s = SessionWallSeconds();
     if (slot >= 0) {
@@ -302,6 +305,7 @@ void InstallScript() {
     if (!ticking) Frame().each_second.push_back(UnbanTick);
     ticking = true;
     SetInputHandler(EnteredLine);
+    InstallProgramHooks();
 }
 
 }  // namespace chat

@@ -116,6 +116,9 @@ struct ScriptState {
     /// Script file names: aliases, popups, users, variables, commands, events.
     std::string afile, pfile, ufile, vfile, cfile, efile;
     ClickCommands clicks;
+    /// The perform-on-connect lines (section "Perform"), run at the first end of the MOTD
+    /// when the perform option is on.
+    LineList szperform;
     ScriptHooks hooks;
 };
 
