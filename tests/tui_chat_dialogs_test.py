@@ -109,11 +109,12 @@ class TerminalDialogsTest(unittest.TestCase):
         t = self.t
         self.type("/uwho bob")
         self.server.wait_received(b"WHOIS bob")
-        self.server.send(":irc.test 311 tester bob bobby example.org * :Bob Builder")
+        self.server.send(b":irc.test 311 tester bob bobby example.org * :Bob \x1b[2J\x034Builder")
         self.server.send(":irc.test 312 tester bob irc.test :Test server")
         self.server.send(":irc.test 318 tester bob :End of /WHOIS list.")
         s = t.wait_for("User Information: bob")
-        self.assertIn("Bob Builder", s)
+        self.assertIn("Name: Bob [2JBuilder", s)  # the escape and colour codes are gone
+        self.assertIn("File", s.splitlines()[0])
         self.assertIn("bobby@example.org", s)
         t.keys("Enter")
         t.wait_gone("User Information")

@@ -6,9 +6,11 @@
 
 #include "chat/core/connection.h"
 #include "chat/core/handoff.h"
+#include "chat/core/nick_history.h"
 #include "chat/core/options.h"
 #include "chat/core/server_parser.h"
 #include "chat/core/session_state.h"
+#include "chat/core/user_info.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -39,6 +41,34 @@ void FillIdentity() {
 void PartOnClose(const WindowRecord& r) {
     if (r.kind == kKindChannel && Conn().Connected && !r.closed_by_server)
         Sendline("PART " + r.name, false);
+}
+
+// A dialog that this program does not have yet: said the way every dialog that fails to open
+// is reported.
+void NoDialog() {
+    const Frontend& fe = CurrentFrontend();
+    if (fe.message_box) fe.message_box("System Error", "Unable to display dialog");
+}
+
+void Say(const std::string& text) {
+    const WindowId active = ActiveWindow();
+    Print(active ? active : StatusWindow(), text, 1);
+}
+
+void NoBeep() {
+    const Frontend& fe = CurrentFrontend();
+    if (fe.beep) fe.beep();
+}
+
+// The window before the active one, the status window's predecessor being the last window.
+WindowId PreviousWindow() {
+    const std::vector<WindowSummary> windows = ListWindows();
+    const WindowId active = ActiveWindow();
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (windows[i].id == active && windows.size() > 1)
+            return windows[(i + windows.size() - 1) % windows.size()].id;
+    }
+    return 0;
 }
 
 bool FileExists(const std::string& path) {
@@ -73,14 +103,10 @@ platform::LRESULT FrameProc(platform::HWND, platform::UINT msg, platform::WPARAM
             }
             return 0;
         case platform::WM_COMMAND:
-            if (platform::LOWORD(wparam) == kCmdConnect) {
-                const Connection& c = Conn();
-                if (c.Connecting || c.Connected) {
-                    DoDisconnect();
-                } else {
-                    DoInitConnect(true);
-                }
-            }
+            RunFrameCommand(platform::LOWORD(wparam));
+            return 0;
+        case kMsgShowWhois:
+            ShowUserInfo();
             return 0;
         case platform::WM_CLOSE:
             ShutdownChat();
@@ -92,6 +118,90 @@ platform::LRESULT FrameProc(platform::HWND, platform::UINT msg, platform::WPARAM
     FrameState& f = Storage();
     if (f.more_messages) f.more_messages(msg, wparam, lparam);
     return 0;
+}
+
+void RunFrameCommand(int command) {
+    const Connection& c = Conn();
+    const WindowId active = ActiveWindow();
+    switch (command) {
+        case kCmdConnectToggle:
+            if (c.Connecting || c.Connected) {
+                DoDisconnect();
+            } else {
+                DoInitConnect(true);
+            }
+            return;
+        case kCmdExit:
+            RequestExit();
+            return;
+        case kCmdListParams:  // only when a listing can be asked for
+            if (!c.Connected) return NoBeep();
+            return NoDialog();
+        case kCmdSetup:
+        case kCmdOptions:
+        case kCmdJoin:
+        case kCmdAliases:
+        case kCmdPopups:
+        case kCmdRemote:
+        case kCmdFinger:
+        case kCmdTimer:
+        case kCmdDccSend:
+        case kCmdDccChat:
+        case kCmdDccOptions:
+            return NoDialog();
+        case kCmdUrlWindow:
+            return Say("*** The URL list window is not available");
+        case kCmdNotifyWindow:
+            if (!c.Connected) return NoBeep();
+            return Say("*** The notify list window is not available");
+        case kCmdTile:
+        case kCmdCascade:
+        case kCmdArrange:
+            // Windows fill the screen one at a time: there is nothing to lay out.
+            return Say(
+                "*** Windows fill the screen one at a time: Alt+1-9, Ctrl+N and "
+                "Ctrl+P switch between them");
+        case kCmdHelpContents: {
+            const Frontend& fe = CurrentFrontend();
+            if (fe.show_help) fe.show_help(Storage().help_dir + "vesk.hlp", "");
+            return;
+        }
+        case kCmdAbout: {
+            const Frontend& fe = CurrentFrontend();
+            if (fe.message_box)
+                fe.message_box("About vesk32", "vesk32 0.1\nInternet Relay Chat client");
+            return;
+        }
+        case kCmdPaste:
+            return Say("*** There is nothing to paste");
+        case kCmdPageUp:
+        case kCmdPageDown:
+            return ScrollWindow(active, ScrollBy::kPage, command == kCmdPageUp ? -1 : 1);
+        case kCmdHistoryPrev:
+        case kCmdHistoryNext:
+            return BrowseHistory(active, command == kCmdHistoryPrev);
+        case kCmdLineUp:
+        case kCmdLineDown:
+            return ScrollWindow(active, ScrollBy::kLine, command == kCmdLineUp ? -1 : 1);
+        case kCmdTop:
+        case kCmdBottom:
+            return ScrollWindow(active, command == kCmdTop ? ScrollBy::kTop : ScrollBy::kBottom, 0);
+        case kCmdEscape:
+            // A window "minimised" by Esc leaves the screen to the one before it.
+            if (Options().ekmw) {
+                if (const WindowId previous = PreviousWindow()) SetActiveWindow(previous);
+            }
+            return;
+        case kCmdNickCycle:
+            return NextNickToInput(active);
+        default:
+            break;
+    }
+    if (command >= kCmdFirstWindow && command < kCmdFirstWindow + kMaxWindows) {
+        const std::vector<WindowSummary> windows = ListWindows();
+        const size_t index = static_cast<size_t>(command - kCmdFirstWindow);
+        if (index < windows.size()) SetActiveWindow(windows[index].id);
+    }
 }
 
 bool StartChat(const CommandLine& cl) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "chat/core/display_text.h"
 #include "chat/core/frame.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -151,7 +152,9 @@ Frontend MakeHeadlessFrontend() {
     fe.selected_nicks = [](WindowId) { return std::vector<std::string>(); };
     fe.show_user_info = [](const std::string&,
                            const std::vector<std::pair<std::string, std::string>>& fields) {
-        for (const auto& [label, value] : fields) WriteOut("User Information", label + " " + value);
+        // The values came from the server: control codes never reach the output.
+        for (const auto& [label, value] : fields)
+            WriteOut("User Information", DisplayText(label) + " " + DisplayText(value));
     };
     fe.font_dialog = [](WindowId id) {
         const WindowRecord* r = RecordOf(id);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "chat/core/display_text.h"
 #include "chat/help/help_file.h"
 #include "platform/tui/file_dialog.h"
 #include "platform/tui/widgets.h"
@@ -47,9 +48,10 @@ void ShowUserInformation(const std::string& nick,
     std::string text;
     for (const auto& [label, value] : fields) {
         if (!text.empty()) text += '\n';
-        text += label + " " + value;
+        // The values came from the server: nothing in them may drive the terminal.
+        text += DisplayText(label) + " " + DisplayText(value);
     }
-    tui::ShowMessageBox("User Information: " + nick, text, tui::MessageButtons::kOk);
+    tui::ShowMessageBox("User Information: " + DisplayText(nick), text, tui::MessageButtons::kOk);
 }
 
 }  // namespace chat
