@@ -193,6 +193,14 @@ class TerminalDialogsTest(unittest.TestCase):
         t.keys("Escape")
 
 
+    def test_status_bar_shows_the_lag(self):
+        probe = self.server.wait_received(b"PING :LAG", timeout=10)
+        self.server.send(b":irc.test PONG irc.test :" + probe.split(b":", 1)[1])
+        s = self.t.wait_for("  lag ")
+        status = s.splitlines()[-2]
+        self.assertRegex(status, r"^Status: tester \[\+\] on irc\.test  lag \d+\.\ds")
+
+
 class HeadlessDialogsTest(unittest.TestCase):
     def run_lines(self, lines):
         home = tempfile.mkdtemp()

@@ -55,11 +55,6 @@ void Say(const std::string& text) {
     Print(active ? active : StatusWindow(), text, 1);
 }
 
-void NoBeep() {
-    const Frontend& fe = CurrentFrontend();
-    if (fe.beep) fe.beep();
-}
-
 // The window before the active one, the status window's predecessor being the last window.
 WindowId PreviousWindow() {
     const std::vector<WindowSummary> windows = ListWindows();
@@ -135,7 +130,7 @@ void RunFrameCommand(int command) {
             RequestExit();
             return;
         case kCmdListParams:  // only when a listing can be asked for
-            if (!c.Connected) return NoBeep();
+            if (!c.Connected) return Beep();
             return NoDialog();
         case kCmdSetup:
         case kCmdOptions:
@@ -152,7 +147,7 @@ void RunFrameCommand(int command) {
         case kCmdUrlWindow:
             return Say("*** The URL list window is not available");
         case kCmdNotifyWindow:
-            if (!c.Connected) return NoBeep();
+            if (!c.Connected) return Beep();
             return Say("*** The notify list window is not available");
         case kCmdTile:
         case kCmdCascade:
