@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/core/frontend.h"
 #include "chat/script/tokens.h"
@@ -70,6 +71,9 @@ int dorequests(WindowId w, const Args& a, bool remote);
 int dohelp(WindowId w, const Args& a, bool remote);
 int doremove(WindowId w, const Args& a, bool remote);
 int dorun(WindowId w, const Args& a, bool remote);
+/// Starts a program with its output discarded; a thread waits for it. False when it could
+/// not be started.
+bool StartProgram(const std::vector<std::string>& argv);
 int dodcc(WindowId w, const Args& a, bool remote);
 int doloadsave(WindowId w, const Args& a, bool remote);
 

@@ -268,6 +268,18 @@ int doremove(WindowId w, const Args& a, bool remote) {
     return 1;
 }
 
+bool StartProgram(const std::vector<std::string>& argv) {
+    // The program's own output must not land on our screen.
+    platform::ProcessOptions options;
+    options.stdin_path = "/dev/null";
+    options.stdout_path = "/dev/null";
+    options.stderr_to_stdout = true;
+    pid_t pid = platform::StartProcess(argv, options);
+    if (pid <= 0) return false;
+    std::thread([pid] { platform::WaitProcess(pid); }).detach();
+    return true;
+}
+
 int dorun(WindowId w, const Args& a, bool) {
     if (Arg(a, 1).empty()) {
         Print(w, "* You must specify a program", 1);
@@ -276,19 +288,7 @@ int dorun(WindowId w, const Args& a, bool) {
     std::vector<std::string> argv(a.begin() + 1, a.end());
     while (!argv.empty() && argv.back().empty()) argv.pop_back();
     const ScriptHooks& h = Script().hooks;
-    bool started;
-    if (h.run_program) {
-        started = h.run_program(argv);
-    } else {
-        // The program's own output must not land on our screen.
-        platform::ProcessOptions options;
-        options.stdin_path = "/dev/null";
-        options.stdout_path = "/dev/null";
-        options.stderr_to_stdout = true;
-        pid_t pid = platform::StartProcess(argv, options);
-        started = pid > 0;
-        if (started) std::thread([pid] { platform::WaitProcess(pid); }).detach();
-    }
+    bool started = h.run_program ? h.run_program(argv) : StartProgram(argv);
     if (!started) {
         Print(StatusWin(), "* Vesk was unable to run [" + a[1] + "]", 1);
         return 0;

@@ -26,10 +26,13 @@ bool IsContinuation(unsigned char c) {
 
 }  // namespace
 
+bool ServerConnectionOpen() {
+    return Conn().Connected && Conn().Sock != platform::net::kNoSocket;
+}
+
 bool ScriptConnected() {
     const ScriptHooks& h = Script().hooks;
-    if (h.connected) return h.connected();
-    return Conn().Connected && Conn().Sock != platform::net::kNoSocket;
+    return h.connected ? h.connected() : ServerConnectionOpen();
 }
 
 void SendLine(std::string_view line, bool remote) {

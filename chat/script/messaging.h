@@ -13,6 +13,8 @@ namespace chat {
 
 /// True when a server connection is up.
 bool ScriptConnected();
+/// True while the server connection is up with its socket open.
+bool ServerConnectionOpen();
 /// One line to the server (remote: caused by another user, so the flood guard counts it).
 void SendLine(std::string_view line, bool remote);
 /// Cuts text into pieces that fit a line beginning with `head` (e.g. "PRIVMSG #a :") plus

@@ -7,7 +7,9 @@
 #include "chat/core/nick_history.h"
 #include "chat/core/options.h"
 #include "chat/core/window_table.h"
+#include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
+#include "chat/script/messaging.h"
 #include "chat/script/script_state.h"
 #include "platform/profile.h"
 
@@ -80,6 +82,9 @@ void InstallProgramHooks() {
     EventHooks& h = Hooks();
     h.nick_wrote = [](std::string_view nick) { addlastnick(nick); };
     h.first_motd = FirstMotd;
+    ScriptHooks& script = Script().hooks;
+    script.connected = ServerConnectionOpen;
+    script.run_program = StartProgram;
     FrameState& f = Frame();
     // Layers installed earlier keep their messages; ours are tried first.
     f.more_messages = [earlier = std::move(f.more_messages)](
