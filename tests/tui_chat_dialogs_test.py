@@ -134,9 +134,12 @@ class TerminalDialogsTest(unittest.TestCase):
         self.type("/sn")
         t.keys("S-Up")  # the selection moves up to alice
         self.type("/sn")
+        t.click(pane_x + 1, alice_row + 2, 16)  # Ctrl+click adds the row below bob
+        self.type("/sn")
         t.keys("M-1")  # echoed where /echo puts its text
-        s = t.wait_for("selected alice")
+        s = t.wait_for("selected alice,tester")
         self.assertIn("selected bob", s)
+        self.assertIn("selected alice\n", s)
         t.keys("M-2")
         t.double_click(pane_x + 1, alice_row + 1)  # /query $$1 with the bare nick
         t.wait_for(lambda s: s.splitlines()[1].startswith("bob"))
