@@ -149,5 +149,58 @@ TEST_F(ConnectionTest, MissingIdentityIsReportedNotConnected) {
     EXPECT_NE(printed_.back().find("missing: nickname"), std::string::npos);
 }
 
+TEST_F(ConnectionTest, LocalHostLookupReportsFailureAndStillConnects) {
+    struct Case {
+        int ipmethod;
+        std::string host, failure;
+        std::string local_line_prefix;
+    };
+    const Case cases[] = {
+        // The datagram probe finds the address without any look-up.
+        {1, "", "", "Local host: "},
+        // A name that does not resolve: said, and the connect goes on without an address.
+        {0, "no-such-host.invalid", "*** Unable to resolve local host",
+         "Local host: no-such-host.invalid"},
+        {0, "localhost", "", "Local host: localhost (127.0.0.1)"},
+    };
+    for (const Case& c : cases) {
+        ResetConnection();
+        Conn().frame = frame_;
+        printed_.clear();
+        ChatOptions& o = Options();
+        o.ipmethod = c.ipmethod;
+        o.aglh = 0;
+        o.agip = 1;
+        o.sip = 0;
+        o.szsip.clear();
+        o.szLocalHost = c.host;
+        DoInitConnect(true);
+        ASSERT_TRUE(PumpUntil([] { return Conn().Sock != platform::net::kNoSocket; })) << c.host;
+        if (!c.failure.empty()) {
+            EXPECT_TRUE(Printed(c.failure)) << c.host;
+        } else {
+            EXPECT_NE(Options().sip, 0u) << c.host;
+        }
+        bool shown = false;
+        for (const std::string& p : printed_) shown = shown || p.rfind(c.local_line_prefix, 0) == 0;
+        EXPECT_TRUE(shown) << c.host;
+        int accepted = ::accept(listener_.fd, nullptr, nullptr);
+        if (accepted >= 0) ::close(accepted);
+        werr("");
+    }
+}
+
+TEST_F(ConnectionTest, TheNextLogonUsesTheSessionsOwnNick) {
+    Conn().main_nick = "renamed";
+    DoInitConnect(true);
+    server_ = ::accept(listener_.fd, nullptr, nullptr);
+    ASSERT_GE(server_, 0);
+    ASSERT_TRUE(PumpUntil([] { return Conn().Sock != platform::net::kNoSocket; }));
+    auto lines = Received();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "NICK renamed");
+    EXPECT_EQ(Options().szNickName, "me");
+}
+
 }  // namespace
 }  // namespace chat
