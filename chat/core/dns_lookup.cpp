@@ -1,6 +1,7 @@
 #include "chat/core/dns_lookup.h"
 
 #include "chat/core/frame.h"
+#include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
 #include "platform/net.h"
@@ -26,7 +27,7 @@ DnsState& Dns() {
 
 bool DnsBusy() {
     const DnsState& d = Dns();
-    return d.request != 0 || !d.nick.empty();
+    return (d.request != 0 || !d.nick.empty()) && SessionNowMs() - d.asked_ms < kDnsPatienceMs;
 }
 
 void DoResolveD(std::string_view target) {
@@ -34,6 +35,7 @@ void DoResolveD(std::string_view target) {
     size_t at = target.rfind('@');
     if (at != std::string_view::npos) target.remove_prefix(at + 1);
     d = DnsState{};
+    d.asked_ms = SessionNowMs();
     d.target = std::string(target.substr(0, kMaxHost));
     if (target.empty() || target.size() > kMaxHost) {
         Status("*** Unable to resolve " + d.target);

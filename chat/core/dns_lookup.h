@@ -19,11 +19,15 @@ struct DnsState {
     std::string nick;         ///< nickname whose address a who-is reply is to give, else empty
     uint32_t request = 0;     ///< pending platform look-up, 0 none
     bool by_address = false;  ///< the target is a numeric address (reverse look-up)
+    int64_t asked_ms = 0;     ///< session clock when the look-up (or its who-is) began
 };
+
+/// How long a look-up may hold /dns back; a later /dns then starts afresh.
+constexpr int64_t kDnsPatienceMs = 60000;
 
 /// The DNS state.
 DnsState& Dns();
-/// True while a look-up or the who-is reply it waits for is pending.
+/// True while a look-up or the who-is reply it waits for is pending (and not yet overdue).
 bool DnsBusy();
 /// Starts looking a host up: the part after "@" when there is one; a numeric address is looked
 /// up by address. Prints "*** Looking up %s", or "*** Unable to resolve %s" when it can't start.

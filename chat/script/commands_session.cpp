@@ -216,7 +216,7 @@ int douwho(WindowId, const Args& a, bool remote) {
 
 namespace chat {
 
-int dodns(WindowId, const Args& a, bool remote) {
+int dodns(WindowId, const Args& a, bool) {
     const std::string& word = Arg(a, 1);
     DnsState& d = Dns();
     if (DnsBusy()) {
@@ -227,6 +227,7 @@ int dodns(WindowId, const Args& a, bool remote) {
         Print(StatusWin(), "*** No host specified", 1);
         return 0;
     }
+    CancelDns();  // an overdue look-up gives way
     // A word without "." (or ":" of an IPv6 address) is a nickname whose host is wanted.
     if (word.find('.') != std::string::npos || word.find(':') != std::string::npos) {
         DoResolveD(word);
@@ -243,6 +244,7 @@ int dodns(WindowId, const Args& a, bool remote) {
     }
     std::string nick = word.substr(0, kMaxNick);
     d.nick = d.target = nick;
+    d.asked_ms = SessionNowMs();
     checkwhois(
         nick,
         [nick](const std::string& found) {
@@ -253,7 +255,6 @@ int dodns(WindowId, const Args& a, bool remote) {
         [nick] {
             if (Dns().nick == nick) DoResolveD(nick);
         });
-    (void)remote;
     return 1;
 }
 

@@ -94,6 +94,15 @@ TEST_F(ProgramHooksTest, DnsOfANickAsksForItsAddressFirst) {
     EXPECT_EQ(Texts(), (std::vector<std::string>{"*** Looking up 127.0.0.1"}));
     CancelDns();
 
+    // A look-up that never ends holds /dns back only for a while.
+    Run(status, "/dns stuck");
+    EXPECT_TRUE(Says(status, "/dns x.y", "*** Still trying to resolve stuck"));
+    const int64_t later = SessionNowMs() + kDnsPatienceMs;
+    Session().clock = [later] { return later; };
+    EXPECT_TRUE(Says(status, "/dns x.y", "*** Looking up x.y"));
+    Session().clock = nullptr;
+    CancelDns();
+
     // Nobody has the nick: the word is looked up as a host name instead.
     Run(status, "/dns nobody");
     parseline(":srv 401 me nobody :No such nick/channel");
