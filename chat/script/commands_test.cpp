@@ -2,6 +2,7 @@
 
 #include "chat/core/address_cache.h"
 #include "chat/core/handoff.h"
+#include "chat/core/nick_history.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/server_parser.h"
 #include "chat/script/address_requests.h"
@@ -324,6 +325,17 @@ TEST_F(CommandTest, DoubleClicksRunTheClickCommands) {
     sent.clear();
     ProcessWindowDoubleClick(status);
     EXPECT_EQ(sent, Lines{"LUSERS"});
+    sent.clear();
+    // The message window asks about whoever wrote last, and nobody before anyone did.
+    LastNicks().clear();
+    WindowId mw = MakeNewWindow("Message Window", false);
+    ProcessWindowDoubleClick(mw);
+    EXPECT_TRUE(sent.empty());
+    addlastnick("dave");
+    addlastnick("erin");
+    ProcessWindowDoubleClick(mw);
+    EXPECT_EQ(sent, Lines{"WHOIS erin"});
+    LastNicks().clear();
     sent.clear();
     ProcessNickListDoubleClick(status, "@carol");
     EXPECT_NE(exists("carol"), -1);

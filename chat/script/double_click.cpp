@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "chat/core/nick_history.h"
 #include "chat/core/window_table.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"
@@ -25,7 +26,12 @@ void ProcessWindowDoubleClick(WindowId window) {
     const ClickCommands& c = Script().clicks;
     if (r->kind == kKindChannel) return RunClickCommand(window, c.channel, {});
     if (r->kind == kKindStatus) return RunClickCommand(window, c.status, {});
-    if (r->kind != kKindQuery || StartsNoCase(r->name, "Message Window")) return;
+    if (r->kind != kKindQuery) return;
+    // The message window holds everyone's messages: the click is about who wrote last.
+    if (StartsNoCase(r->name, "Message Window")) {
+        if (!LastNicks().empty()) RunClickCommand(window, c.query, LastNicks().back().text);
+        return;
+    }
     std::string_view name = r->name;
     size_t blank = name.rfind(' ');
     if (blank != std::string_view::npos) name.remove_prefix(blank + 1);
