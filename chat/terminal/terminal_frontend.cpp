@@ -243,7 +243,7 @@ void EditKey(const tui::Key& key) {
     // The desktop's clipboard cannot be read back from the terminal; what was pasted is the
     // best knowledge of it, so $cb and Shift+Insert see it too.
     if (key.code == tui::kKeyPaste && !key.text.empty())
-        tui::SetClipboard(tui::EncodeUtf8(key.text));
+        tui::RememberClipboard(tui::EncodeUtf8(key.text));
     tui::LineEditor& editor = EditorFor(active);
     switch (editor.HandleKey(key)) {
         case tui::EditResult::kEnter: {

@@ -58,6 +58,10 @@ void SetClipboard(std::string_view utf8) {
     std::fflush(stdout);
 }
 
+void RememberClipboard(std::string_view utf8) {
+    Stored().assign(utf8);
+}
+
 const std::string& GetClipboard() {
     return Stored();
 }

@@ -9,6 +9,9 @@ namespace tui {
 
 /// Keeps the text and, while the screen runs, sends it to the terminal with OSC 52.
 void SetClipboard(std::string_view utf8);
+/// Keeps the text without sending it to the terminal (text that came from the terminal's
+/// clipboard, such as a paste, is already there).
+void RememberClipboard(std::string_view utf8);
 /// The text last set (the terminal's own clipboard cannot be read back safely).
 const std::string& GetClipboard();
 /// The OSC 52 sequence that sets the terminal's clipboard to the text (base64 inside);

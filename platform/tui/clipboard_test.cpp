@@ -17,6 +17,8 @@ TEST(ClipboardTest, Base64AndTheTerminalSequence) {
     EXPECT_EQ(ClipboardSequence(std::string(200000, 'x')), "");
     SetClipboard("kept");  // no screen: only the internal copy
     EXPECT_EQ(GetClipboard(), "kept");
+    RememberClipboard("pasted");
+    EXPECT_EQ(GetClipboard(), "pasted");
 }
 
 }  // namespace
