@@ -205,11 +205,13 @@ class KindTest(unittest.TestCase):
         self.assertIn("is an ARJ archive; this kind is not supported yet", r.stderr)
 
     def test_missing_archive_is_named(self):
+        os.makedirs(self.path("folder.zip"))
         for command in ("-l", "-t", "-e"):
-            with self.subTest(command=command):
-                r = run(command, self.path("nothing"), env=self.env)
-                self.assertNotEqual(r.returncode, 0)
-                self.assertIn("Can't open input file: " + self.path("nothing.zip"), r.stderr)
+            for given, opened in [("nothing", "nothing.zip"), ("folder.zip", "folder.zip")]:
+                with self.subTest(command=command, given=given):
+                    r = run(command, self.path(given), env=self.env)
+                    self.assertNotEqual(r.returncode, 0)
+                    self.assertIn("Can't open input file: " + self.path(opened), r.stderr)
 
 
 class ShellTest(unittest.TestCase):

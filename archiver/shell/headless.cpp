@@ -264,6 +264,12 @@ int RunHeadless(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     std::string archive = engine::WithZipExtension(o.positional[0]);
+    std::error_code ec;
+    if (std::filesystem::is_directory(archive, ec)) {
+        // A folder opens but cannot be read: say so as for any archive that cannot be opened.
+        PrintLine(stderr, "Can't open input file: " + archive);
+        return kExitFailed;
+    }
     if (!RefuseOtherKinds(archive)) return kExitFailed;
     if (o.command == 'l') return List(o, archive);
     return TestOrExtract(o, archive);
