@@ -146,9 +146,11 @@ ArchiveKind DetectKind(std::string_view path, std::span<const uint8_t> head,
 }
 
 bool DetectFileKind(const std::string& path, ArchiveKind default_kind, ArchiveKind& kind) {
-    engine::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a pipe or device given as the archive cannot hold the open; only
+    // a regular file has a start and an end to look at.
+    engine::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, kKindHeadSize)));
     std::vector<uint8_t> tail(static_cast<size_t>(std::min<uint64_t>(size, kKindTailSize)));

@@ -1,6 +1,8 @@
 #include "archiver/formats/archive_kind.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -168,6 +170,11 @@ TEST(ArchiveKindTest, PublishedSamples) {
     ArchiveKind kind = kKindUnknown;
     EXPECT_FALSE(DetectFileKind(std::string(root) + "/no such file", kKindUnknown, kind));
     EXPECT_FALSE(DetectFileKind(root, kKindUnknown, kind));  // a folder
+    std::string fifo = ::testing::TempDir() + "kind_fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(DetectFileKind(fifo, kKindUnknown, kind));  // returns at once, no writer
+    ::unlink(fifo.c_str());
     EXPECT_EQ(kind, kKindUnknown);
 }
 
