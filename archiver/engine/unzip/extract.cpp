@@ -311,7 +311,10 @@ private:
                      Format("Error: %s -- the specified password is incorrect", who.c_str()),
                      kUnzipError);
         }
-        if (Decode(h, d, name, out_path, encrypted, keys, remaining)) return;
+        if (Decode(h, d, name, out_path, encrypted, keys, remaining)) {
+            last_descriptor_ = false;  // read exactly: nothing to search back into
+            return;
+        }
         if (descriptor) pos_ += kDescriptorSize;
     }
 

@@ -30,7 +30,9 @@ struct UnzipCommand {
     HWND report_window = 0;
     int result = 0;
     uint32_t kind_value = 0;
-    bool folders_by_attribute = false;  ///< members of size 0 are folders
+    /// Some folders are marked by their attribute only. The engine takes the marks from the
+    /// central directory itself, so an empty file is never mistaken for a folder.
+    bool folders_by_attribute = false;
     bool password_given = false;
     std::string password;
 };
