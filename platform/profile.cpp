@@ -642,4 +642,17 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents) {
         false);
 }
 
+std::string ConfigFolder(const std::string& program) {
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg) {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : ".") + "/.config";
+    }
+    if (base.back() != '/') base.push_back('/');
+    return base + program + "/";
+}
+
 }  // namespace platform

@@ -46,4 +46,8 @@ bool WriteProfileSection(const std::string& section,
 /// set) when anything failed, the old file then unchanged.
 bool WriteFileAtomically(const std::string& path, const std::string& contents);
 
+/// The folder a program keeps its settings in: `$XDG_CONFIG_HOME/<program>/`, or
+/// `~/.config/<program>/` when that is unset or empty; always ends in "/".
+std::string ConfigFolder(const std::string& program);
+
 }  // namespace platform

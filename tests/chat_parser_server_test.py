@@ -165,7 +165,7 @@ class IrcPeer:
         self.peer.close()
 
 
-@unittest.skipUnless(base.NGIRCD, "ngircd is not installed")
+@unittest.skipUnless(base.NGIRCD or os.environ.get("CI"), "ngircd is not installed")
 class NgircdParserTests(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vesk-ngircd-")

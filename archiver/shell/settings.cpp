@@ -59,16 +59,7 @@ std::string_view SeparatorOf(std::string_view fmt) {
 }  // namespace
 
 std::string SettingsPath() {
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.config";
-    }
-    if (base.back() != '/') base.push_back('/');
-    return base + "borvan32/borvan32.ini";
+    return platform::ConfigFolder("borvan32") + "borvan32.ini";
 }
 
 bool DecodeOptionRecord(std::string_view text, OptionRecord& record) {

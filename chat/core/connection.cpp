@@ -237,7 +237,6 @@ void BecomeConnected() {
     if (o.oltc) c.online_seconds = 0;
     c.SentQuit = false;
     showstatusinfo();
-    if (c.state_changed) c.state_changed();
 }
 
 void DeliverLine(std::string_view line) {
@@ -446,7 +445,6 @@ void DoInitConnect(bool first) {
                1);
     }
     showstatusinfo();
-    if (c.state_changed) c.state_changed();
     if (o.sip != 0) {
         DoResolveHost();
     } else {
@@ -487,7 +485,6 @@ bool werr(std::string_view text, int code) {
     c.Connected = false;
     c.Connecting = false;
     showstatusinfo();
-    if (c.state_changed) c.state_changed();
     return was_active;
 }
 

@@ -69,8 +69,6 @@ struct Connection {
     int lag_wait = 0;         ///< seconds until the next probe
     /// Receives each complete server line (the message parser).
     std::function<void(std::string_view line)> parseline;
-    /// Runs when a connection is established or torn down (status line, menus of front ends).
-    std::function<void()> state_changed;
 };
 
 /// The connection.

@@ -82,16 +82,7 @@ void ResetOptions() {
 }
 
 std::string DefaultSettingsFolder() {
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.config";
-    }
-    if (base.back() != '/') base.push_back('/');
-    return base + "vesk32/";
+    return platform::ConfigFolder("vesk32");
 }
 
 std::string SettingsPathFor(std::string_view given) {
