@@ -71,7 +71,8 @@ class TerminalDialogsTest(unittest.TestCase):
         s = t.wait_gone("Parameters")
         self.assertNotIn("got", s)
         t.keys("F1")  # no alias /F1: the help contents
-        t.wait_for("Type /help followed by a word")
+        s = t.wait_for("Type /help followed by a word")
+        self.assertIn("vesk32 help", s.splitlines()[1])  # a page reads from its top
         t.keys("Escape")
         t.wait_gone("Type /help followed by a word")
         self.type("/help ident")  # partial key search

@@ -430,9 +430,9 @@ void DrawFrame(const Rect& r, std::string_view title, Style style) {
     }
 }
 
-void DrawTextView(TextView& view, const Rect& r) {
+void DrawTextView(TextView& view, const Rect& r, bool from_top) {
     const std::vector<ViewRow> rows = view.Visible(r.width, r.height);
-    const int first = r.y + r.height - static_cast<int>(rows.size());
+    const int first = from_top ? r.y : r.y + r.height - static_cast<int>(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
         const ViewRow& row = rows[i];
         const int y = first + static_cast<int>(i);

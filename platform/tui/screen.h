@@ -88,8 +88,9 @@ void PutText(int y, int x, int width, std::string_view utf8, Style style = {});
 void FillRect(const Rect& r, Style style);
 /// A frame around r with a centred title.
 void DrawFrame(const Rect& r, std::string_view title, Style style);
-/// A text view in r (rows wrapped to its width).
-void DrawTextView(TextView& view, const Rect& r);
+/// A text view in r (rows wrapped to its width). Text shorter than the view sits at its
+/// bottom, as a log grows upwards, or at its top for a page that is read from the start.
+void DrawTextView(TextView& view, const Rect& r, bool from_top = false);
 /// A progress meter: the filled part in reverse video, the text centred over it.
 void DrawMeter(const Rect& r, uint32_t range, uint32_t position, const std::string& caption);
 

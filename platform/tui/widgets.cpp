@@ -420,7 +420,7 @@ void ShowTextViewer(const std::string& title, const std::vector<std::string>& li
         const Screen& s = GetScreen();
         DrawFrame({0, 0, s.rows, s.cols}, title, GetTheme().dialog);
         const Rect r = area();
-        DrawTextView(view, r);
+        DrawTextView(view, r, true);
     };
     layer.on_key = [&](const Key& key) {
         const Rect r = area();
