@@ -14,6 +14,8 @@
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
+#include "archiver/engine/unzip/member_steps.h"
+#include "archiver/engine/unzip/old_methods.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/unzip/zip_directory.h"
@@ -33,19 +35,6 @@ namespace {
 
 constexpr size_t kInputBlock = 64 * 1024;
 
-// An output file being written: closed and deleted at the end of its scope unless kept.
-struct OutputFile {
-    UniqueFd fd;
-    std::string path;
-    bool keep = false;
-    ~OutputFile() {
-        if (fd && !keep) {
-            fd.reset();
-            ::unlink(path.c_str());
-        }
-    }
-};
-
 // Values a member is checked against: from the central directory when the run has one,
 // else from the local header (or the shell, for a streamed member).
 struct Declared {
@@ -59,7 +48,7 @@ struct Declared {
 class Driver {
 public:
     Driver(const UnzipCommand& cmd, int fd, const std::string& archive_name, bool short_names)
-        : cmd_(cmd), fd_(fd), archive_name_(archive_name), short_names_(short_names) {}
+        : cmd_(cmd), fd_(fd), archive_name_(archive_name), steps_(cmd, short_names) {}
 
     void Run() {
         file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
@@ -69,7 +58,7 @@ public:
         else
             WalkLocalHeaders();
         // Members refused with a warning were not extracted: the run must not look complete.
-        if (refused_) EndRun(kUnzipError);
+        if (steps_.refused()) EndRun(kUnzipError);
     }
 
 private:
@@ -205,18 +194,7 @@ private:
         return d;
     }
 
-    // Characters, not bytes: a name of accented letters is as long as it looks.
-    static size_t CharacterCount(const std::string& utf8) {
-        return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        }));
-    }
-
-    // Warns and notes that the run left a member out.
-    void Refuse(const std::string& text) {
-        SendWarning(text);
-        refused_ = true;
-    }
+    void Refuse(const std::string& text) { steps_.Refuse(text); }
 
     void Member(const DirectoryEntry* entry) {
         uint8_t fixed[kLocalFixed];
@@ -249,45 +227,15 @@ private:
         Declared d = DeclaredValues(entry, h, name);
         std::string out_path;
         if (cmd_.has_target) {
-            if (!cmd_.selection.empty() &&
-                std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
-                             [&](const std::string& s) { return SelectionMatches(name, s); })) {
+            auto path = steps_.Prepare(name, {stored, h.DosDateTime(), d.uncompressed});
+            if (!path) {
                 SkipMember(data_start, d.compressed, descriptor);
                 return;
             }
-            if (CharacterCount(name) > kMaxStoredName) {
-                // No fixed buffer limits the name, but an output path built from it could
-                // not be created either.
-                Refuse(Format(kMsgNameTooLong, static_cast<unsigned>(kMaxStoredName)));
-                SkipMember(data_start, d.compressed, descriptor);
-                return;
-            }
-            auto parts = SafeComponents(name);
-            if (!parts) {
-                Refuse(Format(kMsgUnsafePath, name.c_str()));
-                SkipMember(data_start, d.compressed, descriptor);
-                return;
-            }
-            if (!cmd_.use_folder_names) parts->erase(parts->begin(), parts->end() - 1);
-            if (short_names_)
-                for (std::string& p : *parts) p = ShortNameComponent(p);
-            std::string target = cmd_.target;
-            if (target.empty() || target.back() != '/') target += '/';
-            MakeTargetFolders(target);
-            std::string folder_path = target;
-            for (size_t i = 0; i + 1 < parts->size(); ++i) folder_path += (*parts)[i] + "/";
-            out_path = folder_path + parts->back();
-            if (!MakeMemberFolders(target, *parts, name)) {
-                SkipMember(data_start, d.compressed, descriptor);
-                return;
-            }
-            if (!Overwrite(out_path, stored, h, d)) {
-                SkipMember(data_start, d.compressed, descriptor);
-                return;
-            }
+            out_path = *path;
         }
 
-        if (h.method != kMethodStored && h.method != kMethodDeflated)
+        if (h.method != kMethodStored && h.method != kMethodDeflated && !IsOldMethod(h.method))
             Fail(kClassMethod, "unknown compression", kUnzipError);
         pos_ = data_start;
         uint64_t remaining = d.sizes_known ? d.compressed : file_size_ - std::min(pos_, file_size_);
@@ -325,103 +273,7 @@ private:
         pos_ = data_start + compressed + (descriptor ? kDescriptorSize : 0);
     }
 
-    [[noreturn]] void FileInTheWay(const std::string& path) {
-        Fail(kClassIo,
-             Format("Could not create directory %s\n\rA file with same name already "
-                    "exists\n\rAborting extract operation",
-                    path.c_str()),
-             kUnzipFolderFailed);
-    }
-    // Creates one folder unless it exists.
-    void MakeFolder(const std::string& path) {
-        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            Fail(kClassIo, Format("Could not create %s - aborting extract operation", path.c_str()),
-                 kUnzipFolderFailed);
-    }
-
-    // Creates every missing folder of the target the user named (links there are followed).
-    void MakeTargetFolders(const std::string& path) {
-        size_t i = 0;
-        while (i < path.size()) {
-            size_t slash = path.find('/', i);
-            if (slash == std::string::npos) slash = path.size();
-            std::string so_far = path.substr(0, slash);
-            i = slash + 1;
-            if (so_far.empty()) continue;  // the root of an absolute target
-            struct stat st;
-            if (::stat(so_far.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode)) FileInTheWay(so_far);
-                continue;
-            }
-            MakeFolder(so_far);
-        }
-    }
-
-    // Creates the member's own folders below the target. A folder that already exists as a
-    // symbolic link is followed only when it leads to a place inside the target; otherwise
-    // the member is refused, so that an archive (or a link someone left) cannot steer output
-    // elsewhere. False when the member is skipped.
-    bool MakeMemberFolders(const std::string& target, const std::vector<std::string>& parts,
-                           const std::string& name) {
-        std::string so_far = target;
-        for (size_t i = 0; i + 1 < parts.size(); ++i) {
-            so_far += parts[i];
-            struct stat st;
-            if (::lstat(so_far.c_str(), &st) != 0) {
-                MakeFolder(so_far);
-            } else if (S_ISLNK(st.st_mode)) {
-                if (resolved_target_.empty()) {
-                    std::unique_ptr<char, decltype(&std::free)> real(
-                        ::realpath(target.c_str(), nullptr), &std::free);
-                    resolved_target_ = real ? real.get() : target;
-                }
-                if (!ResolvesInside(so_far, resolved_target_)) {
-                    Refuse(Format(kMsgLinkedFolder, name.c_str(), so_far.c_str()));
-                    return false;
-                }
-                if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
-            } else if (!S_ISDIR(st.st_mode)) {
-                FileInTheWay(so_far);
-            }
-            so_far += '/';
-        }
-        return true;
-    }
-
-    // Asks before replacing an existing file (a symbolic link counts as existing); false skips.
-    bool Overwrite(const std::string& out_path, const std::string& stored, const LocalHeader& h,
-                   const Declared& d) {
-        struct stat st;
-        if (::lstat(out_path.c_str(), &st) != 0) return true;
-        if (cmd_.overwrite_all || Unzip().replace_all) return true;
-        OverwriteQuery q;
-        q.output_path = out_path;
-        q.existing_dos_time = platform::TimeToDos(st.st_mtime);
-        q.existing_size = static_cast<uint64_t>(st.st_size);
-        q.stored_name = stored;
-        q.member_dos_time = h.DosDateTime();
-        q.member_size = d.uncompressed;
-        LRESULT reply = platform::SendMessage(Frame().report_window, kMsgOverwrite, 0,
-                                              reinterpret_cast<LPARAM>(&q));
-        if (reply == kReplace) return true;
-        if (reply == kReplaceAll) {
-            Unzip().replace_all = true;
-            return true;
-        }
-        if (reply == kSkip) return false;
-        EndRun(kUnzipError);
-    }
-
-    void OpenOutput(OutputFile& out, const std::string& path) {
-        out.path = path;
-        struct stat st;
-        // Never write through a link someone left at the output path: replace the link.
-        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
-        out.fd.reset(
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!out.fd)
-            Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
-    }
+    void OpenOutput(OutputFile& out, const std::string& path) { steps_.OpenOutput(out, path); }
 
     // Reads the data descriptor behind a streamed member that had no size anywhere but its
     // own deflate stream: 32-bit or 64-bit sizes, with or without a signature. Its CRC counts;
@@ -498,6 +350,13 @@ private:
                 if (n == 0) break;
                 write(buf.data(), n);
             }
+        } else if (IsOldMethod(h.method)) {
+            // These methods have no end mark of their own: without both sizes there is no
+            // telling where the data ends.
+            if (!limit) Damaged(name, "its size is unknown");
+            OldMethodResult r =
+                DecodeOldMethod({read, write}, h.method, h.flags, d.compressed, d.uncompressed);
+            if (r.status != OldMethodStatus::kOk) Damaged(name, OldMethodStatusText(r.status));
         } else {
             if (!workspace_) workspace_ = MakeInflateWorkspace();
             InflateResult r = Inflate({read, write}, *workspace_);
@@ -539,12 +398,10 @@ private:
     const UnzipCommand& cmd_;
     int fd_;
     const std::string& archive_name_;
-    bool short_names_;
+    MemberSteps steps_;
     uint64_t file_size_ = 0;
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
-    bool refused_ = false;
-    std::string resolved_target_;
     InflateWorkspacePtr workspace_;
 };
 

@@ -7,7 +7,10 @@
 
 #include "archiver/engine/unzip/extract.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/gzip_extract.h"
+#include "archiver/engine/unzip/lz_extract.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/tar_extract.h"
 
 namespace engine {
 
@@ -61,10 +64,14 @@ int UNZIP(UnzipCommand& cmd) {
         if (!fd) Fail(kClassIo, Format("Can't open input file: %s", archive.c_str()), kUnzipError);
         switch (cmd.kind) {
             case kKindTar:
+                ExtractTar(cmd, fd.get(), archive, short_names);
+                break;
             case kKindGzip:
+                ExtractGzipOrCompress(cmd, fd.get(), archive, short_names);
+                break;
             case kKindMsCompress:
-                // The single-file formats are not decoded yet.
-                Fail(kClassMethod, "unknown compression", kUnzipError);
+                ExtractMsCompress(cmd, fd.get(), short_names);
+                break;
             default:
                 ExtractZipMembers(cmd, fd.get(), archive, short_names);
         }

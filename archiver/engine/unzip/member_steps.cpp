@@ -1,0 +1,198 @@
+#include "archiver/engine/unzip/member_steps.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "archiver/engine/unzip/extract.h"
+#include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/zip_directory.h"
+#include "platform/dostime.h"
+
+namespace engine {
+
+OutputFile::~OutputFile() {
+    if (fd && !keep) {
+        fd.reset();
+        ::unlink(path.c_str());
+    }
+}
+
+namespace {
+
+// Characters, not bytes: a name of accented letters is as long as it looks.
+size_t CharacterCount(const std::string& utf8) {
+    return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+}  // namespace
+
+void MemberSteps::Refuse(const std::string& text) {
+    SendWarning(text);
+    refused_ = true;
+}
+
+std::optional<std::string> MemberSteps::Prepare(const std::string& name, const MemberFacts& facts) {
+    if (!cmd_.selection.empty() &&
+        std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
+                     [&](const std::string& s) { return SelectionMatches(name, s); }))
+        return std::nullopt;
+    if (CharacterCount(name) > kMaxStoredName) {
+        // No fixed buffer limits the name, but an output path built from it could not be
+        // created either.
+        Refuse(Format(kMsgNameTooLong, static_cast<unsigned>(kMaxStoredName)));
+        return std::nullopt;
+    }
+    auto parts = SafeComponents(name);
+    if (!parts) {
+        Refuse(Format(kMsgUnsafePath, name.c_str()));
+        return std::nullopt;
+    }
+    if (!cmd_.use_folder_names) parts->erase(parts->begin(), parts->end() - 1);
+    if (short_names_)
+        for (std::string& p : *parts) p = ShortNameComponent(p);
+    std::string target = cmd_.target;
+    if (target.empty() || target.back() != '/') target += '/';
+    MakeTargetFolders(target);
+    std::string folder_path = target;
+    for (size_t i = 0; i + 1 < parts->size(); ++i) folder_path += (*parts)[i] + "/";
+    std::string out_path = folder_path + parts->back();
+    if (!MakeMemberFolders(target, *parts, name)) return std::nullopt;
+    if (!Overwrite(out_path, facts)) return std::nullopt;
+    return out_path;
+}
+
+void MemberSteps::FileInTheWay(const std::string& path) {
+    Fail(kClassIo,
+         Format("Could not create directory %s\n\rA file with same name already "
+                "exists\n\rAborting extract operation",
+                path.c_str()),
+         kUnzipFolderFailed);
+}
+
+// Creates one folder unless it exists.
+void MemberSteps::MakeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        Fail(kClassIo, Format("Could not create %s - aborting extract operation", path.c_str()),
+             kUnzipFolderFailed);
+}
+
+// Creates every missing folder of the target the user named (links there are followed).
+void MemberSteps::MakeTargetFolders(const std::string& path) {
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t slash = path.find('/', i);
+        if (slash == std::string::npos) slash = path.size();
+        std::string so_far = path.substr(0, slash);
+        i = slash + 1;
+        if (so_far.empty()) continue;  // the root of an absolute target
+        struct stat st;
+        if (::stat(so_far.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) FileInTheWay(so_far);
+            continue;
+        }
+        MakeFolder(so_far);
+    }
+}
+
+// Creates the member's own folders below the target. A folder that already exists as a
+// symbolic link is followed only when it leads to a place inside the target; otherwise the
+// member is refused, so that an archive (or a link someone left) cannot steer output
+// elsewhere. False when the member is skipped.
+bool MemberSteps::MakeMemberFolders(const std::string& target,
+                                    const std::vector<std::string>& parts,
+                                    const std::string& name) {
+    std::string so_far = target;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        so_far += parts[i];
+        struct stat st;
+        if (::lstat(so_far.c_str(), &st) != 0) {
+            MakeFolder(so_far);
+        } else if (S_ISLNK(st.st_mode)) {
+            if (resolved_target_.empty()) {
+                std::unique_ptr<char, decltype(&std::free)> real(
+                    ::realpath(target.c_str(), nullptr), &std::free);
+                resolved_target_ = real ? real.get() : target;
+            }
+            if (!ResolvesInside(so_far, resolved_target_)) {
+                Refuse(Format(kMsgLinkedFolder, name.c_str(), so_far.c_str()));
+                return false;
+            }
+            if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
+        } else if (!S_ISDIR(st.st_mode)) {
+            FileInTheWay(so_far);
+        }
+        so_far += '/';
+    }
+    return true;
+}
+
+// Asks before replacing an existing file (a symbolic link counts as existing); false skips.
+bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& facts) {
+    struct stat st;
+    if (::lstat(out_path.c_str(), &st) != 0) return true;
+    if (cmd_.overwrite_all || Unzip().replace_all) return true;
+    OverwriteQuery q;
+    q.output_path = out_path;
+    q.existing_dos_time = platform::TimeToDos(st.st_mtime);
+    q.existing_size = static_cast<uint64_t>(st.st_size);
+    q.stored_name = facts.stored;
+    q.member_dos_time = facts.dos_time;
+    q.member_size = facts.size;
+    LRESULT reply = platform::SendMessage(Frame().report_window, kMsgOverwrite, 0,
+                                          reinterpret_cast<LPARAM>(&q));
+    if (reply == kReplace) return true;
+    if (reply == kReplaceAll) {
+        Unzip().replace_all = true;
+        return true;
+    }
+    if (reply == kSkip) return false;
+    EndRun(kUnzipError);
+}
+
+void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
+    out.path = path;
+    struct stat st;
+    // Never write through a link someone left at the output path: replace the link.
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
+    out.fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!out.fd) Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
+}
+
+void MemberSteps::Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress) {
+    if (out.fd && !WriteFull(out.fd.get(), data.data(), data.size()))
+        Fail(kClassIo, Format("Error writing to %s.  Possible cause: disk full", out.path.c_str()),
+             kUnzipError);
+    if (count_progress) AddProgress(data.size());
+}
+
+void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
+    if (!out.fd) return;
+    if (mtime && *mtime != static_cast<time_t>(-1)) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = *mtime;
+        times[1].tv_nsec = 0;
+        ::futimens(out.fd.get(), times);
+    }
+    out.keep = true;
+    if (!out.fd.reset())
+        Fail(kClassIo, Format("Error writing to %s.  Possible cause: disk full", out.path.c_str()),
+             kUnzipError);
+}
+
+void MemberSteps::StatusLine(const std::string& name) {
+    std::string base(BaseName(name));
+    SendStatusLine(Format("%s %s", cmd_.has_target ? "Extracting" : "Testing", base.c_str()));
+    ProgressNow();
+}
+
+}  // namespace engine

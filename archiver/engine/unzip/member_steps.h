@@ -1,0 +1,72 @@
+// The steps every extracted member goes through, whatever kind of archive holds it: selection,
+// a safe output path, short names, folder creation, the overwrite question, the output file
+// with its status line, writing and progress, its time, and its removal when the run ends
+// before the member is complete.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/unzip.h"
+
+namespace engine {
+
+/// An output file being written: closed and deleted at the end of its scope unless kept.
+struct OutputFile {
+    UniqueFd fd;
+    std::string path;
+    bool keep = false;
+    ~OutputFile();
+};
+
+/// What the overwrite question shows about the member.
+struct MemberFacts {
+    std::string stored;     ///< the name as the archive stores it
+    uint32_t dos_time = 0;  ///< the member's MS-DOS date and time
+    uint64_t size = 0;      ///< its uncompressed size (0 when unknown)
+};
+
+/// The per-member steps of one run.
+class MemberSteps {
+public:
+    MemberSteps(const UnzipCommand& cmd, bool short_names) : cmd_(cmd), short_names_(short_names) {}
+
+    /// Selection, output path, folders and the overwrite question for a member named `name`
+    /// (UTF-8, `/` between folders). The output path, or nullopt when the member is skipped;
+    /// ends the run where the question or a folder says so. Extract mode only.
+    std::optional<std::string> Prepare(const std::string& name, const MemberFacts& facts);
+
+    /// Creates the output file (a link at its place is replaced, never followed).
+    void OpenOutput(OutputFile& out, const std::string& path);
+    /// Writes a block (unless testing) and counts it for progress; a short write ends the run.
+    void Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress = true);
+    /// Sets the time, closes and keeps a complete output file.
+    void Finish(OutputFile& out, std::optional<time_t> mtime);
+    /// Shows "Extracting name" (or "Testing name") and reports progress at once.
+    void StatusLine(const std::string& name);
+
+    /// Warns and notes that the run left a member out.
+    void Refuse(const std::string& text);
+    /// True when a member was refused: the run must not look complete.
+    bool refused() const { return refused_; }
+
+private:
+    [[noreturn]] void FileInTheWay(const std::string& path);
+    void MakeFolder(const std::string& path);
+    void MakeTargetFolders(const std::string& path);
+    bool MakeMemberFolders(const std::string& target, const std::vector<std::string>& parts,
+                           const std::string& name);
+    bool Overwrite(const std::string& out_path, const MemberFacts& facts);
+
+    const UnzipCommand& cmd_;
+    bool short_names_;
+    bool refused_ = false;
+    std::string resolved_target_;
+};
+
+}  // namespace engine

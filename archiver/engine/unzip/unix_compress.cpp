@@ -1,0 +1,175 @@
+#include "archiver/engine/unzip/unix_compress.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+constexpr unsigned kFirstWidth = 9;
+constexpr unsigned kMaxWidth = 16;
+constexpr unsigned kClear = 256;
+constexpr size_t kInBlock = 28672;
+constexpr size_t kOutBlock = 28672;
+
+// Input bits, least significant first, over a buffer refilled from the source. Codes of one
+// width come in groups of eight (as many bytes as the width has bits); a width change or a
+// table clear skips the rest of the current group.
+class CodeReader {
+public:
+    explicit CodeReader(const UnixCompressIo& io) : io_(io), buf_(kInBlock + 64) {}
+
+    // The next code of `width` bits; false at the end of the input (a partial code at the end
+    // is padding and is dropped).
+    bool Next(unsigned width, uint32_t& code) {
+        while (bits_ < width) {
+            if (pos_ == len_ && !Refill()) return false;
+            acc_ |= static_cast<uint64_t>(buf_[pos_++]) << bits_;
+            bits_ += 8;
+        }
+        code = static_cast<uint32_t>(acc_ & ((1u << width) - 1));
+        acc_ >>= width;
+        bits_ -= width;
+        ++in_group_;
+        return true;
+    }
+
+    // Skips to the end of the current group of eight codes of `width` bits.
+    void EndGroup(unsigned width) {
+        uint64_t skip = (8 - in_group_ % 8) % 8 * width;
+        in_group_ = 0;
+        while (skip > 0) {
+            if (bits_ == 0) {
+                if (pos_ == len_ && !Refill()) return;
+                acc_ = buf_[pos_++];
+                bits_ = 8;
+            }
+            unsigned n = static_cast<unsigned>(std::min<uint64_t>(skip, bits_));
+            acc_ >>= n;
+            bits_ -= n;
+            skip -= n;
+        }
+    }
+
+    // One byte of the header; false at the end.
+    bool Byte(uint8_t& b) {
+        if (pos_ == len_ && !Refill()) return false;
+        b = buf_[pos_++];
+        return true;
+    }
+
+private:
+    bool Refill() {
+        if (ended_) return false;
+        len_ = io_.read(buf_.data(), kInBlock);
+        pos_ = 0;
+        if (len_ == 0) ended_ = true;
+        return len_ > 0;
+    }
+
+    const UnixCompressIo& io_;
+    std::vector<uint8_t> buf_;
+    size_t pos_ = 0;
+    size_t len_ = 0;
+    uint64_t acc_ = 0;
+    unsigned bits_ = 0;
+    uint64_t in_group_ = 0;
+    bool ended_ = false;
+};
+
+}  // namespace
+
+const char* DecodeUnixCompress(const UnixCompressIo& io) {
+    CodeReader in(io);
+    uint8_t magic0 = 0, magic1 = 0, flags = 0;
+    if (!in.Byte(magic0) || !in.Byte(magic1) || magic0 != 0x1F || magic1 != 0x9D)
+        return "corrupt input.";
+    if (!in.Byte(flags)) return "corrupt input.";
+    if (flags & 0x60) return "unknown flags";
+    unsigned max_width = flags & 0x1F;
+    if (max_width > kMaxWidth) return "compressed with too many bits";
+    // A width below the first has no codes beyond the literals; the table never grows.
+    bool block_mode = flags & 0x80;
+    uint32_t table_limit = max_width >= kFirstWidth ? 1u << max_width : 1u << kFirstWidth;
+    unsigned top_width = max_width >= kFirstWidth ? max_width : kFirstWidth;
+
+    std::vector<uint16_t> prefix(1u << kMaxWidth);
+    std::vector<uint8_t> suffix(1u << kMaxWidth);
+    std::vector<uint8_t> stack(1u << kMaxWidth);
+    for (uint32_t i = 0; i < 256; ++i) suffix[i] = static_cast<uint8_t>(i);
+    // Room for a block and one whole string behind it.
+    std::vector<uint8_t> out(kOutBlock + (1u << kMaxWidth));
+    size_t out_len = 0;
+    auto flush = [&] {
+        if (out_len > 0) io.write(out.data(), out_len);
+        out_len = 0;
+    };
+
+    unsigned width = kFirstWidth;
+    uint32_t max_code = (1u << width) - 1;
+    uint32_t first_free = block_mode ? 257 : 256;
+    uint32_t free_code = first_free;
+    bool have_old = false;
+    uint32_t old_code = 0;
+    uint8_t first_byte = 0;
+    for (;;) {
+        if (free_code > max_code && width < top_width) {
+            in.EndGroup(width);
+            ++width;
+            max_code = width == top_width ? table_limit : (1u << width) - 1;
+        }
+        uint32_t code;
+        if (!in.Next(width, code)) break;
+        if (code == kClear && block_mode) {
+            in.EndGroup(width);
+            width = kFirstWidth;
+            max_code = (1u << width) - 1;
+            free_code = first_free;
+            have_old = false;
+            continue;
+        }
+        if (!have_old) {
+            // The first code of a table is a literal.
+            if (code >= 256) {
+                flush();
+                return "corrupt input.";
+            }
+            have_old = true;
+            old_code = code;
+            first_byte = static_cast<uint8_t>(code);
+            out[out_len++] = first_byte;
+            continue;
+        }
+        size_t sp = 0;
+        uint32_t c = code;
+        if (c >= free_code) {
+            if (c > free_code) {
+                flush();
+                return "corrupt input.";
+            }
+            // The string being defined: the previous one plus its own first byte.
+            stack[sp++] = first_byte;
+            c = old_code;
+        }
+        // Every prefix is below its own code, so this walk ends within the table's size.
+        while (c >= 256) {
+            stack[sp++] = suffix[c];
+            c = prefix[c];
+        }
+        first_byte = static_cast<uint8_t>(c);
+        stack[sp++] = first_byte;
+        while (sp > 0) out[out_len++] = stack[--sp];
+        if (out_len >= kOutBlock) flush();
+        if (free_code < table_limit) {
+            prefix[free_code] = static_cast<uint16_t>(old_code);
+            suffix[free_code] = first_byte;
+            ++free_code;
+        }
+        old_code = code;
+    }
+    flush();
+    return nullptr;
+}
+
+}  // namespace engine
