@@ -46,7 +46,7 @@ public:
         if (cmd_.has_target) {
             // Only the name counts: the file lands in the target folder itself.
             std::string base(BaseName(name));
-            auto path = steps_.Prepare(base, {name, dos_time, 0});
+            auto path = steps_.Prepare(base, {name, dos_time, 0}, false);
             if (!path) {
                 if (steps_.refused()) EndRun(kUnzipError);
                 return;

@@ -33,7 +33,7 @@ void ExtractMsCompress(const UnzipCommand& cmd, int fd, bool short_names) {
     if (cmd.has_target) {
         // Only the name counts: the file lands in the target folder itself.
         std::string base(BaseName(name));
-        auto path = steps.Prepare(base, {name, dos_time, expected});
+        auto path = steps.Prepare(base, {name, dos_time, expected}, false);
         if (!path) {
             if (steps.refused()) EndRun(kUnzipError);
             return;

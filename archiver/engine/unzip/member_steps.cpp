@@ -39,8 +39,9 @@ void MemberSteps::Refuse(const std::string& text) {
     refused_ = true;
 }
 
-std::optional<std::string> MemberSteps::Prepare(const std::string& name, const MemberFacts& facts) {
-    if (!cmd_.selection.empty() &&
+std::optional<std::string> MemberSteps::Prepare(const std::string& name, const MemberFacts& facts,
+                                                bool check_selection) {
+    if (check_selection && !cmd_.selection.empty() &&
         std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
                      [&](const std::string& s) { return SelectionMatches(name, s); }))
         return std::nullopt;

@@ -38,8 +38,10 @@ public:
 
     /// Selection, output path, folders and the overwrite question for a member named `name`
     /// (UTF-8, `/` between folders). The output path, or nullopt when the member is skipped;
-    /// ends the run where the question or a folder says so. Extract mode only.
-    std::optional<std::string> Prepare(const std::string& name, const MemberFacts& facts);
+    /// ends the run where the question or a folder says so. Extract mode only. A file that is
+    /// the archive's only content is not matched against the selection.
+    std::optional<std::string> Prepare(const std::string& name, const MemberFacts& facts,
+                                       bool check_selection = true);
 
     /// Creates the output file (a link at its place is replaced, never followed).
     void OpenOutput(OutputFile& out, const std::string& path);
