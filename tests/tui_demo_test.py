@@ -117,7 +117,8 @@ class DemoTest(unittest.TestCase):
         self.addCleanup(t.close)
         t.wait_for("ready")
         t.keys("M-f", "o")
-        s = t.wait_for("Folder: " + root)
+        # The dialog may be caught half drawn on a busy machine: wait for its list too.
+        s = t.wait_for(lambda s: "Folder: " + root in s and "a.txt" in s)
         self.assertIn("sub/", s)
         self.assertIn("a.txt", s)
         self.assertIn("R&D.txt", s)
