@@ -12,6 +12,7 @@
 #include "archiver/formats/archive_kind.h"
 #include "archiver/shell/listing.h"
 #include "archiver/shell/settings.h"
+#include "archiver/shell/single_file_listing.h"
 #include "archiver/shell/terminal_text.h"
 #include "platform/event_loop.h"
 
@@ -127,12 +128,36 @@ bool PromptPassword(std::string& password) {
     return ok;
 }
 
-int List(const Options& o, const std::string& archive) {
+// No one to ask for the name of the file inside: the proposed name unless --yes is missing,
+// and the output says which answer was taken.
+ContainedNameQuestion HeadlessNameQuestion(const Options& o) {
+    return [&o](const std::string& question,
+                const std::string& proposal) -> std::optional<std::string> {
+        if (o.yes || o.command == 'l') {
+            PrintLine(stderr, question + " (answered " + proposal + ")");
+            return proposal;
+        }
+        PrintLine(stderr, question + " (not answered; --yes answers " + proposal + ")");
+        return std::nullopt;
+    };
+}
+
+// Lists a zip archive, or one of the kinds the engine reads itself when `facts` is given.
+bool LoadAnyListing(const Options& o, const std::string& archive, formats::ArchiveKind kind,
+                    Listing& listing, SingleFileFacts& facts, std::string& error) {
+    if (IsSingleFileKind(kind))
+        return LoadSingleFileListing(kind, archive, o.sort, HeadlessNameQuestion(o), listing, facts,
+                                     error);
+    return LoadZipListing(archive, o.sort, listing, error);
+}
+
+int List(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
     Listing listing;
+    SingleFileFacts facts;
     std::string error;
-    bool ok = LoadZipListing(archive, o.sort, listing, error);
+    bool ok = LoadAnyListing(o, archive, kind, listing, facts, error);
     if (!ok && listing.rows.empty()) {
-        PrintLine(stderr, error);
+        if (!error.empty()) PrintLine(stderr, error);
         return kExitFailed;
     }
     IntlFormat intl = LoadIntlFormat(SettingsPath());
@@ -197,11 +222,12 @@ platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp
     }
 }
 
-int TestOrExtract(const Options& o, const std::string& archive) {
+int TestOrExtract(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
     Listing listing;
+    SingleFileFacts facts;
     std::string error;
-    if (!LoadZipListing(archive, SortOrder::kOriginal, listing, error)) {
-        PrintLine(stderr, error);
+    if (!LoadAnyListing(o, archive, kind, listing, facts, error)) {
+        if (!error.empty()) PrintLine(stderr, error);
         // A listing cut short by an overlong name still read the directory: the engine
         // can work on the archive, it refuses that member by itself.
         if (!listing.cut_short) return kExitFailed;
@@ -213,6 +239,7 @@ int TestOrExtract(const Options& o, const std::string& archive) {
     cmd.archive = archive;
     cmd.start_offset = listing.facts.first_local_offset;
     cmd.folders_by_attribute = listing.facts.folders_without_slash;
+    if (IsSingleFileKind(kind)) FillUnzipCommand(facts, cmd);
     if (o.command == 'e') {
         cmd.has_target = true;
         cmd.target = o.positional.size() > 1 ? o.positional[1] : ".";
@@ -252,7 +279,8 @@ bool RefuseOtherKinds(const std::string& archive) {
         kind == formats::kKindZip)
         return true;
     PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
-                          "; this kind is not supported yet");
+                          (IsSingleFileKind(kind) ? "; this kind cannot be changed"
+                                                  : "; this kind is not supported yet"));
     return false;
 }
 
@@ -270,9 +298,17 @@ int RunHeadless(const std::vector<std::string>& args) {
         PrintLine(stderr, "Can't open input file: " + archive);
         return kExitFailed;
     }
-    if (!RefuseOtherKinds(archive)) return kExitFailed;
-    if (o.command == 'l') return List(o, archive);
-    return TestOrExtract(o, archive);
+    formats::ArchiveKind kind = formats::kKindZip;
+    // A file that cannot be read is left to the zip reader, which names it in its message.
+    if (!formats::DetectFileKind(archive, DefaultArchiveKind(SettingsPath()), kind))
+        kind = formats::kKindZip;
+    if (kind != formats::kKindZip && !IsSingleFileKind(kind)) {
+        PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
+                              "; this kind is not supported yet");
+        return kExitFailed;
+    }
+    if (o.command == 'l') return List(o, archive, kind);
+    return TestOrExtract(o, archive, kind);
 }
 
 }  // namespace shell
