@@ -43,7 +43,13 @@ class Tmux:
             screen = self.screen()
             ok = wanted(screen) if callable(wanted) else wanted in screen
             if ok:
-                return screen
+                # A busy machine can catch the program between two parts of one redraw: take
+                # the screen only once it holds still for a moment (or the time is up).
+                time.sleep(0.03)
+                again = self.screen()
+                if again == screen or time.monotonic() > deadline:
+                    return screen
+                continue
             if time.monotonic() > deadline:
                 raise AssertionError("timed out waiting for %r; screen:\n%s" % (wanted, screen))
             time.sleep(0.03)
