@@ -160,16 +160,28 @@ class KindTest(unittest.TestCase):
             f.write(b"text " * 1000)
         subprocess.run(["gzip", "-k", self.path("plain.txt")], check=True)
         shutil.copyfile(self.path("plain.txt.gz"), self.path("gzipped.dat"))
-        cases = [
+        # Kinds read by the engine itself open, but cannot be changed.
+        read_only = [
             (self.path("plain.txt.gz"), "is a gzip or Unix compress file"),
             (self.path("gzipped.dat"), "is a gzip or Unix compress file"),
+            (self.copy_real("zip.tar"), "is a tar archive"),  # the extension wins
+        ]
+        if TESTDATA:
+            read_only += [(os.path.join(TESTDATA, "kwaj/f00.kwj"),
+                           "is a Microsoft Compress file")]
+        for archive, text in read_only:
+            with self.subTest(archive=archive, command="-d"):
+                r = run("-d", archive, "x", cwd=self.dir, env=self.env)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(archive + " " + text + "; this kind cannot be changed", r.stderr)
+        r = run("-l", self.path("gzipped.dat"), cwd=self.dir, env=self.env)
+        self.assertNotIn("not supported yet", r.stderr)
+        cases = [
             (self.copy_real("zip.arj"), "is an ARJ archive"),  # the extension wins
-            (self.copy_real("zip.tar"), "is a tar archive"),
             (self.copy_real("mail.uue"), "is an encoded mail file"),
         ]
         if TESTDATA:
             cases += [(os.path.join(TESTDATA, "lzh/lha213/lh5.lzh"), "is an LZH archive"),
-                      (os.path.join(TESTDATA, "kwaj/f00.kwj"), "is a Microsoft Compress file"),
                       (os.path.join(TESTDATA, "arc/sc_Arc.crunched.arc"), "is an ARC archive")]
         for archive, text in cases:
             for command in (["-l"], ["-t"], ["-e"], ["-d"]):
