@@ -1,0 +1,264 @@
+#!/usr/bin/env python3
+"""borvan32 -l / -t / -e on the single-file kinds and tar: files made by gzip, compress, tar
+and mscompress at their edge settings, the published KWAJ files, and hostile ones (names with
+".." or folders, damaged trailers, truncated data)."""
+import io
+import os
+import shutil
+import subprocess
+import tarfile
+import tempfile
+import unittest
+
+BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+TESTDATA = os.environ.get("TESTDATA", os.path.join(SOURCE_DIR, "..", "shared", "testdata"))
+KWAJ = os.path.join(TESTDATA, "kwaj")
+
+
+def run(*args, cwd=None):
+    return subprocess.run([BORVAN32, *args], capture_output=True, cwd=cwd,
+                          stdin=subprocess.DEVNULL, timeout=120)
+
+
+def need(tool):
+    """Skips without the tool, but fails when CI is set: a build machine must have it."""
+    if shutil.which(tool):
+        return
+    if os.environ.get("CI"):
+        raise AssertionError(tool + " is missing (CI is set)")
+    raise unittest.SkipTest(tool + " is missing")
+
+
+def rows(listing):
+    """Names of the listed rows (between the column titles and the total)."""
+    lines = listing.decode().splitlines()
+    return [line.split("\t")[0] for line in lines[1:-1]]
+
+
+TEXT = b"".join(b"line %d of a text that repeats itself\n" % (i % 113) for i in range(20000))
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="single_file_e2e_")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.out = self.path("out")
+        os.mkdir(self.out)
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, *names):
+        with open(self.path(*names), "rb") as f:
+            return f.read()
+
+
+class Gzip(Base):
+    def test_levels_names_and_members(self):
+        need("gzip")
+        src = self.write("doc.txt", TEXT)
+        cases = []
+        for level in ("-1", "-9"):
+            packed = self.path("doc%s.txt.gz" % level)
+            with open(packed, "wb") as f:
+                subprocess.run(["gzip", level, "-c", src], stdout=f, check=True)
+            cases.append((packed, "doc.txt", TEXT))  # the stored name wins
+        bare = self.path("bare.txt.gz")  # no stored name: derived from the file's name
+        with open(bare, "wb") as f:
+            subprocess.run(["gzip", "-n", "-c", src], stdout=f, check=True)
+        cases.append((bare, "bare.txt", TEXT))
+        joined = self.write("joined.txt.gz", self.read("doc-1.txt.gz") + self.read("bare.txt.gz"))
+        cases.append((joined, "doc.txt", TEXT + TEXT))  # every member in turn
+        for packed, name, content in cases:
+            with self.subTest(packed=os.path.basename(packed)):
+                r = run("-l", packed)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), [name])
+                self.assertEqual(run("-t", packed).returncode, 0)
+                r = run("-e", "-o", packed, self.out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", name), content)
+
+    def test_name_question_headless(self):
+        need("gzip")
+        self.write("report", TEXT)
+        subprocess.run(["gzip", "-n", self.path("report")], check=True)
+        packed = self.path("report.gz")
+        r = run("-e", packed, self.out)  # nobody to answer: refused, and it says so
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Please enter the full name of the file contained within the archive "
+                      b"report.gz.", r.stderr)
+        self.assertIn(b"not answered; --yes answers report", r.stderr)
+        self.assertEqual(os.listdir(self.out), [])
+        r = run("-e", "--yes", packed, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"(answered report)", r.stderr)
+        self.assertEqual(self.read("out", "report"), TEXT)
+
+    def test_hostile_names_and_damage(self):
+        need("gzip")
+        src = self.write("x.txt", TEXT)
+        good = subprocess.run(["gzip", "-n", "-c", src], capture_output=True, check=True).stdout
+        # A stored name with folders and "..": only its last part is created, in the target.
+        evil = bytearray(good[:10])
+        evil[3] |= 0x08
+        evil += b"../../escaped.txt\0" + good[10:]
+        self.write("evil.gz", bytes(evil))
+        r = run("-e", "evil.gz", "out", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(os.listdir(self.out), ["escaped.txt"])
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "..", "escaped.txt")))
+        damaged = bytearray(good)
+        damaged[-8] ^= 0xFF  # the trailer's CRC
+        self.write("damaged.txt.gz", bytes(damaged))
+        self.assertNotEqual(run("-t", self.path("damaged.txt.gz")).returncode, 0)
+        self.write("cut.txt.gz", good[: len(good) // 2])
+        self.assertNotEqual(run("-t", self.path("cut.txt.gz")).returncode, 0)
+        for flags, message in [(0x20, b"Cannot open encrypted gzip file"),
+                               (0x02, b"Cannot open multi-part gzip file"),
+                               (0x40, b"Cannot open gzip file with reserved bytes")]:
+            with self.subTest(flags=flags):
+                bad = bytearray(good)
+                bad[3] = flags
+                self.write("bad.txt.gz", bytes(bad))
+                r = run("-l", self.path("bad.txt.gz"))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(message, r.stderr)
+
+
+class UnixCompress(Base):
+    def test_every_width(self):
+        need("compress")
+        src = self.write("data.txt", TEXT + os.urandom(50000) + TEXT)
+        for bits in range(9, 17):
+            with self.subTest(bits=bits):
+                packed = self.path("data.txt.Z")
+                with open(packed, "wb") as f:
+                    subprocess.run(["compress", "-b%d" % bits, "-c", src], stdout=f, check=True)
+                r = run("-l", packed)
+                self.assertEqual(rows(r.stdout), ["data.txt"], r.stderr)
+                r = run("-e", "-o", packed, self.out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", "data.txt"), self.read("data.txt"))
+
+
+class Tar(Base):
+    def make(self, name, fmt, members):
+        with tarfile.open(self.path(name), "w", format=fmt) as t:
+            for member, data, kind in members:
+                info = tarfile.TarInfo(member)
+                info.mtime = 1700000000
+                if kind == "link":
+                    info.type = tarfile.SYMTYPE
+                    info.linkname = "a.txt"
+                    t.addfile(info)
+                else:
+                    info.size = len(data)
+                    t.addfile(info, io.BytesIO(data))
+        return self.path(name)
+
+    def test_forms_long_names_and_links(self):
+        long_name = "folder/" + "n" * 150 + ".txt"
+        members = [("a.txt", b"alpha\n", "file"), ("sub/b.bin", os.urandom(3000), "file"),
+                   ("link", b"", "link"), (long_name, TEXT, "file")]
+        for fmt, label in [(tarfile.USTAR_FORMAT, "ustar"), (tarfile.GNU_FORMAT, "gnu"),
+                           (tarfile.PAX_FORMAT, "pax")]:
+            with self.subTest(form=label):
+                name = "n" * 150 + ".txt"
+                if fmt == tarfile.USTAR_FORMAT:  # ustar names are split at a folder: keep it
+                    members_here = members[:3] + [("folder/" + "u" * 90 + ".txt", TEXT, "file")]
+                    name = "u" * 90 + ".txt"
+                else:
+                    members_here = members
+                archive = self.make(label + ".tar", fmt, members_here)
+                r = run("-l", archive)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), ["a.txt", "b.bin", name])
+                self.assertEqual(run("-t", archive).returncode, 0)
+                out = self.path("out", label)
+                r = run("-e", archive, out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", label, "a.txt"), b"alpha\n")
+                self.assertEqual(self.read("out", label, "folder", name), TEXT)
+                self.assertFalse(os.path.lexists(os.path.join(out, "link")))  # no file
+
+    def test_hostile_and_damaged(self):
+        archive = self.make("evil.tar", tarfile.USTAR_FORMAT,
+                            [("../escaped.txt", b"x", "file"), ("/abs.txt", b"y", "file"),
+                             ("ok.txt", b"fine", "file")])
+        run("-e", archive, self.out)
+        self.assertFalse(os.path.exists(self.path("escaped.txt")))
+        self.assertFalse(os.path.exists("/abs.txt"))
+        self.assertEqual(self.read("out", "ok.txt"), b"fine")
+        data = bytearray(self.read("evil.tar"))
+        data[512 * 2 + 124] = ord("9")  # the second header's size does not parse
+        self.write("bad.tar", bytes(data))
+        r = run("-l", self.path("bad.tar"))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Error reading header after processing 1 entries", r.stderr)
+        self.write("empty.tar", bytes(1024))
+        r = run("-l", self.path("empty.tar"))
+        self.assertIn(b"Invalid archive directory", r.stderr)
+
+    def test_cannot_be_changed(self):
+        archive = self.make("keep.tar", tarfile.USTAR_FORMAT, [("a.txt", b"a", "file")])
+        before = self.read("keep.tar")
+        self.write("new.txt", b"new")
+        for args in (["-a", archive, "new.txt"], ["-d", archive, "a.txt"]):
+            with self.subTest(args=args[0]):
+                r = run(*args, cwd=self.dir)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(b"is a tar archive; this kind cannot be changed", r.stderr)
+        self.assertEqual(self.read("keep.tar"), before)
+
+
+class MsCompress(Base):
+    def test_szdd_from_mscompress(self):
+        need("mscompress")
+        for name, content in [("notes.txt", TEXT), ("noise.bin", os.urandom(40000)),
+                              ("empty.dat", b"")]:
+            with self.subTest(name=name):
+                self.write(name, content)
+                subprocess.run(["mscompress", name], cwd=self.dir, check=True,
+                               capture_output=True)
+                packed = self.path(name + "_")
+                r = run("-l", packed)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), [name])  # asked, answered with the default
+                r = run("-e", "--yes", "-o", packed, self.out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", name), content)
+
+    @unittest.skipUnless(os.path.isdir(KWAJ) or os.environ.get("CI"), "no KWAJ files")
+    def test_published_kwaj(self):
+        for file, name in [("f00.kwj", "f00.kwj"), ("f03.kwj", "f03.123"),
+                           ("f83.kwj", "12345678.123"), ("f94.kwj", "12345678.123")]:
+            with self.subTest(file=file):
+                r = run("-l", os.path.join(KWAJ, file))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), [name])
+                out = self.path("out", file)
+                r = run("-e", os.path.join(KWAJ, file), out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", file, name), b"\xff")
+        r = run("-l", os.path.join(KWAJ, "cve-2018-14681.kwj"))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Either this file is corrupted or you need a newer version of "
+                      b"LZEXPAND.DLL to handle this file", r.stderr)
+
+    def test_kwaj_method_3_passes_through(self):
+        packed = self.write("old.kwj", b"KWAJ\x88\xf0\x27\xd1\x03\x00\x12\x00\x09\x00"
+                            + (100).to_bytes(4, "little") + b"\0" * 4)
+        r = run("-e", packed, self.out)
+        self.assertIn(b"File not expanded: you need a more recent version of LZEXPAND.DLL "
+                      b"for this file", r.stdout + r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
