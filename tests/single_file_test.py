@@ -136,7 +136,8 @@ class UnixCompress(Base):
     def test_every_width(self):
         need("compress")
         src = self.write("data.txt", TEXT + os.urandom(50000) + TEXT)
-        for bits in range(9, 17):
+        # Not 9: ncompress's own -b9 output does not read back with compress -d or gzip -d.
+        for bits in range(10, 17):
             with self.subTest(bits=bits):
                 packed = self.path("data.txt.Z")
                 with open(packed, "wb") as f:
@@ -253,7 +254,7 @@ class MsCompress(Base):
                       b"LZEXPAND.DLL to handle this file", r.stderr)
 
     def test_kwaj_method_3_passes_through(self):
-        packed = self.write("old.kwj", b"KWAJ\x88\xf0\x27\xd1\x03\x00\x12\x00\x09\x00"
+        packed = self.write("old.kwj", b"KWAJ\x88\xf0\x27\xd1\x03\x00\x12\x00\x01\x00"
                             + (100).to_bytes(4, "little") + b"\0" * 4)
         r = run("-e", packed, self.out)
         self.assertIn(b"File not expanded: you need a more recent version of LZEXPAND.DLL "
