@@ -1,6 +1,8 @@
 #include "archiver/engine/unzip/unshrink.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <vector>
 
 namespace engine {
@@ -17,8 +19,9 @@ public:
     Unshrinker(const OldMethodIo& io, uint64_t size)
         : io_(io), in_(io), size_(size), prefix_(kCodeLimit + 1, kFree), suffix_(kCodeLimit + 1) {
         for (uint32_t c = 0; c < kControl; ++c) suffix_[c] = static_cast<uint8_t>(c);
+        for (uint32_t c = 0; c < kFirstFree; ++c) used_[c / 64] |= uint64_t{1} << (c % 64);
         stack_.reserve(kCodeLimit);
-        out_.reserve(kBlock);
+        out_.reserve(kBlock + kCodeLimit + 1);
     }
 
     OldMethodResult Run() {
@@ -54,13 +57,11 @@ public:
             }
             if (c == kControl) return Finish(OldMethodStatus::kBadData);
             first = static_cast<uint8_t>(c);
-            Put(first);
-            for (auto it = stack_.rbegin(); it != stack_.rend() && produced_ < size_; ++it)
-                Put(*it);
+            stack_.push_back(first);
+            PutReversed();
 
             if (next_free_ < kCodeLimit) {
-                prefix_[next_free_] = static_cast<uint16_t>(previous);
-                suffix_[next_free_] = first;
+                Assign(next_free_, previous, first);
                 AdvanceFree(next_free_ + 1);
             }
             previous = code;
@@ -87,21 +88,54 @@ private:
         return OldMethodStatus::kBadData;
     }
 
-    // Scans the whole table, not only up to the next free code: after an earlier clear,
-    // codes in use can lie above it, and leaves among them must be freed as well.
+    // Defines code c as the string of code p plus byte b.
+    void Assign(uint32_t c, uint32_t p, uint8_t b) {
+        prefix_[c] = static_cast<uint16_t>(p);
+        suffix_[c] = b;
+        used_[c / 64] |= uint64_t{1} << (c % 64);
+        if (p >= kFirstFree) ++children_[p];
+        MaybeLeaf(c);
+    }
+
+    // Notes a code that may have become a leaf (a code in use that is no code's prefix).
+    void MaybeLeaf(uint32_t c) {
+        if (!listed_[c]) {
+            listed_[c] = true;
+            leaves_.push_back(static_cast<uint16_t>(c));
+        }
+    }
+
+    // Frees every code in use that is no other code's prefix, over the whole table (after an
+    // earlier clear, codes in use can lie above the next free code). The leaves are kept in
+    // a list as they appear, so that a clear costs what it frees, not the table's size: a
+    // stream of nothing but clears must not take time in proportion to the table each time.
     void PartialClear() {
-        std::vector<bool> leaf(kCodeLimit, false);
-        for (uint32_t c = kFirstFree; c < kCodeLimit; ++c) leaf[c] = prefix_[c] != kFree;
-        for (uint32_t c = kFirstFree; c < kCodeLimit; ++c)
-            if (prefix_[c] != kFree && prefix_[c] >= kFirstFree) leaf[prefix_[c]] = false;
-        for (uint32_t c = kFirstFree; c < kCodeLimit; ++c)
-            if (leaf[c]) prefix_[c] = kFree;
+        std::vector<uint16_t> freeing;
+        for (uint16_t c : leaves_) {
+            listed_[c] = false;
+            if (prefix_[c] != kFree && children_[c] == 0) freeing.push_back(c);
+        }
+        leaves_.clear();
+        for (uint16_t c : freeing) {
+            uint32_t p = prefix_[c];
+            prefix_[c] = kFree;
+            used_[c / 64] &= ~(uint64_t{1} << (c % 64));
+            if (p >= kFirstFree && --children_[p] == 0 && prefix_[p] != kFree) MaybeLeaf(p);
+        }
         AdvanceFree(kFirstFree);
     }
 
+    // The first free code from `from` upward, or the code limit.
     void AdvanceFree(uint32_t from) {
-        next_free_ = from;
-        while (next_free_ < kCodeLimit && prefix_[next_free_] != kFree) ++next_free_;
+        for (uint32_t word = from / 64; word < kCodeLimit / 64; ++word) {
+            uint64_t free = ~used_[word];
+            if (word == from / 64) free &= ~uint64_t{0} << (from % 64);
+            if (free != 0) {
+                next_free_ = word * 64 + static_cast<uint32_t>(std::countr_zero(free));
+                return;
+            }
+        }
+        next_free_ = kCodeLimit;
     }
 
     void Put(uint8_t b) {
@@ -109,6 +143,13 @@ private:
         out_.push_back(b);
         ++produced_;
         if (out_.size() == kBlock) Flush();
+    }
+    // Appends the string on the stack (built last byte first), cut at the declared size.
+    void PutReversed() {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(stack_.size(), size_ - produced_));
+        out_.insert(out_.end(), stack_.rbegin(), stack_.rbegin() + static_cast<long>(n));
+        produced_ += n;
+        if (out_.size() >= kBlock) Flush();
     }
     void Flush() {
         if (!out_.empty()) io_.write(out_.data(), out_.size());
@@ -126,6 +167,10 @@ private:
     unsigned code_size_ = 9;
     uint32_t next_free_ = kFirstFree;
     std::vector<uint16_t> prefix_;
+    std::vector<uint16_t> children_ = std::vector<uint16_t>(kCodeLimit + 1, 0);
+    std::vector<bool> listed_ = std::vector<bool>(kCodeLimit + 1, false);
+    std::vector<uint16_t> leaves_;                  // may include codes that gained children
+    std::array<uint64_t, kCodeLimit / 64> used_{};  // codes in use, 0-256 always
     std::vector<uint8_t> suffix_;
     std::vector<uint8_t> stack_;
     std::vector<uint8_t> out_;
