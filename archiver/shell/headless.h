@@ -1,6 +1,7 @@
 // The headless front end of borvan32: `-l` lists, `-t` tests and `-e` extracts a zip archive
-// without a screen. Status text goes to standard output, warnings and errors to standard
-// error; questions take their safe answer unless --yes.
+// (or a tar, gzip, Unix compress or Microsoft Compress file) without a screen. Status text
+// goes to standard output, warnings and errors to standard error; questions take their safe
+// answer unless --yes.
 #pragma once
 
 #include <string>
@@ -13,8 +14,8 @@ extern const char* const kHeadlessUsage;
 /// Notes after the usage lines of --help.
 extern const char* const kHeadlessNotes;
 
-/// Checks the kind of an existing archive before a zip reader or writer opens it; false
-/// (after saying so on standard error) for a kind other than zip.
+/// Checks the kind of an existing archive before the zip writer opens it; false (after saying
+/// so on standard error) for a kind other than zip.
 bool RefuseOtherKinds(const std::string& archive);
 
 /// Runs one headless command from the program's arguments (without argv[0]); returns the
