@@ -175,6 +175,7 @@ struct LzFile {
     // stray byte after the last one).
     std::optional<uint64_t> remaining;
     InflateWorkspacePtr inflate;
+    std::vector<uint8_t> history;  // the last 32 KiB of deflate output
 
     int NextByte() {
         if (in_at == in_len) {
@@ -242,8 +243,11 @@ namespace {
 struct BlockTooLarge {};
 }  // namespace
 
-// One deflate block of a KWAJ file: a length word, "CK", then the deflate data of at most
-// 32 KiB of output. A zero length or the end of the file ends the data.
+// One deflate block of a KWAJ file: a length word, "CK", then a deflate stream of at most
+// 32 KiB of output that may refer back into the previous block's output. A zero length or the
+// end of the file ends the data. The decoder starts every stream without history, so the
+// previous output goes in front of the block as a stored deflate block and its bytes are
+// dropped again from the output.
 int LzFile::DecodeMsZipBlock() {
     uint8_t lenb[2];
     if (!ReadExact(lenb, 2)) {
@@ -255,11 +259,23 @@ int LzFile::DecodeMsZipBlock() {
         done = true;
         return 0;
     }
-    std::vector<uint8_t> block(len);
-    if (!ReadExact(block.data(), len) || len < 2 || block[0] != 'C' || block[1] != 'K')
+    std::vector<uint8_t> block;
+    if (!history.empty()) {
+        uint16_t n = static_cast<uint16_t>(history.size());
+        const uint8_t stored[5] = {0x00, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                                   static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)};
+        block.assign(stored, stored + 5);
+        block.insert(block.end(), history.begin(), history.end());
+    }
+    size_t head = block.size();
+    block.resize(head + len);
+    if (!ReadExact(block.data() + head, len) || len < 2 || block[head] != 'C' ||
+        block[head + 1] != 'K')
         return kLzErrorRead;
+    block.erase(block.begin() + static_cast<ptrdiff_t>(head),
+                block.begin() + static_cast<ptrdiff_t>(head + 2));
     if (!inflate) inflate = MakeInflateWorkspace();
-    size_t at = 2;
+    size_t at = 0;
     InflateIo io;
     io.read = [&](uint8_t* buf, size_t cap) {
         size_t n = std::min(cap, block.size() - at);
@@ -267,17 +283,23 @@ int LzFile::DecodeMsZipBlock() {
         at += n;
         return n;
     };
+    size_t skip = history.size();
     size_t produced = 0;
     io.write = [&](const uint8_t* data, size_t size) {
-        produced += size;
+        size_t drop = std::min(skip, size);
+        skip -= drop;
+        produced += size - drop;
         if (produced > kMsZipBlockOut) throw BlockTooLarge{};  // a bomb, not a block
-        pending.insert(pending.end(), data, data + size);
+        pending.insert(pending.end(), data + drop, data + size);
     };
     try {
         if (Inflate(io, *inflate).status != InflateStatus::kOk) return kLzErrorRead;
     } catch (const BlockTooLarge&) {
         return kLzErrorBadValue;
     }
+    history.insert(history.end(), pending.begin(), pending.end());
+    if (history.size() > kMsZipBlockOut)
+        history.erase(history.begin(), history.end() - static_cast<ptrdiff_t>(kMsZipBlockOut));
     return 0;
 }
 

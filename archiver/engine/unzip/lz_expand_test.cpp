@@ -130,7 +130,7 @@ kwaj('m1.kwj', 1, bytes(b ^ 0xff for b in data), 0x0009, struct.pack('<I', len(d
 kwaj('m2.kwj', 2, lzss, 0x0018, b'two\0txt\0')
 c = zlib.compressobj(9, zlib.DEFLATED, -15)
 d1 = c.compress(data[:2000]) + c.flush()
-c = zlib.compressobj(9, zlib.DEFLATED, -15)
+c = zlib.compressobj(9, zlib.DEFLATED, -15, zdict=data[:2000])  # refers back into block 1
 d2 = c.compress(data[2000:]) + c.flush()
 blocks = b''.join(struct.pack('<H', len(d) + 2) + b'CK' + d for d in (d1, d2)) + b'\0\0'
 kwaj('m4.kwj', 4, blocks)
