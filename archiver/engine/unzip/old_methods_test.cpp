@@ -107,7 +107,7 @@ struct Feed {
     OldMethodIo Io() {
         return {[this](uint8_t* buf, size_t cap) {
                     size_t n = std::min({cap, piece, in.size() - at});
-                    std::memcpy(buf, in.data() + at, n);
+                    if (n > 0) std::memcpy(buf, in.data() + at, n);
                     at += n;
                     return n;
                 },
