@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
+
 #include "archiver/engine/unzip/test_util.h"
 
 namespace engine {
@@ -194,6 +196,44 @@ TEST(LzExpand, ExpandedNameIsABaseName) {
     WriteFile(dir / "setup.ex_", std::vector<uint8_t>(std::begin(named), std::end(named)));
     EXPECT_EQ(GetExpandedName(dir / "setup.ex_"), "setup.exE");
     EXPECT_EQ(GetExpandedName(dir / "missing"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace engine
+
+namespace engine {
+namespace {
+
+// Damaged headers and data: every result is a known code, and the output stays within what
+// the input can give (a LZSS item yields at most 18 bytes per input byte, a deflate block
+// at most 32 KiB per block).
+TEST(LzExpand, DamagedFilesStayBounded) {
+    TempDir dir;
+    std::mt19937 rng(14);
+    std::vector<uint8_t> text;
+    for (int i = 0; i < 3000; ++i) text.push_back(static_cast<uint8_t>('a' + i % 7));
+    const std::vector<uint8_t> seeds[] = {
+        {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33, 'A', 'x', 0xFF, 0xFF, 0xFF, 0x0F},
+        {'K', 'W', 'A', 'J', 0x88, 0xF0, 0x27, 0xD1, 2, 0, 14, 0, 0, 0},
+        {'K', 'W', 'A', 'J', 0x88, 0xF0, 0x27, 0xD1, 4, 0, 14, 0, 0, 0, 8, 0, 'C', 'K'},
+        {'K', 'W', 'A', 'J', 0x88, 0xF0, 0x27, 0xD1, 0, 0, 14, 0, 0x3F, 0},
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<uint8_t> file = seeds[round % 4];
+        size_t tail = rng() % 600;
+        for (size_t i = 0; i < tail; ++i) file.push_back(static_cast<uint8_t>(rng()));
+        for (int flips = rng() % 4; flips > 0; --flips)
+            file[rng() % file.size()] = static_cast<uint8_t>(rng());
+        WriteFile(dir / "f", file);
+        int error = 0;
+        auto out = Expand(dir / "f", error);
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(error == 0 || error == kLzErrorRead || error == kLzErrorBadValue ||
+                    error == kLzErrorUnknownAlg)
+            << error;
+        EXPECT_LE(out.size(), std::max<size_t>(file.size() * 18, 32768 * (file.size() / 4 + 1)));
+        GetExpandedName(dir / "f");
+    }
 }
 
 }  // namespace
