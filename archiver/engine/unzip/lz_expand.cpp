@@ -262,10 +262,13 @@ int LzFile::DecodeMsZipBlock() {
     std::vector<uint8_t> block;
     if (!history.empty()) {
         uint16_t n = static_cast<uint16_t>(history.size());
-        const uint8_t stored[5] = {0x00, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                   static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)};
-        block.assign(stored, stored + 5);
-        block.insert(block.end(), history.begin(), history.end());
+        block.resize(5 + history.size());
+        block[0] = 0x00;  // a stored block, not the last
+        block[1] = static_cast<uint8_t>(n);
+        block[2] = static_cast<uint8_t>(n >> 8);
+        block[3] = static_cast<uint8_t>(~n);
+        block[4] = static_cast<uint8_t>(~n >> 8);
+        std::memcpy(block.data() + 5, history.data(), history.size());
     }
     size_t head = block.size();
     block.resize(head + len);
