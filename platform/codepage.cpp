@@ -169,4 +169,11 @@ std::string BytesToDisplayUtf8(std::string_view bytes) {
     return out;
 }
 
+size_t Utf8Length(std::string_view utf8) {
+    size_t n = 0;
+    for (char c : utf8)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
 }  // namespace platform

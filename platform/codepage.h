@@ -1,6 +1,7 @@
 // OEM (CP437) and ANSI (UTF-8) text conversion.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@ std::string OemToUtf8(std::string_view oem);
 std::optional<std::string> Utf8ToOem(std::string_view utf8);
 /// True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
+/// Characters in UTF-8 text (bytes that do not continue a sequence): a name of accented
+/// letters is as long as it looks.
+size_t Utf8Length(std::string_view utf8);
 /// The character a Windows-1252 byte stands for (U+FFFD for the five unassigned bytes).
 char32_t Windows1252ToUnicode(unsigned char b);
 /// Appends the UTF-8 encoding of a character.

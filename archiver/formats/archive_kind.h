@@ -7,19 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "archiver/engine/unzip/unzip.h"
+
 namespace formats {
 
 /// Archive kinds; the numbers are the kind codes of the open archive and of the unzip
 /// command record.
 enum ArchiveKind : uint16_t {
     kKindUnknown = 0,
-    kKindZip = 1,
+    kKindZip = engine::kKindZip,
     kKindLzh = 2,
     kKindArj = 3,
     kKindArc = 4,
-    kKindTar = 5,
-    kKindGzip = 6,  ///< gzip, Unix compress or pack
-    kKindMsCompress = 7,
+    kKindTar = engine::kKindTar,
+    kKindGzip = engine::kKindGzip,  ///< gzip, Unix compress or pack
+    kKindMsCompress = engine::kKindMsCompress,
     kKindEncodedMail = 8,  ///< uuencoded, xxencoded, base64 or BinHex text
 };
 

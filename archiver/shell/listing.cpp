@@ -57,13 +57,6 @@ std::string_view SortFolder(const Row& r) {
     return cut == t.npos ? std::string_view() : t.substr(0, cut + 1);
 }
 
-size_t Utf8Length(std::string_view s) {
-    size_t n = 0;
-    for (char c : s)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-    return n;
-}
-
 // Decodes one UTF-8 sequence at s[i]; -1 (and one byte) when it is not valid.
 char32_t DecodeAt(std::string_view s, size_t& i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -223,7 +216,7 @@ uint32_t Ratio(uint64_t u, uint64_t c) {
 
 bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_datetime,
             uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error) {
-    if (Utf8Length(name) > kMaxRowName) {
+    if (platform::Utf8Length(name) > kMaxRowName) {
         error = "Member name longer than 260 characters: the listing ends here";
         return false;
     }

@@ -12,6 +12,7 @@
 #include "archiver/engine/unzip/extract.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/zip_directory.h"
+#include "platform/codepage.h"
 #include "platform/dostime.h"
 
 namespace engine {
@@ -22,17 +23,6 @@ OutputFile::~OutputFile() {
         ::unlink(path.c_str());
     }
 }
-
-namespace {
-
-// Characters, not bytes: a name of accented letters is as long as it looks.
-size_t CharacterCount(const std::string& utf8) {
-    return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
-}  // namespace
 
 void MemberSteps::Refuse(const std::string& text) {
     SendWarning(text);
@@ -45,7 +35,7 @@ std::optional<std::string> MemberSteps::Prepare(const std::string& name, const M
         std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
                      [&](const std::string& s) { return SelectionMatches(name, s); }))
         return std::nullopt;
-    if (CharacterCount(name) > kMaxStoredName) {
+    if (platform::Utf8Length(name) > kMaxStoredName) {
         // No fixed buffer limits the name, but an output path built from it could not be
         // created either.
         Refuse(Format(kMsgNameTooLong, static_cast<unsigned>(kMaxStoredName)));
