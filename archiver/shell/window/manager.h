@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "archiver/shell/command_request.h"
+
 namespace shell {
 
 /// What the manager starts with: the archive to open and, when the program was started with
@@ -13,15 +15,16 @@ namespace shell {
 struct ManagerStart {
     /// Archive to open at start; empty opens none.
     std::string archive;
-    /// The program's arguments (without argv[0]) when they carry a command to run inside
-    /// the window once it is drawn; empty when there is none.
-    std::vector<std::string> command_args;
+    /// The parsed command line: its command (add, extract, the Extract dialog) runs inside
+    /// the window once it is drawn. When `archive` is empty, the request's archive is opened.
+    CommandRequest request;
     /// Settings file to use; empty uses the default place.
     std::string settings_path;
     /// Descriptor of a hand-over listener to watch for requests from later instances, or -1.
     int handover_fd = -1;
-    /// Called when the hand-over descriptor is readable; returns the arguments of the request
-    /// it accepted (empty when none). The window opens or runs them as it would its own.
+    /// Called when the hand-over descriptor is readable; returns the program arguments of the
+    /// request it accepted (empty when none). The window parses them and opens or runs them
+    /// as it would its own command line.
     std::function<std::vector<std::string>()> accept_handover;
 };
 
