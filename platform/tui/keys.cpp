@@ -93,8 +93,15 @@ std::optional<Key> KeyDecoder::FromChar(char32_t c, bool alt) {
             break;
     }
     if (c < 0x20) {
-        if (c >= 0x1C) return std::nullopt;  // Ctrl+\ ] ^ _ : not used
-        key.code = c + 0x60;                 // Ctrl+A arrives as 1
+        // Ctrl+\ and Ctrl+/ (which terminals send as Ctrl+_) are keys of their own; Ctrl+]
+        // and Ctrl+^ are not used.
+        if (c == 0x1C || c == 0x1F) {
+            key.code = c == 0x1C ? U'\\' : U'/';
+            key.ctrl = true;
+            return key;
+        }
+        if (c >= 0x1C) return std::nullopt;
+        key.code = c + 0x60;  // Ctrl+A arrives as 1
         key.ctrl = true;
         return key;
     }

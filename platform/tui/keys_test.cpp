@@ -35,6 +35,9 @@ TEST(KeyDecoderTest, EscapeIsAltPrefixOrTheKeyAlone) {
     EXPECT_EQ(Names(Decode(d, "\x1b")), std::vector<std::string>{"Esc"});
     EXPECT_EQ(Names(Decode(d, "\x1bO")), std::vector<std::string>{"Alt+O"});
     EXPECT_EQ(Names(Decode(d, "\x0e\x10")), (std::vector<std::string>{"Ctrl+n", "Ctrl+p"}));
+    // Ctrl+\ and Ctrl+/ (sent as 0x1F) are keys; Ctrl+] and Ctrl+^ are dropped.
+    EXPECT_EQ(Names(Decode(d, "\x1c\x1d\x1e\x1f")),
+              (std::vector<std::string>{"Ctrl+\\", "Ctrl+/"}));
     EXPECT_EQ(Names(Decode(d, "\r\t\x7f")),
               (std::vector<std::string>{"Enter", "Tab", "Backspace"}));
 }
