@@ -3,7 +3,11 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "platform/profile.h"
@@ -11,25 +15,6 @@
 namespace shell {
 
 namespace {
-
-constexpr size_t kEarlierOptsLength = 240;
-constexpr size_t kEarlierRecordBytes = 119;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool DecodeHex(std::string_view text, uint8_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        int hi = HexValue(text[2 * i]), lo = HexValue(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return true;
-}
 
 // The order of the first d, m and y of a Windows-style short date ("M/d/yy").
 std::string OrderOfShortDate(std::string_view format) {
@@ -62,23 +47,228 @@ std::string SettingsPath() {
     return platform::ConfigFolder("borvan32") + "borvan32.ini";
 }
 
-bool DecodeOptionRecord(std::string_view text, OptionRecord& record) {
-    OptionRecord decoded = record;
-    if (text.size() == kEarlierOptsLength) {
-        if (!DecodeHex(text, decoded.data(), kEarlierRecordBytes)) return false;
-        record = decoded;
-        return true;
+namespace {
+
+// The [Borvan] keys read at every start, in the order they are read.
+struct IntKey {
+    const char* section;
+    const char* key;
+    int Settings::*member;
+};
+struct TextKey {
+    const char* section;
+    const char* key;
+    std::string Settings::*member;
+};
+
+constexpr IntKey kIntKeys[] = {
+    {"Borvan", "PKZIP20", &Settings::pkzip20},
+    {"Borvan", "SaveSettings", &Settings::save_settings},
+    {"Borvan", "DosAlloc", &Settings::dos_alloc},
+    {"Borvan", "NewPKZIP", &Settings::new_pkzip},
+    {"Borvan", "FaceWeight", &Settings::face_weight},
+    {"Borvan", "Size", &Settings::size},
+    {"Borvan", "Wizard", &Settings::wizard},
+    {"Borvan", "DebugX", &Settings::debug_x},
+    {"Borvan", "DriveInTitle", &Settings::drive_in_title},
+    {"Borvan", "lines", &Settings::lines},
+    {"Borvan", "OleDragDrop", &Settings::ole_drag_drop},
+    {"Borvan", "AnsiUpper", &Settings::ansi_upper},
+    {"Borvan", "DLL", &Settings::dll},
+    {"Borvan", "SmartLowerCase", &Settings::smart_lower_case},
+    {"Borvan", "ReadCdir", &Settings::read_cdir},
+    {"Borvan", "FilterIndex", &Settings::filter_index},
+    {"Borvan", "LowRes", &Settings::low_res},
+    {"Borvan", "short_ntfs_name", &Settings::short_ntfs_name},
+    {"Borvan", "OpenNew", &Settings::open_new},
+    {"Borvan", "OpenDetail", &Settings::open_detail},
+    {"Borvan", "PasswordMask", &Settings::password_mask},
+    {"Borvan", "Extract95", &Settings::extract95},
+    {"Borvan", "DefaultExtractAll", &Settings::default_extract_all},
+    {"Borvan", "AssocMsg", &Settings::assoc_msg},
+    {"Borvan", "NDW", &Settings::ndw},
+    {"Borvan", "NewIcon", &Settings::new_icon},
+    {"Borvan", "viewsetfont", &Settings::viewsetfont},
+    {"Borvan", "SearchMaxDrive", &Settings::search_max_drive},
+    {"Borvan", "bmp", &Settings::bmp},
+    {"Borvan", "ShowDeskTop", &Settings::show_desktop},
+    {"Borvan", "chicago", &Settings::chicago},
+    {"Borvan", "Setup", &Settings::setup},
+    {"directories", "zDefDir", &Settings::use_def_dir},
+    {"directories", "gzExtractTo", &Settings::use_extract_to},
+    {"directories", "gzAddDir", &Settings::use_add_dir},
+    {"directories", "ZipTempRemovableOnly", &Settings::zip_temp_removable_only},
+    {"Programs", "scanicon", &Settings::scanicon},
+    {"fm", "assoc", &Settings::fm_assoc},
+    {"fm", "include", &Settings::fm_include},
+    {"fm", "start", &Settings::fm_start},
+    {"fm", "shlExt", &Settings::fm_shlext},
+    {"WIZARD", "ModeSwitchDlg", &Settings::wiz_mode_switch_dlg},
+    {"WIZARD", "WizSearchDone", &Settings::wiz_search_done},
+    {"WIZARD", "AutoAddDir", &Settings::wiz_auto_add_dir},
+    {"WIZARD", "Overwrite", &Settings::wiz_overwrite},
+    {"WIZARD", "ShowIcon", &Settings::wiz_show_icon},
+    {"WIZARD", "AllowFloppyInFavorites", &Settings::wiz_allow_floppy},
+};
+
+constexpr TextKey kTextKeys[] = {
+    {"Programs", "pkzip", &Settings::pkzip},
+    {"Programs", "pkunzip", &Settings::pkunzip},
+    {"Programs", "zip2exe", &Settings::zip2exe},
+    {"Programs", "lha", &Settings::lha},
+    {"Programs", "arj", &Settings::arj},
+    {"Programs", "arc", &Settings::arc},
+    {"Programs", "scan", &Settings::scan},
+    {"Programs", "viewer", &Settings::viewer},
+    {"Programs", "scanp", &Settings::scanp},
+    {"Borvan", "newinstance", &Settings::newinstance},
+    {"Borvan", "Face", &Settings::face},
+    {"Borvan", "nopathscan", &Settings::nopathscan},
+    {"Borvan", "viewdir", &Settings::viewdir},
+    {"Borvan", "NoInstallCaution", &Settings::no_install_caution},
+    {"fm", "placement", &Settings::fm_placement},
+    {"WIZARD", "ExtractTo", &Settings::wiz_extract_to},
+};
+
+// The folders saved by "Save Settings Now" and at exit.
+constexpr IntKey kFolderSwitches[] = {
+    {"directories", "zDefDir", &Settings::use_def_dir},
+    {"directories", "gzExtractTo", &Settings::use_extract_to},
+    {"directories", "gzAddDir", &Settings::use_add_dir},
+    {"directories", "ZipTempRemovableOnly", &Settings::zip_temp_removable_only},
+};
+constexpr TextKey kFolders[] = {
+    {"directories", "DefDir", &Settings::def_dir},
+    {"directories", "ExtractTo", &Settings::extract_to},
+    {"directories", "AddDir", &Settings::add_dir},
+    {"directories", "CheckOutBase", &Settings::check_out_base},
+    {"directories", "TempDir", &Settings::temp_dir},
+    {"directories", "ZipTemp", &Settings::zip_temp},
+};
+
+// Numbers in the file are C longs; anything outside int keeps the default.
+int ReadInt(const char* section, const char* key, int fallback, const std::string& path) {
+    long v = platform::GetPrivateProfileInt(section, key, fallback, path);
+    return v < INT_MIN || v > INT_MAX ? fallback : static_cast<int>(v);
+}
+
+std::string ReadText(const char* section, const char* key, const std::string& fallback,
+                     const std::string& path) {
+    return platform::GetPrivateProfileString(section, key, fallback, 0, path);
+}
+
+std::vector<std::string> ReadList(const std::string& section, const std::string& prefix,
+                                  const std::string& path) {
+    std::vector<std::string> items;
+    // Bounded: a hostile file cannot make the list grow without end.
+    for (int n = 1; n <= 1000; ++n) {
+        std::string v =
+            platform::GetPrivateProfileString(section, prefix + std::to_string(n), "", 0, path);
+        if (v.empty()) break;
+        items.push_back(std::move(v));
     }
-    if (text.size() != 2 * (kOptionRecordSize + 1)) return false;
-    uint8_t check = 0;
-    if (!DecodeHex(text, decoded.data(), kOptionRecordSize) ||
-        !DecodeHex(text.substr(2 * kOptionRecordSize), &check, 1))
-        return false;
-    uint8_t sum = 0;
-    for (uint8_t b : decoded) sum = static_cast<uint8_t>(sum + b);
-    if (sum != check) return false;
-    record = decoded;
+    return items;
+}
+
+std::string ScreenSize(unsigned columns, unsigned rows) {
+    return std::to_string(columns) + "," + std::to_string(rows);
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/";
+}
+
+// The settings folder, made private when this program creates it.
+bool MakeFolderFor(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    std::string folder = path.substr(0, slash);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        std::string part = at == std::string::npos ? folder : folder.substr(0, at);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (at == std::string::npos) break;
+    }
     return true;
+}
+
+}  // namespace
+
+Settings DefaultSettings() {
+    Settings s;
+    s.def_dir = HomeFolder();
+    s.wiz_extract_to = HomeFolder() + "/unzipped";
+    return s;
+}
+
+Settings LoadSettings(const std::string& path, unsigned columns, unsigned rows) {
+    Settings s = DefaultSettings();
+    for (const IntKey& k : kIntKeys) s.*k.member = ReadInt(k.section, k.key, s.*k.member, path);
+    for (const TextKey& k : kTextKeys) s.*k.member = ReadText(k.section, k.key, s.*k.member, path);
+    for (const TextKey& k : kFolders) s.*k.member = ReadText(k.section, k.key, s.*k.member, path);
+    std::string opts = ReadText("Borvan", "Opts", "", path);
+    s.opts_present = !opts.empty();
+    if (s.opts_present) {
+        DecodeOptionRecord(opts, s.opts);  // a corrupt record keeps the defaults
+        s.check_out_icon_only = ReadInt("Borvan", "CheckOutIconOnly", 1, path);
+        s.always_on_top = ReadInt("Borvan", "AlwaysOnTop", 0, path);
+        s.vviewer = ReadText("Programs", "vviewer", "", path);
+        s.display = ReadText("Borvan", "Display", "", path);
+        if (!s.display.empty() && s.display == ScreenSize(columns, rows)) {
+            s.main_placement = ReadText("Borvan", "Main", "", path);
+            s.view_placement = ReadText("Borvan", "View", "", path);
+        } else {
+            s.fm_placement.clear();
+        }
+    } else {
+        s.fm_placement.clear();
+    }
+    s.recent_archives = ReadList("filemenu", "filemenu", path);
+    s.favorite_folders = ReadList("WizDir", "WizDir", path);
+    return s;
+}
+
+bool WriteSetting(const std::string& path, const std::string& section, const std::string& key,
+                  const std::string& value) {
+    return MakeFolderFor(path) && platform::WritePrivateProfileString(section, key, value, path);
+}
+
+bool WriteSettingList(const std::string& path, const std::string& section,
+                      const std::string& prefix, const std::vector<std::string>& items) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const std::string& item : items)
+        if (!item.empty()) lines.emplace_back(prefix + std::to_string(lines.size() + 1), item);
+    return MakeFolderFor(path) && platform::WriteProfileSection(section, lines, path);
+}
+
+bool SaveSettings(const Settings& s, const std::string& path, unsigned columns, unsigned rows,
+                  bool from_file_manager) {
+    bool ok = true;
+    auto put = [&](const char* section, const char* key, const std::string& value) {
+        ok = WriteSetting(path, section, key, value) && ok;
+    };
+    auto flag = [](int v) { return std::string(v ? "1" : "0"); };
+    for (const IntKey& k : kFolderSwitches) put(k.section, k.key, std::to_string(s.*k.member));
+    for (const TextKey& k : kFolders) put(k.section, k.key, s.*k.member);
+    put("Borvan", "Opts", EncodeOptionRecord(s.opts));
+    put("Borvan", "AlwaysOnTop", flag(s.always_on_top));
+    put("Borvan", "ReuseWindows", flag(s.reuse_windows));
+    put("Borvan", "CheckOutIconOnly", flag(s.check_out_icon_only));
+    put("Programs", "vviewer", s.vviewer);
+    put("Borvan", "Display", ScreenSize(columns, rows));
+    if (from_file_manager)
+        put("fm", "placement", s.fm_placement);
+    else
+        put("Borvan", "Main", s.main_placement);
+    put("Borvan", "View", s.view_placement);
+    ok = WriteSettingList(path, "filemenu", "filemenu", s.recent_archives) && ok;
+    ok = WriteSettingList(path, "WizDir", "WizDir", s.favorite_folders) && ok;
+    return ok;
+}
+
+bool SaveSettingsOnExit(const Settings& s, const std::string& path, unsigned columns, unsigned rows,
+                        bool from_file_manager) {
+    return s.save_settings == 1 ? SaveSettings(s, path, columns, rows, from_file_manager) : true;
 }
 
 formats::ArchiveKind DefaultArchiveKind(const std::string& settings_path) {
