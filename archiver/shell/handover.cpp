@@ -56,8 +56,9 @@ void RemoveStale(const std::string& path) {
         unlink(path.c_str());
 }
 
-// Sends `message` to one instance and reads its answer: kTaken, kBusy, or 0 when it said
-// nothing in time, could not be reached, or is not this user's.
+// Sends `message` to one instance and reads its answer: kTaken; kBusy, also when it said
+// nothing in time (its window is held up by a run or a dialog); 0 when it could not be
+// reached or is not this user's.
 char Offer(const std::string& path, const std::string& message, int timeout_ms) {
     UniqueFd fd;
     ConnectResult c = ConnectLocal(path, fd);
@@ -65,10 +66,11 @@ char Offer(const std::string& path, const std::string& message, int timeout_ms) 
     if (c != ConnectResult::kConnected) return 0;
     uid_t uid = 0;
     if (!PeerUid(fd.get(), uid) || uid != geteuid()) return 0;
-    if (!SendAllWithin(fd.get(), message, timeout_ms)) return 0;
     char answer = 0;
-    if (!ReceiveExactWithin(fd.get(), &answer, 1, timeout_ms)) return 0;
-    return answer == kTaken || answer == kBusy ? answer : 0;
+    if (!SendAllWithin(fd.get(), message, timeout_ms) ||
+        !ReceiveExactWithin(fd.get(), &answer, 1, timeout_ms))
+        return kBusy;
+    return answer == kTaken ? kTaken : kBusy;
 }
 
 }  // namespace
@@ -105,9 +107,7 @@ HandoverResult OfferHandover(const std::string& folder, const HandoverMessage& m
             if (taker) *taker = pid;
             return HandoverResult::kTaken;
         }
-        // No answer from a live socket: its window is held up by a run or a dialog.
-        struct stat st {};
-        if (answer == kBusy || lstat(path.c_str(), &st) == 0) busy = true;
+        if (answer == kBusy) busy = true;
     }
     return busy ? HandoverResult::kBusy : HandoverResult::kNoInstance;
 }

@@ -4,8 +4,12 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace shell {
 namespace {
@@ -136,6 +140,150 @@ TEST_F(SettingsFileTest, IntlSectionOverridesTheLocale) {
     EXPECT_EQ(f.thousand_sep, "_");
     Write("[Intl]\nsShortDate=yy/MM\n");  // no day: the default order
     EXPECT_EQ(LoadIntlFormat(path_).date_order, "mdy");
+}
+
+class SettingsSaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/settings_saveXXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        path_ = dir_ + "/cfg/borvan32/borvan32.ini";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void Write(const std::string& text) {
+        std::filesystem::create_directories(dir_ + "/cfg/borvan32");
+        std::ofstream(path_) << text;
+    }
+    std::string Read() {
+        std::ifstream in(path_);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::string dir_, path_;
+};
+
+TEST_F(SettingsSaveTest, MissingFileGivesEveryDefault) {
+    Settings s = LoadSettings(path_);
+    EXPECT_EQ(s.opts, DefaultOptionRecord());
+    EXPECT_FALSE(s.opts_present);
+    EXPECT_EQ(s.save_settings, 1);
+    EXPECT_EQ(s.check_out_icon_only, 1);
+    EXPECT_EQ(s.face_weight, 400);
+    EXPECT_EQ(s.search_max_drive, 26);
+    EXPECT_EQ(s.wiz_auto_add_dir, 8120);
+    EXPECT_EQ(s.zip_temp_removable_only, 1);
+    EXPECT_EQ(s.password_mask, 1);
+    EXPECT_TRUE(s.recent_archives.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/cfg"));  // reading creates nothing
+}
+
+TEST_F(SettingsSaveTest, KeysAfterOptsAreReadOnlyWithIt) {
+    OptionRecord r = DefaultOptionRecord();
+    SetOption(r, kOptSortOrder, 3);
+    const std::string tail =
+        "CheckOutIconOnly=0\nAlwaysOnTop=1\nDisplay=80,24\nMain=1,2,3,4,5\nView=5,6,7,8,9\n"
+        "SaveSettings=0\nnewinstance=1\nPasswordMask=0\n[Programs]\nvviewer=less\n"
+        "[directories]\nExtractTo=/x\ngzExtractTo=1\n[fm]\nplacement=AB\n"
+        "[filemenu]\nfilemenu1=/a.zip\nfilemenu2=/b.zip\nfilemenu4=/d.zip\n"
+        "[WizDir]\nWizDir1=/fav\n";
+    Write("[Borvan]\n" + tail);
+    Settings s = LoadSettings(path_, 80, 24);
+    // Without "Opts" those keys keep their defaults; the others are read.
+    EXPECT_EQ(s.check_out_icon_only, 1);
+    EXPECT_EQ(s.always_on_top, 0);
+    EXPECT_EQ(s.vviewer, "");
+    EXPECT_EQ(s.main_placement, "");
+    EXPECT_EQ(s.fm_placement, "");
+    EXPECT_EQ(s.save_settings, 0);
+    EXPECT_EQ(s.newinstance, "1");
+    EXPECT_EQ(s.password_mask, 0);
+    EXPECT_EQ(s.extract_to, "/x");
+    EXPECT_EQ(s.use_extract_to, 1);
+    EXPECT_EQ(s.recent_archives, (std::vector<std::string>{"/a.zip", "/b.zip"}));
+    EXPECT_EQ(s.favorite_folders, (std::vector<std::string>{"/fav"}));
+
+    Write("[Borvan]\nOpts=" + EncodeOptionRecord(r) + "\n" + tail);
+    s = LoadSettings(path_, 80, 24);
+    EXPECT_TRUE(s.opts_present);
+    EXPECT_EQ(GetOption(s.opts, kOptSortOrder), 3u);
+    EXPECT_EQ(s.check_out_icon_only, 0);
+    EXPECT_EQ(s.always_on_top, 1);
+    EXPECT_EQ(s.vviewer, "less");
+    EXPECT_EQ(s.main_placement, "1,2,3,4,5");
+    EXPECT_EQ(s.view_placement, "5,6,7,8,9");
+    EXPECT_EQ(s.fm_placement, "AB");
+
+    // Another screen size: the placements are not taken.
+    s = LoadSettings(path_, 132, 43);
+    EXPECT_EQ(s.main_placement, "");
+    EXPECT_EQ(s.view_placement, "");
+    EXPECT_EQ(s.fm_placement, "");
+
+    // A corrupt record keeps the defaults, without refusing the rest.
+    std::string bad = EncodeOptionRecord(r);
+    bad[20] = bad[20] == 'A' ? 'B' : 'A';
+    Write("[Borvan]\nOpts=" + bad + "\n" + tail);
+    s = LoadSettings(path_, 80, 24);
+    EXPECT_EQ(s.opts, DefaultOptionRecord());
+    EXPECT_EQ(s.always_on_top, 1);
+}
+
+TEST_F(SettingsSaveTest, SaveKeepsWhatItDoesNotOwnAndReadsBack) {
+    Write("; my notes\n[Borvan]\nOleDragDrop=0\nMine=keep me\n\n[Other]\nx=1\n");
+    Settings s = LoadSettings(path_);
+    SetOption(s.opts, kOptRecurse, 1);
+    s.always_on_top = 1;
+    s.add_dir = "/data";
+    s.recent_archives = {"/r1.zip", "", "/r2.zip"};
+    s.main_placement = "0,0,10,10,1";
+    ASSERT_TRUE(SaveSettings(s, path_, 100, 30));
+    std::string text = Read();
+    for (const char* kept : {"; my notes", "Mine=keep me", "[Other]", "x=1", "OleDragDrop=0"})
+        EXPECT_NE(text.find(kept), std::string::npos) << kept;
+    EXPECT_NE(text.find("Display=100,30"), std::string::npos);
+    EXPECT_NE(text.find("ReuseWindows=0"), std::string::npos);
+
+    Settings back = LoadSettings(path_, 100, 30);
+    EXPECT_EQ(back.opts, s.opts);
+    EXPECT_EQ(back.always_on_top, 1);
+    EXPECT_EQ(back.add_dir, "/data");
+    EXPECT_EQ(back.ole_drag_drop, 0);
+    EXPECT_EQ(back.recent_archives, (std::vector<std::string>{"/r1.zip", "/r2.zip"}));
+    EXPECT_EQ(back.main_placement, "0,0,10,10,1");
+    // No temporary file is left beside it.
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_ + "/cfg/borvan32")) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(SettingsSaveTest, ExitSaveFollowsSaveSettings) {
+    Write("[Borvan]\nSaveSettings=0\n");
+    Settings s = LoadSettings(path_);
+    s.always_on_top = 1;
+    EXPECT_TRUE(SaveSettingsOnExit(s, path_));
+    EXPECT_EQ(Read(), "[Borvan]\nSaveSettings=0\n");
+    s.save_settings = 1;
+    EXPECT_TRUE(SaveSettingsOnExit(s, path_));
+    EXPECT_EQ(LoadSettings(path_).save_settings, 0);  // only its own command writes it
+    EXPECT_NE(Read().find("AlwaysOnTop=1"), std::string::npos);
+}
+
+TEST_F(SettingsSaveTest, FirstWriteMakesAPrivateFolder) {
+    ASSERT_TRUE(WriteSetting(path_, "Borvan", "SaveSettings", "0"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ + "/cfg/borvan32").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(LoadSettings(path_).save_settings, 0);
+    // A list written empty goes away whole.
+    ASSERT_TRUE(WriteSettingList(path_, "filemenu", "filemenu", {"/a.zip"}));
+    EXPECT_NE(Read().find("filemenu1=/a.zip"), std::string::npos);
+    ASSERT_TRUE(WriteSettingList(path_, "filemenu", "filemenu", {}));
+    EXPECT_EQ(Read().find("filemenu"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,234 @@
+#include "archiver/shell/command_request.h"
+
+#include <gtest/gtest.h>
+
+namespace shell {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(CommandRequestTest, CommandLanguage) {
+    const struct {
+        Words line;
+        CommandAction action;
+        std::string archive;
+        bool recurse, paths;
+        int compression;
+        Words files;
+    } cases[] = {
+        {{"-a", "-r", "-ex", "/out/new", "/data/*.*"},
+         CommandAction::kAdd,
+         "/out/new.zip",
+         true,
+         false,
+         kCompressMaximum,
+         {"/data/*.*"}},
+        {{"-a", "arch"}, CommandAction::kAdd, "arch.zip", false, false, kCompressNormal, {"*.*"}},
+        {{"-f", "-p", "-EF", "a.zip", "x", "y"},
+         CommandAction::kFreshen,
+         "a.zip",
+         false,
+         true,
+         kCompressFast,
+         {"x", "y"}},
+        {{"-u", "-es", "dir.d/arch", "x"},
+         CommandAction::kUpdate,
+         "dir.d/arch.zip",
+         false,
+         false,
+         kCompressSuperFast,
+         {"x"}},
+        {{"-M", "-e0", "-R", "b.old", "x"},
+         CommandAction::kMove,
+         "b.old",
+         true,
+         false,
+         kCompressNone,
+         {"x"}},
+        {{"-a", "\"my arch\"", "x"},
+         CommandAction::kAdd,
+         "\"my arch.zip\"",
+         false,
+         false,
+         kCompressNormal,
+         {"x"}},
+    };
+    for (const auto& c : cases) {
+        CommandRequest r = ParseCommandLine(c.line);
+        SCOPED_TRACE(c.line[0] + " " + c.archive);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.action, c.action);
+        EXPECT_EQ(r.archive, c.archive);
+        EXPECT_EQ(r.recurse, c.recurse);
+        EXPECT_EQ(r.save_folder_info, c.paths);
+        EXPECT_EQ(r.compression, c.compression);
+        EXPECT_EQ(r.file_names, c.files);
+        EXPECT_TRUE(r.no_handover);
+        EXPECT_FALSE(MayHandOver(r));
+    }
+}
+
+TEST(CommandRequestTest, ExtractCommand) {
+    CommandRequest r = ParseCommandLine({"-e", "-o", "arch", "/target"});
+    EXPECT_EQ(r.action, CommandAction::kExtract);
+    EXPECT_EQ(r.archive, "arch.zip");
+    EXPECT_EQ(r.extract_folder, "/target");
+    EXPECT_TRUE(r.overwrite);
+    EXPECT_FALSE(r.no_folder_names);
+    EXPECT_TRUE(r.extract_without_dialog);
+
+    r = ParseCommandLine({"-e", "-j", "arch.zip"});
+    EXPECT_EQ(r.extract_folder, ".");
+    EXPECT_TRUE(r.no_folder_names);
+    EXPECT_FALSE(r.overwrite);
+}
+
+TEST(CommandRequestTest, ValidationErrors) {
+    const Words bad[] = {
+        {"-a"},                 // no archive
+        {"-a", "-r"},           // options but no archive
+        {"-e", "-ex", "arch"},  // a compression letter is an add option
+        {"-a", "-o", "arch"},   // overwrite is an extract option
+        {"-e", "-r", "arch"},   // recurse is an add option
+        {"-a", "-eq", "arch"},  // no such compression
+        {"-a", "-rr", "arch"},  // an option is one letter
+        {"-x", "arch"},         // no such command
+        {"-ab", "arch"},        // a command is one letter
+        {"-", "arch"},
+        {"/nobmp", "-a"},  // the command language after a switch
+    };
+    for (const Words& line : bad) {
+        CommandRequest r = ParseCommandLine(line);
+        EXPECT_EQ(r.error, kParameterValidationError) << line[0] << " " << line.size();
+        // The line then counts as empty.
+        EXPECT_EQ(r.action, CommandAction::kNone);
+        EXPECT_TRUE(r.archive.empty());
+        EXPECT_TRUE(r.names.empty());
+        EXPECT_FALSE(r.no_bitmaps);
+    }
+}
+
+TEST(CommandRequestTest, Switches) {
+    CommandRequest r = ParseCommandLine({"/NOBMP", "/wizard", "-min", "/cd", "a.zip", "b.zip"});
+    EXPECT_TRUE(r.no_bitmaps);
+    EXPECT_TRUE(r.wizard);
+    EXPECT_TRUE(r.minimised);
+    EXPECT_TRUE(r.change_to_archive_folder);
+    EXPECT_EQ(r.archive, "a.zip");
+    EXPECT_EQ(r.names, (Words{"a.zip", "b.zip"}));
+    EXPECT_TRUE(MayHandOver(r));
+
+    // Switches are tested once each in a fixed order: one out of order is a name.
+    r = ParseCommandLine({"/cd", "/nobmp"});
+    EXPECT_TRUE(r.change_to_archive_folder);
+    EXPECT_FALSE(r.no_bitmaps);
+    EXPECT_EQ(r.names, (Words{"/nobmp"}));
+
+    r = ParseCommandLine({"/wizard", "/nowizard", "-%", "x.zip"});
+    EXPECT_FALSE(r.wizard);
+    EXPECT_TRUE(r.operation_first);
+
+    r = ParseCommandLine({"/wizard", "-*"});
+    EXPECT_FALSE(r.wizard);  // any requested operation clears it
+    EXPECT_TRUE(r.operation_second);
+
+    r = ParseCommandLine({"/extract", "a.zip"});
+    EXPECT_TRUE(r.extract_dialog);
+    EXPECT_FALSE(MayHandOver(r));
+    EXPECT_EQ(r.archive, "a.zip");
+
+    r = ParseCommandLine({"/extractx", "\"/out dir\"", "a.zip"});
+    EXPECT_TRUE(r.extract_without_dialog);
+    EXPECT_EQ(r.extract_folder, "/out dir");
+    EXPECT_EQ(r.archive, "a.zip");
+
+    r = ParseCommandLine({"/extractx", "\"/out", "a.zip"});  // an unclosed quote ends the line
+    EXPECT_EQ(r.extract_folder, "/out");
+    EXPECT_TRUE(r.archive.empty());
+
+    r = ParseCommandLine({"/addx", "file.txt", "ignored"});
+    EXPECT_EQ(r.drop_add_name, "file.txt");
+    EXPECT_TRUE(r.operation_first);
+    EXPECT_TRUE(r.names.empty());
+
+    r = ParseCommandLine({"/fmx", "/vscan", "a.zip"});
+    EXPECT_TRUE(r.from_file_manager);
+    EXPECT_TRUE(r.virus_scan);
+    EXPECT_FALSE(MayHandOver(r));
+
+    r = ParseCommandLine({"/fm", "/NI", "a.zip"});
+    EXPECT_TRUE(r.from_file_manager);
+    EXPECT_TRUE(r.no_handover);
+    EXPECT_EQ(r.archive, "a.zip");
+
+    EXPECT_TRUE(ParseCommandLine({"/fmc", "x"}).file_manager_config);
+    EXPECT_TRUE(ParseCommandLine({"/inichange", "a.zip"}).inichange);
+    EXPECT_TRUE(ParseCommandLine({"/inichange", "a.zip"}).names.empty());
+}
+
+TEST(CommandRequestTest, SetupModesOnlyAsTheWholeRest) {
+    const struct {
+        Words line;
+        std::string mode;
+        bool debug;
+        Words names;
+    } cases[] = {
+        {{"/install"}, "install", false, {}},
+        {{"/installd"}, "installd", true, {}},
+        {{"/noicon", "/installs"}, "installs", false, {}},
+        {{"/cleaninstall"}, "cleaninstall", false, {}},
+        {{"/DEBUGX"}, "", true, {}},
+        {{"/install", "a.zip"}, "", false, {"/install", "a.zip"}},
+    };
+    for (const auto& c : cases) {
+        CommandRequest r = ParseCommandLine(c.line);
+        EXPECT_EQ(r.setup_mode, c.mode) << c.line[0];
+        EXPECT_EQ(r.debug_log, c.debug) << c.line[0];
+        EXPECT_EQ(r.names, c.names) << c.line[0];
+    }
+}
+
+TEST(CommandRequestTest, AbsolutePathsAreNotSwitches) {
+    // A switch matches a whole word, so absolute paths that begin like one stay paths.
+    for (const char* path : {"/cdrom/a.zip", "/fmnt/a.zip", "/extracted/a.zip", "/NIX/a.zip",
+                             "/installers/a.zip", "/vscans/a.zip"}) {
+        CommandRequest r = ParseCommandLine({path});
+        EXPECT_EQ(r.archive, path);
+        EXPECT_FALSE(r.change_to_archive_folder || r.from_file_manager || r.extract_dialog ||
+                     r.no_handover || r.virus_scan || !r.setup_mode.empty())
+            << path;
+    }
+    // After "--" nothing is a switch or a command.
+    CommandRequest r = ParseCommandLine({"--", "-a", "/cd"});
+    EXPECT_EQ(r.action, CommandAction::kNone);
+    EXPECT_EQ(r.names, (Words{"-a", "/cd"}));
+}
+
+TEST(CommandRequestTest, FrontEnd) {
+    const struct {
+        Words args;
+        bool in, out;
+        FrontEnd expect;
+    } cases[] = {
+        {{}, true, true, FrontEnd::kManager},
+        {{"a.zip"}, true, true, FrontEnd::kManager},
+        {{"-e", "-o", "a", "t"}, true, true, FrontEnd::kManager},
+        {{"-a", "a", "x"}, true, true, FrontEnd::kManager},
+        {{"-l", "a.zip"}, true, true, FrontEnd::kHeadless},
+        {{"-t", "a.zip"}, true, true, FrontEnd::kHeadless},
+        {{"-d", "a.zip", "x"}, true, true, FrontEnd::kHeadless},
+        {{"--headless", "a.zip"}, true, true, FrontEnd::kHeadless},
+        {{"-e", "--yes", "a.zip"}, true, true, FrontEnd::kHeadless},
+        {{"--sort=name", "a.zip"}, true, true, FrontEnd::kHeadless},
+        {{"a.zip"}, false, true, FrontEnd::kHeadless},
+        {{"a.zip"}, true, false, FrontEnd::kHeadless},
+        {{}, false, false, FrontEnd::kUsage},
+        {{"--", "-l"}, true, true, FrontEnd::kManager},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseFrontEnd(c.args, c.in, c.out), c.expect)
+            << (c.args.empty() ? "" : c.args[0]) << " " << c.in << c.out;
+}
+
+}  // namespace
+}  // namespace shell
