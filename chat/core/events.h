@@ -30,6 +30,7 @@ struct CurrentEvent {
     std::string command;   ///< server command word in small letters ("privmsg", "join")
     std::string target;    ///< first parameter (channel or our nick)
     std::string text;      ///< the trailing text
+    std::string arg;       ///< the second parameter (the kicked nick, the mode string)
 };
 
 /// Handlers installed by the scripting layer.

@@ -189,6 +189,12 @@ void loadini() {
     o.retry_delay_ms =
         static_cast<int>(platform::GetPrivateProfileInt("Connection", "retrydelay", 1500, o.szINI));
 
+    o.ctcp_do = static_cast<int>(platform::GetPrivateProfileInt("Remote", "ctcpdo", 0, o.szINI));
+    o.remote_files =
+        static_cast<int>(platform::GetPrivateProfileInt("Remote", "files", 0, o.szINI));
+    o.external_editor =
+        static_cast<int>(platform::GetPrivateProfileInt("Remote", "editor", 0, o.szINI));
+
     freelines(o.szhost);
     for (int i = 0;; ++i) {
         std::string entry = Read("Servers", ("sv" + std::to_string(i)).c_str(), "", 0);
@@ -204,15 +210,82 @@ std::vector<std::function<void()>>& SettingsReaders() {
     return readers;
 }
 
+std::string ReadSetting(std::string_view section, std::string_view key, std::string_view def,
+                        size_t limit) {
+    return platform::GetPrivateProfileString(std::string(section), std::string(key),
+                                             std::string(def), limit, Options().szINI);
+}
+
+long ReadSettingInt(std::string_view section, std::string_view key, long def) {
+    return platform::GetPrivateProfileInt(std::string(section), std::string(key), def,
+                                          Options().szINI);
+}
+
+bool WriteSettings(std::string_view section,
+                   const std::vector<std::pair<std::string, std::string>>& keys) {
+    const std::string& path = Options().szINI;
+    if (path.empty()) return false;
+    bool ok = true;
+    for (const auto& [key, value] : keys) {
+        // A value that would end its line early is never written: it could forge other keys.
+        if (value.find_first_of("\r\n") != std::string::npos) {
+            ok = false;
+            continue;
+        }
+        if (value.empty()) {
+            if (!platform::GetPrivateProfileString(std::string(section), key, "", 0, path).empty())
+                ok = platform::DeletePrivateProfileKey(std::string(section), key, path) && ok;
+        } else if (platform::GetPrivateProfileString(std::string(section), key, "", 0, path) !=
+                   value) {
+            ok = platform::WritePrivateProfileString(std::string(section), key, value, path) && ok;
+        }
+    }
+    return ok;
+}
+
+LineList ReadSettingsList(std::string_view section, std::string_view prefix, size_t limit,
+                          size_t max_entries) {
+    LineList list;
+    for (size_t i = 0; i < max_entries; ++i) {
+        std::string v = ReadSetting(section, std::string(prefix) + std::to_string(i), "", limit);
+        if (v.empty()) break;
+        aline(list, v, false);
+    }
+    return list;
+}
+
+std::vector<std::string> ReadSettingsSection(std::string_view section) {
+    std::vector<std::string> out;
+    for (auto& [key, value] : platform::ReadProfileSection(std::string(section), Options().szINI))
+        if (!value.empty()) out.push_back(std::move(value));
+    return out;
+}
+
+bool WriteSettingsList(std::string_view section, std::string_view prefix, const LineList& list) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    size_t index = 0;
+    for (const Line& l : list) {
+        if (l.text.empty() || l.text.find_first_of("\r\n") != std::string::npos) continue;
+        lines.emplace_back(std::string(prefix) + std::to_string(index++), l.text);
+    }
+    return platform::WriteProfileSection(std::string(section), lines, Options().szINI);
+}
+
 bool saveoptions() {
     std::vector<std::pair<std::string, std::string>> lines;
     for (const PositionalKey& k : PositionalKeys())
         lines.emplace_back(k.key, FormatPositional(k.key));
-    return platform::WriteProfileSection("Options", lines, Options().szINI);
+    return WriteSettings("Options", lines);
+}
+
+std::vector<std::function<void()>>& SettingsWriters() {
+    static std::vector<std::function<void()>> writers;
+    return writers;
 }
 
 bool saveini() {
     const ChatOptions& o = Options();
+    for (auto& writer : SettingsWriters()) writer();
     if (o.sip == 0) return true;
     std::vector<std::pair<std::string, std::string>> lines;
     if (!o.szLocalHost.empty()) lines.emplace_back("local", o.szLocalHost);

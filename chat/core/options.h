@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "chat/core/line_list.h"
@@ -61,6 +62,15 @@ struct ChatOptions {
         matchtext = 0, exclude = 0, extracturls = 0, hnanc = 0, tse = 0, bp = 1, totop = 0, rtc = 0,
         rtct = 0, rtod = 10, pnoc = 0, dscl = 0, pfoc = 1;
 
+    // Section "Remote": what other users may make the scripts do. Both off by default: a
+    // CTCP "DO" request would let anyone run commands here, and file and program commands
+    // reached from another user's text could read, overwrite or run anything.
+    int ctcp_do = 0;       ///< key "ctcpdo": the CTCP word DO runs the command it carries
+    int remote_files = 0;  ///< key "files": /run, /remove, /exit, /load, /save, /dde allowed
+    /// Key "editor" of section "Remote": 1 edits scripts with $EDITOR instead of the built-in
+    /// editor.
+    int external_editor = 0;
+
     /// The server list (section "Servers").
     LineList szhost;
 };
@@ -82,10 +92,39 @@ void loadini();
 /// Readers of the sections that layers above the core own (texts, clicks, perform list);
 /// loadini runs them in order after its own sections.
 std::vector<std::function<void()>>& SettingsReaders();
+/// Writers of the sections layers above the core own that must be kept at exit (changed
+/// script lists); saveini runs them.
+std::vector<std::function<void()>>& SettingsWriters();
 /// Rewrites section "Options" (every positional key) atomically.
 bool saveoptions();
-/// Rewrites section "Local" when the local address is known.
+/// Rewrites section "Local" when the local address is known, then runs the SettingsWriters.
 bool saveini();
+
+// The settings file for every layer: read keys and list sections, and rewrite them. Each
+// rewrite goes through a temporary file beside the settings file and a rename, and keeps every
+// section, key and comment it was not asked to change.
+
+/// One key of a section of the settings file, trimmed and cut to limit - 1 characters (0: no
+/// limit); `def` when the file, section or key is missing.
+std::string ReadSetting(std::string_view section, std::string_view key, std::string_view def = "",
+                        size_t limit = 0);
+/// One key read as a leading decimal number; `def` when missing or not a number.
+long ReadSettingInt(std::string_view section, std::string_view key, long def);
+/// Writes the given keys of a section; a key with an empty value is removed, since an empty
+/// setting is stored as an absent key. Other keys and comments of the section stay. False
+/// when the file could not be written (it is then as it was).
+bool WriteSettings(std::string_view section,
+                   const std::vector<std::pair<std::string, std::string>>& keys);
+/// A list kept as numbered keys prefix0, prefix1 ... read in order up to the first missing or
+/// empty key; at most `max_entries` entries, each cut to limit - 1 characters (0: no limit).
+LineList ReadSettingsList(std::string_view section, std::string_view prefix, size_t limit = 0,
+                          size_t max_entries = 10000);
+/// Every value of a section in file order whatever its key (the own reader of long lists),
+/// empty values skipped.
+std::vector<std::string> ReadSettingsSection(std::string_view section);
+/// Replaces a list section by prefix0, prefix1 ... (empty entries skipped; an empty list
+/// removes the section). Other sections stay.
+bool WriteSettingsList(std::string_view section, std::string_view prefix, const LineList& list);
 
 /// Parses one positional key into its fields, left to right; missing fields keep their value.
 void ParsePositional(std::string_view key, std::string_view value);

@@ -658,6 +658,7 @@ void parseline(std::string_view line) {
         c.event.target = c.Tok(2);
         c.event.nick = c.Tok(0);
         c.event.userhost = c.line.userhost;
+        c.event.arg = c.Tok(3);
         if (c.line.trailing) c.event.text = c.Tok(c.line.trailing);
         performevent(c.event);
     }

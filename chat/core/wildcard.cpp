@@ -1,30 +1,28 @@
 #include "chat/core/wildcard.h"
 
-#include <cctype>
+#include <string>
+
+#include "chat/core/session_state.h"
 
 namespace chat {
-namespace {
 
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-}  // namespace
-
-bool findmatch(std::string_view text, std::string_view pattern) {
-    if (text.empty() || pattern.empty()) return false;
-    // Greedy walk remembering the last "*": on a mismatch the star takes one more character.
-    // Only the last star ever needs to be revisited, which keeps hostile patterns cheap.
+bool findmatch(std::string_view text_in, std::string_view pattern_in) {
+    if (text_in.empty() || pattern_in.empty()) return false;
+    const std::string text = FoldName(text_in);
+    const std::string pattern = FoldName(pattern_in);
+    // Greedy walk remembering the last "*": on a mismatch that star takes one more character.
+    // Only the last star ever needs to be revisited (an earlier star can absorb whatever a
+    // later one would), which keeps hostile patterns such as "*a*a*a*a*b" cheap.
     size_t t = 0, p = 0;
-    size_t star = std::string_view::npos, resume = 0;
+    size_t star = std::string::npos, resume = 0;
     while (t < text.size()) {
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = t;
-        } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+        } else if (p < pattern.size() && pattern[p] == text[t]) {
             ++p;
             ++t;
-        } else if (star != std::string_view::npos) {
+        } else if (star != std::string::npos) {
             p = star + 1;
             t = ++resume;
         } else {

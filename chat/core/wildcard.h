@@ -1,14 +1,16 @@
-// The one wildcard matcher for address masks, ban and ignore entries, auto-op lists and the
-// links tree.
+// The one wildcard matcher for address masks, ban and ignore entries, auto-op lists, the remote
+// scripts' text patterns and the links tree.
 #pragma once
 
 #include <string_view>
 
 namespace chat {
 
-/// Matches text against a pattern where "*" stands for any run of characters (case ignored,
-/// ASCII). Either argument empty: no match. Backtracks, so "*!*@*.evil.net" matches
-/// "a!b@a.evil.net.evil.net"; the cost stays linear in text times pattern.
+/// Matches text against a pattern where "*" stands for any run of characters; "?" is an
+/// ordinary character. Letters compare by the server's case mapping (so "[" equals "{" on an
+/// rfc1459 server). Either argument empty: no match. Backtracks, so "*ab" matches "abab" and
+/// "*!*@*.evil.net" matches "a!b@a.evil.net.evil.net"; the cost stays at most text length
+/// times pattern length, whatever the pattern.
 bool findmatch(std::string_view text, std::string_view pattern);
 
 }  // namespace chat
