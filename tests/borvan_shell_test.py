@@ -8,12 +8,18 @@ import pty
 import select
 import shutil
 import signal
+import socket
 import subprocess
+import sys
 import termios
 import tempfile
 import time
 import unittest
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform",
+                                "tui", "demo"))
+from tmux_harness import Tmux  # noqa: E402
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 TESTDATA = os.environ.get("TESTDATA", "")
@@ -306,6 +312,162 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0)
         for text in ('"--"', "SIGTERM", "[Intl]"):
             self.assertIn(text, r.stdout)
+
+
+def wait_until(predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+class ManagerStartTest(unittest.TestCase):
+    """The full-screen manager in a terminal: the hand-over from a later start, stale sockets
+    of a crashed instance, and the settings written on exit."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="borvan_start_")
+        self.run_dir = os.path.join(self.dir, "run")
+        os.mkdir(self.run_dir, 0o700)
+        self.sockets = os.path.join(self.run_dir, "borvan32")
+        self.config = os.path.join(self.dir, "config")
+        self.ini = os.path.join(self.config, "borvan32", "borvan32.ini")
+        self.env = {"XDG_RUNTIME_DIR": self.run_dir, "XDG_CONFIG_HOME": self.config,
+                    "HOME": self.dir}
+        self.panes = []
+        for archive, member in (("a.zip", "alpha.txt"), ("b.zip", "beta.txt")):
+            with zipfile.ZipFile(self.path(archive), "w") as z:
+                z.writestr(member, "text of %s\n" % member)
+
+    def tearDown(self):
+        for pane in self.panes:
+            pane.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def start(self, *args):
+        pane = Tmux([BORVAN32, *args], env=self.env)
+        self.panes.append(pane)
+        return pane
+
+    def live_sockets(self):
+        try:
+            return sorted(n for n in os.listdir(self.sockets) if n.endswith(".sock"))
+        except OSError:
+            return []
+
+    def test_second_start_hands_its_archive_over(self):
+        first = self.start(self.path("a.zip"))
+        first.wait_for("alpha.txt", timeout=20)
+        pid = first.program_pid(BORVAN32)
+        self.assertTrue(wait_until(lambda: self.live_sockets() == ["%d.sock" % pid]),
+                        self.live_sockets())
+        mode = os.stat(self.sockets).st_mode & 0o777
+        self.assertEqual(mode, 0o700)
+        self.assertEqual(os.stat(os.path.join(self.sockets, "%d.sock" % pid)).st_mode & 0o777,
+                         0o600)
+
+        # Through a shell that stays, so the pane still shows what the quick start printed.
+        second = Tmux(["sh", "-c", '"$0" "$1"; echo "exit status $?"; sleep 60', BORVAN32,
+                       self.path("b.zip")], env=self.env)
+        self.panes.append(second)
+        second.wait_for("exit status 0", timeout=20)
+        self.assertIn("handed over to the manager already running (process %d)" % pid,
+                      second.screen())
+        # The running manager opened what the later start named.
+        first.wait_for("beta.txt", timeout=20)
+
+        # "newinstance=1": a later start opens its own window instead.
+        os.makedirs(os.path.dirname(self.ini), exist_ok=True)
+        with open(self.ini, "a") as f:
+            f.write("[Borvan]\nnewinstance=1\n")
+        third = self.start(self.path("a.zip"))
+        third.wait_for("alpha.txt", timeout=20)
+        self.assertFalse(third.dead())
+        self.assertTrue(wait_until(lambda: len(self.live_sockets()) == 2), self.live_sockets())
+
+        # Each removes its socket when it ends.
+        for pane in (first, third):
+            pane.keys("C-q")
+            self.assertTrue(wait_until(pane.dead), pane.screen())
+        self.assertEqual(self.live_sockets(), [])
+
+    def test_stale_socket_of_a_crashed_instance_is_removed(self):
+        os.mkdir(self.sockets, 0o700)
+        stale = os.path.join(self.sockets, "99999999.sock")
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.bind(stale)  # bound but never listening: what a killed instance leaves
+        s.close()
+        pane = self.start(self.path("b.zip"))
+        # Nothing took the request, so this start opens its own window.
+        pane.wait_for("beta.txt", timeout=20)
+        pid = pane.program_pid(BORVAN32)
+        self.assertTrue(wait_until(lambda: self.live_sockets() == ["%d.sock" % pid]),
+                        self.live_sockets())
+        # A crash leaves the socket; the next start steps over it.
+        os.kill(pid, signal.SIGKILL)
+        self.assertTrue(wait_until(pane.dead))
+        self.assertEqual(self.live_sockets(), ["%d.sock" % pid])
+        again = self.start(self.path("a.zip"))
+        again.wait_for("alpha.txt", timeout=20)
+        self.assertNotIn("handed over", again.screen())
+        self.assertNotIn("%d.sock" % pid, self.live_sockets())
+
+    def test_settings_written_on_exit_and_read_at_the_next_start(self):
+        pane = self.start(self.path("a.zip"))
+        pane.wait_for("alpha.txt", timeout=20)
+        pane.keys("C-q")
+        self.assertTrue(wait_until(pane.dead), pane.screen())
+        with open(self.ini) as f:
+            text = f.read()
+        opts = [line[5:] for line in text.splitlines() if line.startswith("Opts=")]
+        self.assertEqual(len(opts), 1, text)
+        self.assertEqual(len(opts[0]), 452)
+        record = bytes.fromhex(opts[0])
+        self.assertEqual(sum(record[:-1]) % 256, record[-1])
+        self.assertIn("Display=80,24", text)
+        self.assertIn("[directories]", text)
+
+        # Turned off in the file, the next run reads that and leaves the file alone at exit
+        # (but for the recent-archives list, which opening an archive writes at once).
+        with open(self.ini, "a") as f:
+            f.write("; mine\n[Borvan]\nSaveSettings=0\n")
+        with open(self.ini) as f:
+            before = self.without_recent(f.read())
+        pane = self.start(self.path("b.zip"))
+        pane.wait_for("beta.txt", timeout=20)
+        pane.keys("C-q")
+        self.assertTrue(wait_until(pane.dead), pane.screen())
+        with open(self.ini) as f:
+            self.assertEqual(self.without_recent(f.read()), before)
+
+    @staticmethod
+    def without_recent(text):
+        kept, skip = [], False
+        for line in text.splitlines():
+            if line.startswith("["):
+                skip = line.lower() == "[filemenu]"
+            if not skip:
+                kept.append(line)
+        return kept
+
+    def test_inichange_ends_at_once(self):
+        started = time.monotonic()
+        r = subprocess.run([BORVAN32, "/inichange"], env=dict(os.environ, **self.env),
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertLess(time.monotonic() - started, 10)
+
+    def test_without_a_terminal_an_archive_is_listed(self):
+        r = subprocess.run([BORVAN32, self.path("a.zip")], env=dict(os.environ, **self.env),
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("alpha.txt", r.stdout)
+        self.assertFalse(os.path.exists(self.sockets))  # headless runs take no hand-over
 
 
 if __name__ == "__main__":

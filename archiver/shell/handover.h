@@ -91,8 +91,11 @@ private:
     std::string path_;
 };
 
-/// Whether this instance can take a hand-over now; the window marks itself busy while an
-/// engine run or a dialog is under way. Free by default.
+/// Whether this instance can take a hand-over now. The window marks itself busy while an
+/// engine run or a dialog is under way, so that the later start is told and asks its
+/// question instead of ending with its request dropped. Free by default. (The program's
+/// accept function hands the window a settings notice as the one argument "/inichange",
+/// which parses to CommandRequest::inichange: the window then reads its settings again.)
 void SetHandoverBusy(bool busy);
 /// See SetHandoverBusy.
 bool HandoverBusy();
