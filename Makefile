@@ -33,13 +33,18 @@ test-asan: asan
 
 test: test-plain test-asan
 
-# The example archive is made by borvan32 itself, then listed and tested.
+# The example archive is made by borvan32 itself (headless), then opened in the full-screen
+# manager; without a terminal it is listed and tested instead.
 run: build
 	@rm -rf $(BUILD)/example && python3 tools/make_example.py $(BUILD)/example >/dev/null
-	cd $(BUILD)/example/files && ../../archiver/borvan32 -a -r ../example.zip '*.*'
-	$(BUILD)/archiver/borvan32 -l $(BUILD)/example/example.zip
-	$(BUILD)/archiver/borvan32 -t $(BUILD)/example/example.zip
-	@echo "Extract it with: $(BUILD)/archiver/borvan32 -e $(BUILD)/example/example.zip /tmp/example"
+	cd $(BUILD)/example/files && ../../archiver/borvan32 --headless -a -r ../example.zip '*.*'
+	@if [ -t 0 ] && [ -t 1 ]; then \
+	    $(BUILD)/archiver/borvan32 $(BUILD)/example/example.zip; \
+	else \
+	    $(BUILD)/archiver/borvan32 -l $(BUILD)/example/example.zip && \
+	    $(BUILD)/archiver/borvan32 -t $(BUILD)/example/example.zip && \
+	    echo "Extract it with: $(BUILD)/archiver/borvan32 -e $(BUILD)/example/example.zip /tmp/example"; \
+	fi
 
 chat: build
 	@tools/chat.sh $(BUILD)
