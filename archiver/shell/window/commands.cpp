@@ -1,0 +1,741 @@
+// The manager's command table: what each menu item, key and toolbar button does.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "archiver/shell/dialogs/dialogs.h"
+#include "archiver/shell/handover.h"
+#include "archiver/shell/terminal_text.h"
+#include "archiver/shell/window/extras.h"
+#include "archiver/shell/window/manager_state.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+namespace window {
+
+namespace {
+
+std::string Shown(std::string_view text) {
+    return shell::TerminalSafe(text);
+}
+
+std::string CurrentFolder() {
+    char buf[4096];
+    return getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return CurrentFolder();
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Setting(const char* section, const char* key, const char* def = "") {
+    return platform::GetPrivateProfileString(section, key, def, 0, App().settings_path);
+}
+
+void WriteSetting(const char* section, const char* key, const std::string& value) {
+    if (!shell::WriteSetting(App().settings_path, section, key, value))
+        Say("Cannot write the settings file " + Shown(App().settings_path));
+}
+
+void NotAvailable(const char* what) {
+    Say(std::string(what) + " is not available in this version.");
+}
+
+// The row count and size the meter of an extraction counts.
+uint64_t SizeOf(const std::vector<size_t>& rows) {
+    const shell::Listing& l = App().listing;
+    if (rows.empty()) return l.total_uncompressed;
+    uint64_t total = 0;
+    for (size_t i : rows) {
+        if (l.rows[i].uncompressed == shell::kUnknownSize) return shell::kUnknownSize;
+        total += l.rows[i].uncompressed;
+    }
+    return total;
+}
+
+// Asks for the password before reading encrypted members, when none is set.
+bool EnsurePassword(bool for_add) {
+    Manager& m = App();
+    if (!m.password.empty()) return true;
+    if (!for_add && !m.listing.facts.encrypted) return true;
+    if (for_add) return true;
+    dialogs::PasswordDefaults d;
+    d.mask = m.cfg.password_mask;
+    d.kind = m.kind;
+    auto r = dialogs::RunPasswordDialog(d);
+    if (!r) return false;
+    m.password = r->password;
+    m.cfg.password_mask = r->mask;
+    return true;
+}
+
+engine::UnzipCommand BaseUnzipCommand() {
+    Manager& m = App();
+    engine::UnzipCommand cmd;
+    cmd.kind = static_cast<uint16_t>(m.kind);
+    cmd.archive = m.archive;
+    cmd.start_offset = m.listing.facts.first_local_offset;
+    cmd.folders_by_attribute = m.listing.facts.folders_without_slash;
+    if (shell::IsSingleFileKind(m.kind)) shell::FillUnzipCommand(m.facts, cmd);
+    if (!m.password.empty()) {
+        cmd.password_given = true;
+        cmd.password = m.password;
+    }
+    return cmd;
+}
+
+bool OptionFlag(shell::OptionField field) {
+    return shell::GetOption(App().cfg.opts, field) != 0;
+}
+
+void Extract() {
+    Manager& m = App();
+    dialogs::ExtractDefaults d;
+    d.archive = m.archive;
+    d.target =
+        m.cfg.use_extract_to && !m.cfg.extract_to.empty() ? m.cfg.extract_to : FolderOf(m.archive);
+    d.has_selection = !m.list.model.Selection().empty();
+    d.default_all = m.cfg.default_extract_all != 0;
+    d.overwrite = OptionFlag(shell::kOptOverwrite);
+    d.use_folder_names = OptionFlag(shell::kOptUseFolderNames);
+    d.password = m.password;
+    auto request = dialogs::RunExtractDialog(d);
+    if (!request) return;
+    if (!request->password.empty()) m.password = request->password;
+    if (!EnsurePassword(false)) return;
+    std::vector<std::string> selected = SelectedNames(false);
+    engine::UnzipCommand cmd = dialogs::MakeExtractCommand(*request, m.archive, m.kind, selected);
+    engine::UnzipCommand base = BaseUnzipCommand();
+    cmd.kind = base.kind;
+    cmd.start_offset = base.start_offset;
+    cmd.folders_by_attribute = base.folders_by_attribute;
+    cmd.kind_value = base.kind_value;
+    if (!cmd.password_given && base.password_given) {
+        cmd.password_given = true;
+        cmd.password = base.password;
+    }
+    m.output.clear();
+    RunUnzip(cmd,
+             SizeOf(request->which == dialogs::ExtractWhich::kSelected ? SelectedRows(false)
+                                                                       : std::vector<size_t>{}));
+}
+
+void Test() {
+    Manager& m = App();
+    if (!EnsurePassword(false)) return;
+    engine::UnzipCommand cmd = BaseUnzipCommand();
+    cmd.has_target = false;
+    if (RunUnzip(cmd, m.listing.total_uncompressed)) {
+        m.message = cmd.result == engine::kUnzipOk
+                        ? "Test of " + m.archive + " ended without errors"
+                        : "Test of " + m.archive + " ended with errors (code " +
+                              std::to_string(cmd.result) + ")";
+    }
+}
+
+bool ArchiveChangeable() {
+    Manager& m = App();
+    if (m.kind == formats::kKindZip) return true;
+    Say(Shown(m.archive) + " is " + formats::KindDescription(m.kind) +
+        "; this kind cannot be changed");
+    return false;
+}
+
+void Add() {
+    Manager& m = App();
+    if (!ArchiveChangeable()) return;
+    dialogs::AddDefaults d;
+    d.archive = m.archive;
+    d.start_folder = m.cfg.use_add_dir && !m.cfg.add_dir.empty() ? m.cfg.add_dir : CurrentFolder();
+    d.choices.compression = static_cast<int>(shell::GetOption(m.cfg.opts, shell::kOptCompression));
+    d.choices.action = static_cast<int>(shell::GetOption(m.cfg.opts, shell::kOptAddAction));
+    d.choices.recurse = OptionFlag(shell::kOptRecurse);
+    d.choices.save_folder_info = OptionFlag(shell::kOptSaveFolderInfo);
+    d.choices.short_names = OptionFlag(shell::kOptShortNames);
+    d.password = m.password;
+    d.password_mask = m.cfg.password_mask;
+    d.kind = m.kind;
+    auto request = dialogs::RunAddDialog(d);
+    if (!request) return;
+    m.password = request->password;
+    m.cfg.password_mask = request->password_mask;
+    zip::ZipCommand cmd = dialogs::MakeAddCommand(*request, m.archive);
+    // The names are relative to the folder the files were chosen in.
+    std::string back = CurrentFolder();
+    if (!request->folder.empty() && chdir(request->folder.c_str()) != 0) {
+        Say("Cannot enter the folder " + Shown(request->folder));
+        return;
+    }
+    RunZip(cmd);
+    if (chdir(back.c_str()) != 0) Say("Cannot return to the folder " + Shown(back));
+    ReloadArchive();
+}
+
+void Delete() {
+    Manager& m = App();
+    dialogs::DeleteDefaults d;
+    d.archive = m.archive;
+    d.has_selection = !m.list.model.Selection().empty();
+    auto request = dialogs::RunDeleteDialog(d);
+    if (!request) return;
+    if (request->which == dialogs::DeleteWhich::kEntireArchive) {
+        RunCommand(kCmdDeleteArchive);
+        return;
+    }
+    if (!ArchiveChangeable()) return;
+    zip::ZipCommand cmd = dialogs::MakeDeleteCommand(*request, m.archive, SelectedNames(false));
+    RunZip(cmd);
+    ReloadArchive();
+}
+
+bool LooksLikeText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char buf[4096];
+    in.read(buf, sizeof buf);
+    std::streamsize n = in.gcount();
+    for (std::streamsize i = 0; i < n; ++i)
+        if (buf[i] == '\0') return false;
+    return true;
+}
+
+void ShowTextFile(const std::string& path, const std::string& title) {
+    constexpr size_t kMostLines = 100000;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (lines.size() < kMostLines && std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Tabs to blanks, other control bytes shown as ^X: the file never drives the terminal.
+        std::string expanded;
+        for (char c : line) {
+            if (c == '\t') {
+                expanded.append(8 - expanded.size() % 8, ' ');
+            } else {
+                expanded += c;
+            }
+        }
+        lines.push_back(Shown(expanded));
+    }
+    if (lines.size() == kMostLines) lines.push_back("(the rest of the file is not shown)");
+    tui::ShowTextViewer(title, lines);
+}
+
+// Extracts one member into the private view folder and shows it: in the built-in text viewer,
+// or with the configured viewer program (an argument vector; never a shell).
+void View() {
+    Manager& m = App();
+    std::vector<size_t> rows = SelectedRows(true);
+    if (rows.empty()) {
+        Say("No file is selected");
+        return;
+    }
+    const shell::Row& row = m.listing.rows[rows.front()];
+    std::string error;
+    if (!m.view.Ensure(error)) {
+        Say(error);
+        return;
+    }
+    if (!EnsurePassword(false)) return;
+    engine::UnzipCommand cmd = BaseUnzipCommand();
+    cmd.has_target = true;
+    cmd.target = m.view.Path();
+    cmd.use_folder_names = true;
+    cmd.overwrite_all = true;
+    if (!shell::IsSingleFileKind(m.kind)) cmd.selection = {row.name};
+    if (!RunUnzip(cmd, row.uncompressed) || cmd.result != engine::kUnzipOk) return;
+    std::string file =
+        m.view.Path() + "/" +
+        (shell::IsSingleFileKind(m.kind) && !m.facts.output_name.empty() ? m.facts.output_name
+                                                                         : row.name);
+    struct stat st;
+    if (lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Say("The extracted file " + Shown(file) + " was not found");
+        return;
+    }
+    m.view.Remember(file);
+    std::string viewer = m.cfg.vviewer.empty() ? m.cfg.viewer : m.cfg.vviewer;
+    if (!viewer.empty()) {
+        // The viewer gets the terminal for as long as it runs.
+        tui::EndScreen();
+        int status = platform::RunProcess({viewer, file});
+        tui::InitScreen();
+        tui::Redraw();
+        if (status < 0) Say("Cannot start the viewer " + Shown(viewer));
+        m.view.Remember(file);
+        return;
+    }
+    if (!LooksLikeText(file)) {
+        Say(Shown(row.name) +
+            " is not a text file.  Name a viewer program under Options, Program Locations "
+            "to view it.");
+        return;
+    }
+    ShowTextFile(file, row.name);
+}
+
+void Favorites() {
+    Manager& m = App();
+    std::vector<std::string> folders = m.cfg.favorite_folders;
+    tui::Dialog d;
+    d.title = "Favorite Zip Folders";
+    d.cols = 60;
+    d.rows = 12;
+    constexpr int kList = 10, kOpen = 11, kAddCurrent = 12, kRemove = 13;
+    d.Add(tui::ControlKind::kLabel, -1, "&Folders:", 0, 1, 20);
+    tui::Control& list = d.Add(tui::ControlKind::kList, kList, "", 1, 1, 56, 7);
+    for (const std::string& f : folders) list.items.push_back(Shown(f));
+    list.list.SetCount(list.items.size());
+    d.Add(tui::ControlKind::kButton, kOpen, "&Open", 9, 1, 8).is_default = true;
+    d.Add(tui::ControlKind::kButton, kAddCurrent, "&Add Current Folder", 9, 10, 21);
+    d.Add(tui::ControlKind::kButton, kRemove, "&Remove", 9, 32, 10);
+    d.Add(tui::ControlKind::kButton, tui::kIdCancel, "Cancel", 9, 43, 10).is_cancel = true;
+    d.on_command = [](tui::Dialog&, int id) { return id != kList; };
+    int r = tui::RunDialog(d);
+    size_t cursor = d.Find(kList)->list.cursor;
+    std::vector<std::string> changed = folders;
+    if (r == kAddCurrent) {
+        std::string here = m.open ? FolderOf(m.archive) : CurrentFolder();
+        if (std::find(changed.begin(), changed.end(), here) == changed.end())
+            changed.push_back(here);
+    } else if (r == kRemove && cursor < changed.size()) {
+        changed.erase(changed.begin() + static_cast<long>(cursor));
+    } else if ((r == kOpen || r == kList) && cursor < folders.size()) {
+        auto path = dialogs::RunOpenDialog(folders[cursor]);
+        if (path && CloseArchive()) OpenArchive(*path);
+        return;
+    } else {
+        return;
+    }
+    m.cfg.favorite_folders = changed;
+    if (!shell::WriteSettingList(m.settings_path, "WizDir", "WizDir", changed))
+        Say("Cannot write the settings file " + Shown(m.settings_path));
+}
+
+std::string OwnProgramPath() {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("borvan32") : p.string();
+}
+
+void Shortcut() {
+    Manager& m = App();
+    const char* home = std::getenv("HOME");
+    std::string folder;
+    std::error_code ec;
+    if (home && std::filesystem::is_directory(std::string(home) + "/Desktop", ec)) {
+        folder = std::string(home) + "/Desktop";
+    } else {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        folder =
+            data && *data ? std::string(data) : std::string(home ? home : "/tmp") + "/.local/share";
+        folder += "/applications";
+        std::filesystem::create_directories(folder, ec);
+    }
+    std::string error;
+    std::string path = WriteShortcut(std::filesystem::absolute(m.archive, ec).string(),
+                                     OwnProgramPath(), folder, error);
+    Say(path.empty() ? error : "Shortcut created: " + Shown(path));
+}
+
+bool ProgramOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (!path) return false;
+    std::string all = path;
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t colon = all.find(':', start);
+        if (colon == std::string::npos) colon = all.size();
+        std::string dir = all.substr(start, colon - start);
+        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+        start = colon + 1;
+    }
+    return false;
+}
+
+void Mail() {
+    Manager& m = App();
+    if (!ProgramOnPath("xdg-email")) {
+        Say("Mailing needs the program xdg-email, which was not found.");
+        return;
+    }
+    m.message = "Mailing ...";
+    tui::Redraw();
+    std::error_code ec;
+    std::vector<std::string> argv =
+        MailArguments(std::filesystem::absolute(m.archive, ec).string());
+    pid_t pid = platform::StartProcess(argv);
+    if (pid < 0) {
+        Say("Cannot start xdg-email");
+        return;
+    }
+    // The mail program is left to the desktop; its exit is collected in the background.
+    platform::WatchProcess(pid, 0, 0);
+}
+
+// Keeps the add and extract choices and the sort order in the option record.
+void NoteChoices() {
+    Manager& m = App();
+    shell::SetOption(m.cfg.opts, shell::kOptSortOrder,
+                     static_cast<uint32_t>(CommandForSort(m.sort)));
+}
+
+void SaveSettingsNow() {
+    Manager& m = App();
+    NoteChoices();
+    const tui::Screen& s = tui::GetScreen();
+    if (!shell::SaveSettings(m.cfg, m.settings_path, static_cast<unsigned>(s.cols),
+                             static_cast<unsigned>(s.rows)))
+        Say("Cannot write the settings file " + Shown(m.settings_path));
+}
+
+void Exit() {
+    Manager& m = App();
+    if (!CloseArchive()) return;
+    NoteChoices();
+    const tui::Screen& s = tui::GetScreen();
+    if (!shell::SaveSettingsOnExit(m.cfg, m.settings_path, static_cast<unsigned>(s.cols),
+                                   static_cast<unsigned>(s.rows)))
+        Say("Cannot write the settings file " + Shown(m.settings_path));
+    platform::PostQuitMessage(0);
+}
+
+void FileOperation(int command) {
+    Manager& m = App();
+    std::optional<std::string> moved;
+    switch (command) {
+        case kCmdMoveArchive:
+            moved = dialogs::RunMoveArchiveDialog(m.archive);
+            break;
+        case kCmdCopyArchive:
+            if (auto copy = dialogs::RunCopyArchiveDialog(m.archive))
+                m.message = "Copied to " + *copy;
+            return;
+        case kCmdRenameArchive:
+            moved = dialogs::RunRenameArchiveDialog(m.archive);
+            break;
+        case kCmdDeleteArchive:
+            if (dialogs::RunDeleteArchiveDialog(m.archive)) {
+                RemoveRecent(m.cfg.recent_archives, m.archive);
+                CloseArchive(false);
+            }
+            return;
+        default:
+            return;
+    }
+    if (moved) {
+        RemoveRecent(m.cfg.recent_archives, m.archive);
+        m.archive = *moved;
+        AddRecent(m.cfg.recent_archives, m.archive);
+        RefreshChrome();
+    }
+}
+
+void Information() {
+    Manager& m = App();
+    dialogs::ArchiveInformation info;
+    info.path = m.archive;
+    info.kind = m.kind;
+    std::error_code ec;
+    info.file_size = std::filesystem::file_size(m.archive, ec);
+    info.members = m.listing.rows.size();
+    info.total_uncompressed = m.listing.total_uncompressed;
+    info.total_compressed = m.listing.total_compressed;
+    info.encrypted = m.listing.facts.encrypted;
+    dialogs::RunInformationDialog(info);
+}
+
+void Help(int command) {
+    std::vector<std::string> lines;
+    if (command == kCmdAbout) {
+        Say("Borvan 0.1\nThe archive manager for the terminal.");
+        return;
+    }
+    lines = {"Borvan keeps zip archives: open one, select its files, and extract, view, test,",
+             "add or delete them from the menus (F10), the toolbar or the keys below.", ""};
+    for (const std::string& l : KeyHelpLines()) lines.push_back(l);
+    if (command == kCmdHintsAndTips || command == kCmdTutorial) {
+        lines.insert(lines.end(),
+                     {"", "Hints:", "- Click a column title to sort by it.",
+                      "- Options, Save Settings on Exit keeps the recent archives and choices.",
+                      "- A member viewed and then changed can be put back when the archive "
+                      "closes."});
+    }
+    tui::ShowTextViewer("Borvan Help", lines);
+}
+
+void Configuration() {
+    Manager& m = App();
+    auto edited = dialogs::RunConfigurationDialog(m.cfg.opts);
+    if (!edited) return;
+    m.cfg.opts = *edited;
+    SetupColumns();
+    tui::RequestRedraw();
+}
+
+void Folders() {
+    shell::Settings& c = App().cfg;
+    dialogs::FolderSettings f;
+    f.use_open_folder = c.use_def_dir != 0;
+    f.open_folder = c.def_dir;
+    f.use_extract_folder = c.use_extract_to != 0;
+    f.extract_folder = c.extract_to;
+    f.use_add_folder = c.use_add_dir != 0;
+    f.add_folder = c.add_dir;
+    f.temp_folder = c.temp_dir;
+    f.zip_temp_folder = c.zip_temp;
+    f.zip_temp_removable_only = c.zip_temp_removable_only != 0;
+    auto r = dialogs::RunFoldersDialog(f);
+    if (!r) return;
+    c.use_def_dir = r->use_open_folder;
+    c.def_dir = r->open_folder;
+    c.use_extract_to = r->use_extract_folder;
+    c.extract_to = r->extract_folder;
+    c.use_add_dir = r->use_add_folder;
+    c.add_dir = r->add_folder;
+    c.temp_dir = r->temp_folder;
+    c.zip_temp = r->zip_temp_folder;
+    c.zip_temp_removable_only = r->zip_temp_removable_only;
+    // The dialog's keys are written at once, whether or not settings are saved on exit.
+    WriteSetting("directories", "zDefDir", std::to_string(c.use_def_dir));
+    WriteSetting("directories", "DefDir", c.def_dir);
+    WriteSetting("directories", "gzExtractTo", std::to_string(c.use_extract_to));
+    WriteSetting("directories", "ExtractTo", c.extract_to);
+    WriteSetting("directories", "gzAddDir", std::to_string(c.use_add_dir));
+    WriteSetting("directories", "AddDir", c.add_dir);
+    WriteSetting("directories", "TempDir", c.temp_dir);
+    WriteSetting("directories", "ZipTemp", c.zip_temp);
+    WriteSetting("directories", "ZipTempRemovableOnly", std::to_string(c.zip_temp_removable_only));
+}
+
+void ProgramLocations() {
+    shell::Settings& c = App().cfg;
+    dialogs::ProgramLocations p{c.lha, c.arj, c.arc, c.scan, c.scanp, c.viewer, c.vviewer};
+    auto r = dialogs::RunProgramLocationsDialog(p);
+    if (!r) return;
+    c.lha = r->lha;
+    c.arj = r->arj;
+    c.arc = r->arc;
+    c.scan = r->scan;
+    c.scanp = r->scan_parameters;
+    c.viewer = r->viewer;
+    c.vviewer = r->vviewer;
+    WriteSetting("Programs", "lha", c.lha);
+    WriteSetting("Programs", "arj", c.arj);
+    WriteSetting("Programs", "arc", c.arc);
+    WriteSetting("Programs", "scan", c.scan);
+    WriteSetting("Programs", "scanp", c.scanp);
+    WriteSetting("Programs", "viewer", c.viewer);
+    WriteSetting("Programs", "vviewer", c.vviewer);
+}
+
+std::string OpenStartFolder() {
+    Manager& m = App();
+    if (m.cfg.use_def_dir && !m.cfg.def_dir.empty()) return m.cfg.def_dir;
+    return m.open ? FolderOf(m.archive) : CurrentFolder();
+}
+
+}  // namespace
+
+void RunCommandNow(int command);
+
+void RowAction() {
+    Manager& m = App();
+    if (!m.open || m.listing.order.empty()) return;
+    // The settings choose what a double click does: view (the default) or extract.
+    std::string action = Setting("Borvan", "DoubleClick", "view");
+    RunCommand(action == "extract" || action == "Extract" ? kCmdExtract : kCmdView);
+}
+
+void RunCommand(int command) {
+    // A later start waits (and is told so) while a command has a dialog open.
+    shell::SetHandoverBusy(true);
+    RunCommandNow(command);
+    shell::SetHandoverBusy(App().busy);
+}
+
+void RunCommandNow(int command) {
+    Manager& m = App();
+    if (m.busy) {
+        Say("Another instance of Borvan is busy zipping or unzipping.  Please wait until this "
+            "task is complete and re-try the operation");
+        return;
+    }
+    if (command >= kCmdRecentFirst && command <= kCmdRecentLast) {
+        size_t i = static_cast<size_t>(command - kCmdRecentFirst);
+        if (i < m.cfg.recent_archives.size()) {
+            std::string path = m.cfg.recent_archives[i];
+            if (CloseArchive()) OpenArchive(path);
+        }
+        return;
+    }
+    if (NeedsArchive(command) && !m.open) {
+        m.message = kNoArchiveText;
+        tui::Beep();
+        return;
+    }
+    if (ChecksArchiveExists(command)) {
+        std::error_code ec;
+        if (!std::filesystem::exists(m.archive, ec)) {
+            Say(Shown(m.archive) + " no longer exists ... closing archive");
+            RemoveRecent(m.cfg.recent_archives, m.archive);
+            CloseArchive(false);
+            return;
+        }
+    }
+    shell::SortOrder order;
+    if (SortForCommand(command, order)) {
+        ApplySort(order);
+        return;
+    }
+    switch (command) {
+        case kCmdNew: {
+            auto path = dialogs::RunNewArchiveDialog(OpenStartFolder());
+            if (!path || !CloseArchive() || !OpenArchive(*path, true)) return;
+            if (!std::filesystem::exists(*path) && OptionFlag(shell::kOptAddAfterNew)) Add();
+            return;
+        }
+        case kCmdOpen: {
+            auto path = dialogs::RunOpenDialog(OpenStartFolder());
+            if (path && CloseArchive()) OpenArchive(*path);
+            return;
+        }
+        case kCmdFavorites:
+            Favorites();
+            return;
+        case kCmdClose:
+            CloseArchive();
+            return;
+        case kCmdInformation:
+            Information();
+            return;
+        case kCmdShortcut:
+            Shortcut();
+            return;
+        case kCmdMoveArchive:
+        case kCmdCopyArchive:
+        case kCmdRenameArchive:
+        case kCmdDeleteArchive:
+            FileOperation(command);
+            return;
+        case kCmdWizard:
+            NotAvailable("The wizard interface");
+            return;
+        case kCmdExit:
+            Exit();
+            return;
+        case kCmdAdd:
+            Add();
+            return;
+        case kCmdDelete:
+            Delete();
+            return;
+        case kCmdExtract:
+            Extract();
+            return;
+        case kCmdView:
+            View();
+            return;
+        case kCmdSelectAll:
+            m.list.model.SelectAll(true);
+            return;
+        case kCmdDeselectAll:
+            m.list.model.SelectAll(false);
+            return;
+        case kCmdVirusScan:
+            NotAvailable("Virus Scan");
+            return;
+        case kCmdMakeExe:
+            NotAvailable("Making self-extracting files");
+            return;
+        case kCmdUuencode: {
+            std::string error;
+            std::string out = WriteUuencodedArchive(m.archive, error);
+            Say(out.empty() ? error : "UUencoded to " + Shown(out));
+            return;
+        }
+        case kCmdTest:
+            Test();
+            return;
+        case kCmdCheckOut:
+            NotAvailable("CheckOut");
+            return;
+        case kCmdInstall:
+        case kCmdInstallDefaults:
+            NotAvailable("Install");
+            return;
+        case kCmdConfiguration:
+            Configuration();
+            return;
+        case kCmdFolders:
+            Folders();
+            return;
+        case kCmdFileManager:
+            NotAvailable("File manager integration");
+            return;
+        case kCmdFont:
+            Say("The terminal chooses the font; set it in the terminal's own settings.");
+            return;
+        case kCmdPassword: {
+            dialogs::PasswordDefaults d;
+            d.password = m.password;
+            d.mask = m.cfg.password_mask;
+            d.kind = m.kind;
+            if (auto r = dialogs::RunPasswordDialog(d)) {
+                m.password = r->password;
+                m.cfg.password_mask = r->mask;
+            }
+            return;
+        }
+        case kCmdProgramLocations:
+            ProgramLocations();
+            return;
+        case kCmdReuseWindows: {
+            m.cfg.newinstance = m.cfg.newinstance == "1" ? "0" : "1";
+            WriteSetting("Borvan", "newinstance", m.cfg.newinstance);
+            RefreshChrome();
+            return;
+        }
+        case kCmdSaveOnExit:
+            m.cfg.save_settings = m.cfg.save_settings ? 0 : 1;
+            WriteSetting("Borvan", "SaveSettings", std::to_string(m.cfg.save_settings));
+            RefreshChrome();
+            return;
+        case kCmdSaveNow:
+            SaveSettingsNow();
+            return;
+        case kCmdViewLastOutput: {
+            std::string log;
+            for (const std::string& l : m.output) log += l + "\n";
+            dialogs::RunViewLastOutput(log);
+            return;
+        }
+        case kCmdContents:
+        case kCmdTutorial:
+        case kCmdHintsAndTips:
+        case kCmdSearchHelp:
+        case kCmdHelpOnHelp:
+        case kCmdFaq:
+        case kCmdAbout:
+            Help(command);
+            return;
+        case kCmdMail:
+            Mail();
+            return;
+        case kCmdAlwaysOnTop:
+            m.cfg.always_on_top = m.cfg.always_on_top ? 0 : 1;
+            m.message = m.cfg.always_on_top ? "Always on top: on (the terminal keeps its own place)"
+                                            : "Always on top: off";
+            return;
+        default:
+            Say("This command is not available in this version.");
+            return;
+    }
+}
+
+}  // namespace window

@@ -1,0 +1,122 @@
+#include "archiver/shell/window/extras.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/profile.h"
+
+namespace window {
+
+namespace {
+
+char UuChar(unsigned v) {
+    return v == 0 ? '`' : static_cast<char>(0x20 + (v & 0x3F));
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A value of a launcher's Exec line: every argument in double quotes, with the characters
+// the specification reserves escaped; "%" doubled so it is never taken for a field code.
+std::string ExecQuote(const std::string& arg) {
+    std::string out = "\"";
+    for (char c : arg) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+        if (c == '%') out += '%';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// A launcher's string value: line breaks and backslashes escaped so one value stays one line.
+std::string DesktopString(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string Uuencode(std::string_view data, std::string_view name, unsigned mode) {
+    std::string out = "begin " + std::to_string(mode >> 6 & 7) + std::to_string(mode >> 3 & 7) +
+                      std::to_string(mode & 7) + " " + std::string(name) + "\n";
+    for (size_t pos = 0; pos < data.size(); pos += 45) {
+        size_t n = std::min<size_t>(45, data.size() - pos);
+        out += UuChar(static_cast<unsigned>(n));
+        for (size_t i = 0; i < n; i += 3) {
+            unsigned b0 = static_cast<unsigned char>(data[pos + i]);
+            unsigned b1 = i + 1 < n ? static_cast<unsigned char>(data[pos + i + 1]) : 0;
+            unsigned b2 = i + 2 < n ? static_cast<unsigned char>(data[pos + i + 2]) : 0;
+            out += UuChar(b0 >> 2);
+            out += UuChar((b0 << 4 | b1 >> 4) & 0x3F);
+            out += UuChar((b1 << 2 | b2 >> 6) & 0x3F);
+            out += UuChar(b2 & 0x3F);
+        }
+        out += '\n';
+    }
+    out += "`\nend\n";
+    return out;
+}
+
+std::string WriteUuencodedArchive(const std::string& archive, std::string& error) {
+    std::ifstream in(archive, std::ios::binary);
+    if (!in) {
+        error = "Cannot read " + archive + ": " + std::strerror(errno);
+        return "";
+    }
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "Cannot read " + archive;
+        return "";
+    }
+    std::string out = archive + ".uue";
+    if (!platform::WriteFileAtomically(out, Uuencode(data, BaseName(archive)))) {
+        error = "Cannot write " + out + ": " + std::strerror(errno);
+        return "";
+    }
+    return out;
+}
+
+std::string DesktopEntry(const std::string& archive, const std::string& program) {
+    return "[Desktop Entry]\nType=Application\nName=" + DesktopString(BaseName(archive)) +
+           "\nComment=" + DesktopString("Open " + archive + " in Borvan") +
+           "\nExec=" + DesktopString(ExecQuote(program) + " " + ExecQuote(archive)) +
+           "\nTerminal=true\nCategories=Utility;Archiving;\n";
+}
+
+std::string WriteShortcut(const std::string& archive, const std::string& program,
+                          const std::string& folder, std::string& error) {
+    std::string name = BaseName(archive);
+    std::string out =
+        folder + (folder.empty() || folder.back() == '/' ? "" : "/") + name + ".desktop";
+    if (!platform::WriteFileAtomically(out, DesktopEntry(archive, program))) {
+        error = "Cannot write " + out + ": " + std::strerror(errno);
+        return "";
+    }
+    chmod(out.c_str(), 0755);
+    return out;
+}
+
+std::vector<std::string> MailArguments(const std::string& archive) {
+    return {"xdg-email", "--attach", archive, "--subject", BaseName(archive)};
+}
+
+}  // namespace window
