@@ -1,0 +1,64 @@
+#include "archiver/shell/window/extras.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace window {
+namespace {
+
+TEST(ExtrasTest, UuencodeMatchesKnownEncodings) {
+    struct Case {
+        std::string data, want;
+    };
+    // Checked against Python's binascii.b2a_uu, which writes "`" for zero bits as we do.
+    const Case kCases[] = {
+        {"", "begin 644 f\n`\nend\n"},
+        {"Cat", "begin 644 f\n#0V%T\n`\nend\n"},
+        {"a", "begin 644 f\n!80``\n`\nend\n"},
+        {std::string(46, 'x'),
+         "begin 644 f\nM>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX\n!>```\n`\n"
+         "end\n"},
+    };
+    for (const Case& c : kCases) EXPECT_EQ(Uuencode(c.data, "f"), c.want) << c.data.size();
+}
+
+TEST(ExtrasTest, UuencodedFileIsWrittenBesideTheArchive) {
+    std::string dir = testing::TempDir() + "/uue_test";
+    std::filesystem::create_directories(dir);
+    std::string archive = dir + "/a.zip";
+    std::ofstream(archive, std::ios::binary)
+        << std::string("PK\x05\x06", 4) << std::string(18, '\0');
+    std::string error;
+    std::string out = WriteUuencodedArchive(archive, error);
+    ASSERT_EQ(out, archive + ".uue") << error;
+    std::ifstream in(out);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "begin 644 a.zip");
+    EXPECT_TRUE(WriteUuencodedArchive(dir + "/missing.zip", error).empty());
+    EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ExtrasTest, LauncherQuotesEveryPathAndKeepsOneLinePerKey) {
+    std::string entry = DesktopEntry("/tmp/we\"ird $x `y` 100%\nname.zip", "/usr/bin/borvan32");
+    EXPECT_NE(entry.find("Exec=\"/usr/bin/borvan32\" \"/tmp/we\\\\\"ird \\\\$x \\\\`y\\\\` "
+                         "100%%\\nname.zip\""),
+              std::string::npos)
+        << entry;
+    // No line of the file is anything but a key, so the name cannot add one.
+    std::istringstream lines(entry);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "[Desktop Entry]");
+    while (std::getline(lines, line)) EXPECT_NE(line.find('='), std::string::npos) << line;
+    EXPECT_EQ(
+        MailArguments("/a/b c.zip"),
+        (std::vector<std::string>{"xdg-email", "--attach", "/a/b c.zip", "--subject", "b c.zip"}));
+}
+
+}  // namespace
+}  // namespace window
