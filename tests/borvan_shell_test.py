@@ -396,6 +396,35 @@ class ManagerStartTest(unittest.TestCase):
             self.assertTrue(wait_until(pane.dead), pane.screen())
         self.assertEqual(self.live_sockets(), [])
 
+    def test_a_manager_that_does_not_answer_is_busy(self):
+        # Under a shell: tmux wakes a stopped process it started itself.
+        first = Tmux(["sh", "-c", '"$0" "$1"; true', BORVAN32, self.path("a.zip")], env=self.env)
+        self.panes.append(first)
+        first.wait_for("alpha.txt", timeout=20)
+        pid = first.program_pid(BORVAN32)
+        self.assertTrue(wait_until(lambda: self.live_sockets() == ["%d.sock" % pid]))
+        os.kill(pid, signal.SIGSTOP)  # held up as by a long run
+        try:
+            for answer, opens in (("n", False), ("y", True)):
+                with self.subTest(answer=answer):
+                    later = Tmux(["sh", "-c", '"$0" "$1"; echo "exit status $?"; sleep 60',
+                                  BORVAN32, self.path("b.zip")], cols=160, env=self.env)
+                    self.panes.append(later)
+                    later.wait_for("Do you want to start another Borvan session?", timeout=20)
+                    self.assertIn("Existing Borvan window is busy or has an active dialog box.",
+                                  later.screen())
+                    later.keys(answer, "Enter")
+                    if opens:
+                        later.wait_for("beta.txt", timeout=20)
+                        later.keys("C-q")
+                    later.wait_for("exit status 0", timeout=20)
+        finally:
+            os.kill(pid, signal.SIGCONT)
+        # The request the stopped manager found waiting when it went on is not carried out.
+        time.sleep(1)
+        self.assertNotIn("beta.txt", first.screen())
+        self.assertIn("alpha.txt", first.screen())
+
     def test_stale_socket_of_a_crashed_instance_is_removed(self):
         os.mkdir(self.sockets, 0o700)
         stale = os.path.join(self.sockets, "99999999.sock")
