@@ -2,7 +2,8 @@
 # Installs the Debian packages that the build and the tests need; does nothing when all are present.
 set -eu
 PACKAGES="g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libncurses-dev
-python3 7zip ngircd tmux zlib1g-dev libbenchmark-dev mscompress ncompress libarchive-tools"
+python3 7zip ngircd tmux zlib1g-dev libbenchmark-dev mscompress ncompress libarchive-tools
+arj lhasa nomarch arc clamav"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,0 +1,217 @@
+#include "archiver/programs/programs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "archiver/engine/unzip/test_util.h"
+#include "archiver/formats/arj_listing.h"
+
+namespace programs {
+namespace {
+
+using engine::testing_util::TempDir;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream f(path);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A stand-in archiver that records its folder and arguments (one per line) and ends with the
+// exit code it is given.
+void WriteFakeProgram(const std::string& path, int exit_code, const std::string& log) {
+    std::ofstream(path) << "#!/bin/sh\npwd > '" << log
+                        << "'\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" << log
+                        << "'; done\necho fake output\nexit " << exit_code << "\n";
+    chmod(path.c_str(), 0755);
+}
+
+TEST(RunArchiveOperation, FailingProgramsAndTheirMessages) {
+    TempDir dir;
+    std::string log = dir / "log";
+    struct Case {
+        formats::ArchiveKind kind;
+        int exit_code;
+        const char* message;
+    } cases[] = {
+        {formats::kKindArj, 7, "Error 7:\nSimple user error (bad parameters)"},
+        {formats::kKindArj, 3, "Error 3:\nCRC error (header or file CRC error)"},
+        {formats::kKindArj, 42, "Unknown error 42"},
+        {formats::kKindLzh, 1,
+         "Error 1:\nCRC error, insufficient disk space, or files already exists"},
+        {formats::kKindArc, 2, "Error extracting\nfake output\n"},
+        {formats::kKindArj, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::string program = dir / ("fake" + std::to_string(c.exit_code));
+        WriteFakeProgram(program, c.exit_code, log);
+        ProgramLocations locations{program, program, program, "", ""};
+        OperationRequest request;
+        request.kind = c.kind;
+        request.args.archive = dir / "a b.arj";
+        request.args.files = {"name with blanks.txt", "$(touch pwned)"};
+        request.folder = dir.path.string();
+        request.member_names = {"name with blanks.txt", "sub/x"};
+        OperationOutcome out = RunArchiveOperation(request, locations);
+        EXPECT_TRUE(out.ran);
+        EXPECT_EQ(out.ok, c.exit_code == 0);
+        EXPECT_EQ(out.exit_code, c.exit_code);
+        EXPECT_EQ(out.message, c.message) << c.exit_code;
+        EXPECT_EQ(LastOutput(), "fake output\n");
+        std::string args = Slurp(log);
+        EXPECT_EQ(args.substr(0, args.find('\n')), dir.path.string()) << "runs in the target";
+        EXPECT_NE(args.find("\n" + dir.path.string() + "/a b.arj\n"), std::string::npos) << args;
+        EXPECT_NE(args.find("\nname with blanks.txt\n$(touch pwned)\n"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
+    }
+}
+
+TEST(RunArchiveOperation, RefusedBeforeAnythingRuns) {
+    TempDir dir;
+    std::string log = dir / "log";
+    std::string program = dir / "fake";
+    WriteFakeProgram(program, 0, log);
+    struct Case {
+        const char* what;
+        formats::ArchiveKind kind;
+        std::string program;
+        std::string folder;
+        std::vector<std::string> names;
+        Operation op;
+        std::string message;
+    } cases[] = {
+        {"not set",
+         formats::kKindArj,
+         "",
+         dir.path.string(),
+         {},
+         Operation::kExtract,
+         "ARJ not installed in Options/Program Locations dialog box"},
+        {"not on the path",
+         formats::kKindLzh,
+         "no-such-archiver-here",
+         dir.path.string(),
+         {},
+         Operation::kExtract,
+         "LHA not installed in Options/Program Locations dialog box"},
+        {"ARC not set",
+         formats::kKindArc,
+         "",
+         dir.path.string(),
+         {},
+         Operation::kExtract,
+         "ARC extraction not installed in Options/Program Locations dialog box"},
+        {"missing target",
+         formats::kKindArj,
+         program,
+         dir / "nowhere",
+         {},
+         Operation::kExtract,
+         "Could not find the folder \"" + (dir / "nowhere") + "\""},
+        {"climbing name",
+         formats::kKindArj,
+         program,
+         dir.path.string(),
+         {"ok.txt", "a/../../x"},
+         Operation::kExtract,
+         "The archive holds a member whose name leads out of the target folder (a/../../x); "
+         "nothing was extracted"},
+        {"absolute name",
+         formats::kKindLzh,
+         program,
+         dir.path.string(),
+         {"/etc/passwd"},
+         Operation::kExtract,
+         "The archive holds a member whose name leads out of the target folder (/etc/passwd); "
+         "nothing was extracted"},
+        {"lha cannot add",
+         formats::kKindLzh,
+         program,
+         dir.path.string(),
+         {},
+         Operation::kAdd,
+         program + " cannot add to or delete from archives"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(log);
+        ProgramLocations locations{c.program, c.program, c.program, "", ""};
+        OperationRequest request;
+        request.kind = c.kind;
+        request.op = c.op;
+        request.args.archive = dir / "a.arj";
+        request.folder = c.folder;
+        request.member_names = c.names;
+        OperationOutcome out = RunArchiveOperation(request, locations);
+        EXPECT_FALSE(out.ran) << c.what;
+        EXPECT_EQ(out.message, c.message) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(log)) << c.what;
+    }
+}
+
+TEST(RunArchiveOperation, NamesThatLeaveTheFolder) {
+    struct Case {
+        const char* name;
+        bool leaves;
+    } cases[] = {{"a.txt", false}, {"sub/a..b", false}, {"..", true},       {"../a", true},
+                 {"a/../b", true}, {"a\\..\\b", true},  {"/abs", true},     {"\\abs", true},
+                 {"C:x", true},    {"...", false},      {"a/..b/c", false}, {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(NameLeavesFolder(c.name), c.leaves) << c.name;
+}
+
+// The ARJ port adds, lists (by our reader), deletes and extracts, with names holding blanks.
+TEST(RunArchiveOperation, ArjRoundTrip) {
+    UNZIP_TEST_NEEDS("arj");
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src/sub");
+    std::ofstream(dir / "src/one two.txt") << "first";
+    std::ofstream(dir / "src/sub/b.txt") << "second";
+    std::ofstream(dir / "src/-r") << "dash";
+    std::filesystem::create_directories(dir / "out");
+    ProgramLocations locations{"arj", "", "", "", ""};
+    OperationRequest add;
+    add.kind = formats::kKindArj;
+    add.op = Operation::kAdd;
+    add.args.archive = dir / "t.arj";
+    add.args.files = {"one two.txt", "sub/b.txt", "-r"};
+    add.args.full_paths = true;
+    add.folder = dir / "src";
+    OperationOutcome out = RunArchiveOperation(add, locations);
+    ASSERT_TRUE(out.ok) << out.message << LastOutput();
+    std::vector<formats::ListedMember> members;
+    std::string error;
+    ASSERT_TRUE(formats::ReadArjListing(dir / "t.arj", members, error)) << error;
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ(members[1].name, "sub/b.txt");
+
+    OperationRequest del = add;
+    del.op = Operation::kDelete;
+    del.args.files = {"-r"};
+    ASSERT_TRUE(RunArchiveOperation(del, locations).ok) << LastOutput();
+    members.clear();
+    ASSERT_TRUE(formats::ReadArjListing(dir / "t.arj", members, error)) << error;
+    EXPECT_EQ(members.size(), 2u);
+
+    OperationRequest x;
+    x.kind = formats::kKindArj;
+    x.args.archive = dir / "t.arj";
+    x.folder = dir / "out";
+    for (const auto& m : members) x.member_names.push_back(m.name);
+    out = RunArchiveOperation(x, locations);
+    ASSERT_TRUE(out.ok) << out.message << LastOutput();
+    EXPECT_EQ(Slurp(dir / "out/one two.txt"), "first");
+    EXPECT_EQ(Slurp(dir / "out/sub/b.txt"), "second");
+    // Without overwriting, an existing file stays and ARJ's warning code is reported.
+    std::ofstream(dir / "out/one two.txt") << "changed";
+    out = RunArchiveOperation(x, locations);
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.message, "Error 1:\nWarning: e.g. file not found, negative answer to prompt");
+    EXPECT_EQ(Slurp(dir / "out/one two.txt"), "changed");
+    x.args.overwrite = true;
+    EXPECT_TRUE(RunArchiveOperation(x, locations).ok) << LastOutput();
+    EXPECT_EQ(Slurp(dir / "out/one two.txt"), "first");
+}
+
+}  // namespace
+}  // namespace programs
