@@ -4,6 +4,7 @@
 #include "archiver/shell/dialogs/password_model.h"
 #include "archiver/shell/terminal_text.h"
 #include "platform/tui/folder_listing.h"
+#include "platform/tui/menu_model.h"
 #include "platform/tui/text.h"
 
 namespace dialogs {
@@ -30,8 +31,7 @@ std::vector<std::string> Wrap(const std::string& text, size_t width) {
 
 tui::Control& AddButton(tui::Dialog& d, int id, const std::string& text, int row, int col,
                         bool is_default = false, bool is_cancel = false) {
-    tui::Control& b = d.Add(ControlKind::kButton, id, text, row, col,
-                            static_cast<int>(tui::DecodeText(text).size()) + 3);
+    tui::Control& b = d.Add(ControlKind::kButton, id, text, row, col, ButtonWidth(text));
     b.is_default = is_default;
     b.is_cancel = is_cancel;
     return b;
@@ -83,6 +83,10 @@ std::vector<std::string> SplitQuoted(const std::string& text, std::string_view s
 bool ButtonsEnd(tui::Dialog& d, int id) {
     const tui::Control* c = d.Find(id);
     return c && c->kind == ControlKind::kButton;
+}
+
+int ButtonWidth(const std::string& text) {
+    return static_cast<int>(tui::DecodeText(tui::MenuLabel(text)).size()) + 4;
 }
 
 tui::Dialog NewDialog(const char* title, int rows, int cols) {

@@ -47,6 +47,8 @@ extern const char* const kCompressionTexts[5];
 
 /// An empty dialog with its title and inner size.
 tui::Dialog NewDialog(const char* title, int rows, int cols);
+/// Columns a button with this text takes ("[ " + label + " ]").
+int ButtonWidth(const std::string& text);
 /// The on_command of dialogs whose buttons all end them (the caller decides what follows).
 bool ButtonsEnd(tui::Dialog& d, int id);
 /// Names separated by any of `separators`; double quotes keep separators inside a name.

@@ -14,6 +14,7 @@
 #include "archiver/shell/dialogs/password_model.h"
 #include "archiver/shell/terminal_text.h"
 #include "platform/tui/file_dialog.h"
+#include "platform/tui/folder_listing.h"
 #include "platform/tui/widgets.h"
 
 namespace dialogs {
@@ -171,7 +172,16 @@ std::optional<std::string> Browse(const std::string& title, const std::string& s
     for (int r = tui::RunDialog(d);; r = Rerun(d)) {
         if (r != tui::kIdOk && r != kIdList) return std::nullopt;
         std::optional<std::string> path = ReadOpenPath(d, *state);
-        if (!path) continue;
+        if (!path) {
+            // OK on a folder of the list goes into it.
+            const tui::Control* l = d.Find(kIdList);
+            if (l && l->list.cursor < state->entries.size()) {
+                state->folder =
+                    tui::EnterFolder(state->folder, state->entries[l->list.cursor].name);
+                RefreshBrowser(d, *state);
+            }
+            continue;
+        }
         if (StartFolder(*path) == *path && *path != state->folder) {
             state->folder = *path;  // a typed folder: go there
             SetEditText(d, kIdNames, "");

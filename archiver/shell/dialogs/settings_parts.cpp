@@ -15,10 +15,12 @@ using tui::ControlKind;
 namespace {
 
 void AddOkCancel(tui::Dialog& d, int row, const char* ok = "OK") {
-    tui::Control& b = d.Add(ControlKind::kButton, tui::kIdOk, ok, row, d.cols / 2 - 14,
-                            static_cast<int>(tui::DecodeText(ok).size()) + 3);
+    tui::Control& b =
+        d.Add(ControlKind::kButton, tui::kIdOk, ok, row, d.cols / 2 - 14, ButtonWidth(ok));
     b.is_default = true;
-    d.Add(ControlKind::kButton, tui::kIdCancel, "Cancel", row, d.cols / 2 + 4, 9).is_cancel = true;
+    d.Add(ControlKind::kButton, tui::kIdCancel, "Cancel", row, d.cols / 2 + 4,
+          ButtonWidth("Cancel"))
+        .is_cancel = true;
     d.on_command = [](tui::Dialog& dlg, int id) { return ButtonsEnd(dlg, id); };
 }
 
