@@ -1,0 +1,186 @@
+"""The archive manager's full-screen window in tmux, on archives made by Python's zipfile:
+opening from the command line, rows and totals, selecting and extracting the selection,
+adding and deleting members, sorting, testing, viewing a member (and its private folder
+going away at exit), the archive vanishing behind the window, and resizing."""
+import glob
+import os
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+from tmux_harness import Tmux, build_dir  # noqa: E402
+
+BORVAN = os.environ.get("BORVAN32") or os.path.join(build_dir(), "archiver", "borvan32")
+
+
+def make_archive(path):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("hello.txt", "hello world\n" * 50)
+        z.writestr("dir/bee.txt", "bee\n")
+        z.writestr("big.bin", bytes(range(256)) * 40)
+
+
+class WindowTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.archive = os.path.join(self.dir, "t.zip")
+        make_archive(self.archive)
+        self.config = os.path.join(self.dir, "config")
+        self.out = os.path.join(self.dir, "out")
+        os.makedirs(os.path.join(self.config, "borvan32"))
+        os.makedirs(self.out)
+        # Extract into our own folder without typing it: the configured extract folder.
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini"), "w") as f:
+            f.write("[directories]\ngzExtractTo=1\nExtractTo=%s\n" % self.out)
+        self.runtime = os.path.join(self.dir, "run")
+        os.makedirs(self.runtime, mode=0o700)
+        self.viewtmp = os.path.join(self.dir, "viewtmp")
+        os.makedirs(self.viewtmp)
+        self.old_cwd = os.getcwd()
+        os.chdir(self.dir)
+        self.t = None
+
+    def tearDown(self):
+        if self.t:
+            self.t.close()
+        os.chdir(self.old_cwd)
+        self.tmp.cleanup()
+
+    def start(self, *args, cols=100, rows=30):
+        env = {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
+               "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8"}
+        self.t = Tmux([BORVAN] + list(args), cols=cols, rows=rows, env=env)
+        return self.t
+
+    def names(self):
+        with zipfile.ZipFile(self.archive) as z:
+            return sorted(z.namelist())
+
+    def test_open_select_extract_sort_test_and_view(self):
+        t = self.start("t.zip")
+        screen = t.wait_for("Total 3 files")
+        for text in ("Borvan - t.zip", "Name", "Date", "Time", "Size", "Ratio", "Packed", "Path",
+                     "hello.txt", "bee.txt", "big.bin", "Selected 0 files, 0 bytes",
+                     "[ new ]", "[ extract ]"):
+            self.assertIn(text, screen)
+
+        # Two rows selected with Space, then extracted through the Extract dialog.
+        t.keys("Space", "Down", "Space")
+        t.wait_for("Selected 2 files, 604 bytes")
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        t.wait_for(lambda s: "Extract To:" not in s and "Total 3 files" in s)
+        found = sorted(os.path.relpath(os.path.join(r, f), self.out)
+                       for r, _, fs in os.walk(self.out) for f in fs)
+        self.assertEqual(found, ["dir/bee.txt", "hello.txt"])
+        with open(os.path.join(self.out, "hello.txt")) as f:
+            self.assertEqual(f.read(), "hello world\n" * 50)
+
+        # Ctrl+\ clears the selection, Ctrl+/ (sent as 0x1f) selects every row.
+        t.text("\x1c")
+        t.wait_for("Selected 0 files")
+        t.text("\x1f")
+        t.wait_for("Selected 3 files")
+        t.text("\x1c")
+
+        # Sort by size from the Options menu: the largest row comes first.
+        t.keys("M-o")
+        t.wait_for("Save Settings Now")
+        t.keys("o")
+        t.wait_for("Sort by Size")
+        t.keys("s")
+        screen = t.wait_for(lambda s: "Sort by Size" not in s and "Total 3" in s)
+        rows = [line.split()[0] for line in screen.splitlines()[4:7]]
+        self.assertEqual(rows, ["big.bin", "hello.txt", "bee.txt"])
+
+        # Test the archive.
+        t.keys("C-t")
+        t.wait_for("ended without errors")
+
+        # Enter on a text member views it; the viewer closes with Escape.
+        t.keys("Home", "Down", "Enter")
+        t.wait_for("hello world")
+        views = glob.glob(os.path.join(self.viewtmp, "borvan32-view-*"))
+        self.assertEqual(len(views), 1)
+        self.assertEqual(os.stat(views[0]).st_mode & 0o777, 0o700)
+        t.keys("Escape")
+        t.wait_for("Total 3 files")
+
+        # Leaving removes the view folder.
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+        self.assertEqual(glob.glob(os.path.join(self.viewtmp, "borvan32-view-*")), [])
+
+    def test_add_and_delete_members(self):
+        with open(os.path.join(self.dir, "added.txt"), "w") as f:
+            f.write("added by the Add dialog\n")
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("C-a")
+        t.wait_for("File name:")
+        t.text("added.txt")
+        t.keys("Enter")
+        t.wait_for("Total 4 files")
+        # "Store Filenames In DOS 8.3 Format" is on by default: the name is stored in 8.3 form.
+        self.assertEqual(self.names(), ["ADDED.TXT", "big.bin", "dir/bee.txt", "hello.txt"])
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertEqual(z.read("ADDED.TXT"), b"added by the Add dialog\n")
+
+        # Delete the row under the cursor's selection: the first row (hello.txt).
+        t.keys("Home", "Space")
+        t.wait_for("Selected 1 file, 600 bytes")
+        t.keys("C-d")
+        t.wait_for("Entire Archive")
+        t.keys("Enter")
+        screen = t.wait_for("Total 3 files")
+        self.assertNotIn("hello.txt", screen)
+        self.assertEqual(self.names(), ["ADDED.TXT", "big.bin", "dir/bee.txt"])
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertIsNone(z.testzip())
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_vanished_archive_closes_and_commands_without_archive_say_so(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        os.remove(self.archive)
+        t.keys("C-e")
+        t.wait_for("no longer exists ... closing archive")
+        t.keys("Enter")
+        screen = t.wait_for('Choose "New" to create or "Open" to open an archive')
+        self.assertNotIn("hello.txt", screen)
+        self.assertIn("Borvan", screen)
+        # Items that cannot work in this version say so.
+        t.keys("C-w")
+        t.wait_for("not available in this version")
+        t.keys("Enter")
+        t.wait_gone("not available in this version")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_resizing_down_to_a_few_cells(self):
+        t = self.start("t.zip", cols=80, rows=24)
+        t.wait_for("Total 3 files")
+        for cols, rows in ((30, 8), (10, 4), (2, 2), (1, 1), (120, 40)):
+            t.resize(cols, rows)
+            time.sleep(0.2)
+            self.assertFalse(t.dead(), "died at %dx%d" % (cols, rows))
+        screen = t.wait_for("Total 3 files")
+        self.assertIn("hello.txt", screen)
+        # The menu opens and draws at the new size too.
+        t.keys("F10", "Enter")
+        t.wait_for("Open Archive...")
+        t.keys("Escape")
+        t.wait_gone("Open Archive...")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+
+if __name__ == "__main__":
+    unittest.main()
