@@ -1,5 +1,6 @@
 #include "archiver/shell/headless.h"
 
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/unzip.h"
 #include "archiver/formats/archive_kind.h"
+#include "archiver/formats/listed_member.h"
+#include "archiver/programs/programs.h"
 #include "archiver/shell/listing.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
@@ -22,6 +25,7 @@ const char* const kHeadlessUsage =
     "Usage: borvan32 -l [--sort=name|date|size|type|packed|ratio|path|original] ARCHIVE\n"
     "       borvan32 -t [--password=TEXT] ARCHIVE\n"
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
+    "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --help | --version\n";
 
 const char* const kHeadlessNotes =
@@ -54,6 +58,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o) {
         } else if (switches && (a == "-l" || a == "-t" || a == "-e")) {
             if (o.command) return false;
             o.command = a[1];
+        } else if (switches && strcasecmp(a.c_str(), "/vscan") == 0) {
+            if (o.command) return false;
+            o.command = 'v';
         } else if (switches && a == "-o") {
             o.overwrite = true;
         } else if (switches && a == "-j") {
@@ -148,7 +155,50 @@ bool LoadAnyListing(const Options& o, const std::string& archive, formats::Archi
     if (IsSingleFileKind(kind))
         return LoadSingleFileListing(kind, archive, o.sort, HeadlessNameQuestion(o), listing, facts,
                                      error);
+    if (formats::IsProgramKind(kind)) {
+        // ARJ, LZH and ARC headers are read here; the archivers only extract or change.
+        listing = Listing{};
+        listing.sort = o.sort;
+        std::vector<formats::ListedMember> members;
+        bool ok = formats::ReadProgramKindListing(kind, archive, members, error);
+        for (const formats::ListedMember& m : members) {
+            if (!AddRow(listing, m.name, m.encrypted, m.dos_datetime, m.size, m.packed, m.crc,
+                        error)) {
+                listing.cut_short = true;
+                ok = false;
+                break;
+            }
+            if (m.encrypted) listing.facts.encrypted = true;
+        }
+        FinishListing(listing);
+        return ok;
+    }
     return LoadZipListing(archive, o.sort, listing, error);
+}
+
+// Extracts from an ARJ, LZH or ARC archive through the configured archiver.
+int ExtractWithProgram(const Options& o, const std::string& archive, formats::ArchiveKind kind,
+                       const Listing& listing) {
+    if (o.command != 'e') {
+        PrintLine(stderr, std::string("Testing ") + formats::KindDescription(kind) +
+                              " is left to its own program; use -e to extract it");
+        return kExitFailed;
+    }
+    programs::OperationRequest request;
+    request.kind = kind;
+    request.op = programs::Operation::kExtract;
+    request.args.archive = archive;
+    request.args.folder_names = !o.junk_paths;
+    request.args.overwrite = o.overwrite;
+    request.args.password = o.password;
+    request.folder = o.positional.size() > 1 ? o.positional[1] : ".";
+    for (const Row& r : listing.rows) request.member_names.push_back(r.name);
+    programs::OperationOutcome out =
+        programs::RunArchiveOperation(request, programs::LoadProgramLocations(SettingsPath()));
+    std::fputs(programs::LastOutput().c_str(), stdout);
+    if (!out.message.empty()) PrintLine(out.ok ? stdout : stderr, out.message);
+    if (out.ok) return 0;
+    return out.ran && out.exit_code > 0 ? out.exit_code : kExitFailed;
 }
 
 int List(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
@@ -230,8 +280,10 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
         if (!error.empty()) PrintLine(stderr, error);
         // A listing cut short by an overlong name still read the directory: the engine
         // can work on the archive, it refuses that member by itself.
+        if (formats::IsProgramKind(kind)) return kExitFailed;
         if (!listing.cut_short) return kExitFailed;
     }
+    if (formats::IsProgramKind(kind)) return ExtractWithProgram(o, archive, kind, listing);
     std::error_code ec;
     if (std::filesystem::file_size(archive, ec) == 0 && !ec) return 0;  // an empty archive
     engine::UnzipCommand cmd;
@@ -270,6 +322,27 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
     return cmd.result;
 }
 
+// Extracts the archive into a private folder, runs the scanner over it and prints its
+// output; the exit status is the scanner's (clamscan: 1 when something was found).
+int VirusScan(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
+    programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
+    programs::ScanOutcome out =
+        programs::RunVirusScan(locations, [&](const std::string& folder, std::string& error) {
+            if (formats::IsProgramKind(kind))
+                return programs::ExtractAllWithProgram(kind, archive, folder, locations, error);
+            Options extract = o;
+            extract.command = 'e';
+            extract.overwrite = extract.yes = true;
+            extract.positional = {archive, folder};
+            if (TestOrExtract(extract, archive, kind) == 0) return true;
+            error = "Error extracting";
+            return false;
+        });
+    std::fputs(out.output.c_str(), stdout);
+    PrintLine(out.ran ? stdout : stderr, out.message);
+    return out.ran ? out.exit_code : kExitUsage;
+}
+
 }  // namespace
 
 bool RefuseOtherKinds(const std::string& archive) {
@@ -302,7 +375,8 @@ int RunHeadless(const std::vector<std::string>& args) {
     // A file that cannot be read is left to the zip reader, which names it in its message.
     if (!formats::DetectFileKind(archive, DefaultArchiveKind(SettingsPath()), kind))
         kind = formats::kKindZip;
-    if (kind != formats::kKindZip && !IsSingleFileKind(kind)) {
+    if (o.command == 'v') return VirusScan(o, archive, kind);
+    if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind)) {
         PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
                               "; this kind is not supported yet");
         return kExitFailed;

@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""borvan32 on ARJ, LZH and ARC archives end to end: archives made by the ARJ port and arc
+(LZH files written here from the header layout, lhasa only extracts), listed by borvan32's
+own readers and extracted through the Debian programs; a failing archiver's exit code as its
+message; hostile names refused; and the virus scan with clamscan and a signature made here."""
+import os
+import shutil
+import stat
+import struct
+import subprocess
+import tempfile
+import unittest
+import zipfile
+import zlib
+
+BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+
+
+def need(tool):
+    """Skips without the tool, but fails when CI is set: a build machine must have it."""
+    if shutil.which(tool):
+        return
+    if os.environ.get("CI"):
+        raise AssertionError(tool + " is missing (CI is set)")
+    raise unittest.SkipTest(tool + " is missing")
+
+
+def rows(listing):
+    """(name, path) of the listed rows (between the column titles and the total)."""
+    lines = listing.decode().splitlines()
+    return [(line.split("\t")[0], line.split("\t")[6]) for line in lines[1:-1]]
+
+
+def crc16(data):
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def lzh_level0(name, data):
+    """One stored (-lh0-) member with a level 0 header."""
+    h = b"-lh0-" + struct.pack("<IIIBB", len(data), len(data), 0x52644A63, 0x20, 0)
+    h += bytes([len(name)]) + name + struct.pack("<H", crc16(data))
+    return bytes([len(h), sum(h) & 0xFF]) + h + data
+
+
+def lzh_level2(name, folder, data):
+    """One stored member with a level 2 header whose extended headers name it."""
+    parts = [b"\x01" + name] + ([b"\x02" + folder] if folder else [])
+    sizes = [len(p) + 2 for p in parts] + [0]
+    body = b"".join(p + struct.pack("<H", n) for p, n in zip(parts, sizes[1:]))
+    h = struct.pack("<H", 26 + len(body)) + b"-lh0-"
+    h += struct.pack("<IIIBB", len(data), len(data), 1614849546, 0x20, 2)
+    h += struct.pack("<H", crc16(data)) + b"U" + struct.pack("<H", sizes[0])
+    return h + body + data
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="other_formats_e2e_")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.config = self.path("config")
+        os.makedirs(os.path.join(self.config, "borvan32"))
+        self.env = dict(os.environ, XDG_CONFIG_HOME=self.config, TMPDIR=self.path())
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def write(self, name, data):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, *names):
+        with open(self.path(*names), "rb") as f:
+            return f.read()
+
+    def run_borvan(self, *args, cwd=None):
+        return subprocess.run([BORVAN32, *args], capture_output=True, cwd=cwd or self.dir,
+                              stdin=subprocess.DEVNULL, timeout=120, env=self.env)
+
+    def settings(self, text):
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini"), "w") as f:
+            f.write(text)
+
+    def leftovers(self):
+        """Private scan folders or output captures left in the temporary folder."""
+        return [n for n in os.listdir(self.dir) if n.startswith(("borvan-scan.", "bvout", "BVS"))]
+
+
+class Arj(Base):
+    def make(self):
+        need("arj")
+        self.write("src/one two.txt", b"first member\n" * 50)
+        self.write("src/sub/b.bin", os.urandom(3000))
+        self.write("src/-r", b"dash")
+        subprocess.run(["arj", "a", "-r", "-y", "../t.arj", "one two.txt", "sub", "--", "-r"],
+                       cwd=self.path("src"), check=True, capture_output=True)
+        return self.path("t.arj")
+
+    def test_listed_and_extracted(self):
+        arj = self.make()
+        r = self.run_borvan("-l", arj)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(rows(r.stdout)), [("-r", ""), ("b.bin", "sub"),
+                                                   ("one two.txt", "")])
+        self.assertIn(b"Total 3 files", r.stdout)
+        os.mkdir(self.path("out"))
+        r = self.run_borvan("-e", arj, "out")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.read("out", "one two.txt"), self.read("src", "one two.txt"))
+        self.assertEqual(self.read("out", "sub", "b.bin"), self.read("src", "sub", "b.bin"))
+        self.assertEqual(self.read("out", "-r"), b"dash")
+        # Again without -o: ARJ keeps the files and its warning code becomes the message.
+        self.write("out/-r", b"mine")
+        r = self.run_borvan("-e", arj, "out")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Error 1:\nWarning: e.g. file not found, negative answer to prompt",
+                      r.stderr)
+        self.assertEqual(self.read("out", "-r"), b"mine")
+        r = self.run_borvan("-e", "-o", "-j", arj, "flat")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b'Could not find the folder "flat"', r.stderr)
+        os.mkdir(self.path("flat"))
+        r = self.run_borvan("-e", "-o", "-j", arj, "flat")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(self.path("flat"))), ["-r", "b.bin", "one two.txt"])
+
+    def test_configured_program_and_its_failures(self):
+        arj = self.make()
+        fake = self.write("bin/fakearj", b"#!/bin/sh\necho 'fake says no'\nexit 6\n")
+        os.chmod(fake, 0o755)
+        os.mkdir(self.path("out"))
+        for program, code, message in (
+                (fake, 6, b"Error 6:\nCannot open archive or file"),
+                ("", 1, b"ARJ not installed in Options/Program Locations dialog box"),
+                ("no-such-arj", 1, b"ARJ not installed in Options/Program Locations dialog box")):
+            with self.subTest(program=program):
+                self.settings("[Programs]\narj=%s\n" % program)
+                r = self.run_borvan("-e", arj, "out")
+                self.assertEqual(r.returncode, code, r.stderr)
+                self.assertIn(message, r.stderr)
+        self.assertEqual(os.listdir(self.path("out")), [])
+
+    def test_damaged_and_hostile(self):
+        arj = self.make()
+        data = bytearray(self.read("t.arj"))
+        cut = self.write("cut.arj", bytes(data[:len(data) // 2]))
+        r = self.run_borvan("-l", cut)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Cannot read file or unexpected end of file", r.stderr)
+        data[60] ^= 0xFF  # inside the first file header
+        bad = self.write("bad.arj", bytes(data))
+        r = self.run_borvan("-e", bad, ".")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Header CRC error", r.stderr)
+        # A member named with "..": the listing shows it, the extraction refuses to start.
+        self.write("hsrc/aa/evil.txt", b"evil")
+        subprocess.run(["arj", "a", "-y", "../h.arj", "aa/evil.txt"], cwd=self.path("hsrc"),
+                       check=True, capture_output=True)
+        data = bytearray(self.read("h.arj"))
+        start = data.index(b"\x60\xea", 4 + (data[2] | data[3] << 8) + 4)
+        size = data[start + 2] | data[start + 3] << 8
+        basic = bytes(data[start + 4:start + 4 + size]).replace(b"aa/evil.txt", b"../evil.txt")
+        data[start + 4:start + 4 + size] = basic
+        data[start + 4 + size:start + 8 + size] = struct.pack("<I", zlib.crc32(basic))
+        evil = self.write("evil.arj", bytes(data))
+        listing = self.run_borvan("-l", evil)
+        self.assertEqual(listing.returncode, 0, listing.stderr)
+        self.assertEqual(rows(listing.stdout), [("evil.txt", "..")])
+        os.mkdir(self.path("target"))
+        r = self.run_borvan("-e", "-o", evil, "target")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"leads out of the target folder (../evil.txt)", r.stderr)
+        self.assertEqual(os.listdir(self.path("target")), [])
+
+
+class Lzh(Base):
+    def make(self):
+        data = (lzh_level0(b"a.txt", b"hello\n") + lzh_level0(b"DOS\\B.TXT", b"dos path") +
+                lzh_level2(b"c d.txt", b"lvl2\xffsub", b"level two") + b"\0")
+        return self.write("t.lzh", data)
+
+    def test_listed_and_extracted_with_lhasa(self):
+        lzh = self.make()
+        r = self.run_borvan("-l", lzh)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(rows(r.stdout), [("a.txt", ""), ("B.TXT", "DOS"),
+                                          ("c d.txt", "lvl2/sub")])
+        need("lha")
+        os.mkdir(self.path("out"))
+        r = self.run_borvan("-e", lzh, "out")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.read("out", "a.txt"), b"hello\n")
+        self.assertEqual(self.read("out", "lvl2", "sub", "c d.txt"), b"level two")
+
+    def test_climbing_names_refused(self):
+        need("lha")
+        lzh = self.write("evil.lzh", lzh_level0(b"..\\..\\evil.txt", b"x") + b"\0")
+        os.mkdir(self.path("out"))
+        r = self.run_borvan("-l", lzh)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = self.run_borvan("-e", "-o", lzh, "out")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"leads out of the target folder (../../evil.txt)", r.stderr)
+        self.assertFalse(os.path.exists(self.path("evil.txt")))
+
+
+class Arc(Base):
+    def make(self):
+        need("arc")
+        self.write("src/a.txt", b"hello hello hello\n" * 40)
+        self.write("src/z.bin", bytes(20000))
+        subprocess.run(["arc", "a", "../t.arc", "a.txt", "z.bin"], cwd=self.path("src"),
+                       check=True, capture_output=True)
+        return self.path("t.arc")
+
+    def test_listed_and_extracted_by_each_extractor(self):
+        arc = self.make()
+        r = self.run_borvan("-l", arc)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(rows(r.stdout), [("a.txt", ""), ("z.bin", "")])
+        for program in ("nomarch", "arc"):
+            with self.subTest(program=program):
+                need(program)
+                self.settings("[Programs]\narc=%s\n" % program)
+                out = self.path("out-" + program)
+                os.mkdir(out)
+                r = self.run_borvan("-e", "-o", arc, out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read(out, "a.txt"), self.read("src", "a.txt"))
+                self.assertEqual(self.read(out, "z.bin"), bytes(20000))
+
+    def test_failing_extractor(self):
+        arc = self.make()
+        fake = self.write("bin/fakearc", b"#!/bin/sh\necho 'cannot do that'\nexit 3\n")
+        os.chmod(fake, 0o755)
+        self.settings("[Programs]\narc=%s\n" % fake)
+        r = self.run_borvan("-e", arc, ".")
+        self.assertEqual(r.returncode, 3)
+        self.assertIn(b"Error extracting\ncannot do that", r.stderr)
+
+
+class VirusScan(Base):
+    SIGNATURE = b"borvan-e2e-test-signature"
+
+    def setUp(self):
+        super().setUp()
+        need("clamscan")
+        self.write("sig/test.ndb", b"BorvanE2ESig:0:*:" + self.SIGNATURE.hex().encode() + b"\n")
+        self.settings("[Programs]\nscan=clamscan\nscanp=--no-summary -d %s -r %%d\n" %
+                      self.path("sig", "test.ndb"))
+
+    def test_planted_signature_found_in_each_kind(self):
+        infected = b"xx " + self.SIGNATURE + b" xx"
+        archives = []
+        with zipfile.ZipFile(self.path("t.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("clean.txt", "clean")
+            z.writestr("deep/infected.bin", infected)
+        archives.append(("zip", self.path("t.zip")))
+        self.write("lzh.lzh", lzh_level0(b"infected.bin", infected) + b"\0")
+        if shutil.which("lha"):
+            archives.append(("lzh", self.path("lzh.lzh")))
+        if shutil.which("arj"):
+            self.write("asrc/infected.bin", infected)
+            subprocess.run(["arj", "a", "-y", "../t.arj", "infected.bin"],
+                           cwd=self.path("asrc"), check=True, capture_output=True)
+            archives.append(("arj", self.path("t.arj")))
+        for kind, archive in archives:
+            with self.subTest(kind=kind):
+                r = self.run_borvan("--headless", "/vscan", archive)
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertIn(b"BorvanE2ESig", r.stdout)
+                self.assertIn(b"Virus scanning operation complete.", r.stdout)
+                self.assertEqual(self.leftovers(), [])
+
+    def test_clean_archive(self):
+        with zipfile.ZipFile(self.path("c.zip"), "w") as z:
+            z.writestr("clean.txt", "nothing here")
+        r = self.run_borvan("--headless", "/vscan", self.path("c.zip"))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn(b"Virus scanning operation complete.", r.stdout)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_scanner_missing(self):
+        with zipfile.ZipFile(self.path("c.zip"), "w") as z:
+            z.writestr("clean.txt", "nothing here")
+        self.settings("[Programs]\nscan=no-such-scanner\n")
+        r = self.run_borvan("--headless", "/vscan", self.path("c.zip"))
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"Virus scanner not installed", r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
