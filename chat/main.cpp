@@ -11,7 +11,13 @@
 #include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "chat/core/headless_frontend.h"
+#include "chat/dcc/dcc_state.h"
+#include "chat/dde/dde_client.h"
+#include "chat/dde/dde_server.h"
 #include "chat/help/help_file.h"
+#include "chat/lists/list_commands.h"
+#include "chat/net/net_layer.h"
+#include "chat/script/commands_files.h"
 #include "chat/script/double_click.h"
 #include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
@@ -36,6 +42,8 @@ chat::TerminalHooks ProgramTerminalHooks() {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     chat::CommandLine cl = chat::ParseCommandLine(args);
+    // Another program's (or a script's) one transaction with a running client.
+    if (cl.dde) return chat::RunDdeCommandLine(cl.dde_args);
     if (cl.help) {
         std::fputs(chat::UsageText().c_str(), stdout);
         return 0;
@@ -52,6 +60,11 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
     chat::InstallScript();
+    //chat::InstallNet();
+    //chat::InstallDde();
+    //chat::InstallFileCommands();
+    chat::InstallLists();
+    chat::dcc::InstallDcc();
     const std::string help_dir = chat::HelpFolder();
     chat::Frame().help_dir = help_dir;
 
@@ -60,7 +73,10 @@ int main(int argc, char** argv) {
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());
-        if (code >= 0) return code;
+        if (code >= 0) {
+            chat::CleanupDDE();
+            return code;
+        }
     }
     chat::Frontend headless = chat::MakeHeadlessFrontend();
     headless.show_help = chat::PrintHelp;
@@ -71,5 +87,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     chat::StartHeadlessInput();
-    return platform::RunMessageLoop();
+    int code = platform::RunMessageLoop();
+    chat::CleanupDDE();
+    return code;
 }

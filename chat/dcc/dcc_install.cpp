@@ -1,0 +1,46 @@
+// Puts DCC into the program: everything the core and the command language reach it through.
+#include "chat/core/dcc_offer.h"
+#include "chat/core/frame.h"
+#include "chat/core/server_parser.h"
+#include "chat/core/session_state.h"
+#include "chat/core/window_print.h"
+#include "chat/dcc/dcc_state.h"
+#include "chat/script/commands.h"
+#include "chat/script/script_state.h"
+
+namespace chat::dcc {
+
+void InstallDcc() {
+    SetDccOfferHandler([](std::string_view nick, std::string_view, std::string_view text) {
+        // An offer sent to a channel is meant for nobody in particular: it is not taken.
+        const LineContext& line = Current();
+        if (line.Has(2) && !IsMe(line.Tok(2))) {
+            Pp(Windows().statwin,
+               "*** DCC request from " + std::string(nick) + " to " + line.Tok(2) + " ignored", 3);
+            return;
+        }
+        HandleRequest(nick, text);
+    });
+    InstallCommand(
+        "/DCC", [](WindowId w, const Args& a, bool remote) { return DoDccCommand(w, a, remote); });
+    InstallCommand("/FSERVE", [](WindowId w, const Args& a, bool remote) {
+        return DoFserveCommand(w, a, remote);
+    });
+    Script().hooks.chat_send = [](WindowId w, const std::string& nick, const std::string& text) {
+        return SendChat(w, nick, text);
+    };
+    Windows().child_messages = [](WindowId w, platform::UINT msg, platform::WPARAM wp,
+                                  platform::LPARAM lp) -> platform::LRESULT {
+        if (msg >= kMsgGetConnect && msg <= kMsgSendData)
+            TransferMessage(w, msg, wp, lp);
+        else if (msg >= kMsgChatConnect && msg <= kMsgChatAccept)
+            ChatMessage(w, msg, wp, lp);
+        return 0;
+    };
+    Frame().each_second.push_back([] {
+        TransferTick();
+        ChatTick();
+    });
+}
+
+}  // namespace chat::dcc

@@ -1,0 +1,796 @@
+// Offers both ways: requests from other users, our own chat and file offers, the pending
+// offers and their answers, and the /dcc and /fserve commands.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "chat/core/connection.h"
+#include "chat/core/display_text.h"
+#include "chat/core/options.h"
+#include "chat/core/session_state.h"
+#include "chat/core/window_print.h"
+#include "chat/dcc/dcc_state.h"
+#include "chat/script/script_state.h"
+#include "platform/profile.h"
+
+namespace chat::dcc {
+namespace {
+
+WindowId Status() {
+    return Windows().statwin;
+}
+
+bool SameNick(std::string_view a, std::string_view b) {
+    return EqualNoCase(a.substr(0, std::min<size_t>(a.size(), 100)),
+                       b.substr(0, std::min<size_t>(b.size(), 100)));
+}
+
+// A nickname we may put into a line to the server.
+bool UsableNick(std::string_view nick) {
+    if (nick.empty() || nick.size() > 100) return false;
+    return std::none_of(nick.begin(), nick.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 32 || c == ',' || c == ':' || c == 127;
+    });
+}
+
+// An automatic notice to another user: counted by the flood guard and the reply limits.
+void Notify(std::string_view nick, const std::string& body) {
+    if (UsableNick(nick) && AllowAutoReply(nick))
+        SendToServer("NOTICE " + std::string(nick) + " :" + body, true);
+}
+
+void Refuse(std::string_view nick, const std::string& body, const std::string& text) {
+    Notify(nick, body);
+    Pp(Status(), text, 3);
+}
+
+bool FileExists(const std::string& path, uint64_t* size = nullptr) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (size) *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool sipok(const char* kind) {
+    if (Options().sip != 0) return true;
+    if (Conn().ResolvingLocal)
+        Pp(Status(), "*** Still attempting to resolve local host...", 2);
+    else
+        Pp(Status(), std::string("*** Unable to resolve local host for ") + kind, 2);
+    return false;
+}
+
+int gfind() {
+    auto& g = Dcc().gets;
+    for (int i = 0; i < kSlots; ++i)
+        if (g[i].state == 0 && !g[i].window) return i;
+    return -1;
+}
+int sfind() {
+    auto& s = Dcc().sends;
+    for (int i = 0; i < kSlots; ++i)
+        if (s[i].state == 0 && !s[i].window) return i;
+    return -1;
+}
+int cfind() {
+    auto& c = Dcc().chats;
+    for (int i = 0; i < kSlots; ++i)
+        if (c[i].state == 0 && !c[i].window) return i;
+    return -1;
+}
+
+// A listening socket on any address; its port, or -1 with the message printed.
+platform::net::Socket ListenFor(WindowId window, platform::UINT msg, int& port) {
+    auto any = platform::net::ParseAddress("0.0.0.0", 0);
+    platform::net::Socket s = platform::net::Listen(*any, window, msg, 5);
+    if (s == platform::net::kNoSocket) {
+        Print(window, errno == EMFILE ? "Unable to create socket" : "Unable to bind socket", 1);
+        return s;
+    }
+    auto local = platform::net::LocalAddress(s);
+    port = local ? platform::net::AddressPort(*local) : 0;
+    if (port == 0) {
+        Print(window, "Unable to getsockname", 1);
+        platform::net::Close(s);
+        return platform::net::kNoSocket;
+    }
+    return s;
+}
+
+void PrintPending(int slot) {
+    const GetSlot& g = Dcc().gets[slot];
+    std::string size = g.size ? std::to_string(g.size) + " bytes" : "[unknown]";
+    Pp(Status(),
+       "*** " + g.nick + " wants to send you: " + DisplayText(g.name) + " (" + size + ") from " +
+           g.address,
+       3);
+    Print(Status(), "*** Type /dcc get " + g.nick + " to accept it", 3);
+}
+
+// The next step for an offer the user has said yes to, or that settings accept.
+void ProcessOffer(int slot) {
+    GetSlot& g = Dcc().gets[slot];
+    Dcc().asking = slot;
+    Dcc().get_wait = 0;
+    if (Options().sad == 1 && !g.ask_first) return AcceptGet(slot, 0, "");
+    if (Dcc().ask_get) return Dcc().ask_get(slot);
+    PrintPending(slot);
+}
+
+bool PathInUse(const std::string& path, int except) {
+    auto& g = Dcc().gets;
+    for (int i = 0; i < kSlots; ++i)
+        if (i != except && g[i].state >= 2 && g[i].state != 5 && g[i].path == path) return true;
+    return false;
+}
+
+void OpenGetWindow(int slot) {
+    GetSlot& g = Dcc().gets[slot];
+    bool minimise = Options().sad == 1 && Options().gfsrm;
+    g.window = MakeNewWindow("Get " + g.nick + " " + g.name, minimise);
+    if (!g.window) {
+        Pp(Status(), "*** Unable to open DCC Get window!", 3);
+        ginit(slot, 0);
+        donextget();
+        return;
+    }
+    g.minimised = minimise;
+    Print(g.window, "DCC Send request", 2);
+    PrintSP(g.window, 2);
+    Print(g.window, "From: " + g.nick, 2);
+    Print(g.window, "File: " + DisplayText(g.name), 2);
+    Print(g.window, g.size ? "Size: " + std::to_string(g.size) : std::string("Size: unknown"), 2);
+    PrintSP(g.window, 2);
+    g.idle = 0;
+    if (Dcc().asking == slot) Dcc().asking = -1;
+    if (g.resume > 0) {
+        g.state = 3;
+        Print(g.window, "Requesting resume at " + std::to_string(g.resume) + " bytes...", 3);
+        SendToServer("PRIVMSG " + g.nick + " :\x01" + "DCC RESUME file.ext " +
+                         std::to_string(g.port) + " " + std::to_string(g.resume) + "\x01",
+                     false);
+    } else {
+        g.state = 2;
+        Print(g.window, "Acknowledging send request...", 3);
+        DoConnectToClient(slot);
+    }
+    donextget();
+}
+
+void HandleSend(std::string_view nick, const Request& r) {
+    const ChatOptions& o = Options();
+    std::string n(nick);
+    if (o.sad == 2) return Pp(Status(), "*** Ignored DCC Send request from " + n, 3);
+    const std::string invalid =
+        "\x01"
+        "DCC SEND Invalid parameters!\x01";
+    const std::string rejected =
+        "DCC Send request from " + n + " was rejected due to parameter error";
+    if (!r.complete || r.name.empty() || CheckReach(r.address, r.port) == Reach::kRefused)
+        return Refuse(nick, invalid, rejected);
+    int slot = gfind();
+    if (slot < 0)
+        return Refuse(
+            nick,
+            "\x01"
+            "DCC Get System is busy. Try again later.\x01",
+            "DCC Send request from " + n + " was rejected due to Max. DCC Get sessions open.");
+    auto name = SafeReceivedName(r.name, ProtectedNames());
+    if (!name) {
+        Pp(Status(), "*** Invalid DCC Send filename", 3);
+        return Refuse(nick, invalid, rejected);
+    }
+    bool waiting = Dcc().asking >= 0;
+    GetSlot& g = Dcc().gets[slot];
+    g = GetSlot{};
+    g.generation = Dcc().next_generation++;
+    g.name = *name;
+    g.path = GetFolder() + *name;
+    g.nick = n.substr(0, kMaxGetNick);
+    g.address_number = r.address;
+    g.address = AddressText(r.address);
+    g.port = r.port;
+    g.size = r.size;
+    g.ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    g.state = 1;
+    if (!waiting) ProcessOffer(slot);
+}
+
+void HandleResume(std::string_view nick, const Request& r) {
+    std::string n(nick);
+    if (!r.complete)
+        return Refuse(nick,
+                      "\x01"
+                      "DCC RESUME Invalid parameters!\x01",
+                      "DCC Resume request from " + n + " was rejected due to parameter error");
+    auto& sends = Dcc().sends;
+    for (int i = 0; i < kSlots; ++i) {
+        SendSlot& s = sends[i];
+        if (s.state != 1 || s.port != r.port || !SameNick(s.nick, nick)) continue;
+        // A position past the end would make us send from nowhere.
+        if (r.position > s.size)
+            return Refuse(nick,
+                          "\x01"
+                          "DCC RESUME Invalid parameters!\x01",
+                          "DCC Resume request from " + n + " was rejected due to parameter error");
+        s.resume = r.position;
+        s.resumed = true;
+        SendToServer("PRIVMSG " + s.nick + " :\x01" + "DCC ACCEPT file.ext " +
+                         std::to_string(r.port) + " " + std::to_string(r.position) + "\x01",
+                     false);
+        return;
+    }
+    Refuse(nick,
+           "\x01"
+           "DCC RESUME No such session!\x01",
+           "DCC RESUME request from " + n + " was rejected due to non-existent session");
+}
+
+void HandleAccept(std::string_view nick, const Request& r) {
+    if (!r.complete)
+        return Refuse(nick,
+                      "\x01"
+                      "DCC ACCEPT Invalid parameters!\x01",
+                      "DCC Accept request from " + std::string(nick) +
+                          " was rejected due to parameter error");
+    auto& gets = Dcc().gets;
+    for (int i = 0; i < kSlots; ++i) {
+        GetSlot& g = gets[i];
+        if (g.state == 3 && g.port == r.port && g.resume == r.position && SameNick(g.nick, nick)) {
+            g.state = 2;
+            g.idle = 0;
+            DoConnectToClient(i);
+            return;
+        }
+    }
+}
+
+void OpenChatWindow(int slot) {
+    ChatSlot& c = Dcc().chats[slot];
+    c.asked = false;
+    c.window = MakeNewWindow("Chat with " + c.nick, Options().das == 1 && Options().accrm);
+    if (!c.window) {
+        Pp(Status(), "*** Unable to open DCC Chat window!", 3);
+        cinit(slot, 0);
+        return;
+    }
+    Print(c.window, "DCC Chat session", 2);
+    Print(c.window, "Client: " + c.nick + " (" + c.address + ")", 2);
+    Print(c.window, "Acknowledging chat request...", 3);
+    c.idle = 0;
+    DoConnectChat(slot);
+}
+
+void HandleChat(std::string_view nick, const Request& r) {
+    std::string n(nick);
+    const ChatOptions& o = Options();
+    if (o.das == 2) return Pp(Status(), "*** Ignored DCC Chat request from " + n, 3);
+    auto& chats = Dcc().chats;
+    int ours = -1, count = 0;
+    for (int i = 0; i < kSlots; ++i) {
+        if ((chats[i].state == 0 && !chats[i].window) || !SameNick(chats[i].nick, nick)) continue;
+        if (chats[i].state == 1 && !chats[i].server && ours < 0) ours = i;
+        ++count;
+    }
+    if (ours < 0 && count > 3)
+        return Refuse(
+            nick,
+            "\x01"
+            "DCC CHAT You have the maximum number of chat sessions open with " +
+                CurrentNickname() + "\x01",
+            "DCC Chat request from " + n + " was rejected, max. number of chat sessions open!");
+    if (!r.complete || CheckReach(r.address, r.port) == Reach::kRefused)
+        return Refuse(nick,
+                      "\x01"
+                      "DCC CHAT Invalid parameters!\x01",
+                      "DCC Chat request from " + n + " was rejected due to parameter error");
+    int slot = ours >= 0 ? ours : cfind();
+    if (slot < 0) {
+        Notify(nick,
+               "\x01"
+               "DCC Chat System is busy. Try again later.\x01");
+        Pp(Status(), "DCC Chat request from " + n + " was rejected.", 3);
+        return Pp(Status(), "Maximum number of DCC Chat sessions open.", 3);
+    }
+    ChatSlot& c = chats[slot];
+    if (ours >= 0) {
+        // Both offered at once: their listening socket wins, ours is given up.
+        platform::net::Close(c.socket);
+        c.socket = platform::net::kNoSocket;
+    } else {
+        c = ChatSlot{};
+        c.generation = Dcc().next_generation++;
+        c.nick = n.substr(0, 100);
+    }
+    c.state = 2;
+    c.port = r.port;
+    c.address = AddressText(r.address);
+    if (ours >= 0) return DoConnectChat(slot);
+    bool ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    if (o.das == 1 && !ask_first) return OpenChatWindow(slot);
+    c.asked = true;
+    c.wait = 0;
+    if (Dcc().ask_chat) return Dcc().ask_chat(slot);
+    Pp(Status(), "*** " + n + " wants to DCC Chat with you (" + c.address + ")", 3);
+    Print(Status(), "*** Type /dcc chat " + n + " to accept it", 3);
+}
+
+// Splits the text after a nickname into file names; a double-quoted name may hold blanks.
+std::optional<std::vector<std::string>> FileNames(std::string_view text) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        if (text[i] == '"') {
+            size_t end = text.find('"', i + 1);
+            if (end == std::string_view::npos) return std::nullopt;
+            out.emplace_back(text.substr(i + 1, end - i - 1));
+            i = end + 1;
+        } else {
+            size_t end = std::min(text.find(' ', i), text.size());
+            out.emplace_back(text.substr(i, end - i));
+            i = end;
+        }
+    }
+    return out;
+}
+
+std::string JoinFrom(const std::vector<std::string>& a, size_t from) {
+    std::string out;
+    for (size_t i = from; i < a.size() && !a[i].empty(); ++i)
+        out += (out.empty() ? "" : " ") + a[i];
+    return out;
+}
+
+const std::string& At(const std::vector<std::string>& a, size_t i) {
+    static const std::string empty;
+    return i < a.size() ? a[i] : empty;
+}
+
+int PendingGetFrom(const std::string& nick, const std::string& file) {
+    auto& g = Dcc().gets;
+    for (int i = 0; i < kSlots; ++i)
+        if (g[i].state == 1 && (nick.empty() || SameNick(g[i].nick, nick)) &&
+            (file.empty() || g[i].name == file))
+            return i;
+    return -1;
+}
+
+int DccGet(WindowId w, const std::vector<std::string>& a) {
+    size_t i = 2;
+    int answer = 0;
+    if (At(a, i) == "-r" || At(a, i) == "-o") answer = At(a, i++) == "-r" ? 1 : 2;
+    const std::string& nick = At(a, i);
+    std::string file = JoinFrom(a, i + 1);
+    int slot = PendingGetFrom(nick, Dcc().asking >= 0 && file.empty() ? "" : file);
+    if (Dcc().asking >= 0 && (nick.empty() || SameNick(Dcc().gets[Dcc().asking].nick, nick)))
+        slot = Dcc().asking;
+    if (slot < 0 || Dcc().gets[slot].state != 1) {
+        Print(w, "*** No DCC Send offer is waiting" + (nick.empty() ? "" : " from " + nick), 1);
+        return 0;
+    }
+    // A name given that is not the offered one saves the file under that name.
+    std::string rename = file.empty() || file == Dcc().gets[slot].name ? "" : file;
+    AcceptGet(slot, answer, rename);
+    return 1;
+}
+
+int DccChatCommand(WindowId w, const std::vector<std::string>& a) {
+    std::string nick = At(a, 2);
+    auto& chats = Dcc().chats;
+    for (int i = 0; i < kSlots; ++i)
+        if (chats[i].asked && (nick.empty() || SameNick(chats[i].nick, nick))) {
+            AnswerChat(i, true);
+            return 1;
+        }
+    if (!sipok("DCC Chat")) return 0;
+    if (nick.empty()) {
+        auto asked =
+            CurrentFrontend().prompt ? CurrentFrontend().prompt("DCC Chat with") : std::nullopt;
+        if (!asked || asked->empty()) {
+            Print(w, "*** No nick specified", 1);
+            return 0;
+        }
+        nick = *asked;
+    }
+    return StartChat(nick, false) ? 1 : 0;
+}
+
+int DccSend(WindowId w, const std::vector<std::string>& a, bool remote) {
+    if (!sipok("DCC Send")) return 0;
+    std::string nick = At(a, 2);
+    if (remote) {
+        int running = 0;
+        for (const SendSlot& s : Dcc().sends) running += s.state > 0 && s.state != 5;
+        if (running >= Options().msgs) {
+            Pp(Status(), "*** File request by " + nick + " rejected due to busy state", 3);
+            Notify(nick, "System is currently busy, try again later.");
+            return 0;
+        }
+    }
+    const Frontend& fe = CurrentFrontend();
+    if (nick.empty()) {
+        auto asked = !remote && fe.prompt ? fe.prompt("DCC Send to") : std::nullopt;
+        if (!asked || asked->empty()) {
+            Print(w, "*** No nick specified", 1);
+            return 0;
+        }
+        nick = *asked;
+    }
+    auto files = FileNames(JoinFrom(a, 3));
+    if (!files) {
+        Print(w, "*** Invalid Filename specified", 1);
+        return 0;
+    }
+    if (files->empty()) {
+        auto chosen =
+            !remote && fe.select_file ? fe.select_file("file", "Vesk DCC Send", "*") : std::nullopt;
+        if (!chosen || chosen->empty()) return 0;
+        files->push_back(*chosen);
+    }
+    bool any = false;
+    for (const std::string& f : *files) any |= StartSend(nick, f, remote);
+    return any ? 1 : 0;
+}
+
+int DccClose(WindowId w, const std::vector<std::string>& a) {
+    const std::string& nick = At(a, 2);
+    std::vector<WindowId> doomed;
+    if (nick.empty()) {
+        const WindowRecord* r = RecordOf(w);
+        if (r && (r->kind == kKindTransfer || IsChatWindowName(r->name))) doomed.push_back(w);
+    } else {
+        for (const GetSlot& g : Dcc().gets)
+            if (g.window && SameNick(g.nick, nick)) doomed.push_back(g.window);
+        for (const SendSlot& s : Dcc().sends)
+            if (s.window && SameNick(s.nick, nick)) doomed.push_back(s.window);
+        for (const ChatSlot& c : Dcc().chats)
+            if (c.window && SameNick(c.nick, nick)) doomed.push_back(c.window);
+        for (int i = 0; i < kSlots; ++i) {
+            if (Dcc().gets[i].state == 1 && SameNick(Dcc().gets[i].nick, nick)) RefuseGet(i);
+            if (Dcc().chats[i].asked && SameNick(Dcc().chats[i].nick, nick)) AnswerChat(i, false);
+        }
+    }
+    if (doomed.empty() && nick.empty()) {
+        Print(w, "*** Not a DCC window", 1);
+        return 0;
+    }
+    for (WindowId id : doomed) closewindow(id);
+    return 1;
+}
+
+}  // namespace
+
+DccState& Dcc() {
+    static DccState state;
+    return state;
+}
+
+void ResetDcc() {
+    DccState& d = Dcc();
+    for (int i = 0; i < kSlots; ++i) {
+        ginit(i, 0);
+        sinit(i, 0);
+        cinit(i, 0);
+    }
+    auto ask_get = d.ask_get;
+    auto ask_chat = d.ask_chat;
+    d = DccState{};
+    d.ask_get = ask_get;
+    d.ask_chat = ask_chat;
+}
+
+std::string GetFolder() {
+    const ChatOptions& o = Options();
+    std::string dir;
+    if (!o.szINI.empty())
+        dir = platform::GetPrivateProfileString("Dirs", "getdir", "", 256, o.szINI);
+    struct stat st {};
+    if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        // Never the settings folder: offered files must not land beside the scripts.
+        const char* home = std::getenv("HOME");
+        dir = std::string(home && *home ? home : "/tmp") + "/Downloads";
+        if (::stat(dir.c_str(), &st) != 0) ::mkdir(dir.c_str(), 0700);
+    }
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+std::vector<std::string> ProtectedNames() {
+    const ScriptState& s = Script();
+    std::vector<std::string> out = {"vesk.ini"};
+    for (const std::string* f : {&s.afile, &s.pfile, &s.ufile, &s.vfile, &s.cfile, &s.efile}) {
+        size_t cut = f->find_last_of("/\\");
+        out.push_back(cut == std::string::npos ? *f : f->substr(cut + 1));
+    }
+    return out;
+}
+
+void HandleRequest(std::string_view nick, std::string_view text) {
+    auto r = ParseRequest(text);
+    if (!r) return;
+    switch (r->kind) {
+        case RequestKind::kSend:
+            return HandleSend(nick, *r);
+        case RequestKind::kChat:
+            return HandleChat(nick, *r);
+        case RequestKind::kResume:
+            return HandleResume(nick, *r);
+        case RequestKind::kAccept:
+            return HandleAccept(nick, *r);
+    }
+}
+
+void donextget() {
+    if (Dcc().asking >= 0 && Dcc().gets[Dcc().asking].state == 1) return;
+    Dcc().asking = -1;
+    auto& g = Dcc().gets;
+    for (int i = 0; i < kSlots; ++i)
+        if (g[i].state == 1) return ProcessOffer(i);
+}
+
+void AcceptGet(int slot, int answer, const std::string& rename) {
+    GetSlot& g = Dcc().gets[slot];
+    if (g.state != 1) return;
+    if (!rename.empty()) {
+        auto name = SafeReceivedName(rename, ProtectedNames());
+        if (!name) {
+            Print(Status(), "*** Invalid DCC Send filename", 3);
+            return;
+        }
+        g.name = *name;
+        g.path = GetFolder() + *name;
+    }
+    if (PathInUse(g.path, slot)) {
+        Pp(Status(), "*** A DCC Get into " + DisplayText(g.path) + " is already running", 3);
+        return RefuseGet(slot);
+    }
+    uint64_t have = 0;
+    g.resume = 0;
+    if (FileExists(g.path, &have) || ::access(g.path.c_str(), F_OK) == 0) {
+        bool can_resume = g.size > 0 && have < g.size;
+        if (answer == 0 && Options().aref && can_resume) answer = 1;
+        if (answer == 1 && !can_resume) answer = 0;
+        if (answer == 0) {
+            // Nothing is resumed or overwritten unless the user says so.
+            Dcc().asking = slot;
+            Dcc().get_wait = 0;
+            Pp(Status(), "*** The file you are about to DCC Get already exists.", 3);
+            Print(Status(), "*** " + DisplayText(g.path) + " (" + std::to_string(have) + " bytes)",
+                  3);
+            Print(Status(),
+                  std::string("*** Type /dcc get -o ") + g.nick + " to overwrite it" +
+                      (can_resume ? ", /dcc get -r " + g.nick + " to resume it" : "") +
+                      " or /dcc get " + g.nick + " <name> to save under another name",
+                  3);
+            return;
+        }
+        if (answer == 1) g.resume = have;
+    }
+    OpenGetWindow(slot);
+}
+
+void RefuseGet(int slot) {
+    ginit(slot, 0);
+    if (Dcc().asking == slot) Dcc().asking = -1;
+    donextget();
+}
+
+void AnswerChat(int slot, bool accept) {
+    ChatSlot& c = Dcc().chats[slot];
+    if (!c.asked) return;
+    if (accept) return OpenChatWindow(slot);
+    cinit(slot, 0);
+}
+
+bool StartSend(const std::string& nick, const std::string& path, bool minimised) {
+    const ChatOptions& o = Options();
+    if (!UsableNick(nick)) {
+        Print(Status(), "*** No nick specified", 1);
+        return false;
+    }
+    int slot = sfind();
+    if (slot < 0) {
+        Pp(Status(), "Unable to find free slot for DCC Send!", 3);
+        return false;
+    }
+    char resolved[PATH_MAX];
+    std::string full = path;
+    if (::realpath(path.c_str(), resolved)) full = resolved;
+    size_t cut = full.find_last_of('/');
+    std::string dir = cut == std::string::npos ? "./" : full.substr(0, cut + 1);
+    std::string name = cut == std::string::npos ? full : full.substr(cut + 1);
+    File f(std::fopen(full.c_str(), "rb"));
+    struct stat st {};
+    if (!f || ::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+        int e = f ? EISDIR : errno;
+        const char* what = e == ENOENT   ? "*** Error: No such file"
+                           : e == EMFILE ? "*** Error: Too many files open"
+                           : e == EACCES ? "*** Error: Permission denied"
+                                         : "*** Error: Unable to access file";
+        Pp(Status(), std::string(what) + " [" + DisplayText(path) + "]", 3);
+        Beep();
+        return false;
+    }
+    SendSlot& s = Dcc().sends[slot];
+    s = SendSlot{};
+    s.generation = Dcc().next_generation++;
+    s.nick = nick;
+    s.dir = dir;
+    s.name = name;
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.minimised = minimised;
+    s.window = MakeNewWindow("Send " + nick + " " + name, minimised);
+    if (!s.window) {
+        Pp(Status(), "*** Unable to open window for DCC Send", 3);
+        sinit(slot, 0);
+        return false;
+    }
+    Print(s.window, "DCC Send session", 2);
+    PrintSP(s.window, 2);
+    Print(s.window, "To: " + nick, 2);
+    Print(s.window, "File: " + DisplayText(dir + name), 2);
+    Print(s.window, "Size: " + std::to_string(s.size), 2);
+    PrintSP(s.window, 2);
+    s.state = 1;
+    s.socket = ListenFor(s.window, kMsgSendAccept, s.port);
+    if (s.socket == platform::net::kNoSocket) {
+        sinit(slot, 1);
+        return false;
+    }
+    SendToServer("NOTICE " + nick + " :DCC SEND " + name + " (" + o.szsip + ")", false);
+    SendToServer("PRIVMSG " + nick + " :\x01" + "DCC SEND " + OfferedName(name, o.fillspaces) +
+                     " " + std::to_string(o.sip) + " " + std::to_string(s.port) + " " +
+                     std::to_string(s.size) + "\x01",
+                 false);
+    Print(s.window, "Waiting for acknowledgement...", 3);
+    s.idle = 0;
+    return true;
+}
+
+bool StartChat(const std::string& nick, bool server, const std::string& home,
+               const std::string& welcome, int gets) {
+    const ChatOptions& o = Options();
+    if (!UsableNick(nick)) {
+        Print(Status(), "*** No nick specified", 1);
+        return false;
+    }
+    int slot = cfind();
+    if (slot < 0) {
+        Pp(Status(), "*** Unable to find free slot for DCC Chat!", 3);
+        Beep();
+        return false;
+    }
+    if (IsMe(nick) || SameNick(nick, CurrentNickname())) {
+        Print(Status(), "*** Talking to yourself again?", 1);
+        Beep();
+        return false;
+    }
+    ChatSlot& c = Dcc().chats[slot];
+    c = ChatSlot{};
+    c.generation = Dcc().next_generation++;
+    c.nick = nick;
+    c.server = server;
+    if (server) {
+        c.home = home;
+        c.current = home;
+        c.welcome = welcome;
+        c.gets = std::clamp(gets, 1, 20);
+    }
+    c.window = MakeNewWindow((server ? "Serving " : "Chat with ") + nick, false);
+    if (!c.window) {
+        cinit(slot, 0);
+        return false;
+    }
+    c.state = 1;
+    c.socket = ListenFor(c.window, kMsgChatAccept, c.port);
+    if (c.socket == platform::net::kNoSocket) {
+        cinit(slot, 1);
+        return false;
+    }
+    SendToServer("NOTICE " + nick + " :DCC Chat (" + o.szsip + ")", false);
+    SendToServer("PRIVMSG " + nick + " :\x01" + "DCC CHAT chat " + std::to_string(o.sip) + " " +
+                     std::to_string(c.port) + "\x01",
+                 false);
+    Print(c.window, "Waiting for acknowledgement...", 3);
+    return true;
+}
+
+int DoDccCommand(WindowId w, const std::vector<std::string>& a, bool remote) {
+    const std::string& sub = At(a, 1);
+    if (sub.empty()) {
+        Print(w, "* Format: /dcc <send | chat | get | close | packetsize> <parameters>", 1);
+        return 0;
+    }
+    if (EqualNoCase(sub, "packetsize")) {
+        ScriptState& s = Script();
+        if (!At(a, 2).empty()) {
+            long long n = std::atoll(a[2].c_str());
+            s.packet_size = static_cast<int>(std::clamp<long long>(n, kMinPacket, kMaxPacket));
+            Options().psize = s.packet_size;
+            saveoptions();
+        }
+        Print(Status(), "DCC Packet Size is " + std::to_string(ClampPacket(Options().psize)), 3);
+        return 1;
+    }
+    if (EqualNoCase(sub, "send")) return DccSend(w, a, remote);
+    if (EqualNoCase(sub, "chat") && !remote) return DccChatCommand(w, a);
+    if (EqualNoCase(sub, "get") && !remote) return DccGet(w, a);
+    if (EqualNoCase(sub, "close") && !remote) return DccClose(w, a);
+    Print(w, "*** Invalid DCC Command", 1);
+    return 0;
+}
+
+int DoFserveCommand(WindowId w, const std::vector<std::string>& a, bool remote) {
+    const std::string& nick = At(a, 1);
+    if (!sipok("Fileserver")) return 0;
+    if (remote) {
+        int mine = 0, all = 0;
+        for (const ChatSlot& c : Dcc().chats) {
+            if (!c.server || (c.state == 0 && !c.window)) continue;
+            ++all;
+            mine += SameNick(c.nick, nick);
+        }
+        if (mine || all >= Options().mfs) {
+            Pp(Status(),
+               "*** FileServer request by " + nick + " rejected due to " +
+                   (mine ? "existing session" : "busy state"),
+               3);
+            Notify(nick, "Fileserver is currently busy, try again later.");
+            return 0;
+        }
+    }
+    if (nick.empty()) {
+        Print(w, "*** No nick specified", 1);
+        return 0;
+    }
+    long gets = std::atol(At(a, 2).c_str());
+    if (gets <= 0) {
+        Print(w, "*** Must specify Max. number of DCC Gets", 1);
+        return 0;
+    }
+    std::string dir = At(a, 3);
+    if (dir.empty()) {
+        Print(w, "*** No directory specified", 1);
+        return 0;
+    }
+    char resolved[PATH_MAX];
+    struct stat st {};
+    if (!::realpath(dir.c_str(), resolved) || ::stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Print(w, "*** Invalid directory", 1);
+        return 0;
+    }
+    dir = resolved;
+    std::string welcome = At(a, 4);
+    if (!welcome.empty() && !FileExists(welcome)) {
+        Print(w, "*** Invalid welcome file", 1);
+        return 0;
+    }
+    const std::string& ini = Options().szINI;
+    std::string warn =
+        ini.empty() ? "On"
+                    : platform::GetPrivateProfileString("FileServer", "Warning", "On", 10, ini);
+    if (EqualNoCase(warn, "On")) {
+        const Frontend& fe = CurrentFrontend();
+        bool yes = fe.ask && fe.ask("Vesk FileServer Warning!",
+                                    "WARNING!\nYou are about to initiate a FileServer session "
+                                    "which will allow\n" +
+                                        nick +
+                                        "\nto access information on your computer and hard "
+                                        "disk!\n" +
+                                        dir + "\nAre you 100% sure you want to do this?");
+        if (!yes) {
+            Print(w, "*** Fileserver session cancelled", 2);
+            return 0;
+        }
+    }
+    return StartChat(nick, true, dir, welcome, static_cast<int>(std::min(gets, 20L))) ? 1 : 0;
+}
+
+}  // namespace chat::dcc

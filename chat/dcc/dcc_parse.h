@@ -1,0 +1,86 @@
+// The texts of DCC requests and the rules every value from another user passes before it is
+// used: request tokens, addresses, ports, received file names and acknowledgement counts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace chat::dcc {
+
+/// Slots in each of the get, send and chat tables.
+constexpr int kSlots = 30;
+/// Smallest and largest packet a send uses.
+constexpr int kMinPacket = 512;
+constexpr int kMaxPacket = 4096;
+/// Characters of a file name taken from an offer.
+constexpr size_t kMaxOfferName = 360;
+/// Characters of a nickname kept for a get.
+constexpr size_t kMaxGetNick = 55;
+
+/// The four requests another client can make.
+enum class RequestKind { kChat, kSend, kResume, kAccept };
+
+/// One DCC request as it came, split into its tokens.
+struct Request {
+    RequestKind kind = RequestKind::kChat;
+    std::string name;      ///< the file name (SEND), the "chat" word, or empty
+    uint32_t address = 0;  ///< host-order IPv4 number (CHAT, SEND)
+    int port = 0;
+    uint64_t size = 0;      ///< SEND: 0 when not given
+    uint64_t position = 0;  ///< RESUME, ACCEPT
+    bool complete = false;  ///< every token the kind needs is present and a valid number
+};
+
+/// Splits a CTCP text that begins with "\x01DCC CHAT ", "SEND ", "RESUME " or "ACCEPT " (any
+/// case). Numbers must be plain decimal digits in range; anything else leaves `complete` false.
+std::optional<Request> ParseRequest(std::string_view text);
+
+/// Why an offered address or port cannot be used; kOk when it can.
+enum class Reach { kOk, kAskFirst, kRefused };
+/// Addresses 0, broadcast and multicast (and the reserved 240/4) are refused, as are ports
+/// below 1024 (port 0 is a passive offer this client does not take). Loopback and private
+/// addresses are usable but must be asked about even when offers are accepted automatically.
+Reach CheckReach(uint32_t address, int port);
+
+/// "%d.%d.%d.%d" of a host-order number.
+std::string AddressText(uint32_t address);
+
+/// The file name to store an offered file under, or nothing when it must be refused: the
+/// last path component only; empty, ".", "..", control characters and the program's own
+/// settings, script and log names refused; a leading "." becomes "_".
+std::optional<std::string> SafeReceivedName(std::string_view offered,
+                                            const std::vector<std::string>& protected_names);
+
+/// The file name as offered on the wire: blanks become "_" with `fill_spaces`, else a name
+/// with a blank is quoted.
+std::string OfferedName(std::string_view name, bool fill_spaces);
+
+/// The packet size a send uses for a configured value.
+int ClampPacket(int configured);
+
+/// The acknowledgement of a byte count: the count modulo 2^32, in network byte order.
+std::array<char, 4> AckBytes(uint64_t count);
+
+/// True when a 32-bit acknowledgement covers `sent` (compared modulo 2^32, so sizes above
+/// 4 GiB keep working as long as the sender is less than 2 GiB ahead).
+bool AckCovers(uint32_t ack, uint64_t sent);
+/// The 64-bit count that an acknowledgement stands for, given the count sent (the value
+/// within 2 GiB of `sent` with the same low 32 bits).
+uint64_t AckCount(uint32_t ack, uint64_t sent);
+
+/// Gathers acknowledgements that may arrive split across reads.
+class AckGatherer {
+public:
+    /// Takes the bytes of one read; returns the latest whole acknowledgement among them, if any.
+    std::optional<uint32_t> Feed(std::string_view bytes);
+
+private:
+    std::array<unsigned char, 4> part_{};
+    size_t have_ = 0;
+};
+
+}  // namespace chat::dcc

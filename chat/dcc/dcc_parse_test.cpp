@@ -1,0 +1,196 @@
+#include "chat/dcc/dcc_parse.h"
+
+#include <gtest/gtest.h>
+
+namespace chat::dcc {
+namespace {
+
+TEST(DccParse, RequestsAsTheyArrive) {
+    struct Case {
+        std::string text;
+        RequestKind kind;
+        bool complete;
+        std::string name;
+        uint32_t address;
+        int port;
+        uint64_t size;
+        uint64_t position;
+    };
+    const Case cases[] = {
+        {"\x01"
+         "DCC SEND \"my file.txt\" 3232235777 1024 500\x01",
+         RequestKind::kSend, true, "my file.txt", 3232235777u, 1024, 500, 0},
+        {"\x01"
+         "dcc send a.zip 2130706433 5000\x01",
+         RequestKind::kSend, true, "a.zip", 2130706433u, 5000, 0, 0},
+        // Sizes past 4 GiB are kept whole.
+        {"\x01"
+         "DCC SEND big.iso 2130706433 5000 6442450944\x01",
+         RequestKind::kSend, true, "big.iso", 2130706433u, 5000, 6442450944ull, 0},
+        {"\x01"
+         "DCC CHAT chat 2130706433 40000\x01",
+         RequestKind::kChat, true, "chat", 2130706433u, 40000, 0, 0},
+        {"\x01"
+         "DCC RESUME file.ext 5000 1000\x01",
+         RequestKind::kResume, true, "file.ext", 0, 5000, 0, 1000},
+        {"\x01"
+         "DCC ACCEPT 5000 1000\x01",
+         RequestKind::kAccept, true, "", 0, 5000, 0, 1000},
+        {"\x01"
+         "DCC ACCEPT \"a b.txt\" 5000 7\x01",
+         RequestKind::kAccept, true, "a b.txt", 0, 5000, 0, 7},
+        // Missing, malformed and out-of-range numbers.
+        {"\x01"
+         "DCC SEND a.zip 2130706433\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC SEND a.zip ::1 5000 10\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC SEND a.zip 4294967296 5000 10\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC SEND a.zip 2130706433 65536 10\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC SEND a.zip 2130706433 -5 10\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC SEND \"open 2130706433 5000\x01",
+         RequestKind::kSend, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC CHAT chat 2130706433\x01",
+         RequestKind::kChat, false, "", 0, 0, 0, 0},
+        {"\x01"
+         "DCC RESUME 5000\x01",
+         RequestKind::kResume, false, "", 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto r = ParseRequest(c.text);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->kind, c.kind);
+        EXPECT_EQ(r->complete, c.complete);
+        if (!c.complete) continue;
+        EXPECT_EQ(r->name, c.name);
+        EXPECT_EQ(r->address, c.address);
+        EXPECT_EQ(r->port, c.port);
+        EXPECT_EQ(r->size, c.size);
+        EXPECT_EQ(r->position, c.position);
+    }
+    EXPECT_FALSE(
+        ParseRequest("\x01"
+                     "DCC FOO x\x01"));
+    // Names longer than an offer may carry.
+    EXPECT_FALSE(ParseRequest("\x01"
+                              "DCC SEND " +
+                              std::string(400, 'a') + " 2130706433 5000\x01")
+                     ->complete);
+}
+
+TEST(DccParse, WhoMayBeReached) {
+    struct Case {
+        uint32_t address;
+        int port;
+        Reach reach;
+    };
+    const Case cases[] = {
+        {0x5DB8D822u, 5000, Reach::kOk},        // 93.184.216.34
+        {0, 5000, Reach::kRefused},             // 0.0.0.0
+        {0xFFFFFFFFu, 5000, Reach::kRefused},   // broadcast
+        {0xE0000001u, 5000, Reach::kRefused},   // multicast 224.0.0.1
+        {0xEFFFFFFFu, 5000, Reach::kRefused},   // multicast 239.255.255.255
+        {0x5DB8D822u, 1023, Reach::kRefused},   // a privileged port
+        {0x5DB8D822u, 0, Reach::kRefused},      // a passive offer
+        {0x7F000001u, 5000, Reach::kAskFirst},  // loopback
+        {0xC0A80101u, 1024, Reach::kAskFirst},  // 192.168.1.1
+        {0x0A000001u, 5000, Reach::kAskFirst},  // 10.0.0.1
+        {0xAC100001u, 5000, Reach::kAskFirst},  // 172.16.0.1
+        {0xAC200001u, 5000, Reach::kOk},        // 172.32.0.1 is public
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(AddressText(c.address) + ":" + std::to_string(c.port));
+        EXPECT_EQ(CheckReach(c.address, c.port), c.reach);
+    }
+    EXPECT_EQ(AddressText(3232235777u), "192.168.1.1");
+}
+
+TEST(DccParse, ReceivedNamesStayInTheGetFolder) {
+    const std::vector<std::string> protect = {"vesk.ini", "aliases.vsk"};
+    struct Case {
+        std::string offered;
+        std::optional<std::string> stored;
+    };
+    const Case cases[] = {
+        {"report.txt", "report.txt"},
+        {"my file.txt", "my file.txt"},
+        {"../x", "x"},
+        {"..\\x", "x"},
+        {"/etc/passwd", "passwd"},
+        {"dir/sub/", std::nullopt},
+        {"..", std::nullopt},
+        {".", std::nullopt},
+        {"", std::nullopt},
+        {".bashrc", "_bashrc"},
+        {"a\nb", std::nullopt},
+        {std::string("a\0b", 3), std::nullopt},
+        {"a\x1b[2Jb", std::nullopt},
+        {"VESK.INI", std::nullopt},
+        {"other.ini", std::nullopt},
+        {"status.log", std::nullopt},
+        {"Aliases.vsk", std::nullopt},
+        {std::string(300, 'n'), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offered);
+        EXPECT_EQ(SafeReceivedName(c.offered, protect), c.stored);
+    }
+}
+
+TEST(DccParse, OfferedNamesAndPacketSizes) {
+    EXPECT_EQ(OfferedName("my file.txt", true), "my_file.txt");
+    EXPECT_EQ(OfferedName("my file.txt", false), "\"my file.txt\"");
+    EXPECT_EQ(OfferedName("plain.txt", false), "plain.txt");
+    EXPECT_EQ(ClampPacket(100), 512);
+    EXPECT_EQ(ClampPacket(2048), 2048);
+    EXPECT_EQ(ClampPacket(100000), 4096);
+}
+
+TEST(DccParse, AcknowledgementsCountModulo4GiB) {
+    auto a = AckBytes(0x0102030405ull);
+    EXPECT_EQ(std::string(a.data(), 4), std::string("\x02\x03\x04\x05", 4));
+    struct Case {
+        uint32_t ack;
+        uint64_t sent;
+        bool covers;
+        uint64_t count;
+    };
+    const uint64_t k4G = 1ull << 32;
+    const Case cases[] = {
+        {1000, 1000, true, 1000},
+        {999, 1000, false, 999},
+        {0, k4G, true, k4G},                            // exactly 4 GiB
+        {0xFFFFFF00u, k4G + 0x10, false, k4G - 0x100},  // still behind across the wrap
+        {5, k4G + 5, true, k4G + 5},
+        {100, 6ull * k4G + 100, true, 6ull * k4G + 100},  // far past 4 GiB
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ack) + " of " + std::to_string(c.sent));
+        EXPECT_EQ(AckCovers(c.ack, c.sent), c.covers);
+        EXPECT_EQ(AckCount(c.ack, c.sent), c.count);
+    }
+}
+
+TEST(DccParse, SplitAcknowledgementsAreGathered) {
+    AckGatherer g;
+    // One byte, then three: one whole acknowledgement.
+    EXPECT_FALSE(g.Feed(std::string("\x00", 1)));
+    EXPECT_EQ(g.Feed(std::string("\x00\x0b\xb8", 3)), 3000u);
+    // Two and a half acknowledgements in one read: the latest whole one counts.
+    EXPECT_EQ(g.Feed(std::string("\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00", 10)), 2u);
+    EXPECT_EQ(g.Feed(std::string("\x00\x03", 2)), 3u);
+    EXPECT_FALSE(g.Feed(""));
+}
+
+}  // namespace
+}  // namespace chat::dcc
