@@ -295,5 +295,128 @@ class VirusScan(Base):
         self.assertIn(b"Virus scanner not installed", r.stderr)
 
 
+def desktop_exec(value):
+    """The arguments of a desktop entry's Exec value: string escapes, then the quoting."""
+    text, i = "", 0
+    while i < len(value):
+        if value[i] == "\\" and i + 1 < len(value):
+            text += {"s": " ", "n": "\n", "t": "\t", "r": "\r"}.get(value[i + 1], value[i + 1])
+            i += 2
+        else:
+            text += value[i]
+            i += 1
+    args, cur, started, quoted, i = [], "", False, False, 0
+    while i < len(text):
+        c = text[i]
+        if c == "%" and text[i + 1:i + 2] == "%":
+            cur, started, i = cur + "%", True, i + 2
+            continue
+        if quoted and c == "\\":
+            cur, i = cur + text[i + 1], i + 2
+            continue
+        if c == '"':
+            quoted, started = not quoted, True
+        elif c == " " and not quoted:
+            if started:
+                args.append(cur)
+            cur, started = "", False
+        else:
+            if not quoted:
+                assert c not in "\t\n'\\><~|&;$*?#()`", "unquoted %r in %r" % (c, text)
+            cur, started = cur + c, True
+        i += 1
+    if started:
+        args.append(cur)
+    return args
+
+
+class CheckOut(Base):
+    HOSTILE = ['a"; touch pwned; echo ".txt', "$(touch pwned)`id`%f.txt"]
+
+    def setUp(self):
+        super().setUp()
+        self.home = self.path("home")
+        os.makedirs(os.path.join(self.home, "CheckOut"))
+        fake = self.write("bin/xdg-open", b"#!/bin/sh\nexit 0\n")
+        os.chmod(fake, 0o755)
+        self.env.update(HOME=self.home, XDG_DATA_HOME=os.path.join(self.home, "data"),
+                        PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
+        self.group = os.path.join(self.home, "data", "applications", "borvan-checkout", "My Group")
+        self.folder = os.path.join(self.home, "CheckOut", "t")
+        with zipfile.ZipFile(self.path("t.zip"), "w") as z:
+            z.writestr("readme.txt", "read me")
+            for name in self.HOSTILE:
+                z.writestr(name, "hostile")
+            z.writestr("data.bin", "data")
+            z.writestr("sub/inner.zip", "not really")
+
+    def launchers(self):
+        found = {}
+        for name in sorted(os.listdir(self.group)):
+            with open(os.path.join(self.group, name)) as f:
+                keys = dict(line.split("=", 1) for line in f if "=" in line)
+            found[keys["Name"].strip()] = desktop_exec(keys["Exec"].rstrip("\n"))
+        return found
+
+    def test_group_made_asked_again_and_deleted(self):
+        r = self.run_borvan("--checkout=My Group", "t.zip", self.folder + "/")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"4 launchers in", r.stdout)
+        launchers = self.launchers()
+        self.assertEqual(sorted(launchers), sorted(["readme.txt", "sub/inner.zip"] + self.HOSTILE))
+        for name in self.HOSTILE + ["readme.txt"]:
+            self.assertEqual(launchers[name], ["xdg-open", os.path.join(self.folder, name)])
+        self.assertEqual(launchers["sub/inner.zip"][1:],
+                         ["/ni", os.path.join(self.folder, "sub", "inner.zip")])
+        self.assertEqual(self.read(self.folder, self.HOSTILE[0]), b"hostile")
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "pwned")))
+        # Both exist now: the question is refused headless unless --yes answers it.
+        r = self.run_borvan("--checkout=My Group", "t.zip", self.folder)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Group My Group already exists.  If you continue all icons in this "
+                      b"group will be deleted.", r.stderr)
+        self.assertIn(b"Do you want to continue? (answered No", r.stderr)
+        r = self.run_borvan("--checkout=My Group", "--icons=2", "--yes", "t.zip", self.folder)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(len(self.launchers()), 2)
+        r = self.run_borvan("--checkout-delete=My Group", self.folder)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertFalse(os.path.exists(self.group))
+        self.assertFalse(os.path.exists(self.folder))
+        self.assertTrue(os.path.isdir(os.path.join(self.home, "CheckOut")))
+
+    def test_refused_folders_and_choices(self):
+        theirs = os.path.join(self.home, "CheckOut", "theirs")
+        os.makedirs(theirs)
+        with open(os.path.join(theirs, "precious"), "w") as f:
+            f.write("keep")
+        invalid = b"Invalid CheckOut folder.  Cannot specify current folder, temp folder, "
+        for args, message in (
+                (["--checkout=G", "t.zip", "/"], invalid),
+                (["--checkout=G", "t.zip", self.home], invalid),
+                (["--checkout=G", "t.zip", self.path()], invalid),
+                (["--checkout=G", "t.zip", os.path.join(self.home, "CheckOut", "..", "x")],
+                 invalid),
+                (["--checkout=G", "--icons=51", "t.zip", self.folder], b"Icon maximum is 50"),
+                (["--checkout=../G", "t.zip", self.folder], b"Invalid group name"),
+                (["--checkout=G", "--yes", "t.zip", theirs], b"was not made by CheckOut"),
+                (["--checkout-delete=G", theirs], b"was not made by CheckOut"),
+                (["--checkout-delete=G", self.home], invalid)):
+            with self.subTest(args=args):
+                r = self.run_borvan(*args)
+                self.assertEqual(r.returncode, 1, r.stdout)
+                self.assertIn(message, r.stderr)
+        with open(os.path.join(theirs, "precious")) as f:
+            self.assertEqual(f.read(), "keep")
+
+    def test_data_only_archive_makes_no_group(self):
+        with zipfile.ZipFile(self.path("d.zip"), "w") as z:
+            z.writestr("data.bin", "data")
+        r = self.run_borvan("--checkout=My Group", "d.zip", self.folder)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"No programs, documents, or special files; no icons created", r.stderr)
+        self.assertFalse(os.path.exists(self.group))
+
+
 if __name__ == "__main__":
     unittest.main()

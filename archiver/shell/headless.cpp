@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 
@@ -26,6 +27,8 @@ const char* const kHeadlessUsage =
     "       borvan32 -t [--password=TEXT] ARCHIVE\n"
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
     "       borvan32 /vscan ARCHIVE\n"
+    "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
+    "       borvan32 --checkout-delete=GROUP FOLDER\n"
     "       borvan32 --help | --version\n";
 
 const char* const kHeadlessNotes =
@@ -48,6 +51,9 @@ struct Options {
     std::string password;
     SortOrder sort = SortOrder::kOriginal;
     std::vector<std::string> positional;
+    std::string group;  // CheckOut ('k') and its deletion ('K')
+    int max_icons = programs::kMaxCheckOutIcons;
+    bool all_files = false;  // launchers for every file, not only programs and documents
 };
 
 bool ParseArgs(const std::vector<std::string>& args, Options& o) {
@@ -61,6 +67,15 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o) {
         } else if (switches && strcasecmp(a.c_str(), "/vscan") == 0) {
             if (o.command) return false;
             o.command = 'v';
+        } else if (switches &&
+                   (a.starts_with("--checkout=") || a.starts_with("--checkout-delete="))) {
+            if (o.command) return false;
+            o.command = a.starts_with("--checkout=") ? 'k' : 'K';
+            o.group = a.substr(a.find('=') + 1);
+        } else if (switches && a.starts_with("--icons=")) {
+            o.max_icons = std::atoi(a.c_str() + 8);
+        } else if (switches && a == "--all-files") {
+            o.all_files = true;
         } else if (switches && a == "-o") {
             o.overwrite = true;
         } else if (switches && a == "-j") {
@@ -81,7 +96,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o) {
     }
     if (!o.command && o.positional.size() == 1) o.command = 'l';  // a bare archive is listed
     if (!o.command || o.positional.empty()) return false;
-    if (o.command == 'e' ? o.positional.size() > 2 : o.positional.size() > 1) return false;
+    if (o.command == 'k' && o.positional.size() != 2) return false;
+    if (o.command != 'e' && o.command != 'k' && o.positional.size() > 1) return false;
+    if (o.positional.size() > 2) return false;
     if (o.command != 'e' && (o.overwrite || o.junk_paths)) return false;
     return true;
 }
@@ -322,25 +339,90 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
     return cmd.result;
 }
 
+// Extracts every member into `folder` (folder names kept, files replaced) through the
+// archiver of the kind or the engine.
+bool ExtractAllInto(const Options& o, const std::string& archive, formats::ArchiveKind kind,
+                    const programs::ProgramLocations& locations, const std::string& folder,
+                    std::string& error) {
+    if (formats::IsProgramKind(kind))
+        return programs::ExtractAllWithProgram(kind, archive, folder, locations, error);
+    Options extract = o;
+    extract.command = 'e';
+    extract.overwrite = extract.yes = true;
+    extract.junk_paths = false;
+    extract.positional = {archive, folder};
+    if (TestOrExtract(extract, archive, kind) == 0) return true;
+    error = "Error extracting";
+    return false;
+}
+
 // Extracts the archive into a private folder, runs the scanner over it and prints its
 // output; the exit status is the scanner's (clamscan: 1 when something was found).
 int VirusScan(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
     programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
     programs::ScanOutcome out =
         programs::RunVirusScan(locations, [&](const std::string& folder, std::string& error) {
-            if (formats::IsProgramKind(kind))
-                return programs::ExtractAllWithProgram(kind, archive, folder, locations, error);
-            Options extract = o;
-            extract.command = 'e';
-            extract.overwrite = extract.yes = true;
-            extract.positional = {archive, folder};
-            if (TestOrExtract(extract, archive, kind) == 0) return true;
-            error = "Error extracting";
-            return false;
+            return ExtractAllInto(o, archive, kind, locations, folder, error);
         });
     std::fputs(out.output.c_str(), stdout);
     PrintLine(out.ran ? stdout : stderr, out.message);
     return out.ran ? out.exit_code : kExitUsage;
+}
+
+// CheckOut without a screen: the choices checked, the warnings answered by --yes (or
+// refused), the archive extracted into the folder and a launcher group built from its rows.
+int CheckOut(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
+    programs::CheckOutPlaces places = programs::LoadCheckOutPlaces(SettingsPath());
+    programs::CheckOutChoices choices;
+    choices.folder = o.positional[1];
+    choices.group = o.group;
+    choices.max_icons = o.max_icons;
+    choices.icons_only = !o.all_files;
+    std::string error, question;
+    if (!programs::CheckCheckOutChoices(choices, places, error, question)) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    if (!question.empty()) {
+        if (!o.yes) {
+            PrintLine(stderr, question + " (answered No; --yes answers Yes)");
+            return kExitFailed;
+        }
+        PrintLine(stdout, question + " (answered Yes)");
+    }
+    Listing listing;
+    SingleFileFacts facts;
+    if (!LoadAnyListing(o, archive, kind, listing, facts, error)) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
+    if (!programs::PrepareCheckOutFolder(choices, places, error) ||
+        !ExtractAllInto(o, archive, kind, locations, choices.folder, error)) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    std::vector<programs::CheckOutMember> members;
+    for (const Row& r : listing.rows) members.push_back({r.name, r.type_class});
+    std::error_code ec;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+    programs::GroupOutcome out =
+        programs::BuildCheckOutGroup(choices, places, members, ec ? "borvan32" : self);
+    if (!out.message.empty()) PrintLine(out.icons > 0 ? stdout : stderr, out.message);
+    if (out.icons == 0 && choices.icons_only) return kExitFailed;
+    PrintLine(stdout, std::to_string(out.icons) + " launcher" + (out.icons == 1 ? "" : "s") +
+                          " in " + out.group_folder);
+    return 0;
+}
+
+int DeleteCheckOut(const Options& o) {
+    std::string error;
+    if (!programs::DeleteCheckOut(o.positional[0], o.group,
+                                  programs::LoadCheckOutPlaces(SettingsPath()), error)) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -364,6 +446,7 @@ int RunHeadless(const std::vector<std::string>& args) {
         std::fputs(kHeadlessUsage, stderr);
         return kExitUsage;
     }
+    if (o.command == 'K') return DeleteCheckOut(o);
     std::string archive = engine::WithZipExtension(o.positional[0]);
     std::error_code ec;
     if (std::filesystem::is_directory(archive, ec)) {
@@ -376,6 +459,7 @@ int RunHeadless(const std::vector<std::string>& args) {
     if (!formats::DetectFileKind(archive, DefaultArchiveKind(SettingsPath()), kind))
         kind = formats::kKindZip;
     if (o.command == 'v') return VirusScan(o, archive, kind);
+    if (o.command == 'k') return CheckOut(o, archive, kind);
     if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind)) {
         PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
                               "; this kind is not supported yet");
