@@ -484,6 +484,30 @@ class ManagerStartTest(unittest.TestCase):
                 kept.append(line)
         return kept
 
+    def test_inichange_makes_running_managers_read_their_settings(self):
+        pane = self.start(self.path("a.zip"))
+        pane.wait_for("alpha.txt", timeout=20)
+        pane.keys("C-q")  # leaves a settings file with the option record
+        self.assertTrue(wait_until(pane.dead), pane.screen())
+        pane = self.start(self.path("a.zip"))
+        pane.wait_for("alpha.txt", timeout=20)
+        self.assertIn("Packed", pane.screen())
+        self.assertTrue(wait_until(lambda: len(self.live_sockets()) == 1))
+        with open(self.ini) as f:
+            lines = f.read().splitlines()
+        for i, line in enumerate(lines):
+            if line.startswith("Opts="):
+                record = bytearray(bytes.fromhex(line[5:])[:-1])
+                record[0] = 0  # "Display Compressed Sizes" off
+                lines[i] = "Opts=" + (bytes(record) + bytes([sum(record) % 256])).hex().upper()
+        with open(self.ini, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        r = subprocess.run([BORVAN32, "/inichange"], env=dict(os.environ, **self.env),
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        pane.wait_gone("Packed", timeout=20)
+        self.assertIn("alpha.txt", pane.screen())
+
     def test_inichange_ends_at_once(self):
         started = time.monotonic()
         r = subprocess.run([BORVAN32, "/inichange"], env=dict(os.environ, **self.env),
