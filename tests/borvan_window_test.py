@@ -164,6 +164,18 @@ class WindowTest(unittest.TestCase):
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
+    def test_command_line_extract_runs_inside_the_window(self):
+        t = self.start("-e", "t.zip", "cmdline_out")
+        t.wait_for("Total 3 files")
+        target = os.path.join(self.dir, "cmdline_out")
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline and not os.path.exists(os.path.join(target, "big.bin")):
+            time.sleep(0.05)
+        self.assertEqual(sorted(os.listdir(target)), ["big.bin", "dir", "hello.txt"])
+        self.assertFalse(t.dead())
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
     def test_resizing_down_to_a_few_cells(self):
         t = self.start("t.zip", cols=80, rows=24)
         t.wait_for("Total 3 files")

@@ -75,21 +75,6 @@ bool EnsurePassword(bool for_add) {
     return true;
 }
 
-engine::UnzipCommand BaseUnzipCommand() {
-    Manager& m = App();
-    engine::UnzipCommand cmd;
-    cmd.kind = static_cast<uint16_t>(m.kind);
-    cmd.archive = m.archive;
-    cmd.start_offset = m.listing.facts.first_local_offset;
-    cmd.folders_by_attribute = m.listing.facts.folders_without_slash;
-    if (shell::IsSingleFileKind(m.kind)) shell::FillUnzipCommand(m.facts, cmd);
-    if (!m.password.empty()) {
-        cmd.password_given = true;
-        cmd.password = m.password;
-    }
-    return cmd;
-}
-
 bool OptionFlag(shell::OptionField field) {
     return shell::GetOption(App().cfg.opts, field) != 0;
 }

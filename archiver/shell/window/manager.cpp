@@ -482,6 +482,21 @@ void ApplySort(shell::SortOrder order) {
     RefreshChrome();
 }
 
+engine::UnzipCommand BaseUnzipCommand() {
+    Manager& m = App();
+    engine::UnzipCommand cmd;
+    cmd.kind = static_cast<uint16_t>(m.kind);
+    cmd.archive = m.archive;
+    cmd.start_offset = m.listing.facts.first_local_offset;
+    cmd.folders_by_attribute = m.listing.facts.folders_without_slash;
+    if (shell::IsSingleFileKind(m.kind)) shell::FillUnzipCommand(m.facts, cmd);
+    if (!m.password.empty()) {
+        cmd.password_given = true;
+        cmd.password = m.password;
+    }
+    return cmd;
+}
+
 bool AskStop() {
     return Say("Stop the current operation?", tui::MessageButtons::kYesNo) == tui::kIdYes;
 }
@@ -571,20 +586,11 @@ void RunRequest(const shell::CommandRequest& request, const std::string& archive
     }
     if (!m.open) return;
     if (request.extract_without_dialog) {
-        engine::UnzipCommand cmd;
-        cmd.kind = static_cast<uint16_t>(m.kind);
-        cmd.archive = m.archive;
-        cmd.start_offset = m.listing.facts.first_local_offset;
-        cmd.folders_by_attribute = m.listing.facts.folders_without_slash;
-        if (shell::IsSingleFileKind(m.kind)) shell::FillUnzipCommand(m.facts, cmd);
+        engine::UnzipCommand cmd = BaseUnzipCommand();
         cmd.has_target = true;
         cmd.target = request.extract_folder.empty() ? "." : request.extract_folder;
         cmd.overwrite_all = request.overwrite;
         cmd.use_folder_names = !request.no_folder_names;
-        if (!m.password.empty()) {
-            cmd.password_given = true;
-            cmd.password = m.password;
-        }
         RunUnzip(cmd, m.listing.total_uncompressed);
     } else if (request.extract_dialog) {
         RunCommand(kCmdExtract);

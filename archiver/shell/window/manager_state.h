@@ -83,6 +83,9 @@ std::vector<std::string> SelectedNames(bool cursor_when_none);
 /// Re-sorts the listing, keeping the cursor and the selection on their rows.
 void ApplySort(shell::SortOrder order);
 
+/// An unzip command record for the open archive: its kind, where its members start, and
+/// the password when one is set; the caller adds the target and the selection.
+engine::UnzipCommand BaseUnzipCommand();
 /// Runs UNZIP with the window's questions; false when the engine was busy. The meter counts
 /// `total` bytes.
 bool RunUnzip(engine::UnzipCommand& cmd, uint64_t total);
