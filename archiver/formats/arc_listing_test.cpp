@@ -121,10 +121,10 @@ TEST(ArcListing, HeaderForms) {
 }
 
 TEST(ArcListing, PublishedArchives) {
-    std::filesystem::path root;
-    for (const char* base : {"/work/shared/testdata/arc", "../../../shared/testdata/arc"})
-        if (std::filesystem::is_directory(base)) root = base;
-    if (root.empty()) GTEST_SKIP() << "no published ARC archives";
+    const char* testdata = std::getenv("TESTDATA");
+    std::filesystem::path root = std::string(testdata ? testdata : "") + "/arc";
+    if (!testdata || !std::filesystem::is_directory(root))
+        GTEST_SKIP() << "no published ARC archives";
     for (const auto& e : std::filesystem::directory_iterator(root)) {
         std::vector<ListedMember> members;
         std::string error;
