@@ -1,8 +1,10 @@
 #include "chat/script/commands.h"
 
+#include <cctype>
 #include <map>
 
 #include "chat/core/line_list.h"
+#include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"
@@ -19,86 +21,33 @@ struct CommandEntry {
 
 // Commands whose handler a later layer installs have no handler here.
 constexpr CommandEntry kCommands[] = {
-    {"/ACTION", 1, dome},
-    {"/AME", 2, doame},
-    {"/AMSG", 2, doamsg},
-    {"/AUSER", 1, nullptr},
-    {"/AUTO", 1, dotoggle},
-    {"/AWAY", 2, doaway},
-    {"/BAN", 2, doban},
-    {"/BEEP", 1, nullptr},
-    {"/CHANNEL", 2, dochannel},
-    {"/CLEAR", 1, doclear},
-    {"/CLEARALL", 1, doclearall},
-    {"/CLOSEMSG", 2, doclosemsg},
-    {"/COMMANDS", 1, dotoggle},
-    {"/CREQ", 1, dorequests},
-    {"/CTCP", 2, doctcp},
-    {"/DCC", 2, dodcc},
-    {"/DDE", 1, nullptr},
-    {"/DDESERVER", 1, nullptr},
-    {"/DEBUG", 1, dotoggle},
-    {"/DEC", 1, doinc},
-    {"/DESCRIBE", 2, dodescribe},
-    {"/DISABLE", 1, nullptr},
-    {"/DISCONNECT", 1, dodisconnect},
-    {"/DLEVEL", 1, dodlevel},
-    {"/DNS", 1, dodns},
-    {"/ECHO", 1, doecho},
-    {"/ENABLE", 1, nullptr},
-    {"/EVENTS", 1, dotoggle},
-    {"/EXIT", 1, doexit},
-    {"/FINGER", 1, nullptr},
-    {"/FLOOD", 2, doflood},
-    {"/FLUSH", 1, nullptr},
-    {"/FONT", 1, nullptr},
-    {"/FSEND", 1, dotoggle},
-    {"/FSERVE", 2, nullptr},
-    {"/GROUPS", 1, nullptr},
-    {"/GUSER", 1, nullptr},
-    {"/HELP", 1, dohelp},
-    {"/IGNORE", 1, dolistswitch},
-    {"/INC", 1, doinc},
-    {"/JOIN", 2, dojoincommand},
-    {"/LEAVE", 2, dopart},
-    {"/LIST", 2, dolist},
-    {"/LOAD", 1, doloadsave},
-    {"/LOG", 1, dolog},
-    {"/ME", 1, dome},
-    {"/MSG", 2, domsg},
-    {"/NICK", 1, donick},
-    {"/NOTICE", 2, donotice},
-    {"/NOTIFY", 1, dolistswitch},
-    {"/OMSG", 2, doomsg},
-    {"/ONOTICE", 2, doomsg},
-    {"/PART", 2, dopart},
-    {"/PARTALL", 2, dopartall},
-    {"/PLAY", 2, nullptr},
-    {"/POP", 2, nullptr},
-    {"/QUERY", 2, doquery},
-    {"/QUIT", 2, doquit},
-    {"/QUOTE", 2, doraw},
-    {"/RAW", 2, doraw},
-    {"/REMOTE", 1, dotoggle},
-    {"/REMOVE", 1, doremove},
-    {"/RLEVEL", 1, nullptr},
-    {"/RUSER", 1, nullptr},
-    {"/RUN", 1, dorun},
-    {"/SAVE", 1, doloadsave},
-    {"/SAY", 2, dosay},
-    {"/SERVER", 1, doserver},
-    {"/SET", 1, doset},
-    {"/SOUND", 1, nullptr},
-    {"/SPEAK", 1, nullptr},
-    {"/SREQ", 1, dorequests},
-    {"/TIMER", 2, nullptr},
-    {"/TIMESTAMP", 1, dotoggle},
-    {"/ULIST", 1, nullptr},
-    {"/UNSET", 1, dounset},
-    {"/UNSETALL", 1, dounsetall},
-    {"/URL", 1, dolistswitch},
-    {"/UWHO", 1, douwho},
-    {"/WAVPLAY", 1, nullptr},
+    {"/ACTION", 1, dome},         {"/ALIAS", 1, nullptr},     {"/AME", 2, doame},
+    {"/AMSG", 2, doamsg},         {"/AUSER", 1, nullptr},     {"/AUTO", 1, dotoggle},
+    {"/AWAY", 2, doaway},         {"/BAN", 2, doban},         {"/BEEP", 1, nullptr},
+    {"/CHANNEL", 2, dochannel},   {"/CLEAR", 1, doclear},     {"/CLEARALL", 1, doclearall},
+    {"/CLOSEMSG", 2, doclosemsg}, {"/COMMANDS", 1, dotoggle}, {"/CREQ", 1, dorequests},
+    {"/CTCP", 2, doctcp},         {"/DCC", 2, dodcc},         {"/DDE", 1, nullptr},
+    {"/DDESERVER", 1, nullptr},   {"/DEBUG", 1, dotoggle},    {"/DEC", 1, doinc},
+    {"/DESCRIBE", 2, dodescribe}, {"/DISABLE", 1, nullptr},   {"/DISCONNECT", 1, dodisconnect},
+    {"/DLEVEL", 1, dodlevel},     {"/DNS", 1, dodns},         {"/ECHO", 1, doecho},
+    {"/ENABLE", 1, nullptr},      {"/EVENTS", 1, dotoggle},   {"/EXIT", 1, doexit},
+    {"/FINGER", 1, nullptr},      {"/FLOOD", 2, doflood},     {"/FLUSH", 1, nullptr},
+    {"/FONT", 1, nullptr},        {"/FSEND", 1, dotoggle},    {"/FSERVE", 2, nullptr},
+    {"/GROUPS", 1, nullptr},      {"/GUSER", 1, nullptr},     {"/HELP", 1, dohelp},
+    {"/IGNORE", 1, dolistswitch}, {"/INC", 1, doinc},         {"/JOIN", 2, dojoincommand},
+    {"/LEAVE", 2, dopart},        {"/LIST", 2, dolist},       {"/LOAD", 1, doloadsave},
+    {"/LOG", 1, dolog},           {"/ME", 1, dome},           {"/MSG", 2, domsg},
+    {"/NICK", 1, donick},         {"/NOTICE", 2, donotice},   {"/NOTIFY", 1, dolistswitch},
+    {"/OMSG", 2, doomsg},         {"/ONOTICE", 2, doomsg},    {"/PART", 2, dopart},
+    {"/PARTALL", 2, dopartall},   {"/PLAY", 2, nullptr},      {"/POP", 2, nullptr},
+    {"/QUERY", 2, doquery},       {"/QUIT", 2, doquit},       {"/QUOTE", 2, doraw},
+    {"/RAW", 2, doraw},           {"/REMOTE", 1, dotoggle},   {"/REMOVE", 1, doremove},
+    {"/RLEVEL", 1, nullptr},      {"/RUSER", 1, nullptr},     {"/RUN", 1, dorun},
+    {"/SAVE", 1, doloadsave},     {"/SAY", 2, dosay},         {"/SERVER", 1, doserver},
+    {"/SET", 1, doset},           {"/SOUND", 1, nullptr},     {"/SPEAK", 1, nullptr},
+    {"/SREQ", 1, dorequests},     {"/TIMER", 2, nullptr},     {"/TIMESTAMP", 1, dotoggle},
+    {"/ULIST", 1, nullptr},       {"/UNSET", 1, dounset},     {"/UNSETALL", 1, dounsetall},
+    {"/URL", 1, dolistswitch},    {"/UWHO", 1, douwho},       {"/WAVPLAY", 1, nullptr},
     {"/WRITE", 1, nullptr},
 };
 
@@ -123,6 +72,29 @@ const CommandEntry* FindCommand(std::string_view word) {
     return nullptr;
 }
 
+// Commands that reach files, programs or the program's life. Text another user wrote reaches
+// them only when the user allowed it, and then names one plain file of the folder the
+// command works in.
+bool RemoteRefused(const CommandEntry& e, const Args& args) {
+    static const char* const kGuarded[] = {"/RUN",  "/REMOVE", "/EXIT",     "/LOAD",
+                                           "/SAVE", "/DDE",    "/DDESERVER"};
+    bool guarded = false;
+    for (const char* name : kGuarded) guarded = guarded || std::string_view(e.name) == name;
+    if (!guarded) return false;
+    std::string name(e.name);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool refuse = !Options().remote_files;
+    if (!refuse && (name == "/load" || name == "/save" || name == "/remove")) {
+        std::string file = JoinFrom(args, name == "/remove" ? 1 : 2);
+        if (!file.empty() && file.front() == '"') file.erase(0, 1);
+        if (!file.empty() && file.back() == '"') file.pop_back();
+        refuse = file.find_first_of("/\\") != std::string::npos || file == "." || file == ".." ||
+                 file.find('\0') != std::string::npos;
+    }
+    if (refuse) Print(StatusWin(), "*** Remote command refused: " + name, 1);
+    return refuse;
+}
+
 }  // namespace
 
 bool IsBuiltinCommand(std::string_view word) {
@@ -141,6 +113,7 @@ int RunCommand(WindowId window, const Args& args, bool remote) {
         return 0;
     }
     if (!e) return donormalcommand(args, remote);
+    if (remote && RemoteRefused(*e, args)) return 0;
     auto installed = Installed().find(e->name);
     if (installed != Installed().end() && installed->second)
         return installed->second(window, args, remote);

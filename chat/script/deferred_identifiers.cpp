@@ -99,6 +99,14 @@ EvalResult Read(EvalContext& ctx, TokenList& tokens, size_t i, size_t& end, bool
         return ReadError(ctx.window, "* $read: no match for \"" + key + "\" in " + name);
     ++s.read_depth;
     TokenList read = tokenize(found);
+    // Under the remote flag another user may have chosen the file or the line: its words
+    // stand as they are and are never evaluated.
+    if (ctx.remote)
+        for (Token& t : read)
+            if (t.state == kTokenRaw) {
+                t.text.insert(t.text.begin(), ' ');
+                t.state = kTokenValue;
+            }
     Remove(tokens, i, 2, end);
     // The line's tokens stand in for $read and its arguments, within the command's token limit.
     size_t room = kMaxTokens360 > tokens.size() ? kMaxTokens360 - tokens.size() : 0;

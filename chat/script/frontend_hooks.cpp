@@ -1,5 +1,7 @@
 #include "chat/script/frontend_hooks.h"
 
+#include "chat/core/window_print.h"
+#include "chat/core/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"
@@ -53,9 +55,26 @@ bool RunFunctionKeyAlias(WindowId window, const std::string& alias) {
         }
     }
     if (!found) return false;
-    // The alias runs like its name typed on its own: the parser finds it by "/F5 ".
+    // The alias runs like its name typed with the window's nicks after it, so that they
+    // become $1, $2 ...: the nicks selected in a channel's list, a query's partner.
     std::string name = alias;
     while (!name.empty() && name.back() == ' ') name.pop_back();
+    const WindowRecord* r = RecordOf(window);
+    if (r && r->kind == kKindChannel && Script().hooks.selected_nicks) {
+        int n = 0;
+        for (std::string nick : Script().hooks.selected_nicks(window)) {
+            if (n++ == 100) break;
+            if (!nick.empty() && (nick[0] == '@' || nick[0] == '+')) nick.erase(0, 1);
+            if (!nick.empty()) name += " " + nick;
+        }
+    } else if (r && r->kind == kKindQuery) {
+        if (StartsNoCase(r->name, "Message Window")) {
+            Beep();
+            return true;
+        }
+        size_t blank = r->name.rfind(' ');
+        name += " " + (blank == std::string::npos ? r->name : r->name.substr(blank + 1));
+    }
     parseinput(window, name, kOriginTyped, 0);
     return true;
 }

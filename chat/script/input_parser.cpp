@@ -11,11 +11,16 @@
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
 #include "chat/script/address_requests.h"
+#include "chat/script/auto_op.h"
 #include "chat/script/commands.h"
 #include "chat/script/identifiers.h"
 #include "chat/script/messaging.h"
 #include "chat/script/program_hooks.h"
+#include "chat/script/remote_scripts.h"
+#include "chat/script/remote_users.h"
+#include "chat/script/script_settings.h"
 #include "chat/script/script_state.h"
+#include "chat/script/timers.h"
 
 namespace chat {
 namespace {
@@ -259,6 +264,14 @@ int parseinput2(WindowId window, std::string_view input, int origin, int event) 
     }
     ctx.params.push_back(std::string());
     for (std::string& p : SplitWords(params, kMaxParams)) ctx.params.push_back(std::move(p));
+    struct ParamsScope {
+        std::string& slot;
+        std::string saved;
+        ParamsScope(std::string& s, std::string now) : slot(s), saved(std::move(s)) {
+            slot = std::move(now);
+        }
+        ~ParamsScope() { slot = std::move(saved); }
+    } params_scope(s.current_params, JoinFrom(ctx.params, 1));
     TokenList tokens = tokenize(line);
     while (!tokens.empty()) {
         size_t end = 0;
@@ -306,6 +319,11 @@ void InstallScript() {
     ticking = true;
     SetInputHandler(EnteredLine);
     InstallProgramHooks();
+    InstallUserCommands();
+    InstallRemoteScripts();
+    InstallTimers();
+    InstallAutoOp();
+    InstallScriptSettings();
 }
 
 }  // namespace chat

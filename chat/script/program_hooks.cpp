@@ -7,10 +7,12 @@
 #include "chat/core/nick_history.h"
 #include "chat/core/options.h"
 #include "chat/core/window_table.h"
+#include "chat/script/auto_op.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_state.h"
+#include "chat/script/timers.h"
 #include "platform/profile.h"
 
 namespace chat {
@@ -34,6 +36,9 @@ void RunPerformList() {
 }
 
 void FirstMotd() {
+    // A new connection starts without the timers and pending grants of the last one.
+    freetimers();
+    freelines(PendingOps());
     if (Options().perform && !Script().szperform.empty())
         platform::PostMessage(Frame().hwndFrame, kMsgPerform);
 }

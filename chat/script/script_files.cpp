@@ -10,6 +10,7 @@
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
 #include "chat/script/messaging.h"
+#include "chat/script/script_settings.h"
 #include "chat/script/script_state.h"
 #include "platform/profile.h"
 
@@ -95,6 +96,7 @@ int doloadsave(WindowId w, const Args& a, bool) {
             return 0;
         }
         s.*(kind->file) = path;
+        SaveScriptFileNames();
         Print(w, "*** Loaded " + std::string(kind->noun) + " from " + path, 1);
         return 1;
     }
@@ -105,6 +107,7 @@ int doloadsave(WindowId w, const Args& a, bool) {
         return 0;
     }
     s.*(kind->file) = path;
+    SaveScriptFileNames();
     Print(w, "*** Saved " + std::string(kind->noun) + " to " + path, 1);
     return 1;
 }

@@ -95,6 +95,9 @@ struct ScriptState {
     std::string lastline;
     /// The last value obtained by $? in the current input line.
     std::string lastprompt;
+    /// The parameters ($1 ...) of the command being run, joined by blanks (a timer made by it
+    /// keeps them).
+    std::string current_params;
     /// $read expansions made in the current input line.
     int read_depth = 0;
     /// Copy every command line to the debug log.
