@@ -40,7 +40,6 @@ void ShowFailure(const std::string& what, int err) {
 
 // Asks before an existing file is replaced; true to go on.
 bool MayReplace(const std::string& path) {
-    if (!PathExists(path)) return true;
     return ShowMessage(path + " already exists.\n\nReplace it?", tui::MessageButtons::kYesNo) ==
            tui::kIdYes;
 }
@@ -72,6 +71,7 @@ std::optional<AddRequest> RunAddDialog(const AddDefaults& defaults) {
 std::optional<ExtractRequest> RunExtractDialog(const ExtractDefaults& defaults) {
     tui::Dialog d = MakeExtractDialog(defaults);
     std::string password = defaults.password;
+    bool mask = defaults.password_mask;
     for (int r = tui::RunDialog(d);; r = Rerun(d)) {
         if (r == kIdBrowse) {
             std::string folder = EditText(d, kIdTarget);
@@ -81,14 +81,17 @@ std::optional<ExtractRequest> RunExtractDialog(const ExtractDefaults& defaults) 
             continue;
         }
         if (r == kIdPasswordButton) {
-            if (auto chosen = RunPasswordDialog({password, true, false, formats::kKindZip}))
+            if (auto chosen = RunPasswordDialog({password, mask, false, defaults.kind})) {
                 password = chosen->password;
+                mask = chosen->mask;
+            }
             continue;
         }
         if (r != tui::kIdOk) return std::nullopt;
         std::string error;
         if (auto request = ReadExtractRequest(d, error)) {
             request->password = password;
+            request->password_mask = mask;
             return request;
         }
         ShowMessage(error);
@@ -248,8 +251,11 @@ std::optional<std::string> FileOperation(const std::string& title, const std::st
             ShowMessage(rename ? "Type a new name without a folder." : "Type where it goes.");
             continue;
         }
-        if (!MayReplace(target)) continue;
-        const int err = op(archive, target, true);
+        // Replacing is allowed only for what was there when the user said so; a file that
+        // appears meanwhile is not overwritten.
+        const bool exists = PathExists(target);
+        if (exists && !MayReplace(target)) continue;
+        const int err = op(archive, target, exists);
         if (err == 0) return target;
         ShowFailure("Cannot " + std::string(title == "Copy Archive" ? "copy " : "move ") + archive +
                         " to " + target + ".",
@@ -261,18 +267,19 @@ std::optional<std::string> FileOperation(const std::string& title, const std::st
 }  // namespace
 
 std::optional<std::string> RunMoveArchiveDialog(const std::string& archive) {
-    return FileOperation("Move Archive", "Move " + Literal(archive) + " to:", FolderOf(archive),
-                         archive, false, MoveArchiveFile);
+    return FileOperation("Move Archive", "Move " + shell::TerminalSafe(BaseName(archive)) + " to:",
+                         FolderOf(archive), archive, false, MoveArchiveFile);
 }
 
 std::optional<std::string> RunCopyArchiveDialog(const std::string& archive) {
-    return FileOperation("Copy Archive", "Copy " + Literal(archive) + " to:", FolderOf(archive),
-                         archive, false, CopyArchiveFile);
+    return FileOperation("Copy Archive", "Copy " + shell::TerminalSafe(BaseName(archive)) + " to:",
+                         FolderOf(archive), archive, false, CopyArchiveFile);
 }
 
 std::optional<std::string> RunRenameArchiveDialog(const std::string& archive) {
-    return FileOperation("Rename Archive", "Rename " + Literal(archive) + " to:", BaseName(archive),
-                         archive, true, MoveArchiveFile);
+    return FileOperation("Rename Archive",
+                         "Rename " + shell::TerminalSafe(BaseName(archive)) + " to:",
+                         BaseName(archive), archive, true, MoveArchiveFile);
 }
 
 bool RunDeleteArchiveDialog(const std::string& archive) {

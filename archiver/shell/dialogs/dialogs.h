@@ -72,6 +72,8 @@ struct ExtractDefaults {
     bool overwrite = false;        ///< option record
     bool use_folder_names = true;  ///< option record
     std::string password;
+    bool password_mask = true;  ///< "PasswordMask"
+    formats::ArchiveKind kind = formats::kKindZip;
 };
 
 /// An extract request.
@@ -82,6 +84,7 @@ struct ExtractRequest {
     bool overwrite = false;
     bool use_folder_names = true;
     std::string password;
+    bool password_mask = true;  ///< the masking choice, to be saved as "PasswordMask"
 };
 
 /// Splits a typed "Files:" text into names: blanks, commas and semicolons separate, double
