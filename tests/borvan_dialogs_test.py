@@ -70,6 +70,17 @@ class DialogsTest(unittest.TestCase):
         t.keys("Escape")
         self.assertEqual(self.result(t), "cancelled")
 
+    def test_a_dialog_survives_a_tiny_terminal(self):
+        self.write("a.txt")
+        t = self.run_demo("add", self.dir)
+        t.wait_for("Add to:")
+        for cols, rows in ((20, 6), (3, 2), (60, 12), (80, 24)):
+            t.resize(cols, rows)
+            t.keys("x")
+        t.wait_for("Store Filenames In DOS 8.3 Format")
+        t.keys("Enter")
+        self.assertIn("names=xxxx ", self.result(t))
+
     def test_password_for_adding_is_typed_twice(self):
         t = self.run_demo("password-add")
         s = t.wait_for("Mask Password")
