@@ -64,7 +64,7 @@ class WindowTest(unittest.TestCase):
     def test_open_select_extract_sort_test_and_view(self):
         t = self.start("t.zip")
         screen = t.wait_for("Total 3 files")
-        for text in ("Borvan - t.zip", "Name", "Date", "Time", "Size", "Ratio", "Packed", "Path",
+        for text in ("Borvan - %s" % self.archive, "Name", "Date", "Time", "Size", "Ratio", "Packed", "Path",
                      "hello.txt", "bee.txt", "big.bin", "Selected 0 files, 0 bytes",
                      "[ new ]", "[ extract ]"):
             self.assertIn(text, screen)
@@ -173,6 +173,64 @@ class WindowTest(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(sorted(os.listdir(target)), ["big.bin", "dir", "hello.txt"])
         self.assertFalse(t.dead())
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_a_key_during_a_run_asks_whether_to_stop(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        # The second key arrives while the test runs: it asks the stop question.
+        t.keys("C-t", "x")
+        t.wait_for("Stop the current operation?")
+        t.keys("Enter")
+        t.wait_for("t.zip stopped")
+        # No answers the question and the run goes on to its end.
+        t.keys("C-t", "x")
+        t.wait_for("Stop the current operation?")
+        t.keys("Right", "Enter")
+        t.wait_for("ended without errors")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_mouse_toolbar_header_and_double_click(self):
+        t = self.start("t.zip")
+        screen = t.wait_for("Total 3 files")
+        lines = screen.splitlines()
+        # A click on the "Size" title sorts by size.
+        t.click(lines[3].index("Size"), 3)
+        screen = t.wait_for(lambda s: s.splitlines()[4].startswith("big.bin"))
+        # A double click on a row views it.
+        row = next(i for i, line in enumerate(screen.splitlines()) if line.startswith("hello.txt"))
+        t.double_click(2, row)
+        t.wait_for("hello world")
+        t.keys("Escape")
+        t.wait_for("Total 3 files")
+        # The "extract" button opens the Extract dialog.
+        t.click(lines[2].index("extract"), 2)
+        t.wait_for("Extract To:")
+        t.keys("Escape")
+        t.wait_gone("Extract To:")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_a_viewed_file_changed_is_offered_back_on_close(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("Enter")  # the first row: hello.txt
+        t.wait_for("hello world")
+        t.keys("Escape")
+        t.wait_for("Total 3 files")
+        (view,) = glob.glob(os.path.join(self.viewtmp, "borvan32-view-*"))
+        with open(os.path.join(view, "hello.txt"), "w") as f:
+            f.write("edited while viewed\n")
+        t.keys("C-l")
+        t.wait_for("hello.txt was changed after it was extracted for viewing")
+        t.keys("Enter")
+        t.wait_for('Choose "New" to create')
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertEqual(z.read("hello.txt"), b"edited while viewed\n")
+            self.assertIsNone(z.testzip())
+        self.assertEqual(glob.glob(os.path.join(self.viewtmp, "borvan32-view-*")), [])
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 

@@ -117,10 +117,13 @@ void Test() {
     engine::UnzipCommand cmd = BaseUnzipCommand();
     cmd.has_target = false;
     if (RunUnzip(cmd, m.listing.total_uncompressed)) {
-        m.message = cmd.result == engine::kUnzipOk
-                        ? "Test of " + m.archive + " ended without errors"
-                        : "Test of " + m.archive + " ended with errors (code " +
-                              std::to_string(cmd.result) + ")";
+        if (cmd.result == engine::kUnzipOk)
+            m.message = "Test of " + m.archive + " ended without errors";
+        else if (cmd.result == engine::kUnzipStopped)
+            m.message = "Test of " + m.archive + " stopped";
+        else
+            m.message = "Test of " + m.archive + " ended with errors (code " +
+                        std::to_string(cmd.result) + ")";
     }
 }
 

@@ -138,10 +138,13 @@ platform::LRESULT MeterProc(platform::HWND, platform::UINT msg, platform::WPARAM
             return 0;
         case kMeterGetRange:
             return m.meter_range;
-        case kMeterSetPosition:
+        case kMeterSetPosition: {
+            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
+            uint32_t before = m.meter_position * 100 / range;
             m.meter_position = static_cast<uint32_t>(wp);
-            tui::Redraw();
+            if (m.meter_position * 100 / range != before) tui::Redraw();
             return 0;
+        }
         case kMeterGetPosition:
             return m.meter_position;
         default:
@@ -225,10 +228,14 @@ platform::LRESULT MainProc(platform::HWND, platform::UINT msg, platform::WPARAM 
             return AskOverwrite(*reinterpret_cast<const engine::OverwriteQuery*>(lp));
         case engine::kMsgStopQuestion:
             return AskStop() ? 1 : 0;
-        case engine::kMsgProgress:
+        case engine::kMsgProgress: {
+            // Progress comes every 10 KB: draw only when the shown percentage moves.
+            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
+            uint32_t before = m.meter_position * 100 / range;
             m.meter_position = static_cast<uint32_t>(wp);
-            tui::Redraw();
+            if (m.meter_position * 100 / range != before) tui::Redraw();
             return 0;
+        }
         case engine::kMsgFileInUse:
             return 1;
         case engine::kMsgDirLookup:
@@ -329,9 +336,13 @@ int Say(const std::string& text, tui::MessageButtons buttons) {
     return tui::ShowMessageBox("Borvan", text, buttons);
 }
 
-bool OpenArchive(const std::string& path, bool may_be_new) {
+bool OpenArchive(const std::string& given, bool may_be_new) {
     Manager& m = App();
     std::error_code ec;
+    // Runs change the current folder (adding from the folder the files were chosen in), so
+    // the archive is kept by its full path.
+    std::filesystem::path full = std::filesystem::absolute(given, ec);
+    const std::string path = ec ? given : full.lexically_normal().string();
     bool exists = std::filesystem::exists(path, ec);
     if (!exists && !may_be_new) {
         Say(Shown(path) + " does not exist");
@@ -418,7 +429,9 @@ bool CloseArchive(bool ask) {
     if (ask) {
         std::vector<std::string> changed = m.view.Changed();
         for (const std::string& file : changed) {
-            int r = Say(Shown(file) +
+            // The view folder holds the member under its stored path.
+            std::string rel = file.substr(m.view.Path().size() + 1);
+            int r = Say(Shown(rel) +
                             " was changed after it was extracted for viewing.\n\nUpdate the "
                             "archive with the changed file?",
                         tui::MessageButtons::kYesNoCancel);
@@ -429,8 +442,6 @@ bool CloseArchive(bool ask) {
             cmd.archive = m.archive;
             cmd.level = 5;
             cmd.store_folder_names = true;
-            // The view folder holds the member under its stored path: add it from there.
-            std::string rel = file.substr(m.view.Path().size() + 1);
             cmd.names = {rel};
             char cwd[4096];
             bool have_cwd = getcwd(cwd, sizeof cwd) != nullptr;
