@@ -16,6 +16,7 @@
 #include "chat/dde/dde_server.h"
 #include "chat/help/help_file.h"
 #include "chat/lists/list_commands.h"
+#include "chat/lists/list_commands.h"
 #include "chat/net/net_layer.h"
 #include "chat/script/commands_files.h"
 #include "chat/script/double_click.h"
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
     chat::InstallScript();
+    chat::InstallLists();
     //chat::InstallNet();
     //chat::InstallDde();
     //chat::InstallFileCommands();

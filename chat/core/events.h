@@ -56,6 +56,18 @@ struct EventHooks {
         auto_op;
     /// Someone left a channel or IRC: pending auto-op grants for the nick are dropped.
     std::function<void(std::string_view nick)> cancel_auto_op;
+    /// The ISON reply's nicknames; true when a running notify check took it (not printed).
+    std::function<bool(std::string_view nicks)> ison_reply;
+    /// MONITOR replies: the targets now on IRC (730) or gone (731), separated by ",".
+    std::function<void(bool online, std::string_view targets)> monitor_reply;
+    /// One parameter of the server's 005 reply, for features the layers above use (MONITOR).
+    std::function<void(std::string_view token)> isupport;
+    /// A ban-list entry (367); true when a channel-information request took it.
+    std::function<bool(std::string_view channel, std::string_view mask)> ban_entry;
+    /// The end of a ban list (368); true when a channel-information request took it.
+    std::function<bool(std::string_view channel)> ban_end;
+    /// A line as printed (display text), and the channel URL reply: the URL catcher's input.
+    std::function<void(std::string_view text)> printed;
 };
 
 /// The installed handlers.

@@ -116,6 +116,7 @@ platform::LRESULT FrameProc(platform::HWND, platform::UINT msg, platform::WPARAM
 }
 
 void RunFrameCommand(int command) {
+    if (Storage().more_commands && Storage().more_commands(command)) return;
     const Connection& c = Conn();
     const WindowId active = ActiveWindow();
     switch (command) {

@@ -65,6 +65,9 @@ struct FrameState {
     std::vector<std::function<void()>> each_second;
     /// Frame messages of later layers (DCC offers, finger, ident, ...); false when not theirs.
     std::function<bool(platform::UINT, platform::WPARAM, platform::LPARAM)> more_messages;
+    /// Frame commands that later layers carry out (their windows and dialogs); false when not
+    /// theirs.
+    std::function<bool(int command)> more_commands;
     /// Folder of the help files, with a trailing "/" (Help Contents opens "vesk.hlp" there).
     std::string help_dir;
 };

@@ -98,7 +98,10 @@ void Welcome() {
 void Isupport() {
     LineContext& c = C();
     size_t end = Trailing() ? Trailing() : c.line.tk.size();
-    for (size_t i = 3; i < end; ++i) ApplyIsupport(c.line.tk[i]);
+    for (size_t i = 3; i < end; ++i) {
+        ApplyIsupport(c.line.tk[i]);
+        if (Hooks().isupport) Hooks().isupport(c.line.tk[i]);
+    }
     DefaultPrint();
 }
 
@@ -621,6 +624,8 @@ void number(int code, size_t trailing) {
         case 324:
             return ChannelModeReply();
         case 328:
+            if (Hooks().printed) Hooks().printed(c.Tok(4));
+            return;
         case 329:
             return;
         case 332: {
@@ -660,8 +665,12 @@ void number(int code, size_t trailing) {
             c.ABlank = true;
             return DefaultPrint();
         case 367:
+            if (Hooks().ban_entry && Hooks().ban_entry(c.Tok(3), c.Tok(4))) return;
             return PrintFrom(3);
         case 368:
+            if (Hooks().ban_end && Hooks().ban_end(c.Tok(3))) return;
+            c.ABlank = true;
+            return DefaultPrint();
         case 369:
         case 394:
             c.ABlank = true;
@@ -682,6 +691,14 @@ void number(int code, size_t trailing) {
         case 376:
         case 422:
             return EndOfMotd(code);
+        case 303:
+            if (Hooks().ison_reply && Hooks().ison_reply(c.Tok(3))) return;
+            Blanks();
+            return DefaultPrint();
+        case 730:
+        case 731:
+            if (Hooks().monitor_reply) Hooks().monitor_reply(code == 730, c.Tok(3));
+            return;
         case 392:
             c.BBlank = true;
             return PrintFrom(0);

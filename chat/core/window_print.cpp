@@ -6,6 +6,7 @@
 #include <string>
 
 #include "chat/core/display_text.h"
+#include "chat/core/events.h"
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_table.h"
@@ -170,6 +171,13 @@ void Print(WindowId window, std::string_view text, int colour) {
     MarkAndBeep(slot, highlighted, scrolled_back);
     if (window == t.statwin) t.LWBlank = false;
     ResetHints(t);
+    // The catcher may print (a failure) or change the windows; the text it reads is a copy.
+    if (Hooks().printed && r.kind != kKindUrlList) {
+        const std::string caught(shown);
+        if (took_scratch) scratch_busy = false;
+        took_scratch = false;
+        Hooks().printed(caught);
+    }
     if (took_scratch) scratch_busy = false;
 }
 

@@ -1,0 +1,64 @@
+// The URL catcher: every printed line is scanned for web and file-server addresses, each new
+// one joins the URL list, which the "URL List" window shows and the settings file keeps; from
+// there an address opens in the user's browser.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chat/core/line_list.h"
+
+namespace chat {
+
+/// Addresses this long or longer end the scan of a line.
+constexpr size_t kMaxUrl = 256;
+
+/// The URL list and its settings.
+struct UrlState {
+    /// Entries "%c:%sURL:%s": marker, description, address.
+    LineList szurl;
+    /// The browser program; "unknown" when none is known.
+    std::string szWWWL = "unknown";
+    /// The toolbar's new-URL mark.
+    bool mark = false;
+    /// Starts the browser (argument vector); empty uses the program starter.
+    std::function<bool(const std::vector<std::string>& argv)> start;
+};
+
+/// The URL state.
+UrlState& Urls();
+/// A fresh state (tests).
+void ResetUrls();
+
+/// Scans one printed line and adds the new addresses (when catching is on).
+void ExtractURL(std::string_view text);
+/// The first entry with that address (case ignored; also compared after its "://"); with
+/// `whole` the entry's text from "URL:" on is compared. end() when none.
+LineIter FindURL(std::string_view address, bool whole);
+/// The window row of an entry: " %c\t%s\tURL:%s".
+std::string UrlRow(std::string_view entry);
+/// The address of an entry (after "URL:").
+std::string UrlAddress(std::string_view entry);
+/// The rows of the URL window in their order ("?" rows first or last by the option).
+std::vector<std::string> UrlRows();
+/// Rebuilds the window's rows when it is open.
+void FillURLwindow();
+/// Restores or makes the "URL List" window; clears the new-URL mark.
+void ShowURLwindow();
+/// Closes the URL window when open.
+void HideURLwindow();
+/// Removes the entries marked "?".
+void DeleteCaughtUrls();
+/// True for an address this program hands to a browser: http, https, ftp and gopher
+/// addresses, and those that begin "www.".
+bool OpenableUrl(std::string_view address);
+/// Opens an address in the browser (argument vector, never a shell); false when refused or
+/// the browser could not be started (reported).
+bool OpenURL(std::string_view address);
+/// Reads and writes section "WWW" and the browser path.
+void loadurls();
+void saveurls();
+
+}  // namespace chat
