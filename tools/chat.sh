@@ -38,4 +38,6 @@ export XDG_CONFIG_HOME="$DIR/config"
 mkdir -p "$XDG_CONFIG_HOME/vesk32"
 printf '[Vesk]\nnick=newcomer\nanick=newcomer_\nuser=New Comer\nemail=newcomer@localhost\nhost=Local server:127.0.0.1:%s\n' "$PORT" \
     > "$XDG_CONFIG_HOME/vesk32/vesk.ini"
+# A few aliases, events, a CTCP reply and a timer, so that a newcomer sees the language work.
+cat "$(dirname "$0")/chat-example/scripts.ini" >> "$XDG_CONFIG_HOME/vesk32/vesk.ini"
 "$BUILD/chat/vesk32" -i "$XDG_CONFIG_HOME/vesk32/vesk.ini" -s 127.0.0.1:"$PORT" || true
