@@ -4,6 +4,8 @@ adding and deleting members, sorting, testing, viewing a member (and its private
 going away at exit), the archive vanishing behind the window, and resizing."""
 import glob
 import os
+import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -231,6 +233,47 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(z.read("hello.txt"), b"edited while viewed\n")
             self.assertIsNone(z.testzip())
         self.assertEqual(glob.glob(os.path.join(self.viewtmp, "borvan32-view-*")), [])
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_arj_archive_through_its_program(self):
+        if not shutil.which("arj"):
+            if os.environ.get("CI"):
+                self.fail("arj is not installed")
+            self.skipTest("arj is not installed")
+        src = os.path.join(self.dir, "src")
+        os.makedirs(src)
+        for name, text in (("alpha.txt", "alpha text\n"), ("beta.txt", "beta\n")):
+            with open(os.path.join(src, name), "w") as f:
+                f.write(text)
+        arj = os.path.join(self.dir, "x.arj")
+        subprocess.run(["arj", "a", arj, "alpha.txt", "beta.txt"], cwd=src, check=True,
+                       stdout=subprocess.DEVNULL)
+        t = self.start("x.arj")
+        screen = t.wait_for("Total 2 files")
+        self.assertIn("alpha.txt", screen)
+        # View runs the program into the private folder; the built-in viewer shows the text.
+        t.keys("Enter")
+        t.wait_for("alpha text")
+        t.keys("Escape")
+        t.wait_for("Total 2 files")
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and len(os.listdir(self.out)) < 2:
+            time.sleep(0.05)
+        self.assertEqual(sorted(os.listdir(self.out)), ["alpha.txt", "beta.txt"])
+        with open(os.path.join(self.out, "beta.txt")) as f:
+            self.assertEqual(f.read(), "beta\n")
+        # Delete the selected member through the program.
+        t.keys("Down", "Space")
+        t.wait_for("Selected 1 file")
+        t.keys("C-d")
+        t.wait_for("Entire Archive")
+        t.keys("Enter")
+        screen = t.wait_for("Total 1 file,")
+        self.assertNotIn("beta.txt", screen)
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 

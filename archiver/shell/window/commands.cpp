@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archiver/formats/listed_member.h"
 #include "archiver/shell/dialogs/dialogs.h"
 #include "archiver/shell/handover.h"
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/extras.h"
 #include "archiver/shell/window/manager_state.h"
+#include "archiver/shell/window/other_kinds.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -93,8 +95,19 @@ void Extract() {
     auto request = dialogs::RunExtractDialog(d);
     if (!request) return;
     if (!request->password.empty()) m.password = request->password;
-    if (!EnsurePassword(false)) return;
     std::vector<std::string> selected = SelectedNames(false);
+    if (formats::IsProgramKind(m.kind)) {
+        programs::OperationRequest op;
+        op.op = programs::Operation::kExtract;
+        if (request->which == dialogs::ExtractWhich::kSelected) op.args.files = selected;
+        if (request->which == dialogs::ExtractWhich::kPattern) op.args.files = request->patterns;
+        op.args.folder_names = request->use_folder_names;
+        op.args.overwrite = request->overwrite;
+        op.folder = request->target;
+        RunProgramOperation(op);
+        return;
+    }
+    if (!EnsurePassword(false)) return;
     engine::UnzipCommand cmd = dialogs::MakeExtractCommand(*request, m.archive, m.kind, selected);
     engine::UnzipCommand base = BaseUnzipCommand();
     cmd.kind = base.kind;
@@ -113,6 +126,11 @@ void Extract() {
 
 void Test() {
     Manager& m = App();
+    if (formats::IsProgramKind(m.kind)) {
+        Say(std::string("Testing ") + formats::KindDescription(m.kind) +
+            " is not available in this version.");
+        return;
+    }
     if (!EnsurePassword(false)) return;
     engine::UnzipCommand cmd = BaseUnzipCommand();
     cmd.has_target = false;
@@ -129,7 +147,8 @@ void Test() {
 
 bool ArchiveChangeable() {
     Manager& m = App();
-    if (m.kind == formats::kKindZip) return true;
+    // ARJ, LZH and ARC go to their programs, which say themselves what they cannot do.
+    if (m.kind == formats::kKindZip || formats::IsProgramKind(m.kind)) return true;
     Say(Shown(m.archive) + " is " + formats::KindDescription(m.kind) +
         "; this kind cannot be changed");
     return false;
@@ -153,6 +172,20 @@ void Add() {
     if (!request) return;
     m.password = request->password;
     m.cfg.password_mask = request->password_mask;
+    if (formats::IsProgramKind(m.kind)) {
+        programs::OperationRequest op;
+        op.op = programs::Operation::kAdd;
+        op.args.files = request->names;
+        op.args.mode = static_cast<programs::AddMode>(std::clamp(request->choices.action, 0, 3));
+        op.args.archive_has_rows = !m.listing.rows.empty();
+        op.args.recurse = request->choices.recurse;
+        op.args.full_paths = request->choices.save_folder_info;
+        op.args.best_compression = request->choices.compression == dialogs::kMaximum;
+        op.folder = request->folder.empty() ? CurrentFolder() : request->folder;
+        RunProgramOperation(op);
+        ReloadArchive();
+        return;
+    }
     zip::ZipCommand cmd = dialogs::MakeAddCommand(*request, m.archive);
     // The names are relative to the folder the files were chosen in.
     std::string back = CurrentFolder();
@@ -177,6 +210,16 @@ void Delete() {
         return;
     }
     if (!ArchiveChangeable()) return;
+    if (formats::IsProgramKind(m.kind)) {
+        programs::OperationRequest op;
+        op.op = programs::Operation::kDelete;
+        op.args.files = request->which == dialogs::DeleteWhich::kPattern ? request->patterns
+                                                                         : SelectedNames(false);
+        op.folder = FolderOf(m.archive);
+        RunProgramOperation(op);
+        ReloadArchive();
+        return;
+    }
     zip::ZipCommand cmd = dialogs::MakeDeleteCommand(*request, m.archive, SelectedNames(false));
     RunZip(cmd);
     ReloadArchive();
@@ -229,14 +272,23 @@ void View() {
         Say(error);
         return;
     }
-    if (!EnsurePassword(false)) return;
-    engine::UnzipCommand cmd = BaseUnzipCommand();
-    cmd.has_target = true;
-    cmd.target = m.view.Path();
-    cmd.use_folder_names = true;
-    cmd.overwrite_all = true;
-    if (!shell::IsSingleFileKind(m.kind)) cmd.selection = {row.name};
-    if (!RunUnzip(cmd, row.uncompressed) || cmd.result != engine::kUnzipOk) return;
+    if (formats::IsProgramKind(m.kind)) {
+        programs::OperationRequest op;
+        op.op = programs::Operation::kExtract;
+        op.args.files = {row.name};
+        op.args.overwrite = true;
+        op.folder = m.view.Path();
+        if (!RunProgramOperation(op).ok) return;
+    } else {
+        if (!EnsurePassword(false)) return;
+        engine::UnzipCommand cmd = BaseUnzipCommand();
+        cmd.has_target = true;
+        cmd.target = m.view.Path();
+        cmd.use_folder_names = true;
+        cmd.overwrite_all = true;
+        if (!shell::IsSingleFileKind(m.kind)) cmd.selection = {row.name};
+        if (!RunUnzip(cmd, row.uncompressed) || cmd.result != engine::kUnzipOk) return;
+    }
     std::string file =
         m.view.Path() + "/" +
         (shell::IsSingleFileKind(m.kind) && !m.facts.output_name.empty() ? m.facts.output_name
@@ -303,6 +355,36 @@ void Favorites() {
     m.cfg.favorite_folders = changed;
     if (!shell::WriteSettingList(m.settings_path, "WizDir", "WizDir", changed))
         Say("Cannot write the settings file " + Shown(m.settings_path));
+}
+
+// Extracts every member into the scanner's private folder and runs the scanner over it.
+void VirusScan() {
+    Manager& m = App();
+    programs::ProgramLocations locations = programs::LoadProgramLocations(m.settings_path);
+    auto extract = [&m, &locations](const std::string& folder, std::string& error) {
+        if (formats::IsProgramKind(m.kind))
+            return programs::ExtractAllWithProgram(m.kind, m.archive, folder, locations, error);
+        if (!EnsurePassword(false)) {
+            error = "No password was given";
+            return false;
+        }
+        engine::UnzipCommand cmd = BaseUnzipCommand();
+        cmd.has_target = true;
+        cmd.target = folder;
+        cmd.overwrite_all = true;
+        if (!RunUnzip(cmd, m.listing.total_uncompressed)) {
+            error = "The archive could not be extracted for scanning";
+            return false;
+        }
+        if (cmd.result != engine::kUnzipOk) error = "The archive could not be extracted completely";
+        return cmd.result == engine::kUnzipOk;
+    };
+    m.message = "Scanning ...";
+    tui::Redraw();
+    programs::ScanOutcome outcome = programs::RunVirusScan(locations, extract);
+    m.message.clear();
+    if (!outcome.output.empty()) SetOutputText(outcome.output);
+    if (!outcome.message.empty()) Say(Shown(outcome.message));
 }
 
 std::string OwnProgramPath() {
@@ -636,7 +718,7 @@ void RunCommandNow(int command) {
             m.list.model.SelectAll(false);
             return;
         case kCmdVirusScan:
-            NotAvailable("Virus Scan");
+            VirusScan();
             return;
         case kCmdMakeExe:
             NotAvailable("Making self-extracting files");

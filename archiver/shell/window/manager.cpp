@@ -10,10 +10,12 @@
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/zip/zip.h"
+#include "archiver/formats/listed_member.h"
 #include "archiver/shell/dialogs/dialogs.h"
 #include "archiver/shell/handover.h"
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/manager_state.h"
+#include "archiver/shell/window/other_kinds.h"
 #include "platform/profile.h"
 
 namespace window {
@@ -359,7 +361,8 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
         kind = formats::kKindZip;
     if (!exists)
         kind = formats::KindByExtension(path) ? formats::KindByExtension(path) : formats::kKindZip;
-    if (kind != formats::kKindZip && !shell::IsSingleFileKind(kind)) {
+    if (kind != formats::kKindZip && !shell::IsSingleFileKind(kind) &&
+        !formats::IsProgramKind(kind)) {
         Say(Shown(path) + " is " + formats::KindDescription(kind) +
             "; this kind is not supported yet");
         return false;
@@ -369,10 +372,13 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
     std::string error;
     bool ok = true;
     if (exists && std::filesystem::file_size(path, ec) > 0) {
-        ok = shell::IsSingleFileKind(kind)
-                 ? shell::LoadSingleFileListing(kind, path, m.sort, AskContainedName, listing,
-                                                facts, error)
-                 : shell::LoadZipListing(path, m.sort, listing, error);
+        if (shell::IsSingleFileKind(kind))
+            ok = shell::LoadSingleFileListing(kind, path, m.sort, AskContainedName, listing, facts,
+                                              error);
+        else if (formats::IsProgramKind(kind))
+            ok = LoadProgramKindListing(kind, path, m.sort, listing, error);
+        else
+            ok = shell::LoadZipListing(path, m.sort, listing, error);
     } else {
         shell::FinishListing(listing);
     }
@@ -506,6 +512,18 @@ engine::UnzipCommand BaseUnzipCommand() {
         cmd.password = m.password;
     }
     return cmd;
+}
+
+void SetOutputText(const std::string& text) {
+    Manager& m = App();
+    m.output.clear();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        m.output.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
 }
 
 bool AskStop() {

@@ -97,6 +97,9 @@ bool AskStop();
 /// Sets the listing's columns (Ratio and Packed only while the options show them).
 void SetupColumns();
 
+/// Replaces the operation log with the lines of a program's output.
+void SetOutputText(const std::string& text);
+
 /// Runs one command of the menus, keys or toolbar.
 void RunCommand(int command);
 /// The action of a double click or Enter on a row.
