@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/test_util.h"
 
@@ -111,6 +113,25 @@ TEST_F(ArjListingTest, DamagedCopies) {
         EXPECT_FALSE(List(b)) << c.what;
         EXPECT_EQ(error, c.error) << c.what;
         EXPECT_EQ(members.size(), c.kept) << c.what;
+    }
+}
+
+// Random damage: every result is a known message, and what is listed stays within the file.
+TEST_F(ArjListingTest, RandomDamageStaysBounded) {
+    std::mt19937 rng(11);
+    std::vector<uint8_t> small(bytes.begin(), bytes.begin() + 400);  // the headers and a bit
+    for (int round = 0; round < 400; ++round) {
+        std::vector<uint8_t> b = small;
+        for (int k = 0; k < 2; ++k) b[rng() % 400] = static_cast<uint8_t>(rng());
+        bool ok = List(b);
+        if (!ok) {
+            EXPECT_TRUE(error == kUnexpectedEnd || error == "Bad header" ||
+                        error == "Header CRC error" ||
+                        error == "File does not appear to be a valid ARJ archive")
+                << error;
+        }
+        EXPECT_LE(members.size(), 3u);
+        for (const auto& m : members) EXPECT_LE(m.packed, b.size());
     }
 }
 

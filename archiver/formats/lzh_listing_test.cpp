@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "archiver/engine/unzip/test_util.h"
 
@@ -126,6 +127,25 @@ TEST_F(LzhListingTest, DamagedCopies) {
     b.pop_back();
     EXPECT_TRUE(List(b)) << error;
     EXPECT_EQ(members.size(), 4u);
+}
+
+// Random damage: every result is a known message, and what is listed stays within the file.
+TEST_F(LzhListingTest, RandomDamageStaysBounded) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 800; ++round) {
+        std::vector<uint8_t> b = bytes;
+        for (int k = 0; k < 3; ++k) b[rng() % b.size()] = static_cast<uint8_t>(rng());
+        if (round % 7 == 0) b.resize(rng() % b.size());
+        bool ok = List(b);
+        if (!ok) {
+            EXPECT_TRUE(error == kUnexpectedEnd || error == "Bad header" ||
+                        error == "Header checksum error" ||
+                        error == "File does not appear to be a valid LZH archive")
+                << error;
+        }
+        EXPECT_LE(members.size(), b.size() / 22);
+        for (const auto& m : members) EXPECT_LE(m.packed, b.size());
+    }
 }
 
 // The published archives of many LHA versions: every one lists without error and names

@@ -21,6 +21,11 @@
 
 namespace programs {
 
+/// For the Password dialog's help: ARJ takes the password as a command-line argument.
+inline constexpr const char* kCommandLinePasswordNote =
+    "A password for an ARJ archive is passed to ARJ on its command line, where other users of "
+    "this computer can see it while ARJ runs.";
+
 /// One operation on an ARJ, LZH or ARC archive.
 struct OperationRequest {
     formats::ArchiveKind kind = formats::kKindUnknown;

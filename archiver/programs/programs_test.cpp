@@ -213,5 +213,32 @@ TEST(RunArchiveOperation, ArjRoundTrip) {
     EXPECT_EQ(Slurp(dir / "out/one two.txt"), "first");
 }
 
+// Missing keys take the Debian programs found on the PATH; a key set empty stays empty.
+TEST(ProgramLocations, DefaultsFromThePath) {
+    TempDir dir;
+    for (const char* p : {"arj", "nomarch", "clamscan"}) WriteFakeProgram(dir / p, 0, dir / "log");
+    std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", dir.path.c_str(), 1);
+    struct Case {
+        const char* ini;
+        ProgramLocations want;
+    } cases[] = {
+        {"", {"arj", "", "nomarch", "clamscan", "-r %d"}},
+        {"[Programs]\narj=\nlha=/opt/lha\narc=arc\n", {"", "/opt/lha", "arc", "clamscan", "-r %d"}},
+        {"[Programs]\nscan=/opt/scanner\n", {"arj", "", "nomarch", "/opt/scanner", ""}},
+        {"[Programs]\nscanp=--quiet %d\n", {"arj", "", "nomarch", "clamscan", "--quiet %d"}},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(dir / "borvan32.ini") << c.ini;
+        ProgramLocations got = LoadProgramLocations(dir / "borvan32.ini");
+        EXPECT_EQ(got.arj, c.want.arj) << c.ini;
+        EXPECT_EQ(got.lha, c.want.lha) << c.ini;
+        EXPECT_EQ(got.arc, c.want.arc) << c.ini;
+        EXPECT_EQ(got.scan, c.want.scan) << c.ini;
+        EXPECT_EQ(got.scan_template, c.want.scan_template) << c.ini;
+    }
+    setenv("PATH", old_path.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace programs
