@@ -55,7 +55,8 @@ class WindowTest(unittest.TestCase):
 
     def start(self, *args, cols=100, rows=30):
         env = {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
-               "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8"}
+               "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8", "HOME": self.dir,
+               "XDG_DATA_HOME": os.path.join(self.dir, "data")}
         self.t = Tmux([BORVAN] + list(args), cols=cols, rows=rows, env=env)
         return self.t
 
@@ -274,6 +275,20 @@ class WindowTest(unittest.TestCase):
         t.keys("Enter")
         screen = t.wait_for("Total 1 file,")
         self.assertNotIn("beta.txt", screen)
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_checkout_extracts_into_its_folder_and_makes_launchers(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("C-c")
+        t.wait_for("Group Name:")
+        t.keys("Enter")
+        t.wait_for(lambda s: "launchers made" in s or "no icons created" in s, timeout=10)
+        folder = os.path.join(self.dir, "CheckOut", "t")
+        self.assertTrue(os.path.isfile(os.path.join(folder, "hello.txt")))
+        self.assertTrue(os.path.isfile(os.path.join(folder, "dir", "bee.txt")))
+        t.keys("Enter")
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 

@@ -357,42 +357,6 @@ void Favorites() {
         Say("Cannot write the settings file " + Shown(m.settings_path));
 }
 
-// Extracts every member into the scanner's private folder and runs the scanner over it.
-void VirusScan() {
-    Manager& m = App();
-    programs::ProgramLocations locations = programs::LoadProgramLocations(m.settings_path);
-    auto extract = [&m, &locations](const std::string& folder, std::string& error) {
-        if (formats::IsProgramKind(m.kind))
-            return programs::ExtractAllWithProgram(m.kind, m.archive, folder, locations, error);
-        if (!EnsurePassword(false)) {
-            error = "No password was given";
-            return false;
-        }
-        engine::UnzipCommand cmd = BaseUnzipCommand();
-        cmd.has_target = true;
-        cmd.target = folder;
-        cmd.overwrite_all = true;
-        if (!RunUnzip(cmd, m.listing.total_uncompressed)) {
-            error = "The archive could not be extracted for scanning";
-            return false;
-        }
-        if (cmd.result != engine::kUnzipOk) error = "The archive could not be extracted completely";
-        return cmd.result == engine::kUnzipOk;
-    };
-    m.message = "Scanning ...";
-    tui::Redraw();
-    programs::ScanOutcome outcome = programs::RunVirusScan(locations, extract);
-    m.message.clear();
-    if (!outcome.output.empty()) SetOutputText(outcome.output);
-    if (!outcome.message.empty()) Say(Shown(outcome.message));
-}
-
-std::string OwnProgramPath() {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("borvan32") : p.string();
-}
-
 void Shortcut() {
     Manager& m = App();
     const char* home = std::getenv("HOME");
@@ -612,6 +576,42 @@ std::string OpenStartFolder() {
 
 }  // namespace
 
+// Extracts every member into the scanner's private folder and runs the scanner over it.
+void VirusScan() {
+    Manager& m = App();
+    programs::ProgramLocations locations = programs::LoadProgramLocations(m.settings_path);
+    auto extract = [&m, &locations](const std::string& folder, std::string& error) {
+        if (formats::IsProgramKind(m.kind))
+            return programs::ExtractAllWithProgram(m.kind, m.archive, folder, locations, error);
+        if (!EnsurePassword(false)) {
+            error = "No password was given";
+            return false;
+        }
+        engine::UnzipCommand cmd = BaseUnzipCommand();
+        cmd.has_target = true;
+        cmd.target = folder;
+        cmd.overwrite_all = true;
+        if (!RunUnzip(cmd, m.listing.total_uncompressed)) {
+            error = "The archive could not be extracted for scanning";
+            return false;
+        }
+        if (cmd.result != engine::kUnzipOk) error = "The archive could not be extracted completely";
+        return cmd.result == engine::kUnzipOk;
+    };
+    m.message = "Scanning ...";
+    tui::Redraw();
+    programs::ScanOutcome outcome = programs::RunVirusScan(locations, extract);
+    m.message.clear();
+    if (!outcome.output.empty()) SetOutputText(outcome.output);
+    if (!outcome.message.empty()) Say(Shown(outcome.message));
+}
+
+std::string OwnProgramPath() {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("borvan32") : p.string();
+}
+
 void RunCommandNow(int command);
 
 void RowAction() {
@@ -733,7 +733,7 @@ void RunCommandNow(int command) {
             Test();
             return;
         case kCmdCheckOut:
-            NotAvailable("CheckOut");
+            CheckOut();
             return;
         case kCmdInstall:
         case kCmdInstallDefaults:

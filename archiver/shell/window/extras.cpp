@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "archiver/programs/checkout.h"
 #include "platform/profile.h"
 
 namespace window {
@@ -20,37 +21,6 @@ char UuChar(unsigned v) {
 std::string BaseName(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A value of a launcher's Exec line: every argument in double quotes, with the characters
-// the specification reserves escaped; "%" doubled so it is never taken for a field code.
-std::string ExecQuote(const std::string& arg) {
-    std::string out = "\"";
-    for (char c : arg) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
-        if (c == '%') out += '%';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
-// A launcher's string value: line breaks and backslashes escaped so one value stays one line.
-std::string DesktopString(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else
-            out += c;
-    }
-    return out;
 }
 
 }  // namespace
@@ -96,9 +66,9 @@ std::string WriteUuencodedArchive(const std::string& archive, std::string& error
 }
 
 std::string DesktopEntry(const std::string& archive, const std::string& program) {
-    return "[Desktop Entry]\nType=Application\nName=" + DesktopString(BaseName(archive)) +
-           "\nComment=" + DesktopString("Open " + archive + " in Borvan") +
-           "\nExec=" + DesktopString(ExecQuote(program) + " " + ExecQuote(archive)) +
+    return "[Desktop Entry]\nType=Application\nName=" + programs::DesktopString(BaseName(archive)) +
+           "\nComment=" + programs::DesktopString("Open " + archive + " in Borvan") +
+           "\nExec=" + programs::DesktopExec({program, archive}) +
            "\nTerminal=true\nCategories=Utility;Archiving;\n";
 }
 

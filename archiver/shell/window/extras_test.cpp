@@ -43,10 +43,12 @@ TEST(ExtrasTest, UuencodedFileIsWrittenBesideTheArchive) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(ExtrasTest, LauncherQuotesEveryPathAndKeepsOneLinePerKey) {
+TEST(ExtrasTest, LauncherQuotesThePathsAndKeepsOneLinePerKey) {
     std::string entry = DesktopEntry("/tmp/we\"ird $x `y` 100%\nname.zip", "/usr/bin/borvan32");
-    EXPECT_NE(entry.find("Exec=\"/usr/bin/borvan32\" \"/tmp/we\\\\\"ird \\\\$x \\\\`y\\\\` "
-                         "100%%\\nname.zip\""),
+    // A plain program path stays bare; the archive's reserved characters are escaped inside
+    // quotes, "%" doubled, and the line break kept inside the one value.
+    EXPECT_NE(entry.find("Exec=/usr/bin/borvan32 \"/tmp/we\\\\\"ird \\\\$x \\\\`y\\\\` "
+                         "100%%\\nname.zip\"\n"),
               std::string::npos)
         << entry;
     // No line of the file is anything but a key, so the name cannot add one.

@@ -100,6 +100,13 @@ void SetupColumns();
 /// Replaces the operation log with the lines of a program's output.
 void SetOutputText(const std::string& text);
 
+/// Virus Scan: every member extracted into a private folder and the scanner run over it.
+void VirusScan();
+/// CheckOut: the archive extracted into a folder of its own and a group of launchers.
+void CheckOut();
+/// This program's own path (launchers start it).
+std::string OwnProgramPath();
+
 /// Runs one command of the menus, keys or toolbar.
 void RunCommand(int command);
 /// The action of a double click or Enter on a row.
