@@ -335,7 +335,9 @@ class WithWeechat(DccBase):
         a.type("/dcc send carol %s" % path)
         a.expect(r"^Resuming transfer at 100000 bytes$", window="Send carol part.bin", timeout=10)
         a.expect(r"^DCC Send completed$", window="Send carol part.bin", timeout=10)
-        self.assertEqual(sha(os.path.join(self.wget, "part.bin")), sha(path))
+        got = os.path.join(self.wget, "part.bin")
+        wait_for(lambda: os.path.exists(got), 10, "weechat's finished file")
+        self.assertEqual(sha(got), sha(path))
         # ...and we hold the first part of a file weechat sends.
         path = make_file(os.path.join(src, "back.bin"), 300000, seed=4)
         with open(path, "rb") as f, open(os.path.join(a.getdir, "back.bin"), "wb") as g:
