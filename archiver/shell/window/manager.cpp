@@ -61,6 +61,9 @@ void Draw() {
     }
     if (s.rows > kToolbarRow) {
         m.tools.row = kToolbarRow;
+        // The wizard's button, whose feature this version lacks, gives way on narrow screens
+        // so that the others stay whole.
+        if (m.tools.buttons.size() == 8) m.tools.buttons[7].hidden = s.cols < 84;
         tui::DrawToolbar(m.tools, s.cols);
     }
     tui::Rect lr = ListRect();
@@ -676,6 +679,8 @@ int RunManager(const ManagerStart& start) {
                            platform::LPARAM) -> platform::LRESULT {
             if (msg != kMsgStartRequest) return 0;
             RunRequest(request, archive);
+            if (!App().open && shell::GetOption(App().cfg.opts, shell::kOptAutoOpenDialog))
+                RunCommand(kCmdOpen);
             platform::DestroyWindow(self);
             return 0;
         });
