@@ -197,6 +197,20 @@ class Lzh(Base):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(self.read("out", "a.txt"), b"hello\n")
         self.assertEqual(self.read("out", "lvl2", "sub", "c d.txt"), b"level two")
+        # Without -o the existing files stay and are named; the missing one arrives.
+        self.write("out/a.txt", b"mine")
+        shutil.rmtree(self.path("out", "lvl2"))
+        r = self.run_borvan("-e", lzh, "out")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"files already exists\n", r.stderr)
+        kept = r.stderr.decode().split("files already exists\n")[1].split()
+        self.assertEqual(sorted(kept), ["a.txt", "dos/b.txt"])
+        self.assertEqual(self.read("out", "a.txt"), b"mine")
+        self.assertEqual(self.read("out", "lvl2", "sub", "c d.txt"), b"level two")
+        r = self.run_borvan("-e", "-o", lzh, "out")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.read("out", "a.txt"), b"hello\n")
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["a.txt", "dos", "lvl2"])
 
     def test_climbing_names_refused(self):
         need("lha")
@@ -234,6 +248,16 @@ class Arc(Base):
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(self.read(out, "a.txt"), self.read("src", "a.txt"))
                 self.assertEqual(self.read(out, "z.bin"), bytes(20000))
+                # Without -o an existing file stays (arc would otherwise ask forever and
+                # nomarch replace it); the new one arrives.
+                self.write(os.path.join(out, "a.txt"), b"mine")
+                os.remove(os.path.join(out, "z.bin"))
+                r = self.run_borvan("-e", arc, out)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(b"Error extracting\na.txt", r.stderr)
+                self.assertEqual(self.read(out, "a.txt"), b"mine")
+                self.assertEqual(self.read(out, "z.bin"), bytes(20000))
+                self.assertEqual(sorted(os.listdir(out)), ["a.txt", "z.bin"])
 
     def test_failing_extractor(self):
         arc = self.make()

@@ -1,6 +1,7 @@
 #include "archiver/programs/programs.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/exit_codes.h"
+#include "archiver/programs/private_folder.h"
 
 namespace programs {
 
@@ -34,6 +36,33 @@ bool ArjNewEnough(const std::string& found) {
     if (st.st_mtime < std::mktime(&first)) return false;
     State().arj_checked = true;
     return true;
+}
+
+// Moves what an archiver extracted into `stage` to the same places below `target` where
+// nothing is there yet; existing files, and places behind a link, are kept and named in
+// `kept`. Only folders and plain files are moved.
+void MoveNewFiles(const std::string& stage, const std::string& target,
+                  std::vector<std::string>& kept, const std::string& relative = {}) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(stage, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        std::string rel = relative.empty() ? name : relative + "/" + name;
+        std::string dst = target + "/" + name;
+        struct stat src_st {
+        }, dst_st{};
+        if (lstat(it->path().c_str(), &src_st) != 0) continue;
+        bool exists = lstat(dst.c_str(), &dst_st) == 0;
+        if (S_ISDIR(src_st.st_mode)) {
+            if (!exists && mkdir(dst.c_str(), 0755) == 0) exists = lstat(dst.c_str(), &dst_st) == 0;
+            if (exists && S_ISDIR(dst_st.st_mode))
+                MoveNewFiles(it->path().string(), dst, kept, rel);
+            else
+                kept.push_back(rel + "/");
+        } else if (S_ISREG(src_st.st_mode)) {
+            if (exists || rename(it->path().c_str(), dst.c_str()) != 0) kept.push_back(rel);
+        }
+    }
 }
 
 std::string Absolute(const std::string& path) {
@@ -99,10 +128,23 @@ OperationOutcome RunArchiveOperation(const OperationRequest& request,
         out.message = refusal;
         return out;
     }
+    // lhasa and nomarch replace existing files without asking and arc asks again and again
+    // when its input is closed: without overwriting, they extract into a private folder
+    // beside the files and only what is new is moved over.
+    std::string stage;
+    if (request.op == Operation::kExtract && !args.overwrite && request.kind != formats::kKindArj) {
+        stage = folder + "/.borvan-extract.XXXXXX";
+        if (!mkdtemp(stage.data())) {
+            out.message = "Could not make a folder in " + folder;
+            return out;
+        }
+        args.overwrite = true;
+        commands = ProgramCommands(request.kind, request.op, args, refusal);
+    }
     std::string output;
     out.ok = true;
     for (const auto& argv : commands) {
-        RunResult r = RunCaptured(argv, folder);
+        RunResult r = RunCaptured(argv, stage.empty() ? folder : stage);
         output += r.output;
         if (!r.started) {
             out.ok = false;
@@ -120,6 +162,20 @@ OperationOutcome RunArchiveOperation(const OperationRequest& request,
                     request.kind == formats::kKindArj ? ExitTable::kArj : ExitTable::kLha,
                     r.exit_code);
             break;
+        }
+    }
+    if (!stage.empty()) {
+        std::vector<std::string> kept;
+        if (out.ok) MoveNewFiles(stage, folder, kept);
+        RemoveTree(stage);
+        if (!kept.empty()) {
+            out.ok = false;
+            out.exit_code = 1;
+            std::string list;
+            for (const std::string& k : kept) list += "\n" + k;
+            out.message = request.kind == formats::kKindLzh
+                              ? ExitCodeMessage(ExitTable::kLha, 1) + list
+                              : "Error extracting" + list;
         }
     }
     SetLastOutput(std::move(output));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -52,6 +53,7 @@ TEST(RunArchiveOperation, FailingProgramsAndTheirMessages) {
         request.kind = c.kind;
         request.args.archive = dir / "a b.arj";
         request.args.files = {"name with blanks.txt", "$(touch pwned)"};
+        request.args.overwrite = true;
         request.folder = dir.path.string();
         request.member_names = {"name with blanks.txt", "sub/x"};
         OperationOutcome out = RunArchiveOperation(request, locations);
@@ -147,6 +149,65 @@ TEST(RunArchiveOperation, RefusedBeforeAnythingRuns) {
         EXPECT_FALSE(out.ran) << c.what;
         EXPECT_EQ(out.message, c.message) << c.what;
         EXPECT_FALSE(std::filesystem::exists(log)) << c.what;
+    }
+}
+
+// Without overwriting, LZH and ARC extractors write into a private folder first and only new
+// files reach the target; existing ones, and anything behind a link, stay as they were.
+TEST(RunArchiveOperation, ExistingFilesKeptWithoutOverwriting) {
+    TempDir dir;
+    std::string program = dir / "extractor";
+    std::ofstream(program) << "#!/bin/sh\nmkdir -p sub linked\necho new > new.txt\n"
+                              "echo new > old.txt\necho new > sub/deep.txt\n"
+                              "echo new > linked/x\nln -s /etc/passwd link\n";
+    chmod(program.c_str(), 0755);
+    std::filesystem::create_directories(dir / "out/sub");
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/linked");
+    struct Case {
+        formats::ArchiveKind kind;
+        std::string message;
+    } cases[] = {
+        {formats::kKindLzh,
+         "Error 1:\nCRC error, insufficient disk space, or files already exists\nlinked/\nold.txt"},
+        {formats::kKindArc, "Error extracting\nlinked/\nold.txt"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(dir / "out/old.txt") << "mine";
+        std::filesystem::remove(dir / "out/new.txt");
+        std::filesystem::remove(dir / "out/sub/deep.txt");
+        ProgramLocations locations{program, program, program, "", ""};
+        OperationRequest request;
+        request.kind = c.kind;
+        request.args.archive = dir / "a";
+        request.folder = dir / "out";
+        OperationOutcome out = RunArchiveOperation(request, locations);
+        EXPECT_FALSE(out.ok);
+        std::string message = out.message;
+        // The order of a folder's entries is the file system's; compare them sorted.
+        auto lines = [](const std::string& text) {
+            std::vector<std::string> v;
+            size_t start = 0;
+            while (start <= text.size()) {
+                size_t end = text.find('\n', start);
+                if (end == std::string::npos) end = text.size();
+                v.push_back(text.substr(start, end - start));
+                start = end + 1;
+            }
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        EXPECT_EQ(lines(message), lines(c.message));
+        EXPECT_EQ(Slurp(dir / "out/old.txt"), "mine");
+        EXPECT_EQ(Slurp(dir / "out/new.txt"), "new\n");
+        EXPECT_EQ(Slurp(dir / "out/sub/deep.txt"), "new\n");
+        EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere/x"));
+        EXPECT_FALSE(std::filesystem::is_symlink(dir / "out/link"));
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+            left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"linked", "new.txt", "old.txt", "sub"}));
     }
 }
 
