@@ -292,6 +292,32 @@ class WindowTest(unittest.TestCase):
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
+    def test_configured_viewer_gets_an_argument_vector_never_a_shell(self):
+        name = "x $(touch PWNED) ;touch PWNED2; `touch PWNED3`.txt"
+        with zipfile.ZipFile(self.archive, "w") as z:
+            z.writestr(name, "viewed by a program\n")
+        viewer = os.path.join(self.dir, "viewer.sh")
+        copy = os.path.join(self.dir, "viewed_copy")
+        with open(viewer, "w") as f:
+            f.write('#!/bin/sh\ncp "$1" "%s"\n' % copy)
+        os.chmod(viewer, 0o755)
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini"), "a") as f:
+            f.write("[Programs]\nviewer=%s\n" % viewer)
+        t = self.start("t.zip")
+        t.wait_for("Total 1 file,")
+        t.keys("C-v")
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline and not os.path.exists(copy):
+            time.sleep(0.05)
+        with open(copy) as f:
+            self.assertEqual(f.read(), "viewed by a program\n")
+        self.assertEqual(glob.glob(os.path.join(self.dir, "PWNED*")), [])
+        # The window comes back after the viewer.
+        t.keys("Down")
+        t.wait_for("Total 1 file,")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
     def test_resizing_down_to_a_few_cells(self):
         t = self.start("t.zip", cols=80, rows=24)
         t.wait_for("Total 3 files")
