@@ -2,6 +2,7 @@
 opening from the command line, rows and totals, selecting and extracting the selection,
 adding and deleting members, sorting, testing, viewing a member (and its private folder
 going away at exit), the archive vanishing behind the window, and resizing."""
+import binascii
 import glob
 import os
 import shutil
@@ -315,6 +316,42 @@ class WindowTest(unittest.TestCase):
         # The window comes back after the viewer.
         t.keys("Down")
         t.wait_for("Total 1 file,")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_overwrite_question_and_uuencode(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("Space")  # hello.txt
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        target = os.path.join(self.out, "hello.txt")
+        t.wait_for(lambda s: "Extract To:" not in s and os.path.exists(target))
+        with open(target, "w") as f:
+            f.write("mine\n")
+        # No keeps the existing file; Yes replaces it.
+        for answer, want in (("n", "mine\n"), ("y", "hello world\n" * 50)):
+            t.keys("C-e")
+            t.wait_for("Extract To:")
+            t.keys("Enter")
+            t.wait_for("Confirm File Replace")
+            t.keys(answer)
+            t.wait_gone("Confirm File Replace")
+            t.wait_for("Total 3 files")
+            with open(target) as f:
+                self.assertEqual(f.read(), want)
+        t.keys("C-u")
+        t.wait_for("UUencoded to")
+        t.keys("Enter")
+        with open(self.archive + ".uue", "rb") as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0], b"begin 644 t.zip")
+        self.assertEqual(lines[-1], b"end")
+
+        decoded = b"".join(binascii.a2b_uu(line) for line in lines[1:-1])
+        with open(self.archive, "rb") as f:
+            self.assertEqual(decoded, f.read())
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
