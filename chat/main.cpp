@@ -22,6 +22,7 @@
 #include "chat/script/double_click.h"
 #include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
+#include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
 
@@ -36,6 +37,19 @@ chat::TerminalHooks ProgramTerminalHooks() {
         chat::ProcessNickListDoubleClick(window, row);
     };
     return hooks;
+}
+
+// The questions about DCC offers that the terminal asks with dialogs.
+chat::dcc::DccDialogs TerminalDccDialogs() {
+    chat::dcc::DccDialogs d;
+    d.get = [](const chat::dcc::GetSlot& g, const std::function<bool()>& waiting) {
+        return chat::AskDccGet(g.nick, g.name, g.size, chat::dcc::GetFolder(), waiting);
+    };
+    d.existing = chat::AskExistingFile;
+    d.chat = [](const chat::dcc::ChatSlot& c, const std::function<bool()>& waiting) {
+        return chat::AskDccChat(c.nick, c.address, waiting);
+    };
+    return d;
 }
 
 }  // namespace
@@ -74,12 +88,15 @@ int main(int argc, char** argv) {
     // output is not a terminal, and the line interface takes over.
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
+        chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());
         if (code >= 0) {
             chat::CleanupDDE();
             return code;
         }
     }
+    // Without the terminal, offers wait for /dcc get and /dcc chat.
+    chat::dcc::Dcc().dialogs = {};
     chat::Frontend headless = chat::MakeHeadlessFrontend();
     headless.show_help = chat::PrintHelp;
     chat::InstallFrontend(std::move(headless));

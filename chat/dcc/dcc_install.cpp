@@ -1,6 +1,7 @@
 // Puts DCC into the program: everything the core and the command language reach it through.
 #include "chat/core/dcc_offer.h"
 #include "chat/core/frame.h"
+#include "chat/core/frontend.h"
 #include "chat/core/server_parser.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
@@ -36,6 +37,27 @@ void InstallDcc() {
         else if (msg >= kMsgChatConnect && msg <= kMsgChatAccept)
             ChatMessage(w, msg, wp, lp);
         return 0;
+    };
+    // The DCC menu: Send and Chat ask for what they need; the options live in commands.
+    auto more = Frame().more_commands;
+    Frame().more_commands = [more](int command) {
+        WindowId w = ActiveWindow() ? ActiveWindow() : Windows().statwin;
+        switch (command) {
+            case kCmdDccSend:
+                DoDccCommand(w, {"/DCC", "send"}, false);
+                return true;
+            case kCmdDccChat:
+                DoDccCommand(w, {"/DCC", "chat"}, false);
+                return true;
+            case kCmdDccOptions:
+                Print(w,
+                      "*** DCC options: /sreq and /creq (ask, auto or ignore), /fsend, "
+                      "/dcc packetsize; the get folder is \"getdir\" in section \"Dirs\"",
+                      2);
+                return true;
+            default:
+                return more ? more(command) : false;
+        }
     };
     Frame().each_second.push_back([] {
         TransferTick();

@@ -100,6 +100,60 @@ platform::net::Socket ListenFor(WindowId window, platform::UINT msg, int& port) 
     return s;
 }
 
+enum : platform::UINT { kMsgAskGet = 1046, kMsgAskChat = 1049 };
+
+void AskGetNow(int slot, uint64_t generation) {
+    auto waiting = [slot, generation] {
+        const GetSlot& g = Dcc().gets[slot];
+        return g.state == 1 && g.generation == generation;
+    };
+    const DccDialogs& ask = Dcc().dialogs;
+    while (waiting()) {
+        auto name = ask.get(Dcc().gets[slot], waiting);
+        if (!waiting()) return;
+        if (!name) return RefuseGet(slot);
+        GetSlot& g = Dcc().gets[slot];
+        std::string rename = *name == g.name ? "" : *name;
+        auto safe = SafeReceivedName(rename.empty() ? g.name : rename, ProtectedNames());
+        if (!safe) {
+            Print(Status(), "*** Invalid DCC Send filename", 3);
+            continue;
+        }
+        std::string path = GetFolder() + *safe;
+        uint64_t have = 0;
+        bool exists = FileExists(path, &have);
+        bool can_resume = exists && g.size > 0 && have < g.size;
+        if (!exists || (Options().aref && can_resume) || !ask.existing)
+            return AcceptGet(slot, 0, rename);
+        int answer = ask.existing(path, have, can_resume, waiting);
+        if (!waiting()) return;
+        if (answer == 0) return RefuseGet(slot);
+        if (answer == 1 || answer == 2) return AcceptGet(slot, answer, rename);
+    }
+}
+
+void AskChatNow(int slot, uint64_t generation) {
+    auto waiting = [slot, generation] {
+        const ChatSlot& c = Dcc().chats[slot];
+        return c.asked && c.generation == generation;
+    };
+    if (!waiting()) return;
+    bool yes = Dcc().dialogs.chat(Dcc().chats[slot], waiting);
+    if (waiting()) AnswerChat(slot, yes);
+}
+
+platform::HWND DialogWindow() {
+    static platform::HWND window = platform::CreateWindow(
+        [](platform::HWND, platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
+            int slot = static_cast<int>(wp);
+            if (slot < 0 || slot >= kSlots) return platform::LRESULT{0};
+            if (msg == kMsgAskGet) AskGetNow(slot, static_cast<uint64_t>(lp));
+            if (msg == kMsgAskChat) AskChatNow(slot, static_cast<uint64_t>(lp));
+            return platform::LRESULT{0};
+        });
+    return window;
+}
+
 void PrintPending(int slot) {
     const GetSlot& g = Dcc().gets[slot];
     std::string size = g.size ? std::to_string(g.size) + " bytes" : "[unknown]";
@@ -116,7 +170,13 @@ void ProcessOffer(int slot) {
     Dcc().asking = slot;
     Dcc().get_wait = 0;
     if (Options().sad == 1 && !g.ask_first) return AcceptGet(slot, 0, "");
-    if (Dcc().ask_get) return Dcc().ask_get(slot);
+    if (Dcc().dialogs.get) {
+        // Asked from the top of the event loop, never from inside the server line that
+        // brought the offer.
+        platform::PostMessage(DialogWindow(), kMsgAskGet, static_cast<platform::WPARAM>(slot),
+                              static_cast<platform::LPARAM>(g.generation));
+        return;
+    }
     PrintPending(slot);
 }
 
@@ -313,7 +373,11 @@ void HandleChat(std::string_view nick, const Request& r) {
     if (o.das == 1 && !ask_first) return OpenChatWindow(slot);
     c.asked = true;
     c.wait = 0;
-    if (Dcc().ask_chat) return Dcc().ask_chat(slot);
+    if (Dcc().dialogs.chat) {
+        platform::PostMessage(DialogWindow(), kMsgAskChat, static_cast<platform::WPARAM>(slot),
+                              static_cast<platform::LPARAM>(c.generation));
+        return;
+    }
     Pp(Status(), "*** " + n + " wants to DCC Chat with you (" + c.address + ")", 3);
     Print(Status(), "*** Type /dcc chat " + n + " to accept it", 3);
 }
@@ -479,11 +543,9 @@ void ResetDcc() {
         sinit(i, 0);
         cinit(i, 0);
     }
-    auto ask_get = d.ask_get;
-    auto ask_chat = d.ask_chat;
+    DccDialogs dialogs = d.dialogs;
     d = DccState{};
-    d.ask_get = ask_get;
-    d.ask_chat = ask_chat;
+    d.dialogs = dialogs;
 }
 
 std::string GetFolder() {

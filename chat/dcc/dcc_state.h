@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,22 @@ struct ChatSlot {
     uint64_t generation = 0;
 };
 
+/// The questions a front end with dialogs asks about offers. Each runs while the event loop
+/// goes on and must end (as a refusal) once `waiting` turns false: the offer timed out or went.
+/// Left empty, offers are printed with the command that answers them.
+struct DccDialogs {
+    /// The get question: the name to save under, or nothing to refuse.
+    std::function<std::optional<std::string>(const GetSlot& offer,
+                                             const std::function<bool()>& waiting)>
+        get;
+    /// The existing-file question: 0 cancel, 1 resume, 2 overwrite, 3 another name.
+    std::function<int(const std::string& path, uint64_t size, bool can_resume,
+                      const std::function<bool()>& waiting)>
+        existing;
+    /// The chat question: true to accept.
+    std::function<bool(const ChatSlot& offer, const std::function<bool()>& waiting)> chat;
+};
+
 /// The process-wide DCC state.
 struct DccState {
     std::vector<GetSlot> gets = std::vector<GetSlot>(kSlots);
@@ -127,10 +144,7 @@ struct DccState {
     uint64_t next_generation = 1;
     int get_wait = 0;  ///< seconds the get offer in front has waited for an answer
     int asking = -1;   ///< the get slot whose offer is being asked about, -1 none
-    /// Asks the user about an offer without blocking: the terminal front end shows its dialog;
-    /// empty prints the pending offer and the command that accepts it.
-    std::function<void(int slot)> ask_get;
-    std::function<void(int slot)> ask_chat;
+    DccDialogs dialogs;
 };
 
 /// The DCC state.
