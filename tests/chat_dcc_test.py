@@ -255,6 +255,47 @@ class VeskToVesk(DccBase):
         a.expect(r"^DCC Fileserver to bob closed$")
 
 
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+TMUX = shutil.which("tmux")
+
+
+@unittest.skipUnless((base.NGIRCD and TMUX) or CI, "ngircd or tmux is missing")
+class OnTheTerminal(DccBase):
+    """The offer dialogs of the full-screen front end."""
+
+    def test_get_dialog_accepts_and_chat_dialog_refuses(self):
+        sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+        from tmux_harness import Tmux
+        home = self.folder("carl-home")
+        getdir = self.folder("get-carl")
+        ini = os.path.join(home, "vesk.ini")
+        with open(ini, "w") as f:
+            f.write(vesk_ini("carl", getdir))
+        t = Tmux([os.path.abspath(base.VESK32), "-i", ini, "-s", "127.0.0.1:%d" % self.port],
+                 100, 30, env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
+        self.addCleanup(t.close)
+        t.wait_for("End of MOTD", timeout=10)
+        a = self.vesk("alice")
+        path = make_file(os.path.join(self.folder("src"), "t.bin"), 100000)
+        a.type("/dcc send carl %s" % path)
+        t.wait_for("alice wants to send you:", timeout=10)
+        t.wait_for("Save As")
+        t.keys("Enter")
+        a.expect(r"^DCC Send completed$", window="Send carl t.bin", timeout=10)
+        t.wait_for("DCC Get completed", timeout=10)
+        self.assertEqual(sha(os.path.join(getdir, "t.bin")), sha(path))
+        # The same file again: the existing-file question, answered with Cancel.
+        a.type("/dcc send carl %s" % path)
+        t.wait_for("alice wants to send you:", timeout=10)
+        t.keys("Enter")
+        t.wait_for("already exists", timeout=10)
+        t.keys("Escape")
+        a.type("/dcc chat carl")
+        t.wait_for("wants to DCC Chat with you", timeout=10)
+        t.keys("Escape")
+        self.assertTrue(a.absent(r"DCC Chat connection established", 1.5))
+
+
 @unittest.skipUnless((base.NGIRCD and WEECHAT) or CI, "ngircd or weechat-headless is missing")
 class WithWeechat(DccBase):
     def setUp(self):
