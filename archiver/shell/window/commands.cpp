@@ -61,22 +61,6 @@ uint64_t SizeOf(const std::vector<size_t>& rows) {
     return total;
 }
 
-// Asks for the password before reading encrypted members, when none is set.
-bool EnsurePassword(bool for_add) {
-    Manager& m = App();
-    if (!m.password.empty()) return true;
-    if (!for_add && !m.listing.facts.encrypted) return true;
-    if (for_add) return true;
-    dialogs::PasswordDefaults d;
-    d.mask = m.cfg.password_mask;
-    d.kind = m.kind;
-    auto r = dialogs::RunPasswordDialog(d);
-    if (!r) return false;
-    m.password = r->password;
-    m.cfg.password_mask = r->mask;
-    return true;
-}
-
 bool OptionFlag(shell::OptionField field) {
     return shell::GetOption(App().cfg.opts, field) != 0;
 }
@@ -223,100 +207,6 @@ void Delete() {
     zip::ZipCommand cmd = dialogs::MakeDeleteCommand(*request, m.archive, SelectedNames(false));
     RunZip(cmd);
     ReloadArchive();
-}
-
-bool LooksLikeText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char buf[4096];
-    in.read(buf, sizeof buf);
-    std::streamsize n = in.gcount();
-    for (std::streamsize i = 0; i < n; ++i)
-        if (buf[i] == '\0') return false;
-    return true;
-}
-
-void ShowTextFile(const std::string& path, const std::string& title) {
-    constexpr size_t kMostLines = 100000;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (lines.size() < kMostLines && std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        // Tabs to blanks, other control bytes shown as ^X: the file never drives the terminal.
-        std::string expanded;
-        for (char c : line) {
-            if (c == '\t') {
-                expanded.append(8 - expanded.size() % 8, ' ');
-            } else {
-                expanded += c;
-            }
-        }
-        lines.push_back(Shown(expanded));
-    }
-    if (lines.size() == kMostLines) lines.push_back("(the rest of the file is not shown)");
-    tui::ShowTextViewer(title, lines);
-}
-
-// Extracts one member into the private view folder and shows it: in the built-in text viewer,
-// or with the configured viewer program (an argument vector; never a shell).
-void View() {
-    Manager& m = App();
-    std::vector<size_t> rows = SelectedRows(true);
-    if (rows.empty()) {
-        Say("No file is selected");
-        return;
-    }
-    const shell::Row& row = m.listing.rows[rows.front()];
-    std::string error;
-    if (!m.view.Ensure(error)) {
-        Say(error);
-        return;
-    }
-    if (formats::IsProgramKind(m.kind)) {
-        programs::OperationRequest op;
-        op.op = programs::Operation::kExtract;
-        op.args.files = {row.name};
-        op.args.overwrite = true;
-        op.folder = m.view.Path();
-        if (!RunProgramOperation(op).ok) return;
-    } else {
-        if (!EnsurePassword(false)) return;
-        engine::UnzipCommand cmd = BaseUnzipCommand();
-        cmd.has_target = true;
-        cmd.target = m.view.Path();
-        cmd.use_folder_names = true;
-        cmd.overwrite_all = true;
-        if (!shell::IsSingleFileKind(m.kind)) cmd.selection = {row.name};
-        if (!RunUnzip(cmd, row.uncompressed) || cmd.result != engine::kUnzipOk) return;
-    }
-    std::string file =
-        m.view.Path() + "/" +
-        (shell::IsSingleFileKind(m.kind) && !m.facts.output_name.empty() ? m.facts.output_name
-                                                                         : row.name);
-    struct stat st;
-    if (lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        Say("The extracted file " + Shown(file) + " was not found");
-        return;
-    }
-    m.view.Remember(file);
-    std::string viewer = m.cfg.vviewer.empty() ? m.cfg.viewer : m.cfg.vviewer;
-    if (!viewer.empty()) {
-        // The viewer gets the terminal for as long as it runs.
-        tui::EndScreen();
-        int status = platform::RunProcess({viewer, file});
-        tui::InitScreen();
-        tui::Redraw();
-        if (status < 0) Say("Cannot start the viewer " + Shown(viewer));
-        m.view.Remember(file);
-        return;
-    }
-    if (!LooksLikeText(file)) {
-        Say(Shown(row.name) +
-            " is not a text file.  Name a viewer program under Options, Program Locations "
-            "to view it.");
-        return;
-    }
-    ShowTextFile(file, row.name);
 }
 
 void Favorites() {
@@ -575,6 +465,22 @@ std::string OpenStartFolder() {
 }
 
 }  // namespace
+
+// Asks for the password before reading encrypted members, when none is set.
+bool EnsurePassword(bool for_add) {
+    Manager& m = App();
+    if (!m.password.empty()) return true;
+    if (!for_add && !m.listing.facts.encrypted) return true;
+    if (for_add) return true;
+    dialogs::PasswordDefaults d;
+    d.mask = m.cfg.password_mask;
+    d.kind = m.kind;
+    auto r = dialogs::RunPasswordDialog(d);
+    if (!r) return false;
+    m.password = r->password;
+    m.cfg.password_mask = r->mask;
+    return true;
+}
 
 // Extracts every member into the scanner's private folder and runs the scanner over it.
 void VirusScan() {

@@ -100,6 +100,11 @@ void SetupColumns();
 /// Replaces the operation log with the lines of a program's output.
 void SetOutputText(const std::string& text);
 
+/// Asks for the password before encrypted members are read, when none is set; false when
+/// the user cancelled.
+bool EnsurePassword(bool for_add);
+/// View: the selected member (or the cursor's) extracted privately and shown.
+void View();
 /// Virus Scan: every member extracted into a private folder and the scanner run over it.
 void VirusScan();
 /// CheckOut: the archive extracted into a folder of its own and a group of launchers.
