@@ -1,6 +1,7 @@
 #include "archiver/programs/programs.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -209,6 +210,15 @@ TEST(RunArchiveOperation, ExistingFilesKeptWithoutOverwriting) {
         std::sort(left.begin(), left.end());
         EXPECT_EQ(left, (std::vector<std::string>{"linked", "new.txt", "old.txt", "sub"}));
     }
+}
+
+// A program that will not stop talking is stopped once its output passes the limit.
+TEST(Runner, EndlessOutputIsStopped) {
+    RunResult r = RunCaptured({"yes", "Overwrite it (y/n)?"}, "");
+    EXPECT_TRUE(r.started);
+    EXPECT_EQ(r.exit_code, 128 + SIGKILL);
+    EXPECT_EQ(r.output.size(), kMaxCapturedOutput);
+    EXPECT_EQ(LastOutput().substr(0, 19), "Overwrite it (y/n)?");
 }
 
 TEST(RunArchiveOperation, NamesThatLeaveTheFolder) {

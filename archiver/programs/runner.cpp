@@ -1,7 +1,9 @@
 #include "archiver/programs/runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,6 +43,26 @@ std::string ReadBounded(int fd) {
     return out;
 }
 
+// Waits for the program; one that writes more than kMaxOutputFile bytes (an archiver asking
+// the same question again and again of a closed input) is stopped.
+int WaitWatchingOutput(pid_t pid, int fd) {
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        }
+        if (done < 0 && errno != EINTR) return -1;
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > kMaxOutputFile) {
+            kill(pid, SIGKILL);
+            return platform::WaitProcess(pid);
+        }
+        usleep(20000);
+    }
+}
+
 bool IsExecutableFile(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -66,7 +88,7 @@ RunResult RunCaptured(const std::vector<std::string>& argv, const std::string& w
         r.error = errno;
     } else {
         r.started = true;
-        r.exit_code = platform::WaitProcess(pid);
+        r.exit_code = WaitWatchingOutput(pid, fd);
         r.output = ReadBounded(fd);
     }
     close(fd);

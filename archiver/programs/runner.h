@@ -2,6 +2,7 @@
 // output of the last one run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ namespace programs {
 
 /// Most bytes of a program's output kept.
 constexpr size_t kMaxCapturedOutput = 1 << 20;
+
+/// Most output a program may write before it is taken for stuck and stopped.
+constexpr uint64_t kMaxOutputFile = 64ull << 20;
 
 /// How a run ended.
 struct RunResult {
