@@ -190,6 +190,8 @@ void setnotify() {
         e.seen = 0;
         e.online = false;
     }
+    // The replies of an abandoned check still come; they must not count for the next one.
+    if (n.Notifying) n.stale += n.notifiessent;
     n.Notifying = false;
     n.notifiessent = 0;
     n.secs = 0;
@@ -228,6 +230,10 @@ void sendnotify(bool report) {
 
 bool NotifyIsonReply(std::string_view nicks) {
     NotifyState& n = Notify();
+    if (n.stale > 0) {
+        --n.stale;
+        return true;
+    }
     if (!n.Notifying) return false;
     --n.notifiessent;
     const std::string list = " " + LowerAscii(nicks) + " ";
@@ -326,6 +332,7 @@ void NotifyTick() {
 void NotifyAfterMotd() {
     setnotify();
     NotifyState& n = Notify();
+    n.stale = 0;  // a new connection: nothing of the old one answers here
     if (!Options().notify || n.entries.empty()) return;
     if (n.monitor) {
         SendToServer("MONITOR C", false);

@@ -34,6 +34,8 @@ struct NotifyState {
     int secs = 0;
     int notifiessent = 0;
     bool NotifyReport = false, FirstNotify = false, notifieson = false, notifiesoff = false;
+    /// Replies still due to checks that a reset abandoned: they are taken without effect.
+    int stale = 0;
     /// The server announced MONITOR: arrivals and departures come without polling.
     bool monitor = false;
     /// The toolbar's notify light (someone arrived while the window was not on top).

@@ -77,6 +77,18 @@ TEST_F(NotifyTest, ReportsNoOneOnlyWhenNobodyIsOn) {
     EXPECT_FALSE(NotifyIsonReply("alice"));
 }
 
+TEST_F(NotifyTest, RepliesOfAnAbandonedCheckDoNotCountForTheNext) {
+    addnotifynick("alice", "");
+    sendnotify(false);  // its reply is still on the way...
+    setnotify();        // ...when the user asks for a fresh report
+    sendnotify(true);
+    EXPECT_TRUE(NotifyIsonReply(""));  // the old check's reply
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(NotifyIsonReply("alice"));
+    EXPECT_TRUE(Printed("*** alice is on IRC"));
+    EXPECT_FALSE(NotifyIsonReply("alice"));
+}
+
 TEST_F(NotifyTest, AnIsonReplyNobodyAskedForIsPrinted) {
     parseline(":irc.test 303 me :x");
     EXPECT_TRUE(Printed("me x"));

@@ -1,0 +1,181 @@
+"""End-to-end tests of the notify list, the ignore list, the URL catcher, the channel
+information asked for with /channel, and the popups file.
+
+vesk32 runs headless against a real ngircd on loopback with small IRC clients of our own as
+the other users, or against a scripted server where the server must offer MONITOR (ngircd
+does not).
+"""
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import chat_connection_test as base  # noqa: E402  (scripted server, client driver, ngircd)
+import chat_parser_server_test as parser  # noqa: E402  (the small IRC client of our own)
+
+
+@unittest.skipUnless(base.NGIRCD or os.environ.get("CI"), "ngircd is not installed")
+class WithNgircd(unittest.TestCase):
+    def setUp(self):
+        self.dir = parser.tempfile.mkdtemp(prefix="vesk-lists-")
+        self.port = base.free_port()
+        helper = base.NgircdTests("start_ngircd")
+        helper.dir = self.dir
+        self.ngircd = helper.start_ngircd(self.port)
+        self.peers = []
+        self.c = base.Client(["-s", "127.0.0.1:%d" % self.port, "-n", "tester"])
+        self.c.expect(r"^Welcome to the Internet Relay Network tester")
+
+    def tearDown(self):
+        self.c.kill()
+        for p in self.peers:
+            p.close()
+        if self.ngircd.poll() is None:
+            self.ngircd.kill()
+            self.ngircd.wait()
+        parser.shutil.rmtree(self.dir, ignore_errors=True)
+
+    def peer(self, nick):
+        p = parser.IrcPeer(self.port, nick)
+        self.peers.append(p)
+        return p
+
+    def test_notify_reports_arrival_and_departure_with_ison(self):
+        c = self.c
+        c.type("/notify on")
+        c.expect(r"^\*\*\* Notify is ON$")
+        c.type("/notify -a alice an old friend")
+        c.expect(r"^\*\*\* Added alice to notify list$")
+        c.type("/notify")
+        c.expect(r"^\*\*\* No one in your notify list is on IRC$")
+        alice = self.peer("alice")
+        c.type("/notify")
+        c.expect(r"^\*\*\* alice is on IRC \(an old friend\)$")
+        c.type("/notify -s")
+        c.expect(r"^alice$", window="Notify List")
+        alice.send("QUIT :bye\r\n")
+        alice.read_until("ERROR")
+        alice.close()
+        self.peers.remove(alice)
+        # A change of the list checks again without forgetting who was on.
+        c.type("@@Status Window\t/notify -a zed")
+        c.expect(r"^\*\*\* alice has left IRC$")
+        c.type("@@Status Window\t/notify -r zed")
+        c.expect(r"^\*\*\* Removed zed from notify list$")
+        self.assertEqual(c.finish(), 0)
+
+    def test_ignored_messages_and_ctcp_do_not_show(self):
+        c = self.c
+        alice, bob = self.peer("alice"), self.peer("bob")
+        c.type("/ignore alice")
+        c.expect(r"^\*\*\* Added alice!\*@\* to ignore list$")
+        alice.send("PRIVMSG tester :the secret words\r\n")
+        alice.send("PRIVMSG tester :\x01VERSION\x01\r\n")
+        alice.send("NOTICE tester :a quiet notice\r\n")
+        bob.send("PRIVMSG tester :marker from bob\r\n")
+        c.expect(r"^<bob> marker from bob$", window="bob")
+        self.assertFalse(any("secret words" in l or "quiet notice" in l or "VERSION" in l
+                             for l in c.seen), "\n".join(c.seen))
+        # No CTCP answer went back to alice: the next thing she reads is our marker.
+        c.type("/msg alice after")
+        line = alice.read_until("PRIVMSG alice")
+        self.assertIn("after", line)
+        # Lifting the ignore for private messages lets them through again.
+        c.type("/ignore -rp alice")
+        c.expect(r"^\*\*\* Updated ignore switches for alice!\*@\*$")
+        alice.send("PRIVMSG tester :now you hear me\r\n")
+        c.expect(r"^<alice> now you hear me$", window="alice")
+        self.assertEqual(c.finish(), 0)
+
+    def test_url_in_a_channel_message_reaches_the_url_list(self):
+        c = self.c
+        alice = self.peer("alice")
+        c.type("/url on")
+        c.expect(r"^\*\*\* URL Catcher is ON$")
+        c.type("/join #room")
+        c.expect(r"^\*\*\* Now talking in #room$", window="#room")
+        alice.send("JOIN #room\r\n")
+        alice.read_until("366")
+        alice.send("PRIVMSG #room :see http://example.org/page, and www.example.net; ok\r\n")
+        c.expect(r"http://example\.org/page", window="#room")
+        c.type("/url")
+        c.expect(r"^ \? +http://example\.org/page +URL:http://example\.org/page$",
+                 window="URL List")
+        c.expect(r"^ \? +www\.example\.net +URL:www\.example\.net$", window="URL List")
+        c.type("/url hide")
+        # The list is kept in the settings file.
+        time.sleep(0.3)
+        with open(os.path.join(c.dir, "vesk32", "vesk.ini")) as f:
+            text = f.read()
+        self.assertIn("[WWW]", text)
+        self.assertIn("URL:http://example.org/page", text)
+        self.assertEqual(c.finish(), 0)
+
+    def test_channel_shows_the_ban_list(self):
+        c = self.c
+        c.type("/join #bans")
+        c.expect(r"^\*\*\* Now talking in #bans$", window="#bans")
+        c.type("@@#bans\t/mode #bans +b bad!*@*.example")
+        c.expect(r"bad!\*@\*\.example", window="#bans")
+        c.type("@@#bans\t/channel")
+        c.expect(r"^\*\*\* Retrieving #bans channel info\.\.\.$", window="#bans")
+        c.expect(r"^\*\*\* #bans ban list$", window="#bans")
+        c.expect(r"^    bad!\*@\*\.example$", window="#bans")
+        c.expect(r"^\*\*\* You are a Channel Operator and can change these settings$",
+                 window="#bans")
+        self.assertEqual(c.finish(), 0)
+
+
+class WithMonitor(unittest.TestCase):
+    """A scripted server that offers MONITOR: arrivals and departures come without polling."""
+
+    def test_monitor_replies_announce_arrival_and_departure(self):
+        server = base.ScriptedServer()
+        c = base.Client(["-s", "127.0.0.1:%d" % server.port, "-n", "tester"])
+        try:
+            c.type("/notify on")
+            c.type("/notify -a alice")
+            peer = server.accept()
+            base.welcome(peer)
+            peer.send(":srv 005 tester MONITOR=100 :are supported\r\n")
+            peer.send(":srv 376 tester :End of MOTD\r\n")
+            self.assertEqual(peer.read_until("MONITOR C").strip(), "MONITOR C")
+            self.assertEqual(peer.read_until("MONITOR +").strip(), "MONITOR + alice")
+            peer.read_until("ISON")
+            peer.send(":srv 303 tester :\r\n")
+            c.expect(r"^\*\*\* No one in your notify list is on IRC$")
+            peer.send(":srv 730 tester :alice!a@host.example\r\n")
+            c.expect(r"^\*\*\* alice is on IRC$")
+            peer.send(":srv 731 tester :alice\r\n")
+            c.expect(r"^\*\*\* alice has left IRC$")
+        finally:
+            c.kill()
+            server.stop()
+
+
+class PopupsFile(unittest.TestCase):
+    def test_load_and_save_popups(self):
+        c = base.Client([])
+        try:
+            path = os.path.join(c.dir, "my popups.ini")
+            with open(path, "w") as f:
+                f.write("[lPopup]\nlp0=Op:/mode # +o $1 $2 $3\n[mPopup]\nmp0=Hi:/echo hi\n")
+            c.type('/load -p "%s"' % path)
+            c.expect(r"^\*\*\* Loaded popups from .*my popups\.ini$")
+            saved = os.path.join(c.dir, "copy.ini")
+            c.type('/save -p "%s"' % saved)
+            c.expect(r"^\*\*\* Saved popups to .*copy\.ini$")
+            c.type("/load -p")
+            c.expect(r"^\*\*\* Invalid parameters$")
+            with open(saved) as f:
+                text = f.read()
+            self.assertEqual(c.finish(), 0)
+            self.assertIn("Op:/mode # +o $1 $2 $3", text)
+            self.assertIn("[mPopup]", text)
+        finally:
+            c.kill()
+
+
+if __name__ == "__main__":
+    unittest.main()
