@@ -22,7 +22,9 @@
 #include "chat/script/double_click.h"
 #include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
+#include "chat/script/script_state.h"
 #include "chat/terminal/dcc_dialogs.h"
+#include "chat/terminal/script_editor.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
 
@@ -88,6 +90,7 @@ int main(int argc, char** argv) {
     // output is not a terminal, and the line interface takes over.
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
+        chat::Script().hooks.edit_lines = chat::EditLinesExternally;
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());
         if (code >= 0) {

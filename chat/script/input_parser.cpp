@@ -18,6 +18,7 @@
 #include "chat/script/program_hooks.h"
 #include "chat/script/remote_scripts.h"
 #include "chat/script/remote_users.h"
+#include "chat/script/script_editors.h"
 #include "chat/script/script_settings.h"
 #include "chat/script/script_state.h"
 #include "chat/script/timers.h"
@@ -324,6 +325,7 @@ void InstallScript() {
     InstallTimers();
     InstallAutoOp();
     InstallScriptSettings();
+    InstallScriptEditors();
 }
 
 }  // namespace chat

@@ -66,6 +66,11 @@ struct ScriptHooks {
     /// Sends a line over a DCC chat: the chat window's own session when `nick` is empty, else
     /// the session with that nick. -1 when there is none, 0 when not yet connected, 1 sent.
     std::function<int(WindowId window, const std::string& nick, const std::string& text)> chat_send;
+    /// Lets the user edit lines of text (the script editors): the title and the lines; the
+    /// edited lines, or nothing when the user gave up or no editor could run.
+    std::function<std::optional<std::vector<std::string>>(const std::string& title,
+                                                          const std::vector<std::string>& lines)>
+        edit_lines;
     /// A random number in [0, n); empty uses the program's generator.
     std::function<int64_t(int64_t n)> random;
 };

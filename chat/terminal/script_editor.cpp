@@ -1,0 +1,121 @@
+#include "chat/terminal/script_editor.h"
+
+#include <curses.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/tui/screen.h"
+
+namespace chat {
+namespace {
+
+// Bytes read back from the edited file: far beyond any script, and a bound on a mistake.
+constexpr size_t kMaxEditedBytes = size_t{16} << 20;
+
+// Removes the temporary file however the edit ends.
+struct TempFile {
+    std::string path;
+    ~TempFile() {
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+};
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int RunEditor(const std::string& path) {
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        // The command may hold arguments ("emacs -nw"); the file name goes as "$1", so no
+        // character of it is ever read by the shell.
+        std::string script = EditorCommand() + " \"$1\"";
+        ::execl("/bin/sh", "sh", "-c", script.c_str(), "sh", path.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+std::string EditorCommand() {
+    for (const char* name : {"VISUAL", "EDITOR"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return "vi";
+}
+
+std::optional<std::vector<std::string>> EditLinesExternally(const std::string&,
+                                                            const std::vector<std::string>& lines) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vesk-edit-XXXXXX";
+    TempFile file;
+    int fd = ::mkstemp(pattern.data());  // private: mode 0600, a name nobody else has
+    if (fd < 0) return std::nullopt;
+    file.path = pattern;
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+    bool written = WriteAll(fd, text);
+    ::close(fd);
+    if (!written) return std::nullopt;
+
+    bool screen = tui::GetScreen().active;
+    if (screen) {
+        def_prog_mode();
+        endwin();
+    }
+    int code = RunEditor(file.path);
+    if (screen) {
+        reset_prog_mode();
+        clearok(curscr, TRUE);
+        refresh();
+        tui::RequestRedraw();
+    }
+    if (code != 0) return std::nullopt;
+
+    std::FILE* in = std::fopen(file.path.c_str(), "rb");
+    if (!in) return std::nullopt;
+    std::vector<std::string> out;
+    std::string line;
+    size_t total = 0;
+    int c;
+    bool ok = true;
+    while ((c = std::fgetc(in)) != EOF) {
+        if (++total > kMaxEditedBytes) {
+            ok = false;
+            break;
+        }
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out.push_back(std::move(line));
+            line.clear();
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    if (!line.empty()) out.push_back(std::move(line));
+    std::fclose(in);
+    if (!ok) return std::nullopt;
+    return out;
+}
+
+}  // namespace chat
