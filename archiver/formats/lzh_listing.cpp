@@ -118,6 +118,8 @@ Parse ReadHeader(ArchiveFile& file, uint64_t offset, Header& h) {
     }
     if (packed > file.Size() - std::min(h.data_offset, file.Size())) return Parse::kShort;
     h.member.packed = packed;
+    for (char& c : raw_name)
+        if (static_cast<unsigned char>(c) == 0xFF) c = '/';  // separators of some LHA ports
     h.member.name = folder + MemberNameToUtf8(raw_name);
     return Parse::kOk;
 }

@@ -49,7 +49,7 @@ def lvl2(name, folder, data, when=1614849546):
     h = struct.pack('<H', total) + b'-lh0-' + struct.pack('<IIIBB', len(data), len(data), when, 0x20, 2)
     h += struct.pack('<H', crc16(data)) + b'U' + struct.pack('<H', sizes[0])
     return h + body + data
-arc = lvl0(b'a.txt', b'hello\n') + lvl0(b'DOS\\PATH\\B.TXT', b'dos') + \
+arc = lvl0(b'a.txt', b'hello\n') + lvl0(b'DOS\\PATH\xffB.TXT', b'dos') + \
       lvl1(b'c.txt', b'one\xfftwo', b'in folder') + lvl2(b'd.txt', b'lvl2\xffsub', b'level two') + b'\0'
 open('mixed.lzh', 'wb').write(arc)
 open('sfx.lzh', 'wb').write(b'MZ' + b'\x90' * 5000 + b'-lh' + b'\x90' * 3000 + arc)
