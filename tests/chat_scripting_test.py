@@ -170,5 +170,47 @@ class Scripting(unittest.TestCase):
         self.assertEqual(again.finish(), 0)
 
 
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+from tmux_harness import Tmux  # noqa: E402
+
+
+@unittest.skipUnless(parser.shutil.which("tmux"), "tmux is not installed")
+class Editors(unittest.TestCase):
+    """The alias and remote editors of the full-screen client, with an "editor" that changes
+    the file the way a user would."""
+
+    def start(self, editor):
+        home = parser.tempfile.mkdtemp(prefix="vesk-editors-")
+        self.addCleanup(parser.shutil.rmtree, home, True)
+        os.makedirs(os.path.join(home, "vesk32"))
+        self.ini = os.path.join(home, "vesk32", "vesk.ini")
+        with open(self.ini, "w") as f:
+            f.write(base.IDENTITY + "[Aliases]\nalias0=/old /echo old alias\n")
+        t = Tmux([base.VESK32, "-i", self.ini], 80, 24,
+                 env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home,
+                      "VISUAL": editor})
+        self.addCleanup(t.close)
+        t.wait_for("Status Window")
+        return t
+
+    def test_alias_editor_changes_and_saves_the_list(self):
+        t = self.start("sed -i -e 's/old alias/edited alias/' -e '$a /greet /echo hello from the editor'")
+        t.keys("M-a")
+        t.keys("/greet", "Enter")
+        t.wait_for("hello from the editor")
+        t.keys("/old", "Enter")
+        t.wait_for("edited alias")
+        with open(self.ini) as f:
+            saved = f.read()
+        self.assertIn("alias0=/old /echo edited alias", saved)
+        self.assertIn("alias1=/greet /echo hello from the editor", saved)
+
+    def test_remote_editor_refuses_a_faulty_text(self):
+        t = self.start("sed -i -e '1i stray line'")
+        t.keys("M-r")
+        t.wait_for("comes before the first list header")
+
+
 if __name__ == "__main__":
     unittest.main()
