@@ -380,8 +380,8 @@ void Help(int command) {
         Say("Borvan 0.1\nThe archive manager for the terminal.");
         return;
     }
-    lines = {"Borvan keeps zip archives: open one, select its files, and extract, view, test,",
-             "add or delete them from the menus (F10), the toolbar or the keys below.", ""};
+    lines = {"Borvan keeps archives: open one, select its files, and extract, view, test,",
+             "add or delete them from the menus, the toolbar or these keys.", ""};
     for (const std::string& l : KeyHelpLines()) lines.push_back(l);
     if (command == kCmdHintsAndTips || command == kCmdTutorial) {
         lines.insert(lines.end(),

@@ -298,12 +298,14 @@ bool WriteRecent(const std::string& settings_path, const std::vector<std::string
 
 std::vector<std::string> KeyHelpLines() {
     return {
-        "F10 or Alt+letter   open the menus (Alt+F File, Alt+A Actions, Alt+O Options, Alt+H Help)",
+        "F10, Alt+F/A/O/H   open the File, Actions, Options and Help menus",
         "Up, Down, PgUp, PgDn, Home, End   move in the listing",
-        "Shift+Up/Down/PgUp/PgDn/Home/End  extend the selection",
-        "Space or Insert     select or deselect the row under the cursor",
-        "Ctrl+/  Ctrl+\\      select all, deselect all",
-        "Enter or double click   view or extract the row (Options: Configuration)",
+        "Shift+those keys   extend the selection",
+        "Space or Insert    select or deselect the row under the cursor",
+        "Ctrl+/  Ctrl+\\     select all, deselect all",
+        "Enter, double click   view the row (extract instead with DoubleClick=extract",
+        "                      in the [Borvan] section of borvan32.ini)",
+        "Click a column title  sort by that column",
         "Ctrl+N new archive      Ctrl+O open archive      Ctrl+F favorite folders",
         "Ctrl+L close archive    F7 move   F8 copy         Ctrl+R rename archive",
         "Ctrl+A add              Ctrl+D or Delete delete   Ctrl+E extract",

@@ -111,6 +111,23 @@ TEST(WindowMenusTest, ShortcutTextsInTheMenusAreTheKeysThatWork) {
     EXPECT_EQ(CommandForKey(MakeKey(U'n')), 0);
 }
 
+TEST(WindowMenusTest, KeyHelpNamesEveryShortcutAndFitsTheViewer) {
+    std::string help;
+    for (const std::string& line : KeyHelpLines()) {
+        EXPECT_LE(line.size(), 76u) << line;  // the help viewer's width on an 80-column screen
+        help += line + "\n";
+    }
+    MenuFlags f;
+    std::vector<tui::MenuItem> bar = BuildMenus(f);
+    std::vector<const tui::MenuItem*> all;
+    Flatten(bar, all);
+    for (const tui::MenuItem* m : all) {
+        std::string shortcut = tui::MenuShortcut(m->text);
+        if (shortcut.empty()) continue;
+        EXPECT_NE(help.find(shortcut), std::string::npos) << shortcut;
+    }
+}
+
 TEST(WindowToolbarTest, ButtonsFromAddOnWaitForAnArchive) {
     const char* kTexts[] = {"new",     "open", "favorite",  "add",
                             "extract", "View", "check_out", "wizard"};
