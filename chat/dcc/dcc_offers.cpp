@@ -382,29 +382,6 @@ void HandleChat(std::string_view nick, const Request& r) {
     Print(Status(), "*** Type /dcc chat " + n + " to accept it", 3);
 }
 
-// Splits the text after a nickname into file names; a double-quoted name may hold blanks.
-std::optional<std::vector<std::string>> FileNames(std::string_view text) {
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == ' ') {
-            ++i;
-            continue;
-        }
-        if (text[i] == '"') {
-            size_t end = text.find('"', i + 1);
-            if (end == std::string_view::npos) return std::nullopt;
-            out.emplace_back(text.substr(i + 1, end - i - 1));
-            i = end + 1;
-        } else {
-            size_t end = std::min(text.find(' ', i), text.size());
-            out.emplace_back(text.substr(i, end - i));
-            i = end;
-        }
-    }
-    return out;
-}
-
 std::string JoinFrom(const std::vector<std::string>& a, size_t from) {
     std::string out;
     for (size_t i = from; i < a.size() && !a[i].empty(); ++i)
@@ -487,7 +464,7 @@ int DccSend(WindowId w, const std::vector<std::string>& a, bool remote) {
         }
         nick = *asked;
     }
-    auto files = FileNames(JoinFrom(a, 3));
+    auto files = SplitQuoted(JoinFrom(a, 3), 64);
     if (!files) {
         Print(w, "*** Invalid Filename specified", 1);
         return 0;

@@ -24,12 +24,24 @@ std::optional<uint64_t> Number(std::string_view s, uint64_t limit) {
     return v;
 }
 
-// Blank-separated tokens; a token that begins with a double quote runs to the closing quote
-// (blanks kept, quotes dropped). An unclosed quote gives nothing.
-std::optional<std::vector<std::string>> Tokens(std::string_view s) {
+bool HasControl(std::string_view s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> SplitQuoted(std::string_view s, size_t most) {
     std::vector<std::string> out;
     size_t i = 0;
-    while (i < s.size() && out.size() < 8) {
+    while (i < s.size() && out.size() < most) {
         if (s[i] == ' ') {
             ++i;
             continue;
@@ -47,20 +59,6 @@ std::optional<std::vector<std::string>> Tokens(std::string_view s) {
     }
     return out;
 }
-
-bool HasControl(std::string_view s) {
-    return std::any_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
-}
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-}  // namespace
 
 std::optional<Request> ParseRequest(std::string_view text) {
     struct Kind {
@@ -95,7 +93,7 @@ std::optional<Request> ParseRequest(std::string_view text) {
     if (!found) return std::nullopt;
     // The closing byte ends the request (it may stick to the last number).
     rest = rest.substr(0, rest.find('\x01'));
-    auto tokens = Tokens(rest);
+    auto tokens = SplitQuoted(rest, 8);
     if (!tokens) return r;
     std::vector<std::string>& t = *tokens;
     switch (r.kind) {

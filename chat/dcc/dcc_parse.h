@@ -35,6 +35,10 @@ struct Request {
     bool complete = false;  ///< every token the kind needs is present and a valid number
 };
 
+/// Blank-separated words, at most `most`; a word that begins with a double quote runs to the
+/// closing quote (blanks kept, quotes dropped). Nothing when a quote is not closed.
+std::optional<std::vector<std::string>> SplitQuoted(std::string_view text, size_t most);
+
 /// Splits a CTCP text that begins with "\x01DCC CHAT ", "SEND ", "RESUME " or "ACCEPT " (any
 /// case). Numbers must be plain decimal digits in range; anything else leaves `complete` false.
 std::optional<Request> ParseRequest(std::string_view text);

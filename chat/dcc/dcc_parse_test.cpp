@@ -147,6 +147,13 @@ TEST(DccParse, ReceivedNamesStayInTheGetFolder) {
     }
 }
 
+TEST(DccParse, QuotedWords) {
+    EXPECT_EQ(SplitQuoted("a \"b c\"  d", 8), (std::vector<std::string>{"a", "b c", "d"}));
+    EXPECT_EQ(SplitQuoted("a b c", 2), (std::vector<std::string>{"a", "b"}));
+    EXPECT_FALSE(SplitQuoted("a \"b c", 8));
+    EXPECT_EQ(SplitQuoted("", 8), std::vector<std::string>{});
+}
+
 TEST(DccParse, OfferedNamesAndPacketSizes) {
     EXPECT_EQ(OfferedName("my file.txt", true), "my_file.txt");
     EXPECT_EQ(OfferedName("my file.txt", false), "\"my file.txt\"");
