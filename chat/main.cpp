@@ -4,6 +4,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "chat/script/double_click.h"
 #include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
+#include "chat/script/popup_menus.h"
 #include "chat/script/script_state.h"
 #include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/script_editor.h"
@@ -30,13 +32,42 @@
 
 namespace {
 
-// What the terminal hands to the command language: function-key aliases and double-clicks.
+std::vector<tui::MenuItem> MenuItemsOf(const std::vector<chat::PopupEntry>& entries) {
+    std::vector<tui::MenuItem> items;
+    for (const chat::PopupEntry& e : entries) {
+        if (e.separator) {
+            items.push_back(tui::MenuItem::Separator());
+            continue;
+        }
+        tui::MenuItem item;
+        item.text = e.text;
+        item.command = e.id;
+        item.items = MenuItemsOf(e.items);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+std::optional<chat::PopupChoice> ChoiceOf(const std::optional<chat::PopupMenu>& menu) {
+    if (!menu) return std::nullopt;
+    return chat::PopupChoice{menu->title, MenuItemsOf(menu->items)};
+}
+
+// What the terminal hands to the command language: function-key aliases, double-clicks and
+// the user's popup menus.
 chat::TerminalHooks ProgramTerminalHooks() {
     chat::TerminalHooks hooks;
     hooks.function_key = chat::RunFunctionKeyAlias;
     hooks.text_double_click = chat::ProcessWindowDoubleClick;
     hooks.nick_double_click = [](chat::WindowId window, const std::string& row) {
         chat::ProcessNickListDoubleClick(window, row);
+    };
+    hooks.window_popup = [](chat::WindowId window, bool nick_list) {
+        return ChoiceOf(chat::PopupForWindow(window, nick_list));
+    };
+    hooks.bar_popup = [] { return ChoiceOf(chat::MakePopup(chat::PopupKind::kBar)); };
+    hooks.popup_command = [](chat::WindowId window, int id, bool nick_list) {
+        chat::ProcessPopupMenu(window, id, nick_list);
     };
     return hooks;
 }

@@ -177,5 +177,42 @@ class PopupsFile(unittest.TestCase):
             c.kill()
 
 
+class NickListPopupOnScreen(unittest.TestCase):
+    """The full-screen client in tmux: Shift+F10 on a chosen nick opens the nick-list popup."""
+
+    def test_nick_list_popup_item_sends_the_mode_line(self):
+        source = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+        sys.path.insert(0, os.path.join(source, "platform", "tui", "demo"))
+        from tmux_harness import Tmux  # noqa: E402
+        import tui_chat_test as screen  # noqa: E402  (the scripted server of the screen tests)
+        if not os.path.exists(base.VESK32):
+            self.fail("vesk32 is not built")
+        server = screen.ScriptedServer()
+        self.addCleanup(server.close)
+        home = parser.tempfile.mkdtemp()
+        ini = os.path.join(home, "vesk.ini")
+        with open(ini, "w") as f:
+            f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
+                    "[lPopup]\nlp0=Op:/mode # +o $1 $2 $3\n"
+                    "[bPopup]\nbp0=Tools\nbp1=Hello:/echo hello from the bar\n")
+        t = Tmux([base.VESK32, "-i", ini, "-s", "127.0.0.1:%d" % server.port], 80, 24,
+                 env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
+        self.addCleanup(t.close)
+        t.wait_for("End of MOTD")
+        server.send(":tester!t@h JOIN #test")
+        server.send(":irc.test 353 tester = #test :@alice +bob tester")
+        server.send(":irc.test 366 tester #test :End of /NAMES list.")
+        t.wait_for("2:#test")
+        t.keys("M-2")
+        t.wait_for(lambda s: any(line.rstrip().endswith("|+bob") for line in s.splitlines()))
+        t.keys("S-Down", "S-Down")  # chooses the first nick, then the one below it
+        t.keys("S-F10")
+        t.wait_for("Op")
+        t.keys("Enter")
+        self.assertEqual(server.wait_received(b"MODE #test +"), b"MODE #test +o bob")
+        # The menu-bar menu has the title its first line gives.
+        t.wait_for("Tools")
+
+
 if __name__ == "__main__":
     unittest.main()

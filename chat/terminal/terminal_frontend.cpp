@@ -40,6 +40,8 @@ struct TerminalState {
     std::map<WindowId, std::set<std::string>> selected;
     StatusInfo status;
     ChatLayout layout;
+    // The open popup menu was opened on the nick list.
+    bool popup_on_nicks = false;
 };
 
 TerminalState& State() {
@@ -96,7 +98,18 @@ std::vector<tui::MenuItem> MenuBarItems(const std::vector<WindowSummary>& window
                                         WindowId active) {
     WindowMenuFacts facts;
     const bool open = WindowMenuFactsOf(active, facts);
-    return ChatMenus(windows, active, open ? &facts : nullptr, State().status.state);
+    std::vector<tui::MenuItem> items =
+        ChatMenus(windows, active, open ? &facts : nullptr, State().status.state);
+    // The user's own menu is one more title on the bar.
+    if (State().hooks.bar_popup) {
+        if (std::optional<PopupChoice> bar = State().hooks.bar_popup()) {
+            tui::MenuItem title;
+            title.text = bar->title;
+            title.items = std::move(bar->items);
+            items.push_back(std::move(title));
+        }
+    }
+    return items;
 }
 
 std::string BareNick(std::string_view row) {
@@ -165,6 +178,12 @@ void EditKey(const tui::Key& key);
 void RunCommand(int command) {
     TerminalState& st = State();
     const WindowId active = ActiveWindow();
+    if (command >= kFirstPopupItem && command < kEndPopupItems) {
+        if (st.hooks.popup_command) st.hooks.popup_command(active, command, st.popup_on_nicks);
+        st.popup_on_nicks = false;
+        tui::RequestRedraw();
+        return;
+    }
     if (RunWindowMenuCommand(active, command)) {
         tui::RequestRedraw();
         return;
@@ -265,6 +284,27 @@ void EditKey(const tui::Key& key) {
     }
 }
 
+// Opens the window's popup menu (or its nick list's) as one more menu below the bar; a menu
+// that is off or empty beeps.
+void OpenPopup(WindowId window, bool nick_list) {
+    TerminalState& st = State();
+    std::optional<PopupChoice> choice;
+    if (st.hooks.window_popup) choice = st.hooks.window_popup(window, nick_list);
+    if (!choice || choice->items.empty()) {
+        tui::Beep();
+        return;
+    }
+    st.menu.items = MenuBarItems(ListWindows(), window);
+    tui::MenuItem title;
+    title.text = choice->title.empty() ? (nick_list ? "Nicks" : "Popup") : choice->title;
+    title.items = std::move(choice->items);
+    st.menu.items.push_back(std::move(title));
+    st.menu.state.bar = &st.menu.items;
+    st.menu.state.Open(st.menu.items.size() - 1);
+    st.popup_on_nicks = nick_list;
+    tui::RequestRedraw();
+}
+
 bool MouseKey(const tui::Key& key) {
     TerminalState& st = State();
     const ChatLayout& l = st.layout;
@@ -292,7 +332,17 @@ bool MouseKey(const tui::Key& key) {
                 if (key.double_click && st.hooks.nick_double_click)
                     st.hooks.nick_double_click(active, nicks[row]);
             }
+        } else if (key.button == tui::kMouseRight) {
+            // A right click on a row not yet chosen chooses it alone, then opens the menu.
+            const size_t row = top + static_cast<size_t>(key.y - l.nicks.y);
+            if (row < nicks.size() && !IsSelected(active, nicks[row]))
+                SelectNick(active, row, false);
+            OpenPopup(active, !SelectedRows(active).empty());
         }
+        return true;
+    }
+    if (key.button == tui::kMouseRight && inside(l.text)) {
+        OpenPopup(active, false);
         return true;
     }
     if (key.button == tui::kMouseLeft && key.double_click && inside(l.text)) {
@@ -317,6 +367,12 @@ bool OnKey(const tui::Key& key) {
         return true;
     }
     if (!st.menu.state.IsOpen()) {
+        // Shift+F10, the usual context-menu key: the nick list's menu when nicks are chosen
+        // in a channel, else the window's.
+        if (key.Is(tui::kKeyF1 + 9, false, false, true)) {
+            OpenPopup(active, !SelectedRows(active).empty());
+            return true;
+        }
         st.menu.items = MenuBarItems(ListWindows(), active);
         if (key.code != tui::kKeyMouse) {
             if (const int command = CommandForKey(key)) {

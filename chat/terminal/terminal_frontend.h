@@ -4,12 +4,25 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "chat/core/command_line.h"
 #include "chat/core/frontend.h"
+#include "platform/tui/menu_model.h"
 
 namespace chat {
+
+/// Popup item identifiers: the user's menus own this range.
+constexpr int kFirstPopupItem = 1224;
+constexpr int kEndPopupItems = 2424;
+
+/// A popup menu of the user's as the terminal shows it.
+struct PopupChoice {
+    std::string title;
+    std::vector<tui::MenuItem> items;
+};
 
 /// Ways for later layers to take over what the terminal cannot do alone.
 struct TerminalHooks {
@@ -23,6 +36,13 @@ struct TerminalHooks {
     std::function<void(WindowId window)> text_double_click;
     /// A double click on a row of a channel's nick list: the row as shown, marks included.
     std::function<void(WindowId window, const std::string& row)> nick_double_click;
+    /// The popup menu of a window, or of its nick list (`nick_list`: nicks are selected
+    /// there); nothing when that menu is off or empty.
+    std::function<std::optional<PopupChoice>(WindowId window, bool nick_list)> window_popup;
+    /// The user's menu on the menu bar; nothing when it is off or empty.
+    std::function<std::optional<PopupChoice>()> bar_popup;
+    /// Runs a popup item in a window (`nick_list`: the menu was opened on the nick list).
+    std::function<void(WindowId window, int id, bool nick_list)> popup_command;
 };
 
 /// Starts the screen, installs the terminal front end, starts the chat (StartChat) and runs
