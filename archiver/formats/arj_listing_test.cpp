@@ -85,7 +85,8 @@ TEST_F(ArjListingTest, DamagedCopies) {
          "File does not appear to be a valid ARJ archive", 0},
         {"empty file", [](auto& b) { b.clear(); }, "File does not appear to be a valid ARJ archive",
          0},
-        {"cut in the first file header", [&](auto& b) { b.resize(first + 10); }, kUnexpectedEnd, 0},
+        {"cut in the first file header", [&](auto& b) { b.erase(b.begin() + first + 10, b.end()); },
+         kUnexpectedEnd, 0},
         {"file header CRC", [&](auto& b) { b[first + 10] ^= 0xFF; }, "Header CRC error", 0},
         {"file header mark", [&](auto& b) { b[first] = 0; }, "Bad header", 0},
         {"file header size above the limit",
@@ -104,8 +105,8 @@ TEST_F(ArjListingTest, DamagedCopies) {
              for (int i = 0; i < 4; ++i) b[first + 4 + first_size + i] = (crc >> (8 * i)) & 0xFF;
          },
          kUnexpectedEnd, 0},
-        {"cut in the last member's data", [&](auto& b) { b.resize(b.size() - 5); }, kUnexpectedEnd,
-         2},
+        {"cut in the last member's data", [&](auto& b) { b.erase(b.end() - 5, b.end()); },
+         kUnexpectedEnd, 2},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> b = bytes;
