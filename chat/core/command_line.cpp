@@ -1,5 +1,7 @@
 #include "chat/core/command_line.h"
 
+#include <cstddef>
+
 #include "chat/core/line_list.h"
 
 namespace chat {
@@ -25,6 +27,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 cl.error = "option " + a + " needs a value";
             }
         };
+        if (a == "--dde") {
+            cl.dde = true;
+            cl.dde_args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
         if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {
@@ -72,6 +79,9 @@ std::string UsageText() {
            "  --headless      no screen: read lines from standard input, write window lines to\n"
            "                  standard output (automatic when standard input is not a terminal)\n"
            "  --version       print the version\n"
+           "  --dde SERVICE TOPIC [ITEM | -p TEXT]\n"
+           "                  ask a running vesk32's DDE service for TOPIC (and ITEM) and print\n"
+           "                  the answer, or with -p send TEXT to it (topic COMMAND runs it)\n"
            "\n"
            "Headless mode:\n"
            "  Each input line is typed into the active window and entered. A line\n"

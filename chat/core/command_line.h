@@ -17,6 +17,10 @@ struct CommandLine {
     std::string channels;     ///< "-j" and words beginning with "#" or "&", joined by ","
     bool connect = false;     ///< a server or a channel was named: connect at start-up
     std::string error;        ///< a switch missing its value
+    /// "--dde SERVICE TOPIC [ITEM | -p TEXT]": one DDE transaction with a running client;
+    /// the words after the switch, nothing else is read.
+    bool dde = false;
+    std::vector<std::string> dde_args;
 };
 
 /// Reads the arguments (argv[1..]); switches ignore case.

@@ -52,6 +52,7 @@ int MessageError(platform::LPARAM lparam) {
 
 void ConnectTo(const net::Address& address) {
     Connection& c = Storage();
+    if (c.relay_connect && c.relay_connect(address)) return;
     c.Sock = net::Connect(address, c.frame, kMsgConnectDone, net::FD_CONNECT);
     if (c.Sock == net::kNoSocket) {
         int code = WinsockCodeFromErrno(errno);
@@ -417,6 +418,7 @@ void DoInitConnect(bool first) {
                3);
         return;
     }
+    if (c.attempt_started) c.attempt_started();
     c.out.clear();
     c.splitter.Reset();
     c.szUmode = "[+]";
@@ -464,6 +466,7 @@ bool werr(std::string_view text, int code) {
     c.HTaskHandle = 0;
     c.lag_sent_ms = 0;
     c.lag_ms = -1;
+    if (c.relay_abort) c.relay_abort();
     CancelDns();
     // Replies that will never end must not hold anything open: the channels list may close,
     // and a /uwho may be asked again.
@@ -486,6 +489,16 @@ bool werr(std::string_view text, int code) {
     c.Connecting = false;
     showstatusinfo();
     return was_active;
+}
+
+void RelayGranted(net::Socket sock) {
+    Connection& c = Storage();
+    if (!c.Connecting || c.Connected) {
+        net::Close(sock);
+        return;
+    }
+    c.Sock = sock;
+    DoLogon(0);
 }
 
 void DoDisconnect() {

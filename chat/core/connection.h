@@ -69,6 +69,14 @@ struct Connection {
     int lag_wait = 0;         ///< seconds until the next probe
     /// Receives each complete server line (the message parser).
     std::function<void(std::string_view line)> parseline;
+    /// Reaches the server through a relay instead of directly: gets the server's address and
+    /// returns true when the relay took the attempt over (it reports its own failures and
+    /// hands the socket over with RelayGranted).
+    std::function<bool(const platform::net::Address& server)> relay_connect;
+    /// Drops whatever the relay holds; runs whenever the connection is torn down.
+    std::function<void()> relay_abort;
+    /// Runs when a connect attempt begins (the ident responder gets ready for a new query).
+    std::function<void()> attempt_started;
 };
 
 /// The connection.
@@ -78,6 +86,9 @@ void ResetConnection();
 
 /// Begins an attempt; `first` for a new connect (retry counters reloaded), false for a retry.
 void DoInitConnect(bool first);
+/// The relay reached the server: `sock` becomes the session socket and the logon goes on as
+/// after a direct connect (bytes the server already sent stay in the socket for the session).
+void RelayGranted(platform::net::Socket sock);
 /// The user's disconnect or cancel: QUIT when connected.
 void DoDisconnect();
 /// Sends one line (cut at CR, LF or NUL; the line end is added). `remote` marks lines sent on
