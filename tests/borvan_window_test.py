@@ -5,6 +5,7 @@ going away at exit), the archive vanishing behind the window, and resizing."""
 import binascii
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -352,6 +353,32 @@ class WindowTest(unittest.TestCase):
         decoded = b"".join(binascii.a2b_uu(line) for line in lines[1:-1])
         with open(self.archive, "rb") as f:
             self.assertEqual(decoded, f.read())
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
+    def test_recent_archives_reopen_and_are_kept_on_exit(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("C-l")
+        t.wait_for('Choose "New" to create')
+        t.keys("M-f")
+        recent = lambda s: re.search(r"│ 1 \S*/t\.zip ", s)  # noqa: E731 (shortened when long)
+        t.wait_for(recent)
+        t.keys("1")
+        t.wait_for("Total 3 files")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini")) as f:
+            ini = f.read()
+        self.assertIn("[filemenu]\nfilemenu1=%s\n" % self.archive, ini)
+        # The next start lists it in the File menu.
+        t.close()
+        t = self.t = self.start()
+        t.wait_for('Choose "New" to create')
+        t.keys("M-f")
+        t.wait_for(recent)
+        t.keys("Escape")
+        t.wait_for(lambda s: not recent(s))
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
