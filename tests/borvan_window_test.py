@@ -382,6 +382,25 @@ class WindowTest(unittest.TestCase):
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
+    def test_favorite_folders_are_kept_in_the_settings(self):
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("C-f")
+        t.wait_for("Favorite Zip Folders")
+        t.keys("M-a")  # Add Current Folder: the open archive's folder
+        t.wait_gone("Favorite Zip Folders")
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini")) as f:
+            self.assertIn("[WizDir]\nWizDir1=%s\n" % self.dir, f.read())
+        # Open from the favourite folder: the Open dialog starts there.
+        t.keys("C-f")
+        t.wait_for(self.dir)
+        t.keys("Enter")
+        t.wait_for("t.zip")
+        t.keys("Escape")
+        t.wait_for("Total 3 files")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
     def test_resizing_down_to_a_few_cells(self):
         t = self.start("t.zip", cols=80, rows=24)
         t.wait_for("Total 3 files")
