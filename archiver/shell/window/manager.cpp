@@ -418,15 +418,10 @@ void ReloadArchive() {
     if (!m.open) return;
     std::error_code ec;
     if (!std::filesystem::exists(m.archive, ec)) {
-        // A delete that took the last member leaves no archive behind.
-        if (m.listing.rows.empty() || m.kind != formats::kKindZip) {
-            ClearListing();
-            RefreshChrome();
-            return;
-        }
-        Say(Shown(m.archive) + " no longer exists ... closing archive");
-        RemoveRecent(m.cfg.recent_archives, m.archive);
-        CloseArchive(false);
+        // A delete that took the last member leaves no archive behind: the window goes on
+        // with it as a new, empty archive.
+        ClearListing();
+        RefreshChrome();
         return;
     }
     OpenArchive(m.archive);
@@ -440,12 +435,30 @@ bool CloseArchive(bool ask) {
         for (const std::string& file : changed) {
             // The view folder holds the member under its stored path.
             std::string rel = file.substr(m.view.Path().size() + 1);
+            if (m.kind != formats::kKindZip && !formats::IsProgramKind(m.kind)) {
+                // These kinds cannot be changed: say what is lost and let the user keep it.
+                if (Say(Shown(rel) + " was changed after it was extracted for viewing, but " +
+                            formats::KindDescription(m.kind) +
+                            " cannot be changed.  Close it and lose the change?",
+                        tui::MessageButtons::kOkCancel) != tui::kIdOk)
+                    return false;
+                continue;
+            }
             int r = Say(Shown(rel) +
                             " was changed after it was extracted for viewing.\n\nUpdate the "
                             "archive with the changed file?",
                         tui::MessageButtons::kYesNoCancel);
             if (r == tui::kIdCancel) return false;
             if (r != tui::kIdYes) continue;
+            if (formats::IsProgramKind(m.kind)) {
+                programs::OperationRequest op;
+                op.op = programs::Operation::kAdd;
+                op.args.files = {rel};
+                op.args.full_paths = true;
+                op.folder = m.view.Path();
+                RunProgramOperation(op);
+                continue;
+            }
             zip::ZipCommand cmd;
             cmd.action = zip::kActionAdd;
             cmd.archive = m.archive;
