@@ -190,7 +190,10 @@ class KindTest(unittest.TestCase):
             cases += [(os.path.join(TESTDATA, "lzh/lha213/lh5.lzh"), "is an LZH archive"),
                       (os.path.join(TESTDATA, "arc/sc_Arc.crunched.arc"), "is an ARC archive")]
         for archive, text in cases:
-            for command in (["-l"], ["-t"], ["-e"], ["-d"]):
+            # ARJ, LZH and ARC archives are listed by their own readers and extracted by their
+            # programs (tests/other_formats_test.py); the zip writer still refuses them.
+            mail = text == "is an encoded mail file"
+            for command in (["-l"], ["-t"], ["-e"], ["-d"]) if mail else (["-d"],):
                 with self.subTest(archive=archive, command=command):
                     args = command + [archive] + (["x"] if command == ["-d"] else [])
                     r = run(*args, cwd=self.dir, env=self.env)
@@ -198,6 +201,11 @@ class KindTest(unittest.TestCase):
                     self.assertIn(archive + " " + text + "; this kind is not supported yet",
                                   r.stderr)
                     self.assertNotIn("not a valid", r.stderr)
+        for command in ("-l", "-t", "-e"):
+            with self.subTest(archive="zip.arj", command=command):
+                r = run(command, self.path("zip.arj"), cwd=self.dir, env=self.env)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn("File does not appear to be a valid ARJ archive", r.stderr)
 
     def test_zip_content_opens_whatever_the_name(self):
         for name in ("real.dat", "real.ZIP", "real.exe"):
@@ -220,7 +228,7 @@ class KindTest(unittest.TestCase):
                   "w") as f:
             f.write("[Borvan]\nOpts=%s\n" % opts)
         r = run("-l", self.path("notes.txt"), env=self.env)
-        self.assertIn("is an ARJ archive; this kind is not supported yet", r.stderr)
+        self.assertIn("File does not appear to be a valid ARJ archive", r.stderr)
 
     def test_missing_archive_is_named(self):
         os.makedirs(self.path("folder.zip"))
