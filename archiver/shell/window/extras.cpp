@@ -85,6 +85,34 @@ std::string WriteShortcut(const std::string& archive, const std::string& program
     return out;
 }
 
+std::vector<std::string> ViewerLines(std::string_view data, size_t longest) {
+    std::vector<std::string> lines;
+    std::string line;
+    bool open = false;  // a line has begun and not ended
+    for (size_t i = 0; i < data.size(); ++i) {
+        char c = data[i];
+        if (c == '\n' || (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')) {
+            if (c == '\r') ++i;
+            lines.push_back(std::move(line));
+            line.clear();
+            open = false;
+            continue;
+        }
+        open = true;
+        if (line.size() >= longest) {
+            lines.push_back(std::move(line));
+            line.clear();
+        }
+        if (c == '\t') {
+            line.append(8 - line.size() % 8, ' ');
+        } else {
+            line += c;
+        }
+    }
+    if (open && !line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+
 std::vector<std::string> MailArguments(const std::string& archive) {
     return {"xdg-email", "--attach", archive, "--subject", BaseName(archive)};
 }

@@ -24,6 +24,11 @@ std::string DesktopEntry(const std::string& archive, const std::string& program)
 std::string WriteShortcut(const std::string& archive, const std::string& program,
                           const std::string& folder, std::string& error);
 
+/// The lines the built-in text viewer shows for a file's bytes: split at line ends ("\r\n"
+/// counts as one), tabs expanded to every 8 columns, and a line continued on the next once it
+/// holds `longest` bytes. Nothing is cleaned here: the caller makes each line safe to show.
+std::vector<std::string> ViewerLines(std::string_view data, size_t longest = 4096);
+
 /// The argument vector that opens a mail with the archive attached.
 std::vector<std::string> MailArguments(const std::string& archive);
 

@@ -62,5 +62,28 @@ TEST(ExtrasTest, LauncherQuotesThePathsAndKeepsOneLinePerKey) {
         (std::vector<std::string>{"xdg-email", "--attach", "/a/b c.zip", "--subject", "b c.zip"}));
 }
 
+TEST(ExtrasTest, ViewerLinesSplitExpandAndBoundEachLine) {
+    struct Case {
+        std::string data;
+        size_t longest;
+        std::vector<std::string> want;
+    };
+    const Case kCases[] = {
+        {"", 10, {}},
+        {"one\ntwo\n", 10, {"one", "two"}},
+        {"dos\r\nline\r\nlast", 10, {"dos", "line", "last"}},
+        {"a\rb\n", 10, {"a\rb"}},  // a lone CR stays for the caller to show as ^M
+        {"\n\n", 10, {"", ""}},
+        {"\tx\n12\ty", 20, {"        x", "12      y"}},
+        {"abcdefghij", 4, {"abcd", "efgh", "ij"}},
+        {"abcdefgh\n", 4, {"abcd", "efgh"}},
+    };
+    for (const Case& c : kCases) EXPECT_EQ(ViewerLines(c.data, c.longest), c.want) << c.data;
+    // A file of one enormous line stays within the bound per line.
+    std::vector<std::string> lines = ViewerLines(std::string(100000, 'z'), 4096);
+    ASSERT_EQ(lines.size(), 25u);
+    for (const std::string& l : lines) EXPECT_LE(l.size(), 4096u);
+}
+
 }  // namespace
 }  // namespace window

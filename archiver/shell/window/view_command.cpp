@@ -6,6 +6,7 @@
 
 #include "archiver/formats/listed_member.h"
 #include "archiver/shell/terminal_text.h"
+#include "archiver/shell/window/extras.h"
 #include "archiver/shell/window/manager_state.h"
 #include "archiver/shell/window/other_kinds.h"
 #include "platform/process.h"
@@ -29,24 +30,17 @@ bool LooksLikeText(const std::string& path) {
 }
 
 void ShowTextFile(const std::string& path, const std::string& title) {
-    constexpr size_t kMostLines = 100000;
+    // The viewer holds what it shows: a huge member is shown up to a bound.
+    constexpr size_t kMostBytes = size_t{16} << 20;
     std::ifstream in(path, std::ios::binary);
+    std::string data(kMostBytes + 1, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<size_t>(in.gcount()));
+    bool cut = data.size() > kMostBytes;
+    if (cut) data.resize(kMostBytes);
     std::vector<std::string> lines;
-    std::string line;
-    while (lines.size() < kMostLines && std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        // Tabs to blanks, other control bytes shown as ^X: the file never drives the terminal.
-        std::string expanded;
-        for (char c : line) {
-            if (c == '\t') {
-                expanded.append(8 - expanded.size() % 8, ' ');
-            } else {
-                expanded += c;
-            }
-        }
-        lines.push_back(Shown(expanded));
-    }
-    if (lines.size() == kMostLines) lines.push_back("(the rest of the file is not shown)");
+    for (std::string& line : ViewerLines(data)) lines.push_back(Shown(line));
+    if (cut) lines.push_back("(the rest of the file is not shown)");
     tui::ShowTextViewer(title, lines);
 }
 
