@@ -17,7 +17,9 @@
 #include "chat/dde/dde_server.h"
 #include "chat/help/help_file.h"
 #include "chat/lists/list_commands.h"
+#include "chat/lists/url_catcher.h"
 #include "chat/lists/list_commands.h"
+#include "chat/lists/url_catcher.h"
 #include "chat/net/net_layer.h"
 #include "chat/script/commands_files.h"
 #include "chat/script/double_click.h"
@@ -63,11 +65,12 @@ chat::TerminalHooks ProgramTerminalHooks() {
         chat::ProcessNickListDoubleClick(window, row);
     };
     hooks.window_popup = [](chat::WindowId window, bool nick_list) {
-        return ChoiceOf(chat::PopupForWindow(window, nick_list));
+        std::optional<chat::PopupMenu> menu = chat::PopupForWindow(window, nick_list);
+        return ChoiceOf(menu ? menu : chat::UrlWindowPopup(window));
     };
     hooks.bar_popup = [] { return ChoiceOf(chat::MakePopup(chat::PopupKind::kBar)); };
     hooks.popup_command = [](chat::WindowId window, int id, bool nick_list) {
-        chat::ProcessPopupMenu(window, id, nick_list);
+        if (!chat::ProcessUrlPopup(id)) chat::ProcessPopupMenu(window, id, nick_list);
     };
     return hooks;
 }
@@ -108,9 +111,10 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
     chat::InstallScript();
-    chat::InstallNet();
-    chat::InstallDde();
-    chat::InstallFileCommands();
+    chat::InstallLists();
+    //chat::InstallNet();
+    //chat::InstallDde();
+    //chat::InstallFileCommands();
     chat::InstallLists();
     chat::dcc::InstallDcc();
     const std::string help_dir = chat::HelpFolder();

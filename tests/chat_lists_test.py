@@ -191,10 +191,17 @@ class NickListPopupOnScreen(unittest.TestCase):
         self.addCleanup(server.close)
         home = parser.tempfile.mkdtemp()
         ini = os.path.join(home, "vesk.ini")
+        # A stand-in browser that writes down each argument it was given.
+        browser = os.path.join(home, "browser.sh")
+        opened = os.path.join(home, "opened.txt")
+        with open(browser, "w") as f:
+            f.write('#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a" >> "%s"; done\n' % opened)
+        os.chmod(browser, 0o755)
         with open(ini, "w") as f:
             f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
                     "[lPopup]\nlp0=Op:/mode # +o $1 $2 $3\n"
-                    "[bPopup]\nbp0=Tools\nbp1=Hello:/echo hello from the bar\n")
+                    "[bPopup]\nbp0=Tools\nbp1=Hello:/echo hello from the bar\n"
+                    "[Files]\nbrowser=%s\n" % browser)
         t = Tmux([base.VESK32, "-i", ini, "-s", "127.0.0.1:%d" % server.port], 80, 24,
                  env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
         self.addCleanup(t.close)
@@ -212,6 +219,22 @@ class NickListPopupOnScreen(unittest.TestCase):
         self.assertEqual(server.wait_received(b"MODE #test +"), b"MODE #test +o bob")
         # The menu-bar menu has the title its first line gives.
         t.wait_for("Tools")
+        # A caught address opens from the URL window's menu, as one argument, no shell.
+        t.keys("/url on", "Enter")
+        server.send(":bob!b@h PRIVMSG #test :look http://example.org/a?b=1&c=$HOME|`x` now")
+        t.wait_for("look http")
+        t.keys("/url", "Enter")
+        t.wait_for("URL:http://example.org")
+        t.keys("S-F10")
+        t.wait_for("Open")
+        t.keys("Enter")
+        t.wait_for("example.org/a?b=1")
+        t.keys("Enter")
+        deadline = time.monotonic() + 5
+        while not os.path.exists(opened) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        with open(opened) as f:
+            self.assertEqual(f.read(), "http://example.org/a?b=1&c=$HOME|`x`\n")
 
 
 if __name__ == "__main__":

@@ -185,6 +185,46 @@ bool OpenURL(std::string_view address) {
     return false;
 }
 
+std::optional<PopupMenu> UrlWindowPopup(WindowId window) {
+    const WindowRecord* r = RecordOf(window);
+    if (!r || r->kind != kKindUrlList) return std::nullopt;
+    PopupMenu menu;
+    PopupEntry open;
+    open.text = "&Open";
+    size_t index = 0;
+    for (const Line& l : Urls().szurl) {
+        if (index >= kMaxUrlPopupEntries) break;
+        PopupEntry item;
+        item.text = UrlAddress(l.text).substr(0, 70);
+        item.id = kUrlPopupFirstOpen + static_cast<int>(index++);
+        open.items.push_back(std::move(item));
+    }
+    if (!open.items.empty()) menu.items.push_back(std::move(open));
+    PopupEntry remove;
+    remove.text = "&Delete the caught addresses";
+    remove.id = kUrlPopupDelete;
+    menu.items.push_back(std::move(remove));
+    return menu;
+}
+
+bool ProcessUrlPopup(int id) {
+    if (id == kUrlPopupDelete) {
+        DeleteCaughtUrls();
+        return true;
+    }
+    if (id < kUrlPopupFirstOpen || id >= kUrlPopupFirstOpen + static_cast<int>(kMaxUrlPopupEntries))
+        return false;
+    size_t index = static_cast<size_t>(id - kUrlPopupFirstOpen);
+    for (const Line& l : Urls().szurl) {
+        if (index-- == 0) {
+            OpenURL(UrlAddress(l.text));
+            return true;
+        }
+    }
+    Beep();  // the list changed under the menu
+    return true;
+}
+
 void loadurls() {
     const std::string& ini = Options().szINI;
     UrlState& u = Urls();

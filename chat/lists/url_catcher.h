@@ -4,11 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "chat/core/frontend.h"
 #include "chat/core/line_list.h"
+#include "chat/script/popup_menus.h"
 
 namespace chat {
 
@@ -57,6 +60,15 @@ bool OpenableUrl(std::string_view address);
 /// Opens an address in the browser (argument vector, never a shell); false when refused or
 /// the browser could not be started (reported).
 bool OpenURL(std::string_view address);
+/// The URL window's popup menu: delete the caught entries, and open each entry.
+constexpr int kUrlPopupDelete = 2439;
+constexpr int kUrlPopupFirstOpen = 2440;
+/// Entries the URL window's popup menu offers to open.
+constexpr size_t kMaxUrlPopupEntries = 200;
+/// The URL window's popup menu; nothing for another window.
+std::optional<PopupMenu> UrlWindowPopup(WindowId window);
+/// Runs an item of the URL window's popup; false when the identifier is not one.
+bool ProcessUrlPopup(int id);
 /// Reads and writes section "WWW" and the browser path.
 void loadurls();
 void saveurls();

@@ -97,6 +97,29 @@ TEST_F(UrlTest, OnlyWebAddressesOpenAndNeverThroughAShell) {
     EXPECT_EQ(Urls().szWWWL, "unknown");
 }
 
+TEST_F(UrlTest, TheUrlWindowMenuOpensAndDeletes) {
+    ExtractURL("http://first.example http://second.example");
+    aline(Urls().szurl, "*:MineURL:http://mine.example", false);
+    EXPECT_FALSE(UrlWindowPopup(status));
+    Run(status, "/url");
+    const WindowId w = Windows().ch[exists("URL List")].window;
+    std::optional<PopupMenu> menu = UrlWindowPopup(w);
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->items.size(), 2u);
+    ASSERT_EQ(menu->items[0].items.size(), 3u);
+    std::vector<std::string> opened;
+    Urls().start = [&opened](const std::vector<std::string>& argv) {
+        opened.push_back(argv.back());
+        return true;
+    };
+    EXPECT_TRUE(ProcessUrlPopup(menu->items[0].items[1].id));
+    EXPECT_EQ(opened, std::vector<std::string>{"http://second.example"});
+    EXPECT_TRUE(ProcessUrlPopup(kUrlPopupDelete));
+    EXPECT_EQ(Addresses(), std::vector<std::string>{"http://mine.example"});
+    EXPECT_TRUE(ProcessUrlPopup(kUrlPopupFirstOpen + 5));  // gone since the menu was made
+    EXPECT_FALSE(ProcessUrlPopup(kPopupNickFirst));
+}
+
 TEST_F(UrlTest, CommandForms) {
     EXPECT_TRUE(Says(status, "/url off", "*** URL Catcher is OFF"));
     EXPECT_TRUE(Says(status, "/url on", "*** URL Catcher is ON"));

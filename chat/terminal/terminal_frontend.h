@@ -14,9 +14,9 @@
 
 namespace chat {
 
-/// Popup item identifiers: the user's menus own this range.
+/// Popup item identifiers: the user's menus and the list windows' menus own this range.
 constexpr int kFirstPopupItem = 1224;
-constexpr int kEndPopupItems = 2424;
+constexpr int kEndPopupItems = 2640;
 
 /// A popup menu of the user's as the terminal shows it.
 struct PopupChoice {
