@@ -12,6 +12,9 @@ constexpr size_t kBaseSize = 21;
 constexpr uint8_t kExtFileName = 0x01;
 constexpr uint8_t kExtFolderName = 0x02;
 constexpr size_t kMaxNamePart = 1024;
+// Real headers carry a handful of extended headers; a long chain of tiny ones only costs
+// time.
+constexpr int kMaxExtendedHeaders = 256;
 
 enum class Parse { kOk, kEnd, kBad, kChecksum, kShort };
 
@@ -46,8 +49,8 @@ bool ReadExtendedHeaders(ArchiveFile& file, uint64_t offset, uint64_t end, uint1
                          std::string& name, std::string& folder, uint64_t& total) {
     total = 0;
     std::vector<uint8_t> ext;
-    while (size != 0) {
-        if (size < 3 || offset + size > end) return false;
+    for (int count = 0; size != 0; ++count) {
+        if (size < 3 || offset + size > end || count == kMaxExtendedHeaders) return false;
         ext.resize(size);
         if (file.ReadAt(offset, ext) < ext.size()) return false;
         std::span<const uint8_t> data(ext.data() + 1, size - 3);
