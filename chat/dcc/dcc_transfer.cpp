@@ -1,6 +1,9 @@
 // The data phase of file transfers: connecting and accepting, the packet loop, the 4-byte
 // acknowledgements, progress, completion, and the transfer time-outs.
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +63,13 @@ void Progress(WindowId window, const char* what, const std::string& nick, const 
                   std::string(what[0] == 'G' ? "Received: " : "Sent: ") + std::to_string(count), 1);
         last_ms = now;
     }
+}
+
+// Small acknowledgements answered by the next packet: without this, the stack holds each
+// one back waiting for the other side's delayed ACK, and every packet waits with it.
+void NoDelay(net::Socket s) {
+    int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 int FindGet(WindowId window, net::Socket s) {
@@ -151,6 +161,7 @@ void DoQueryClient(int slot) {
     }
     g.file.reset(f);
     g.received = g.resume;
+    NoDelay(g.socket);
     net::Select(g.socket, g.window, kMsgGetData, net::FD_READ | net::FD_CLOSE);
 }
 
@@ -297,6 +308,7 @@ void DoEstablishConnection(int slot) {
     }
     s.state = 2;
     s.idle = 0;
+    NoDelay(c);
     Print(s.window, "DCC Send connection established", 3);
     s.sent = 0;
     s.last_percent = -1;
