@@ -29,6 +29,7 @@
 #include "chat/script/script_state.h"
 #include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/script_editor.h"
+#include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "platform/event_loop.h"
 
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     // output is not a terminal, and the line interface takes over.
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
+        chat::ChannelsFolderDialog() = chat::RunFolderDialog;
         chat::Script().hooks.edit_lines = chat::EditLinesExternally;
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());

@@ -235,6 +235,22 @@ class NickListPopupOnScreen(unittest.TestCase):
             time.sleep(0.05)
         with open(opened) as f:
             self.assertEqual(f.read(), "http://example.org/a?b=1&c=$HOME|`x`\n")
+        # The channels folder: a name typed in is added with "#" in front and joined.
+        t.keys("M-j")
+        t.wait_for("Channels Folder")
+        t.text("chat")
+        t.keys("M-a")
+        t.wait_for("#chat")
+        t.keys("M-j")
+        self.assertEqual(server.wait_received(b"JOIN #chat"), b"JOIN #chat")
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            with open(ini) as f:
+                if "ch0=#chat" in f.read():
+                    break
+            time.sleep(0.05)
+        with open(ini) as f:
+            self.assertIn("ch0=#chat", f.read())
 
 
 if __name__ == "__main__":

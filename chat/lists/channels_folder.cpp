@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "chat/core/options.h"
+#include "chat/core/session_state.h"
+#include "chat/core/window_table.h"
 #include "chat/lists/channel_settings.h"
 #include "platform/profile.h"
 
@@ -87,6 +89,46 @@ void savejoin() {
     for (const Line& l : Folder().szjoin)
         lines.emplace_back("ch" + std::to_string(lines.size()), l.text);
     platform::WriteProfileSection("Channels", lines, ini);
+}
+
+FolderDialog& ChannelsFolderDialog() {
+    static FolderDialog dialog;
+    return dialog;
+}
+
+void RunChannelsFolder() {
+    const FolderDialog& dialog = ChannelsFolderDialog();
+    if (!dialog) {
+        const Frontend& fe = CurrentFrontend();
+        if (fe.message_box) fe.message_box("System Error", "Unable to display dialog");
+        return;
+    }
+    std::vector<std::string> rows;
+    for (const Line& l : Folder().szjoin) rows.push_back(l.text);
+    std::string field;
+    bool pop_up = Options().pfoc != 0;
+    for (;;) {
+        std::optional<FolderChoice> choice = dialog(rows, field, pop_up);
+        if (!choice || choice->action == FolderChoice::kCancel) return;
+        rows = choice->channels;
+        field = choice->field;
+        pop_up = choice->pop_up;
+        if (choice->action != FolderChoice::kNames) {
+            Folder().szjoin.clear();
+            for (const std::string& name : rows) AddChanItem(name);
+            savejoin();
+            Options().pfoc = pop_up ? 1 : 0;
+            saveoptions();
+        }
+        if (choice->action == FolderChoice::kClose) return;
+        std::vector<std::string> names = choice->chosen;
+        if (names.empty() && !FolderName(field).empty()) names.push_back(FolderName(field));
+        const std::vector<std::string> lines =
+            FolderCommandLines(choice->action == FolderChoice::kJoin ? "JOIN" : "NAMES", names);
+        if (lines.empty()) Beep();
+        for (const std::string& line : lines) SendToServer(line, false);
+        if (choice->action == FolderChoice::kJoin && !lines.empty()) return;
+    }
 }
 
 void checkminmax(int& listmin, int& listmax) {

@@ -2,6 +2,8 @@
 // the channel-list filter options: the user-count bounds and the match and exclusion words.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +47,23 @@ std::vector<std::string> FolderCommandLines(std::string_view word,
 /// Reads and writes section "Channels".
 void loadjoin();
 void savejoin();
+
+/// What the user did in the channels folder dialog.
+struct FolderChoice {
+    enum Action { kCancel, kClose, kJoin, kNames } action = kCancel;
+    std::vector<std::string> channels;  ///< the list as edited, in row order
+    std::vector<std::string> chosen;    ///< the selected rows, in row order
+    std::string field;                  ///< the name field
+    bool pop_up = true;                 ///< "Pop up folder on connect"
+};
+/// The front end's folder dialog (the list and the pop-up box to show); empty where no
+/// dialog can be shown.
+using FolderDialog = std::function<std::optional<FolderChoice>(
+    const std::vector<std::string>& channels, const std::string& field, bool pop_up)>;
+FolderDialog& ChannelsFolderDialog();
+/// The folder command: runs the dialog until it closes, sending JOIN or NAMES lines and
+/// storing the list as chosen.
+void RunChannelsFolder();
 
 /// The user-count bounds as stored: each within 0 to 999 and the maximum not below the minimum.
 void checkminmax(int& listmin, int& listmax);

@@ -256,6 +256,9 @@ bool ListFrameCommand(int command) {
         case kCmdUrlWindow:
             ShowURLwindow();
             return true;
+        case kCmdJoin:
+            RunChannelsFolder();
+            return true;
         case kCmdNotifyWindow:
             if (!Conn().Connected) {
                 Beep();

@@ -82,10 +82,13 @@ std::vector<tui::MenuItem> ChatMenus(const std::vector<WindowSummary>& windows, 
         Popup("&File", {Item(connect, kCmdConnectToggle), Item("S&etup...\tAlt+E", kCmdSetup),
                         Item("&Options...\tAlt+O", kCmdOptions), tui::MenuItem::Separator(),
                         Item("E&xit", kCmdExit)}),
-        Popup("&Tools",
-              {Item("&Aliases...\tAlt+A", kCmdAliases), Item("&Popups...\tAlt+P", kCmdPopups),
-               Item("&Remote...\tAlt+R", kCmdRemote), Item("Fin&ger...\tAlt+G", kCmdFinger),
-               Item("T&imer...\tAlt+I", kCmdTimer)}),
+        Popup(
+            "&Tools",
+            {Item("&Aliases...\tAlt+A", kCmdAliases), Item("&Popups...\tAlt+P", kCmdPopups),
+             Item("&Remote...\tAlt+R", kCmdRemote), Item("Fin&ger...\tAlt+G", kCmdFinger),
+             Item("T&imer...\tAlt+I", kCmdTimer), tui::MenuItem::Separator(),
+             Item("&Channels Folder...\tAlt+J", kCmdJoin), Item("&URL List\tAlt+U", kCmdUrlWindow),
+             Item("&Notify List\tAlt+N", kCmdNotifyWindow)}),
         Popup("&DCC", {Item("&Send...\tAlt+S", kCmdDccSend), Item("&Chat...\tAlt+C", kCmdDccChat),
                        Item("&Options...", kCmdDccOptions)}),
         Popup("&Window", std::move(window_items)),
@@ -119,6 +122,8 @@ int CommandForKey(const tui::Key& key) {
                 return kCmdDccSend;
             case U'c':
                 return kCmdDccChat;
+            case U'j':
+                return kCmdJoin;
             case U'u':
                 return kCmdUrlWindow;
             case U'n':
