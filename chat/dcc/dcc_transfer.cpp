@@ -65,8 +65,9 @@ void Progress(WindowId window, const char* what, const std::string& nick, const 
     }
 }
 
-// Small acknowledgements answered by the next packet: without this, the stack holds each
-// one back waiting for the other side's delayed ACK, and every packet waits with it.
+// The receiver's small acknowledgements go out at once: otherwise the stack may hold one back
+// until the sender's delayed ACK arrives, and a sender that waits for it waits with it. The
+// sender keeps the stack's coalescing, which helps fast sends of small packets.
 void NoDelay(net::Socket s) {
     int on = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -308,7 +309,6 @@ void DoEstablishConnection(int slot) {
     }
     s.state = 2;
     s.idle = 0;
-    NoDelay(c);
     Print(s.window, "DCC Send connection established", 3);
     s.sent = 0;
     s.last_percent = -1;
