@@ -112,10 +112,9 @@ int main(int argc, char** argv) {
     if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C.UTF-8");
     std::signal(SIGPIPE, SIG_IGN);
     chat::InstallScript();
-    chat::InstallLists();
-    //chat::InstallNet();
-    //chat::InstallDde();
-    //chat::InstallFileCommands();
+    chat::InstallNet();
+    chat::InstallDde();
+    chat::InstallFileCommands();
     chat::InstallLists();
     chat::dcc::InstallDcc();
     const std::string help_dir = chat::HelpFolder();
