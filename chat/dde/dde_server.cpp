@@ -185,6 +185,9 @@ bool StartServing(const std::string& name) {
     return true;
 }
 
+// Message that starts the server the settings ask for.
+constexpr platform::UINT kMsgStartServer = platform::WM_USER + 0x3B0;
+
 std::string ProgramPath() {
     char buf[PATH_MAX] = {};
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -192,6 +195,8 @@ std::string ProgramPath() {
 }
 
 }  // namespace
+
+void StartFromSettings();
 
 DdeServerState& DdeServer() {
     static DdeServerState state;
@@ -273,6 +278,20 @@ void loaddde() {
     bool wanted =
         EqualNoCase(platform::GetPrivateProfileString("DDE", "ServerStatus", "off", 10, ini), "on");
     if (!wanted) return;
+    // The settings are read before the status window exists: the start is reported once the
+    // loop runs.
+    static platform::HWND starter = 0;
+    if (!platform::IsWindow(starter))
+        starter = platform::CreateWindow(
+            [](platform::HWND, platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+                if (msg == kMsgStartServer) StartFromSettings();
+                return platform::LRESULT{0};
+            });
+    platform::PostMessage(starter, kMsgStartServer);
+}
+
+void StartFromSettings() {
+    DdeServerState& s = DdeServer();
     if (SetDDEServer(s.name, true)) {
         Print(Windows().statwin, "*** DDE Server is ON (" + s.name + ")", 1);
     } else {
