@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build asan test test-plain test-asan run chat bench format clean
+.PHONY: all deps build programs asan test test-plain test-asan run chat bench format clean
 
 all: build
 
@@ -16,6 +16,10 @@ $(BUILD)/build.ninja:
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The two programs alone, optimised: what `make run` and `make chat` start.
+programs: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target borvan32 vesk32
 
 $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON \
@@ -31,11 +35,14 @@ test-asan: asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    ctest --test-dir $(ASAN_BUILD) $(CTEST_ARGS)
 
-test: test-plain test-asan
+# Every test runs once, under the sanitizers; the optimised programs are built as well, so a
+# warning that only optimisation brings out still stops the build. `make test-plain` runs the
+# tests on the optimised build too.
+test: programs test-asan
 
 # The example archive is made by borvan32 itself (headless), then opened in the full-screen
 # manager; without a terminal it is listed and tested instead.
-run: build
+run: programs
 	@rm -rf $(BUILD)/example && python3 tools/make_example.py $(BUILD)/example >/dev/null
 	cd $(BUILD)/example/files && ../../archiver/borvan32 --headless -a -r ../example.zip '*.*'
 	@if [ -t 0 ] && [ -t 1 ]; then \
@@ -46,7 +53,7 @@ run: build
 	    echo "Extract it with: $(BUILD)/archiver/borvan32 -e $(BUILD)/example/example.zip /tmp/example"; \
 	fi
 
-chat: build
+chat: programs
 	@tools/chat.sh $(BUILD)
 
 bench: deps
