@@ -18,8 +18,6 @@
 #include "chat/help/help_file.h"
 #include "chat/lists/list_commands.h"
 #include "chat/lists/url_catcher.h"
-#include "chat/lists/list_commands.h"
-#include "chat/lists/url_catcher.h"
 #include "chat/net/net_layer.h"
 #include "chat/script/commands_files.h"
 #include "chat/script/double_click.h"
