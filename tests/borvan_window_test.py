@@ -181,6 +181,15 @@ class WindowTest(unittest.TestCase):
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
 
+    def test_a_command_line_that_does_not_parse_says_so(self):
+        t = self.start("-e", "-r", "t.zip")
+        t.wait_for("Borvan parameter validation error")
+        t.keys("Enter")
+        screen = t.wait_for('Choose "New" to create or "Open" to open an archive')
+        self.assertNotIn("hello.txt", screen)
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
+
     def test_a_key_during_a_run_asks_whether_to_stop(self):
         t = self.start("t.zip")
         t.wait_for("Total 3 files")

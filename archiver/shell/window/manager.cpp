@@ -600,6 +600,11 @@ bool RunZip(zip::ZipCommand& cmd) {
 
 void RunRequest(const shell::CommandRequest& request, const std::string& archive) {
     Manager& m = App();
+    // A line that did not parse is said so; what it asked for is not guessed at.
+    if (!request.error.empty()) {
+        Say(request.error, tui::MessageButtons::kOk);
+        return;
+    }
     std::string path = archive.empty() ? request.archive : archive;
     bool adding = request.action != shell::CommandAction::kNone &&
                   request.action != shell::CommandAction::kExtract;
