@@ -133,7 +133,8 @@ class ScriptedServerParserTests(unittest.TestCase):
         p.send(":srv 319 tester_ bob :" + "#c " * 200 + "\r\n")
         p.send(":srv 353 tester_ = #none\r\n:srv 353\r\n:srv 001\r\nPING\r\n")
         p.send(":a!b@c PRIVMSG tester_ :\x01DCC SEND x 1 2 3\x01\r\n")
-        self.assertEqual(p.read_until("NOTICE"), "NOTICE a :DCC SEND refused: DCC is not available\r")
+        # Address 1 and port 3 are refused: the offer gets the parameter-error notice.
+        self.assertEqual(p.read_until("NOTICE"), "NOTICE a :\x01DCC SEND Invalid parameters!\x01\r")
         p.send("PING :still-here\r\n")
         self.assertEqual(p.read_until("PONG :still"), "PONG :still-here\r")
         self.assertEqual(c.finish(), 0)

@@ -225,7 +225,8 @@ void Favorites() {
     d.Add(tui::ControlKind::kButton, kAddCurrent, "&Add Current Folder", 9, 10, 21);
     d.Add(tui::ControlKind::kButton, kRemove, "&Remove", 9, 32, 10);
     d.Add(tui::ControlKind::kButton, tui::kIdCancel, "Cancel", 9, 43, 10).is_cancel = true;
-    d.on_command = [](tui::Dialog&, int id) { return id != kList; };
+    // Enter or a double click on a folder opens it, as the Open button does.
+    d.on_command = [](tui::Dialog&, int) { return true; };
     int r = tui::RunDialog(d);
     size_t cursor = d.Find(kList)->list.cursor;
     std::vector<std::string> changed = folders;
