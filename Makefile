@@ -56,10 +56,14 @@ run: programs
 chat: programs
 	@tools/chat.sh $(BUILD)
 
+# Builds the benchmarks, then runs the whole-process zip comparison against the zlib and
+# libdeflate peers (bench/deps.sh installs what only the benchmarks need).
 bench: deps
+	@bench/deps.sh
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCH=ON
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@echo "Benchmarks are in $(BUILD)-bench/bench/"
+	python3 bench/zip_compare.py --bench-dir $(BUILD)-bench --work $(BUILD)-bench/zip_compare
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
