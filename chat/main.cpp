@@ -25,6 +25,7 @@
 #include "chat/script/input_parser.h"
 #include "chat/script/popup_menus.h"
 #include "chat/script/script_state.h"
+#include "chat/terminal/channel_dialog.h"
 #include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/script_editor.h"
 #include "chat/terminal/list_dialogs.h"
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
         chat::ChannelsFolderDialog() = chat::RunFolderDialog;
+        chat::ChannelInfo().show = chat::RunChannelCentral;
         chat::Script().hooks.edit_lines = chat::EditLinesExternally;
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());

@@ -36,6 +36,12 @@ std::string LastWord(std::string& text) {
     return word;
 }
 
+// The dialog's channel still has its window (the dialog may outlive it).
+bool ChannelWindowOpen(const ChannelDialog& d) {
+    const WindowRecord* r = RecordOf(d.window);
+    return r && r->kind == kKindChannel && SameName(r->name, d.channel);
+}
+
 bool PositiveNumber(const std::string& text) {
     if (text.empty() || text.size() > 9 ||
         text.find_first_not_of("0123456789") != std::string::npos)
@@ -155,6 +161,28 @@ std::vector<std::string> ApplyLines(const ChannelDialog& d, bool topic_modified)
     }
     lines.push_back("MODE " + d.channel + " " + plus + minus + " " + args);
     return lines;
+}
+
+DialogAction UnbanFromDialog(const ChannelDialog& d, const std::vector<std::string>& masks) {
+    if (!ChannelWindowOpen(d)) {
+        Beep();
+        return DialogAction::kClose;
+    }
+    if (masks.empty()) {
+        Beep();
+        return DialogAction::kStay;
+    }
+    for (const std::string& line : UnbanLines(d.channel, masks)) SendToServer(line, false);
+    return DialogAction::kStay;
+}
+
+DialogAction ApplyFromDialog(const ChannelDialog& edited, bool topic_modified) {
+    if (!ChannelWindowOpen(edited)) {
+        Beep();
+        return DialogAction::kClose;
+    }
+    for (const std::string& line : ApplyLines(edited, topic_modified)) SendToServer(line, false);
+    return DialogAction::kClose;
 }
 
 ChannelInfoState& ChannelInfo() {

@@ -70,4 +70,16 @@ bool ChannelBanEnd(std::string_view channel);
 /// Message 1029: shows the dialog for the window that asked.
 void ShowChannelDialog();
 
+/// What a dialog button did.
+enum class DialogAction {
+    kStay,   ///< the dialog stays open (lines sent, or a beep)
+    kClose,  ///< the dialog closes
+};
+/// Unban: sends the lines for the chosen masks (none chosen: a beep); the channel window gone:
+/// a beep, and the dialog closes.
+DialogAction UnbanFromDialog(const ChannelDialog& d, const std::vector<std::string>& masks);
+/// Apply: sends what the edited dialog changes (the channel window gone: a beep instead); the
+/// dialog closes either way.
+DialogAction ApplyFromDialog(const ChannelDialog& edited, bool topic_modified);
+
 }  // namespace chat

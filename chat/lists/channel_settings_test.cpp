@@ -99,6 +99,53 @@ TEST_F(ChannelSettingsTest, UnbanAndApplyLines) {
     EXPECT_EQ(ApplyLines(d, false).back(), "MODE #r +-ntimpslk pass");
 }
 
+TEST_F(ChannelSettingsTest, DialogButtonsSendBeepOrClose) {
+    int beeps = 0;
+    CurrentFrontend().beep = [&beeps] { ++beeps; };
+    WindowId chan = Channel("#r");
+    user("me", findhwnd(chan), 1, kOperator);
+    const ChannelDialog d = MakeChannelDialog(chan, {"a!*@*", "b!*@*"});
+    struct Case {
+        const char* what;
+        bool window_gone;
+        std::vector<std::string> masks;
+        std::vector<std::string> want_sent;
+        int want_beeps;
+        DialogAction want;
+    } cases[] = {
+        {"two masks",
+         false,
+         {"a!*@*", "b!*@*"},
+         {"MODE #r -bb a!*@* b!*@*"},
+         0,
+         DialogAction::kStay},
+        {"nothing chosen", false, {}, {}, 1, DialogAction::kStay},
+        {"window gone", true, {"a!*@*"}, {}, 1, DialogAction::kClose},
+    };
+    for (const Case& c : cases) {
+        WindowId w = c.window_gone ? 0 : chan;
+        ChannelDialog shown = d;
+        shown.window = w;
+        sent.clear();
+        beeps = 0;
+        EXPECT_EQ(UnbanFromDialog(shown, c.masks), c.want) << c.what;
+        EXPECT_EQ(sent, c.want_sent) << c.what;
+        EXPECT_EQ(beeps, c.want_beeps) << c.what;
+        sent.clear();
+        beeps = 0;
+        // Apply always closes; without the window it sends nothing and beeps.
+        EXPECT_EQ(ApplyFromDialog(shown, false), DialogAction::kClose) << c.what;
+        EXPECT_EQ(sent.size(), c.window_gone ? 0u : 1u) << c.what;
+        EXPECT_EQ(beeps, c.window_gone ? 1 : 0) << c.what;
+    }
+    // A window of the same slot reused by another channel is not the dialog's channel.
+    closewindow(chan);
+    Channel("#other");
+    sent.clear();
+    EXPECT_EQ(UnbanFromDialog(d, {"a!*@*"}), DialogAction::kClose);
+    EXPECT_TRUE(sent.empty());
+}
+
 TEST_F(ChannelSettingsTest, BanListRepliesOpenTheDialogForTheAskingWindow) {
     WindowId chan = Channel("#room");
     Frame().hwndFrame = platform::CreateWindow(FrameProc);

