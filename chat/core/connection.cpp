@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "chat/core/dns_lookup.h"
+#include "chat/core/online_timer.h"
 #include "chat/core/options.h"
 #include "chat/core/server_list.h"
 #include "chat/core/session_state.h"
@@ -235,7 +236,7 @@ void BecomeConnected() {
             o.szsip = net::AddressHost(*local);
         }
     }
-    if (o.oltc) c.online_seconds = 0;
+    OnlineTimerConnected(SessionNowMs(), SessionWallSeconds());
     c.SentQuit = false;
     showstatusinfo();
 }
@@ -349,12 +350,7 @@ void showstatusinfo() {
     s.user_modes = c.szUmode;
     s.server = c.szCHN;
     if (c.Connected) s.lag_ms = c.lag_ms;
-    if (c.Connected && o.olt) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%02d:%02d", static_cast<int>(c.online_seconds / 3600),
-                      static_cast<int>(c.online_seconds / 60 % 60));
-        s.online = buf;
-    }
+    if (c.Connected && o.olt) s.online = OnlineHoursMinutes(o);
     if (c.Connected) {
         s.status_text = "Status: " + (s.nick.empty() ? std::string("[no nick]") : s.nick) + " " +
                         s.user_modes + " on " + s.server;
@@ -590,10 +586,7 @@ void ConnectionTick() {
     if (c.Connected && c.Sock != net::kNoSocket) {
         FloodGuardTick();
         LagTick();
-        if (Options().olt) {
-            ++c.online_seconds;
-            if (c.online_seconds % 60 == 0) showstatusinfo();
-        }
+        if (OnlineTimerTick(SessionNowMs())) showstatusinfo();
     }
 }
 

@@ -54,8 +54,6 @@ struct Connection {
     std::string joinstr;  ///< channels to join when the MOTD ends
     // Reconnect after a drop: the next wait in seconds, doubling up to the maximum.
     int reconnect_next = 0;
-    // Online timer.
-    int64_t online_seconds = 0;
     /// Our own nickname as last changed during the session; the next logon uses it. Empty:
     /// the configured one.
     std::string main_nick;
