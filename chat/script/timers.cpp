@@ -1,11 +1,13 @@
 #include "chat/script/timers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
 
 #include "chat/core/frame.h"
+#include "chat/core/online_timer.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -41,23 +43,6 @@ std::list<ScriptTimer>::iterator FindNumber(int number) {
     return list.end();
 }
 
-int LowestFree() {
-    int n = 1;
-    for (const ScriptTimer& t : Timers()) {
-        if (t.number > n) break;
-        if (t.number == n) ++n;
-    }
-    return n;
-}
-
-std::string Describe(const ScriptTimer& t) {
-    std::string out = "* Timer" + std::to_string(t.number) + " ";
-    if (t.hour >= 0) out += std::to_string(t.hour) + ":" + std::to_string(t.minute) + " ";
-    if (t.repetitions != 0) out += std::to_string(t.repetitions) + " time(s) ";
-    out += std::to_string(t.delay) + "s delay " + t.command;
-    return out;
-}
-
 bool AllDigits(std::string_view s) {
     if (s.empty() || s.size() > 9) return false;
     for (char c : s)
@@ -74,19 +59,21 @@ bool Number(const std::string& s, long& out) {
     return true;
 }
 
-void Halt(WindowId w, int number) {
-    auto it = FindNumber(number);
-    if (it == Timers().end()) {
-        Print(w, "* Timer" + std::to_string(number) + " is not active", 1);
-        return;
+// Puts a timer in its place by number, replacing one with the same number; false (with the
+// message) when the list is full.
+bool Insert(ScriptTimer t, WindowId w) {
+    auto old = FindNumber(t.number);
+    if (old != Timers().end()) {
+        Timers().erase(old);
+    } else if (Timers().size() >= kMaxTimers) {
+        Print(w, "Memory Allocation Error!", 3);
+        return false;
     }
-    if (it->counter == -1) {
-        // Its own command halts it: it goes once that run is over.
-        it->repetitions = -1;
-        return;
-    }
-    Timers().erase(it);
-    Print(w, "* Timer" + std::to_string(number) + " halted", 1);
+    t.serial = ++NextSerial();
+    auto at = Timers().begin();
+    while (at != Timers().end() && at->number < t.number) ++at;
+    Timers().insert(at, std::move(t));
+    return true;
 }
 
 void List(WindowId w) {
@@ -97,7 +84,7 @@ void List(WindowId w) {
     bool status = w == StatusWin();
     if (status) Print(w, "", 1);
     Print(w, "* Active timers:", 1);
-    for (const ScriptTimer& t : Timers()) Print(w, Describe(t), 1);
+    for (const ScriptTimer& t : Timers()) Print(w, DescribeTimer(t), 1);
     if (status) Print(w, "", 1);
 }
 
@@ -125,6 +112,70 @@ void MainTimerTick() {
 }
 
 }  // namespace
+
+int LowestFreeTimer() {
+    int n = 1;
+    for (const ScriptTimer& t : Timers()) {
+        if (t.number > n) break;
+        if (t.number == n) ++n;
+    }
+    return n;
+}
+
+std::string DescribeTimer(const ScriptTimer& t) {
+    std::string out = "* Timer" + std::to_string(t.number) + " ";
+    if (t.hour >= 0) out += std::to_string(t.hour) + ":" + std::to_string(t.minute) + " ";
+    if (t.repetitions != 0) out += std::to_string(t.repetitions) + " time(s) ";
+    out += std::to_string(t.delay) + "s delay " + t.command;
+    return out;
+}
+
+bool HaltTimer(int number, WindowId w) {
+    auto it = FindNumber(number);
+    if (it == Timers().end()) {
+        Print(w, "* Timer" + std::to_string(number) + " is not active", 1);
+        return false;
+    }
+    if (it->counter == -1) {
+        // Its own command halts it: it goes once that run is over.
+        it->repetitions = -1;
+        return true;
+    }
+    Timers().erase(it);
+    Print(w, "* Timer" + std::to_string(number) + " halted", 1);
+    return true;
+}
+
+std::string StartTimer(const TimerSpec& spec, WindowId w) {
+    // Timers are freed at each connection and tick only while connected.
+    if (!ScriptConnected()) return "*** Not connected to server";
+    if (spec.number <= 0 || spec.number > kMaxTimerNumber) return "* Invalid timer number";
+    if ((spec.hour >= 0 || spec.minute >= 0) &&
+        (spec.hour < 0 || spec.hour > 23 || spec.minute < 0 || spec.minute > 59))
+        return "* Invalid time specification";
+    if (spec.delay <= 0 || spec.command.find_first_not_of(' ') == std::string::npos)
+        return "* Invalid timer parameters";
+    if (spec.command.size() > kMaxCommandLine) return "* Invalid timer parameters";
+    ScriptTimer t;
+    t.number = spec.number;
+    t.hour = spec.hour;
+    t.minute = spec.hour >= 0 ? spec.minute : -1;
+    t.repetitions = std::max(spec.repetitions, 0);
+    t.delay = spec.delay;
+    t.window = w;
+    t.command = spec.command;
+    auto old = FindNumber(spec.number);
+    if (old != Timers().end() && old->command == spec.command) {
+        // The user changed only when it runs: what it runs is what it was, with the same
+        // parameters and, when another user's text made it, still never evaluated.
+        t.params = old->params;
+        t.literal = old->literal;
+        t.window = old->window;
+    }
+    if (!Insert(std::move(t), w)) return "Memory Allocation Error!";
+    Print(w, "* Timer" + std::to_string(spec.number) + " activated", 1);
+    return {};
+}
 
 std::list<ScriptTimer>& Timers() {
     static std::list<ScriptTimer> timers;
@@ -175,7 +226,7 @@ int dotimercommand(WindowId w, const Args& a, bool remote) {
     bool all = word == "/TIMERS";
     int number = 0;
     if (word == "/TIMER") {
-        number = LowestFree();
+        number = LowestFreeTimer();
     } else if (!all) {
         std::string_view digits = std::string_view(word).substr(6);
         long n = AllDigits(digits) ? std::strtol(std::string(digits).c_str(), nullptr, 10) : 0;
@@ -193,7 +244,7 @@ int dotimercommand(WindowId w, const Args& a, bool remote) {
             std::erase_if(Timers(), [](const ScriptTimer& t) { return t.counter != -1; });
             Print(w, "* All timers halted", 1);
         } else {
-            Halt(w, number);
+            HaltTimer(number, w);
         }
         return 1;
     }
@@ -206,7 +257,7 @@ int dotimercommand(WindowId w, const Args& a, bool remote) {
         if (it == Timers().end())
             Print(w, "* Timer" + std::to_string(number) + " is not active", 1);
         else
-            Print(w, Describe(*it), 1);
+            Print(w, DescribeTimer(*it), 1);
         return 1;
     }
     ScriptTimer t;
@@ -242,17 +293,7 @@ int dotimercommand(WindowId w, const Args& a, bool remote) {
     t.literal = remote;
     const std::string& params = Script().current_params;
     if (!params.empty() && t.command.size() + 3 + params.size() < kLineLimit) t.params = params;
-    auto old = FindNumber(number);
-    if (old != Timers().end()) {
-        Timers().erase(old);
-    } else if (Timers().size() >= kMaxTimers) {
-        Print(w, "Memory Allocation Error!", 3);
-        return 0;
-    }
-    t.serial = ++NextSerial();
-    auto at = Timers().begin();
-    while (at != Timers().end() && at->number < number) ++at;
-    Timers().insert(at, std::move(t));
+    if (!Insert(std::move(t), w)) return 0;
     Print(w, "* Timer" + std::to_string(number) + " activated", 1);
     return 1;
 }
@@ -262,6 +303,7 @@ void InstallTimers() {
     if (installed) return;
     installed = true;
     InstallCommand("/TIMER", dotimercommand);
+    InstallOnlineTimer();
     Frame().each_second.push_back(MainTimerTick);
 }
 

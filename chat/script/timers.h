@@ -27,6 +27,15 @@ struct ScriptTimer {
     uint64_t serial = 0;  ///< never reused: names this timer and no later one
 };
 
+/// A timer as the timer editor sets it.
+struct TimerSpec {
+    int number = 0;              ///< 1 or more
+    int hour = -1, minute = -1;  ///< time of day counting starts, -1 for at once
+    int repetitions = 0;         ///< runs; 0 without end
+    int delay = 1;               ///< seconds between runs, at least 1
+    std::string command;         ///< the command line
+};
+
 /// The timers in ascending order of number.
 std::list<ScriptTimer>& Timers();
 /// Deletes every timer (a new connection).
@@ -35,7 +44,18 @@ void freetimers();
 void TimerTick(int hour, int minute);
 /// The /timer command family.
 int dotimercommand(WindowId window, const Args& args, bool remote);
-/// Installs /timer and the tick.
+/// The lowest timer number not in use.
+int LowestFreeTimer();
+/// A timer's description line, as /timer lists it.
+std::string DescribeTimer(const ScriptTimer& t);
+/// Starts (or replaces) a timer from the editor; the timer's messages go to `window`. Empty
+/// when it runs, else the message that says why not (nothing is changed then). A replaced
+/// timer whose command is unchanged keeps its parameters and stays literal when another user
+/// made it.
+std::string StartTimer(const TimerSpec& spec, WindowId window);
+/// Halts a timer as "/timerN off" does, printing in `window`; false when it is not active.
+bool HaltTimer(int number, WindowId window);
+/// Installs /timer, the tick and the on-line timer's settings.
 void InstallTimers();
 
 }  // namespace chat

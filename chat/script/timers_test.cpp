@@ -123,5 +123,63 @@ TEST_F(TimerTest, AClosedWindowSendsOutputToTheStatusWindow) {
     (void)reused;
 }
 
+TEST_F(TimerTest, TheEditorStartsAndHaltsTimers) {
+    struct Case {
+        TimerSpec spec;
+        bool connected;
+        const char* error;  // empty: the timer runs
+    };
+    const Case cases[] = {
+        {{1, -1, -1, 2, 1, "/echo a"}, false, "*** Not connected to server"},
+        {{0, -1, -1, 2, 1, "/echo a"}, true, "* Invalid timer number"},
+        {{2000000, -1, -1, 2, 1, "/echo a"}, true, "* Invalid timer number"},
+        {{1, 24, 0, 2, 1, "/echo a"}, true, "* Invalid time specification"},
+        {{1, 12, -1, 2, 1, "/echo a"}, true, "* Invalid time specification"},
+        {{1, -1, 30, 2, 1, "/echo a"}, true, "* Invalid time specification"},
+        {{1, -1, -1, 2, 0, "/echo a"}, true, "* Invalid timer parameters"},
+        {{1, -1, -1, 2, 1, "   "}, true, "* Invalid timer parameters"},
+        {{1, -1, -1, 2, 1, std::string(700, 'x')}, true, "* Invalid timer parameters"},
+        {{4, 12, 0, -3, 5, "/echo b"}, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spec.command.substr(0, 10) + std::to_string(c.spec.number));
+        connected = c.connected;
+        EXPECT_EQ(StartTimer(c.spec, status), c.error);
+    }
+    ASSERT_EQ(Timers().size(), 1u);
+    EXPECT_EQ(DescribeTimer(Timers().front()), "* Timer4 12:0 5s delay /echo b");
+    EXPECT_EQ(LowestFreeTimer(), 1);
+    EXPECT_TRUE(Printed("* Timer4 activated"));
+    EXPECT_EQ(Tick(5, 12, 0), (Lines{"b"}));
+    EXPECT_TRUE(HaltTimer(4, status));
+    EXPECT_TRUE(Printed("* Timer4 halted"));
+    EXPECT_FALSE(HaltTimer(4, status));
+    EXPECT_TRUE(Printed("* Timer4 is not active"));
+}
+
+TEST_F(TimerTest, EditingARemoteTimerKeepsItLiteral) {
+    Options().lfe = 1;
+    aline(Script().szevents, "1:on text:*:*:/timer3 0 1 /raw -q PRIVMSG $nick $parms", false);
+    CurrentEvent e;
+    e.code = kEventText;
+    e.nick = "eve";
+    e.userhost = "e@h";
+    e.command = "privmsg";
+    e.target = "me";
+    e.text = "$me";
+    performevent(e);
+    ASSERT_EQ(Timers().size(), 1u);
+    const std::string command = Timers().front().command;
+    // Only the interval changes: still the other user's words, never evaluated.
+    EXPECT_EQ(StartTimer({3, -1, -1, 1, 2, command}, status), "");
+    ASSERT_EQ(Timers().size(), 1u);
+    EXPECT_TRUE(Timers().front().literal);
+    EXPECT_EQ(Timers().front().delay, 2);
+    EXPECT_EQ(Tick(2), (Lines{"PRIVMSG eve $me", "* Timer3 halted"}));
+    // A command the user wrote is the user's own.
+    EXPECT_EQ(StartTimer({3, -1, -1, 1, 1, "/echo $me"}, status), "");
+    EXPECT_FALSE(Timers().front().literal);
+}
+
 }  // namespace
 }  // namespace chat
