@@ -1,5 +1,8 @@
 #include "chat/core/nick_list.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "chat/core/session_state.h"
 #include "chat/core/window_table.h"
 #include "platform/event_loop.h"
@@ -30,7 +33,10 @@ std::pair<int, std::string> OrderKey(const Member& m, const std::string& folded)
 
 struct FlushState {
     platform::HWND window = 0;
-    bool posted = false;
+    bool posted = false;      ///< a flush message waits in the queue
+    bool timer = false;       ///< a flush waits for its timer
+    uint64_t last_ms = 0;     ///< when the last flush ended
+    size_t last_members = 0;  ///< entries it handed to the front end
 };
 
 FlushState& Flusher() {
@@ -39,6 +45,24 @@ FlushState& Flusher() {
 }
 
 constexpr platform::UINT kMsgFlushNickLists = platform::WM_USER + 1;
+constexpr platform::UINT kFlushTimerId = 1;
+
+// Every update hands the front end the whole list, so in a big channel that keeps changing
+// the updates alone would cost more than everything else. After a flush the next one waits
+// in proportion to the entries just handed over (a list of 10,000 updates ten times a
+// second); a small list still updates at once.
+constexpr size_t kMembersPerMs = 100;
+constexpr uint64_t kMaxFlushSpacingMs = 250;
+
+uint64_t FlushSpacingMs(size_t members) {
+    return std::min<uint64_t>(members / kMembersPerMs, kMaxFlushSpacingMs);
+}
+
+uint64_t NowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
 
 }  // namespace
 
@@ -150,13 +174,22 @@ void MarkNickListChanged(WindowId) {
     Frontend& fe = CurrentFrontend();
     if (!fe.nicklist_changed) return;
     FlushState& f = Flusher();
-    if (f.posted) return;
+    if (f.posted || f.timer) return;
     if (f.window == 0 || !platform::IsWindow(f.window)) {
+        // A new event loop (a test's) starts without the spacing of the old one.
+        f = FlushState{};
         f.window = platform::CreateWindow(
-            [](platform::HWND, platform::UINT msg, platform::WPARAM, platform::LPARAM) {
-                if (msg == kMsgFlushNickLists) FlushNickLists();
+            [](platform::HWND, platform::UINT msg, platform::WPARAM w, platform::LPARAM) {
+                if (msg == kMsgFlushNickLists || (msg == platform::WM_TIMER && w == kFlushTimerId))
+                    FlushNickLists();
                 return platform::LRESULT{0};
             });
+    }
+    uint64_t due = f.last_ms + FlushSpacingMs(f.last_members);
+    uint64_t now = NowMs();
+    if (f.window != 0 && now < due) {
+        f.timer = platform::SetTimer(f.window, kFlushTimerId, static_cast<uint32_t>(due - now));
+        if (f.timer) return;
     }
     // Many joins in one read are one update of the pane.
     f.posted = f.window != 0 && platform::PostMessage(f.window, kMsgFlushNickLists);
@@ -164,14 +197,22 @@ void MarkNickListChanged(WindowId) {
 }
 
 void FlushNickLists() {
-    Flusher().posted = false;
+    FlushState& f = Flusher();
+    f.posted = false;
+    if (f.timer) platform::KillTimer(f.window, kFlushTimerId);
+    f.timer = false;
     Frontend& fe = CurrentFrontend();
+    size_t members = 0;
     for (auto& [id, data] : Session().channels) {
         if (!data.nicks.dirty) continue;
         data.nicks.dirty = false;
-        if (fe.nicklist_changed && findhwnd(id) >= 0)
+        if (fe.nicklist_changed && findhwnd(id) >= 0) {
             fe.nicklist_changed(id, DisplayEntries(data.nicks));
+            members += data.nicks.size();
+        }
     }
+    f.last_ms = NowMs();
+    f.last_members = members;
 }
 
 }  // namespace chat

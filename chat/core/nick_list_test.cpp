@@ -1,5 +1,8 @@
 #include "chat/core/nick_list.h"
 
+#include <chrono>
+#include <thread>
+
 #include "chat/core/server_parser_fixture.h"
 
 namespace chat {
@@ -73,6 +76,49 @@ TEST_F(ParserTest, FrontEndHearsOnceForABatch) {
     while (platform::PeekMessage(msg)) platform::DispatchMessage(msg);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(last, 100u);
+}
+
+// A big list that keeps changing reaches the front end a few times a second, not once per
+// read: each update hands over the whole list. The last state always arrives.
+TEST_F(ParserTest, BigListUpdatesAreSpacedAndTheLastOneArrives) {
+    std::vector<size_t> sizes;
+    Frontend fe = CurrentFrontend();
+    fe.nicklist_changed = [&](WindowId, const std::vector<NickEntry>& n) {
+        sizes.push_back(n.size());
+    };
+    InstallFrontend(fe);
+    WindowId chan = Join("#big");
+    int slot = findhwnd(chan);
+    for (int i = 0; i < 10000; ++i) user("m" + std::to_string(i), slot, 1, kPlain);
+    platform::MSG msg;
+    auto pump = [&] {
+        while (platform::PeekMessage(msg)) platform::DispatchMessage(msg);
+    };
+    pump();
+    ASSERT_EQ(sizes, std::vector<size_t>{10000});
+    parseline(":m1!x@h PART #big");
+    pump();
+    parseline(":m2!x@h QUIT :gone");
+    pump();
+    EXPECT_EQ(sizes.size(), 1u);  // too soon after handing over 10,000 entries
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (sizes.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pump();
+    }
+    EXPECT_EQ(sizes, (std::vector<size_t>{10000, 9998}));
+
+    // A small list afterwards waits no longer than the big one's spacing, then goes at once.
+    ClearMembers(ChannelOf(chan).nicks);
+    MarkNickListChanged(chan);
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (sizes.size() < 3 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pump();
+    }
+    user("solo", slot, 1, kPlain);
+    pump();
+    EXPECT_EQ(sizes, (std::vector<size_t>{10000, 9998, 0, 1}));
 }
 
 }  // namespace
