@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
         chat::InstallFrontendHooks(help_dir, true);
         chat::ChannelsFolderDialog() = chat::RunFolderDialog;
         chat::ChannelInfo().show = chat::RunChannelCentral;
+        chat::ListOptionsDialog() = chat::RunListOptionsDialog;
         chat::Script().hooks.edit_lines = chat::EditLinesExternally;
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());

@@ -115,5 +115,81 @@ class ChannelCentralOnNgircd(Screen):
         self.assertRegex(watcher.read_until("MODE #bans +").strip(), r"MODE #bans \+m$")
 
 
+class ListOptionsAndLock(Screen):
+    def setUp(self):
+        self.server = ScriptedServer()
+        self.addCleanup(self.server.close)
+
+    def test_listing_filter_and_password_lock(self):
+        t = self.start(self.server.port)
+        t.wait_for("End of MOTD")
+        t.keys("M-l")
+        s = t.wait_for("List Channels")
+        self.assertIn("Lock", s)
+        t.text("Linux")
+        t.keys("M-l")  # List!
+        self.server.wait_received(b"LIST")
+        t.wait_gone("List Channels")
+        self.server.send(":irc.test 321 tester Channel :Users Name")
+        for name, users, topic in (("#linux", 12, "kernel talk"), ("#cooking", 4, "linux"),
+                                   ("#linuxfans", 3, "penguins")):
+            self.server.send(":irc.test 322 tester %s %d :%s" % (name, users, topic))
+        self.server.send(":irc.test 323 tester :End of /LIST")
+        s = t.wait_for("2/3 Channels")
+        self.assertIn("#linuxfans", s)
+        self.assertNotIn("#cooking", s)
+        # From the list window the button filters again: now in topics too, above 3 users.
+        t.keys("M-l")
+        t.wait_for("Relist!")
+        t.keys("M-t", "M-n", "C-u")
+        t.text("4")
+        t.keys("M-r")
+        s = t.wait_for("2/3 Channels")
+        self.assertIn("#cooking", s)
+        self.assertNotIn("#linuxfans", s)
+        # A password of four characters is refused with the reason; five lock the options.
+        t.keys("M-l")
+        t.wait_for("Relist!")
+        t.keys("M-h", "M-k")
+        t.wait_for("Enter a password to lock options.")
+        t.text("abcd")
+        t.keys("Tab")
+        t.text("abcd")
+        t.keys("Enter")
+        t.wait_for("longer than 4 characters")
+        t.text("s3cret")
+        t.keys("Tab")
+        t.text("s3cret")
+        t.keys("Enter")
+        t.wait_gone("Lock Options")
+        s = t.wait_for("Unlock")
+        # The exclusion box cannot be changed while locked.
+        t.keys("M-h")
+        self.assertEqual(t.screen().count("[X] Hide channels"), 1)
+        t.keys("Escape")  # Cancel stores the choices too
+        t.wait_gone("Relist!")
+        self.assertIn("lock=", wait_file(self.ini, "lock="))
+        # Unlocking needs the very password.
+        t.keys("M-l")
+        t.wait_for("Unlock")
+        t.keys("M-k")
+        t.wait_for("Enter a password to unlock options.")
+        t.text("S3CRET")
+        t.keys("Enter")
+        time.sleep(0.3)
+        self.assertIn("Enter a password to unlock options.", t.screen())
+        t.text("s3cret")
+        t.keys("Enter")
+        t.wait_gone("Lock Options")
+        t.wait_for("Lock")
+        self.assertNotIn("Unlock", t.screen())
+        t.keys("Escape")
+        t.wait_gone("Relist!")
+        deadline = time.monotonic() + 5
+        while "lock=" in open(self.ini).read() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertNotIn("lock=", open(self.ini).read())
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -14,6 +14,7 @@
 #include "chat/lists/channel_settings.h"
 #include "chat/lists/channels_folder.h"
 #include "chat/lists/ignore_list.h"
+#include "chat/lists/list_options.h"
 #include "chat/lists/notify_list.h"
 #include "chat/lists/url_catcher.h"
 #include "chat/script/commands.h"
@@ -258,6 +259,9 @@ bool ListFrameCommand(int command) {
             return true;
         case kCmdJoin:
             RunChannelsFolder();
+            return true;
+        case kCmdListParams:
+            RunListOptions();
             return true;
         case kCmdNotifyWindow:
             if (!Conn().Connected) {
