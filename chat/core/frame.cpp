@@ -134,6 +134,12 @@ void RunFrameCommand(int command) {
             if (!c.Connected) return Beep();
             return NoDialog();
         case kCmdSetup:
+            // Where the program asked for the dialog itself, it has said why already.
+            if (Storage().setup_page) {
+                Storage().setup_page = 0;
+                return;
+            }
+            return NoDialog();
         case kCmdOptions:
         case kCmdJoin:
         case kCmdAliases:

@@ -68,6 +68,9 @@ struct FrameState {
     /// Frame commands that later layers carry out (their windows and dialogs); false when not
     /// theirs.
     std::function<bool(int command)> more_commands;
+    /// The page the next Setup command opens on, set by the program when it asks for the
+    /// dialog itself (4: the SOCKS relay); 0 when the user asked.
+    int setup_page = 0;
     /// Folder of the help files, with a trailing "/" (Help Contents opens "vesk.hlp" there).
     std::string help_dir;
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "chat/core/connection.h"
+#include "chat/core/frame.h"
 #include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -232,6 +233,9 @@ bool SocksConnect(const net::Address& server) {
         Print(Windows().statwin, "*** Unable to find SOCKS host", 1);
         Beep();
         werr("");
+        // The relay's page of the setup dialog is where the host is given.
+        Frame().setup_page = 4;
+        platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdSetup, 0);
         return true;
     }
     r.relay_port = static_cast<uint16_t>(s.port);

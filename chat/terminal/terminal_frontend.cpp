@@ -12,6 +12,7 @@
 #include "chat/terminal/command_table.h"
 #include "chat/terminal/irc_format.h"
 #include "chat/terminal/screen_layout.h"
+#include "chat/terminal/setup_dialog.h"
 #include "chat/terminal/terminal_dialogs.h"
 #include "chat/terminal/window_menu.h"
 #include "platform/event_loop.h"
@@ -612,6 +613,7 @@ int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
     tui::GetScreen().on_resize = ResizeAll;
     tui::GetScreen().on_terminate = RequestExit;
     InstallFrontend(MakeTerminalFrontend());
+    InstallSettingsDialogs();
     tui::PushLayer(&st.layer);
     if (!StartChat(command_line)) {
         tui::RemoveLayer(&st.layer);
@@ -620,6 +622,7 @@ int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
         return 1;
     }
     ResizeAll();
+    PopUpSetupAtStart();
     tui::Redraw();
     const int code = platform::RunMessageLoop();
     tui::RemoveLayer(&st.layer);
