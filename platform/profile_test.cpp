@@ -283,14 +283,88 @@ TEST_F(ProfileTest, WholeSections) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(10)) << "long sections must not cost quadratic time";
     EXPECT_EQ(Read("Popups", "mp0"), "x");
-    EXPECT_EQ(Get(ini_).substr(0, 40), "[Aliases]\nalias0=/q /query $1 \n[Popups]\n");
+    // The comment and the line that is no entry stay.
+    EXPECT_EQ(Get(ini_).substr(0, 68),
+              "[Aliases]\n; a comment\nalias0=/q /query $1 \nnot a key\n[Popups]\nmp0=x\n");
 
     // An empty list removes the section unless asked to keep its header.
     ASSERT_TRUE(WriteProfileSection("Events", {}, ini_));
-    EXPECT_EQ(Get(ini_), "[Aliases]\nalias0=/q /query $1 \n[Popups]\nmp0=x\n\n");
+    EXPECT_EQ(Get(ini_),
+              "[Aliases]\n; a comment\nalias0=/q /query $1 \nnot a key\n[Popups]\nmp0=x\n\n");
     ASSERT_TRUE(WriteProfileSection("Users", {}, ini_, true));
     EXPECT_EQ(GetPrivateProfileSections(ini_),
               (std::vector<std::string>{"Aliases", "Popups", "Users"}));
+}
+
+TEST_F(ProfileTest, RewrittenListsKeepTheirComments) {
+    using Entries = std::vector<std::pair<std::string, std::string>>;
+    const std::string before =
+        "[Top]\nk=v\n\n"
+        "[aliases]\n"
+        "; greetings\n"
+        "alias0=/hi /msg $1 hi\n"
+        "\n"
+        "; joining\n"
+        "alias1=/j /join #$1\n"
+        "Alias2=/q /quit\n"
+        "; the end\n"
+        "\n"
+        "; about the next section\n"
+        "[Next]\nx=1\n";
+    struct Case {
+        const char* what;
+        Entries entries;
+        const char* section;  // the rewritten section's lines up to the blank line after it
+    };
+    const Case cases[] = {
+        {"unchanged",
+         {{"alias0", "/hi /msg $1 hi"}, {"alias1", "/j /join #$1"}, {"alias2", "/q /quit"}},
+         "; greetings\nalias0=/hi /msg $1 hi\n\n; joining\nalias1=/j /join #$1\n"
+         "Alias2=/q /quit\n; the end\n"},
+        {"one added in front",
+         {{"alias0", "/new"},
+          {"alias1", "/hi /msg $1 hi"},
+          {"alias2", "/j /join #$1"},
+          {"alias3", "/q /quit"}},
+         "alias0=/new\n; greetings\nalias1=/hi /msg $1 hi\n\n; joining\nalias2=/j /join #$1\n"
+         "alias3=/q /quit\n; the end\n"},
+        {"the first removed",
+         {{"alias0", "/j /join #$1"}, {"alias1", "/q /quit"}},
+         "; greetings\n\n; joining\nalias0=/j /join #$1\nalias1=/q /quit\n; the end\n"},
+        {"one changed",
+         {{"alias0", "/hi /msg $1 hello"}, {"alias1", "/j /join #$1"}, {"alias2", "/q /quit"}},
+         "; greetings\nalias0=/hi /msg $1 hello\n\n; joining\nalias1=/j /join #$1\n"
+         "Alias2=/q /quit\n; the end\n"},
+        {"reordered",
+         {{"alias0", "/q /quit"}, {"alias1", "/hi /msg $1 hi"}, {"alias2", "/j /join #$1"}},
+         "alias0=/q /quit\n; greetings\nalias1=/hi /msg $1 hi\n\n; joining\n"
+         "alias2=/j /join #$1\n; the end\n"},
+        {"all removed", {}, "; greetings\n\n; joining\n; the end\n"},
+    };
+    for (const Case& c : cases) {
+        Put(ini_, before);
+        ASSERT_TRUE(WriteProfileSection("Aliases", c.entries, ini_)) << c.what;
+        EXPECT_EQ(Get(ini_), std::string("[Top]\nk=v\n\n[aliases]\n") + c.section +
+                                 "\n; about the next section\n[Next]\nx=1\n")
+            << c.what;
+        Entries read = ReadProfileSection("Aliases", ini_);
+        for (auto& entry : read) entry.first = entry.first == "Alias2" ? "alias2" : entry.first;
+        EXPECT_EQ(read, c.entries) << c.what;
+    }
+    // Large lists that change everywhere are still merged in bounded time, every line kept.
+    std::string big = "[Events]\n";
+    Entries turned;
+    for (int i = 0; i < 3000; ++i) {
+        big += "; note " + std::to_string(i) + "\ne" + std::to_string(i) + "=v" +
+               std::to_string(i) + "\n";
+        turned.emplace_back("e" + std::to_string(i), "v" + std::to_string(2999 - i));
+    }
+    Put(ini_, big);
+    ASSERT_TRUE(WriteProfileSection("Events", turned, ini_));
+    EXPECT_EQ(ReadProfileSection("Events", ini_), turned);
+    const std::string after = Get(ini_);
+    for (int i = 0; i < 3000; i += 499)
+        EXPECT_NE(after.find("; note " + std::to_string(i) + "\n"), std::string::npos) << i;
 }
 
 TEST_F(ProfileTest, ChangesMadeByOthersAreSeen) {

@@ -63,8 +63,22 @@ bool Connected() {
     return c.Connected && !c.FirstMOTD;
 }
 
-// An arrival: the announcement, the WHOIS mark, the event scripts and the window.
-void Arrived(NotifyEntry& e, WindowId target, std::string& whois) {
+// Runs the notify event of the event scripts once for each arrival. The scripts run after
+// the reply is handled: a command they run may change the list being walked.
+void RaiseNotifyEvents(const std::vector<std::string>& arrivals) {
+    for (const std::string& nick : arrivals) {
+        CurrentEvent event;
+        event.code = kEventNotify;
+        event.nick = nick;
+        event.command = "notify";
+        performevent(event);
+    }
+}
+
+// An arrival: the announcement, the WHOIS mark and the window; the nick is kept for the
+// event scripts.
+void Arrived(NotifyEntry& e, WindowId target, std::string& whois,
+             std::vector<std::string>& arrivals) {
     NotifyState& n = Notify();
     if (!n.FirstNotify) {
         n.FirstNotify = true;
@@ -79,11 +93,7 @@ void Arrived(NotifyEntry& e, WindowId target, std::string& whois) {
     e.seen = 2;
     e.online = true;
     n.notifieson = true;
-    CurrentEvent event;
-    event.code = kEventNotify;
-    event.nick = e.nick;
-    event.command = "notify";
-    performevent(event);
+    arrivals.push_back(e.nick);
 }
 
 void Departed(NotifyEntry& e, WindowId target) {
@@ -239,6 +249,7 @@ bool NotifyIsonReply(std::string_view nicks) {
     const std::string list = " " + LowerAscii(nicks) + " ";
     const WindowId target = AnnounceWindow();
     std::string whois;
+    std::vector<std::string> arrivals;
     bool window_changed = false;
     for (NotifyEntry& e : n.entries) {
         if (e.seen != 0) continue;
@@ -247,12 +258,13 @@ bool NotifyIsonReply(std::string_view nicks) {
             e.seen = 1;
             continue;
         }
-        Arrived(e, target, whois);
+        Arrived(e, target, whois, arrivals);
         window_changed = true;
     }
     if (!whois.empty()) SendToServer(whois, false);
     if (n.notifiessent > 0) {
         if (window_changed) FillNotifywindow();
+        RaiseNotifyEvents(arrivals);
         return true;
     }
     for (NotifyEntry& e : n.entries) {
@@ -277,12 +289,14 @@ bool NotifyIsonReply(std::string_view nicks) {
     }
     if (n.notifieson || n.notifiesoff) PrintSP(target, 1);
     n.Notifying = false;
+    RaiseNotifyEvents(arrivals);
     return true;
 }
 
 void NotifyMonitorReply(bool online, std::string_view targets) {
     const WindowId target = AnnounceWindow();
     std::string whois;
+    std::vector<std::string> arrivals;
     bool changed = false;
     size_t at = 0;
     while (at <= targets.size()) {
@@ -295,7 +309,7 @@ void NotifyMonitorReply(bool online, std::string_view targets) {
         if (!e || e->online == online) continue;
         Notify().FirstNotify = true;  // no gap before a single change
         if (online) {
-            Arrived(*e, target, whois);
+            Arrived(*e, target, whois, arrivals);
             LightUnlessOnTop();
         } else {
             Departed(*e, target);
@@ -307,6 +321,7 @@ void NotifyMonitorReply(bool online, std::string_view targets) {
         FillNotifywindow();
         PrintSP(target, 1);
     }
+    RaiseNotifyEvents(arrivals);
 }
 
 void checknotify_entry(bool online, std::string_view nick) {

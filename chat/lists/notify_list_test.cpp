@@ -5,6 +5,7 @@
 
 #include "chat/core/server_parser.h"
 #include "chat/lists/lists_fixture.h"
+#include "chat/script/remote_scripts.h"
 #include "platform/profile.h"
 
 namespace chat {
@@ -155,6 +156,38 @@ TEST_F(NotifyTest, SettingsRoundTripAndTheOlderForm) {
     EXPECT_TRUE(bob->whois);
     EXPECT_EQ(bob->note, "a note");
     std::remove(ini.c_str());
+}
+
+TEST_F(NotifyTest, ArrivalsRunTheNotifyEventOfTheEventsScript) {
+    InstallRemoteScripts();
+    Options().lfe = 1;
+    aline(Script().szusers, "5:bob", false);
+    // The entry for bob takes his own notify entry off the list while the reply is handled.
+    for (const char* entry : {"5:on notify:*:/msg $nick welcome back $nick, level $level | "
+                              "/notify -r $nick",
+                              "1:on notify:*:/msg $nick hello $nick"})
+        aline(Script().szevents, entry, false);
+    addnotifynick("alice", "");
+    addnotifynick("bob", "");
+    addnotifynick("carol", "");
+    sendnotify(false);
+    Take();
+    EXPECT_TRUE(NotifyIsonReply("alice bob"));
+    std::vector<std::string> lines = Take();
+    ASSERT_GE(lines.size(), 2u);
+    lines.resize(2);  // the removal then asks the server again
+    EXPECT_EQ(lines, (std::vector<std::string>{"PRIVMSG alice :hello alice",
+                                               "PRIVMSG bob :welcome back bob, level 5"}));
+    EXPECT_TRUE(Printed("*** Removed bob from notify list"));
+    EXPECT_EQ(findnotifynick("bob"), nullptr);
+    // Through MONITOR, and with the events script off nothing runs.
+    Hooks().isupport("MONITOR=100");
+    NotifyMonitorReply(true, "carol!c@host");
+    EXPECT_EQ(Take(), std::vector<std::string>{"PRIVMSG carol :hello carol"});
+    Options().lfe = 0;
+    NotifyMonitorReply(false, "carol");
+    NotifyMonitorReply(true, "carol");
+    EXPECT_TRUE(Take().empty());
 }
 
 }  // namespace

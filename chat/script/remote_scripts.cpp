@@ -34,6 +34,12 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
+std::string_view Trim(std::string_view text) {
+    size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 bool IsTextEvent(std::string_view name) {
     return name == "text" || name == "action" || name == "notice" || name == "snotice" ||
            name == "chat" || name == "serv";
@@ -103,6 +109,50 @@ void SetParams(RemoteEvent& e, std::string_view text) {
     for (std::string& w : SplitWords(text, kMaxParams)) e.params.push_back(std::move(w));
 }
 
+// Runs a matched entry's command for the event, its parameters after the marker.
+void RunEntry(const RemoteEvent& e, const std::string& command, const std::string& params) {
+    if (command.empty()) return;
+    std::string line = command;
+    if (!params.empty()) line += ":$:" + params;
+    Running().push_back(&e);
+    parseinput(StatusWin(), line, kOriginRemote, e.code);
+    Running().pop_back();
+}
+
+void StackExceeded() {
+    Print(StatusWin(), "* Remote: stack exceeded! command halted!", 3);
+}
+
+// The requests named after ":>", in turn: each is matched in the commands script like a CTCP
+// request of the same user (a name alone keeps the event's parameters) and its command run;
+// the names a chained entry adds run before the rest.
+void RunChain(const RemoteEvent& e, std::string stack) {
+    if (stack.size() > kMaxChainStack) return StackExceeded();
+    for (int runs = 0; !stack.empty();) {
+        size_t sep = stack.find(":>");
+        std::string request(Trim(std::string_view(stack).substr(0, sep)));
+        stack = sep == std::string::npos
+                    ? std::string()
+                    : std::string(Trim(std::string_view(stack).substr(sep + 2)));
+        if (request.empty()) continue;
+        if (++runs > kMaxChainRuns) return StackExceeded();
+        RemoteEvent chained = e;
+        chained.code = 0;
+        size_t blank = request.find(' ');
+        chained.name = request.substr(0, blank);
+        if (blank != std::string::npos) {
+            chained.cd = std::string(Trim(std::string_view(request).substr(blank + 1)));
+            SetParams(chained, chained.cd);
+        }
+        // A chained "DO" never runs what the request carried: the chain is not a request.
+        ScriptMatch m = MatchScript(chained);
+        if (!m.matched) continue;
+        if (!m.chain.empty()) stack = stack.empty() ? m.chain : m.chain + " :> " + stack;
+        if (stack.size() > kMaxChainStack) return StackExceeded();
+        RunEntry(chained, m.command, m.params);
+    }
+}
+
 void RunDo(const RemoteEvent& e) {
     std::string carried = e.cd.substr(0, kMaxCommandLine);
     if (carried.empty()) return;
@@ -155,6 +205,19 @@ int dogroups(WindowId w, const Args& a, bool) {
     return 1;
 }
 
+// The key a channel has once the mode line being handled is applied: the modes last shown
+// for the channel, changed by this line's letters and arguments.
+std::string ChannelKey(const std::string& channel, const CurrentEvent& c) {
+    WindowId w = ChannelWindowByName(channel);
+    const WindowRecord* r = w ? RecordOf(w) : nullptr;
+    std::vector<std::string> args;
+    const TokenizedLine& line = Current().line;
+    if (line.tk.size() > 4 && EqualNoCase(line.tk[1], "mode") && EqualNoCase(line.tk[2], channel) &&
+        line.tk[3] == c.arg)
+        args.assign(line.tk.begin() + 4, line.tk.end());
+    return KeyAfterModes(r ? r->modes : std::string(), c.arg, args);
+}
+
 // The server parser's event as the scripts name it; false when it is not to be scripted.
 bool FromServerEvent(const CurrentEvent& c, RemoteEvent& e) {
     e.code = c.code;
@@ -192,6 +255,7 @@ bool FromServerEvent(const CurrentEvent& c, RemoteEvent& e) {
         e.chan = in_channel;
         e.modes = c.arg;
         if (IsMe(c.nick)) return false;
+        e.key = ChannelKey(e.chan, c);
     } else if (cmd == "nick") {
         e.name = "nick";
         e.subject = c.target.empty() ? c.text : c.target;
@@ -255,6 +319,69 @@ bool CtcpHook(const CurrentEvent& c) {
 }
 
 }  // namespace
+
+std::string KeyAfterModes(std::string_view known, std::string_view change,
+                          const std::vector<std::string>& args) {
+    std::string key;
+    // Walks mode letters with their arguments; a "+k" takes its key, a "-k" drops it.
+    auto apply = [&key](std::string_view letters, const std::vector<std::string>& values,
+                        size_t next) {
+        bool plus = true;
+        for (char m : letters) {
+            if (m == '+' || m == '-') {
+                plus = m == '+';
+                continue;
+            }
+            bool takes = ModeTakesArgument(m, plus);
+            std::string value = takes && next < values.size() ? values[next] : std::string();
+            if (takes) ++next;
+            if (m == 'k') key = plus ? value : std::string();
+        }
+    };
+    if (!known.empty() && known.front() == '[') known.remove_prefix(1);
+    if (!known.empty() && known.back() == ']') known.remove_suffix(1);
+    std::vector<std::string> shown = SplitWords(known, kMaxParams);
+    if (!shown.empty()) apply(shown[0], shown, 1);
+    apply(change, args, 0);
+    return key.substr(0, kMaxCommandLine);
+}
+
+std::vector<std::string> ModeEntryLines(std::string_view channel, std::string_view modes,
+                                        std::string_view key) {
+    std::vector<std::string> words = SplitWords(modes, kMaxParams);
+    std::vector<std::string> lines;
+    if (words.empty()) return lines;
+    std::vector<std::string> args(words.begin() + 1, words.end());
+    size_t needed = 0;
+    bool plus = true;
+    for (char m : words[0]) {
+        if (m == '+' || m == '-')
+            plus = m == '+';
+        else if (ModeTakesArgument(m, plus))
+            ++needed;
+    }
+    // Removing a key needs the key itself, which an entry written for any channel leaves out.
+    bool sets_key = false;
+    size_t next = 0;
+    plus = true;
+    for (char m : words[0]) {
+        if (m == '+' || m == '-') {
+            plus = m == '+';
+            continue;
+        }
+        if (m == 'k' && plus) sets_key = true;
+        if (m == 'k' && !plus && args.size() < needed && !key.empty())
+            args.insert(args.begin() + static_cast<std::ptrdiff_t>(std::min(next, args.size())),
+                        std::string(key));
+        if (ModeTakesArgument(m, plus)) ++next;
+    }
+    std::string prefix = "MODE " + std::string(channel) + " ";
+    if (sets_key && !key.empty()) lines.push_back(prefix + "-k " + std::string(key));
+    std::string line = prefix + words[0];
+    for (const std::string& a : args) line += " " + a;
+    lines.push_back(std::move(line));
+    return lines;
+}
 
 ScriptMatch MatchScript(const RemoteEvent& e) {
     ScriptMatch best;
@@ -329,7 +456,8 @@ ScriptMatch MatchScript(const RemoteEvent& e) {
             if (IsModeEvent(Lower(e.name))) {
                 std::string_view modes = Field(line);
                 if (!modes.empty() && !e.chan.empty())
-                    SendLine("MODE " + e.chan + " " + std::string(modes), true);
+                    for (const std::string& out : ModeEntryLines(e.chan, modes, e.key))
+                        SendLine(out, true);
                 if (line.empty()) break;
             }
         }
@@ -360,6 +488,12 @@ ScriptMatch MatchScript(const RemoteEvent& e) {
     } else if (cmd.ends_with(":!")) {
         cmd.resize(cmd.size() - 2);
     }
+    size_t chain = cmd.find(":>");
+    if (chain != std::string::npos) {
+        best.chain = std::string(Trim(std::string_view(cmd).substr(chain + 2)));
+        cmd.resize(chain);
+        while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
+    }
     return best;
 }
 
@@ -374,12 +508,9 @@ int dolfc(RemoteEvent e) {
     // requests cannot make us flood the server.
     bool allowed = IsMe(e.nick) || AllowAutoReply(e.nick);
     if (allowed && m.carried) RunDo(e);
-    if (allowed && !m.command.empty()) {
-        std::string line = m.command;
-        if (!m.params.empty()) line += ":$:" + m.params;
-        Running().push_back(&e);
-        parseinput(StatusWin(), line, kOriginRemote, e.code);
-        Running().pop_back();
+    if (allowed) {
+        RunEntry(e, m.command, m.params);
+        if (!m.chain.empty()) RunChain(e, m.chain);
     }
     return m.suppress ? 1 : 0;
 }
@@ -388,55 +519,109 @@ const RemoteEvent* RunningEvent() {
     return Running().empty() ? nullptr : Running().back();
 }
 
+namespace {
+
+// The event identifier at the start of `text` (which begins with "$"): its value goes to
+// `value` and the characters it takes to `used`. False when none applies to the event.
+bool EventIdentifier(const RemoteEvent& e, std::string_view text, std::string& value,
+                     size_t& used) {
+    auto is = [&](std::string_view name) {
+        if (text.size() < name.size() || !EqualNoCase(text.substr(0, name.size()), name))
+            return false;
+        used = name.size();
+        return true;
+    };
+    bool address_known = e.code <= 2 || e.code == 6;
+    size_t at = e.userhost.find('@');
+    std::string host = at == std::string::npos ? std::string() : e.userhost.substr(at + 1);
+    if ((e.name == "nick" && is("$newnick")) || (e.name == "kick" && is("$knick")) ||
+        ((e.code == kEventOp || e.code == kEventDeop) && is("$opnick"))) {
+        value = e.subject;
+    } else if (is("$nick")) {
+        value = e.nick;
+    } else if (is("$chan")) {
+        value = e.chan;
+    } else if (address_known && is("$site")) {
+        value = host;
+    } else if (address_known && is("$address")) {
+        value = e.userhost;
+    } else if (is("$level")) {
+        value = std::to_string(e.level);
+    } else if (is("$cd")) {
+        value = e.cd;
+    } else if (is("$parms")) {
+        value = JoinParams(e.params, 1, kMaxParams);
+    } else if (text.size() > 5 && EqualNoCase(text.substr(0, 5), "$parm") &&
+               std::isdigit(static_cast<unsigned char>(text[5]))) {
+        size_t pos = 5, first = 0, last = 0;
+        while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
+               first < 100000)
+            first = first * 10 + static_cast<size_t>(text[pos++] - '0');
+        last = first;
+        if (pos < text.size() && text[pos] == '*') {
+            last = kMaxParams;
+            ++pos;
+        } else if (pos < text.size() && text[pos] == '-') {
+            ++pos;
+            last = 0;
+            while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
+                   last < 100000)
+                last = last * 10 + static_cast<size_t>(text[pos++] - '0');
+            if (last == 0) last = kMaxParams;
+        }
+        value = JoinParams(e.params, first, last);
+        used = pos;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseEventWord(std::string_view word, int, std::string& out) {
     const RemoteEvent* e = RunningEvent();
     if (!e) {
         out += word;
         return true;
     }
-    auto take = [&](std::string_view name, const std::string& value) {
-        if (word.size() < name.size() || !EqualNoCase(word.substr(0, name.size()), name))
-            return false;
-        out += value;
-        out += word.substr(name.size());
-        return true;
-    };
-    bool address_known = e->code <= 2 || e->code == 6;
-    std::string host = e->userhost.substr(e->userhost.find('@') + 1);
-    if (e->userhost.find('@') == std::string::npos) host.clear();
-    if (take("=$nick", "=" + e->nick) || (e->name == "nick" && take("$newnick", e->subject)) ||
-        (e->name == "kick" && take("$knick", e->subject)) ||
-        (e->code != kEventChat && (e->code == kEventOp || e->code == kEventDeop) &&
-         take("$opnick", e->subject)) ||
-        take("$nick", e->nick) || take("$chan", e->chan) ||
-        (address_known && take("$site", host)) ||
-        (address_known && take("$address", e->userhost)) ||
-        take("$level", std::to_string(e->level)) || take("$cd", e->cd) ||
-        take("$parms", JoinParams(e->params, 1, kMaxParams)))
-        return true;
-    if (word.size() > 5 && EqualNoCase(word.substr(0, 5), "$parm") &&
-        std::isdigit(static_cast<unsigned char>(word[5]))) {
-        size_t pos = 5, first = 0, last = 0;
-        while (pos < word.size() && std::isdigit(static_cast<unsigned char>(word[pos])) &&
-               first < 100000)
-            first = first * 10 + static_cast<size_t>(word[pos++] - '0');
-        last = first;
-        if (pos < word.size() && word[pos] == '*') {
-            last = kMaxParams;
-            ++pos;
-        } else if (pos < word.size() && word[pos] == '-') {
-            ++pos;
-            last = 0;
-            while (pos < word.size() && std::isdigit(static_cast<unsigned char>(word[pos])) &&
-                   last < 100000)
-                last = last * 10 + static_cast<size_t>(word[pos++] - '0');
-            if (last == 0) last = kMaxParams;
-        }
-        out += JoinParams(e->params, first, last);
-        out += word.substr(pos);
-        return true;
+    // A "#" or "&" in front, as for parameters, is kept only when the value lacks one; "$$"
+    // makes the identifier required, which the caller checks on the value.
+    size_t pos = 0;
+    char prefix = 0;
+    if (word.size() > 1 && (word[0] == '#' || word[0] == '&') && word[1] == '$') {
+        prefix = word[0];
+        pos = 1;
     }
-    out += word;
+    if (word.substr(pos).starts_with("$$")) ++pos;
+    std::string value;
+    size_t used = 0;
+    if (prefix || pos > 0) {
+        if (!EventIdentifier(*e, word.substr(pos), value, used)) {
+            out += word;
+            return true;
+        }
+        if (prefix && !value.empty() && value[0] != '#' && value[0] != '&') out += prefix;
+        out += value;
+        pos += used;
+    }
+    // Identifiers glued after other text (":$parms", "=$nick", "$nick!$address") are found
+    // wherever they start in the word; a value is never searched again.
+    while (pos < word.size()) {
+        size_t dollar = word.find('$', pos);
+        if (dollar == std::string_view::npos) {
+            out += word.substr(pos);
+            break;
+        }
+        out += word.substr(pos, dollar - pos);
+        if (EventIdentifier(*e, word.substr(dollar), value, used)) {
+            out += value;
+            pos = dollar + used;
+        } else {
+            out += '$';
+            pos = dollar + 1;
+        }
+    }
     return true;
 }
 

@@ -29,6 +29,7 @@ struct RemoteEvent {
     std::string subject;   ///< kicked nick, nick whose operator status changed, new nick
     std::string cd;        ///< CTCP command data
     std::string modes;     ///< the mode string of a mode event
+    std::string key;       ///< a mode event's channel key as the change leaves it, or empty
     int level = 0;         ///< the requester's level
     Args params;           ///< slot 0 empty; $parm1 ... (message words, CTCP parameters)
 };
@@ -40,11 +41,26 @@ struct ScriptMatch {
     std::string command;    ///< the command to run (without "!" and ":>")
     std::string params;     ///< its parameters ($1 ...)
     bool carried = false;   ///< a "DO" request: the requester's own command
+    std::string chain;      ///< the names after a ":>" inside the command, run after it
 };
+
+/// Characters the names still to be chained may take; more halts the chain.
+constexpr size_t kMaxChainStack = 246;
+/// Entries one event may chain in all, so that entries naming each other cannot loop.
+constexpr int kMaxChainRuns = 64;
 
 /// Scans the commands script (code 0) or the events script for the event. A mode entry sends
 /// its mode string to the channel as it is passed.
 ScriptMatch MatchScript(const RemoteEvent& event);
+/// The lines a mode entry sends to a channel whose key is `key` (empty when none): a "-k"
+/// gets that key as its argument, and a "+k" while a key is set first removes the old one.
+std::vector<std::string> ModeEntryLines(std::string_view channel, std::string_view modes,
+                                        std::string_view key);
+/// The key a channel has after a mode change: `known` is the channel's modes as last shown
+/// ("[+tnk secret]" or "+tnk secret"), `change` the change's mode letters and `args` its
+/// arguments in order.
+std::string KeyAfterModes(std::string_view known, std::string_view change,
+                          const std::vector<std::string>& args);
 /// Runs the scripts for an event: the matching entry's command runs with the remote flag.
 /// Returns 1 when the default handling is to be suppressed.
 int dolfc(RemoteEvent event);

@@ -2,6 +2,8 @@
 
 #include "chat/core/events.h"
 #include "chat/core/nick_list.h"
+#include "chat/core/server_parser.h"
+#include "chat/core/window_table.h"
 #include "chat/script/auto_op.h"
 #include "chat/script/commands.h"
 #include "chat/script/remote_scripts.h"
@@ -304,6 +306,161 @@ TEST_F(RemoteTest, AutoOpListAndDelays) {
     EXPECT_EQ(sent, Lines{"MODE #a +o bob"});
     Hooks().cancel_auto_op("carol");
     EXPECT_TRUE(PendingOps().empty());
+}
+
+TEST_F(RemoteTest, EventIdentifiersGluedAfterOtherText) {
+    Add(Script().szusers, {"7:bob"});
+    struct Case {
+        const char* word;
+        const char* value;
+    };
+    const Case cases[] = {
+        {":$parms", ":a b c"},
+        {"x$nick", "xbob"},
+        {"=$nick", "=bob"},
+        {"$nick!$address", "bob!u@bob.example.net"},
+        {"($site)", "(bob.example.net)"},
+        {"<$parm2-3>", "<b c>"},
+        {"$nick's", "bob's"},
+        {"#$chan", "#x"},
+        {"&$chan", "#x"},
+        {"a$chan", "a#x"},
+        {"lvl=$level", "lvl=7"},
+        {"$knick/$opnick", "$knick/$opnick"},  // not a kick nor an operator event
+        {"us$5", "us$5"},
+        {"$$", "$$"},
+        {"cost$", "cost$"},
+    };
+    for (const Case& c : cases) {
+        freelines(Script().szevents);
+        Session().auto_replies.clear();
+        Add(Script().szevents, {std::string("1:on text:*:*:/msg carol ") + c.word});
+        EXPECT_EQ(Message("bob", "#x", "a b c"), Lines{std::string("PRIVMSG carol :") + c.value})
+            << c.word;
+    }
+    // A channel name already has its "#"; a value is never searched for identifiers again.
+    freelines(Script().szevents);
+    Session().auto_replies.clear();
+    Add(Script().szevents, {"1:on text:*:*:/msg carol #$chan x$parms"});
+    EXPECT_EQ(Message("bob", "#room", "$nick"), Lines{"PRIVMSG carol :#room x$nick"});
+    // A required identifier without a value runs nothing.
+    freelines(Script().szevents);
+    Add(Script().szevents, {"1:on text:*:*:/msg carol $$chan"});
+    EXPECT_TRUE(Message("bob", "me", "x").empty());
+}
+
+TEST_F(RemoteTest, ColonGreaterChainsFurtherEntries) {
+    Add(Script().szcmds,
+        {"1:GREET:/msg $nick greetings $parms", "1:TWICE:/msg $nick again :> GREET",
+         "1:LOOP:/msg $nick loop :> LOOP", "1:DO:/msg $nick do"});
+    struct Case {
+        const char* command;
+        Lines sent;
+        bool exceeded;
+    };
+    const std::string long_chain = "/msg $nick first :> " + std::string(250, 'X');
+    const Case cases[] = {
+        {"/msg $nick one :> GREET", {"PRIVMSG bob :one", "PRIVMSG bob :greetings hi there"}, false},
+        {"/msg $nick one :> GREET to you",
+         {"PRIVMSG bob :one", "PRIVMSG bob :greetings to you"},
+         false},
+        {"/msg $nick one :> TWICE :> GREET x",
+         {"PRIVMSG bob :one", "PRIVMSG bob :again", "PRIVMSG bob :greetings hi there",
+          "PRIVMSG bob :greetings x"},
+         false},
+        {"/msg $nick one :> NOSUCH :> GREET",
+         {"PRIVMSG bob :one", "PRIVMSG bob :greetings hi there"},
+         false},
+        {long_chain.c_str(), {"PRIVMSG bob :first"}, true},
+        {"/msg $nick one :> DO /raw QUIT", {"PRIVMSG bob :one", "PRIVMSG bob :do"}, false},
+    };
+    Options().ctcp_do = 1;
+    for (const Case& c : cases) {
+        freelines(Script().szevents);
+        Add(Script().szevents, {std::string("1:on text:*:*:") + c.command});
+        Session().auto_replies.clear();
+        Lines out = Message("bob", "me", "hi there");
+        EXPECT_EQ(out, c.sent) << c.command;
+        EXPECT_EQ(Printed("* Remote: stack exceeded! command halted!"), c.exceeded) << c.command;
+        EXPECT_EQ(last_result, 0) << c.command;
+    }
+    // Entries that name each other end, with the same message.
+    freelines(Script().szevents);
+    Add(Script().szevents, {"1:on text:*:*:/echo start :> LOOP"});
+    Session().auto_replies.clear();
+    Lines looped = Message("bob", "me", "x");
+    EXPECT_EQ(looped.size(), static_cast<size_t>(kMaxChainRuns));
+    EXPECT_TRUE(Printed("* Remote: stack exceeded! command halted!"));
+    // ":>" at the end still lets the default handling happen, and chains nothing.
+    freelines(Script().szevents);
+    Add(Script().szevents, {"1:on text:*:*:/msg $nick seen:>"});
+    EXPECT_EQ(Message("bob", "me", "x"), Lines{"PRIVMSG bob :seen"});
+    EXPECT_EQ(last_result, 1);
+}
+
+TEST(RemoteModes, KeysOfModeEntries) {
+    ResetSession();
+    struct Case {
+        const char* modes;
+        const char* key;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"+nt", "", {"MODE #a +nt"}},
+        {"-k", "old", {"MODE #a -k old"}},
+        {"-k", "", {"MODE #a -k"}},
+        {"-k mine", "old", {"MODE #a -k mine"}},
+        {"-k+l 10", "old", {"MODE #a -k+l old 10"}},
+        {"+l-k 10", "old", {"MODE #a +l-k 10 old"}},
+        {"+k new", "", {"MODE #a +k new"}},
+        {"+k new", "old", {"MODE #a -k old", "MODE #a +k new"}},
+        {"+ik new", "old", {"MODE #a -k old", "MODE #a +ik new"}},
+        {"", "old", {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ModeEntryLines("#a", c.modes, c.key), c.lines) << c.modes << " / " << c.key;
+
+    struct KeyCase {
+        const char* known;
+        const char* change;
+        Lines args;
+        const char* key;
+    };
+    const KeyCase keys[] = {
+        {"", "+t", {}, ""},
+        {"[+tnk secret]", "+m", {}, "secret"},
+        {"[+lk 10 secret]", "+i", {}, "secret"},
+        {"[+tnk secret]", "-k", {"secret"}, ""},
+        {"[+tn]", "+k", {"fresh"}, "fresh"},
+        {"[+tnk secret]", "+o-k+k", {"bob", "secret", "next"}, "next"},
+        {"[+tnk]", "+v", {"bob"}, ""},  // the server did not show the key
+    };
+    for (const KeyCase& c : keys)
+        EXPECT_EQ(KeyAfterModes(c.known, c.change, c.args), c.key) << c.known << " " << c.change;
+}
+
+TEST_F(RemoteTest, ModeEntriesUseTheChannelsKey) {
+    WindowId chan = Channel("#a");
+    RecordOf(chan)->modes = "[+tnk secret]";
+    Add(Script().szevents, {"1:on mode:#a:-k", "1:on servermode:#a:+k ours:/echo relocked"});
+    auto mode = [&](const std::string& nick, const std::string& line, const std::string& modes) {
+        sent.clear();
+        Current().line = Tokenize(line);
+        CurrentEvent e;
+        e.code = kEventMode;
+        e.nick = nick;
+        e.userhost = nick.find('.') == std::string::npos ? "u@h" : "";
+        e.command = "mode";
+        e.target = "#a";
+        e.arg = modes;
+        performevent(e);
+        Current().line = TokenizedLine{};
+        return sent;
+    };
+    EXPECT_EQ(mode("bob", ":bob!u@h MODE #a +k other", "+k"), Lines{"MODE #a -k other"});
+    EXPECT_EQ(mode("bob", ":bob!u@h MODE #a +m", "+m"), Lines{"MODE #a -k secret"});
+    EXPECT_EQ(mode("irc.example.net", ":irc.example.net MODE #a +m", "+m"),
+              (Lines{"MODE #a -k secret", "MODE #a +k ours"}));
 }
 
 }  // namespace
