@@ -114,7 +114,16 @@ std::string Format(const char* fmt, ...) {
 }
 
 namespace {
+
+thread_local MessageLog* t_log = nullptr;
+thread_local void (*t_before_question)(void*) = nullptr;
+thread_local void* t_before_question_context = nullptr;
+
 LRESULT SendText(UINT msg, WPARAM wparam, std::string_view text) {
+    if (t_log) {
+        t_log->Send(msg, wparam, text);
+        return 0;
+    }
     std::string copy(text);  // NUL-terminated for the receiver
     return platform::SendMessage(Frame().report_window, msg, wparam,
                                  reinterpret_cast<LPARAM>(copy.c_str()));
@@ -145,6 +154,7 @@ void ResetProgress() {
 }
 
 void ProgressNow() {
+    if (t_log) return t_log->ProgressNow();
     EngineFrame& f = Frame();
     f.progress_reported = f.progress_total;
     platform::SendMessage(f.report_window, kMsgProgress,
@@ -153,9 +163,123 @@ void ProgressNow() {
 }
 
 void AddProgress(uint64_t bytes) {
+    if (t_log) return t_log->Add(bytes);
     EngineFrame& f = Frame();
     f.progress_total += bytes;
     if (f.progress_total - f.progress_reported >= kProgressUnit) ProgressNow();
+}
+
+void MessageLog::Push(Entry e, std::string* text) {
+    std::unique_lock<std::mutex> held;
+    if (lock_) held = std::unique_lock<std::mutex>(*lock_);
+    FlushPending(held);
+    entries_.push_back(e);
+    if (text) texts_.push_back(std::move(*text));
+    if (changed_) changed_->notify_all();
+}
+
+// Records the merged additions; a writer far ahead of the reader waits here, which bounds
+// what a log holds.
+void MessageLog::FlushPending(std::unique_lock<std::mutex>& held) {
+    if (pending_ == 0) return;
+    if (changed_ && held.owns_lock())
+        changed_->wait(held, [&] { return released_ || entries_.size() < kBacklog; });
+    entries_.push_back({Kind::kAdd, 0, pending_});
+    pending_ = 0;
+}
+
+void MessageLog::Send(UINT msg, WPARAM wparam, std::string_view text) {
+    std::string copy(text);
+    Push({Kind::kSend, msg, static_cast<uint64_t>(wparam)}, &copy);
+}
+
+void MessageLog::ProgressNow() {
+    Push({Kind::kProgressNow, 0, 0}, nullptr);
+    counting_ = true;
+    since_report_ = 0;
+}
+
+// Right after a recorded ProgressNow the count since the last report is known, so additions
+// below the report step are merged until they reach it: played back, the merged addition
+// reports exactly where the single ones would have.
+void MessageLog::Add(uint64_t bytes) {
+    if (!counting_) {
+        Push({Kind::kAdd, 0, bytes}, nullptr);
+        return;
+    }
+    pending_ += bytes;
+    since_report_ += bytes;
+    if (since_report_ < kProgressUnit) return;
+    since_report_ = 0;
+    std::unique_lock<std::mutex> held;
+    if (lock_) held = std::unique_lock<std::mutex>(*lock_);
+    FlushPending(held);
+    if (changed_) changed_->notify_all();
+}
+
+void MessageLog::End(int result) {
+    Push({Kind::kEnd, 0, static_cast<uint64_t>(static_cast<int64_t>(result))}, nullptr);
+}
+
+void MessageLog::Close() {
+    std::unique_lock<std::mutex> held;
+    if (lock_) held = std::unique_lock<std::mutex>(*lock_);
+    FlushPending(held);
+    closed_ = true;
+    if (changed_) changed_->notify_all();
+}
+
+void MessageLog::TakeLocked(std::deque<Entry>& entries, std::deque<std::string>& texts) {
+    for (Entry& e : entries_) entries.push_back(e);
+    for (std::string& t : texts_) texts.push_back(std::move(t));
+    entries_.clear();
+    texts_.clear();
+    if (changed_) changed_->notify_all();
+}
+
+void SetMessageLog(MessageLog* log) {
+    t_log = log;
+}
+MessageLog* CurrentMessageLog() {
+    return t_log;
+}
+
+int Replay(std::deque<MessageLog::Entry>& entries, std::deque<std::string>& texts) {
+    MessageLog* saved = t_log;
+    t_log = nullptr;
+    struct Restore {
+        MessageLog* log;
+        ~Restore() { t_log = log; }
+    } restore{saved};
+    while (!entries.empty()) {
+        MessageLog::Entry e = entries.front();
+        entries.pop_front();
+        switch (e.kind) {
+            case MessageLog::Kind::kSend: {
+                std::string text = std::move(texts.front());
+                texts.pop_front();
+                SendText(e.msg, static_cast<WPARAM>(e.value), text);
+                break;
+            }
+            case MessageLog::Kind::kProgressNow:
+                ProgressNow();
+                break;
+            case MessageLog::Kind::kAdd:
+                AddProgress(e.value);
+                break;
+            case MessageLog::Kind::kEnd:
+                return static_cast<int>(static_cast<int64_t>(e.value));
+        }
+    }
+    return -1;
+}
+
+void BeforeQuestion() {
+    if (t_log && t_before_question) t_before_question(t_before_question_context);
+}
+void SetBeforeQuestion(void (*hook)(void*), void* context) {
+    t_before_question = hook;
+    t_before_question_context = context;
 }
 
 void RequestStopBySignal(int signal_number) noexcept {

@@ -3,7 +3,10 @@
 // the progress report with its stop check.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -137,6 +140,72 @@ void RequestStopBySignal(int signal_number) noexcept;
 int StopSignal() noexcept;
 /// Forgets a signal's stop request (tests).
 void ClearStopSignal() noexcept;
+
+/// What a run would have reported, kept in order until it may be reported: a member decoded
+/// ahead of the one on screen records its messages and progress here, and the run's own thread
+/// plays them back in archive order. Progress is kept as the additions that cross a report
+/// step (plus the rest), so a log costs a few bytes per 10 KiB of output.
+class MessageLog {
+public:
+    enum class Kind : uint8_t { kSend, kProgressNow, kAdd, kEnd };
+    /// One recorded step; a kSend takes the next text.
+    struct Entry {
+        Kind kind;
+        UINT msg;
+        uint64_t value;  ///< wParam, bytes or result code
+    };
+    /// Entries held before a writer that is not yet reported waits for the reader.
+    static constexpr size_t kBacklog = 64 * 1024;
+
+    /// The lock and signal shared with the reader; without them the log is single-threaded.
+    void Share(std::mutex* lock, std::condition_variable* changed) {
+        lock_ = lock;
+        changed_ = changed;
+    }
+    void Send(UINT msg, WPARAM wparam, std::string_view text);
+    void ProgressNow();
+    void Add(uint64_t bytes);
+    void End(int result);
+    /// The writer is done: its last progress is recorded and the reader may retire the log.
+    void Close();
+
+    /// Reader side, called with the shared lock held: moves the recorded steps out.
+    void TakeLocked(std::deque<Entry>& entries, std::deque<std::string>& texts);
+    /// True when steps wait to be taken (lock held).
+    bool HasEntriesLocked() const { return !entries_.empty(); }
+    /// True once Close was called (lock held).
+    bool ClosedLocked() const { return closed_; }
+    /// The log is being reported now (or the run is ending): the writer need not wait (lock
+    /// held).
+    void ReleaseLocked() { released_ = true; }
+
+private:
+    void Push(Entry e, std::string* text);
+    void FlushPending(std::unique_lock<std::mutex>& held);
+
+    std::mutex* lock_ = nullptr;
+    std::condition_variable* changed_ = nullptr;
+    std::deque<Entry> entries_;
+    std::deque<std::string> texts_;
+    bool closed_ = false;
+    bool released_ = false;
+    bool counting_ = false;  // a ProgressNow was recorded: additions may be merged
+    uint64_t pending_ = 0;   // merged additions not yet recorded
+    uint64_t since_report_ = 0;
+};
+
+/// Records this thread's reports into log instead of sending them (nullptr: send again).
+void SetMessageLog(MessageLog* log);
+/// The log this thread records into, nullptr when it sends.
+MessageLog* CurrentMessageLog();
+/// Plays back recorded steps on the run's thread; a recorded end stops there and is returned
+/// (-1: none). A stop asked for while progress is played back ends the run as usual.
+int Replay(std::deque<MessageLog::Entry>& entries, std::deque<std::string>& texts);
+/// Called before a question that needs the user's answer: while reports are being recorded,
+/// everything recorded before must reach the window first. The driver installs what does that.
+void BeforeQuestion();
+/// The callback BeforeQuestion runs on this thread (nullptr: none).
+void SetBeforeQuestion(void (*hook)(void* context), void* context);
 
 /// Works off pending window messages; a key or mouse press aimed at the main window asks the
 /// stop question, and yes ends the run with kUnzipStopped. A stop asked for by the shell's flag

@@ -14,6 +14,7 @@
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
+#include "archiver/engine/unzip/member_pipeline.h"
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/old_methods.h"
 #include "archiver/engine/unzip/output_path.h"
@@ -43,8 +44,111 @@ struct Declared {
     uint64_t uncompressed = 0;
     bool sizes_known = true;         // false: delimited only by the deflate stream's own end
     bool uncompressed_known = true;  // false: a streamed header the shell could size only in part
+    uint16_t flags = 0;              // the member's general-purpose flags
 };
 
+[[noreturn]] void ReadError(const std::string& archive_name) {
+    Fail(kClassIo, Format("Error reading %s.  Possible cause: bad disk", archive_name.c_str()),
+         kUnzipError);
+}
+
+// A member that cannot be decoded to its end, or not to its declared size, must not look
+// extracted.
+[[noreturn]] void Damaged(const std::string& name, const char* why) {
+    Fail(kClassIo, Format("ZIP damaged: file %s: %s", name.c_str(), why), kUnzipError);
+}
+
+// Everything the decoding of one member needs, copied so that a worker can run it while the
+// walk goes on.
+struct MemberData {
+    int fd = -1;
+    std::string archive_name;
+    uint16_t method = 0;
+    uint32_t dos_time = 0;
+    Declared d;
+    std::string name;
+    std::string out_path;
+    bool encrypted = false;
+    ZipKeys keys;
+    uint64_t pos = 0;  // first byte of the compressed data
+    uint64_t remaining = 0;
+    bool test = true;
+};
+
+// What decoding left for the checks at the member's end.
+struct Decoded {
+    uint32_t crc = 0;
+    uint64_t room = 0;  // declared size not yet produced
+    InflateResult inflate;
+};
+
+// Decodes the member's data into its output (writing it unless testing), counting progress.
+Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) {
+    Decoded r;
+    const Declared& d = m.d;
+    bool limit = d.sizes_known && d.uncompressed_known;
+    r.room = limit ? d.uncompressed : UINT64_MAX;
+    auto write = [&](const uint8_t* p, size_t n) {
+        ThrowIfAbandoned();
+        // Checked per block: no output past the declared size is written or counted.
+        if (n > r.room) Damaged(m.name, "its data is longer than its declared size");
+        r.room -= n;
+        r.crc = Crc32(r.crc, {p, n});
+        if (!m.test && !WriteFull(out.fd.get(), p, n))
+            Fail(kClassIo,
+                 Format("Error writing to %s.  Possible cause: disk full", m.out_path.c_str()),
+                 kUnzipError);
+        AddProgress(n);
+    };
+    auto read = [&](uint8_t* buf, size_t cap) -> size_t {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(cap, m.remaining));
+        if (n == 0) return 0;
+        ssize_t got = PreadFull(m.fd, buf, n, m.pos);
+        if (got < 0 || (d.sizes_known && static_cast<size_t>(got) != n)) ReadError(m.archive_name);
+        n = static_cast<size_t>(got);
+        if (m.encrypted) DecryptBlock(m.keys, {buf, n});
+        m.pos += n;
+        m.remaining -= n;
+        return n;
+    };
+    if (m.method == kMethodStored) {
+        if (!d.sizes_known) Damaged(m.name, "its size is unknown");
+        std::vector<uint8_t> buf(kInputBlock);
+        for (;;) {
+            size_t n = read(buf.data(), buf.size());
+            if (n == 0) break;
+            write(buf.data(), n);
+        }
+    } else if (IsOldMethod(m.method)) {
+        // These methods have no end mark of their own: without both sizes there is no
+        // telling where the data ends.
+        if (!limit) Damaged(m.name, "its size is unknown");
+        OldMethodResult o =
+            DecodeOldMethod({read, write}, m.method, m.d.flags, d.compressed, d.uncompressed);
+        if (o.status != OldMethodStatus::kOk) Damaged(m.name, OldMethodStatusText(o.status));
+    } else {
+        r.inflate = Inflate({read, write}, workspace);
+        if (r.inflate.status != InflateStatus::kOk)
+            Damaged(m.name, InflateStatusText(r.inflate.status));
+    }
+    return r;
+}
+
+// The member's end: its size, its time, closing the output and the CRC check.
+void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32_t expected_crc) {
+    if (m.d.sizes_known && m.d.uncompressed_known && r.room != 0)
+        Damaged(m.name, "its data is shorter than its declared size");
+    // Complete: kept even when the CRC check below fails.
+    if (!m.test) MemberSteps::Finish(out, platform::DosToTime(m.dos_time));
+    if (r.crc != expected_crc)
+        Fail(kClassIo,
+             Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", m.name.c_str(),
+                    static_cast<unsigned long>(r.crc), static_cast<unsigned long>(expected_crc)),
+             kUnzipError);
+}
+
+// Walks the archive on the run's thread; with more than one thread the members' data is
+// decoded by the pipeline's workers.
 class Driver {
 public:
     Driver(const UnzipCommand& cmd, int fd, const std::string& archive_name, bool short_names)
@@ -53,10 +157,16 @@ public:
     void Run() {
         file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
         ZipDirectory dir = ReadZipDirectory(fd_, archive_name_);
-        if (dir.status == DirectoryStatus::kOk && !dir.entries.empty())
+        bool by_directory = dir.status == DirectoryStatus::kOk && !dir.entries.empty();
+        unsigned threads = Unzip().threads ? Unzip().threads : DefaultUnzipThreads();
+        // One member needs no helpers.
+        if (threads > 1 && (!by_directory || dir.entries.size() > 1))
+            pipeline_ = std::make_unique<MemberPipeline>(threads, steps_);
+        if (by_directory)
             WalkDirectory(dir);
         else
             WalkLocalHeaders();
+        if (pipeline_) pipeline_->Finish();
         // Members refused with a warning were not extracted: the run must not look complete.
         if (steps_.refused()) EndRun(kUnzipError);
     }
@@ -78,14 +188,16 @@ private:
             // Two directory entries naming one local header describe one member.
             if (e->local_offset == previous) continue;
             previous = e->local_offset;
-            uint8_t sig[4];
-            if (PreadFull(fd_, sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
-                Fail(kClassIo,
-                     Format("ZIP damaged: file %s: its local header is missing",
-                            DisplayName(e->name, e->header.flags).c_str()),
-                     kUnzipError);
-            pos_ = e->local_offset + 4;
-            Member(e);
+            Step([&] {
+                uint8_t sig[4];
+                if (PreadFull(fd_, sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
+                    Fail(kClassIo,
+                         Format("ZIP damaged: file %s: its local header is missing",
+                                DisplayName(e->name, e->header.flags).c_str()),
+                         kUnzipError);
+                pos_ = e->local_offset + 4;
+                Member(e);
+            });
         }
     }
 
@@ -93,7 +205,12 @@ private:
     // central headers, up to the end record.
     void WalkLocalHeaders() {
         pos_ = cmd_.start_offset;
-        for (;;) {
+        for (bool end = false; !end;) Step([&] { end = LocalStep(); });
+    }
+
+    // One signature of the walk and what follows it; true at the end record.
+    bool LocalStep() {
+        {
             uint8_t sig[4];
             ReadExact(sig, 4);
             uint32_t s = Get32(sig);
@@ -109,22 +226,29 @@ private:
                 pos_ += kCentralFixed + h.name_length + h.extra_length + h.comment_length;
                 last_descriptor_ = false;
             } else if (s == kEndSig) {
-                return;
+                return true;
             } else {
                 Resync();
             }
         }
+        return false;
     }
 
-    [[noreturn]] void ReadError() {
-        Fail(kClassIo, Format("Error reading %s.  Possible cause: bad disk", archive_name_.c_str()),
-             kUnzipError);
+    // Runs one step of the walk; with helpers, as a step of the pipeline.
+    template <typename F>
+    void Step(F body) {
+        if (!pipeline_) return body();
+        pipeline_->Begin();
+        try {
+            body();
+        } catch (const EarlyEnd& e) {
+            if (pipeline_->ended()) throw;
+            pipeline_->EndWalkWith(e.result);
+        }
+        pipeline_->EndStep();
     }
-    [[noreturn]] void Damaged(const std::string& name, const char* why) {
-        // A member that cannot be decoded to its end, or not to its declared size, must not
-        // look extracted.
-        Fail(kClassIo, Format("ZIP damaged: file %s: %s", name.c_str(), why), kUnzipError);
-    }
+
+    [[noreturn]] void ReadError() { engine::ReadError(archive_name_); }
     void ReadExact(void* buf, size_t n) {
         if (PreadFull(fd_, buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
     }
@@ -163,6 +287,7 @@ private:
     Declared DeclaredValues(const DirectoryEntry* entry, const LocalHeader& h,
                             const std::string& name) {
         Declared d;
+        d.flags = h.flags;
         bool descriptor = h.flags & kFlagDescriptor;
         if (entry) {
             const CentralHeader& c = entry->header;
@@ -179,6 +304,7 @@ private:
         d.uncompressed = h.uncompressed_size;
         if (descriptor && (h.compressed_size == 0 || h.crc == 0)) {
             // A streamed header left the values out: ask the shell, which read the listing.
+            BeforeQuestion();
             HWND w = Frame().report_window;
             LPARAM text = reinterpret_cast<LPARAM>(name.c_str());
             auto size = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 0, text));
@@ -297,7 +423,8 @@ private:
     }
 
     // Tests or extracts one member; true when the decoder itself found where the member ends
-    // (pos_ then lies after its descriptor).
+    // (pos_ then lies after its descriptor). With helpers a member of known size is decoded
+    // by a worker while the walk goes on.
     bool Decode(const LocalHeader& h, const Declared& d, const std::string& name,
                 const std::string& out_path, bool encrypted, ZipKeys& keys, uint64_t remaining) {
         // Stored data is its own size: a compressed size that says otherwise is damage, found
@@ -305,93 +432,58 @@ private:
         if (h.method == kMethodStored && d.sizes_known && d.uncompressed_known &&
             remaining != d.uncompressed)
             Damaged(name, "its stored size differs from its declared size");
-        OutputFile out;
+        OutputFile local;
+        OutputFile& out = pipeline_ ? pipeline_->Current().out : local;
         bool test = !cmd_.has_target;
         if (!test) OpenOutput(out, out_path);
         std::string base(BaseName(name));
         SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", base.c_str()));
         ProgressNow();
 
-        uint32_t crc = 0;
+        MemberData m;
+        m.fd = fd_;
+        m.archive_name = archive_name_;
+        m.method = h.method;
+        m.dos_time = h.DosDateTime();
+        m.d = d;
+        m.name = name;
+        m.out_path = out_path;
+        m.encrypted = encrypted;
+        m.keys = keys;
+        m.pos = pos_;
+        m.remaining = remaining;
+        m.test = test;
+        if (pipeline_ && d.sizes_known) {
+            pipeline_->Submit([m, &out](InflateWorkspace& ws) mutable {
+                Decoded r = DecodeData(m, out, ws);
+                FinishMember(m, out, r, m.d.crc);
+            });
+            pos_ += remaining;  // step over the data as the decoder will
+            return false;
+        }
+        // Where the data ends is known only once it is decoded: the walk waits for it.
+        MessageLog* recording = CurrentMessageLog();
+        if (pipeline_) pipeline_->Drain();
+        SetMessageLog(nullptr);
+        struct Restore {
+            MessageLog* log;
+            ~Restore() { SetMessageLog(log); }
+        } restore{recording};
+        if (!workspace_) workspace_ = MakeInflateWorkspace();
         uint64_t data_start = pos_;
-        uint64_t data_size = remaining;
-        bool limit = d.sizes_known && d.uncompressed_known;
-        uint64_t room = limit ? d.uncompressed : UINT64_MAX;
-        auto write = [&](const uint8_t* p, size_t n) {
-            // Checked per block: no output past the declared size is written or counted.
-            if (n > room) Damaged(name, "its data is longer than its declared size");
-            room -= n;
-            crc = Crc32(crc, {p, n});
-            if (!test && !WriteFull(out.fd.get(), p, n))
-                Fail(kClassIo,
-                     Format("Error writing to %s.  Possible cause: disk full", out_path.c_str()),
-                     kUnzipError);
-            AddProgress(n);
-        };
-        auto read = [&](uint8_t* buf, size_t cap) -> size_t {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(cap, remaining));
-            if (n == 0) return 0;
-            ssize_t got = PreadFull(fd_, buf, n, pos_);
-            if (got < 0 || (d.sizes_known && static_cast<size_t>(got) != n)) ReadError();
-            n = static_cast<size_t>(got);
-            if (encrypted) DecryptBlock(keys, {buf, n});
-            pos_ += n;
-            remaining -= n;
-            return n;
-        };
-
+        Decoded r = DecodeData(m, out, *workspace_);
         uint32_t expected_crc = d.crc;
         bool ended_by_stream = false;
-        if (h.method == kMethodStored) {
-            if (!d.sizes_known) Damaged(name, "its size is unknown");
-            std::vector<uint8_t> buf(kInputBlock);
-            for (;;) {
-                size_t n = read(buf.data(), buf.size());
-                if (n == 0) break;
-                write(buf.data(), n);
-            }
-        } else if (IsOldMethod(h.method)) {
-            // These methods have no end mark of their own: without both sizes there is no
-            // telling where the data ends.
-            if (!limit) Damaged(name, "its size is unknown");
-            OldMethodResult r =
-                DecodeOldMethod({read, write}, h.method, h.flags, d.compressed, d.uncompressed);
-            if (r.status != OldMethodStatus::kOk) Damaged(name, OldMethodStatusText(r.status));
+        if (!d.sizes_known) {
+            // The stream's own end tells where the data descriptor lies.
+            pos_ = data_start + r.inflate.in_used;
+            uint64_t in_used = r.inflate.in_used + (encrypted ? kCryptHeaderSize : 0);
+            expected_crc = ReadStreamedDescriptor(name, in_used, r.inflate.out_size);
+            ended_by_stream = true;
         } else {
-            if (!workspace_) workspace_ = MakeInflateWorkspace();
-            InflateResult r = Inflate({read, write}, *workspace_);
-            if (r.status != InflateStatus::kOk) Damaged(name, InflateStatusText(r.status));
-            if (!d.sizes_known) {
-                // The stream's own end tells where the data descriptor lies.
-                pos_ = data_start + r.in_used;
-                uint64_t in_used = r.in_used + (encrypted ? kCryptHeaderSize : 0);
-                expected_crc = ReadStreamedDescriptor(name, in_used, r.out_size);
-                ended_by_stream = true;
-            }
+            pos_ = data_start + remaining;  // step over what the decoder left
         }
-        if (limit && room != 0) Damaged(name, "its data is shorter than its declared size");
-        if (d.sizes_known) pos_ = data_start + data_size;  // step over what the decoder left
-        if (!test) {
-            time_t t = platform::DosToTime(h.DosDateTime());
-            if (t != static_cast<time_t>(-1)) {
-                struct timespec times[2];
-                times[0].tv_sec = 0;
-                times[0].tv_nsec = UTIME_OMIT;
-                times[1].tv_sec = t;
-                times[1].tv_nsec = 0;
-                ::futimens(out.fd.get(), times);
-            }
-            out.keep = true;  // complete: kept even when the CRC check below fails
-            if (!out.fd.reset())
-                Fail(kClassIo,
-                     Format("Error writing to %s.  Possible cause: disk full", out_path.c_str()),
-                     kUnzipError);
-        }
-        if (crc != expected_crc)
-            Fail(kClassIo,
-                 Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", name.c_str(),
-                        static_cast<unsigned long>(crc), static_cast<unsigned long>(expected_crc)),
-                 kUnzipError);
+        FinishMember(m, out, r, expected_crc);
         return ended_by_stream;
     }
 
@@ -403,6 +495,7 @@ private:
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
     InflateWorkspacePtr workspace_;
+    std::unique_ptr<MemberPipeline> pipeline_;  // declared last: abandoned first
 };
 
 }  // namespace

@@ -51,7 +51,10 @@ std::optional<std::string> MemberSteps::Prepare(const std::string& name, const M
         for (std::string& p : *parts) p = ShortNameComponent(p);
     std::string target = cmd_.target;
     if (target.empty() || target.back() != '/') target += '/';
-    MakeTargetFolders(target);
+    if (target != made_target_) {
+        MakeTargetFolders(target);
+        made_target_ = target;
+    }
     std::string folder_path = target;
     for (size_t i = 0; i + 1 < parts->size(); ++i) folder_path += (*parts)[i] + "/";
     std::string out_path = folder_path + parts->back();
@@ -70,7 +73,11 @@ void MemberSteps::FileInTheWay(const std::string& path) {
 
 // Creates one folder unless it exists.
 void MemberSteps::MakeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        if (created_) created_->push_back(path);
+        return;
+    }
+    if (errno != EEXIST)
         Fail(kClassIo, Format("Could not create %s - aborting extract operation", path.c_str()),
              kUnzipFolderFailed);
 }
@@ -103,9 +110,14 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
     std::string so_far = target;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         so_far += parts[i];
+        if (known_folders_.count(so_far)) {
+            so_far += '/';
+            continue;
+        }
         struct stat st;
         if (::lstat(so_far.c_str(), &st) != 0) {
             MakeFolder(so_far);
+            known_folders_.insert(so_far);
         } else if (S_ISLNK(st.st_mode)) {
             if (resolved_target_.empty()) {
                 std::unique_ptr<char, decltype(&std::free)> real(
@@ -119,6 +131,8 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
             if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
         } else if (!S_ISDIR(st.st_mode)) {
             FileInTheWay(so_far);
+        } else {
+            known_folders_.insert(so_far);
         }
         so_far += '/';
     }
@@ -130,6 +144,7 @@ bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& fact
     struct stat st;
     if (::lstat(out_path.c_str(), &st) != 0) return true;
     if (cmd_.overwrite_all || Unzip().replace_all) return true;
+    BeforeQuestion();
     OverwriteQuery q;
     q.output_path = out_path;
     q.existing_dos_time = platform::TimeToDos(st.st_mtime);
@@ -150,10 +165,14 @@ bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& fact
 
 void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
     out.path = path;
-    struct stat st;
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    out.fd.reset(::open(path.c_str(), kFlags, 0666));
     // Never write through a link someone left at the output path: replace the link.
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
-    out.fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    struct stat st;
+    if (!out.fd && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        ::unlink(path.c_str());
+        out.fd.reset(::open(path.c_str(), kFlags, 0666));
+    }
     if (!out.fd) Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archiver/engine/unzip/file_io.h"
@@ -48,7 +49,7 @@ public:
     /// Writes a block (unless testing) and counts it for progress; a short write ends the run.
     void Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress = true);
     /// Sets the time, closes and keeps a complete output file.
-    void Finish(OutputFile& out, std::optional<time_t> mtime);
+    static void Finish(OutputFile& out, std::optional<time_t> mtime);
     /// Shows "Extracting name" (or "Testing name") and reports progress at once.
     void StatusLine(const std::string& name);
 
@@ -56,6 +57,9 @@ public:
     void Refuse(const std::string& text);
     /// True when a member was refused: the run must not look complete.
     bool refused() const { return refused_; }
+    /// Where the folders created from now on are listed (nullptr: nowhere), so that folders
+    /// made for a member that is never reported can be taken away again.
+    void TrackFolders(std::vector<std::string>* created) { created_ = created; }
 
 private:
     [[noreturn]] void FileInTheWay(const std::string& path);
@@ -69,6 +73,11 @@ private:
     bool short_names_;
     bool refused_ = false;
     std::string resolved_target_;
+    std::vector<std::string>* created_ = nullptr;
+    // Folders this run made or found to be real folders, and the targets already made: a
+    // member beside the previous one costs no further look-ups.
+    std::unordered_set<std::string> known_folders_;
+    std::string made_target_;
 };
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/statfs.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "archiver/engine/unzip/extract.h"
@@ -30,6 +31,11 @@ long StatfsNameMax(const std::string& folder) {
 UnzipState MakeState() {
     UnzipState s;
     s.max_name_length = StatfsNameMax;
+    if (const char* env = std::getenv("BORVAN32_UNZIP_THREADS")) {
+        char* end = nullptr;
+        unsigned long n = std::strtoul(env, &end, 10);
+        if (end != env && *end == '\0' && n <= 1024) s.threads = static_cast<unsigned>(n);
+    }
     return s;
 }
 

@@ -44,6 +44,9 @@ struct UnzipState {
     std::function<long(const std::string& folder)> max_name_length;
     /// Set by the overwrite question's "replace all" for the rest of a run.
     bool replace_all = false;
+    /// Threads that decode a zip archive's members (0: one per core; 1: the run's own thread
+    /// only). Taken from BORVAN32_UNZIP_THREADS when that is set.
+    unsigned threads = 0;
 };
 /// The engine's state.
 UnzipState& Unzip();
