@@ -18,6 +18,7 @@
 #include "chat/help/help_file.h"
 #include "chat/lists/list_commands.h"
 #include "chat/lists/url_catcher.h"
+#include "chat/net/finger.h"
 #include "chat/net/net_layer.h"
 #include "chat/script/commands_files.h"
 #include "chat/script/double_click.h"
@@ -27,6 +28,7 @@
 #include "chat/script/script_state.h"
 #include "chat/terminal/channel_dialog.h"
 #include "chat/terminal/dcc_dialogs.h"
+#include "chat/terminal/finger_dialog.h"
 #include "chat/terminal/script_editor.h"
 #include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
@@ -70,7 +72,18 @@ chat::TerminalHooks ProgramTerminalHooks() {
     };
     hooks.bar_popup = [] { return ChoiceOf(chat::MakePopup(chat::PopupKind::kBar)); };
     hooks.popup_command = [](chat::WindowId window, int id, bool nick_list) {
-        if (!chat::ProcessUrlPopup(id)) chat::ProcessPopupMenu(window, id, nick_list);
+        if (!chat::ProcessUrlPopup(id) && !chat::ProcessFingerMenu(id))
+            chat::ProcessPopupMenu(window, id, nick_list);
+    };
+    hooks.finger_menu = [] {
+        std::vector<tui::MenuItem> items;
+        for (const chat::FingerMenuItem& f : chat::MakeFingerMenu()) {
+            tui::MenuItem item;
+            item.text = f.text;
+            item.command = f.command;
+            items.push_back(std::move(item));
+        }
+        return items;
     };
     return hooks;
 }
@@ -126,6 +139,7 @@ int main(int argc, char** argv) {
         chat::ChannelsFolderDialog() = chat::RunFolderDialog;
         chat::ChannelInfo().show = chat::RunChannelCentral;
         chat::ListOptionsDialog() = chat::RunListOptionsDialog;
+        chat::FingerDialog() = chat::RunFingerAddressDialog;
         chat::Script().hooks.edit_lines = chat::EditLinesExternally;
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());

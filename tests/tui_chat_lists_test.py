@@ -22,6 +22,19 @@ from tui_chat_test import ScriptedServer  # noqa: E402
 VESK32 = os.environ.get("VESK32", os.path.join(build_dir(), "chat", "vesk32"))
 
 
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def wait_file_without(path, unwanted, timeout=5.0):
+    """The file's text once it no longer contains `unwanted` (or at the deadline)."""
+    deadline = time.monotonic() + timeout
+    while unwanted in read_text(path) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return read_text(path)
+
+
 def wait_file(path, wanted, timeout=5.0):
     """The file's text once it contains `wanted` (or whatever it holds at the deadline)."""
     deadline = time.monotonic() + timeout
@@ -185,10 +198,84 @@ class ListOptionsAndLock(Screen):
         self.assertNotIn("Unlock", t.screen())
         t.keys("Escape")
         t.wait_gone("Relist!")
+        self.assertNotIn("lock=", wait_file_without(self.ini, "lock="))
+
+
+class FingerResponder:
+    """A finger responder on loopback: answers each query line with a reply naming it."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(4)
+        self.port = self.sock.getsockname()[1]
+        self.queries = []
+        threading.Thread(target=self._run, daemon=True).start()
+
+    def _run(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                conn.settimeout(5)
+                query = b""
+                while not query.endswith(b"\n"):
+                    part = conn.recv(100)
+                    if not part:
+                        break
+                    query += part
+                self.queries.append(query)
+                name = query.strip().decode() or "the host"
+                conn.sendall(b"Login: %s\tPlan: tests\r\n" % name.encode())
+
+    def close(self):
+        self.sock.close()
+
+
+class FingerDialogAndMenu(Screen):
+    def test_dialog_fingers_and_the_tools_menu_keeps_the_address(self):
+        responder = FingerResponder()
+        self.addCleanup(responder.close)
+        server = ScriptedServer()
+        self.addCleanup(server.close)
+        t = self.start(server.port, "[Ports]\nfinger=%d\n" % responder.port)
+        t.wait_for("End of MOTD")
+        t.keys("M-g")
+        t.wait_for("Vesk Finger")
+        t.keys("Enter")  # nothing to finger yet: a beep, the dialog stays
+        time.sleep(0.3)
+        self.assertIn("Vesk Finger", t.screen())
+        t.text("alice@127.0.0.1")
+        t.keys("Enter")
+        s = t.wait_for("End of finger session")
+        self.assertIn("Login: alice", s)
+        self.assertIn("Attempting to finger alice@127.0.0.1", s)
+        # The Tools menu offers the address; choosing it fingers again.
+        t.keys("M-t")
+        s = t.wait_for("alice@127.0.0.1")
+        rows = s.splitlines()
+        first = next(i for i, line in enumerate(rows) if "Aliases" in line)
+        row = next(i for i, line in enumerate(rows) if "alice@127.0.0.1" in line)
+        t.keys(*["Down"] * (row - first))
+        t.keys("Enter")
         deadline = time.monotonic() + 5
-        while "lock=" in open(self.ini).read() and time.monotonic() < deadline:
+        while len(responder.queries) < 2 and time.monotonic() < deadline:
             time.sleep(0.05)
-        self.assertNotIn("lock=", open(self.ini).read())
+        self.assertEqual(responder.queries, [b"alice\r\n", b"alice\r\n"])
+        self.assertIn("f0=alice@127.0.0.1", wait_file(self.ini, "f0="))
+        # Clear empties the list and its section.
+        t.keys("M-g")
+        t.wait_for("Vesk Finger")
+        t.keys("M-l")
+        t.keys("Escape")
+        t.wait_gone("Vesk Finger")
+        self.assertNotIn("f0=", wait_file_without(self.ini, "f0="))
+        t.keys("M-t")
+        s = t.wait_for("Finger...")
+        self.assertNotIn("alice@127.0.0.1", s.split("Finger...")[1].split("Timer")[0])
+        t.keys("Escape")
 
 
 if __name__ == "__main__":

@@ -496,23 +496,86 @@ int dofinger(std::string_view argument, bool) {
     return 1;
 }
 
+namespace {
+
+void FingerHint() {
+    Print(Windows().statwin,
+          "*** The finger dialog is not available here: use /finger user@host, /finger @host "
+          "or /finger nick",
+          2);
+}
+
+void CancelFinger() {
+    Show("Finger Cancelled", 3);
+    Beep();
+    fwerr("");
+}
+
+}  // namespace
+
 int dofingercommand(WindowId, const Args& a, bool remote) {
     FingerClient& f = Finger();
     if (f.InFinger) {
-        Show("Finger Cancelled", 3);
-        Beep();
-        fwerr("");
+        CancelFinger();
         return 0;
     }
     const std::string& word = Arg(a, 1);
     if (word.empty()) {
-        Print(Windows().statwin,
-              "*** The finger dialog is not available here: use /finger user@host, /finger @host "
-              "or /finger nick",
-              2);
+        // A script gets no dialog: it has nobody to answer it.
+        if (remote) {
+            FingerHint();
+        } else {
+            RunFingerDialog();
+        }
         return 1;
     }
     return dofinger(word, remote);
+}
+
+std::vector<FingerMenuItem> MakeFingerMenu() {
+    if (Finger().InFinger) return {{"Cancel Fin&ger\tAlt+G", kCmdFinger}};
+    std::vector<FingerMenuItem> items = {{"Fin&ger...\tAlt+G", kCmdFinger}};
+    for (const Line& l : Finger().szfinger) {
+        if (items.size() > kFingerMenuAddresses) break;
+        // A "&" in an address is shown, not taken as the item's letter.
+        std::string text;
+        for (char ch : l.text) text += ch == '&' ? std::string("&&") : std::string(1, ch);
+        items.push_back({text, kFingerMenuFirst + static_cast<int>(items.size()) - 1});
+    }
+    return items;
+}
+
+bool ProcessFingerMenu(int id) {
+    if (id < kFingerMenuFirst || id >= kFingerMenuFirst + static_cast<int>(kFingerMenuAddresses))
+        return false;
+    const LineList& recent = Finger().szfinger;
+    const size_t index = static_cast<size_t>(id - kFingerMenuFirst);
+    if (index >= recent.size() || Finger().InFinger) {
+        Beep();
+        return true;
+    }
+    dofinger(std::next(recent.begin(), static_cast<std::ptrdiff_t>(index))->text, false);
+    return true;
+}
+
+void ClearFingerList() {
+    freelines(Finger().szfinger);
+    SaveFingerList();
+}
+
+FingerDialogFn& FingerDialog() {
+    static FingerDialogFn dialog;
+    return dialog;
+}
+
+void RunFingerDialog() {
+    if (Finger().InFinger) return CancelFinger();
+    const FingerDialogFn& dialog = FingerDialog();
+    if (!dialog) return FingerHint();
+    std::vector<std::string> recent;
+    for (const Line& l : Finger().szfinger) recent.push_back(l.text);
+    std::optional<std::string> address = dialog(recent, ClearFingerList);
+    if (address && !address->empty()) dofinger(*address, false);
 }
 
 void SetFingerServer(bool on) {
@@ -533,6 +596,14 @@ void InstallFinger() {
     installed = true;
     InstallCommand("/FINGER", dofingercommand);
     SettingsReaders().push_back(ReadFingerSettings);
+    FrameState& frame = Frame();
+    frame.more_commands = [earlier = std::move(frame.more_commands)](int command) {
+        if (command == kCmdFinger) {
+            RunFingerDialog();
+            return true;
+        }
+        return earlier ? earlier(command) : false;
+    };
     Frame().each_second.push_back(FingerTick);
 }
 

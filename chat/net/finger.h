@@ -3,8 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/core/frontend.h"
 #include "chat/core/line_list.h"
@@ -68,6 +70,31 @@ int dofinger(std::string_view argument, bool remote);
 void fwerr(std::string_view text);
 /// /finger [nick or address]
 int dofingercommand(WindowId window, const Args& a, bool remote);
+
+/// Menu identifiers of the recent addresses on the Tools menu, and how many are offered.
+constexpr int kFingerMenuFirst = 2429;
+constexpr size_t kFingerMenuAddresses = 5;
+/// One finger entry of the Tools menu.
+struct FingerMenuItem {
+    std::string text;
+    int command = 0;
+};
+/// The Tools menu's finger entries: "Fin&ger..." and up to five recent addresses, or only
+/// "Cancel Fin&ger" while a finger runs.
+std::vector<FingerMenuItem> MakeFingerMenu();
+/// Runs a recent-address entry of the menu; false when the identifier is not one.
+bool ProcessFingerMenu(int id);
+/// Empties the recent-finger list and its settings section.
+void ClearFingerList();
+
+/// The front end's finger dialog: the recent addresses to choose from and a button that
+/// empties them (through `clear`); the address to finger, or nothing for Cancel.
+using FingerDialogFn = std::function<std::optional<std::string>(
+    const std::vector<std::string>& recent, const std::function<void()>& clear)>;
+FingerDialogFn& FingerDialog();
+/// Frame command 111 and /finger alone: cancels a running finger, else asks for an address
+/// with the dialog (where there is none, says how to give one) and fingers it.
+void RunFingerDialog();
 
 /// The finger ports (79 unless section "Ports" says otherwise: "fingerserver" where the
 /// responder listens, "finger" where the client asks) and the reply file.

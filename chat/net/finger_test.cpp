@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "chat/core/frame.h"
+
 namespace chat {
 namespace {
 
@@ -68,6 +70,38 @@ TEST(FingerReply, BoundedSize) {
     std::string file = "[default]\n";
     for (int i = 0; i < 20000; ++i) file += "a long line of text\n";
     EXPECT_LE(FingerReplyFor(file, "").size(), kFingerReplyLimit);
+}
+
+}  // namespace
+}  // namespace chat
+
+namespace chat {
+namespace {
+
+// The Tools menu's finger entries follow the recent list and the running state.
+TEST(FingerMenu, RecentAddressesOrTheCancelItem) {
+    FingerClient& f = Finger();
+    const FingerClient saved = f;
+    f = FingerClient{};
+    EXPECT_EQ(MakeFingerMenu().size(), 1u);
+    for (const char* a : {"a@x.example", "b&c@y.example", "c@z", "d@z", "e@z", "f@z", "g@z"})
+        aline(f.szfinger, a, false);
+    const std::vector<FingerMenuItem> items = MakeFingerMenu();
+    ASSERT_EQ(items.size(), 1 + kFingerMenuAddresses);
+    EXPECT_EQ(items[0].text, "Fin&ger...\tAlt+G");
+    EXPECT_EQ(items[0].command, kCmdFinger);
+    EXPECT_EQ(items[1].text, "a@x.example");
+    EXPECT_EQ(items[1].command, kFingerMenuFirst);
+    EXPECT_EQ(items[2].text, "b&&c@y.example");  // shown with its "&", not as a letter
+    EXPECT_EQ(items[5].command, kFingerMenuFirst + 4);
+    f.InFinger = true;
+    const std::vector<FingerMenuItem> running = MakeFingerMenu();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(running[0].text, "Cancel Fin&ger\tAlt+G");
+    // Identifiers outside the five belong to other menus.
+    EXPECT_FALSE(ProcessFingerMenu(kFingerMenuFirst - 1));
+    EXPECT_FALSE(ProcessFingerMenu(kFingerMenuFirst + static_cast<int>(kFingerMenuAddresses)));
+    f = saved;
 }
 
 }  // namespace

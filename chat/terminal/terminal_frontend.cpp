@@ -94,6 +94,21 @@ tui::Style ClassStyle(int colour) {
     return s;
 }
 
+// The finger item of the Tools menu gives way to the finger entries (the item, or its cancel
+// form, and recent addresses).
+void ReplaceFingerItem(std::vector<tui::MenuItem>& bar, std::vector<tui::MenuItem> entries) {
+    for (tui::MenuItem& menu : bar) {
+        for (size_t i = 0; i < menu.items.size(); ++i) {
+            if (menu.items[i].command != kCmdFinger || entries.empty()) continue;
+            menu.items.erase(menu.items.begin() + static_cast<std::ptrdiff_t>(i));
+            menu.items.insert(menu.items.begin() + static_cast<std::ptrdiff_t>(i),
+                              std::make_move_iterator(entries.begin()),
+                              std::make_move_iterator(entries.end()));
+            return;
+        }
+    }
+}
+
 // The menu bar as it stands: the active window's own menu first, then the frame's menus.
 std::vector<tui::MenuItem> MenuBarItems(const std::vector<WindowSummary>& windows,
                                         WindowId active) {
@@ -101,6 +116,7 @@ std::vector<tui::MenuItem> MenuBarItems(const std::vector<WindowSummary>& window
     const bool open = WindowMenuFactsOf(active, facts);
     std::vector<tui::MenuItem> items =
         ChatMenus(windows, active, open ? &facts : nullptr, State().status.state);
+    if (State().hooks.finger_menu) ReplaceFingerItem(items, State().hooks.finger_menu());
     // The user's own menu is one more title on the bar.
     if (State().hooks.bar_popup) {
         if (std::optional<PopupChoice> bar = State().hooks.bar_popup()) {

@@ -43,6 +43,9 @@ struct TerminalHooks {
     std::function<std::optional<PopupChoice>()> bar_popup;
     /// Runs a popup item in a window (`nick_list`: the menu was opened on the nick list).
     std::function<void(WindowId window, int id, bool nick_list)> popup_command;
+    /// The finger entries of the Tools menu in place of "Fin&ger...": the item (or the item
+    /// that cancels a running finger) and recent addresses; empty keeps the plain item.
+    std::function<std::vector<tui::MenuItem>()> finger_menu;
 };
 
 /// Starts the screen, installs the terminal front end, starts the chat (StartChat) and runs
