@@ -186,7 +186,9 @@ class Editors(unittest.TestCase):
         os.makedirs(os.path.join(home, "vesk32"))
         self.ini = os.path.join(home, "vesk32", "vesk.ini")
         with open(self.ini, "w") as f:
-            f.write(base.IDENTITY + "[Aliases]\nalias0=/old /echo old alias\n")
+            # The user's own editor instead of the built-in one.
+            f.write(base.IDENTITY + "[Aliases]\nalias0=/old /echo old alias\n"
+                    "[Remote]\neditor=1\n")
         t = Tmux([base.VESK32, "-i", self.ini], 80, 24,
                  env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home,
                       "VISUAL": editor})

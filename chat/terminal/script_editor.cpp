@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "chat/core/options.h"
 #include "platform/tui/screen.h"
+#include "platform/tui/text_editor.h"
+#include "platform/tui/widgets.h"
 
 namespace chat {
 namespace {
@@ -55,6 +58,42 @@ int RunEditor(const std::string& path) {
 }
 
 }  // namespace
+
+std::string ScriptTextProblem(const std::vector<std::string>& lines,
+                              const ScriptTextLimits& limits) {
+    size_t used = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (limits.max_line_length && lines[i].size() > limits.max_line_length)
+            return "Line " + std::to_string(i + 1) + " is longer than " +
+                   std::to_string(limits.max_line_length) + " characters: shorten or split it";
+        if (!lines[i].empty()) ++used;
+    }
+    if (limits.max_lines && used > limits.max_lines)
+        return "This list holds at most " + std::to_string(limits.max_lines) + " lines; it has " +
+               std::to_string(used) + ": remove " + std::to_string(used - limits.max_lines);
+    return {};
+}
+
+std::optional<std::vector<std::string>> EditScriptText(const std::string& title,
+                                                       const std::vector<std::string>& lines,
+                                                       const ScriptTextLimits& limits) {
+    if (!Options().external_editor)
+        return tui::RunTextEditor(title, lines, [&limits](const std::vector<std::string>& l) {
+            return ScriptTextProblem(l, limits);
+        });
+    std::vector<std::string> current = lines;
+    for (;;) {
+        auto edited = EditLinesExternally(title, current);
+        if (!edited) return std::nullopt;
+        const std::string problem = ScriptTextProblem(*edited, limits);
+        if (problem.empty()) return edited;
+        // The user's work is not thrown away for one long line: back to the editor with it.
+        if (tui::ShowMessageBox(title, problem + "\n\nEdit the text again?",
+                                tui::MessageButtons::kYesNo) != tui::kIdYes)
+            return std::nullopt;
+        current = std::move(*edited);
+    }
+}
 
 std::string EditorCommand() {
     for (const char* name : {"VISUAL", "EDITOR"}) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "chat/core/options.h"
+
 namespace chat {
 namespace {
 
@@ -51,6 +53,38 @@ TEST(ExternalEditor, EditorCommandFallsBack) {
     EXPECT_EQ(EditorCommand(), "nano");
     ::unsetenv("EDITOR");
     EXPECT_EQ(EditorCommand(), "vi");
+}
+
+TEST(ScriptText, LimitsAreReportedNotCut) {
+    struct Case {
+        Lines lines;
+        ScriptTextLimits limits;
+        std::string problem;  // empty: the lines fit
+    };
+    const std::string line699(699, 'a'), line700(700, 'a');
+    const std::vector<Case> cases = {
+        {{line699, "b"}, {0, 699}, ""},
+        {{"a", line700}, {0, 699}, "Line 2 is longer than 699 characters: shorten or split it"},
+        {{line700}, {}, ""},
+        {{"a", "", "b", ""}, {2, 0}, ""},  // empty lines are not kept, so they do not count
+        {{"a", "b", "c"}, {2, 0}, "This list holds at most 2 lines; it has 3: remove 1"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ScriptTextProblem(c.lines, c.limits), c.problem);
+}
+
+TEST(ScriptText, ExternalEditorChosenBySetting) {
+    Options().external_editor = 1;
+    ::setenv("VISUAL", "sed -i -e '$a /added'", 1);
+    auto edited = EditScriptText("t", {"/a x"}, {0, 699});
+    ASSERT_TRUE(edited.has_value());
+    EXPECT_EQ(*edited, (Lines{"/a x", "/added"}));
+    // Too long a line comes back to the user; with nobody to ask, nothing changes.
+    ::setenv("VISUAL", ("sed -i -e '$a " + std::string(800, 'z') + "'").c_str(), 1);
+    EXPECT_FALSE(EditScriptText("t", {"/a x"}, {0, 699}).has_value());
+    ::unsetenv("VISUAL");
+    // The built-in editor needs the screen: without one nothing is edited.
+    Options().external_editor = 0;
+    EXPECT_FALSE(EditScriptText("t", {"/a x"}).has_value());
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#include "chat/terminal/timer_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace chat {
+namespace {
+
+TEST(TimerFields, ReadLikeTheTimerCommand) {
+    struct Case {
+        TimerFields fields;
+        const char* error;  // empty: read
+        int number, hour, minute, repetitions, delay;
+    };
+    const Case cases[] = {
+        {{"", "", "3", "10", "/say hi"}, "", 4, -1, -1, 3, 10},
+        {{"7", "14:30", "1", "5", "/echo tea"}, "", 7, 14, 30, 1, 5},
+        {{"2", "", "", "60", "/ping"}, "", 2, -1, -1, 0, 60},    // empty: without end
+        {{"2", "", "-4", "60", "/ping"}, "", 2, -1, -1, 0, 60},  // negative gives 0
+        {{"0", "", "1", "1", "/x"}, "* Invalid timer number", 0, 0, 0, 0, 0},
+        {{"x1", "", "1", "1", "/x"}, "* Invalid timer number", 0, 0, 0, 0, 0},
+        {{"9999999999", "", "1", "1", "/x"}, "* Invalid timer number", 0, 0, 0, 0, 0},
+        {{"1", "24:00", "1", "1", "/x"}, "* Invalid time specification", 0, 0, 0, 0, 0},
+        {{"1", "12", "1", "1", "/x"}, "* Invalid time specification", 0, 0, 0, 0, 0},
+        {{"1", "12:xx", "1", "1", "/x"}, "* Invalid time specification", 0, 0, 0, 0, 0},
+        {{"1", "", "1", "0", "/x"}, "* Invalid timer parameters", 0, 0, 0, 0, 0},
+        {{"1", "", "1", "", "/x"}, "* Invalid timer parameters", 0, 0, 0, 0, 0},
+        {{"1", "", "a", "5", "/x"}, "* Invalid timer parameters", 0, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields.number + " " + c.fields.time_of_day + " " + c.fields.repetitions +
+                     " " + c.fields.interval);
+        TimerSpec spec;
+        std::string error;
+        const bool ok = ParseTimerFields(c.fields, 4, spec, error);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(ok, error.empty());
+        if (!ok) continue;
+        EXPECT_EQ(spec.number, c.number);
+        EXPECT_EQ(spec.hour, c.hour);
+        EXPECT_EQ(spec.minute, c.minute);
+        EXPECT_EQ(spec.repetitions, c.repetitions);
+        EXPECT_EQ(spec.delay, c.delay);
+        EXPECT_EQ(spec.command, c.fields.command);
+    }
+}
+
+TEST(TimerFields, ATimerShownAndReadBackIsTheSame) {
+    ScriptTimer t;
+    t.number = 5;
+    t.hour = 9;
+    t.minute = 5;
+    t.repetitions = 2;
+    t.delay = 30;
+    t.command = "/echo $me | /say hi";
+    TimerSpec spec;
+    std::string error;
+    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, spec, error)) << error;
+    EXPECT_EQ(spec.number, 5);
+    EXPECT_EQ(spec.hour, 9);
+    EXPECT_EQ(spec.minute, 5);
+    EXPECT_EQ(spec.repetitions, 2);
+    EXPECT_EQ(spec.delay, 30);
+    EXPECT_EQ(spec.command, t.command);
+    t.hour = t.minute = -1;
+    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, spec, error));
+    EXPECT_EQ(spec.hour, -1);
+}
+
+}  // namespace
+}  // namespace chat
