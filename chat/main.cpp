@@ -25,6 +25,7 @@
 #include "chat/script/frontend_hooks.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/popup_menus.h"
+#include "chat/script/script_editors.h"
 #include "chat/script/script_state.h"
 #include "chat/terminal/channel_dialog.h"
 #include "chat/terminal/dcc_dialogs.h"
@@ -32,6 +33,7 @@
 #include "chat/terminal/script_editor.h"
 #include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
+#include "chat/terminal/timer_dialogs.h"
 #include "platform/event_loop.h"
 
 namespace {
@@ -137,10 +139,14 @@ int main(int argc, char** argv) {
     if (!cl.headless) {
         chat::InstallFrontendHooks(help_dir, true);
         chat::ChannelsFolderDialog() = chat::RunFolderDialog;
+        chat::InstallTimerDialogs();
         chat::ChannelInfo().show = chat::RunChannelCentral;
         chat::ListOptionsDialog() = chat::RunListOptionsDialog;
         chat::FingerDialog() = chat::RunFingerAddressDialog;
-        chat::Script().hooks.edit_lines = chat::EditLinesExternally;
+        chat::Script().hooks.edit_lines = [](const std::string& title,
+                                             const std::vector<std::string>& lines) {
+            return chat::EditScriptText(title, lines, {0, chat::kMaxListLine});
+        };
         chat::dcc::Dcc().dialogs = TerminalDccDialogs();
         int code = chat::RunTerminalFrontend(cl, ProgramTerminalHooks());
         if (code >= 0) {
