@@ -1,6 +1,7 @@
 #include "archiver/shell/headless_zip.h"
 
 #include "archiver/shell/headless.h"
+#include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
 
 #include <cstdio>
@@ -164,6 +165,7 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
         platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,
                                   platform::LPARAM lp) { return ReportProc(msg, wp, lp); });
     cmd.report_window = window;
+    cmd.threads = LoadSettings(SettingsPath()).threads;
     int called = zip::ZIP(cmd);
     platform::DestroyWindow(window);
     if (!called) {

@@ -94,6 +94,7 @@ constexpr IntKey kIntKeys[] = {
     {"Borvan", "ShowDeskTop", &Settings::show_desktop},
     {"Borvan", "chicago", &Settings::chicago},
     {"Borvan", "Setup", &Settings::setup},
+    {"Borvan", "Threads", &Settings::threads},
     {"directories", "zDefDir", &Settings::use_def_dir},
     {"directories", "gzExtractTo", &Settings::use_extract_to},
     {"directories", "gzAddDir", &Settings::use_add_dir},

@@ -70,6 +70,7 @@ struct Settings {
     int chicago = 0;                 ///< "chicago"
     int setup = 0;                   ///< "Setup"
     std::string no_install_caution;  ///< "NoInstallCaution"
+    int threads = 0;                 ///< "Threads": zip worker threads, 0 one per core
 
     // [directories]
     int use_def_dir = 0;              ///< "zDefDir"

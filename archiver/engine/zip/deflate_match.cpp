@@ -1,5 +1,6 @@
 #include "archiver/engine/zip/deflate_match.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <span>
@@ -143,6 +144,8 @@ inline uint64_t flush(DeflateState& s, Cursor& c, bool last) {
 
 /// Keeps the look-ahead filled; false when the member must stop (read or write failure).
 inline bool refill(DeflateState& s, Cursor& c) {
+    // Once the output failed nothing more is read: the member is lost anyway.
+    if (s.read_error || s.bits.failed) return false;
     if (c.lookahead < kMinLookahead) {
         c.store(s.match);
         while (s.match.lookahead < kMinLookahead && !s.match.eofile) fill_window(s);
@@ -172,6 +175,12 @@ void fill_window(DeflateState& s) {
         if (n <= 0 || n > static_cast<int64_t>(more)) {
             m.eofile = true;
             if (n != 0) s.read_error = true;
+            // The search and the hash look a few bytes past the input's end: make them see
+            // zeros rather than what an earlier member left, so that a member compresses the
+            // same whichever member the state compressed before.
+            size_t end = m.strstart + m.lookahead;
+            std::memset(m.window.data() + end, 0,
+                        std::min<size_t>(kMaxMatch + 16, m.window.size() - end));
             break;
         }
         m.lookahead += static_cast<uint32_t>(n);

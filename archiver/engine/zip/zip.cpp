@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
+#include <system_error>
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/zip/parallel_compress.h"
 #include "archiver/engine/zip/zip_writer.h"
 
 namespace zip {
@@ -23,6 +26,7 @@ ZipRun MakeRun() {
     r.open_file = [](const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); };
     r.read_file = [](int fd, void* buf, size_t n) { return engine::ReadFull(fd, buf, n); };
     r.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
+    r.header_random = DefaultHeaderRandom;
     return r;
 }
 
@@ -145,7 +149,45 @@ struct RunFiles {
     OutArchive out;
     engine::UniqueFd old_fd;
     bool keep_temp = false;
+    /// Worker threads compressing ahead of the writer; none with one thread. Last, so that
+    /// the workers stop before the files close.
+    std::unique_ptr<ParallelCompressor> parallel;
+
+    int Write(Member& m, std::string& detail) {
+        return parallel ? parallel->WriteNext(m, out, detail) : WriteMember(m, out, detail);
+    }
 };
+
+// Members written from files, in the order the writer takes them: the rewritten old members,
+// then the new files.
+std::vector<Member> MembersToCompress(const ZipRun& run) {
+    std::vector<Member> list;
+    if (run.settings.action == kActionDelete) return list;
+    for (const Member& m : run.old.members)
+        if (m.marked) list.push_back(m);
+    for (const FoundFile& f : run.selection.found) {
+        Member m;
+        m.file_path = f.path;
+        m.name = f.stored_name;
+        m.short_name = f.short_name;
+        m.marked = true;
+        list.push_back(std::move(m));
+    }
+    return list;
+}
+
+void StartWorkers(ZipRun& run, RunFiles& files) {
+    std::vector<Member> list = MembersToCompress(run);
+    unsigned threads = CompressThreads(run.settings.threads, list.size());
+    if (threads <= 1) return;
+    try {
+        files.parallel =
+            std::make_unique<ParallelCompressor>(CurrentMemberSettings(), std::move(list), threads,
+                                                 run.settings.temp_folder, run.pending_memory);
+    } catch (const std::system_error&) {
+        // No thread could be started: this thread compresses every member itself.
+    }
+}
 
 void Select(ZipRun& run, MemberList& list) {
     Selection& sel = run.selection;
@@ -182,7 +224,7 @@ void WriteOldMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
             engine::SendStatus("updating " + m.name, engine::kStatusOutputOnly);
             Member fresh = m;
             std::string detail;
-            int r = WriteMember(fresh, files.out, detail);
+            int r = files.Write(fresh, detail);
             if (r == 0) {
                 written.push_back(std::move(fresh));
                 continue;
@@ -213,7 +255,7 @@ void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
                            engine::kStatusLineOnly);
         engine::SendStatus("  Adding " + m.name, engine::kStatusOutputOnly);
         std::string detail;
-        int r = WriteMember(m, files.out, detail);
+        int r = files.Write(m, detail);
         if (r == kResultNotRead) {
             run.some_not_read = true;
             Warn("could not open for reading: ", f.path);
@@ -286,8 +328,10 @@ void Execute(ZipRun& run, RunFiles& files) {
         platform::SendMessage(s.progress_window, kMeterSetPosition, 0, 0);
     }
     std::vector<Member> written;
+    StartWorkers(run, files);
     WriteOldMembers(run, files, written);
     if (s.action != kActionDelete) WriteNewMembers(run, files, written);
+    files.parallel.reset();
     std::fill(s.password.begin(), s.password.end(), '\0');
     if (s.action != kActionDelete)
         platform::SendMessage(s.progress_window, kMeterSetPosition,
@@ -351,6 +395,7 @@ int ZIP(ZipCommand& cmd) {
         result = kResultInternal;
     }
     // An early end leaves no temporary archive behind; the old archive was never touched.
+    files.parallel.reset();
     files.out.fd.reset();
     if (!files.keep_temp && !files.out.path.empty()) ::unlink(files.out.path.c_str());
     std::fill(run.settings.password.begin(), run.settings.password.end(), '\0');

@@ -39,6 +39,7 @@ struct ZipCommand {
     bool short_names = false;            ///< store MS-DOS 8.3 names, marked as made on MS-DOS
     bool password_given = false;         ///< encrypt every member written
     std::string password;
+    int threads = 0;  ///< most threads that compress at once; 0: one per processor core
 };
 
 /// Result codes of a ZIP run beyond the reader's.
@@ -72,6 +73,11 @@ struct ZipRun {
     std::function<ssize_t(int fd, void* buf, size_t n)> read_file;
     /// Renames a file; tests replace it to make the temporary archive lie on another device.
     std::function<int(const char* from, const char* to)> rename_file;
+    /// The random source of the encryption headers; tests fix it to compare archives.
+    std::function<uint32_t()> header_random;
+    /// Memory the compressed members waiting for their turn may hold before they go to spill
+    /// files; tests lower it.
+    size_t pending_memory = size_t{16} << 20;
 };
 
 /// The run's state.

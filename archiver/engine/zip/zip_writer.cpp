@@ -1,7 +1,6 @@
 #include "archiver/engine/zip/zip_writer.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,15 +8,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <optional>
-#include <random>
 
-#include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/engine_frame.h"
-#include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/unzip/zip_records.h"
-#include "archiver/engine/zip/deflate.h"
+#include "archiver/engine/zip/member_data.h"
 #include "archiver/engine/zip/zip_run.h"
 #include "platform/codepage.h"
 
@@ -27,170 +21,16 @@ namespace {
 
 using engine::Put32;
 
-// Files that are archives or compressed already gain nothing from deflate below level 9.
-bool StoreOnly(const std::string& path) {
-    static const char* const kSuffixes[] = {".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj"};
-    for (const char* suffix : kSuffixes) {
-        size_t n = std::strlen(suffix);
-        if (path.size() < n) continue;
-        if (strncasecmp(path.c_str() + path.size() - n, suffix, n) == 0) return true;
-    }
-    return false;
-}
-
-std::array<uint8_t, engine::kLocalSize> LocalHeaderBytes(const Member& m) {
-    engine::LocalHeader h;
-    h.version_needed = m.version_needed;
-    h.flags = m.local_flags;
-    h.method = m.method;
-    h.time = m.time;
-    h.date = m.date;
-    h.crc = m.crc;
-    h.compressed_size = static_cast<uint32_t>(m.compressed_size);
-    h.uncompressed_size = static_cast<uint32_t>(m.uncompressed_size);
-    h.name_length = static_cast<uint16_t>(m.raw_name.size());
-    h.extra_length = static_cast<uint16_t>(m.local_extra.size());
-    std::array<uint8_t, engine::kLocalSize> b{};
-    Put32(b.data(), engine::kLocalSig);
-    engine::WriteLocal(h,
-                       std::span<uint8_t, engine::kLocalFixed>(b.data() + 4, engine::kLocalFixed));
-    return b;
-}
-
 std::span<const uint8_t> Bytes(const std::string& s) {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
-// The pseudo-random source of the encryption headers, seeded once per program.
-std::mt19937& HeaderRandom() {
-    static std::mt19937 rng = [] {
-        std::random_device dev;
-        std::seed_seq seq{dev(), dev(), static_cast<unsigned>(::time(nullptr)),
-                          static_cast<unsigned>(::getpid())};
-        return std::mt19937(seq);
-    }();
-    return rng;
-}
-
-// Everything written for a member's data goes through here: the cipher when a password is in
-// force, then the archive.
-struct MemberSink final : DeflateOutput {
+// A member's data written straight into the archive.
+struct ArchiveSink final : DataSink {
     OutArchive* out = nullptr;
-    std::optional<engine::ZipKeys> keys;
-    std::vector<uint8_t> scratch;
-    bool Write(std::span<const uint8_t> bytes) override {
-        if (!keys) return out->Write(bytes);
-        scratch.assign(bytes.begin(), bytes.end());
-        engine::EncryptBlock(*keys, scratch);
-        return out->Write(scratch);
-    }
-    bool CanSeek() override { return true; }
+    bool Put(std::span<const uint8_t> bytes) override { return out->Write(bytes); }
+    int AfterStoredBlock() override { return out->pos >= out->max_size ? kResultTooBig : 0; }
 };
-
-// The file being read for a member: CRC-32, byte count and progress as it goes.
-struct MemberSource final : DeflateInput {
-    int fd = -1;
-    uint32_t crc = 0;
-    uint64_t count = 0;
-    bool error = false;
-    int64_t Read(std::span<uint8_t> buf) override {
-        if (fd < 0) return 0;
-        ssize_t n = Run().read_file(fd, buf.data(), buf.size());
-        if (n < 0) {
-            error = true;
-            return -1;
-        }
-        crc = engine::Crc32(crc, buf.first(static_cast<size_t>(n)));
-        count += static_cast<uint64_t>(n);
-        engine::AddProgress(static_cast<uint64_t>(n));
-        return n;
-    }
-};
-
-// CRC-32 of the whole file before it is encrypted (the header's check byte needs it); the file
-// is left at its start. -1 on a read error.
-int64_t CrcPass(int fd) {
-    std::vector<uint8_t> buf(kCrcBlock);
-    uint32_t crc = 0;
-    for (;;) {
-        ssize_t n = Run().read_file(fd, buf.data(), buf.size());
-        if (n < 0) return -1;
-        if (n == 0) break;
-        crc = engine::Crc32(crc, std::span(buf.data(), static_cast<size_t>(n)));
-    }
-    if (::lseek(fd, 0, SEEK_SET) != 0) return -1;
-    return crc;
-}
-
-int WriteHeader(Member& m, OutArchive& out) {
-    uint64_t length = engine::kLocalSize + m.raw_name.size() + m.local_extra.size();
-    if (out.pos + length >= out.max_size) return kResultTooBig;
-    m.local_offset = out.pos;
-    auto fixed = LocalHeaderBytes(m);
-    if (!out.Write(fixed) || !out.Write(Bytes(m.raw_name)) || !out.Write(m.local_extra))
-        return kResultTempFile;
-    return 0;
-}
-
-// Fills the member's fields for a file about to be written; `method` is 0 or 8.
-void PrepareMember(Member& m, int method, platform::DosDateTime when, uint32_t attributes,
-                   uint64_t size) {
-    m.version_made = m.short_name ? kMadeByDos : kMadeByUnix;
-    m.method = static_cast<uint16_t>(method);
-    m.version_needed = method == kMethodDeflated ? 20 : 10;
-    m.flags = engine::kFlagDescriptor;
-    m.raw_name = EncodeName(m.name, &m.flags);
-    m.time = static_cast<uint16_t>(when & 0xFFFF);
-    m.date = static_cast<uint16_t>(when >> 16);
-    m.crc = 0;
-    m.internal_attr = 0;
-    m.external_attr = m.short_name ? (attributes & 0xFF) : attributes;
-    m.compressed_size = method == kMethodStored ? size : 0;
-    m.uncompressed_size = size;
-    m.disk_start = 0;
-    m.local_extra = KeepExtraFields(m.local_extra);
-    m.central_extra = KeepExtraFields(m.central_extra);
-}
-
-// Compresses the file behind `source` into `sink`; the member's method and internal attribute
-// are the compressor's to decide. Returns 0 or a result code.
-int DeflateData(Member& m, MemberSource& source, MemberSink& sink, std::string& detail) {
-    OutArchive& out = *sink.out;
-    uint64_t data_start = out.pos;
-    DeflateState& s = deflate_state();
-    m.internal_attr = kAttrUnknown;
-    init_bit_writer(s, &sink, &source);
-    init_trees(s, &m.internal_attr, &m.method);
-    if (init_matcher(s, Run().settings.level, &m.flags) != 0) {
-        detail = "bad pack level";
-        return kResultInternal;
-    }
-    DeflateResult r = deflate_member(s);
-    if (source.error) return engine::kZipRead;
-    if (r.result != 0) {
-        detail = r.detail;
-        return r.result;
-    }
-    if (out.pos - data_start != r.compressed_size) {
-        engine::SendStatus(engine::Format(" s=%llu, actual=%llu ",
-                                          static_cast<unsigned long long>(r.compressed_size),
-                                          static_cast<unsigned long long>(out.pos - data_start)));
-        detail = "incorrect compressed size";
-        return kResultInternal;
-    }
-    return 0;
-}
-
-int StoreData(MemberSource& source, MemberSink& sink) {
-    std::vector<uint8_t> buf(kCopyBlock);
-    for (;;) {
-        int64_t n = source.Read(buf);
-        if (n < 0) return engine::kZipRead;
-        if (n == 0) return 0;
-        if (!sink.Write(std::span(buf.data(), static_cast<size_t>(n)))) return kResultTempFile;
-        if (sink.out->pos >= sink.out->max_size) return kResultTooBig;
-    }
-}
 
 }  // namespace
 
@@ -221,7 +61,16 @@ bool OutArchive::Flush() {
 }
 
 bool OutArchive::Rewrite(uint64_t at, std::span<const uint8_t> bytes) {
-    if (!Flush()) return false;
+    if (failed) return false;
+    // Bytes still in the buffer are changed there; a write of their own would cost a system
+    // call for every member.
+    uint64_t buffered_from = pos - buf.size();
+    if (at >= buffered_from) {
+        if (at + bytes.size() > pos) return false;
+        std::copy(bytes.begin(), bytes.end(), buf.begin() + static_cast<long>(at - buffered_from));
+        return true;
+    }
+    if (at + bytes.size() > buffered_from && !Flush()) return false;
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t r = ::pwrite(fd.get(), bytes.data() + done, bytes.size() - done,
@@ -307,75 +156,48 @@ std::string EncodeName(const std::string& utf8, uint16_t* flags) {
     return utf8;
 }
 
+MemberSettings CurrentMemberSettings() {
+    const ZipRun& run = Run();
+    MemberSettings s;
+    s.method = run.settings.method;
+    s.level = run.settings.level;
+    s.password_given = run.settings.password_given;
+    s.password = run.settings.password;
+    s.open_file = run.open_file;
+    s.read_file = run.read_file;
+    return s;
+}
+
+HeaderRandomBytes DrawHeaderRandom() {
+    HeaderRandomBytes r;
+    for (uint8_t& b : r) b = static_cast<uint8_t>(Run().header_random() >> 7);
+    return r;
+}
+
 int WriteMember(Member& m, OutArchive& out, std::string& detail) {
-    const ZipCommand& settings = Run().settings;
-    bool folder = !m.name.empty() && m.name.back() == '/';
-    uint32_t attributes = 0;
-    uint64_t size = 0;
-    platform::DosDateTime when = file_time(m.file_path, &attributes, &size);
-    if (when == 0) return kResultNotRead;
-    int method = settings.method;
-    if (StoreOnly(m.file_path) && settings.level != 9) method = 0;
-    engine::UniqueFd file;
-    if (!folder) {
-        file.reset(Run().open_file(m.file_path.c_str()));
-        if (!file) return kResultNotRead;
-    } else {
-        size = 0;
-    }
-    if (size == 0) method = 0;
-    if (method != 0) method = kMethodDeflated;
-    bool encrypt = settings.password_given;
-    PrepareMember(m, method, when, attributes, size);
-    uint32_t first_crc = 0;
-    if (encrypt) {
-        m.flags |= engine::kFlagEncrypted;
-        m.version_needed = 20;
-        if (file) {
-            int64_t crc = CrcPass(file.get());
-            if (crc < 0) return engine::kZipRead;
-            first_crc = static_cast<uint32_t>(crc);
-        }
-        m.crc = first_crc;
-    }
-    m.local_flags = m.flags;
+    MemberSettings settings = CurrentMemberSettings();
+    MemberPlan plan;
+    // Drawn for every member, readable or not, so that the random source is used the same way
+    // however many threads compress.
+    plan.random = DrawHeaderRandom();
+    if (int r = OpenMember(m, settings, plan)) return r;
     if (int r = WriteHeader(m, out)) return r;
-
-    MemberSink sink;
+    ArchiveSink sink;
     sink.out = &out;
-    if (encrypt) {
-        std::array<uint8_t, engine::kCryptHeaderSize> header;
-        engine::ZipKeys pre = engine::InitKeys(settings.password);
-        for (size_t i = 0; i < 10; ++i) header[i] = static_cast<uint8_t>(HeaderRandom()() >> 7);
-        engine::EncryptBlock(pre, std::span(header.data(), 10));
-        header[10] = static_cast<uint8_t>(m.crc >> 16);
-        header[11] = static_cast<uint8_t>(m.crc >> 24);
-        sink.keys = engine::InitKeys(settings.password);
-        if (!sink.Write(header)) return kResultWrite;
-    }
+    if (plan.encrypt && !StartCipher(m, plan, settings.password, sink)) return kResultWrite;
     if (out.failed) return kResultWrite;
-
-    uint64_t data_start = out.pos;
-    MemberSource source;
-    source.fd = file.get();
-    int r =
-        method == kMethodStored ? StoreData(source, sink) : DeflateData(m, source, sink, detail);
-    if (r != 0) return r;
-    file.reset();
-    if (out.failed) return kResultTempFile;
-    if (out.pos >= out.max_size) return kResultTooBig;
-    // A file that changed between the CRC pass and the data pass would carry a check byte
-    // that no longer matches its data.
-    if (encrypt && source.crc != first_crc) return engine::kZipRead;
-    if (source.count > 0xFFFFFFFFu) return kResultTooBig;
-    m.crc = source.crc;
-    m.compressed_size = out.pos - data_start + (encrypt ? engine::kCryptHeaderSize : 0);
-    m.uncompressed_size = source.count;
-    if (!encrypt) m.version_needed = m.method == kMethodDeflated ? 20 : 10;
-    m.flags &= static_cast<uint16_t>(~engine::kFlagDescriptor);
-    m.local_flags = m.flags;
-    if (!out.Rewrite(m.local_offset, LocalHeaderBytes(m))) return kResultTempFile;
-    return 0;
+    static const std::function<void(uint64_t)> progress = [](uint64_t n) {
+        engine::AddProgress(n);
+    };
+    DataResult data = WriteData(m, plan, settings, sink, deflate_state(), progress);
+    std::fill(settings.password.begin(), settings.password.end(), '\0');
+    if (data.code != 0) {
+        if (!data.status.empty()) engine::SendStatus(data.status);
+        detail = data.detail;
+        return data.code;
+    }
+    uint64_t stream = sink.count + (plan.encrypt ? engine::kCryptHeaderSize : 0);
+    return FinishMember(m, out, plan, data, stream, true);
 }
 
 int WriteDirectory(std::span<const Member> members, const std::string& comment, OutArchive& out) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/zip/member_data.h"
 #include "archiver/engine/zip/update_reader.h"
 
 namespace zip {
@@ -64,6 +65,11 @@ int CopyMember(Member& m, int old_fd, OutArchive& out);
 /// Writes a member from its file (m.file_path) under m.name: 0, 18 when the file cannot be
 /// read at all, or another result code. `detail` receives the fatal error's text, if any.
 int WriteMember(Member& m, OutArchive& out, std::string& detail);
+
+/// The run's settings as one member's writing needs them.
+MemberSettings CurrentMemberSettings();
+/// Draws the random bytes of one encryption header from the run's source.
+HeaderRandomBytes DrawHeaderRandom();
 
 /// Writes the central directory for the members and the end record with the comment; 0, 10
 /// or 19 (too many members or too large).

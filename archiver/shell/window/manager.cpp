@@ -594,6 +594,7 @@ bool RunZip(zip::ZipCommand& cmd) {
     Manager& m = App();
     cmd.report_window = m.hwnd;
     cmd.progress_window = m.meter_hwnd;
+    cmd.threads = m.cfg.threads;
     m.meter_range = 100;
     return AroundRun([&cmd] { return zip::ZIP(cmd); });
 }

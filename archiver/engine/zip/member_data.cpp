@@ -1,0 +1,281 @@
+#include "archiver/engine/zip/member_data.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "archiver/engine/unzip/crc32.h"
+#include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/zip_records.h"
+#include "archiver/engine/zip/selection.h"
+#include "archiver/engine/zip/zip_run.h"
+#include "archiver/engine/zip/zip_writer.h"
+
+namespace zip {
+
+namespace {
+
+// Files that are archives or compressed already gain nothing from deflate below level 9.
+bool StoreOnly(const std::string& path) {
+    static const char* const kSuffixes[] = {".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj"};
+    for (const char* suffix : kSuffixes) {
+        size_t n = std::strlen(suffix);
+        if (path.size() < n) continue;
+        if (strncasecmp(path.c_str() + path.size() - n, suffix, n) == 0) return true;
+    }
+    return false;
+}
+
+std::span<const uint8_t> Bytes(const std::string& s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// The file being read for a member: CRC-32, byte count and progress as it goes.
+struct MemberSource final : DeflateInput {
+    int fd = -1;
+    const MemberSettings* settings = nullptr;
+    const std::function<void(uint64_t)>* progress = nullptr;
+    const std::function<bool()>* cancelled = nullptr;
+    uint32_t crc = 0;
+    uint64_t count = 0;
+    bool error = false;
+    int64_t Read(std::span<uint8_t> buf) override {
+        if (fd < 0) return 0;
+        if (*cancelled && (*cancelled)()) {
+            error = true;
+            return -1;
+        }
+        ssize_t n = settings->read_file(fd, buf.data(), buf.size());
+        if (n < 0) {
+            error = true;
+            return -1;
+        }
+        crc = engine::Crc32(crc, buf.first(static_cast<size_t>(n)));
+        count += static_cast<uint64_t>(n);
+        if (n > 0) (*progress)(static_cast<uint64_t>(n));
+        return n;
+    }
+};
+
+// CRC-32 of the whole file before it is encrypted (the header's check byte needs it); the file
+// is left at its start. -1 on a read error.
+int64_t CrcPass(int fd, const MemberSettings& s) {
+    std::vector<uint8_t> buf(kCopyBlock);
+    uint32_t crc = 0;
+    for (;;) {
+        ssize_t n = s.read_file(fd, buf.data(), buf.size());
+        if (n < 0) return -1;
+        if (n == 0) break;
+        crc = engine::Crc32(crc, std::span(buf.data(), static_cast<size_t>(n)));
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) return -1;
+    return crc;
+}
+
+// Fills the member's fields for a file about to be written; `method` is 0 or 8.
+void PrepareMember(Member& m, int method, platform::DosDateTime when, uint32_t attributes,
+                   uint64_t size) {
+    m.version_made = m.short_name ? kMadeByDos : kMadeByUnix;
+    m.method = static_cast<uint16_t>(method);
+    m.version_needed = method == kMethodDeflated ? 20 : 10;
+    m.flags = engine::kFlagDescriptor;
+    m.raw_name = EncodeName(m.name, &m.flags);
+    m.time = static_cast<uint16_t>(when & 0xFFFF);
+    m.date = static_cast<uint16_t>(when >> 16);
+    m.crc = 0;
+    m.internal_attr = 0;
+    m.external_attr = m.short_name ? (attributes & 0xFF) : attributes;
+    m.compressed_size = method == kMethodStored ? size : 0;
+    m.uncompressed_size = size;
+    m.disk_start = 0;
+    m.local_extra = KeepExtraFields(m.local_extra);
+    m.central_extra = KeepExtraFields(m.central_extra);
+}
+
+// Compresses the file behind `source` into `sink`; the member's method and internal attribute
+// are the compressor's to decide.
+void DeflateData(Member& m, int level, MemberSource& source, DataSink& sink, DeflateState& s,
+                 DataResult& out) {
+    m.internal_attr = kAttrUnknown;
+    init_bit_writer(s, &sink, &source);
+    init_trees(s, &m.internal_attr, &m.method);
+    if (init_matcher(s, level, &m.flags) != 0) {
+        out.detail = "bad pack level";
+        out.code = kResultInternal;
+        return;
+    }
+    DeflateResult r = deflate_member(s);
+    if (source.error) {
+        out.code = kResultRead;
+    } else if (r.result != 0) {
+        out.detail = r.detail;
+        out.code = r.result;
+    } else if (sink.count != r.compressed_size) {
+        out.status = engine::Format(" s=%llu, actual=%llu ",
+                                    static_cast<unsigned long long>(r.compressed_size),
+                                    static_cast<unsigned long long>(sink.count));
+        out.detail = "incorrect compressed size";
+        out.code = kResultInternal;
+    }
+}
+
+int StoreData(MemberSource& source, DataSink& sink) {
+    std::vector<uint8_t> buf(kCopyBlock);
+    for (;;) {
+        int64_t n = source.Read(buf);
+        if (n < 0) return kResultRead;
+        if (n == 0) return 0;
+        if (!sink.Write(std::span(buf.data(), static_cast<size_t>(n)))) return kResultTempFile;
+        if (int r = sink.AfterStoredBlock()) return r;
+    }
+}
+
+}  // namespace
+
+uint32_t DefaultHeaderRandom() {
+    static std::mt19937 rng = [] {
+        std::random_device dev;
+        std::seed_seq seq{dev(), dev(), static_cast<unsigned>(::time(nullptr)),
+                          static_cast<unsigned>(::getpid())};
+        return std::mt19937(seq);
+    }();
+    return rng();
+}
+
+std::array<uint8_t, 30> LocalHeaderBytes(const Member& m) {
+    static_assert(engine::kLocalSize == 30);
+    engine::LocalHeader h;
+    h.version_needed = m.version_needed;
+    h.flags = m.local_flags;
+    h.method = m.method;
+    h.time = m.time;
+    h.date = m.date;
+    h.crc = m.crc;
+    h.compressed_size = static_cast<uint32_t>(m.compressed_size);
+    h.uncompressed_size = static_cast<uint32_t>(m.uncompressed_size);
+    h.name_length = static_cast<uint16_t>(m.raw_name.size());
+    h.extra_length = static_cast<uint16_t>(m.local_extra.size());
+    std::array<uint8_t, engine::kLocalSize> b{};
+    engine::Put32(b.data(), engine::kLocalSig);
+    engine::WriteLocal(h,
+                       std::span<uint8_t, engine::kLocalFixed>(b.data() + 4, engine::kLocalFixed));
+    return b;
+}
+
+int WriteHeader(Member& m, OutArchive& out) {
+    uint64_t length = engine::kLocalSize + m.raw_name.size() + m.local_extra.size();
+    if (out.pos + length >= out.max_size) return kResultTooBig;
+    m.local_offset = out.pos;
+    auto fixed = LocalHeaderBytes(m);
+    if (!out.Write(fixed) || !out.Write(Bytes(m.raw_name)) || !out.Write(m.local_extra))
+        return kResultTempFile;
+    return 0;
+}
+
+int OpenMember(Member& m, const MemberSettings& s, MemberPlan& plan) {
+    bool folder = !m.name.empty() && m.name.back() == '/';
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    platform::DosDateTime when = file_time(m.file_path, &attributes, &size);
+    if (when == 0) return kResultNotRead;
+    int method = s.method;
+    if (StoreOnly(m.file_path) && s.level != 9) method = 0;
+    if (!folder) {
+        plan.file.reset(s.open_file(m.file_path.c_str()));
+        if (!plan.file) return kResultNotRead;
+    } else {
+        size = 0;
+    }
+    if (size == 0) method = 0;
+    if (method != 0) method = kMethodDeflated;
+    plan.encrypt = s.password_given;
+    PrepareMember(m, method, when, attributes, size);
+    plan.first_crc = 0;
+    if (plan.encrypt) {
+        m.flags |= engine::kFlagEncrypted;
+        m.version_needed = 20;
+        if (plan.file) {
+            int64_t crc = CrcPass(plan.file.get(), s);
+            if (crc < 0) return kResultRead;
+            plan.first_crc = static_cast<uint32_t>(crc);
+        }
+        m.crc = plan.first_crc;
+    }
+    m.local_flags = m.flags;
+    return 0;
+}
+
+bool DataSink::Write(std::span<const uint8_t> bytes) {
+    bool ok;
+    if (!keys) {
+        ok = Put(bytes);
+    } else {
+        scratch_.assign(bytes.begin(), bytes.end());
+        engine::EncryptBlock(*keys, scratch_);
+        ok = Put(scratch_);
+    }
+    if (ok) count += bytes.size();
+    return ok;
+}
+
+bool StartCipher(const Member& m, const MemberPlan& plan, const std::string& password,
+                 DataSink& sink) {
+    std::array<uint8_t, engine::kCryptHeaderSize> header;
+    engine::ZipKeys pre = engine::InitKeys(password);
+    std::copy(plan.random.begin(), plan.random.end(), header.begin());
+    engine::EncryptBlock(pre, std::span(header.data(), 10));
+    header[10] = static_cast<uint8_t>(m.crc >> 16);
+    header[11] = static_cast<uint8_t>(m.crc >> 24);
+    sink.keys = engine::InitKeys(password);
+    bool ok = sink.Write(header);
+    sink.count = 0;
+    return ok;
+}
+
+DataResult WriteData(Member& m, MemberPlan& plan, const MemberSettings& s, DataSink& sink,
+                     DeflateState& state, const std::function<void(uint64_t)>& progress,
+                     const std::function<bool()>& cancelled) {
+    DataResult out;
+    MemberSource source;
+    source.fd = plan.file.get();
+    source.settings = &s;
+    source.progress = &progress;
+    source.cancelled = &cancelled;
+    if (m.method == kMethodStored) {
+        out.code = StoreData(source, sink);
+    } else {
+        DeflateData(m, s.level, source, sink, state, out);
+    }
+    out.read_error = source.error;
+    out.crc = source.crc;
+    out.count = source.count;
+    plan.file.reset();
+    return out;
+}
+
+void ApplyData(Member& m, bool encrypt, uint32_t crc, uint64_t count, uint64_t stream_bytes) {
+    m.crc = crc;
+    m.compressed_size = stream_bytes;
+    m.uncompressed_size = count;
+    if (!encrypt) m.version_needed = m.method == kMethodDeflated ? 20 : 10;
+    m.flags &= static_cast<uint16_t>(~engine::kFlagDescriptor);
+    m.local_flags = m.flags;
+}
+
+int FinishMember(Member& m, OutArchive& out, const MemberPlan& plan, const DataResult& data,
+                 uint64_t stream_bytes, bool rewrite) {
+    if (out.failed) return kResultTempFile;
+    if (out.pos >= out.max_size) return kResultTooBig;
+    // A file that changed between the CRC pass and the data pass would carry a check byte
+    // that no longer matches its data.
+    if (plan.encrypt && data.crc != plan.first_crc) return kResultRead;
+    if (data.count > 0xFFFFFFFFu) return kResultTooBig;
+    ApplyData(m, plan.encrypt, data.crc, data.count, stream_bytes);
+    if (rewrite && !out.Rewrite(m.local_offset, LocalHeaderBytes(m))) return kResultTempFile;
+    return 0;
+}
+
+}  // namespace zip
