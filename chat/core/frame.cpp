@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "chat/core/connection.h"
 #include "chat/core/handoff.h"
 #include "chat/core/nick_history.h"
@@ -223,7 +225,10 @@ bool StartChat(const CommandLine& cl) {
     Connection& c = Conn();
     c.frame = f.hwndFrame;
     if (!c.parseline) InstallServerParser();
-    Windows().on_close = PartOnClose;
+    Windows().on_close = [](const WindowRecord& r) {
+        PartOnClose(r);
+        for (const auto& closing : Storage().window_closing) closing(r.window);
+    };
     Windows().may_close = MayCloseWindow;
     if (MakeNewWindow("Status Window", false) == 0) return false;
     platform::SetTimer(f.hwndFrame, kTimerMain, 1000);
@@ -242,7 +247,16 @@ bool StartChat(const CommandLine& cl) {
 
 void ShutdownChat() {
     FrameState& f = Storage();
-    if (f.closing) return;
+    static bool asking = false;
+    if (f.closing || (asking && !f.exit_unasked)) return;
+    if (!f.exit_unasked) {
+        // A question runs the event loop: a second close meanwhile is the same request.
+        asking = true;
+        bool go = std::all_of(f.may_exit.begin(), f.may_exit.end(),
+                              [](const auto& ask) { return !ask || ask(); });
+        asking = false;
+        if (!go || f.closing) return;
+    }
     f.closing = true;
     SendQuitAndFlush(2000);
     Connection& c = Conn();

@@ -68,6 +68,14 @@ struct FrameState {
     /// Frame commands that later layers carry out (their windows and dialogs); false when not
     /// theirs.
     std::function<bool(int command)> more_commands;
+    /// Asked in turn before the program closes at the user's request (work that quitting would
+    /// break off, such as DCC transfers); the first false keeps the program running.
+    std::vector<std::function<bool()>> may_exit;
+    /// The program is to end without asking anything (a termination signal).
+    bool exit_unasked = false;
+    /// Runs for every window about to close, after the core's own handling (later layers free
+    /// what belongs to the window).
+    std::vector<std::function<void(platform::HWND window)>> window_closing;
     /// The page the next Setup command opens on, set by the program when it asks for the
     /// dialog itself (4: the SOCKS relay); 0 when the user asked.
     int setup_page = 0;

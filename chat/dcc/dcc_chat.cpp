@@ -6,13 +6,14 @@
 #include <cstdlib>
 
 #include "chat/core/ctcp_incoming.h"
-#include "chat/core/events.h"
 #include "chat/core/options.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/dcc/file_server.h"
+#include "chat/script/remote_scripts.h"
 #include "chat/script/script_state.h"
+#include "chat/script/tokens.h"
 
 namespace chat::dcc {
 namespace {
@@ -266,6 +267,23 @@ void dofcommand(int slot, const std::string& line) {
     Reply(slot, "Invalid command.\n");
 }
 
+// The events script's turn at a received line (chat event 50, file-server event 51), with this
+// session as the one that replies to the partner go to. True when a handler took the line.
+bool parsechat(int slot, int code, const std::string& line) {
+    RemoteEvent e;
+    e.code = code;
+    e.name = code == kEventServ ? "serv" : "chat";
+    e.nick = Dcc().chats[slot].nick;
+    e.text = line;
+    e.params.assign(1, std::string());
+    for (std::string& w : SplitWords(line, kMaxParams)) e.params.push_back(std::move(w));
+    int outer = Dcc().event_chat;
+    Dcc().event_chat = slot;
+    int taken = dolfc(std::move(e));
+    Dcc().event_chat = outer;
+    return taken != 0;
+}
+
 // Shows one received line and hands it to the event handlers (and the file server).
 void PrintChat(int slot, const std::string& line) {
     ChatSlot& c = Dcc().chats[slot];
@@ -291,21 +309,16 @@ void PrintChat(int slot, const std::string& line) {
     }
     Windows().tab = 3;
     if (!shown.empty()) Print(window, timestamp(shown), colour);
-    CurrentEvent ev;
-    ev.code = c.server ? 51 : 50;
-    ev.nick = nick;
-    ev.command = c.server ? "serv" : "chat";
-    ev.target = c.server ? c.current : CurrentNickname();
-    ev.text = line;
     if (!c.server) {
         const WindowRecord* r = RecordOf(window);
         if (r && r->beep && Windows().CActive != window) Beep();
-        performevent(ev);
+        parsechat(slot, kEventChat, line);
         return;
     }
-    if (performevent(ev) == 0) return;
-    int again = FindChat(window, c.socket);
-    if (again == slot && c.state == 3) dofcommand(slot, line);
+    uint64_t generation = c.generation;
+    if (parsechat(slot, kEventServ, line)) return;
+    // The handlers may have closed the session.
+    if (c.generation == generation && c.state == 3) dofcommand(slot, line);
 }
 
 void DoChatReceive(int slot) {
@@ -421,6 +434,11 @@ void ChatMessage(WindowId window, platform::UINT msg, platform::WPARAM wp, platf
 int SendChat(WindowId window, const std::string& nick, const std::string& text) {
     auto& chats = Dcc().chats;
     int slot = -1;
+    // An event handler's reply goes back to the session whose line it answers.
+    int answering = Dcc().event_chat;
+    if (!nick.empty() && answering >= 0 && chats[answering].window &&
+        EqualNoCase(chats[answering].nick, nick))
+        slot = answering;
     for (int i = 0; i < kSlots && slot < 0; ++i) {
         bool match = nick.empty() ? chats[i].window == window && window != 0
                                   : chats[i].window && !chats[i].server &&

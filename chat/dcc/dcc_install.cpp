@@ -11,6 +11,16 @@
 
 namespace chat::dcc {
 
+bool MayQuit() {
+    if (!TransfersRunning()) return true;
+    if (Dcc().dialogs.quit)
+        return Dcc().dialogs.quit("Vesk DCC Warning!",
+                                  "There are DCC transfers in progress!\n\n"
+                                  "Are you sure you want to quit?");
+    Pp(Windows().statwin, "*** There are DCC transfers in progress! Quitting breaks them off.", 3);
+    return true;
+}
+
 void InstallDcc() {
     SetDccOfferHandler([](std::string_view nick, std::string_view, std::string_view text) {
         // An offer sent to a channel is meant for nobody in particular: it is not taken.
@@ -59,6 +69,8 @@ void InstallDcc() {
                 return more ? more(command) : false;
         }
     };
+    Frame().may_exit.push_back(MayQuit);
+    Frame().window_closing.push_back(WindowClosing);
     Frame().each_second.push_back([] {
         TransferTick();
         ChatTick();

@@ -2,6 +2,7 @@
 // rest of the program reaches DCC through.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -38,6 +39,15 @@ struct StdioCloser {
 };
 using File = std::unique_ptr<std::FILE, StdioCloser>;
 
+/// What a transfer last showed of its progress, so that the title and the progress lines are
+/// rewritten only when what they say changes (and not for every packet).
+struct ProgressMeter {
+    int64_t start_ms = 0;
+    int last_percent = -1;
+    int64_t last_title_ms = 0;
+    int64_t last_line_ms = 0;  ///< when the last "Received:" or "Sent:" line was printed
+};
+
 /// Receiving a file. States: 0 free, 1 offer waiting, 2 connecting or receiving, 3 resume
 /// asked, 5 timed out.
 struct GetSlot {
@@ -54,12 +64,12 @@ struct GetSlot {
     uint64_t received = 0;  ///< bytes of the file we have, resumed part included
     uint64_t size = 0;      ///< 0 unknown
     uint64_t resume = 0;
-    int64_t start_ms = 0;
-    int last_percent = -1;
-    int64_t last_title_ms = 0;
+    ProgressMeter meter;
     bool ask_first = false;  ///< the sender's address is local or private
     bool minimised = false;
-    std::string ack_out;  ///< acknowledgement bytes not yet sent
+    std::array<char, 8> ack_out{};  ///< acknowledgement bytes not yet sent (a rest and one)
+    size_t ack_pending = 0;
+    short interest = 0;  ///< poll events the data connection is watched for
     platform::net::Socket socket = platform::net::kNoSocket;
     uint64_t generation = 0;
 };
@@ -84,9 +94,9 @@ struct SendSlot {
     uint64_t size = 0;
     uint64_t resume = 0;  ///< position the receiver asked for
     bool resumed = false;
-    int64_t start_ms = 0;
-    int last_percent = -1;
-    int64_t last_title_ms = 0;
+    ProgressMeter meter;
+    bool eof = false;    ///< everything there is to send has been read
+    short interest = 0;  ///< poll events the data connection is watched for
     AckGatherer acks;
     platform::net::Socket socket = platform::net::kNoSocket;
     uint64_t generation = 0;
@@ -134,6 +144,9 @@ struct DccDialogs {
         existing;
     /// The chat question: true to accept.
     std::function<bool(const ChatSlot& offer, const std::function<bool()>& waiting)> chat;
+    /// The question before quitting while transfers run: true to quit. Left empty, a warning
+    /// is printed and the program ends.
+    std::function<bool(const std::string& title, const std::string& text)> quit;
 };
 
 /// The process-wide DCC state.
@@ -142,8 +155,9 @@ struct DccState {
     std::vector<SendSlot> sends = std::vector<SendSlot>(kSlots);
     std::vector<ChatSlot> chats = std::vector<ChatSlot>(kSlots);
     uint64_t next_generation = 1;
-    int get_wait = 0;  ///< seconds the get offer in front has waited for an answer
-    int asking = -1;   ///< the get slot whose offer is being asked about, -1 none
+    int get_wait = 0;     ///< seconds the get offer in front has waited for an answer
+    int asking = -1;      ///< the get slot whose offer is being asked about, -1 none
+    int event_chat = -1;  ///< the chat whose line the event handlers are running for, -1 none
     DccDialogs dialogs;
 };
 
@@ -193,6 +207,12 @@ void sinit(int slot, int how);
 void TransferTick();
 /// Sends running for nick.
 int RunningSends(const std::string& nick);
+/// True while a send is offered or running, or a get is connecting, receiving or waiting for
+/// its resume to be accepted: what quitting would break off.
+bool TransfersRunning();
+/// A transfer or chat window is closing: its slot is freed at once, socket and file closed,
+/// so that the next offer may take it.
+void WindowClosing(WindowId window);
 
 // Chats (dcc_chat.cpp).
 /// Connects a chat to the peer's offer.
@@ -204,6 +224,10 @@ void cinit(int slot, int how);
 int SendChat(WindowId window, const std::string& nick, const std::string& text);
 /// The once-a-second file-server idle check and offer waits.
 void ChatTick();
+
+/// Whether the program may quit now: while transfers run, the user is asked (or, with nobody
+/// to ask, warned).
+bool MayQuit();
 
 /// Puts DCC into the program: the offer hand-off, /dcc and /fserve, the chat sender, the
 /// windows' socket messages and the main timer's work.

@@ -1,13 +1,19 @@
 // The data phase of file transfers: connecting and accepting, the packet loop, the 4-byte
 // acknowledgements, progress, completion, and the transfer time-outs.
+//
+// Once connected, a transfer's socket is watched by the event loop directly instead of through
+// socket messages: a message per packet (a peek, a queued message and a wake-up on each side)
+// cost more than the packet itself. The socket stays the net layer's, which still closes it.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -21,10 +27,12 @@ namespace {
 
 namespace net = platform::net;
 
-// Bytes read per data event: more than one packet, so a fast sender is met with few events;
-// every read is acknowledged, which is all a sender needs.
-constexpr size_t kReadSize = 64 * 1024;
-// Seconds between progress lines in the window (the title follows every percent).
+// Bytes read per data event: each read is acknowledged at once, which is all a sender that
+// waits for its acknowledgements needs.
+constexpr size_t kReadSize = 4096;
+// A byte count in the title is rewritten at most this often (a percentage when it changes).
+constexpr int64_t kTitleEveryMs = 500;
+// Milliseconds between progress lines in the window.
 constexpr int64_t kProgressEveryMs = 5000;
 
 WindowId Status() {
@@ -35,42 +43,88 @@ int64_t Seconds(int64_t start_ms) {
     return std::max<int64_t>(1, (SessionNowMs() - start_ms) / 1000);
 }
 
-void Retitle(WindowId window, const std::string& title) {
-    const WindowRecord* r = RecordOf(window);
-    if (r && CurrentFrontend().rename_window)
-        CurrentFrontend().rename_window(window, r->name, title);
+int Percent(uint64_t count, uint64_t size) {
+    if (count >= size) return 100;
+    uint64_t scaled = count <= UINT64_MAX / 100 ? count * 100 / size : count / (size / 100);
+    return static_cast<int>(std::min<uint64_t>(scaled, 100));
 }
 
-// The title of a transfer window: the percentage with a known size and percent titles on,
-// else the byte count.
+// The title of a transfer window ("45% Get nick file" or "1234 Send nick file"). Front ends
+// that draw the title from the window table find the progress part as the window's topic.
+void Retitle(WindowId window, const std::string& progress, const char* what,
+             const std::string& nick, const std::string& file) {
+    WindowRecord* r = RecordOf(window);
+    if (!r) return;
+    r->topic = progress;
+    if (CurrentFrontend().rename_window)
+        CurrentFrontend().rename_window(window, r->name,
+                                        progress + " " + what + " " + nick + " " + file);
+}
+
+// The progress of a transfer in its title and, every few seconds, as a line in its window.
+// Only what changed is rewritten; `force` writes the final title.
 void Progress(WindowId window, const char* what, const std::string& nick, const std::string& file,
-              uint64_t count, uint64_t size, int& last_percent, int64_t& last_ms, bool force) {
+              uint64_t count, uint64_t size, ProgressMeter& m, bool force) {
     int64_t now = SessionNowMs();
-    std::string title;
     if (Options().spap && size) {
-        int percent = static_cast<int>(std::min<uint64_t>(100, count * 100 / size));
-        if (percent == last_percent && !force) return;
-        last_percent = percent;
-        title = std::to_string(percent) + "% " + what + " " + nick + " " + file;
-    } else {
-        if (!force && now - last_ms < 500) return;
-        title = std::to_string(count) + " " + what + " " + nick + " " + file;
+        int percent = Percent(count, size);
+        if (percent != m.last_percent || force) {
+            m.last_percent = percent;
+            Retitle(window, std::to_string(percent) + "%", what, nick, file);
+        }
+    } else if (force || now - m.last_title_ms >= kTitleEveryMs) {
+        m.last_title_ms = now;
+        Retitle(window, std::to_string(count), what, nick, file);
     }
-    Retitle(window, title);
-    if (force || now - last_ms >= kProgressEveryMs) {
-        if (!force && last_ms != 0)
-            Print(window,
-                  std::string(what[0] == 'G' ? "Received: " : "Sent: ") + std::to_string(count), 1);
-        last_ms = now;
+    if (!force && now - m.last_line_ms >= kProgressEveryMs) {
+        m.last_line_ms = now;
+        Print(window, std::string(what[0] == 'G' ? "Received: " : "Sent: ") + std::to_string(count),
+              1);
     }
 }
 
-// The receiver's small acknowledgements go out at once: otherwise the stack may hold one back
-// until the sender's delayed ACK arrives, and a sender that waits for it waits with it. The
-// sender keeps the stack's coalescing, which helps fast sends of small packets.
+void StartMeter(ProgressMeter& m) {
+    m = ProgressMeter{};
+    m.start_ms = m.last_line_ms = SessionNowMs();
+}
+
+// Both ends of a transfer send small pieces and wait for each other: neither may be held back
+// by the stack's coalescing until a delayed ACK arrives. A fast send keeps the coalescing,
+// which helps it with small packets.
 void NoDelay(net::Socket s) {
     int on = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// Watches a connected transfer socket for `events`, calling `ready` from the event loop.
+void WatchData(net::Socket s, short& interest, short events, platform::WatchCallback ready) {
+    interest = events;
+    platform::WatchFd(s, events, std::move(ready));
+}
+
+// Changes what a transfer socket is watched for, only when that differs.
+void WatchFor(net::Socket s, short& interest, short wanted) {
+    if (interest == wanted) return;
+    interest = wanted;
+    platform::ModifyWatch(s, wanted);
+}
+
+ssize_t Receive(net::Socket s, char* buffer, size_t size) {
+    ssize_t n;
+    do n = ::recv(s, buffer, size, MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t SendSome(net::Socket s, const char* data, size_t size) {
+    ssize_t n;
+    do n = ::send(s, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool WouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 int FindGet(WindowId window, net::Socket s) {
@@ -90,10 +144,9 @@ int FindSend(WindowId window, net::Socket s) {
 // Ends a get; `error` is the system's reason when a write failed.
 void DoGetClose(int slot, int error = 0) {
     GetSlot& g = Dcc().gets[slot];
-    Progress(g.window, "Get", g.nick, g.name, g.received, g.size, g.last_percent, g.last_title_ms,
-             true);
+    Progress(g.window, "Get", g.nick, g.name, g.received, g.size, g.meter, true);
     uint64_t bytes = g.received - std::min(g.received, g.resume);
-    int64_t secs = Seconds(g.start_ms);
+    int64_t secs = Seconds(g.meter.start_ms);
     Print(g.window,
           "Received: " + std::to_string(bytes) + " bytes in " + std::to_string(secs) + " secs (" +
               std::to_string(bytes / static_cast<uint64_t>(secs)) + " bytes/sec)",
@@ -118,63 +171,43 @@ void DoGetClose(int slot, int error = 0) {
     Print(window, "DCC Get session closed", 3);
 }
 
-void DoGetSendAck(int slot) {
+// Sends what is left of the acknowledgements; false when that ended the get.
+bool DoGetSendAck(int slot) {
     GetSlot& g = Dcc().gets[slot];
-    while (!g.ack_out.empty()) {
-        std::ptrdiff_t n = net::Write(g.socket, g.ack_out);
-        if (n > 0) g.ack_out.erase(0, static_cast<size_t>(n));
-        if (n == static_cast<std::ptrdiff_t>(0) || n < 0) {
-            if (n < 0 && errno != EWOULDBLOCK && errno != EAGAIN) {
-                Print(g.window, "Error sending acknowledgement... Aborted!", 1);
-                return ginit(slot, 1);
-            }
-            net::Select(g.socket, g.window, kMsgGetWrite, net::FD_WRITE | net::FD_CLOSE);
-            return;
+    while (g.ack_pending > 0) {
+        ssize_t n = SendSome(g.socket, g.ack_out.data(), g.ack_pending);
+        if (n < 0 && WouldBlock()) break;
+        if (n < 0) {
+            Print(g.window, "Error sending acknowledgement... Aborted!", 1);
+            ginit(slot, 1);
+            return false;
         }
-        if (!g.ack_out.empty()) {
-            net::Select(g.socket, g.window, kMsgGetWrite, net::FD_WRITE | net::FD_CLOSE);
-            return;
-        }
+        size_t sent = static_cast<size_t>(n);
+        std::memmove(g.ack_out.data(), g.ack_out.data() + sent, g.ack_pending - sent);
+        g.ack_pending -= sent;
     }
+    // Data is still read while an acknowledgement waits: the newest count replaces it.
+    WatchFor(g.socket, g.interest, static_cast<short>(POLLIN | (g.ack_pending ? POLLOUT : 0)));
+    return true;
 }
 
 void QueueAck(GetSlot& g) {
-    // Only the newest count matters; a partly sent one must still be finished.
-    size_t partial = g.ack_out.size() % 4;
-    g.ack_out.resize(partial);
-    auto ack = AckBytes(g.received);
-    g.ack_out.append(ack.data(), ack.size());
-}
-
-void DoQueryClient(int slot) {
-    GetSlot& g = Dcc().gets[slot];
-    Print(g.window, "DCC Get connection established", 3);
-    PrintSP(g.window, 3);
-    g.start_ms = SessionNowMs();
-    g.last_percent = -1;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (g.resume ? O_APPEND : O_TRUNC);
-    int fd = ::open(g.path.c_str(), flags, 0644);
-    std::FILE* f = fd >= 0 ? ::fdopen(fd, g.resume ? "ab" : "wb") : nullptr;
-    if (!f) {
-        if (fd >= 0) ::close(fd);
-        Print(g.window, "DCC Get: Unable to open file", 1);
-        return ginit(slot, 1);
-    }
-    g.file.reset(f);
-    g.received = g.resume;
-    NoDelay(g.socket);
-    net::Select(g.socket, g.window, kMsgGetData, net::FD_READ | net::FD_CLOSE);
+    // Only the newest count matters; the rest of one already partly sent must still go first.
+    size_t rest = g.ack_pending % 4;
+    std::array<char, 4> ack = AckBytes(g.received);
+    std::memcpy(g.ack_out.data() + rest, ack.data(), ack.size());
+    g.ack_pending = rest + ack.size();
 }
 
 void DoGetReceive(int slot) {
-    static std::vector<char> buffer(kReadSize);
+    static std::array<char, kReadSize> buffer;
     GetSlot& g = Dcc().gets[slot];
     if (g.state != 2 || !g.file) return;
     g.idle = 0;
-    std::ptrdiff_t n = net::Read(g.socket, buffer);
+    ssize_t n = Receive(g.socket, buffer.data(), buffer.size());
     if (n == 0) return DoGetClose(slot);
     if (n < 0) {
-        if (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINPROGRESS) return;
+        if (WouldBlock()) return;
         if (g.size == 0 || g.received != g.size) {
             Print(g.window, "Error receiving data... transfer aborted!", 1);
             return ginit(slot, 1);
@@ -198,19 +231,47 @@ void DoGetReceive(int slot) {
         done += static_cast<size_t>(w);
     }
     g.received += done;
-    Progress(g.window, "Get", g.nick, g.name, g.received, g.size, g.last_percent, g.last_title_ms,
-             false);
+    Progress(g.window, "Get", g.nick, g.name, g.received, g.size, g.meter, false);
     QueueAck(g);
     DoGetSendAck(slot);
 }
 
+// The event loop's call for a get's data connection.
+void GetReady(int slot, uint64_t generation, short revents) {
+    GetSlot& g = Dcc().gets[slot];
+    if (g.generation != generation || g.state != 2) return;
+    if ((revents & POLLOUT) && !DoGetSendAck(slot)) return;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) DoGetReceive(slot);
+}
+
+void DoQueryClient(int slot) {
+    GetSlot& g = Dcc().gets[slot];
+    Print(g.window, "DCC Get connection established", 3);
+    PrintSP(g.window, 3);
+    StartMeter(g.meter);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (g.resume ? O_APPEND : O_TRUNC);
+    int fd = ::open(g.path.c_str(), flags, 0644);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, g.resume ? "ab" : "wb") : nullptr;
+    if (!f) {
+        if (fd >= 0) ::close(fd);
+        Print(g.window, "DCC Get: Unable to open file", 1);
+        return ginit(slot, 1);
+    }
+    g.file.reset(f);
+    g.received = g.resume;
+    g.ack_pending = 0;
+    NoDelay(g.socket);
+    uint64_t generation = g.generation;
+    WatchData(g.socket, g.interest, POLLIN,
+              [slot, generation](int, short revents) { GetReady(slot, generation, revents); });
+}
+
 void DoSendClose(int slot) {
     SendSlot& s = Dcc().sends[slot];
-    Progress(s.window, "Send", s.nick, s.name, s.sent, s.size, s.last_percent, s.last_title_ms,
-             true);
+    Progress(s.window, "Send", s.nick, s.name, s.sent, s.size, s.meter, true);
     uint64_t resumed = s.resumed ? std::min(s.resume, s.size) : 0;
     uint64_t bytes = std::min(s.sent - std::min(s.sent, resumed), s.size);
-    int64_t secs = Seconds(s.start_ms);
+    int64_t secs = Seconds(s.meter.start_ms);
     Print(s.window,
           "Sent: " + std::to_string(bytes) + " bytes in " + std::to_string(secs) + " secs (" +
               std::to_string(bytes / static_cast<uint64_t>(secs)) + " bytes/sec)",
@@ -235,32 +296,44 @@ void DoSendClose(int slot) {
     Print(window, "DCC Send session closed", 3);
 }
 
-// Sends the next packet (normal mode) or packets until the socket is full (fast send). False
-// when the slot was closed.
+// A send wants to hear of room in the socket only while it has something to put there.
+short SendInterest(const SendSlot& s) {
+    return static_cast<short>(POLLIN | (s.unsent || (s.fast && !s.eof) ? POLLOUT : 0));
+}
+
+// Sends the next packet (acknowledged mode) or packets until the socket is full (fast send);
+// the rest of a packet the socket took only in part goes first. False when the send ended.
 bool DoSendNextPacket(int slot) {
     SendSlot& s = Dcc().sends[slot];
     if (s.state != 2 || !s.file) return false;
-    if (!s.fast && s.acked < s.sent) return true;
+    if (!s.fast && s.unsent == 0 && s.acked < s.sent) return true;
     s.idle = 0;
     int fd = ::fileno(s.file.get());
-    do {
+    for (;;) {
         if (s.unsent == 0) {
-            ssize_t r;
-            do r = ::read(fd, s.buffer.data(), s.buffer.size());
-            while (r < 0 && errno == EINTR);
+            // Never more than was announced, even when the file has grown since.
+            uint64_t left = s.size - std::min(s.size, s.sent);
+            ssize_t r = 0;
+            if (left > 0) {
+                size_t want = static_cast<size_t>(std::min<uint64_t>(s.buffer.size(), left));
+                do r = ::read(fd, s.buffer.data(), want);
+                while (r < 0 && errno == EINTR);
+            }
             if (r < 0) {
                 Print(s.window, "Error reading file " + s.name, 4);
                 sinit(slot, 1);
                 return false;
             }
-            if (r == 0) return true;
+            if (r == 0) {
+                s.eof = true;
+                break;
+            }
             s.unsent = static_cast<size_t>(r);
             s.unsent_at = 0;
         }
-        std::ptrdiff_t n =
-            net::Write(s.socket, std::span<const char>(s.buffer.data() + s.unsent_at, s.unsent));
+        ssize_t n = SendSome(s.socket, s.buffer.data() + s.unsent_at, s.unsent);
+        if (n < 0 && WouldBlock()) break;
         if (n < 0) {
-            if (errno == EWOULDBLOCK || errno == EAGAIN) return true;
             Print(s.window, "Error sending data... aborted!", 1);
             sinit(slot, 1);
             return false;
@@ -268,8 +341,9 @@ bool DoSendNextPacket(int slot) {
         s.unsent -= static_cast<size_t>(n);
         s.unsent_at += static_cast<size_t>(n);
         s.sent += static_cast<uint64_t>(n);
-        if (s.unsent) return true;
-    } while (s.fast);
+        if (s.unsent || !s.fast) break;
+    }
+    WatchFor(s.socket, s.interest, SendInterest(s));
     return true;
 }
 
@@ -277,19 +351,19 @@ void DoSendGetAck(int slot) {
     SendSlot& s = Dcc().sends[slot];
     if (s.state != 2) return;
     s.idle = 0;
-    char bytes[4096];
-    std::ptrdiff_t n = net::Read(s.socket, bytes);
+    // Fast sends may find many acknowledgements waiting; only the newest matters.
+    char bytes[kReadSize];
+    ssize_t n = Receive(s.socket, bytes, sizeof bytes);
     if (n == 0) return DoSendClose(slot);
     if (n < 0) {
-        if (errno == EWOULDBLOCK || errno == EAGAIN) return;
+        if (WouldBlock()) return;
         Print(s.window, "Error receiving acknowledgement... aborted!", 1);
         return sinit(slot, 1);
     }
     auto ack = s.acks.Feed(std::string_view(bytes, static_cast<size_t>(n)));
     if (!ack) return;
     s.acked = AckCount(*ack, s.sent);
-    Progress(s.window, "Send", s.nick, s.name, s.sent, s.size, s.last_percent, s.last_title_ms,
-             false);
+    Progress(s.window, "Send", s.nick, s.name, s.sent, s.size, s.meter, false);
     if (s.acked >= s.size) return DoSendClose(slot);
     if (!s.fast) {
         if (s.acked >= s.sent) DoSendNextPacket(slot);
@@ -298,9 +372,22 @@ void DoSendGetAck(int slot) {
     if (s.unsent || s.acked + static_cast<uint64_t>(s.packet) >= s.sent) DoSendNextPacket(slot);
 }
 
+// The event loop's call for a send's data connection: the acknowledgement is read and the
+// next packet sent in the same round.
+void SendReady(int slot, uint64_t generation, short revents) {
+    SendSlot& s = Dcc().sends[slot];
+    if (s.generation != generation || s.state != 2) return;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        DoSendGetAck(slot);
+        if (s.generation != generation || s.state != 2) return;
+    }
+    if (revents & POLLOUT) DoSendNextPacket(slot);
+}
+
 void DoEstablishConnection(int slot) {
     SendSlot& s = Dcc().sends[slot];
-    net::Socket c = net::Accept(s.socket, s.window, kMsgSendData);
+    // No socket messages: the data connection is watched directly once set up.
+    net::Socket c = net::Accept(s.socket, s.window, kMsgSendData, nullptr, 0);
     net::Close(s.socket);
     s.socket = c;
     if (c == net::kNoSocket) {
@@ -311,8 +398,8 @@ void DoEstablishConnection(int slot) {
     s.idle = 0;
     Print(s.window, "DCC Send connection established", 3);
     s.sent = 0;
-    s.last_percent = -1;
-    s.start_ms = SessionNowMs();
+    s.eof = false;
+    StartMeter(s.meter);
     s.packet = ClampPacket(Options().psize);
     s.fast = Options().fsend != 0;
     int fd = ::open((s.dir + s.name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -343,6 +430,10 @@ void DoEstablishConnection(int slot) {
     }
     s.acked = s.sent;
     s.buffer.assign(static_cast<size_t>(s.packet), 0);
+    if (!s.fast) NoDelay(c);
+    uint64_t generation = s.generation;
+    WatchData(c, s.interest, POLLIN,
+              [slot, generation](int, short revents) { SendReady(slot, generation, revents); });
     PrintSP(s.window, 1);
     DoSendNextPacket(slot);
 }
@@ -361,7 +452,8 @@ void ginit(int slot, int how) {
     net::Close(g.socket);
     g.socket = net::kNoSocket;
     g.file.reset();
-    g.ack_out.clear();
+    g.ack_pending = 0;
+    g.interest = 0;
     if (how == 0) {
         g = GetSlot{};
     } else {
@@ -376,6 +468,7 @@ void sinit(int slot, int how) {
     s.file.reset();
     s.buffer.clear();
     s.buffer.shrink_to_fit();
+    s.interest = 0;
     if (how == 0) {
         s = SendSlot{};
     } else {
@@ -403,43 +496,43 @@ void TransferMessage(WindowId window, platform::UINT msg, platform::WPARAM wp,
     net::Socket s = static_cast<net::Socket>(wp);
     uint16_t event = platform::LOWORD(static_cast<uintptr_t>(lp));
     uint16_t error = platform::HIWORD(static_cast<uintptr_t>(lp));
-    if (msg == kMsgGetConnect || msg == kMsgGetData || msg == kMsgGetWrite) {
+    // Only the setting up comes as messages; the data connections are watched directly.
+    if (msg == kMsgGetConnect) {
         int slot = FindGet(window, s);
         if (slot < 0) return Beep();
-        GetSlot& g = Dcc().gets[slot];
-        if (msg == kMsgGetConnect) {
-            // A failed connect is left to the transfer time-out.
-            if (event == net::FD_CONNECT && error == 0) DoQueryClient(slot);
-            return;
-        }
-        if (event & net::FD_READ) return DoGetReceive(slot);
-        if (event & net::FD_WRITE) {
-            DoGetSendAck(slot);
-            if (Dcc().gets[slot].socket == s && g.ack_out.empty())
-                net::Select(s, window, kMsgGetData, net::FD_READ | net::FD_CLOSE);
-            return;
-        }
-        if (event & net::FD_CLOSE) {
-            if (error && (g.size == 0 || g.received != g.size)) {
-                Print(g.window, "Error receiving data... transfer aborted!", 1);
-                return ginit(slot, 1);
-            }
-            return DoGetClose(slot);
-        }
+        // A failed connect is left to the transfer time-out.
+        if (event == net::FD_CONNECT && error == 0) DoQueryClient(slot);
         return;
     }
-    int slot = FindSend(window, s);
-    if (slot < 0) return Beep();
     if (msg == kMsgSendAccept) {
+        int slot = FindSend(window, s);
+        if (slot < 0) return Beep();
         if (event & net::FD_ACCEPT) DoEstablishConnection(slot);
         return;
     }
-    if (event & net::FD_READ) return DoSendGetAck(slot);
-    if (event & net::FD_WRITE) {
-        DoSendNextPacket(slot);
-        return;
+    if (FindGet(window, s) < 0 && FindSend(window, s) < 0) Beep();
+}
+
+bool TransfersRunning() {
+    const DccState& d = Dcc();
+    for (int i = 0; i < kSlots; ++i)
+        if ((d.sends[i].state > 0 && d.sends[i].state != 5) || d.gets[i].state == 2 ||
+            d.gets[i].state == 3)
+            return true;
+    return false;
+}
+
+void WindowClosing(WindowId window) {
+    if (!window) return;
+    DccState& d = Dcc();
+    for (int i = 0; i < kSlots; ++i) {
+        if (d.sends[i].window == window) sinit(i, 0);
+        if (d.gets[i].window == window) {
+            ginit(i, 0);
+            if (d.asking == i) d.asking = -1;
+        }
+        if (d.chats[i].window == window) cinit(i, 0);
     }
-    if (event & net::FD_CLOSE) DoSendClose(slot);
 }
 
 void TransferTick() {
