@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""End-to-end: `borvan32 -a` writes the same archive and says the same things whatever the
+"Threads" setting, a stop by signal in the middle of a threaded run leaves the old archive and
+no temporary file, and memory stays bounded for a member far larger than the memory allowed."""
+
+import os
+import random
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+
+BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def words(n, seed):
+    rng = random.Random(seed)
+    vocabulary = [b"alpha ", b"beta ", b"gamma\n", b"delta ", b"zip ", b"tree\n", b"member "]
+    out = bytearray()
+    while len(out) < n:
+        out += rng.choice(vocabulary)
+    return bytes(out[:n])
+
+
+class ZipThreadsTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="zip_threads_")
+        self.tree = os.path.join(self.dir, "tree")
+        rng = random.Random(3)
+        for i in range(120):
+            write(os.path.join(self.tree, "small", "f%03d.txt" % i), words(200 + 97 * i, i))
+        write(os.path.join(self.tree, "random.bin"), rng.randbytes(300000))
+        write(os.path.join(self.tree, "big.txt"), words(3000000, 99))
+        write(os.path.join(self.tree, "inner.zip"), words(50000, 7))
+        write(os.path.join(self.tree, "empty"), b"")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def config(self, threads):
+        home = os.path.join(self.dir, "config%d" % threads)
+        write(os.path.join(home, "borvan32", "borvan32.ini"), b"[Borvan]\nThreads=%d\n" % threads)
+        return dict(os.environ, XDG_CONFIG_HOME=home)
+
+    def run_zip(self, threads, *args):
+        return subprocess.run([BORVAN32, "--headless", *args], cwd=self.dir, capture_output=True,
+                              text=True, timeout=300, env=self.config(threads))
+
+    def temp_files(self):
+        return [n for n in os.listdir(self.dir) if n.startswith("_Z")]
+
+    def test_archives_and_messages_are_the_same_for_any_thread_count(self):
+        for letter in "xnfs0":
+            with self.subTest(level=letter):
+                seen = None
+                for threads in (1, 2, 8):
+                    archive = os.path.join(self.dir, "a%d.zip" % threads)
+                    if os.path.exists(archive):
+                        os.remove(archive)
+                    r = self.run_zip(threads, "-a", "-r", "-p", "-e" + letter,
+                                     "a%d.zip" % threads, "tree")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    with open(archive, "rb") as f:
+                        got = (f.read(), r.stdout.replace("a%d.zip" % threads, "A"), r.stderr)
+                    if seen is None:
+                        seen = got
+                        with zipfile.ZipFile(archive) as z:
+                            self.assertIsNone(z.testzip())
+                            self.assertEqual(len(z.namelist()), 124)
+                    else:
+                        self.assertEqual(got[1:], seen[1:])
+                        self.assertTrue(got[0] == seen[0], "threads %d differ" % threads)
+                self.assertEqual(self.temp_files(), [])
+
+    def test_unreadable_file_is_reported_the_same_way(self):
+        if os.geteuid() == 0:
+            self.skipTest("permissions do not stop a privileged user from reading")
+        os.chmod(os.path.join(self.tree, "small", "f050.txt"), 0)
+        outcomes = []
+        for threads in (1, 8):
+            archive = os.path.join(self.dir, "u.zip")
+            if os.path.exists(archive):
+                os.remove(archive)
+            r = self.run_zip(threads, "-a", "-r", "-p", "-en", "u.zip", "tree")
+            with open(archive, "rb") as f:
+                outcomes.append((r.returncode, r.stdout, r.stderr, f.read()))
+        self.assertEqual(outcomes[0][0], 18)
+        self.assertIn("could not open for reading", outcomes[0][2])
+        self.assertEqual(outcomes[0], outcomes[1])
+
+    def test_a_stop_by_signal_keeps_the_old_archive(self):
+        write(os.path.join(self.tree, "huge.txt"), words(40000000, 5))
+        archive = os.path.join(self.dir, "s.zip")
+        r = self.run_zip(1, "-a", "-es", "s.zip", os.path.join("tree", "empty"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(archive, "rb") as f:
+            old = f.read()
+        for threads in (1, 2, 8):
+            with self.subTest(threads=threads):
+                p = subprocess.Popen([BORVAN32, "--headless", "-a", "-r", "-p", "-ex", "s.zip",
+                                      "tree"], cwd=self.dir, env=self.config(threads),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                # Stop once the run is inside the huge member (it is written last).
+                time.sleep(1.0)
+                p.send_signal(signal.SIGINT)
+                _, err = p.communicate(timeout=300)
+                # The run stops through the engine's stop path, then ends by the signal.
+                self.assertEqual(p.returncode, -signal.SIGINT)
+                self.assertIn(b"Stopped by signal", err)
+                with open(archive, "rb") as f:
+                    self.assertTrue(f.read() == old)
+                self.assertEqual(self.temp_files(), [])
+
+    def test_memory_stays_bounded_for_a_member_larger_than_it(self):
+        # /usr/bin/time reports the program's own peak: a child of this (large) Python process
+        # would count the pages it shared before exec.
+        if not os.path.exists("/usr/bin/time"):
+            self.skipTest("/usr/bin/time is missing")
+        big = os.path.join(self.dir, "big", "zeros.bin")
+        os.makedirs(os.path.dirname(big))
+        with open(big, "wb") as f:
+            f.truncate(300 * 1024 * 1024)
+        for threads in (1, 2):
+            archive = os.path.join(self.dir, "m%d.zip" % threads)
+            peak = os.path.join(self.dir, "peak")
+            r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak, BORVAN32, "--headless",
+                                "-a", "-r", "-p", "-es", archive, "big", "tree"], cwd=self.dir,
+                               env=self.config(threads), capture_output=True, text=True,
+                               timeout=300)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(peak) as f:
+                kib = int(f.read().split()[-1])
+            self.assertLess(kib, 64 * 1024, "threads %d" % threads)
+        with open(os.path.join(self.dir, "m1.zip"), "rb") as a, \
+                open(os.path.join(self.dir, "m2.zip"), "rb") as b:
+            self.assertTrue(a.read() == b.read())
+
+
+if __name__ == "__main__":
+    unittest.main()
