@@ -159,9 +159,9 @@ const std::vector<SettingsPage>& OptionsPages() {
             OptionCheck("Beep when a send ends", &O::bsc),
             OptionCheck("Beep when a get ends", &O::bgc),
             OptionCheck("Beep when a chat ends", &O::bcc),
-            OptionCheck("Close send windows when done", &O::acsw),
-            OptionCheck("Close get windows when done", &O::acgw),
-            OptionCheck("Close chat windows at the end", &O::accw),
+            OptionCheck("Close send windows at end", &O::acsw),
+            OptionCheck("Close get windows at end", &O::acgw),
+            OptionCheck("Close chat windows at end", &O::accw),
             OptionNumber("&Packet size:", &O::psize, 512, 4096, true),
             OptionNumber("Ma&x sends:", &O::msgs, 0, 30),
             OptionNumber("Offer &wait (s):", &O::tod, 5, 3600),
@@ -281,7 +281,6 @@ void RunOptionsDialog(int page) {
         tui::Dialog d = MakePagedDialog(kOptionsTitle, PageTitles(), page);
         const SettingsPage& sp = OptionsPages()[static_cast<size_t>(page) - 1];
         AddSettings(d, sp, Page(s, page), 2);
-        d.FocusFirst();
         FocusControl(d, focus);
         const int result = tui::RunDialog(d);
         ReadSettings(d, sp, Page(s, page));

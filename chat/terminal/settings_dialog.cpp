@@ -160,6 +160,14 @@ void FocusControl(tui::Dialog& d, int id) {
             return;
         }
     }
+    // Else the page's first control: Enter there means OK, not another page.
+    for (size_t i = 0; i < d.controls.size(); ++i) {
+        if (d.controls[i].id >= kIdFirstSetting && d.Focusable(i)) {
+            d.focus = i;
+            return;
+        }
+    }
+    d.FocusFirst();
 }
 
 std::string FieldText(tui::Dialog& d, int id) {

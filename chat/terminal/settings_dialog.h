@@ -32,7 +32,7 @@ tui::Dialog MakePagedDialog(const std::string& title, const std::vector<std::str
 int AddSettings(tui::Dialog& d, const SettingsPage& page, const PageValues& values, int row);
 /// Reads what the user set in the page's controls.
 void ReadSettings(tui::Dialog& d, const SettingsPage& page, PageValues& values);
-/// Puts the focus on the control with this id, when it is there.
+/// Puts the focus on the control with this id, else on the page's first control.
 void FocusControl(tui::Dialog& d, int id);
 /// The text of an edit field.
 std::string FieldText(tui::Dialog& d, int id);

@@ -160,7 +160,6 @@ void RunSetupDialog(int page) {
         PageValues& values = s.values[static_cast<size_t>(page) - 1];
         const int row = AddSettings(d, sp, values, 2);
         if (page == kSetupConnect) AddServerControls(d, s, cursor, row);
-        d.FocusFirst();
         FocusControl(d, focus);
         const int result = tui::RunDialog(d);
         ReadSettings(d, sp, values);
@@ -254,13 +253,16 @@ void InstallSettingsDialogs() {
                 }
                 return earlier ? earlier(command) : false;
             case kCmdSetup: {
-                int page = Frame().setup_page;
-                Frame().setup_page = 0;
                 if (CheckAfterConnect()) {
                     CheckAfterConnect() = false;
-                    if (Conn().Connecting || Conn().Connected || !IdentityIncomplete()) return true;
-                    page = kSetupConnect;
+                    // A page the program asked for comes with a command of its own.
+                    if (!Frame().setup_page && !Conn().Connecting && !Conn().Connected &&
+                        IdentityIncomplete())
+                        RunSetupDialog(kSetupConnect);
+                    return true;
                 }
+                const int page = Frame().setup_page;
+                Frame().setup_page = 0;
                 RunSetupDialog(page ? page : kSetupConnect);
                 return true;
             }
