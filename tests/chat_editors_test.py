@@ -125,6 +125,16 @@ class EditorsOnScreen(unittest.TestCase):
         t.wait_for(lambda screen: "On-line time: " in screen and
                    re.search(r"On-line time: (\d\d:\d\d:\d\d)", screen).group(1) != first,
                    timeout=5)
+        # Every timer as a line of text in the editor: a line added there starts a timer.
+        t.keys("M-x")
+        t.wait_for("Vesk Timers")
+        t.text("/timer7 12:00")
+        t.keys("C-s")
+        t.wait_for("Line 1: * Invalid timer parameters")
+        t.keys("C-y")
+        t.text("/timer7 0 100 /echo seven")
+        t.keys("C-s")
+        t.wait_for("Timer7 100s delay /echo seven")
         t.keys("M-n")
         t.wait_for("Vesk New Timer")
         t.keys("C-u")

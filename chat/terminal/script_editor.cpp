@@ -59,8 +59,8 @@ int RunEditor(const std::string& path) {
 
 }  // namespace
 
-std::string ScriptTextProblem(const std::vector<std::string>& lines,
-                              const ScriptTextLimits& limits) {
+std::string ScriptTextProblem(const std::vector<std::string>& lines, const ScriptTextLimits& limits,
+                              const ScriptTextCheck& check) {
     size_t used = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (limits.max_line_length && lines[i].size() > limits.max_line_length)
@@ -71,21 +71,22 @@ std::string ScriptTextProblem(const std::vector<std::string>& lines,
     if (limits.max_lines && used > limits.max_lines)
         return "This list holds at most " + std::to_string(limits.max_lines) + " lines; it has " +
                std::to_string(used) + ": remove " + std::to_string(used - limits.max_lines);
-    return {};
+    return check ? check(lines) : std::string();
 }
 
 std::optional<std::vector<std::string>> EditScriptText(const std::string& title,
                                                        const std::vector<std::string>& lines,
-                                                       const ScriptTextLimits& limits) {
+                                                       const ScriptTextLimits& limits,
+                                                       const ScriptTextCheck& check) {
     if (!Options().external_editor)
-        return tui::RunTextEditor(title, lines, [&limits](const std::vector<std::string>& l) {
-            return ScriptTextProblem(l, limits);
+        return tui::RunTextEditor(title, lines, [&](const std::vector<std::string>& l) {
+            return ScriptTextProblem(l, limits, check);
         });
     std::vector<std::string> current = lines;
     for (;;) {
         auto edited = EditLinesExternally(title, current);
         if (!edited) return std::nullopt;
-        const std::string problem = ScriptTextProblem(*edited, limits);
+        const std::string problem = ScriptTextProblem(*edited, limits, check);
         if (problem.empty()) return edited;
         // The user's work is not thrown away for one long line: back to the editor with it.
         if (tui::ShowMessageBox(title, problem + "\n\nEdit the text again?",

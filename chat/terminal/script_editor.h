@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,15 +18,19 @@ struct ScriptTextLimits {
     size_t max_line_length = 0;  ///< bytes one line may have
 };
 
-/// Why the lines do not fit the limits, or empty when they do.
-std::string ScriptTextProblem(const std::vector<std::string>& lines,
-                              const ScriptTextLimits& limits);
+/// A further check of the lines' meaning: empty when they are right, else why not.
+using ScriptTextCheck = std::function<std::string(const std::vector<std::string>& lines)>;
+
+/// Why the lines do not fit the limits (or the check), or empty when they do.
+std::string ScriptTextProblem(const std::vector<std::string>& lines, const ScriptTextLimits& limits,
+                              const ScriptTextCheck& check = {});
 /// Edits script lines under a title: the built-in editor, or the external one when the
 /// "editor" key of section "Remote" is 1. The edited lines, or nothing when the user left
 /// without keeping or the editor could not run.
 std::optional<std::vector<std::string>> EditScriptText(const std::string& title,
                                                        const std::vector<std::string>& lines,
-                                                       const ScriptTextLimits& limits = {});
+                                                       const ScriptTextLimits& limits = {},
+                                                       const ScriptTextCheck& check = {});
 
 /// Runs the editor on the lines; the edited lines, or nothing when the editor could not run,
 /// failed, or the file could not be read back. The screen is given up meanwhile and redrawn

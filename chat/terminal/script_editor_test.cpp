@@ -70,6 +70,12 @@ TEST(ScriptText, LimitsAreReportedNotCut) {
         {{"a", "b", "c"}, {2, 0}, "This list holds at most 2 lines; it has 3: remove 1"},
     };
     for (const Case& c : cases) EXPECT_EQ(ScriptTextProblem(c.lines, c.limits), c.problem);
+    // A check of the lines' meaning runs once they fit.
+    auto check = [](const Lines& l) { return l.size() > 1 ? std::string("one only") : ""; };
+    EXPECT_EQ(ScriptTextProblem({"a"}, {}, check), "");
+    EXPECT_EQ(ScriptTextProblem({"a", "b"}, {}, check), "one only");
+    EXPECT_EQ(ScriptTextProblem({"a", line700}, {0, 699}, check),
+              "Line 2 is longer than 699 characters: shorten or split it");
 }
 
 TEST(ScriptText, ExternalEditorChosenBySetting) {

@@ -12,6 +12,7 @@
 #include "chat/core/online_timer.h"
 #include "chat/core/session_state.h"
 #include "chat/script/script_state.h"
+#include "chat/terminal/script_editor.h"
 #include "platform/tui/text.h"
 #include "platform/tui/widgets.h"
 
@@ -35,6 +36,7 @@ enum TimerControl : int {
     kInterval = 23,
     kCommand = 24,
     kStartButton = 25,
+    kTextButton = 26,
 };
 
 constexpr int kOltcGroup = 1;
@@ -110,7 +112,108 @@ void RunTimerForm(TimerFields fields, const std::string& title) {
     }
 }
 
+// Every timer as a line of text in the multi-line editor; what comes back replaces them all.
+void EditTimersAsText() {
+    std::vector<std::string> lines;
+    for (const ScriptTimer& t : Timers()) lines.push_back(TimerLine(t));
+    auto check = [](const std::vector<std::string>& edited) {
+        std::vector<TimerSpec> specs;
+        std::string error;
+        ParseTimerText(edited, specs, error);
+        return error;
+    };
+    auto edited = EditScriptText("Vesk Timers", lines, {0, kMaxCommandLine + 32}, check);
+    if (!edited) return;
+    std::vector<TimerSpec> specs;
+    std::string error;
+    if (!ParseTimerText(*edited, specs, error)) return;
+    std::vector<int> gone;
+    for (const ScriptTimer& t : Timers()) {
+        auto kept = std::find_if(specs.begin(), specs.end(),
+                                 [&t](const TimerSpec& s) { return s.number == t.number; });
+        if (kept == specs.end()) gone.push_back(t.number);
+    }
+    for (int number : gone) HaltTimer(number, ActiveWindow());
+    for (const TimerSpec& spec : specs) {
+        error = StartTimer(spec, ActiveWindow());
+        if (!error.empty()) {
+            tui::ShowMessageBox("Vesk Timers", error, tui::MessageButtons::kOk);
+            return;
+        }
+    }
+}
+
 }  // namespace
+
+std::string TimerLine(const ScriptTimer& t) {
+    std::string line = "/timer" + std::to_string(t.number) + " ";
+    if (t.hour >= 0) line += std::to_string(t.hour) + ":" + std::to_string(t.minute) + " ";
+    return line + std::to_string(t.repetitions) + " " + std::to_string(t.delay) + " " + t.command;
+}
+
+bool ParseTimerLine(const std::string& line, int lowest_free, TimerSpec& spec, std::string& error) {
+    std::vector<std::string> words;
+    size_t pos = 0;
+    // The command is the rest of the line as written, blanks and all.
+    while (words.size() < 4) {
+        pos = line.find_first_not_of(' ', pos);
+        if (pos == std::string::npos) break;
+        size_t end = line.find(' ', pos);
+        if (end == std::string::npos) end = line.size();
+        words.push_back(line.substr(pos, end - pos));
+        pos = end;
+    }
+    if (words.empty() || words[0].size() < 6 || !EqualNoCase(words[0].substr(0, 6), "/timer")) {
+        error = "* A timer line starts with /timer";
+        return false;
+    }
+    TimerFields f;
+    f.number = words[0].substr(6);
+    size_t next = 1;
+    if (words.size() > 1 && words[1].find(':') != std::string::npos) f.time_of_day = words[next++];
+    f.repetitions = next < words.size() ? words[next] : "";
+    f.interval = next + 1 < words.size() ? words[next + 1] : "";
+    // The command starts after the interval word.
+    size_t at = 0;
+    for (size_t i = 0; i < next + 2 && at != std::string::npos; ++i) {
+        at = line.find_first_not_of(' ', at);
+        if (at != std::string::npos) at = line.find(' ', at);
+    }
+    if (at != std::string::npos) at = line.find_first_not_of(' ', at);
+    f.command = at == std::string::npos ? std::string() : line.substr(at);
+    if (f.repetitions.empty() || f.command.empty()) {
+        error = "* Invalid timer parameters";
+        return false;
+    }
+    return ParseTimerFields(f, lowest_free, spec, error);
+}
+
+bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerSpec>& specs,
+                    std::string& error) {
+    specs.clear();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const size_t first = lines[i].find_first_not_of(' ');
+        if (first == std::string::npos || lines[i][first] == ';') continue;
+        int lowest = 1;
+        while (std::any_of(specs.begin(), specs.end(),
+                           [lowest](const TimerSpec& s) { return s.number == lowest; }))
+            ++lowest;
+        TimerSpec spec;
+        std::string why;
+        bool twice = false;
+        if (ParseTimerLine(lines[i].substr(first), lowest, spec, why)) {
+            twice = std::any_of(specs.begin(), specs.end(),
+                                [&spec](const TimerSpec& s) { return s.number == spec.number; });
+            if (twice) why = "timer " + std::to_string(spec.number) + " is named twice";
+        }
+        if (!why.empty()) {
+            error = "Line " + std::to_string(i + 1) + ": " + why;
+            return false;
+        }
+        specs.push_back(std::move(spec));
+    }
+    return true;
+}
 
 TimerFields FieldsOf(const ScriptTimer& t) {
     TimerFields f;
@@ -182,6 +285,7 @@ void RunTimerDialog() {
     d.Add(tui::ControlKind::kButton, kNewButton, "&New...", 16, 1, 12);
     d.Add(tui::ControlKind::kButton, kEditButton, "&Edit...", 16, 15, 12);
     d.Add(tui::ControlKind::kButton, kHaltButton, "&Halt", 16, 29, 12);
+    d.Add(tui::ControlKind::kButton, kTextButton, "As te&xt...", 16, 43, 14);
     d.Add(tui::ControlKind::kButton, tui::kIdOk, "OK", 18, 18, 10).is_default = true;
     d.Add(tui::ControlKind::kButton, tui::kIdCancel, "Cancel", 18, 34, 10).is_cancel = true;
     d.FocusFirst();
@@ -217,6 +321,10 @@ void RunTimerDialog() {
                 } else {
                     tui::Beep();
                 }
+                return false;
+            case kTextButton:
+                EditTimersAsText();
+                FillTimerList(timers);
                 return false;
             case kHaltButton:
                 if (const ScriptTimer* t = SelectedTimer(timers)) {

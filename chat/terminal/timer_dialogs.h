@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "chat/script/timers.h"
 
@@ -23,6 +24,15 @@ TimerFields FieldsOf(const ScriptTimer& t);
 /// a number in range. `lowest_free` is taken when the number is empty.
 bool ParseTimerFields(const TimerFields& fields, int lowest_free, TimerSpec& spec,
                       std::string& error);
+
+/// A timer as one line of text: "/timerN [H:M] repetitions interval command".
+std::string TimerLine(const ScriptTimer& t);
+/// Reads such a line (the command word in any case); false with the reason when it is not one.
+bool ParseTimerLine(const std::string& line, int lowest_free, TimerSpec& spec, std::string& error);
+/// Reads every timer line of a text (empty lines and lines starting with ";" skipped); false
+/// with "Line N: reason" at the first that is wrong or names a timer twice.
+bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerSpec>& specs,
+                    std::string& error);
 
 /// Runs the Timer dialog (the frame's Timer command).
 void RunTimerDialog();

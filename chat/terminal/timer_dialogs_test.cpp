@@ -66,5 +66,50 @@ TEST(TimerFields, ATimerShownAndReadBackIsTheSame) {
     EXPECT_EQ(spec.hour, -1);
 }
 
+TEST(TimerText, LinesReadBackAsTheTimersTheyShow) {
+    ScriptTimer t;
+    t.number = 3;
+    t.repetitions = 2;
+    t.delay = 10;
+    t.command = "/say  two  blanks | /echo $me";
+    EXPECT_EQ(TimerLine(t), "/timer3 2 10 /say  two  blanks | /echo $me");
+    t.hour = 14;
+    t.minute = 30;
+    EXPECT_EQ(TimerLine(t), "/timer3 14:30 2 10 /say  two  blanks | /echo $me");
+
+    std::vector<TimerSpec> specs;
+    std::string error;
+    ASSERT_TRUE(ParseTimerText(
+        {"", TimerLine(t), "; a note", "  /TIMER 0 60 /ping", "/timer 1 5 /x"}, specs, error))
+        << error;
+    ASSERT_EQ(specs.size(), 3u);
+    EXPECT_EQ(specs[0].number, 3);
+    EXPECT_EQ(specs[0].hour, 14);
+    EXPECT_EQ(specs[0].minute, 30);
+    EXPECT_EQ(specs[0].command, t.command);
+    EXPECT_EQ(specs[1].number, 1);  // the lowest number the text leaves free
+    EXPECT_EQ(specs[1].repetitions, 0);
+    EXPECT_EQ(specs[1].delay, 60);
+    EXPECT_EQ(specs[1].command, "/ping");
+    EXPECT_EQ(specs[2].number, 2);
+
+    struct Bad {
+        std::vector<std::string> lines;
+        const char* error;
+    };
+    const Bad bad[] = {
+        {{"/echo x"}, "Line 1: * A timer line starts with /timer"},
+        {{"", "/timer1 2"}, "Line 2: * Invalid timer parameters"},
+        {{"/timer1 2 5"}, "Line 1: * Invalid timer parameters"},
+        {{"/timer1 25:00 2 5 /x"}, "Line 1: * Invalid time specification"},
+        {{"/timers 2 5 /x"}, "Line 1: * Invalid timer number"},
+        {{"/timer2 1 5 /x", "/timer2 1 6 /y"}, "Line 2: timer 2 is named twice"},
+    };
+    for (const Bad& b : bad) {
+        EXPECT_FALSE(ParseTimerText(b.lines, specs, error));
+        EXPECT_EQ(error, b.error);
+    }
+}
+
 }  // namespace
 }  // namespace chat
