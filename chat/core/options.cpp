@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -150,6 +152,7 @@ void loadini() {
     ChatOptions& o = Options();
     size_t slash = o.szINI.rfind('/');
     o.szPATH = slash == std::string::npos ? DefaultSettingsFolder() : o.szINI.substr(0, slash + 1);
+    ConvertOldKeys();
 
     o.szUser = Read("Vesk", "user", "", 100);
     o.szEmail = Read("Vesk", "email", "", 100);
@@ -283,15 +286,124 @@ std::vector<std::function<void()>>& SettingsWriters() {
     return writers;
 }
 
+bool savetext() {
+    const ChatOptions& o = Options();
+    std::string linesep = o.linesep.empty() ? "none" : o.linesep == " " ? "space" : o.linesep;
+    return WriteSettings("Text", {{"highlight", o.highlight},
+                                  {"aptitle", o.aptitle},
+                                  {"linesep", linesep},
+                                  {"quit", o.quit}});
+}
+
+bool savesetup() {
+    const ChatOptions& o = Options();
+    std::vector<std::pair<std::string, std::string>> keys = {
+        {"user", o.szUser}, {"email", o.szEmail}, {"host", o.szHostEntry}};
+    if (!o.nick_from_command_line) {
+        keys.emplace_back("nick", o.szNickName);
+        keys.emplace_back("anick", o.szAltNick);
+    }
+    return WriteSettings("Vesk", keys);
+}
+
+bool EnsureSettingsFolder() {
+    const std::string& ini = Options().szINI;
+    size_t slash = ini.rfind('/');
+    if (slash == std::string::npos) return true;
+    std::string folder = ini.substr(0, slash);
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        std::string part = folder.substr(0, end);
+        if (!part.empty() && !IsFolder(part) && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (end == std::string::npos) break;
+    }
+    return folder.empty() || IsFolder(folder);
+}
+
 bool saveini() {
     const ChatOptions& o = Options();
+    if (o.szINI.empty() || !EnsureSettingsFolder()) return false;
+    bool ok = saveoptions();
+    ok = savetext() && ok;
+    ok = savesetup() && ok;
     for (auto& writer : SettingsWriters()) writer();
-    if (o.sip == 0) return true;
+    if (o.sip == 0) return ok;
     std::vector<std::pair<std::string, std::string>> lines;
     if (!o.szLocalHost.empty()) lines.emplace_back("local", o.szLocalHost);
     if (!o.szsip.empty()) lines.emplace_back("localip", o.szsip);
     lines.emplace_back("longip", std::to_string(o.sip));
-    return platform::WriteProfileSection("Local", lines, o.szINI);
+    return platform::WriteProfileSection("Local", lines, o.szINI) && ok;
+}
+
+namespace {
+
+// Moves one old key to its new place unless the new one is set already.
+void MoveKey(const char* old_key, const char* section, const char* key, size_t limit) {
+    std::string old = ReadSetting("Text", old_key, "", limit);
+    if (old.empty()) return;
+    bool moved = !ReadSetting(section, key).empty() || WriteSettings(section, {{key, old}});
+    if (moved) WriteSettings("Text", {{old_key, ""}});
+}
+
+// Splits at a separator, keeping empty pieces.
+std::vector<std::string> SplitAt(std::string_view text, std::string_view separator) {
+    std::vector<std::string> parts;
+    for (;;) {
+        size_t at = text.find(separator);
+        parts.emplace_back(text.substr(0, at));
+        if (at == std::string_view::npos) return parts;
+        text.remove_prefix(at + separator.size());
+    }
+}
+
+bool Contains(const LineList& list, std::string_view text) {
+    for (const Line& l : list)
+        if (EqualNoCase(l.text, text)) return true;
+    return false;
+}
+
+}  // namespace
+
+void ConvertOldKeys() {
+    if (Options().szINI.empty()) return;
+    MoveKey("wwwbrowser", "Files", "browser", 256);
+    MoveKey("fingerfile", "Files", "finger", 256);
+
+    // One perform line, from before there was a list of them.
+    std::string perform = ReadSetting("Text", "perform", "", 700);
+    if (!perform.empty()) {
+        LineList lines = ReadSettingsList("Perform", "p", 700);
+        if (!Contains(lines, perform)) aline(lines, perform, false);
+        if (WriteSettingsList("Perform", "p", lines)) WriteSettings("Text", {{"perform", ""}});
+    }
+
+    // The four double-click commands in one key, separated by "::".
+    std::string dclick = ReadSetting("Text", "dclick");
+    if (!dclick.empty()) {
+        static const char* const kClicks[] = {"status", "query", "channel", "nicklist"};
+        std::vector<std::string> parts = SplitAt(dclick, "::");
+        std::vector<std::pair<std::string, std::string>> keys;
+        for (size_t i = 0; i < 4 && i < parts.size(); ++i) {
+            std::string command = parts[i].substr(0, 255);
+            if (!command.empty() && ReadSetting("Clicks", kClicks[i]).empty())
+                keys.emplace_back(kClicks[i], command);
+        }
+        if (WriteSettings("Clicks", keys)) WriteSettings("Text", {{"dclick", ""}});
+    }
+
+    // Servers as blank-separated 'host:port' words, from before entries had descriptions.
+    std::string hosts = ReadSetting("Text", "hosts");
+    if (!hosts.empty()) {
+        LineList servers = ReadSettingsList("Servers", "sv");
+        for (const std::string& word : SplitAt(hosts, " ")) {
+            if (word.empty()) continue;
+            std::string entry = word;
+            if (word.find("SERVER:") == std::string::npos)
+                entry = word.substr(0, std::min<size_t>(word.find(':'), 100)) + "SERVER:" + word;
+            if (!Contains(servers, entry)) aline(servers, entry, false);
+        }
+        if (WriteSettingsList("Servers", "sv", servers)) WriteSettings("Text", {{"hosts", ""}});
+    }
 }
 
 }  // namespace chat

@@ -97,8 +97,23 @@ std::vector<std::function<void()>>& SettingsReaders();
 std::vector<std::function<void()>>& SettingsWriters();
 /// Rewrites section "Options" (every positional key) atomically.
 bool saveoptions();
-/// Rewrites section "Local" when the local address is known, then runs the SettingsWriters.
+/// Writes the texts of section "Text" the core owns (highlight words, title, separator line,
+/// quit message); an empty text removes its key.
+bool savetext();
+/// Writes the identity of section "Vesk" (a nickname given on the command line stays out).
+bool savesetup();
+/// The settings at exit: the settings folder is made when missing, the options, texts and
+/// identity are written, the SettingsWriters run, and section "Local" is rewritten when the
+/// local address is known. The settings file is created (0600) when it did not exist yet.
 bool saveini();
+/// Makes the folder of the settings file (and any missing parent) with mode 0700; true when
+/// it exists afterwards.
+bool EnsureSettingsFolder();
+/// Moves the keys older settings files kept in section "Text" to where they live now: the
+/// browser and finger file to "Files", the perform line to "Perform", the double-click
+/// commands to "Clicks" and the server list to "Servers". Each old key is removed once its new
+/// form is written; a new key already set wins over the old one.
+void ConvertOldKeys();
 
 // The settings file for every layer: read keys and list sections, and rewrite them. Each
 // rewrite goes through a temporary file beside the settings file and a rename, and keeps every

@@ -66,11 +66,13 @@ void ReadScriptSettings() {
         if (line.empty()) break;
         aline(s.szperform, line, false);
     }
-    // The old single perform line of section "Text" stands in for an empty list.
+    // The old single perform line of section "Text" stands in for an empty list (when the
+    // settings file could not take its new form).
     if (s.szperform.empty()) {
         std::string old = Read("Text", "perform", "", kMaxPerformLine);
         if (!old.empty()) aline(s.szperform, old, false);
     }
+    if (s.szperform.empty()) Options().perform = 0;
 }
 
 bool ScriptFrameMessage(platform::UINT msg, platform::WPARAM, platform::LPARAM) {
