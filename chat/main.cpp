@@ -30,6 +30,7 @@
 #include "chat/terminal/channel_dialog.h"
 #include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/finger_dialog.h"
+#include "chat/terminal/popup_dialog.h"
 #include "chat/terminal/script_editor.h"
 #include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
         chat::ChannelInfo().show = chat::RunChannelCentral;
         chat::ListOptionsDialog() = chat::RunListOptionsDialog;
         chat::FingerDialog() = chat::RunFingerAddressDialog;
+        chat::PopupEditorDialog() = chat::RunPopupDialog;
         chat::Script().hooks.edit_lines = [](const std::string& title,
                                              const std::vector<std::string>& lines) {
             return chat::EditScriptText(title, lines, {0, chat::kMaxListLine});

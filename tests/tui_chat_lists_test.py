@@ -52,7 +52,7 @@ def wait_file(path, wanted, timeout=5.0):
 class Screen(unittest.TestCase):
     """vesk32 on an 80x24 terminal with its own settings file in a fresh folder."""
 
-    def start(self, server_port, settings=""):
+    def start(self, server_port, settings="", env=None):
         if not os.path.exists(VESK32):
             self.fail("vesk32 is not built")
         self.home = tempfile.mkdtemp(prefix="vesk-tui-lists-")
@@ -62,7 +62,7 @@ class Screen(unittest.TestCase):
                     + settings)
         self.t = Tmux([VESK32, "-i", self.ini, "-s", "127.0.0.1:%d" % server_port], 80, 24,
                       env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": self.home,
-                           "PATH": os.environ.get("PATH", "/usr/bin:/bin")})
+                           "PATH": os.environ.get("PATH", "/usr/bin:/bin"), **(env or {})})
         self.addCleanup(self.t.close)
         return self.t
 
@@ -276,6 +276,49 @@ class FingerDialogAndMenu(Screen):
         s = t.wait_for("Finger...")
         self.assertNotIn("alice@127.0.0.1", s.split("Finger...")[1].split("Timer")[0])
         t.keys("Escape")
+
+
+class PopupEditor(Screen):
+    """The popup editor hands a menu's lines to the user's own editor (a script here)."""
+
+    def test_edit_the_nick_list_menu_and_the_300_line_limit(self):
+        server = ScriptedServer()
+        self.addCleanup(server.close)
+        tools = tempfile.mkdtemp(prefix="vesk-editor-")
+        many = os.path.join(tools, "many")
+        editor = os.path.join(tools, "edit.sh")
+        with open(editor, "w") as f:
+            f.write('#!/bin/sh\n'
+                    'if [ -e "%s" ]; then\n'
+                    '  i=0; while [ $i -lt 305 ]; do echo "Item$i:/echo $i" >> "$1"; '
+                    'i=$((i+1)); done\n'
+                    'else\n'
+                    '  printf "%%s\\n" "Op:/mode # +o \\$1 \\$2 \\$3" >> "$1"\n'
+                    'fi\n' % many)
+        os.chmod(editor, 0o755)
+        t = self.start(server.port, "[Remote]\neditor=1\n", env={"VISUAL": editor})
+        t.wait_for("End of MOTD")
+        t.keys("M-p")
+        t.wait_for("Vesk Popups")
+        t.keys("M-n")  # the nick-list menu
+        t.wait_for("0 of 300 lines")
+        t.keys("M-d")
+        s = t.wait_for("1 of 300 lines")
+        self.assertIn("Op:/mode # +o $1 $2 $3", s)
+        t.keys("Enter")  # OK
+        t.wait_gone("Vesk Popups")
+        self.assertIn("lp0=Op:/mode # +o $1 $2 $3", wait_file(self.ini, "lp0="))
+        # A list past 300 lines keeps 300 and says so.
+        open(many, "w").close()
+        t.keys("M-p")
+        t.wait_for("Vesk Popups")
+        t.keys("M-s", "M-d")
+        t.wait_for("the last 5 lines were left out")
+        t.keys("Enter")
+        t.wait_for("300 of 300 lines")
+        t.keys("Escape")  # Cancel: the status menu is as it was
+        t.wait_gone("Vesk Popups")
+        self.assertNotIn("mp0=", read_text(self.ini))
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@
 #include "chat/lists/ignore_list.h"
 #include "chat/lists/list_options.h"
 #include "chat/lists/notify_list.h"
+#include "chat/lists/popup_editor.h"
 #include "chat/lists/url_catcher.h"
 #include "chat/script/commands.h"
 #include "chat/script/messaging.h"
@@ -262,6 +263,9 @@ bool ListFrameCommand(int command) {
             return true;
         case kCmdListParams:
             RunListOptions();
+            return true;
+        case kCmdPopups:
+            RunPopupEditor();
             return true;
         case kCmdNotifyWindow:
             if (!Conn().Connected) {
