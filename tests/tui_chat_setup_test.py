@@ -4,8 +4,10 @@ missing SOCKS host opens the relay's page, a connect without a server opens the 
 and the DCC page keeps the packet size within its range."""
 import os
 import re
+import socket
 import sys
 import tempfile
+import time
 import unittest
 
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
@@ -15,6 +17,36 @@ from tmux_harness import Tmux, build_dir  # noqa: E402
 from tui_chat_test import ScriptedServer  # noqa: E402
 
 VESK32 = os.environ.get("VESK32", os.path.join(build_dir(), "chat", "vesk32"))
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def eventually(check, timeout=5.0):
+    """The dialog leaves the screen before its OK is carried out: waits for the effect."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            return check()
+        except (AssertionError, OSError):
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.05)
+
+
+def ask(port, query, timeout=5.0):
+    """Connects to a responder, sends one query line and reads the answer to its close."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(query)
+        data = b""
+        while True:
+            chunk = s.recv(4096)
+            if not chunk:
+                return data
+            data += chunk
+
+
 IDENTITY = "[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
 
 
@@ -33,6 +65,15 @@ class SetupDialogsTest(unittest.TestCase):
     def read_ini(self):
         with open(self.ini) as f:
             return f.read()
+
+    def saved(self, *wanted):
+        """The settings file once it holds every wanted text."""
+        def check():
+            text = self.read_ini()
+            for w in wanted:
+                self.assertIn(w, text)
+            return text
+        return eventually(check)
 
     def start(self, *args):
         env = {"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": self.home}
@@ -74,10 +115,8 @@ class SetupDialogsTest(unittest.TestCase):
         self.assertIn("Connect to: Local test", s)
         t.keys("M-n", "Enter")  # OK (Enter on the focused New button would add another)
         t.wait_gone("Vesk Setup")
-        saved = self.read_ini()
-        self.assertIn("nick=firstnick\n", saved)
-        self.assertIn("sv0=Local testSERVER:127.0.0.1:%d\n" % server.port, saved)
-        self.assertIn("host=Local testSERVER:127.0.0.1:%d\n" % server.port, saved)
+        self.saved("nick=firstnick\n", "sv0=Local testSERVER:127.0.0.1:%d\n" % server.port,
+                   "host=Local testSERVER:127.0.0.1:%d\n" % server.port)
         self.exit(t)
 
         t = self.start()  # a nickname now: no dialog until asked
@@ -87,8 +126,8 @@ class SetupDialogsTest(unittest.TestCase):
         self.field(t, "M-n", "second")
         t.keys("Enter")
         t.wait_gone("Vesk Setup")
+        self.saved("nick=second\n")
         self.exit(t)
-        self.assertIn("nick=second\n", self.read_ini())
 
         t = self.start()
         t.keys("M-e")
@@ -119,9 +158,39 @@ class SetupDialogsTest(unittest.TestCase):
         self.field(t, "M-r", "1081")
         t.keys("Enter")
         t.wait_gone("Vesk Setup")
-        saved = self.read_ini()
-        self.assertIn("HostName=relay.example.org\n", saved)
-        self.assertIn("Port=1081\n", saved)
+        self.saved("HostName=relay.example.org\n", "Port=1081\n")
+
+    def test_responders_start_from_the_dialogs(self):
+        self.write_ini(IDENTITY)
+        with open(os.path.join(self.home, "vesk32", "finger.txt"), "w") as f:
+            f.write("[default]\nhello from the reply file\n")
+        t = self.start()
+        ident, finger = free_port(), free_port()
+        t.keys("M-e")
+        t.wait_for("Vesk Setup")
+        t.keys("M-i")
+        t.wait_for("\u2500\u2500 Ident \u2500\u2500")
+        t.keys("M-o")  # the responder on: it needs a user id first
+        t.keys("Enter")
+        t.wait_for("The ident responder needs a user ID.")
+        t.keys("Enter")
+        self.field(t, "M-u", "someone")
+        self.field(t, "M-r", str(ident))
+        t.keys("Enter")
+        t.wait_gone("Vesk Setup")
+        # No server connection: every pair is someone else's.
+        self.assertIn(b"ERROR : NO-USER", eventually(lambda: ask(ident, b"6191, 23\r\n")))
+        t.keys("M-o")
+        t.wait_for("Vesk Options")
+        t.keys("M-i")
+        t.wait_for("\u2500\u2500 Finger \u2500\u2500")
+        t.keys("M-r")  # the responder on
+        self.field(t, "M-p", str(finger))
+        t.keys("Enter")
+        t.wait_gone("Vesk Options")
+        self.assertIn(b"hello from the reply file",
+                      eventually(lambda: ask(finger, b"nobody\r\n")))
+        self.saved("active=yes\n", "userid=someone\n", "fingerserver=%d\n" % finger)
 
     def test_connect_without_a_server_opens_the_first_page(self):
         self.write_ini(IDENTITY)
@@ -147,7 +216,7 @@ class SetupDialogsTest(unittest.TestCase):
         self.field(t, "M-p", "9000")  # Packet size: brought into 512..4096
         t.keys("Enter")
         t.wait_gone("Vesk Options")
-        saved = self.read_ini()
+        saved = self.saved("4096")
         fields = re.search(r"^options=(.*)$", saved, re.M).group(1).split(",")
         self.assertEqual(fields[20], "4096")
         fields3 = re.search(r"^options3=(.*)$", saved, re.M).group(1).split(",")
