@@ -68,11 +68,6 @@ WindowId PreviousWindow() {
     return 0;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 FrameState& Frame() {
@@ -272,7 +267,8 @@ void ShutdownChat() {
         if (t.ch[i].window) closewindow(t.ch[i].window);
     FlushLogs();
     for (int i = 0; i < kMaxWindows; ++i) chinit(i);
-    if (FileExists(Options().szINI)) saveini();
+    // Saved whether or not the settings file exists yet: the first exit creates it.
+    saveini();
     platform::DestroyWindow(f.hwndFrame);
     platform::PostQuitMessage(0);
 }
