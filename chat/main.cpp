@@ -101,6 +101,10 @@ chat::dcc::DccDialogs TerminalDccDialogs() {
     d.chat = [](const chat::dcc::ChatSlot& c, const std::function<bool()>& waiting) {
         return chat::AskDccChat(c.nick, c.address, waiting);
     };
+    d.quit = [](const std::string& title, const std::string& text) {
+        const chat::Frontend& fe = chat::CurrentFrontend();
+        return fe.ask && fe.ask(title, text);
+    };
     return d;
 }
 

@@ -206,6 +206,47 @@ class VeskToVesk(DccBase):
         b.type("/dcc close alice")
         a.expect(r"^DCC session closed$", window="Chat with bob")
 
+    def test_chat_lines_run_the_events_script(self):
+        # The events script of alice answers chat lines, and the answer goes back over the chat.
+        a = self.vesk("alice", base.options(options3={7: 1, 14: 1}) +
+                      "[Events]\ne0=1:on chat:*ping*:*:/msg =$nick pong $nick: $parms\n")
+        b = self.vesk("bob")
+        b.type("/dcc chat alice")
+        a.expect(r"^\*\*\* bob wants to DCC Chat with you")
+        a.type("/dcc chat bob")
+        b.expect(r"^DCC Chat connection established$", window="Chat with alice")
+        b.type("@@Chat with alice\tping one")
+        b.expect(r"<alice> pong bob: ping one$", window="Chat with alice")
+        b.type("@@Chat with alice\tno answer to this")
+        self.assertTrue(b.absent(r"<alice> pong", 1.0))
+
+    def test_quitting_while_a_transfer_runs_warns_and_ends(self):
+        a, b = self.vesk("alice"), self.vesk("bob")
+        path = make_file(os.path.join(self.folder("src"), "q.bin"), 1000)
+        a.type("/dcc send bob %s" % path)
+        b.expect(r"^\*\*\* alice wants to send you: q\.bin")
+        a.type("/exit")
+        a.expect(r"^\*\*\* There are DCC transfers in progress! Quitting breaks them off\.$")
+        self.assertEqual(a.proc.wait(timeout=10), 0)
+
+    def test_closing_a_transfer_window_frees_its_port_at_once(self):
+        a, b = self.vesk("alice"), self.vesk("bob")
+        path = make_file(os.path.join(self.folder("src"), "c.bin"), 1000)
+        a.type("/dcc send bob %s" % path)
+        b.expect(r"^\*\*\* alice wants to send you: c\.bin")
+        a.type("/dcc close bob")
+        # The offer's listening socket went with the window: accepting now fails at once,
+        # and the get waits for its time-out rather than receiving anything.
+        b.type("/dcc get alice")
+        b.expect(r"^Acknowledging send request\.\.\.$", window="Get alice c.bin")
+        self.assertTrue(b.absent(r"^DCC Get connection established$", 1.5))
+        # A new offer takes the freed slot and goes through.
+        b.type("/dcc close alice")
+        a.type("/dcc send bob %s" % path)
+        b.expect(r"^\*\*\* alice wants to send you: c\.bin")
+        b.type("/dcc get -o alice")
+        b.expect(r"^DCC Get completed$", window="Get alice c.bin", timeout=10)
+
     def test_file_server_session(self):
         a, b = self.vesk("alice"), self.vesk("bob")
         home = self.folder("served")
@@ -294,6 +335,37 @@ class OnTheTerminal(DccBase):
         t.wait_for("wants to DCC Chat with you", timeout=10)
         t.keys("Escape")
         self.assertTrue(a.absent(r"DCC Chat connection established", 1.5))
+
+    def test_quitting_while_a_transfer_runs_asks_first(self):
+        sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+        from tmux_harness import Tmux
+        home = self.folder("dana-home")
+        ini = os.path.join(home, "vesk.ini")
+        with open(ini, "w") as f:
+            f.write(vesk_ini("dana", self.folder("get-dana")))
+        t = Tmux([os.path.abspath(base.VESK32), "-i", ini, "-s", "127.0.0.1:%d" % self.port],
+                 100, 30, env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
+        self.addCleanup(t.close)
+        t.wait_for("End of MOTD", timeout=10)
+        a = self.vesk("alice")
+        path = make_file(os.path.join(self.folder("src"), "q.bin"), 1000)
+        t.text("/dcc send alice %s" % path)
+        t.keys("Enter")
+        a.expect(r"^\*\*\* dana wants to send you: q\.bin", timeout=10)
+        t.text("/exit")
+        t.keys("Enter")
+        t.wait_for("There are DCC transfers in progress!")
+        # No: the program and the offer stay.
+        t.keys("Escape")
+        t.wait_gone("There are DCC transfers in progress!")
+        time.sleep(0.3)
+        self.assertFalse(t.dead())
+        a.type("/dcc get dana")
+        a.expect(r"^DCC Get completed$", window="Get dana q.bin", timeout=10)
+        # With the transfer over, quitting asks nothing.
+        t.text("/exit")
+        t.keys("Enter")
+        wait_for(t.dead, 10, "the program's end")
 
 
 @unittest.skipUnless((base.NGIRCD and WEECHAT) or CI, "ngircd or weechat-headless is missing")

@@ -48,6 +48,10 @@ void InstallDcc() {
             ChatMessage(w, msg, wp, lp);
         return 0;
     };
+    // The frame's lists are the process's: filled once however often DCC is put in.
+    static bool framed = false;
+    if (framed) return;
+    framed = true;
     // The DCC menu: Send and Chat ask for what they need; the options live in commands.
     auto more = Frame().more_commands;
     Frame().more_commands = [more](int command) {

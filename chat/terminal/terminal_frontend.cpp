@@ -627,7 +627,11 @@ int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
     st.layer.draw = Draw;
     st.layer.on_key = OnKey;
     tui::GetScreen().on_resize = ResizeAll;
-    tui::GetScreen().on_terminate = RequestExit;
+    // A termination signal ends the program without questions nobody may be there to answer.
+    tui::GetScreen().on_terminate = [] {
+        Frame().exit_unasked = true;
+        RequestExit();
+    };
     InstallFrontend(MakeTerminalFrontend());
     InstallSettingsDialogs();
     tui::PushLayer(&st.layer);
