@@ -304,18 +304,23 @@ TMUX = shutil.which("tmux")
 class OnTheTerminal(DccBase):
     """The offer dialogs of the full-screen front end."""
 
-    def test_get_dialog_accepts_and_chat_dialog_refuses(self):
+    def terminal(self, nick):
+        """vesk32 on the full-screen front end in tmux, connected, with its get folder."""
         sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
         from tmux_harness import Tmux
-        home = self.folder("carl-home")
-        getdir = self.folder("get-carl")
+        home = self.folder(nick + "-home")
+        getdir = self.folder("get-" + nick)
         ini = os.path.join(home, "vesk.ini")
         with open(ini, "w") as f:
-            f.write(vesk_ini("carl", getdir))
+            f.write(vesk_ini(nick, getdir))
         t = Tmux([os.path.abspath(base.VESK32), "-i", ini, "-s", "127.0.0.1:%d" % self.port],
                  100, 30, env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
         self.addCleanup(t.close)
         t.wait_for("End of MOTD", timeout=10)
+        return t, getdir
+
+    def test_get_dialog_accepts_and_chat_dialog_refuses(self):
+        t, getdir = self.terminal("carl")
         a = self.vesk("alice")
         path = make_file(os.path.join(self.folder("src"), "t.bin"), 100000)
         a.type("/dcc send carl %s" % path)
@@ -337,16 +342,7 @@ class OnTheTerminal(DccBase):
         self.assertTrue(a.absent(r"DCC Chat connection established", 1.5))
 
     def test_quitting_while_a_transfer_runs_asks_first(self):
-        sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
-        from tmux_harness import Tmux
-        home = self.folder("dana-home")
-        ini = os.path.join(home, "vesk.ini")
-        with open(ini, "w") as f:
-            f.write(vesk_ini("dana", self.folder("get-dana")))
-        t = Tmux([os.path.abspath(base.VESK32), "-i", ini, "-s", "127.0.0.1:%d" % self.port],
-                 100, 30, env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
-        self.addCleanup(t.close)
-        t.wait_for("End of MOTD", timeout=10)
+        t, _ = self.terminal("dana")
         a = self.vesk("alice")
         path = make_file(os.path.join(self.folder("src"), "q.bin"), 1000)
         t.text("/dcc send alice %s" % path)

@@ -8,6 +8,7 @@
 #include "chat/core/session_state.h"
 #include "chat/core/window_table.h"
 #include "chat/dcc/dcc_state.h"
+#include "chat/dcc/dcc_test_support.h"
 #include "platform/net.h"
 
 namespace chat::dcc {
@@ -16,24 +17,12 @@ namespace {
 class DccOffersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetOptions();
-        ResetWindows();
-        ResetSession();
-        ResetDcc();
-        Options().sip = 0x7F000001u;
-        Options().szsip = "127.0.0.1";
-        Session().nick = "me";
+        StartDccTest();
         Session().send = [this](std::string_view line, bool remote) {
             sent.push_back((remote ? "R " : "") + std::string(line));
         };
-        MakeNewWindow("Status Window", false);
     }
-    void TearDown() override {
-        ResetDcc();
-        ResetWindows();
-        ResetSession();
-        platform::net::ResetNet();
-    }
+    void TearDown() override { EndDccTest(); }
     int Count(const std::string& part) const {
         int n = 0;
         for (const std::string& s : sent) n += s.find(part) != std::string::npos;

@@ -18,6 +18,7 @@
 #include "chat/core/session_state.h"
 #include "chat/core/window_table.h"
 #include "chat/dcc/dcc_state.h"
+#include "chat/dcc/dcc_test_support.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"
 #include "platform/event_loop.h"
@@ -74,19 +75,13 @@ struct Peer {
 class DccTransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetOptions();
-        ResetWindows();
-        ResetSession();
-        ResetDcc();
+        StartDccTest();
         char tmpl[] = "/tmp/dcc-transfer-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir = tmpl;
         ::mkdir((dir + "/get").c_str(), 0700);
         std::ofstream(dir + "/vesk.ini") << "[Dirs]\ngetdir=" << dir << "/get\n";
         Options().szINI = dir + "/vesk.ini";
-        Options().sip = 0x7F000001u;
-        Options().szsip = "127.0.0.1";
-        Session().nick = "me";
         // Our own offers and answers come straight back as the peer's requests, so that both
         // ends of a transfer are this process.
         Session().send = [this](std::string_view line, bool) {
@@ -96,7 +91,6 @@ protected:
                 line.find("DCC CHAT") == std::string_view::npos)
                 requests.emplace_back(line.substr(at));
         };
-        MakeNewWindow("Status Window", false);
         InstallDcc();
         // What the frame does when a window closes.
         Windows().on_close = [](const WindowRecord& r) {
@@ -104,10 +98,7 @@ protected:
         };
     }
     void TearDown() override {
-        ResetDcc();
-        ResetWindows();
-        ResetSession();
-        platform::net::ResetNet();
+        EndDccTest();
         std::string cmd = "rm -rf '" + dir + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
