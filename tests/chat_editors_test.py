@@ -135,6 +135,8 @@ class EditorsOnScreen(unittest.TestCase):
         t.text("/timer7 0 100 /echo seven")
         t.keys("C-s")
         t.wait_for("Timer7 100s delay /echo seven")
+        t.keys("M-t", "M-h")  # the list, then Halt on its row
+        t.wait_gone("Timer7 100s delay")
         t.keys("M-n")
         t.wait_for("Vesk New Timer")
         t.keys("C-u")

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <iterator>
+#include <string_view>
 
 #include "chat/core/connection.h"
 #include "chat/core/display_text.h"
@@ -70,12 +70,19 @@ void FillTimerList(tui::Control& list) {
     list.list.SetCount(list.items.size());
 }
 
+// The timer of the row under the cursor, found by the number its row shows: timers may have
+// run out since the list was filled, so a position could name another one.
 const ScriptTimer* SelectedTimer(tui::Control& list) {
-    size_t row = list.list.cursor;
+    const size_t row = list.list.cursor;
     if (row >= list.items.size()) return nullptr;
-    auto it = Timers().begin();
-    std::advance(it, static_cast<std::ptrdiff_t>(row));
-    return it == Timers().end() ? nullptr : &*it;
+    const std::string& text = list.items[row];
+    const std::string_view prefix = "* Timer";
+    if (text.compare(0, prefix.size(), prefix) != 0) return nullptr;
+    const int number = std::atoi(text.c_str() + prefix.size());
+    for (const ScriptTimer& t : Timers())
+        if (t.number == number) return &t;
+    FillTimerList(list);
+    return nullptr;
 }
 
 // The form of one timer; it stays open until the timer runs or the user cancels.
