@@ -193,7 +193,7 @@ const std::vector<SettingsPage>& OptionsPages() {
 
 OptionsState LoadOptions() {
     OptionsState s;
-    for (const SettingsPage& page : OptionsPages()) s.before.push_back(LoadPage(page));
+    s.before = LoadPages(OptionsPages());
     // The flood guard belongs to the connection; a guard that is off offers the last values.
     const Connection& c = Conn();
     PageValues& flood = s.before[kOptionsFlood - 1];
@@ -207,13 +207,8 @@ OptionsState LoadOptions() {
 }
 
 OptionsProblem CheckOptions(OptionsState& s) {
-    const std::vector<SettingsPage>& pages = OptionsPages();
-    s.values.resize(pages.size());
-    for (size_t p = 0; p < pages.size(); ++p) {
-        SettingProblem problem = CheckPage(pages[p], s.values[p]);
-        if (!problem.message.empty())
-            return {static_cast<int>(p) + 1, problem.index, problem.message};
-    }
+    OptionsProblem problem = CheckPages(OptionsPages(), s.values);
+    if (problem.page) return problem;
     const PageValues& flood = Page(s, kOptionsFlood);
     if (flood[kFloodOn] == "1") {
         for (size_t i : {kFloodLines, kFloodSeconds, kFloodPause})
@@ -225,10 +220,7 @@ OptionsProblem CheckOptions(OptionsState& s) {
 }
 
 bool SaveOptions(const OptionsState& s) {
-    const std::vector<SettingsPage>& pages = OptionsPages();
-    bool ok = true;
-    for (size_t p = 0; p < pages.size() && p < s.values.size(); ++p)
-        ok = SavePage(pages[p], s.before[p], s.values[p]) && ok;
+    const bool ok = SavePages(OptionsPages(), s.before, s.values);
 
     bool flood = false;
     for (size_t i : {kFloodOn, kFloodLines, kFloodSeconds, kFloodPause})

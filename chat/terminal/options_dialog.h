@@ -32,11 +32,7 @@ struct OptionsState {
 /// The state from the settings in force (the flood guard from the connection).
 OptionsState LoadOptions();
 /// The first problem of any page: its page (0 when all is well), setting and message.
-struct OptionsProblem {
-    int page = 0;
-    size_t index = 0;
-    std::string message;
-};
+using OptionsProblem = PagesProblem;
 OptionsProblem CheckOptions(OptionsState& state);
 /// Writes what changed and puts it into effect (the flood guard, the log folder, the finger
 /// responder started or stopped). False when the settings file could not be written.

@@ -140,6 +140,30 @@ Setting Note(std::string text) {
     return s;
 }
 
+std::vector<PageValues> LoadPages(const std::vector<SettingsPage>& pages) {
+    std::vector<PageValues> values;
+    for (const SettingsPage& page : pages) values.push_back(LoadPage(page));
+    return values;
+}
+
+PagesProblem CheckPages(const std::vector<SettingsPage>& pages, std::vector<PageValues>& values) {
+    values.resize(pages.size());
+    for (size_t p = 0; p < pages.size(); ++p) {
+        SettingProblem problem = CheckPage(pages[p], values[p]);
+        if (!problem.message.empty())
+            return {static_cast<int>(p) + 1, problem.index, problem.message};
+    }
+    return {};
+}
+
+bool SavePages(const std::vector<SettingsPage>& pages, const std::vector<PageValues>& before,
+               const std::vector<PageValues>& after) {
+    bool ok = true;
+    for (size_t p = 0; p < pages.size() && p < before.size() && p < after.size(); ++p)
+        ok = SavePage(pages[p], before[p], after[p]) && ok;
+    return ok;
+}
+
 std::string PlainLabel(const std::string& label) {
     std::string out;
     for (size_t i = 0; i < label.size(); ++i) {

@@ -84,6 +84,21 @@ Setting KeyNumber(std::string label, std::string section, std::string key, std::
 /// A line of explanation.
 Setting Note(std::string text);
 
+/// A problem on one of several pages: the page (1-based; 0 when all is well), the setting and
+/// what to tell the user.
+struct PagesProblem {
+    int page = 0;
+    size_t index = 0;
+    std::string message;
+};
+/// The values of several pages.
+std::vector<PageValues> LoadPages(const std::vector<SettingsPage>& pages);
+/// Checks several pages in order (see CheckPage); the first problem.
+PagesProblem CheckPages(const std::vector<SettingsPage>& pages, std::vector<PageValues>& values);
+/// Saves several pages (see SavePage); false when any could not be written.
+bool SavePages(const std::vector<SettingsPage>& pages, const std::vector<PageValues>& before,
+               const std::vector<PageValues>& after);
+
 /// A label without its "&" marks (for messages).
 std::string PlainLabel(const std::string& label);
 

@@ -191,19 +191,15 @@ SetupState LoadSetup() {
     sorthosts(s.servers);
     s.selected = o.szHostEntry;
     s.port = std::to_string(s.selected.empty() ? o.Port : ParseServerEntry(s.selected).port);
-    for (const SettingsPage& page : SetupPages()) s.before.push_back(LoadPage(page));
+    s.before = LoadPages(SetupPages());
     s.values = s.before;
     return s;
 }
 
 SetupProblem CheckSetup(SetupState& s) {
     const std::vector<SettingsPage>& pages = SetupPages();
-    s.values.resize(pages.size());
-    for (size_t p = 0; p < pages.size(); ++p) {
-        SettingProblem problem = CheckPage(pages[p], s.values[p]);
-        if (!problem.message.empty())
-            return {static_cast<int>(p) + 1, problem.index, problem.message};
-    }
+    SetupProblem problem = CheckPages(pages, s.values);
+    if (problem.page) return problem;
     const PageValues& connect = s.values[kSetupConnect - 1];
     for (size_t i : {kNickIndex, kAltNickIndex})
         if (connect[i].find_first_of(" \t") != std::string::npos)
@@ -238,9 +234,7 @@ bool SaveSetup(const SetupState& s) {
             if (l.text == selected) l.text = moved;
         selected = moved;
     }
-    const std::vector<SettingsPage>& pages = SetupPages();
-    for (size_t p = 0; p < pages.size() && p < s.values.size(); ++p)
-        ok = SavePage(pages[p], s.before[p], s.values[p]) && ok;
+    ok = SavePages(SetupPages(), s.before, s.values) && ok;
     if (!SameTexts(servers, o.szhost)) {
         ok = WriteSettingsList("Servers", "sv", servers) && ok;
         o.szhost = servers;

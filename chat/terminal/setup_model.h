@@ -57,11 +57,7 @@ const std::vector<SettingsPage>& SetupPages();
 /// The state from the settings in force.
 SetupState LoadSetup();
 /// A failed check and the page to show it on.
-struct SetupProblem {
-    int page = 0;  ///< 0 when all is well
-    size_t index = 0;
-    std::string message;
-};
+using SetupProblem = PagesProblem;
 /// Checks every page (clamping and trimming where the settings say so).
 SetupProblem CheckSetup(SetupState& state);
 /// Writes what changed and puts it into effect: the server list, the selected server, the
