@@ -127,6 +127,53 @@ class WithNgircd(unittest.TestCase):
         self.assertEqual(c.finish(), 0)
 
 
+@unittest.skipUnless(base.NGIRCD or os.environ.get("CI"), "ngircd is not installed")
+class AlarmSounds(unittest.TestCase):
+    """Alarms set to their sound run the configured player with the sound file as its one
+    argument; an alarm whose sound is missing beeps instead."""
+
+    def test_query_and_invite_alarms_run_the_player(self):
+        self.dir = parser.tempfile.mkdtemp(prefix="vesk-alarms-")
+        self.addCleanup(parser.shutil.rmtree, self.dir, ignore_errors=True)
+        port = base.free_port()
+        helper = base.NgircdTests("start_ngircd")
+        helper.dir = self.dir
+        ngircd = helper.start_ngircd(port)
+        self.addCleanup(ngircd.wait)
+        self.addCleanup(ngircd.kill)
+        played = os.path.join(self.dir, "played.txt")
+        player = os.path.join(self.dir, "fake player.sh")
+        with open(player, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s|%%s\\n" "$#" "$1" >> "%s"\n' % played)
+        os.chmod(player, 0o755)
+        waves = os.path.join(self.dir, "sounds")
+        os.makedirs(waves)
+        for name in ("new query.wav", "invite.wav"):
+            open(os.path.join(waves, name), "wb").close()
+        # options2: the query alarm (15th field) and the invite alarm (22nd) play sounds.
+        ini = ("[Options]\noptions2=5,50,0,0,0,0,0,0,1,1,1,1,0,0,2,1,1,1,0,0,0,2\n"
+               "[Dirs]\nwaves=%s\n[Sound]\nplayer=%s\n"
+               "[Waves]\nquery=new query.wav\ninvite=invite.wav\n" % (waves, player))
+        c = base.Client(["-s", "127.0.0.1:%d" % port, "-n", "tester"], ini)
+        self.addCleanup(c.kill)
+        c.expect(r"^Welcome to the Internet Relay Network tester")
+        alice = parser.IrcPeer(port, "alice")
+        self.addCleanup(alice.close)
+        alice.send("PRIVMSG tester :hello there\r\n")
+        c.expect(r"^<alice> hello there$", window="alice")
+        alice.send("JOIN #party\r\nINVITE tester #party\r\n")
+        deadline = time.monotonic() + 5
+        lines = []
+        while len(lines) < 2 and time.monotonic() < deadline:
+            if os.path.exists(played):
+                with open(played) as f:
+                    lines = f.read().splitlines()
+            time.sleep(0.05)
+        self.assertEqual(lines, ["1|" + os.path.join(waves, "new query.wav"),
+                                 "1|" + os.path.join(waves, "invite.wav")])
+        self.assertEqual(c.finish(), 0)
+
+
 class WithMonitor(unittest.TestCase):
     """A scripted server that offers MONITOR: arrivals and departures come without polling."""
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "chat/core/dns_lookup.h"
+#include "chat/core/events.h"
 #include "chat/core/online_timer.h"
 #include "chat/core/options.h"
 #include "chat/core/server_list.h"
@@ -267,6 +268,7 @@ void Disconnected() {
         if (o.rcod && (!c.FirstMOTD || !o.rtc || c.connectretries == 0)) ScheduleReconnect();
         if (o.bod == 1)
             for (int i = 0; i < std::max(o.times, 1); ++i) Beep();
+        if (o.bod == 2) SoundAlarm(o.bod, "disconnect");
     }
     werr("");
     c.SentQuit = false;

@@ -1,5 +1,7 @@
 #include "chat/core/events.h"
 
+#include "chat/core/window_table.h"
+
 namespace chat {
 
 EventHooks& Hooks() {
@@ -21,6 +23,12 @@ bool ignoring(std::string_view nick, std::string_view userhost, std::string_view
 
 void checknotify(bool online, std::string_view nick) {
     if (Hooks().checknotify) Hooks().checknotify(online, nick);
+}
+
+void SoundAlarm(int setting, std::string_view alarm) {
+    if (setting == 0) return;
+    if (setting == 2 && Hooks().play_alarm && Hooks().play_alarm(alarm)) return;
+    Beep();
 }
 
 }  // namespace chat

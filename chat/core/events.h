@@ -68,6 +68,9 @@ struct EventHooks {
     std::function<bool(std::string_view channel)> ban_end;
     /// A line as printed (display text), and the channel URL reply: the URL catcher's input.
     std::function<void(std::string_view text)> printed;
+    /// Plays the sound set for an alarm ("query", "notice", "invite", "disconnect", "send");
+    /// false when none is set or it cannot play.
+    std::function<bool(std::string_view alarm)> play_alarm;
 };
 
 /// The installed handlers.
@@ -81,5 +84,8 @@ bool ctcpscripted(const CurrentEvent& event);
 bool ignoring(std::string_view nick, std::string_view userhost, std::string_view kind);
 /// Notify mark for a nickname.
 void checknotify(bool online, std::string_view nick);
+/// Sounds an alarm as its setting says: 0 nothing, 2 its sound (a beep when that cannot
+/// play), anything else a beep.
+void SoundAlarm(int setting, std::string_view alarm);
 
 }  // namespace chat

@@ -112,9 +112,9 @@ void NoticeToUs() {
     const std::string& text = c.Tok(3);
     if (StartsWithNoCase(text, "DCC ")) {
         if (StartsWithNoCase(text, "DCC Send ")) {
-            if (o.bos) Beep();
+            SoundAlarm(o.bos, "send");
         } else if (StartsWithNoCase(text, "DCC Chat ")) {
-            if (o.boq) Beep();
+            SoundAlarm(o.boq, "query");
         } else {
             c.beep = 1;
         }
@@ -122,7 +122,7 @@ void NoticeToUs() {
         return printinfo(-1);
     }
     if (o.bon) {
-        Beep();
+        SoundAlarm(o.bon, "notice");
     } else {
         c.beep = 1;
     }
@@ -243,7 +243,7 @@ WindowId QueryWindowFor(std::string_view nick, bool allow_active, bool& shared) 
     if (o.udmw || FreeSlots() <= kQuerySlotReserve) {
         bool made = false;
         WindowId w = MessageWindow(made);
-        if (made && o.boq) Beep();
+        if (made) SoundAlarm(o.boq, "query");
         return w;
     }
     const WindowRecord* active = RecordOf(Windows().CActive);
@@ -255,7 +255,7 @@ WindowId QueryWindowFor(std::string_view nick, bool allow_active, bool& shared) 
         return 0;
     }
     if (o.woq) SendToServer("WHOIS " + std::string(nick), false);
-    if (o.boq) Beep();
+    SoundAlarm(o.boq, "query");
     return w;
 }
 

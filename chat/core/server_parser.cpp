@@ -110,7 +110,7 @@ void HandleInvite() {
     const std::string& channel = c.Tok(3);
     if (channel.empty() || channel.size() > kMaxChannelName || channel[0] == '0') return;
     if (ignoring(Source(), c.line.userhost, "invite")) return;
-    if (o.boi) Beep();
+    SoundAlarm(o.boi, "invite");
     ChatSession& s = Session();
     s.chinv.clear();
     if (o.ajcoi && IsValidChannelName(channel)) {

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 
 #include "chat/core/ctcp_incoming.h"
+#include "chat/core/events.h"
 #include "chat/core/line_list.h"
 #include "chat/core/options.h"
 #include "chat/core/window_table.h"
@@ -72,6 +74,11 @@ bool OnPath(const std::string& program) {
     }
 }
 
+std::map<std::string, std::string>& AlarmSounds() {
+    static std::map<std::string, std::string> sounds;
+    return sounds;
+}
+
 }  // namespace
 
 std::string& SoundPlayerSetting() {
@@ -86,6 +93,19 @@ void ReadSoundSettings() {
     Sounds().folder = folder;
     Sounds().play = StartPlayer;
     SoundPlayerSetting() = platform::GetPrivateProfileString("Sound", "player", "", 256, ini);
+    for (const char* alarm : kAlarmNames)
+        AlarmSounds()[alarm] = platform::GetPrivateProfileString("Waves", alarm, "", 360, ini);
+    Hooks().play_alarm = PlayAlarm;
+}
+
+std::string AlarmSound(std::string_view alarm) {
+    const auto it = AlarmSounds().find(std::string(alarm));
+    return it == AlarmSounds().end() ? std::string() : it->second;
+}
+
+bool PlayAlarm(std::string_view alarm) {
+    const std::string name = AlarmSound(alarm);
+    return !name.empty() && PlaySoundFile(WavePath(name));
 }
 
 std::string WavePath(std::string_view name) {

@@ -33,4 +33,12 @@ bool StartPlayer(const std::string& path);
 /// Beeps `count` times `interval_ms` apart (the first at once).
 void StartBeeps(int count, int interval_ms);
 
+/// The alarms that can have a sound of their own (section "Waves").
+constexpr const char* kAlarmNames[] = {"query", "notice", "invite", "disconnect", "send"};
+/// The sound file set for an alarm (as the settings give it), empty when none.
+std::string AlarmSound(std::string_view alarm);
+/// Plays the sound set for an alarm through the player; false when none is set, the file is
+/// missing or the player cannot start (the caller beeps instead).
+bool PlayAlarm(std::string_view alarm);
+
 }  // namespace chat
