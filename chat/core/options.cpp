@@ -227,7 +227,7 @@ long ReadSettingInt(std::string_view section, std::string_view key, long def) {
 bool WriteSettings(std::string_view section,
                    const std::vector<std::pair<std::string, std::string>>& keys) {
     const std::string& path = Options().szINI;
-    if (path.empty()) return false;
+    if (path.empty() || !EnsureSettingsFolder()) return false;
     bool ok = true;
     for (const auto& [key, value] : keys) {
         // A value that would end its line early is never written: it could forge other keys.
@@ -271,6 +271,7 @@ bool WriteSettingsList(std::string_view section, std::string_view prefix, const 
         if (l.text.empty() || l.text.find_first_of("\r\n") != std::string::npos) continue;
         lines.emplace_back(std::string(prefix) + std::to_string(index++), l.text);
     }
+    if (!EnsureSettingsFolder()) return false;
     return platform::WriteProfileSection(std::string(section), lines, Options().szINI);
 }
 

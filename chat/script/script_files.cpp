@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
@@ -66,6 +67,8 @@ bool savesection(std::string_view section, std::string_view prefix, const LineLi
         if (l.text.empty()) continue;
         lines.emplace_back(std::string(prefix) + std::to_string(index++), l.text);
     }
+    // The settings file may be the user's first: its folder is made on the first write.
+    if (path == Options().szINI && !EnsureSettingsFolder()) return false;
     return platform::WriteProfileSection(std::string(section), lines, path);
 }
 
