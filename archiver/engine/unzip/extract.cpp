@@ -64,7 +64,7 @@ struct MemberData {
     int fd = -1;
     std::string archive_name;
     uint16_t method = 0;
-    uint32_t dos_time = 0;
+    time_t mtime = 0;  // from the member's MS-DOS time, converted where the run started
     Declared d;
     std::string name;
     std::string out_path;
@@ -139,7 +139,7 @@ void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32
     if (m.d.sizes_known && m.d.uncompressed_known && r.room != 0)
         Damaged(m.name, "its data is shorter than its declared size");
     // Complete: kept even when the CRC check below fails.
-    if (!m.test) MemberSteps::Finish(out, platform::DosToTime(m.dos_time));
+    if (!m.test) MemberSteps::Finish(out, m.mtime);
     if (r.crc != expected_crc)
         Fail(kClassIo,
              Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", m.name.c_str(),
@@ -435,6 +435,12 @@ private:
         OutputFile local;
         OutputFile& out = pipeline_ ? pipeline_->Current().out : local;
         bool test = !cmd_.has_target;
+        // An output that a member still in flight writes (the same name twice, or a link to
+        // it) is replaced only after that member is done.
+        const struct stat* existing = steps_.ExistingOutput();
+        if (pipeline_ && !test && existing &&
+            pipeline_->Writing(existing->st_dev, existing->st_ino))
+            pipeline_->Drain();
         if (!test) OpenOutput(out, out_path);
         std::string base(BaseName(name));
         SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", base.c_str()));
@@ -444,7 +450,7 @@ private:
         m.fd = fd_;
         m.archive_name = archive_name_;
         m.method = h.method;
-        m.dos_time = h.DosDateTime();
+        m.mtime = platform::DosToTime(h.DosDateTime());
         m.d = d;
         m.name = name;
         m.out_path = out_path;

@@ -434,7 +434,14 @@ private:
     static void CopyMatch(uint8_t* out, size_t dist, size_t len) {
         const uint8_t* src = out - dist;
         uint8_t* end = out + len;
-        if (dist >= 8) {
+        if (dist >= 16) {
+            // Most matches reach far enough back for 16-byte steps.
+            do {
+                std::memcpy(out, src, 16);
+                out += 16;
+                src += 16;
+            } while (out < end);
+        } else if (dist >= 8) {
             do {
                 std::memcpy(out, src, 8);
                 out += 8;

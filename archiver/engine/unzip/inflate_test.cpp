@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "archiver/engine/unzip/test_util.h"
 
@@ -296,6 +297,172 @@ open('t.raw', 'wb').write(d)
             for (int k = 0; k < 1 + round % 4; ++k) bad[rng() % bad.size()] ^= 1u << (rng() % 8);
             Outcome o = Decode(bad, 1 + rng() % 5000);
             EXPECT_EQ(o.result.out_size, o.out.size());
+        }
+    }
+}
+
+// Writes a fixed-code distance with its extra bits.
+void FixedDistance(BitWriter& w, unsigned d) {
+    static const uint16_t base[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    unsigned c = 29;
+    while (base[c] > d) --c;
+    w.Code(c, 5);
+    unsigned extra = c < 4 ? 0 : c / 2 - 1;
+    w.Bits(d - base[c], extra);
+}
+
+// A dynamic block whose codes are 'a' = 0, end = 10, length 3 = 11 and a single distance code
+// 0 of one bit: many literals fit one look-up's bits, and a distance code 1 is unassigned.
+void SmallDynamicHeader(BitWriter& w) {
+    w.Bits(1, 1);
+    w.Bits(2, 2);
+    w.Bits(1, 5);
+    w.Bits(0, 5);
+    w.Bits(14, 4);
+    uint8_t cl[19] = {};
+    cl[0] = cl[1] = cl[2] = cl[18] = 2;
+    const uint8_t order[18] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
+    for (uint8_t s : order) w.Bits(cl[s], 3);
+    w.Code(3, 2);
+    w.Bits(97 - 11, 7);
+    w.Code(1, 2);
+    w.Code(3, 2);
+    w.Bits(138 - 11, 7);
+    w.Code(3, 2);
+    w.Bits(20 - 11, 7);
+    w.Code(2, 2);
+    w.Code(2, 2);
+    w.Code(1, 2);
+}
+
+TEST(InflateTest, HostileEndingsAtEveryBufferBoundary) {
+    // Each hostile ending follows a prefix of stored bytes whose length puts it at the start,
+    // inside the fast loop, near the output buffer's flush point and past the window, and the
+    // input arrives whole or in small pieces, so both the fast and the careful decoding meet
+    // it at their buffer ends.
+    struct Case {
+        const char* what;
+        std::function<void(BitWriter&, size_t prefix)> tail;
+        InflateStatus status;
+        size_t extra_out;  // bytes after the prefix when the stream is valid
+    };
+    auto fixed_start = [](BitWriter& w) {
+        w.Bits(1, 1);
+        w.Bits(1, 2);
+    };
+    const Case cases[] = {
+        {"literal and end",
+         [&](BitWriter& w, size_t) {
+             fixed_start(w);
+             w.FixedSym('x');
+             w.FixedSym(256);
+         },
+         InflateStatus::kOk, 1},
+        {"match reaching the first byte",
+         [&](BitWriter& w, size_t prefix) {
+             fixed_start(w);
+             w.FixedSym('x');
+             w.FixedSym(257);
+             FixedDistance(w, static_cast<unsigned>(std::min<size_t>(prefix + 1, 32768)));
+             w.FixedSym(256);
+         },
+         InflateStatus::kOk, 4},
+        {"match reaching one byte before the stream",
+         [&](BitWriter& w, size_t prefix) {
+             fixed_start(w);
+             w.FixedSym('x');
+             w.FixedSym(258);
+             FixedDistance(w, static_cast<unsigned>(prefix + 2));
+             w.FixedSym(256);
+         },
+         InflateStatus::kBadData, 0},
+        {"distance code 30",
+         [&](BitWriter& w, size_t) {
+             fixed_start(w);
+             w.FixedSym('x');
+             w.FixedSym(257);
+             w.Code(30, 5);
+             w.FixedSym(256);
+         },
+         InflateStatus::kBadData, 0},
+        {"length code 287",
+         [&](BitWriter& w, size_t) {
+             fixed_start(w);
+             w.FixedSym(287);
+         },
+         InflateStatus::kBadData, 0},
+        {"cut inside a match",
+         [&](BitWriter& w, size_t) {
+             fixed_start(w);
+             w.FixedSym('x');
+             w.FixedSym(284);
+         },
+         InflateStatus::kTruncated, 0},
+        {"one-bit literals then end",
+         [&](BitWriter& w, size_t prefix) {
+             SmallDynamicHeader(w);
+             for (size_t i = 0; i < 5 + prefix % 7; ++i) w.Code(0, 1);
+             w.Code(2, 2);
+         },
+         InflateStatus::kOk, 0},
+        {"one-bit literals then the unassigned distance code",
+         [&](BitWriter& w, size_t prefix) {
+             SmallDynamicHeader(w);
+             for (size_t i = 0; i < 5 + prefix % 7; ++i) w.Code(0, 1);
+             w.Code(3, 2);
+             w.Code(1, 1);
+             for (int i = 0; i < 40; ++i) w.Code(0, 1);
+             w.Code(2, 2);
+         },
+         InflateStatus::kBadData, 0},
+    };
+    std::vector<size_t> prefixes;
+    for (size_t p = 0; p <= 20; ++p) prefixes.push_back(p);
+    for (size_t edge : {size_t{32768}, size_t{65536}, size_t{131072}, size_t{163840}})
+        for (size_t p = edge - 9; p <= edge + 9; p += 3) prefixes.push_back(p);
+    const std::vector<uint8_t> history = testing_util::RandomBytes(170000, 5);
+    for (const Case& c : cases) {
+        for (size_t prefix : prefixes) {
+            if (std::string(c.what) == "match reaching one byte before the stream" &&
+                prefix + 2 > 32768)
+                continue;  // no distance reaches that far
+            BitWriter w;
+            for (size_t done = 0; done < prefix || done == 0;) {
+                size_t n = std::min<size_t>(prefix - done, 65535);
+                w.Bits(0, 1);
+                w.Bits(0, 2);
+                w.Align();
+                w.Bits(static_cast<uint32_t>(n), 16);
+                w.Bits(static_cast<uint32_t>(~n & 0xFFFF), 16);
+                for (size_t i = 0; i < n; ++i) w.Bits(history[done + i], 8);
+                done += n;
+                if (n == 0) break;
+            }
+            c.tail(w, prefix);
+            size_t stream = w.bytes.size();
+            std::vector<uint8_t> in = w.bytes;
+            // Whatever follows in the archive (a cut stream has nothing after it).
+            if (c.status != InflateStatus::kTruncated) in.insert(in.end(), 9, 0xA5);
+            for (size_t piece : {size_t{1} << 20, size_t{1}, size_t{9}, size_t{4093}}) {
+                if (piece == 1 && prefix > 1000) continue;  // slow, and the small cases cover it
+                Outcome o = Decode(in, piece);
+                SCOPED_TRACE(std::string(c.what) + " prefix " + std::to_string(prefix) + " piece " +
+                             std::to_string(piece));
+                ASSERT_EQ(o.result.status, c.status);
+                EXPECT_EQ(o.result.out_size, o.out.size());
+                ASSERT_GE(o.out.size(), std::min(prefix, o.out.size()));
+                EXPECT_TRUE(std::equal(
+                    o.out.begin(),
+                    o.out.begin() + static_cast<ptrdiff_t>(std::min(prefix, o.out.size())),
+                    history.begin()));
+                if (c.status != InflateStatus::kOk) continue;
+                EXPECT_EQ(o.result.in_used, stream);
+                if (c.extra_out) {
+                    EXPECT_EQ(o.out.size(), prefix + c.extra_out);
+                }
+            }
         }
     }
 }

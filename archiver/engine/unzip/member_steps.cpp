@@ -31,6 +31,7 @@ void MemberSteps::Refuse(const std::string& text) {
 
 std::optional<std::string> MemberSteps::Prepare(const std::string& name, const MemberFacts& facts,
                                                 bool check_selection) {
+    existing_ = false;
     if (check_selection && !cmd_.selection.empty() &&
         std::none_of(cmd_.selection.begin(), cmd_.selection.end(),
                      [&](const std::string& s) { return SelectionMatches(name, s); }))
@@ -141,8 +142,9 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
 
 // Asks before replacing an existing file (a symbolic link counts as existing); false skips.
 bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& facts) {
-    struct stat st;
-    if (::lstat(out_path.c_str(), &st) != 0) return true;
+    struct stat& st = existing_stat_;
+    existing_ = ::lstat(out_path.c_str(), &st) == 0;
+    if (!existing_) return true;
     if (cmd_.overwrite_all || Unzip().replace_all) return true;
     BeforeQuestion();
     OverwriteQuery q;

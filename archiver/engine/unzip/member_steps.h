@@ -4,6 +4,8 @@
 // before the member is complete.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -57,6 +59,8 @@ public:
     void Refuse(const std::string& text);
     /// True when a member was refused: the run must not look complete.
     bool refused() const { return refused_; }
+    /// The file found at the last prepared output path (nullptr: there was none).
+    const struct stat* ExistingOutput() const { return existing_ ? &existing_stat_ : nullptr; }
     /// Where the folders created from now on are listed (nullptr: nowhere), so that folders
     /// made for a member that is never reported can be taken away again.
     void TrackFolders(std::vector<std::string>* created) { created_ = created; }
@@ -74,6 +78,8 @@ private:
     bool refused_ = false;
     std::string resolved_target_;
     std::vector<std::string>* created_ = nullptr;
+    bool existing_ = false;
+    struct stat existing_stat_ {};
     // Folders this run made or found to be real folders, and the targets already made: a
     // member beside the previous one costs no further look-ups.
     std::unordered_set<std::string> known_folders_;
