@@ -88,9 +88,15 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t*
             cur_match = after;
         }
     } else {
-        do {
-            if (check(cur_match)) break;
-        } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
+        // The next candidate's bytes are asked for before the current one is compared, so
+        // that the loads overlap instead of each waiting on the one before. (Long chains walk
+        // two links at a time and gain nothing from it.)
+        for (;;) {
+            uint32_t next = prev[cur_match & kWMask];
+            __builtin_prefetch(win + next + off);
+            if (check(cur_match) || next <= limit || --chain == 0) break;
+            cur_match = next;
+        }
     }
     return best_len;
 }
@@ -200,6 +206,7 @@ uint64_t deflate_fast(DeflateState& s) {
 
     while (c.lookahead != 0) {
         c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+        __builtin_prefetch(head + update_hash(c.ins_h, win[c.strstart + 3]));
         uint32_t hash_head = head[c.ins_h];
         prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
         head[c.ins_h] = static_cast<uint16_t>(c.strstart);
@@ -264,6 +271,8 @@ uint64_t lazy_parse(DeflateState& s) {
 
     while (c.lookahead != 0) {
         c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+        // The next position's chain head, fetched while this position is searched.
+        __builtin_prefetch(head + update_hash(c.ins_h, win[c.strstart + 3]));
         uint32_t hash_head = insert(c.strstart, c.ins_h);
 
         prev_length = match_length;
