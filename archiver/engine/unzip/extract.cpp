@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "archiver/engine/unzip/crc32.h"
@@ -190,7 +191,7 @@ private:
             previous = e->local_offset;
             Step([&] {
                 uint8_t sig[4];
-                if (PreadFull(fd_, sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
+                if (ReadAt(sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
                     Fail(kClassIo,
                          Format("ZIP damaged: file %s: its local header is missing",
                                 DisplayName(e->name, e->header.flags).c_str()),
@@ -250,7 +251,26 @@ private:
 
     [[noreturn]] void ReadError() { engine::ReadError(archive_name_); }
     void ReadExact(void* buf, size_t n) {
-        if (PreadFull(fd_, buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
+        if (ReadAt(buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
+    }
+
+    // A member's header comes in small pieces (signature, fixed fields, name, cipher header):
+    // one read of a few hundred bytes serves them all. Like PreadFull, a count below n means
+    // the file ended.
+    ssize_t ReadAt(void* buf, size_t n, uint64_t at) {
+        if (at >= ahead_pos_ && at - ahead_pos_ <= ahead_len_ &&
+            ahead_len_ - (at - ahead_pos_) >= n) {
+            std::memcpy(buf, ahead_ + (at - ahead_pos_), n);
+            return static_cast<ssize_t>(n);
+        }
+        if (n >= sizeof ahead_) return PreadFull(fd_, buf, n, at);
+        ssize_t got = PreadFull(fd_, ahead_, sizeof ahead_, at);
+        if (got < 0) return -1;
+        ahead_pos_ = at;
+        ahead_len_ = static_cast<size_t>(got);
+        size_t k = std::min(n, ahead_len_);
+        std::memcpy(buf, ahead_, k);
+        return static_cast<ssize_t>(k);
     }
 
     // Moves forward byte by byte until a signature. After a member with a data descriptor the
@@ -500,6 +520,9 @@ private:
     uint64_t file_size_ = 0;
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
+    uint8_t ahead_[512];
+    uint64_t ahead_pos_ = 0;
+    size_t ahead_len_ = 0;
     InflateWorkspacePtr workspace_;
     std::unique_ptr<MemberPipeline> pipeline_;  // declared last: abandoned first
 };
