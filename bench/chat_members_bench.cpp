@@ -6,11 +6,13 @@
 // memory of the client.
 //
 //   chat_members_bench [--vesk PATH] [--lines L] [--rounds R] [--members N,N...]
-//   chat_members_bench --serve N [--lines L]   one run for a client started elsewhere (tmux):
-//                                               prints "port P", then the result line
+//   chat_members_bench --serve N [--lines L] [--announce]
+//       one run for a client started elsewhere (tmux): prints "port P", then the result line;
+//       with --announce also "flood starts" when the client is ready and the clock starts
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -210,9 +212,14 @@ struct Result {
 
 // Serves one client on `listener`: logon, channel, flood, PING; times the flood to the PONG.
 // `pid` (when known) is sampled for CPU and memory.
-bool ServeOne(int listener, const Traffic& t, pid_t pid, Result& r) {
+bool ServeOne(int listener, const Traffic& t, pid_t pid, Result& r, bool announce = false) {
+    // A client that never comes or stops answering ends the run instead of hanging it.
+    pollfd waiting{listener, POLLIN, 0};
+    if (::poll(&waiting, 1, 30000) != 1) return false;
     int c = ::accept(listener, nullptr, nullptr);
     if (c < 0) return false;
+    timeval limit{120, 0};
+    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     std::string buf, nick_line;
     if (!ReadUntil(c, buf, "NICK ", &nick_line)) return false;
     std::string nick = nick_line.substr(5);
@@ -235,6 +242,10 @@ bool ServeOne(int listener, const Traffic& t, pid_t pid, Result& r) {
     // The logon is answered before the clock starts: a PING/PONG round trip marks the point
     // where the client has its channel and member list.
     if (!SendAll(c, logon + names + "PING :ready\r\n") || !ReadUntil(c, buf, "PONG")) return false;
+    if (announce) {
+        std::printf("flood starts\n");
+        std::fflush(stdout);
+    }
     double cpu0 = pid > 0 ? CpuSeconds(pid) : 0;
     auto t0 = std::chrono::steady_clock::now();
     std::thread sender([&] { SendAll(c, t.flood); });
@@ -328,14 +339,14 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-int Serve(int members, int lines) {
+int Serve(int members, int lines, bool announce) {
     Traffic t = MakeTraffic(members, lines);
     int port = 0;
     int l = Listen(port);
     std::printf("port %d\n", port);
     std::fflush(stdout);
     Result r;
-    if (!ServeOne(l, t, 0, r)) {
+    if (!ServeOne(l, t, 0, r, announce)) {
         std::fprintf(stderr, "the client went away\n");
         return 1;
     }
@@ -351,8 +362,15 @@ int main(int argc, char** argv) {
     int lines = 1000000, rounds = 5;
     std::vector<int> sizes = {10, 10000};
     int serve = -1;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string a = argv[i], v = argv[i + 1];
+    bool announce = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--announce") {
+            announce = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        std::string v = argv[++i];
         if (a == "--vesk")
             vesk = v;
         else if (a == "--lines")
@@ -368,7 +386,7 @@ int main(int argc, char** argv) {
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
-    if (serve >= 0) return Serve(serve, lines);
+    if (serve >= 0) return Serve(serve, lines, announce);
 
     char tmpl[] = "/tmp/chatmembersXXXXXX";
     std::string home = ::mkdtemp(tmpl);

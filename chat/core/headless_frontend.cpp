@@ -25,6 +25,29 @@ HeadlessState& State() {
     return state;
 }
 
+// Window lines go out once per round of the loop, not one write per line: a flood prints a
+// few hundred lines per read. The flush is a posted message, so it runs before the loop
+// waits again.
+constexpr platform::UINT kMsgFlushOutput = platform::WM_USER + 1;
+
+void FlushSoon() {
+    static platform::HWND window = 0;
+    static bool posted = false;
+    if (posted && platform::IsWindow(window)) return;
+    if (window == 0 || !platform::IsWindow(window)) {
+        window = platform::CreateWindow(
+            [](platform::HWND, platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+                if (msg == kMsgFlushOutput) {
+                    posted = false;
+                    std::fflush(stdout);
+                }
+                return platform::LRESULT{0};
+            });
+    }
+    posted = window != 0 && platform::PostMessage(window, kMsgFlushOutput);
+    if (!posted) std::fflush(stdout);
+}
+
 void WriteOut(const std::string& name, const std::string& text) {
     std::string line;
     line.reserve(name.size() + text.size() + 2);
@@ -33,7 +56,7 @@ void WriteOut(const std::string& name, const std::string& text) {
     line += text;
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    FlushSoon();
 }
 
 void Type(WindowId target, std::string_view text) {
