@@ -296,17 +296,6 @@ bool savetext() {
                                   {"quit", o.quit}});
 }
 
-bool savesetup() {
-    const ChatOptions& o = Options();
-    std::vector<std::pair<std::string, std::string>> keys = {
-        {"user", o.szUser}, {"email", o.szEmail}, {"host", o.szHostEntry}};
-    if (!o.nick_from_command_line) {
-        keys.emplace_back("nick", o.szNickName);
-        keys.emplace_back("anick", o.szAltNick);
-    }
-    return WriteSettings("Vesk", keys);
-}
-
 bool EnsureSettingsFolder() {
     const std::string& ini = Options().szINI;
     size_t slash = ini.rfind('/');
@@ -326,7 +315,6 @@ bool saveini() {
     if (o.szINI.empty() || !EnsureSettingsFolder()) return false;
     bool ok = saveoptions();
     ok = savetext() && ok;
-    ok = savesetup() && ok;
     for (auto& writer : SettingsWriters()) writer();
     if (o.sip == 0) return ok;
     std::vector<std::pair<std::string, std::string>> lines;

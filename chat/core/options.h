@@ -100,11 +100,11 @@ bool saveoptions();
 /// Writes the texts of section "Text" the core owns (highlight words, title, separator line,
 /// quit message); an empty text removes its key.
 bool savetext();
-/// Writes the identity of section "Vesk" (a nickname given on the command line stays out).
-bool savesetup();
-/// The settings at exit: the settings folder is made when missing, the options, texts and
-/// identity are written, the SettingsWriters run, and section "Local" is rewritten when the
-/// local address is known. The settings file is created (0600) when it did not exist yet.
+/// The settings at exit: the settings folder is made when missing, the options and texts are
+/// written, the SettingsWriters run, and section "Local" is rewritten when the local address
+/// is known. The settings file is created (0600) when it did not exist yet. The identity is
+/// left to the Setup dialog: at run time it may hold stand-ins (the login name) or a nickname
+/// from the command line, neither of which the user chose to keep.
 bool saveini();
 /// Makes the folder of the settings file (and any missing parent) with mode 0700; true when
 /// it exists afterwards.
