@@ -444,13 +444,16 @@ std::vector<Line> MergeSection(const Document& doc, std::string_view name,
     return block;
 }
 
-// True when a list section holds lines other than its entries (comments, notes).
+// True when a list section holds text other than its entries (comments, notes); blank lines
+// alone do not count.
 bool HasOtherLines(const Document& doc, std::string_view name) {
     const std::string folded = Fold(name);
     for (const Section& s : doc.sections) {
         if (s.folded != folded) continue;
-        for (size_t i = s.header + 1; i < ContentEnd(doc, s); ++i)
-            if (doc.lines[i].kind != LineKind::kKey) return true;
+        for (size_t i = s.header + 1; i < ContentEnd(doc, s); ++i) {
+            const LineKind kind = doc.lines[i].kind;
+            if (kind == LineKind::kComment || kind == LineKind::kOther) return true;
+        }
     }
     return false;
 }

@@ -351,6 +351,11 @@ TEST_F(ProfileTest, RewrittenListsKeepTheirComments) {
         for (auto& entry : read) entry.first = entry.first == "Alias2" ? "alias2" : entry.first;
         EXPECT_EQ(read, c.entries) << c.what;
     }
+    // Blank lines alone do not keep an emptied section.
+    Put(ini_, "[A]\nk=v\n[Users]\nu0=1:bob\n\nu1=2:carol\n[B]\nx=1\n");
+    ASSERT_TRUE(WriteProfileSection("Users", {}, ini_));
+    EXPECT_EQ(Get(ini_), "[A]\nk=v\n[B]\nx=1\n");
+
     // Large lists that change everywhere are still merged in bounded time, every line kept.
     std::string big = "[Events]\n";
     Entries turned;
