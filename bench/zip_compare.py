@@ -8,8 +8,8 @@ the archive sizes against zlib's, and every run's peak memory (from wait4's rusa
 Usage: zip_compare.py [--bench-dir BUILD-bench] [--work DIR] [--rounds N]
                       [--single-env NAME=VALUE]... [--single-arg ARG]...
 
---single-env / --single-arg: how to run borvan32 with one thread; when given, the table has a
-column for ours with one thread beside ours with its default number of threads.
+Ours runs twice: with its default number of threads and with one thread ("ours-1t": Threads=1
+in its settings, BORVAN32_UNZIP_THREADS=1); --single-env / --single-arg add to the second.
 """
 import argparse
 import os
@@ -79,13 +79,22 @@ def tools(args):
             return [ours, "--headless", *extra, "-e", "-o", archive, target], env
         return Tool(name, create, extract)
 
-    out.append(ours_tool("ours", None, []))
-    if args.single_env or args.single_arg:
-        env = dict(os.environ)
-        for pair in args.single_env:
-            k, _, v = pair.partition("=")
-            env[k] = v
-        out.append(ours_tool("ours-1t", env, args.single_arg))
+    # Ours reads its settings from a private folder: the default number of threads, and
+    # one thread ("Threads=1" for creation, BORVAN32_UNZIP_THREADS=1 for extraction).
+    def home(name, ini):
+        folder = os.path.join(args.work, name)
+        os.makedirs(os.path.join(folder, "borvan32"), exist_ok=True)
+        with open(os.path.join(folder, "borvan32", "borvan32.ini"), "w") as f:
+            f.write(ini)
+        return dict(os.environ, XDG_CONFIG_HOME=folder)
+
+    out.append(ours_tool("ours", home("home-default", ""), []))
+    env = home("home-1t", "[Borvan]\nThreads=1\n")
+    env["BORVAN32_UNZIP_THREADS"] = "1"
+    for pair in args.single_env:
+        k, _, v = pair.partition("=")
+        env[k] = v
+    out.append(ours_tool("ours-1t", env, args.single_arg))
     for lib in ("zlib", "libdeflate"):
         exe = os.path.join(peers, "zip_peer_" + lib)
         if not os.path.exists(exe):
@@ -107,6 +116,7 @@ def main():
     ap.add_argument("--single-arg", action="append", default=[])
     args = ap.parse_args()
     args.bench_dir = os.path.abspath(args.bench_dir)
+    args.work = os.path.abspath(args.work)
     work = os.path.abspath(args.work)
     corpus = os.path.join(work, "corpus")
     os.makedirs(work, exist_ok=True)
