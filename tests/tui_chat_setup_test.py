@@ -216,7 +216,7 @@ class SetupDialogsTest(unittest.TestCase):
         self.field(t, "M-p", "9000")  # Packet size: brought into 512..4096
         t.keys("Enter")
         t.wait_gone("Vesk Options")
-        saved = self.saved("4096")
+        saved = self.saved("4096", "options5=")  # every key rewritten
         fields = re.search(r"^options=(.*)$", saved, re.M).group(1).split(",")
         self.assertEqual(fields[20], "4096")
         fields3 = re.search(r"^options3=(.*)$", saved, re.M).group(1).split(",")

@@ -13,6 +13,7 @@
 
 #include "chat/core/dns_lookup.h"
 #include "chat/core/events.h"
+#include "chat/core/frame.h"
 #include "chat/core/online_timer.h"
 #include "chat/core/options.h"
 #include "chat/core/server_list.h"
@@ -414,6 +415,8 @@ void DoInitConnect(bool first) {
         Status("*** Cannot connect, missing:" + missing + " (set them in section [Vesk] of " +
                    o.szINI + ", or use -n and -s)",
                3);
+        // The setup dialog's first page is where they are given.
+        platform::PostMessage(c.frame, platform::WM_COMMAND, kCmdSetup | (1u << 16), 0);
         return;
     }
     if (c.attempt_started) c.attempt_started();

@@ -95,6 +95,9 @@ platform::LRESULT FrameProc(platform::HWND, platform::UINT msg, platform::WPARAM
             }
             return 0;
         case platform::WM_COMMAND:
+            // The program asks for a page of the setup dialog in the high word.
+            if (platform::LOWORD(wparam) == kCmdSetup)
+                Storage().setup_page = platform::HIWORD(wparam);
             RunFrameCommand(platform::LOWORD(wparam));
             return 0;
         case kMsgShowWhois:

@@ -76,8 +76,9 @@ struct FrameState {
     /// Runs for every window about to close, after the core's own handling (later layers free
     /// what belongs to the window).
     std::vector<std::function<void(platform::HWND window)>> window_closing;
-    /// The page the next Setup command opens on, set by the program when it asks for the
-    /// dialog itself (4: the SOCKS relay); 0 when the user asked.
+    /// The page the Setup command being run opens on: the high word of its WM_COMMAND, which
+    /// the program sets when it asks for the dialog itself (4: the SOCKS relay); 0 when the
+    /// user asked.
     int setup_page = 0;
     /// Folder of the help files, with a trailing "/" (Help Contents opens "vesk.hlp" there).
     std::string help_dir;

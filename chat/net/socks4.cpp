@@ -234,8 +234,7 @@ bool SocksConnect(const net::Address& server) {
         Beep();
         werr("");
         // The relay's page of the setup dialog is where the host is given.
-        Frame().setup_page = 4;
-        platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdSetup, 0);
+        platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdSetup | (4u << 16), 0);
         return true;
     }
     r.relay_port = static_cast<uint16_t>(s.port);

@@ -94,11 +94,6 @@ void ConnectNow() {
     }
 }
 
-bool& CheckAfterConnect() {
-    static bool check = false;
-    return check;
-}
-
 bool& SetupOpen() {
     static bool open = false;
     return open;
@@ -244,23 +239,7 @@ void InstallSettingsDialogs() {
     FrameState& f = Frame();
     f.more_commands = [earlier = std::move(f.more_commands)](int command) {
         switch (command) {
-            case kCmdConnectToggle:
-                // A connect that cannot start for want of the identity or a server opens the
-                // first page once the connection has said what is missing.
-                if (!Conn().Connecting && !Conn().Connected) {
-                    CheckAfterConnect() = true;
-                    platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdSetup, 0);
-                }
-                return earlier ? earlier(command) : false;
             case kCmdSetup: {
-                if (CheckAfterConnect()) {
-                    CheckAfterConnect() = false;
-                    // A page the program asked for comes with a command of its own.
-                    if (!Frame().setup_page && !Conn().Connecting && !Conn().Connected &&
-                        IdentityIncomplete())
-                        RunSetupDialog(kSetupConnect);
-                    return true;
-                }
                 const int page = Frame().setup_page;
                 Frame().setup_page = 0;
                 RunSetupDialog(page ? page : kSetupConnect);

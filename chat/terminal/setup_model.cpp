@@ -258,10 +258,4 @@ bool SaveSetup(const SetupState& s) {
     return ok;
 }
 
-bool IdentityIncomplete() {
-    const ChatOptions& o = Options();
-    return o.szNickName.empty() || o.szUser.empty() || o.szEmail.empty() || o.szHostName.empty() ||
-           o.Port <= 0;
-}
-
 }  // namespace chat

@@ -65,7 +65,4 @@ SetupProblem CheckSetup(SetupState& state);
 /// relay. False when the settings file could not be written.
 bool SaveSetup(const SetupState& state);
 
-/// True when a connect could not start for want of a nickname, name, address or server.
-bool IdentityIncomplete();
-
 }  // namespace chat

@@ -227,18 +227,5 @@ TEST_F(SetupFileTest, RelayAndResponderTakeTheirNewSettings) {
     EXPECT_NE(Read().find("active=no"), std::string::npos);
 }
 
-TEST_F(SetupFileTest, IdentityIsCompleteWithNameAddressNickAndServer) {
-    ChatOptions& o = Options();
-    EXPECT_TRUE(IdentityIncomplete());
-    o.szNickName = "me";
-    o.szUser = "Me";
-    o.szEmail = "me@x";
-    EXPECT_TRUE(IdentityIncomplete());
-    o.szHostName = "irc.x.org";
-    EXPECT_FALSE(IdentityIncomplete());
-    o.Port = 0;
-    EXPECT_TRUE(IdentityIncomplete());
-}
-
 }  // namespace
 }  // namespace chat
