@@ -308,6 +308,7 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
     cmd.archive = archive;
     cmd.start_offset = listing.facts.first_local_offset;
     cmd.folders_by_attribute = listing.facts.folders_without_slash;
+    cmd.threads = LoadSettings(SettingsPath()).threads;
     if (IsSingleFileKind(kind)) FillUnzipCommand(facts, cmd);
     if (o.command == 'e') {
         cmd.has_target = true;

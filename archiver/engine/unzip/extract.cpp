@@ -159,7 +159,9 @@ public:
         file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
         ZipDirectory dir = ReadZipDirectory(fd_, archive_name_);
         bool by_directory = dir.status == DirectoryStatus::kOk && !dir.entries.empty();
-        unsigned threads = Unzip().threads ? Unzip().threads : DefaultUnzipThreads();
+        unsigned threads = Unzip().threads;
+        if (threads == 0 && cmd_.threads > 0) threads = static_cast<unsigned>(cmd_.threads);
+        if (threads == 0) threads = DefaultUnzipThreads();
         // One member needs no helpers.
         if (threads > 1 && (!by_directory || dir.entries.size() > 1))
             pipeline_ = std::make_unique<MemberPipeline>(threads, steps_);

@@ -35,6 +35,8 @@ struct UnzipCommand {
     bool folders_by_attribute = false;
     bool password_given = false;
     std::string password;
+    /// Threads that decode a zip archive's members: 0 one per core, 1 the run's own only.
+    int threads = 0;
 };
 
 /// Process-wide state of the unzip engine beyond the shared frame.
@@ -44,8 +46,8 @@ struct UnzipState {
     std::function<long(const std::string& folder)> max_name_length;
     /// Set by the overwrite question's "replace all" for the rest of a run.
     bool replace_all = false;
-    /// Threads that decode a zip archive's members (0: one per core; 1: the run's own thread
-    /// only). Taken from BORVAN32_UNZIP_THREADS when that is set.
+    /// Threads that decode a zip archive's members, over the command's own count (0: the
+    /// command decides). Taken from BORVAN32_UNZIP_THREADS when that is set.
     unsigned threads = 0;
 };
 /// The engine's state.

@@ -522,6 +522,7 @@ engine::UnzipCommand BaseUnzipCommand() {
     cmd.archive = m.archive;
     cmd.start_offset = m.listing.facts.first_local_offset;
     cmd.folders_by_attribute = m.listing.facts.folders_without_slash;
+    cmd.threads = m.cfg.threads;
     if (shell::IsSingleFileKind(m.kind)) shell::FillUnzipCommand(m.facts, cmd);
     if (!m.password.empty()) {
         cmd.password_given = true;
