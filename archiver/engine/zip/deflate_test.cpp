@@ -173,6 +173,34 @@ TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
     }
 }
 
+// A member that is a prefix of the one before it finds that member's continuation right after
+// its own end in the window; the search must not see it. Here the input ends with a run S seen
+// twice before: nearest followed by other bytes, farther followed by T, which the earlier member
+// had right after this one's end.
+TEST(Deflate, BytesPastTheInputsEndAreNeverThoseOfAnEarlierMember) {
+    auto used = make_deflate_state();
+    auto fresh = make_deflate_state();
+    std::mt19937 rng(5);
+    auto random = [&](size_t n) {
+        std::vector<uint8_t> v(n);
+        for (auto& b : v) b = static_cast<uint8_t>(rng());
+        return v;
+    };
+    for (size_t run : {size_t{20}, size_t{100}}) {
+        std::vector<uint8_t> s = random(run), t = random(60), earlier;
+        for (const auto& part : {random(500), s, t, random(300), s, random(200), s, t})
+            earlier.insert(earlier.end(), part.begin(), part.end());
+        std::span<const uint8_t> prefix(earlier.data(), earlier.size() - t.size());
+        for (int level : {1, 3, 5, 9}) {
+            std::vector<uint8_t> first, after, again;
+            deflate_buffer(*used, earlier, level, false, first);
+            deflate_buffer(*used, prefix, level, false, after);
+            deflate_buffer(*fresh, prefix, level, false, again);
+            EXPECT_TRUE(after == again) << "level " << level << " run " << run;
+        }
+    }
+}
+
 /// Hands out at most `chunk` bytes per read, as a pipe might.
 struct ChunkedInput final : DeflateInput {
     std::span<const uint8_t> data;
