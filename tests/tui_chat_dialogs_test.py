@@ -176,17 +176,18 @@ class TerminalDialogsTest(unittest.TestCase):
         s = t.wait_for("Disconnect")  # connected: the first item disconnects
         self.assertNotIn("Cancel Connect", s)
         t.keys("Escape")
-        # The dialogs not built yet say so (the editors, DCC, URL and notify windows have
-        # suites of their own).
-        for key in ("M-e", "M-o", "M-i"):
+        # Setup, Options and Timer open their dialogs (their suites test what is inside).
+        for key, title in (("M-e", "Vesk Setup"), ("M-o", "Vesk Options"), ("M-i", "Vesk Timer")):
             t.keys(key)
-            t.wait_for("Unable to display dialog")
-            t.keys("Enter")
-            t.wait_gone("Unable to display dialog")
+            t.wait_for(title)
+            t.keys("Escape")
+            t.wait_gone(title)
         t.keys("M-w", "t")
         t.wait_for("Windows fill the screen one at a time")
-        t.keys("M-d", "o")  # DCC options: the commands that change them
-        t.wait_for("*** DCC options: /sreq and /creq")
+        t.keys("M-d", "o")  # DCC options: the Options dialog on its DCC page
+        t.wait_for("\u2500\u2500 DCC \u2500\u2500")
+        t.keys("Escape")
+        t.wait_gone("Vesk Options")
         t.keys("M-f", "c")  # Disconnect
         t.wait_for(lambda s: "Status: tester" not in s)
         t.keys("M-f")
