@@ -146,26 +146,26 @@ bool HaltTimer(int number, WindowId w) {
     return true;
 }
 
-std::string StartTimer(const TimerSpec& spec, WindowId w) {
+std::string StartTimer(const TimerPlan& wanted, WindowId w) {
     // Timers are freed at each connection and tick only while connected.
     if (!ScriptConnected()) return "*** Not connected to server";
-    if (spec.number <= 0 || spec.number > kMaxTimerNumber) return "* Invalid timer number";
-    if ((spec.hour >= 0 || spec.minute >= 0) &&
-        (spec.hour < 0 || spec.hour > 23 || spec.minute < 0 || spec.minute > 59))
+    if (wanted.number <= 0 || wanted.number > kMaxTimerNumber) return "* Invalid timer number";
+    if ((wanted.hour >= 0 || wanted.minute >= 0) &&
+        (wanted.hour < 0 || wanted.hour > 23 || wanted.minute < 0 || wanted.minute > 59))
         return "* Invalid time specification";
-    if (spec.delay <= 0 || spec.command.find_first_not_of(' ') == std::string::npos)
+    if (wanted.delay <= 0 || wanted.command.find_first_not_of(' ') == std::string::npos)
         return "* Invalid timer parameters";
-    if (spec.command.size() > kMaxCommandLine) return "* Invalid timer parameters";
+    if (wanted.command.size() > kMaxCommandLine) return "* Invalid timer parameters";
     ScriptTimer t;
-    t.number = spec.number;
-    t.hour = spec.hour;
-    t.minute = spec.hour >= 0 ? spec.minute : -1;
-    t.repetitions = std::max(spec.repetitions, 0);
-    t.delay = spec.delay;
+    t.number = wanted.number;
+    t.hour = wanted.hour;
+    t.minute = wanted.hour >= 0 ? wanted.minute : -1;
+    t.repetitions = std::max(wanted.repetitions, 0);
+    t.delay = wanted.delay;
     t.window = w;
-    t.command = spec.command;
-    auto old = FindNumber(spec.number);
-    if (old != Timers().end() && old->command == spec.command) {
+    t.command = wanted.command;
+    auto old = FindNumber(wanted.number);
+    if (old != Timers().end() && old->command == wanted.command) {
         // The user changed only when it runs: what it runs is what it was, with the same
         // parameters and, when another user's text made it, still never evaluated.
         t.params = old->params;
@@ -173,7 +173,7 @@ std::string StartTimer(const TimerSpec& spec, WindowId w) {
         t.window = old->window;
     }
     if (!Insert(std::move(t), w)) return "Memory Allocation Error!";
-    Print(w, "* Timer" + std::to_string(spec.number) + " activated", 1);
+    Print(w, "* Timer" + std::to_string(wanted.number) + " activated", 1);
     return {};
 }
 

@@ -28,7 +28,7 @@ struct ScriptTimer {
 };
 
 /// A timer as the timer editor sets it.
-struct TimerSpec {
+struct TimerPlan {
     int number = 0;              ///< 1 or more
     int hour = -1, minute = -1;  ///< time of day counting starts, -1 for at once
     int repetitions = 0;         ///< runs; 0 without end
@@ -52,7 +52,7 @@ std::string DescribeTimer(const ScriptTimer& t);
 /// when it runs, else the message that says why not (nothing is changed then). A replaced
 /// timer whose command is unchanged keeps its parameters and stays literal when another user
 /// made it.
-std::string StartTimer(const TimerSpec& spec, WindowId window);
+std::string StartTimer(const TimerPlan& wanted, WindowId window);
 /// Halts a timer as "/timerN off" does, printing in `window`; false when it is not active.
 bool HaltTimer(int number, WindowId window);
 /// Installs /timer, the tick and the on-line timer's settings.

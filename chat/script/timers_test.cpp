@@ -125,7 +125,7 @@ TEST_F(TimerTest, AClosedWindowSendsOutputToTheStatusWindow) {
 
 TEST_F(TimerTest, TheEditorStartsAndHaltsTimers) {
     struct Case {
-        TimerSpec spec;
+        TimerPlan wanted;
         bool connected;
         const char* error;  // empty: the timer runs
     };
@@ -142,9 +142,9 @@ TEST_F(TimerTest, TheEditorStartsAndHaltsTimers) {
         {{4, 12, 0, -3, 5, "/echo b"}, true, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec.command.substr(0, 10) + std::to_string(c.spec.number));
+        SCOPED_TRACE(c.wanted.command.substr(0, 10) + std::to_string(c.wanted.number));
         connected = c.connected;
-        EXPECT_EQ(StartTimer(c.spec, status), c.error);
+        EXPECT_EQ(StartTimer(c.wanted, status), c.error);
     }
     ASSERT_EQ(Timers().size(), 1u);
     EXPECT_EQ(DescribeTimer(Timers().front()), "* Timer4 12:0 5s delay /echo b");

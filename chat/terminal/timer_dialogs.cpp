@@ -110,10 +110,10 @@ void RunTimerForm(TimerFields fields, const std::string& title) {
         if (tui::RunDialog(d) != kStartButton) return;
         fields = {Field(d, kNumber), Field(d, kTimeOfDay), Field(d, kRepetitions),
                   Field(d, kInterval), Field(d, kCommand)};
-        TimerSpec spec;
+        TimerPlan wanted;
         std::string error;
-        if (ParseTimerFields(fields, LowestFreeTimer(), spec, error))
-            error = StartTimer(spec, ActiveWindow());
+        if (ParseTimerFields(fields, LowestFreeTimer(), wanted, error))
+            error = StartTimer(wanted, ActiveWindow());
         if (error.empty()) return;
         tui::ShowMessageBox(title, error, tui::MessageButtons::kOk);
     }
@@ -124,25 +124,25 @@ void EditTimersAsText() {
     std::vector<std::string> lines;
     for (const ScriptTimer& t : Timers()) lines.push_back(TimerLine(t));
     auto check = [](const std::vector<std::string>& edited) {
-        std::vector<TimerSpec> specs;
+        std::vector<TimerPlan> plans;
         std::string error;
-        ParseTimerText(edited, specs, error);
+        ParseTimerText(edited, plans, error);
         return error;
     };
     auto edited = EditScriptText("Vesk Timers", lines, {0, kMaxCommandLine + 32}, check);
     if (!edited) return;
-    std::vector<TimerSpec> specs;
+    std::vector<TimerPlan> plans;
     std::string error;
-    if (!ParseTimerText(*edited, specs, error)) return;
+    if (!ParseTimerText(*edited, plans, error)) return;
     std::vector<int> gone;
     for (const ScriptTimer& t : Timers()) {
-        auto kept = std::find_if(specs.begin(), specs.end(),
-                                 [&t](const TimerSpec& s) { return s.number == t.number; });
-        if (kept == specs.end()) gone.push_back(t.number);
+        auto kept = std::find_if(plans.begin(), plans.end(),
+                                 [&t](const TimerPlan& s) { return s.number == t.number; });
+        if (kept == plans.end()) gone.push_back(t.number);
     }
     for (int number : gone) HaltTimer(number, ActiveWindow());
-    for (const TimerSpec& spec : specs) {
-        error = StartTimer(spec, ActiveWindow());
+    for (const TimerPlan& wanted : plans) {
+        error = StartTimer(wanted, ActiveWindow());
         if (!error.empty()) {
             tui::ShowMessageBox("Vesk Timers", error, tui::MessageButtons::kOk);
             return;
@@ -158,7 +158,8 @@ std::string TimerLine(const ScriptTimer& t) {
     return line + std::to_string(t.repetitions) + " " + std::to_string(t.delay) + " " + t.command;
 }
 
-bool ParseTimerLine(const std::string& line, int lowest_free, TimerSpec& spec, std::string& error) {
+bool ParseTimerLine(const std::string& line, int lowest_free, TimerPlan& wanted,
+                    std::string& error) {
     std::vector<std::string> words;
     size_t pos = 0;
     // The command is the rest of the line as written, blanks and all.
@@ -192,32 +193,33 @@ bool ParseTimerLine(const std::string& line, int lowest_free, TimerSpec& spec, s
         error = "* Invalid timer parameters";
         return false;
     }
-    return ParseTimerFields(f, lowest_free, spec, error);
+    return ParseTimerFields(f, lowest_free, wanted, error);
 }
 
-bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerSpec>& specs,
+bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerPlan>& plans,
                     std::string& error) {
-    specs.clear();
+    plans.clear();
     for (size_t i = 0; i < lines.size(); ++i) {
         const size_t first = lines[i].find_first_not_of(' ');
         if (first == std::string::npos || lines[i][first] == ';') continue;
         int lowest = 1;
-        while (std::any_of(specs.begin(), specs.end(),
-                           [lowest](const TimerSpec& s) { return s.number == lowest; }))
+        while (std::any_of(plans.begin(), plans.end(),
+                           [lowest](const TimerPlan& s) { return s.number == lowest; }))
             ++lowest;
-        TimerSpec spec;
+        TimerPlan wanted;
         std::string why;
         bool twice = false;
-        if (ParseTimerLine(lines[i].substr(first), lowest, spec, why)) {
-            twice = std::any_of(specs.begin(), specs.end(),
-                                [&spec](const TimerSpec& s) { return s.number == spec.number; });
-            if (twice) why = "timer " + std::to_string(spec.number) + " is named twice";
+        if (ParseTimerLine(lines[i].substr(first), lowest, wanted, why)) {
+            twice = std::any_of(plans.begin(), plans.end(), [&wanted](const TimerPlan& s) {
+                return s.number == wanted.number;
+            });
+            if (twice) why = "timer " + std::to_string(wanted.number) + " is named twice";
         }
         if (!why.empty()) {
             error = "Line " + std::to_string(i + 1) + ": " + why;
             return false;
         }
-        specs.push_back(std::move(spec));
+        plans.push_back(std::move(wanted));
     }
     return true;
 }
@@ -232,14 +234,15 @@ TimerFields FieldsOf(const ScriptTimer& t) {
     return f;
 }
 
-bool ParseTimerFields(const TimerFields& f, int lowest_free, TimerSpec& spec, std::string& error) {
+bool ParseTimerFields(const TimerFields& f, int lowest_free, TimerPlan& wanted,
+                      std::string& error) {
     long number = lowest_free;
     if (!f.number.empty() && (!WholeNumber(f.number, number) || number <= 0)) {
         error = "* Invalid timer number";
         return false;
     }
-    spec.number = static_cast<int>(number);
-    spec.hour = spec.minute = -1;
+    wanted.number = static_cast<int>(number);
+    wanted.hour = wanted.minute = -1;
     if (!f.time_of_day.empty()) {
         const size_t colon = f.time_of_day.find(':');
         long hour = 0, minute = 0;
@@ -249,8 +252,8 @@ bool ParseTimerFields(const TimerFields& f, int lowest_free, TimerSpec& spec, st
             error = "* Invalid time specification";
             return false;
         }
-        spec.hour = static_cast<int>(hour);
-        spec.minute = static_cast<int>(minute);
+        wanted.hour = static_cast<int>(hour);
+        wanted.minute = static_cast<int>(minute);
     }
     long repetitions = 0, interval = 0;
     if ((!f.repetitions.empty() && !WholeNumber(f.repetitions, repetitions)) ||
@@ -258,9 +261,9 @@ bool ParseTimerFields(const TimerFields& f, int lowest_free, TimerSpec& spec, st
         error = "* Invalid timer parameters";
         return false;
     }
-    spec.repetitions = static_cast<int>(std::max(repetitions, 0L));
-    spec.delay = static_cast<int>(interval);
-    spec.command = f.command;
+    wanted.repetitions = static_cast<int>(std::max(repetitions, 0L));
+    wanted.delay = static_cast<int>(interval);
+    wanted.command = f.command;
     return true;
 }
 

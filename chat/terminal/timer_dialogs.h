@@ -22,16 +22,17 @@ struct TimerFields {
 TimerFields FieldsOf(const ScriptTimer& t);
 /// Reads the fields into a timer; false (with the /timer command's message) when one is not
 /// a number in range. `lowest_free` is taken when the number is empty.
-bool ParseTimerFields(const TimerFields& fields, int lowest_free, TimerSpec& spec,
+bool ParseTimerFields(const TimerFields& fields, int lowest_free, TimerPlan& wanted,
                       std::string& error);
 
 /// A timer as one line of text: "/timerN [H:M] repetitions interval command".
 std::string TimerLine(const ScriptTimer& t);
 /// Reads such a line (the command word in any case); false with the reason when it is not one.
-bool ParseTimerLine(const std::string& line, int lowest_free, TimerSpec& spec, std::string& error);
+bool ParseTimerLine(const std::string& line, int lowest_free, TimerPlan& wanted,
+                    std::string& error);
 /// Reads every timer line of a text (empty lines and lines starting with ";" skipped); false
 /// with "Line N: reason" at the first that is wrong or names a timer twice.
-bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerSpec>& specs,
+bool ParseTimerText(const std::vector<std::string>& lines, std::vector<TimerPlan>& plans,
                     std::string& error);
 
 /// Runs the Timer dialog (the frame's Timer command).

@@ -29,18 +29,18 @@ TEST(TimerFields, ReadLikeTheTimerCommand) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fields.number + " " + c.fields.time_of_day + " " + c.fields.repetitions +
                      " " + c.fields.interval);
-        TimerSpec spec;
+        TimerPlan wanted;
         std::string error;
-        const bool ok = ParseTimerFields(c.fields, 4, spec, error);
+        const bool ok = ParseTimerFields(c.fields, 4, wanted, error);
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(ok, error.empty());
         if (!ok) continue;
-        EXPECT_EQ(spec.number, c.number);
-        EXPECT_EQ(spec.hour, c.hour);
-        EXPECT_EQ(spec.minute, c.minute);
-        EXPECT_EQ(spec.repetitions, c.repetitions);
-        EXPECT_EQ(spec.delay, c.delay);
-        EXPECT_EQ(spec.command, c.fields.command);
+        EXPECT_EQ(wanted.number, c.number);
+        EXPECT_EQ(wanted.hour, c.hour);
+        EXPECT_EQ(wanted.minute, c.minute);
+        EXPECT_EQ(wanted.repetitions, c.repetitions);
+        EXPECT_EQ(wanted.delay, c.delay);
+        EXPECT_EQ(wanted.command, c.fields.command);
     }
 }
 
@@ -52,18 +52,18 @@ TEST(TimerFields, ATimerShownAndReadBackIsTheSame) {
     t.repetitions = 2;
     t.delay = 30;
     t.command = "/echo $me | /say hi";
-    TimerSpec spec;
+    TimerPlan wanted;
     std::string error;
-    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, spec, error)) << error;
-    EXPECT_EQ(spec.number, 5);
-    EXPECT_EQ(spec.hour, 9);
-    EXPECT_EQ(spec.minute, 5);
-    EXPECT_EQ(spec.repetitions, 2);
-    EXPECT_EQ(spec.delay, 30);
-    EXPECT_EQ(spec.command, t.command);
+    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, wanted, error)) << error;
+    EXPECT_EQ(wanted.number, 5);
+    EXPECT_EQ(wanted.hour, 9);
+    EXPECT_EQ(wanted.minute, 5);
+    EXPECT_EQ(wanted.repetitions, 2);
+    EXPECT_EQ(wanted.delay, 30);
+    EXPECT_EQ(wanted.command, t.command);
     t.hour = t.minute = -1;
-    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, spec, error));
-    EXPECT_EQ(spec.hour, -1);
+    ASSERT_TRUE(ParseTimerFields(FieldsOf(t), 1, wanted, error));
+    EXPECT_EQ(wanted.hour, -1);
 }
 
 TEST(TimerText, LinesReadBackAsTheTimersTheyShow) {
@@ -77,21 +77,21 @@ TEST(TimerText, LinesReadBackAsTheTimersTheyShow) {
     t.minute = 30;
     EXPECT_EQ(TimerLine(t), "/timer3 14:30 2 10 /say  two  blanks | /echo $me");
 
-    std::vector<TimerSpec> specs;
+    std::vector<TimerPlan> plans;
     std::string error;
     ASSERT_TRUE(ParseTimerText(
-        {"", TimerLine(t), "; a note", "  /TIMER 0 60 /ping", "/timer 1 5 /x"}, specs, error))
+        {"", TimerLine(t), "; a note", "  /TIMER 0 60 /ping", "/timer 1 5 /x"}, plans, error))
         << error;
-    ASSERT_EQ(specs.size(), 3u);
-    EXPECT_EQ(specs[0].number, 3);
-    EXPECT_EQ(specs[0].hour, 14);
-    EXPECT_EQ(specs[0].minute, 30);
-    EXPECT_EQ(specs[0].command, t.command);
-    EXPECT_EQ(specs[1].number, 1);  // the lowest number the text leaves free
-    EXPECT_EQ(specs[1].repetitions, 0);
-    EXPECT_EQ(specs[1].delay, 60);
-    EXPECT_EQ(specs[1].command, "/ping");
-    EXPECT_EQ(specs[2].number, 2);
+    ASSERT_EQ(plans.size(), 3u);
+    EXPECT_EQ(plans[0].number, 3);
+    EXPECT_EQ(plans[0].hour, 14);
+    EXPECT_EQ(plans[0].minute, 30);
+    EXPECT_EQ(plans[0].command, t.command);
+    EXPECT_EQ(plans[1].number, 1);  // the lowest number the text leaves free
+    EXPECT_EQ(plans[1].repetitions, 0);
+    EXPECT_EQ(plans[1].delay, 60);
+    EXPECT_EQ(plans[1].command, "/ping");
+    EXPECT_EQ(plans[2].number, 2);
 
     struct Bad {
         std::vector<std::string> lines;
@@ -106,7 +106,7 @@ TEST(TimerText, LinesReadBackAsTheTimersTheyShow) {
         {{"/timer2 1 5 /x", "/timer2 1 6 /y"}, "Line 2: timer 2 is named twice"},
     };
     for (const Bad& b : bad) {
-        EXPECT_FALSE(ParseTimerText(b.lines, specs, error));
+        EXPECT_FALSE(ParseTimerText(b.lines, plans, error));
         EXPECT_EQ(error, b.error);
     }
 }
