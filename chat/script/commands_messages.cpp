@@ -54,7 +54,10 @@ int ToChat(WindowId w, const std::string& nick, const std::string& text) {
         Print(w, "*** DCC Chat is not active", 1);
         return 0;
     }
-    WindowId chat = FindWindow("Chat " + nick);
+    // Sessions open as "Chat with nick" or, for the file server, "Serving nick".
+    WindowId chat = FindWindow("Chat with " + nick);
+    if (!chat) chat = FindWindow("Serving " + nick);
+    if (!chat) chat = FindWindow("Chat " + nick);
     Print(chat ? chat : w, OwnPrefix() + text, 0);
     return 1;
 }

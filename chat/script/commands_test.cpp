@@ -114,6 +114,9 @@ TEST_F(CommandTest, PlainTextNeedsAChannelOrQuery) {
     Run(status, "/msg =dave direct");
     EXPECT_EQ(over_chat, "dave|direct");
     EXPECT_EQ(Find("> direct").window, "Chat dave");
+    MakeNewWindow("Chat with dave", false);  // the name a session's window really has
+    Run(status, "/msg =dave again");
+    EXPECT_EQ(Find("> again").window, "Chat with dave");
     connected = false;
     EXPECT_TRUE(Run(chan, "hello").empty());
     EXPECT_EQ(Find("*** Not connected to server").window, "Status Window");
