@@ -18,12 +18,14 @@ constexpr int kMinTextBesidePane = 20;
 /// A rectangle of cells; height or width 0 when the part is hidden.
 struct Area {
     int y = 0, x = 0, height = 0, width = 0;
+    bool operator==(const Area&) const = default;
 };
 
 /// The parts of the screen, top to bottom: menu bar, title, text (with the nick pane at its
 /// right), window bar, status bar, input line.
 struct ChatLayout {
     Area menu, title, text, nicks, windows, status, input;
+    bool operator==(const ChatLayout&) const = default;
 };
 
 /// Lays out a screen of rows x cols. The input line stays as long as there is a row; then the

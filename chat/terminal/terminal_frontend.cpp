@@ -1,5 +1,6 @@
 #include "chat/terminal/terminal_frontend.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -43,6 +44,17 @@ struct TerminalState {
     ChatLayout layout;
     // The open popup menu was opened on the nick list.
     bool popup_on_nicks = false;
+    // What the last frame left on screen, so that a frame that is not a full one skips the
+    // parts that did not change (a flood changes the text, seldom the pane or the status).
+    struct Drawn {
+        bool valid = false;
+        bool menu_open = false;
+        WindowId active = 0;
+        ChatLayout layout;
+        std::vector<DisplayLine> text;
+        std::vector<std::pair<std::string, bool>> nicks;  // rows shown, and chosen or not
+        std::string status;
+    } drawn;
 };
 
 TerminalState& State() {
@@ -430,6 +442,10 @@ bool OnKey(const tui::Key& key) {
         MoveNickSelection(active, key.code == tui::kKeyUp ? -1 : 1);
         return true;
     }
+    if (key.Is(U'l', false, true)) {
+        tui::RepaintAll();  // Ctrl+L: the terminal was spoiled by other output
+        return true;
+    }
     tui::LineEditor& editor = EditorFor(active);
     if (key.Is(tui::kKeyInsert, false, true)) {
         tui::SetClipboard(tui::EncodeUtf8(editor.text));
@@ -447,8 +463,22 @@ bool OnKey(const tui::Key& key) {
     return true;
 }
 
-void DrawText(WindowId active, const Area& a) {
-    if (a.height <= 0 || a.width <= 0) return;
+bool SameLines(const std::vector<DisplayLine>& a, const std::vector<DisplayLine>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const DisplayLine& x, const DisplayLine& y) {
+                          return x.colour == y.colour && x.text == y.text;
+                      });
+}
+
+// `full`: the area must be drawn even when its lines did not change.
+void DrawText(WindowId active, const Area& a, bool full) {
+    std::vector<DisplayLine>& drawn = State().drawn.text;
+    if (a.height <= 0 || a.width <= 0) {
+        drawn.clear();
+        return;
+    }
+    std::vector<DisplayLine> lines = VisibleLines(active, a.height);
+    if (!full && SameLines(lines, drawn)) return;
     // The core wraps to the width it was last told; lines from before a resize may be wider,
     // so each is wrapped again here and the newest rows fill the area from the bottom.
     struct Row {
@@ -456,32 +486,45 @@ void DrawText(WindowId active, const Area& a) {
         tui::RowSpan span;
     };
     std::vector<Row> rows;
-    for (const DisplayLine& d : VisibleLines(active, a.height)) {
+    for (const DisplayLine& d : lines) {
         tui::StyledLine line = IrcLine(d.text, ClassStyle(d.colour));
         for (const tui::RowSpan& span : tui::WrapLine(line, a.width)) rows.push_back({line, span});
     }
     const size_t shown = std::min(rows.size(), static_cast<size_t>(a.height));
     const int top = a.y + a.height - static_cast<int>(shown);
+    // Rows above a short buffer are blanked: the screen may hold the last frame's text there.
+    for (int y = a.y; y < top; ++y) tui::PutCells(y, a.x, a.width, {}, 0, 0);
     for (size_t i = 0; i < shown; ++i) {
         const Row& r = rows[rows.size() - shown + i];
         tui::PutCells(top + static_cast<int>(i), a.x, a.width, r.line, r.span.begin, r.span.end);
     }
+    drawn = std::move(lines);
 }
 
-void DrawNicks(WindowId active, const Area& a) {
-    if (a.width <= 0 || a.height <= 0) return;
+void DrawNicks(WindowId active, const Area& a, bool full) {
+    std::vector<std::pair<std::string, bool>>& drawn = State().drawn.nicks;
+    if (a.width <= 0 || a.height <= 0) {
+        drawn.clear();
+        return;
+    }
     const std::vector<std::string>& nicks = State().nicks[active];
     size_t& top = State().nick_top[active];
     const size_t rows = static_cast<size_t>(a.height);
     top = std::min(top, nicks.size() > rows ? nicks.size() - rows : 0);  // the list may shrink
+    std::vector<std::pair<std::string, bool>> shown;
+    for (size_t i = top; i < nicks.size() && i < top + rows; ++i)
+        shown.emplace_back(nicks[i], IsSelected(active, nicks[i]));
+    if (!full && shown == drawn) return;
     for (int y = 0; y < a.height; ++y) {
         tui::PutText(a.y + y, a.x, 1, "|", tui::Style{});
-        const size_t i = top + static_cast<size_t>(y);
-        const bool chosen = i < nicks.size() && IsSelected(active, nicks[i]);
+        const size_t i = static_cast<size_t>(y);
+        const bool chosen = i < shown.size() && shown[i].second;
         const tui::Style style = chosen ? tui::GetTheme().highlight : tui::Style{};
-        const tui::StyledLine nick = IrcLine(i < nicks.size() ? nicks[i] : std::string(), style);
+        const tui::StyledLine nick =
+            IrcLine(i < shown.size() ? shown[i].first : std::string(), style);
         tui::PutCells(a.y + y, a.x + 1, a.width - 1, nick, 0, nick.size(), style);
     }
+    drawn = std::move(shown);
 }
 
 void DrawWindowBar(WindowId active, const Area& a, const std::vector<WindowSummary>& windows) {
@@ -526,6 +569,17 @@ void Draw() {
     st.layout = LayoutFor(current ? current->kind : kKindStatus);
     const ChatLayout& l = st.layout;
     const tui::Theme& t = tui::GetTheme();
+    // Parts may be skipped only on the very screen the last frame drew: same layout, same
+    // window, and no menu open now or then (its popups lie over the parts).
+    TerminalState::Drawn& drawn = st.drawn;
+    const bool menu_open = st.menu.state.IsOpen();
+    const bool full = s.full_frame || !drawn.valid || drawn.layout != l || drawn.active != active ||
+                      menu_open || drawn.menu_open;
+    if (full && !s.full_frame) tui::FillRect({0, 0, s.rows, s.cols}, {});
+    drawn.valid = true;
+    drawn.layout = l;
+    drawn.active = active;
+    drawn.menu_open = menu_open;
     if (!st.menu.state.IsOpen()) st.menu.items = MenuBarItems(windows, active);
     st.menu.row = l.menu.height ? l.menu.y : 0;
     if (l.menu.height) tui::DrawMenuBar(st.menu, s.cols);
@@ -534,10 +588,14 @@ void Draw() {
             IrcLine(current ? current->title : std::string("vesk32"), t.bar);
         tui::PutCells(l.title.y, 0, s.cols, title, 0, title.size(), t.bar);
     }
-    DrawText(active, l.text);
-    DrawNicks(active, l.nicks);
+    DrawText(active, l.text, full);
+    DrawNicks(active, l.nicks, full);
     DrawWindowBar(active, l.windows, windows);
-    if (l.status.height) tui::PutText(l.status.y, 0, s.cols, StatusText(st.status), t.bar);
+    if (l.status.height) {
+        std::string status = StatusText(st.status);
+        if (full || status != drawn.status) tui::PutText(l.status.y, 0, s.cols, status, t.bar);
+        drawn.status = std::move(status);
+    }
     if (l.input.height) {
         tui::DrawEditor(EditorFor(active), {l.input.y, l.input.x, l.input.height, l.input.width},
                         !st.menu.state.IsOpen());
@@ -583,12 +641,15 @@ Frontend MakeTerminalFrontend() {
         std::vector<std::string>& list = State().nicks[id];
         list.clear();
         for (const NickEntry& n : nicks) list.push_back(n.text);
-        // A nick that left the channel is no longer selected.
-        std::set<std::string> present;
-        for (const std::string& row : list) present.insert(BareNick(row));
+        // A nick that left the channel is no longer selected (a big channel with nothing
+        // chosen need not be looked through on every change).
         std::set<std::string>& chosen = State().selected[id];
-        for (auto it = chosen.begin(); it != chosen.end();)
-            it = present.count(*it) ? std::next(it) : chosen.erase(it);
+        if (!chosen.empty()) {
+            std::set<std::string> present;
+            for (const std::string& row : list) present.insert(BareNick(row));
+            for (auto it = chosen.begin(); it != chosen.end();)
+                it = present.count(*it) ? std::next(it) : chosen.erase(it);
+        }
         tui::RequestRedraw();
     };
     f.status_changed = [](const StatusInfo& status) {
@@ -626,6 +687,7 @@ int RunTerminalFrontend(const CommandLine& command_line, TerminalHooks hooks) {
     st.menu.on_command = RunCommand;
     st.layer.draw = Draw;
     st.layer.on_key = OnKey;
+    st.layer.paints_all = true;
     tui::GetScreen().on_resize = ResizeAll;
     // A termination signal ends the program without questions nobody may be there to answer.
     tui::GetScreen().on_terminate = [] {

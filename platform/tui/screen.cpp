@@ -20,6 +20,8 @@ constexpr platform::UINT kRedrawMessage = platform::WM_USER + 1;
 // One per queued key: keys are handled from the message loop, not inside the terminal's watch,
 // so a key may open a modal dialog whose own loop reads the terminal again.
 constexpr platform::UINT kKeyMessage = platform::WM_USER + 2;
+// The pacer's timer: it wakes the loop for a frame that waits out its budget.
+constexpr platform::UINT kFrameTimerId = 1;
 // How long to wait for the rest of an escape sequence before taking Escape alone.
 constexpr int kEscapeWaitMs = 25;
 
@@ -135,6 +137,7 @@ void HandleResize() {
     s.cols = COLS;
     if (s.on_resize) s.on_resize();
     clearok(stdscr, TRUE);
+    s.full_frame = true;
     Redraw();
     QueueKey(MakeKey(kKeyResize));
 }
@@ -230,12 +233,34 @@ void OnResizePipe(int fd, short) {
     if (terminate) Terminate();
 }
 
-platform::LRESULT ScreenProc(platform::HWND, platform::UINT msg, platform::WPARAM,
+// Posts the waiting frame when it is due, else lets the timer wake the loop for it; a flood
+// that keeps the queue busy (and so holds timers back) comes here with every request instead.
+void ScheduleFrame() {
+    Screen& s = GetScreen();
+    if (!s.active) return;
+    const int wait = s.pacer.WaitMs(platform::MonotonicMs());
+    if (wait < 0) return;
+    if (wait == 0) {
+        if (!s.redraw_posted) s.redraw_posted = platform::PostMessage(s.window, kRedrawMessage);
+    } else if (!s.frame_timer) {
+        s.frame_timer = platform::SetTimer(s.window, kFrameTimerId, static_cast<uint32_t>(wait));
+    }
+}
+
+platform::LRESULT ScreenProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wparam,
                              platform::LPARAM) {
     Screen& s = GetScreen();
-    if (msg == kRedrawMessage) {
-        s.redraw_posted = false;
-        Redraw();
+    if (msg == kRedrawMessage || (msg == platform::WM_TIMER && wparam == kFrameTimerId)) {
+        if (msg == kRedrawMessage) s.redraw_posted = false;
+        if (msg == platform::WM_TIMER) {
+            platform::KillTimer(hwnd, kFrameTimerId);
+            s.frame_timer = false;
+        }
+        if (s.pacer.Due(platform::MonotonicMs())) {
+            Redraw();
+        } else {
+            ScheduleFrame();
+        }
     } else if (msg == kKeyMessage && !s.pending.empty()) {
         Key key = std::move(s.pending.front());
         s.pending.pop_front();
@@ -330,6 +355,10 @@ void EndScreen() {
     if (s.window) platform::DestroyWindow(s.window);
     s.window = 0;
     s.redraw_posted = false;
+    s.frame_timer = false;
+    s.pacer = FramePacer();
+    s.full_frame = true;
+    s.drawn_layers.clear();
     s.pending.clear();
     Pairs().clear();
 }
@@ -337,35 +366,59 @@ void EndScreen() {
 void Redraw() {
     Screen& s = GetScreen();
     if (!s.active) return;
-    erase();
-    s.cursor_visible = false;
     const std::vector<Layer*> layers = s.layers;  // a draw may not change the stack
+    // One layer that paints every cell may keep what the last frame left; anything else is
+    // drawn on a blank screen (curses still sends the terminal only the cells that differ).
+    const bool opaque = layers.size() == 1 && layers.front()->paints_all;
+    s.full_frame = s.full_frame || !opaque || layers != s.drawn_layers;
+    if (s.full_frame) erase();
+    s.cursor_visible = false;
     for (Layer* layer : layers) {
         if (layer->draw) layer->draw();
     }
+    s.full_frame = false;
+    s.drawn_layers = layers;
     if (s.cursor_visible) {
         move(std::clamp(s.cursor_y, 0, std::max(0, s.rows - 1)),
              std::clamp(s.cursor_x, 0, std::max(0, s.cols - 1)));
     }
     curs_set(s.cursor_visible ? 1 : 0);
-    refresh();
+    wnoutrefresh(stdscr);
+    doupdate();
+    s.pacer.Drawn(platform::MonotonicMs());
 }
 
 void RequestRedraw() {
     Screen& s = GetScreen();
-    if (!s.active || s.redraw_posted) return;
-    s.redraw_posted = platform::PostMessage(s.window, kRedrawMessage);
+    if (!s.active) return;
+    s.pacer.Change();
+    if (!s.redraw_posted) ScheduleFrame();
+}
+
+void RequestPromptRedraw() {
+    Screen& s = GetScreen();
+    if (!s.active) return;
+    s.pacer.Change(true);
+    ScheduleFrame();
+}
+
+void RepaintAll() {
+    Screen& s = GetScreen();
+    if (!s.active) return;
+    clearok(stdscr, TRUE);
+    s.full_frame = true;
+    Redraw();
 }
 
 void PushLayer(Layer* layer) {
     GetScreen().layers.push_back(layer);
-    RequestRedraw();
+    RequestPromptRedraw();
 }
 
 void RemoveLayer(Layer* layer) {
     auto& layers = GetScreen().layers;
     std::erase(layers, layer);
-    RequestRedraw();
+    RequestPromptRedraw();
 }
 
 void DispatchKey(const Key& key) {
@@ -376,7 +429,8 @@ void DispatchKey(const Key& key) {
         if (std::find(s.layers.begin(), s.layers.end(), *it) == s.layers.end()) continue;
         if ((*it)->on_key && (*it)->on_key(key)) break;
     }
-    RequestRedraw();
+    // Typing is never held back by the frame budget.
+    RequestPromptRedraw();
 }
 
 void Beep() {

@@ -1,6 +1,6 @@
 // The terminal screen: curses set-up and tear-down, input from the terminal through the event
 // loop, resizing through a self-pipe, layers that draw and take keys, and redraws that are
-// coalesced into one posted message.
+// coalesced and paced: a flood of changes makes a few frames a second, a key makes one at once.
 #pragma once
 
 #include <deque>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/tui/frame_pacer.h"
 #include "platform/tui/keys.h"
 #include "platform/tui/text.h"
 #include "platform/tui/text_view.h"
@@ -24,6 +25,10 @@ struct Layer {
     std::function<void()> draw;
     /// Returns true when the key was used; false passes it to the layer below.
     std::function<bool(const Key&)> on_key;
+    /// The draw paints every cell of the screen, so that (as the bottom layer) the screen is
+    /// not blanked before each frame and the draw may leave unchanged parts alone when the
+    /// frame is not a full one (Screen::full_frame).
+    bool paints_all = false;
 };
 
 /// Modifier bits in the lParam of posted key messages.
@@ -46,12 +51,19 @@ struct Screen {
     /// Set by draw code: where the terminal cursor goes, and whether it shows.
     int cursor_y = 0, cursor_x = 0;
     bool cursor_visible = false;
+    /// True while a frame is drawn on a blank screen (the first, after a resize, a repaint, a
+    /// change of layers, or with more than one layer): every part must be drawn. False: what
+    /// the last frame drew is still on screen, and a part that did not change may be skipped.
+    bool full_frame = true;
 
     KeyDecoder decoder;
     ClickTracker clicks;
     platform::HWND window = 0;  // receives the coalesced redraw message
     bool redraw_posted = false;
-    std::deque<Key> pending;  // keys read but not yet handed to the layers
+    FramePacer pacer;
+    bool frame_timer = false;          // the pacer's timer runs on `window`
+    std::vector<Layer*> drawn_layers;  // the layers of the last frame
+    std::deque<Key> pending;           // keys read but not yet handed to the layers
     int resize_pipe[2] = {-1, -1};
 };
 
@@ -66,8 +78,13 @@ bool InitScreen();
 void EndScreen();
 /// Draws every layer now.
 void Redraw();
-/// Asks for a redraw once the loop is idle (several requests make one redraw).
+/// Asks for a redraw: several requests make one frame, and while requests keep coming frames
+/// are spaced by the pacer's budget; the last request is drawn within one budget.
 void RequestRedraw();
+/// Asks for a redraw without waiting for the budget (what the user did shows at once).
+void RequestPromptRedraw();
+/// Blanks the terminal and draws everything again (a screen spoiled by other output).
+void RepaintAll();
 /// Adds a layer on top; RemoveLayer takes it out (wherever it is).
 void PushLayer(Layer* layer);
 void RemoveLayer(Layer* layer);
