@@ -16,6 +16,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/online_timer.h"
 #include "chat/core/options.h"
+#include "chat/core/process_wide.h"
 #include "chat/core/server_list.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
@@ -28,8 +29,7 @@ namespace {
 namespace net = platform::net;
 
 Connection& Storage() {
-    static Connection connection;
-    return connection;
+    return ProcessWide<Connection>();
 }
 
 void Status(std::string_view text, int colour) {

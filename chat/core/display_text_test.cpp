@@ -137,5 +137,66 @@ TEST_F(DisplayTextTest, CodesAreFoundAtEveryPlaceInAWord) {
     }
 }
 
+TEST_F(DisplayTextTest, Utf8IsKeptOnlyWhenWellFormedElseTheWholeLineIsWindows1252) {
+    // At each edge of well-formed UTF-8: kept as it is, or the line read as Windows-1252.
+    const struct {
+        const char* raw;
+        const char* shown;
+    } cases[] = {
+        {"\xc2\xa0|\xdf\xbf", "\xc2\xa0|\xdf\xbf"},  // U+00A0, U+07FF
+        {"a\xc2\x80"
+         "b\xc2\x9f"
+         "c",
+         "abc"},  // C1 controls go
+        {"\xe0\xa0\x80\xed\x9f\xbf\xef\xbf\xbf", "\xe0\xa0\x80\xed\x9f\xbf\xef\xbf\xbf"},
+        {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
+        {"\xe0\x9f\xbf", "\xc3\xa0\xc5\xb8\xc2\xbf"},                          // overlong
+        {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xe2\x82\xac"},                      // a surrogate
+        {"\xf0\x80\x80\x80", "\xc3\xb0\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac"},  // overlong
+        {"\xf4\xa0\x80\x80", "\xc3\xb4\xc2\xa0\xe2\x82\xac\xe2\x82\xac"},      // past U+10FFFF
+        {"\xf5\x80", "\xc3\xb5\xe2\x82\xac"},
+        {"\xc1\xbf", "\xc3\x81\xc2\xbf"},
+        {"x\xc3", "x\xc3\x83"},  // cut short at the end
+        {"\xe2\x82 ", "\xc3\xa2\xe2\x80\x9a "},
+        {"\x80", "\xe2\x82\xac"},                         // a stray continuation byte
+        {"\xc3\xa9\t\xe9", "\xc3\x83\xc2\xa9 \xc3\xa9"},  // valid, then not: all of it
+        {"a\tb\x02\xc3\xa9", "a b\xc3\xa9"},              // a tab is one blank
+    };
+    std::string reused(500, '#');  // storage that held a longer line before
+    for (const auto& c : cases) {
+        EXPECT_EQ(DisplayText(c.raw), c.shown) << c.raw;
+        DisplayTextInto(c.raw, reused);
+        EXPECT_EQ(reused, c.shown) << c.raw;
+    }
+}
+
+TEST_F(DisplayTextTest, WrappingCountsLettersBelowCombiningMarksAsOneColumn) {
+    // Two-byte letters up to U+02FF, U+0300 and up (a combining mark, no columns), a cut
+    // sequence and a stray byte (one column each, as the wrapping never stalls).
+    const std::pair<std::string, int> alphabet[] = {
+        {"a", 1},        {" ", 1},        {"\xc2\xa0", 1}, {"\xca\xbc", 1},
+        {"\xcb\xbf", 1}, {"\xcc\x80", 0}, {"\xcd\xaf", 0}, {"\x80", 1}};
+    uint32_t seed = 777;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::pair<std::string, int>> chars;
+        std::string text;
+        size_t length = next() % 200;
+        for (size_t i = 0; i < length; ++i) {
+            const auto& c = alphabet[next() % (sizeof alphabet / sizeof *alphabet)];
+            chars.push_back(c);
+            text += c.first;
+        }
+        int limit = static_cast<int>(1 + next() % 90);
+        int indent = static_cast<int>(next() % 30);
+        bool counts = next() % 2 == 0;
+        ASSERT_EQ(WrapText(text, limit, indent, counts),
+                  ReferenceWrap(chars, limit, indent, counts))
+            << "limit " << limit << " indent " << indent;
+    }
+    // A two-byte lead byte at the very end counts as one character of one column.
+    EXPECT_EQ(WrapText("abc\xc3", 3, 0, false), (std::vector<std::string>{"abc", "\xc3"}));
+}
+
 }  // namespace
 }  // namespace chat

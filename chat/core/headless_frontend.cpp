@@ -49,8 +49,9 @@ void FlushSoon() {
 }
 
 void WriteOut(const std::string& name, const std::string& text) {
-    std::string line;
-    line.reserve(name.size() + text.size() + 2);
+    // One write per line, made in storage kept from line to line (nothing here prints).
+    static std::string line;
+    line.clear();
     line += name;
     line += '\t';
     line += text;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "chat/core/process_wide.h"
 #include "chat/core/server_list.h"
 #include "platform/profile.h"
 
@@ -69,8 +70,7 @@ std::string Read(const char* section, const char* key, const std::string& def, s
 }
 
 ChatOptions& Storage() {
-    static ChatOptions options;
-    return options;
+    return ProcessWide<ChatOptions>();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/options.h"
+#include "chat/core/process_wide.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -21,16 +22,19 @@ constexpr size_t kKicksBeforeGivingUp = 3;
 constexpr int64_t kInviteJoinIntervalMs = 10000;
 
 LineContext& Storage() {
-    static LineContext context;
-    return context;
+    return ProcessWide<LineContext>();
 }
 
-// ASCII only: command words are ASCII, and the locale's functions cost a call per byte.
-std::string Upper(std::string_view s) {
-    std::string out(s.substr(0, 16));
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return out;
+// Whether a command word is `upper` in any case. ASCII only: command words are ASCII, and the
+// locale's functions cost a call per byte. Nothing is copied: this runs for every line.
+bool IsWord(std::string_view s, std::string_view upper) {
+    if (s.size() != upper.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char ch = s[i];
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+        if (ch != upper[i]) return false;
+    }
+    return true;
 }
 
 std::string Lower(std::string_view s) {
@@ -456,14 +460,14 @@ void HandleTopic() {
 void Dispatch() {
     LineContext& c = Storage();
     std::vector<std::string>& tk = c.line.tk;
-    std::string first = Upper(tk[0]);
-    if (first == "ERROR") return HandleError(0);
-    if (first == "NOTICE") {
+    const std::string& first = tk[0];
+    if (IsWord(first, "ERROR")) return HandleError(0);
+    if (IsWord(first, "NOTICE")) {
         c.ABlank = true;
         return printinfo(2);
     }
-    if (first == "PING") return HandlePing(1);
-    if (first == "PONG") return;
+    if (IsWord(first, "PING")) return HandlePing(1);
+    if (IsWord(first, "PONG")) return;
     if (tk.size() < 2) return;
     // The source: "nick!user@host", a server name, or a bare nick.
     size_t bang = tk[0].find('!');
@@ -472,31 +476,33 @@ void Dispatch() {
         c.line.has_userhost = true;
         tk[0].resize(bang);
     }
-    std::string command = Upper(tk[1]);
+    const std::string& command = tk[1];
     if (IsNumeric(command)) {
-        int code = std::stoi(command);
+        int code = 0;
+        for (char digit : command) code = code * 10 + (digit - '0');
         if (code > 0) return number(code, c.line.trailing);
     }
-    if (command == "PING") return HandlePing(2);
-    if (command == "ERROR") return HandleError(1);
-    if (command == "PONG") {
+    // The flood's own command first.
+    if (IsWord(command, "PRIVMSG")) return HandlePrivmsg();
+    if (IsWord(command, "PING")) return HandlePing(2);
+    if (IsWord(command, "ERROR")) return HandleError(1);
+    if (IsWord(command, "PONG")) {
         if (TakeLagPong(tk.back())) return;
         c.uc = 1;
         AppendMsg("*** PONG from " + Source());
         return printinfo(-1);
     }
-    if (command == "INVITE") return HandleInvite();
-    if (command == "JOIN") return HandleJoin();
-    if (command == "KICK") return HandleKick();
-    if (command == "KILL") return HandleKill();
-    if (command == "MODE") return HandleMode();
-    if (command == "NICK") return HandleNick();
-    if (command == "NOTICE") return HandleNotice();
-    if (command == "PART") return HandlePart();
-    if (command == "PRIVMSG") return HandlePrivmsg();
-    if (command == "QUIT") return HandleQuit();
-    if (command == "TOPIC") return HandleTopic();
-    if (command == "WALLOPS") {
+    if (IsWord(command, "INVITE")) return HandleInvite();
+    if (IsWord(command, "JOIN")) return HandleJoin();
+    if (IsWord(command, "KICK")) return HandleKick();
+    if (IsWord(command, "KILL")) return HandleKill();
+    if (IsWord(command, "MODE")) return HandleMode();
+    if (IsWord(command, "NICK")) return HandleNick();
+    if (IsWord(command, "NOTICE")) return HandleNotice();
+    if (IsWord(command, "PART")) return HandlePart();
+    if (IsWord(command, "QUIT")) return HandleQuit();
+    if (IsWord(command, "TOPIC")) return HandleTopic();
+    if (IsWord(command, "WALLOPS")) {
         c.uc = 5;
         AppendMsg("!" + Source() + "!");
         return printinfo(2);
@@ -536,11 +542,6 @@ void CloseByServer(WindowId window) {
 void SetSessionNick(std::string_view nick) {
     Session().nick = std::string(nick.substr(0, 100));
     Conn().session_nick = Session().nick;
-}
-
-const std::string& LineContext::Tok(size_t i) const {
-    static const std::string empty;
-    return i < line.tk.size() ? line.tk[i] : empty;
 }
 
 LineContext& Current() {
@@ -652,8 +653,9 @@ void parseline(std::string_view line) {
     TokenizeInto(line, c.line);
     if (c.line.tk.empty() || c.line.tk[0].empty()) return;
     Dispatch();
-    // Building the event copies the line; skip it while nothing listens.
-    if (c.event.code > 0 && Hooks().perform) {
+    // Building the event copies the line; skip it while nothing listens (the events script
+    // is only consulted while listening for events is on).
+    if (c.event.code > 0 && Hooks().perform && Options().lfe) {
         c.event.command = Lower(c.Tok(1));
         c.event.target = c.Tok(2);
         c.event.nick = c.Tok(0);

@@ -46,7 +46,10 @@ struct LineContext {
     CurrentEvent event;
 
     /// Token i, or empty when the line has fewer.
-    const std::string& Tok(size_t i) const;
+    const std::string& Tok(size_t i) const {
+        static const std::string empty;
+        return i < line.tk.size() ? line.tk[i] : empty;
+    }
     /// True when token i exists.
     bool Has(size_t i) const { return i < line.tk.size(); }
 };

@@ -413,5 +413,41 @@ TEST_F(ParserTest, StrangersNeverTakeTheLastFreeWindowSlots) {
     EXPECT_NE(Join("#mine"), 0u);
 }
 
+TEST_F(ParserTest, CommandWordsMatchInAnyCaseButOnlyWhole) {
+    Join("#c");
+    const struct {
+        const char* line;
+        const char* shown;
+    } cases[] = {
+        {":bob!b@h privmsg #c :lower", "<bob> lower"},
+        {":bob!b@h PrivMsg #c :mixed", "<bob> mixed"},
+        {":bob!b@h PRIVMSGS #c :longer", "bob PRIVMSGS #c longer"},  // unknown: shown whole
+        {":bob!b@h PRIVMS #c :shorter", "bob PRIVMS #c shorter"},
+        {":srv pOnG srv :x", "*** PONG from srv"},
+        {"Ping :lower", "PING? PONG!"},
+        {"ERRORS :not an error", "ERRORS not an error"},
+        {":srv 0042 me :four digits", "srv 0042 me four digits"},  // not a numeric reply
+    };
+    for (const auto& c : cases) EXPECT_EQ(One(c.line), c.shown) << c.line;
+    EXPECT_EQ(sent.back(), "PONG :lower");
+}
+
+TEST_F(ParserTest, TheEventsScriptHearsLinesOnlyWhileListening) {
+    Join("#c");
+    std::vector<std::string> heard;
+    Hooks().perform = [&heard](const CurrentEvent& e) {
+        heard.push_back(e.command + "|" + e.nick + "|" + e.userhost + "|" + e.target + "|" +
+                        e.text);
+        return 1;
+    };
+    Options().lfe = 0;
+    EXPECT_EQ(One(":bob!b@h PRIVMSG #c :unheard"), "<bob> unheard");
+    EXPECT_TRUE(heard.empty());
+    Options().lfe = 1;
+    EXPECT_EQ(One(":bob!b@h PRIVMSG #c :heard"), "<bob> heard");
+    EXPECT_EQ(heard, (std::vector<std::string>{"privmsg|bob|b@h|#c|heard"}));
+    Hooks().perform = nullptr;
+}
+
 }  // namespace
 }  // namespace chat

@@ -6,14 +6,14 @@
 
 #include "chat/core/connection.h"
 #include "chat/core/options.h"
+#include "chat/core/process_wide.h"
 #include "platform/event_loop.h"
 
 namespace chat {
 namespace {
 
 ChatSession& Storage() {
-    static ChatSession session;
-    return session;
+    return ProcessWide<ChatSession>();
 }
 
 constexpr int64_t kPerSenderWindowMs = 5000;
@@ -97,6 +97,7 @@ std::string FoldName(std::string_view name) {
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;  // the usual case, without folding byte by byte
     int casemapping = Storage().casemapping;
     for (size_t i = 0; i < a.size(); ++i)
         if (FoldChar(a[i], casemapping) != FoldChar(b[i], casemapping)) return false;

@@ -171,13 +171,9 @@ void Print(WindowId window, std::string_view text, int colour) {
     MarkAndBeep(slot, highlighted, scrolled_back);
     if (window == t.statwin) t.LWBlank = false;
     ResetHints(t);
-    // The catcher may print (a failure) or change the windows; the text it reads is a copy.
-    if (Hooks().printed && r.kind != kKindUrlList) {
-        const std::string caught(shown);
-        if (took_scratch) scratch_busy = false;
-        took_scratch = false;
-        Hooks().printed(caught);
-    }
+    // The catcher may print (a failure) or change the windows: the storage it reads stays
+    // taken meanwhile, so a Print from inside it makes its text elsewhere.
+    if (Hooks().printed && r.kind != kKindUrlList) Hooks().printed(shown);
     if (took_scratch) scratch_busy = false;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "chat/core/options.h"
+#include "chat/core/process_wide.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_place.h"
 #include "chat/core/window_print.h"
@@ -13,8 +14,7 @@ namespace chat {
 namespace {
 
 WindowTable& Storage() {
-    static WindowTable table;
-    return table;
+    return ProcessWide<WindowTable>();
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "chat/core/events.h"
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
@@ -250,6 +251,32 @@ TEST_F(WindowTableTest, SavedBufferHasHeaderLinesAndFooter) {
     EXPECT_EQ(text.find("\n#save buffer saved on "), 0u);
     EXPECT_NE(text.find("first\nsecond\nEnd of #save buffer   "), std::string::npos);
     EXPECT_EQ(printed_.back().text, "*** #save buffer saved to file [" + dir_ + "/#save.log]");
+}
+
+TEST_F(WindowTableTest, TheCatcherReadsItsLineWhilePrintingAnother) {
+    // The URL catcher reads the printed text in place; a line it prints meanwhile (its
+    // failure report) must not be made in the same storage.
+    std::vector<std::string> caught;
+    Hooks().printed = [this, &caught](std::string_view text) {
+        if (caught.empty()) {
+            caught.emplace_back("");
+            Print(status_, "*** inner \x02report\x02 that is longer than the outer line", 1);
+        }
+        caught.emplace_back(text);
+    };
+    WindowId q = MakeNewWindow("#u", false);
+    Print(q, "see \x1fhttp://example.net\x1f", 0);
+    Hooks().printed = nullptr;
+    ASSERT_EQ(caught.size(), 3u);
+    EXPECT_EQ(caught[1], "*** inner report that is longer than the outer line");
+    EXPECT_EQ(caught[2], "see http://example.net");
+    ASSERT_EQ(printed_.size(), 2u);
+    EXPECT_EQ(printed_[0].text, "see http://example.net");
+    EXPECT_EQ(printed_[1].text, "*** inner report that is longer than the outer line");
+    EXPECT_EQ(Rec(q).buffer.back().text, "see http://example.net");
+    // The storage is free again afterwards.
+    Print(q, "after", 0);
+    EXPECT_EQ(printed_.back().text, "after");
 }
 
 }  // namespace
