@@ -19,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "bench/flood_traffic.h"
 #include "chat/core/connection.h"
 #include "chat/core/loopback_listener.h"
 #include "chat/core/options.h"
@@ -32,35 +33,10 @@ namespace {
 
 constexpr int kLines = 1000000;
 
-uint64_t Next(uint64_t& s) {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-}
+using flood::Next;
 
 // PRIVMSG traffic of 80 to 400 bytes per line, a few dozen senders and channels.
 std::string MakeTraffic(int lines) {
-    static const char* words[] = {"hello",
-                                  "the",
-                                  "build",
-                                  "is",
-                                  "green",
-                                  "again",
-                                  "did",
-                                  "you",
-                                  "see",
-                                  "that",
-                                  "patch",
-                                  "lol",
-                                  "ok",
-                                  "thanks",
-                                  "release",
-                                  "tomorrow",
-                                  "\xc3\xa9t\xc3\xa9",
-                                  "\x02"
-                                  "bold\x02",
-                                  "why"};
     std::string out;
     out.reserve(static_cast<size_t>(lines) * 245);
     uint64_t s = 88172645463325252ull;
@@ -75,12 +51,7 @@ std::string MakeTraffic(int lines) {
                       static_cast<unsigned long long>(Next(s) % 1000),
                       static_cast<unsigned long long>(Next(s) % 5));
         out += prefix;
-        while (out.size() - start + 2 < target) {
-            out += words[Next(s) % (sizeof words / sizeof *words)];
-            out += ' ';
-        }
-        out.resize(start + target - 2);
-        out += "\r\n";
+        flood::FinishLine(out, start, target, s);
     }
     return out;
 }
@@ -129,21 +100,11 @@ double BareLoop(const std::string& traffic, long& lines, double& cpu) {
     double c0 = ThreadCpu();
     ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::shutdown(fd, SHUT_WR);
-    static char buf[65536];
-    std::string partial;
-    lines = 0;
     size_t sum = 0;
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-        std::string_view chunk(buf, static_cast<size_t>(n));
-        for (size_t lf; (lf = chunk.find('\n')) != std::string_view::npos;) {
-            partial.append(chunk.substr(0, lf));
-            sum += partial.size();
-            ++lines;
-            partial.clear();
-            chunk.remove_prefix(lf + 1);
-        }
-        partial.append(chunk);
-    }
+    lines = static_cast<long>(flood::ReadLines(fd, [&sum](std::string_view line) {
+        sum += line.size();
+        return true;
+    }));
     double t = Seconds(t0);
     cpu = ThreadCpu() - c0;
     ::close(fd);

@@ -33,14 +33,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/flood_traffic.h"
+
 namespace {
 
-uint64_t Next(uint64_t& s) {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-}
+using flood::Next;
 
 std::string Nick(int serial) {
     return "m" + std::to_string(serial);
@@ -58,26 +55,6 @@ struct Traffic {
 };
 
 Traffic MakeTraffic(int members, int lines) {
-    static const char* words[] = {"hello",
-                                  "the",
-                                  "build",
-                                  "is",
-                                  "green",
-                                  "again",
-                                  "did",
-                                  "you",
-                                  "see",
-                                  "that",
-                                  "patch",
-                                  "lol",
-                                  "ok",
-                                  "thanks",
-                                  "release",
-                                  "tomorrow",
-                                  "\xc3\xa9t\xc3\xa9",
-                                  "\x02"
-                                  "bold\x02",
-                                  "why"};
     Traffic t;
     uint64_t s = 88172645463325252ull;
     std::vector<std::string> present;
@@ -124,12 +101,7 @@ Traffic MakeTraffic(int members, int lines) {
         }
         size_t target = 80 + Next(s) % 321;
         t.flood += Prefix(present[Next(s) % present.size()]) + " PRIVMSG #flood :";
-        while (t.flood.size() - start + 2 < target) {
-            t.flood += words[Next(s) % (sizeof words / sizeof *words)];
-            t.flood += ' ';
-        }
-        t.flood.resize(start + target - 2);
-        t.flood += "\r\n";
+        flood::FinishLine(t.flood, start, target, s);
     }
     t.flood += "PING :flood-end\r\n";
     return t;
@@ -270,28 +242,13 @@ bool ServeOne(int listener, const Traffic& t, pid_t pid, Result& r, bool announc
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) _exit(1);
     const char hello[] = "NICK bare\r\nUSER bare 0 * :bare\r\n";
     if (::write(fd, hello, sizeof hello - 1) < 0) _exit(1);
-    static char buf[65536];
-    std::string partial;  // a line cut by the end of a read
-    size_t lines = 0;
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-        const char* p = buf;
-        const char* end = buf + n;
-        for (const char* lf; (lf = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
-            std::string_view line(p, static_cast<size_t>(lf - p));
-            if (!partial.empty()) {
-                partial.append(line);
-                line = partial;
-            }
-            ++lines;
-            if (line.substr(0, 5) == "PING ") {
-                std::string pong = "PONG " + std::string(line.substr(5)) + "\n";
-                if (::write(fd, pong.data(), pong.size()) < 0) _exit(1);
-            }
-            partial.clear();
-            p = lf + 1;
+    size_t lines = flood::ReadLines(fd, [fd](std::string_view line) {
+        if (line.substr(0, 5) == "PING ") {
+            std::string pong = "PONG " + std::string(line.substr(5)) + "\n";
+            if (::write(fd, pong.data(), pong.size()) < 0) _exit(1);
         }
-        partial.append(p, static_cast<size_t>(end - p));
-    }
+        return true;
+    });
     if (lines == 0) _exit(1);
     _exit(0);
 }
