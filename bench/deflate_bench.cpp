@@ -2,7 +2,10 @@
 // with our Deflate and with zlib's raw deflate at levels 1, 3, 5 and 9, and prints sizes, speeds
 // and the ratios ours/zlib. Every stream of ours is inflated by zlib and compared.
 //
-//   deflate_bench [corpus-megabytes (50)] [repeats (1)] [levels (1359)]
+//   deflate_bench [corpus-megabytes (50) | folder] [repeats (1)] [levels (1359)]
+//   [side (both): ours | zlib, to time one side alone, e.g. under perf stat]
+// A folder (bench/make_corpus.py --dir) is taken whole instead, so that the figures match the
+// whole-process comparison's corpus.
 #include <zlib.h>
 
 #include <time.h>
@@ -115,9 +118,13 @@ double cpu_now() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double megabytes = argc > 1 ? std::atof(argv[1]) : 50;
+    std::string first = argc > 1 ? argv[1] : "50";
+    double megabytes = std::atof(first.c_str());
     int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     std::string levels = argc > 3 ? argv[3] : "1359";
+    std::string side = argc > 4 ? argv[4] : "both";
+    const bool run_ours = side != "zlib";
+    const bool run_zlib = side != "ours";
     uint64_t total_budget = static_cast<uint64_t>(megabytes * 1e6);
 
     const Category categories[] = {
@@ -132,7 +139,22 @@ int main(int argc, char** argv) {
     std::vector<std::vector<uint8_t>> files;
     uint64_t input = 0;
     std::printf("corpus:\n");
+    std::error_code ec;
+    const bool folder = fs::is_directory(first, ec);
+    if (folder) {
+        std::vector<fs::path> paths;
+        for (fs::recursive_directory_iterator it(first, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (it->is_regular_file() && !it->is_symlink()) paths.push_back(it->path());
+        }
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path& p : paths) {
+            files.push_back(read_file(p));
+            input += files.back().size();
+        }
+    }
     for (const Category& c : categories) {
+        if (folder) break;
         std::vector<std::vector<uint8_t>> part;
         uint64_t got = 0;
         collect(c, static_cast<uint64_t>(c.share * total_budget), part, got);
@@ -165,24 +187,28 @@ int main(int argc, char** argv) {
             deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
             for (const auto& f : files) {
                 double t0 = cpu_now();
-                SpanInput in;
-                in.data = f;
-                out.used = 0;
-                uint16_t attr = zip::kAttrUnknown, method = zip::kMethodDeflated, flags = 0;
-                zip::init_bit_writer(*state, &out, &in);
-                zip::init_trees(*state, &attr, &method);
-                zip::init_matcher(*state, level, &flags);
-                ours_size += zip::deflate_member(*state).compressed_size;
+                if (run_ours) {
+                    SpanInput in;
+                    in.data = f;
+                    out.used = 0;
+                    uint16_t attr = zip::kAttrUnknown, method = zip::kMethodDeflated, flags = 0;
+                    zip::init_bit_writer(*state, &out, &in);
+                    zip::init_trees(*state, &attr, &method);
+                    zip::init_matcher(*state, level, &flags);
+                    ours_size += zip::deflate_member(*state).compressed_size;
+                }
                 double t1 = cpu_now();
-                deflateReset(&z);
-                size_t bound = deflateBound(&z, f.size());
-                if (zbuf.size() < bound) zbuf.resize(bound);
-                z.next_in = const_cast<Bytef*>(f.data());
-                z.avail_in = static_cast<uInt>(f.size());
-                z.next_out = zbuf.data();
-                z.avail_out = static_cast<uInt>(zbuf.size());
-                deflate(&z, Z_FINISH);
-                zlib_size += z.total_out;
+                if (run_zlib) {
+                    deflateReset(&z);
+                    size_t bound = deflateBound(&z, f.size());
+                    if (zbuf.size() < bound) zbuf.resize(bound);
+                    z.next_in = const_cast<Bytef*>(f.data());
+                    z.avail_in = static_cast<uInt>(f.size());
+                    z.next_out = zbuf.data();
+                    z.avail_out = static_cast<uInt>(zbuf.size());
+                    deflate(&z, Z_FINISH);
+                    zlib_size += z.total_out;
+                }
                 double t2 = cpu_now();
                 ours += t1 - t0;
                 theirs += t2 - t1;
@@ -195,6 +221,7 @@ int main(int argc, char** argv) {
         // Every stream of ours must inflate back to its file.
         size_t bad = 0;
         for (const auto& f : files) {
+            if (!run_ours || !run_zlib) break;
             std::vector<uint8_t> deflated;
             zip::deflate_buffer(*state, f, level, false, deflated);
             z_stream d{};

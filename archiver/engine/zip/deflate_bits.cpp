@@ -12,12 +12,7 @@ void BitWriter::reset(DeflateOutput* output) {
 }
 
 void BitWriter::align_to_byte() {
-    while (count > 0) {
-        if (staged + 1 > kStageSize) flush_stage();
-        stage[staged++] = static_cast<uint8_t>(acc);
-        acc >>= 8;
-        count = count > 8 ? count - 8 : 0;
-    }
+    if (count > 0) put_bits(0, 8 - count);
     acc = 0;
 }
 

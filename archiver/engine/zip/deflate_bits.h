@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace zip {
@@ -28,33 +30,41 @@ struct DeflateOutput {
 };
 
 /// Packs bits least significant first and hands whole bytes to the output in large pieces.
+/// Whole bytes leave the accumulator after every call through one unaligned 8-byte store, so
+/// that no call branches on how many bits are pending.
 struct BitWriter {
     /// Bytes staged before they go to the output.
     static constexpr size_t kStageSize = 16384;
 
     DeflateOutput* out = nullptr;
     uint64_t acc = 0;      // pending bits, the oldest in the low end
-    unsigned count = 0;    // number of pending bits, always below 32 between calls
+    unsigned count = 0;    // number of pending bits, always below 8 between calls
     size_t staged = 0;     // bytes waiting in `stage`
     uint64_t written = 0;  // bytes handed to the output since init
     bool failed = false;   // a write failed; later output is dropped
+    // The slack takes the whole 8-byte store made at the last staged byte.
     std::array<uint8_t, kStageSize + 8> stage{};
 
-    /// Appends the low `n` bits of `value` (n at most 32).
-    void put_bits(uint32_t value, unsigned n) {
-        acc |= uint64_t{value} << count;
+    /// Appends the low `n` bits of `value` without passing bytes on; `n` plus the bits
+    /// pending must stay within 64 (at most 56 after a call that commits).
+    void add_bits(uint64_t value, unsigned n) {
+        acc |= value << count;
         count += n;
-        if (count >= 32) {
-            if (staged + 4 > kStageSize) flush_stage();
-            uint32_t word = static_cast<uint32_t>(acc);
-            stage[staged] = static_cast<uint8_t>(word);
-            stage[staged + 1] = static_cast<uint8_t>(word >> 8);
-            stage[staged + 2] = static_cast<uint8_t>(word >> 16);
-            stage[staged + 3] = static_cast<uint8_t>(word >> 24);
-            staged += 4;
-            acc >>= 32;
-            count -= 32;
-        }
+    }
+    /// Moves the whole bytes of the accumulator to the stage.
+    void commit() {
+        if (staged > kStageSize) flush_stage();
+        uint64_t v = acc;
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        std::memcpy(stage.data() + staged, &v, sizeof v);
+        staged += count >> 3;
+        acc >>= count & 56;  // below 64: at most 7 bits were pending before the last 56
+        count &= 7;
+    }
+    /// Appends the low `n` bits of `value` (n at most 56).
+    void put_bits(uint64_t value, unsigned n) {
+        add_bits(value, n);
+        commit();
     }
 
     /// Resets the writer onto `output`.

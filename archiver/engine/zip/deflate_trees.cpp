@@ -94,117 +94,114 @@ DeflateTables build_tables() {
     return t;
 }
 
-bool smaller(const Tree& tree, const std::array<uint8_t, kHeapSize>& depth, int n, int m) {
-    return tree.freq[n] < tree.freq[m] || (tree.freq[n] == tree.freq[m] && depth[n] <= depth[m]);
-}
-
-/// Restores the heap order by moving node `k` down.
-void pq_down_heap(TreeState& t, const Tree& tree, int k) {
-    int v = t.heap[k];
-    int j = k << 1;
-    while (j <= t.heap_len) {
-        if (j < t.heap_len && smaller(tree, t.depth, t.heap[j + 1], t.heap[j])) ++j;
-        if (smaller(tree, t.depth, v, t.heap[j])) break;
-        t.heap[k] = t.heap[j];
-        k = j;
-        j <<= 1;
-    }
-    t.heap[k] = v;
-}
-
-/// Hands out code lengths from the root down, cutting those beyond the limit and rebalancing
-/// the counts so that the code stays complete; adds the block's cost to opt_len/static_len.
-void gen_bitlen(TreeState& t, Tree& tree, const TreeDesc& desc) {
-    t.bl_count.fill(0);
-    tree.len[t.heap[t.heap_max]] = 0;  // the root
-    int overflow = 0;
-    int h = t.heap_max + 1;
-    for (; h < static_cast<int>(kHeapSize); ++h) {
-        int n = t.heap[h];
-        unsigned bits = tree.len[tree.dad[n]] + 1;
-        if (bits > desc.max_length) {
-            bits = desc.max_length;
-            ++overflow;
-        }
-        tree.len[n] = static_cast<uint16_t>(bits);
-        if (n > tree.max_code) continue;  // not a leaf
-        ++t.bl_count[bits];
-        unsigned xbits =
-            static_cast<unsigned>(n) >= desc.extra_base ? desc.extra_bits[n - desc.extra_base] : 0;
-        uint64_t f = tree.freq[n];
-        t.opt_len += f * (bits + xbits);
-        if (desc.static_len) t.static_len += f * (desc.static_len[n] + xbits);
-    }
-    if (overflow == 0) return;
-
-    do {
-        unsigned bits = desc.max_length - 1;
-        while (t.bl_count[bits] == 0) --bits;
-        --t.bl_count[bits];
-        t.bl_count[bits + 1] += 2;
-        --t.bl_count[desc.max_length];
-        overflow -= 2;
-    } while (overflow > 0);
-
-    // Reassign the lengths, longest first, to the leaves in the heap's order (least frequent
-    // first).
-    h = static_cast<int>(kHeapSize);
-    for (unsigned bits = desc.max_length; bits != 0; --bits) {
-        unsigned n = t.bl_count[bits];
-        while (n != 0) {
-            int m = t.heap[--h];
-            if (m > tree.max_code) continue;
-            if (tree.len[m] != bits) {
-                t.opt_len += (static_cast<int64_t>(bits) - tree.len[m]) * int64_t{tree.freq[m]};
-                tree.len[m] = static_cast<uint16_t>(bits);
-            }
-            --n;
-        }
-    }
-}
-
-void build_tree(TreeState& t, Tree& tree, const TreeDesc& desc) {
-    int elems = static_cast<int>(desc.elems);
-    int max_code = -1;
-    t.heap_len = 0;
-    t.heap_max = kHeapSize;
-    for (int n = 0; n < elems; ++n) {
-        if (tree.freq[n] != 0) {
-            t.heap[++t.heap_len] = max_code = n;
-            t.depth[n] = 0;
+/// Replaces the frequencies a[0..n) (n >= 2, ascending) by the depths of their leaves in a
+/// minimum-redundancy code, the least frequent deepest. Done in place in three sweeps: the
+/// first pairs the two lightest of the leaves and the internal nodes made so far (the nodes
+/// are made in order of weight, so two queues take the place of a heap) and leaves parent
+/// links behind, the second turns the links into depths of internal nodes, the third hands
+/// out leaf depths level by level.
+void leaf_depths(uint32_t* a, int n) {
+    int root = 0;
+    int leaf = 2;
+    a[0] += a[1];
+    for (int next = 1; next < n - 1; ++next) {
+        if (leaf >= n || a[root] < a[leaf]) {
+            a[next] = a[root];
+            a[root++] = static_cast<uint32_t>(next);
         } else {
-            tree.len[n] = 0;
+            a[next] = a[leaf++];
+        }
+        if (leaf >= n || (root < next && a[root] < a[leaf])) {
+            a[next] += a[root];
+            a[root++] = static_cast<uint32_t>(next);
+        } else {
+            a[next] += a[leaf++];
+        }
+    }
+    a[n - 2] = 0;
+    for (int next = n - 3; next >= 0; --next) a[next] = a[a[next]] + 1;
+    int avail = 1;
+    int used = 0;
+    uint32_t depth = 0;
+    root = n - 2;
+    int next = n - 1;
+    while (avail > 0) {
+        while (root >= 0 && a[root] == depth) {
+            ++used;
+            --root;
+        }
+        while (avail > used) {
+            a[next--] = depth;
+            --avail;
+        }
+        avail = 2 * used;
+        ++depth;
+        used = 0;
+    }
+}
+
+/// Builds the code of one tree from its frequencies: lengths limited to desc.max_length,
+/// then canonical codes; adds the block's cost to opt_len/static_len.
+void build_tree(TreeState& t, Tree& tree, const TreeDesc& desc) {
+    const int elems = static_cast<int>(desc.elems);
+    // Frequency above, symbol below: sorting the keys sorts the leaves by weight.
+    std::array<uint32_t, kLCodes> keys;
+    int n = 0;
+    int max_code = -1;
+    for (int sym = 0; sym < elems; ++sym) {
+        if (tree.freq[sym] != 0) {
+            keys[n++] = uint32_t{tree.freq[sym]} << 9 | static_cast<uint32_t>(sym);
+            max_code = sym;
+        } else {
+            tree.len[sym] = 0;
         }
     }
     // The format needs at least two codes; forced codes cost nothing since they are never sent.
-    while (t.heap_len < 2) {
-        int node = t.heap[++t.heap_len] = (max_code < 2 ? ++max_code : 0);
+    while (n < 2) {
+        int node = max_code < 2 ? ++max_code : 0;
         tree.freq[node] = 1;
-        t.depth[node] = 0;
+        keys[n++] = 1u << 9 | static_cast<uint32_t>(node);
         --t.opt_len;
         if (desc.static_len) t.static_len -= desc.static_len[node];
     }
     tree.max_code = max_code;
+    std::sort(keys.begin(), keys.begin() + n);
 
-    for (int n = t.heap_len / 2; n >= 1; --n) pq_down_heap(t, tree, n);
+    std::array<uint32_t, kLCodes> depth;
+    for (int i = 0; i < n; ++i) depth[i] = keys[i] >> 9;
+    leaf_depths(depth.data(), n);
 
-    int node = elems;
-    do {
-        int n = t.heap[1];
-        t.heap[1] = t.heap[t.heap_len--];
-        pq_down_heap(t, tree, 1);
-        int m = t.heap[1];
-        t.heap[--t.heap_max] = n;
-        t.heap[--t.heap_max] = m;
-        tree.freq[node] = static_cast<uint16_t>(tree.freq[n] + tree.freq[m]);
-        t.depth[node] = static_cast<uint8_t>(std::max(t.depth[n], t.depth[m]) + 1);
-        tree.dad[n] = tree.dad[m] = static_cast<uint16_t>(node);
-        t.heap[1] = node++;
-        pq_down_heap(t, tree, 1);
-    } while (t.heap_len >= 2);
-    t.heap[--t.heap_max] = t.heap[1];
+    // Leaves deeper than the limit move up to it; that overfills the code by `excess` units
+    // of 2^-max_length. Each step below turns the deepest leaf above the limit into a node
+    // over itself and one of the leaves at the limit, which frees one unit.
+    const unsigned max_length = desc.max_length;
+    t.bl_count.fill(0);
+    uint32_t kraft = 0;
+    for (int i = 0; i < n; ++i) {
+        uint32_t d = std::min<uint32_t>(depth[i], max_length);
+        ++t.bl_count[d];
+        kraft += 1u << (max_length - d);
+    }
+    for (uint32_t excess = kraft - (1u << max_length); excess > 0; --excess) {
+        unsigned bits = max_length - 1;
+        while (t.bl_count[bits] == 0) --bits;
+        --t.bl_count[bits];
+        t.bl_count[bits + 1] += 2;
+        --t.bl_count[max_length];
+    }
 
-    gen_bitlen(t, tree, desc);
+    // The longest codes go to the least frequent leaves.
+    int i = 0;
+    for (unsigned bits = max_length; bits != 0; --bits) {
+        for (unsigned k = t.bl_count[bits]; k != 0; --k) {
+            unsigned sym = keys[i++] & 511;
+            tree.len[sym] = static_cast<uint16_t>(bits);
+            unsigned xbits = sym >= desc.extra_base ? desc.extra_bits[sym - desc.extra_base] : 0;
+            uint64_t f = tree.freq[sym];
+            t.opt_len += f * (bits + xbits);
+            if (desc.static_len) t.static_len += f * (desc.static_len[sym] + xbits);
+        }
+    }
     gen_codes(tree.code.data(), tree.len.data(), max_code, t.bl_count);
 }
 
@@ -299,14 +296,14 @@ void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw,
         }
         unsigned code = tab.length_code[lc];
         unsigned sym = code + kLiterals + 1;
-        unsigned extra = kExtraLBits[code];
-        // A length code with its extra bits and a distance code with its extra bits fit in 32
-        // bits each (15 + 5, 15 + 13).
-        bw.put_bits(lcode[sym] | ((lc - tab.base_length[code]) << llen[sym]), llen[sym] + extra);
+        // A length code with its extra bits and a distance code with its extra bits take at
+        // most 48 bits together (15 + 5, 15 + 13): one store passes them on.
+        bw.add_bits(lcode[sym] | ((lc - tab.base_length[code]) << llen[sym]),
+                    llen[sym] + kExtraLBits[code]);
         --dist;
         code = d_code(tab, dist);
-        extra = kExtraDBits[code];
-        bw.put_bits(dcode[code] | ((dist - tab.base_dist[code]) << dlen[code]), dlen[code] + extra);
+        bw.put_bits(dcode[code] | ((dist - tab.base_dist[code]) << dlen[code]),
+                    dlen[code] + kExtraDBits[code]);
     }
     bw.put_bits(lcode[kEndBlock], llen[kEndBlock]);
 }

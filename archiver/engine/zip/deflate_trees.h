@@ -19,7 +19,6 @@ constexpr unsigned kEndBlock = 256;
 constexpr unsigned kLCodes = kLiterals + 1 + kLengthCodes;  // 286
 constexpr unsigned kDCodes = 30;
 constexpr unsigned kBLCodes = 19;
-constexpr unsigned kHeapSize = 2 * kLCodes + 1;  // 573
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kMaxBLBits = 7;
 /// Symbols one block may buffer.
@@ -63,12 +62,11 @@ inline unsigned d_code(const DeflateTables& t, unsigned dist) {
     return dist < 256 ? t.dist_code[dist] : t.dist_code[256 + (dist >> 7)];
 }
 
-/// One dynamic tree under construction: frequencies, then codes; parents, then lengths.
+/// One dynamic tree: frequencies, code lengths and codes.
 struct Tree {
-    std::array<uint16_t, kHeapSize> freq{};
-    std::array<uint16_t, kHeapSize> code{};
-    std::array<uint16_t, kHeapSize> dad{};
-    std::array<uint16_t, kHeapSize> len{};
+    std::array<uint16_t, kLCodes> freq{};
+    std::array<uint16_t, kLCodes> code{};
+    std::array<uint16_t, kLCodes> len{};
     int max_code = 0;  // largest code with a non-zero frequency
 };
 
@@ -77,11 +75,7 @@ struct TreeState {
     Tree ltree;   // literal/length
     Tree dtree;   // distance
     Tree bltree;  // code lengths
-    std::array<int, kHeapSize> heap{};
-    std::array<uint8_t, kHeapSize> depth{};
-    std::array<uint16_t, kMaxBits + 1> bl_count{};
-    int heap_len = 0;
-    int heap_max = 0;
+    std::array<uint16_t, kMaxBits + 1> bl_count{};  // codes per length of the last tree built
 
     // Buffered symbols of the block: a distance of 0 marks a literal.
     std::array<uint16_t, kLitBufSize> sym_dist{};
@@ -114,7 +108,7 @@ inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist,
         ++t.ltree.freq[tab.length_code[lc] + kLiterals + 1];
         ++t.dtree.freq[d_code(tab, dist - 1)];
     }
-    return t.last_lit == kLitBufSize - 1 || t.last_dist == kDistBufSize;
+    return t.last_lit == 8191 || t.last_dist == kDistBufSize;
 }
 
 /// At every 4,096th symbol: true when the block mostly holds literals yet already promises to
