@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +21,6 @@ constexpr platform::UINT kRedrawMessage = platform::WM_USER + 1;
 // One per queued key: keys are handled from the message loop, not inside the terminal's watch,
 // so a key may open a modal dialog whose own loop reads the terminal again.
 constexpr platform::UINT kKeyMessage = platform::WM_USER + 2;
-// The pacer's timer: it wakes the loop for a frame that waits out its budget.
-constexpr platform::UINT kFrameTimerId = 1;
 // How long to wait for the rest of an escape sequence before taking Escape alone.
 constexpr int kEscapeWaitMs = 25;
 
@@ -233,29 +232,42 @@ void OnResizePipe(int fd, short) {
     if (terminate) Terminate();
 }
 
-// Posts the waiting frame when it is due, else lets the timer wake the loop for it; a flood
-// that keeps the queue busy (and so holds timers back) comes here with every request instead.
+void PostFrame() {
+    Screen& s = GetScreen();
+    if (!s.redraw_posted) s.redraw_posted = platform::PostMessage(s.window, kRedrawMessage);
+}
+
+// Posts the waiting frame when it is due, else arms the frame timer for it (once: later
+// requests of the same frame do not even read the clock).
 void ScheduleFrame() {
     Screen& s = GetScreen();
     if (!s.active) return;
     const int wait = s.pacer.WaitMs(platform::MonotonicMs());
     if (wait < 0) return;
-    if (wait == 0) {
-        if (!s.redraw_posted) s.redraw_posted = platform::PostMessage(s.window, kRedrawMessage);
-    } else if (!s.frame_timer) {
-        s.frame_timer = platform::SetTimer(s.window, kFrameTimerId, static_cast<uint32_t>(wait));
+    if (wait == 0 || s.frame_fd < 0) {
+        PostFrame();
+    } else if (!s.frame_armed) {
+        itimerspec when{};
+        when.it_value.tv_sec = wait / 1000;
+        when.it_value.tv_nsec = static_cast<long>(wait % 1000) * 1000000L;
+        s.frame_armed = ::timerfd_settime(s.frame_fd, 0, &when, nullptr) == 0;
+        if (!s.frame_armed) PostFrame();
     }
 }
 
-platform::LRESULT ScreenProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wparam,
+void OnFrameTimer(int fd, short) {
+    uint64_t expirations = 0;
+    [[maybe_unused]] ssize_t n = ::read(fd, &expirations, sizeof expirations);
+    Screen& s = GetScreen();
+    s.frame_armed = false;
+    if (s.active && s.pacer.Pending()) PostFrame();
+}
+
+platform::LRESULT ScreenProc(platform::HWND, platform::UINT msg, platform::WPARAM,
                              platform::LPARAM) {
     Screen& s = GetScreen();
-    if (msg == kRedrawMessage || (msg == platform::WM_TIMER && wparam == kFrameTimerId)) {
-        if (msg == kRedrawMessage) s.redraw_posted = false;
-        if (msg == platform::WM_TIMER) {
-            platform::KillTimer(hwnd, kFrameTimerId);
-            s.frame_timer = false;
-        }
+    if (msg == kRedrawMessage) {
+        s.redraw_posted = false;
         if (s.pacer.Due(platform::MonotonicMs())) {
             Redraw();
         } else {
@@ -332,6 +344,9 @@ bool InitScreen() {
     s.window = platform::CreateWindow(ScreenProc);
     platform::WatchFd(STDIN_FILENO, POLLIN, OnTerminalInput);
     platform::WatchFd(s.resize_pipe[0], POLLIN, OnResizePipe);
+    // Without a frame timer every redraw is drawn at once, as if each were a key's.
+    s.frame_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (s.frame_fd >= 0) platform::WatchFd(s.frame_fd, POLLIN, OnFrameTimer);
     return true;
 }
 
@@ -355,7 +370,12 @@ void EndScreen() {
     if (s.window) platform::DestroyWindow(s.window);
     s.window = 0;
     s.redraw_posted = false;
-    s.frame_timer = false;
+    if (s.frame_fd >= 0) {
+        platform::UnwatchFd(s.frame_fd);
+        ::close(s.frame_fd);
+    }
+    s.frame_fd = -1;
+    s.frame_armed = false;
     s.pacer = FramePacer();
     s.full_frame = true;
     s.drawn_layers.clear();
@@ -392,7 +412,7 @@ void RequestRedraw() {
     Screen& s = GetScreen();
     if (!s.active) return;
     s.pacer.Change();
-    if (!s.redraw_posted) ScheduleFrame();
+    if (!s.redraw_posted && !s.frame_armed) ScheduleFrame();
 }
 
 void RequestPromptRedraw() {

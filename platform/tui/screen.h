@@ -61,7 +61,10 @@ struct Screen {
     platform::HWND window = 0;  // receives the coalesced redraw message
     bool redraw_posted = false;
     FramePacer pacer;
-    bool frame_timer = false;          // the pacer's timer runs on `window`
+    // A timer descriptor that wakes the loop when a waiting frame is due; the loop polls it
+    // even while messages keep the queue busy, which would hold back a message-loop timer.
+    int frame_fd = -1;
+    bool frame_armed = false;
     std::vector<Layer*> drawn_layers;  // the layers of the last frame
     std::deque<Key> pending;           // keys read but not yet handed to the layers
     int resize_pipe[2] = {-1, -1};
