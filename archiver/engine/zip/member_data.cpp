@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <random>
 
 #include "archiver/engine/unzip/crc32.h"
@@ -39,37 +40,53 @@ struct MemberSource final : DeflateInput {
     const MemberSettings* settings = nullptr;
     const std::function<void(uint64_t)>* progress = nullptr;
     const std::function<bool()>* cancelled = nullptr;
+    uint64_t expected = 0;  // the size the file had when opened
     uint32_t crc = 0;
     uint64_t count = 0;
     bool error = false;
+    bool at_end = false;
+    // Fills `buf` unless the file ends first.
     int64_t Read(std::span<uint8_t> buf) override {
-        if (fd < 0) return 0;
+        if (fd < 0 || at_end) return 0;
         if (*cancelled && (*cancelled)()) {
             error = true;
             return -1;
         }
-        ssize_t n = settings->read_file(fd, buf.data(), buf.size());
-        if (n < 0) {
-            error = true;
-            return -1;
+        size_t got = 0;
+        while (got < buf.size()) {
+            ssize_t n = settings->read_file(fd, buf.data() + got, buf.size() - got);
+            if (n < 0) {
+                error = true;
+                return -1;
+            }
+            if (n == 0) break;
+            got += static_cast<size_t>(n);
+            // A short read that reaches the size the file was opened with is its end: asking
+            // again would only return 0. A file that grew meanwhile reads past that size and
+            // goes on being read to its real end.
+            if (got < buf.size() && count + got == expected) {
+                at_end = true;
+                break;
+            }
         }
-        crc = engine::Crc32(crc, buf.first(static_cast<size_t>(n)));
-        count += static_cast<uint64_t>(n);
-        if (n > 0) (*progress)(static_cast<uint64_t>(n));
-        return n;
+        crc = engine::Crc32(crc, buf.first(got));
+        count += got;
+        if (got > 0) (*progress)(got);
+        return static_cast<int64_t>(got);
     }
 };
 
 // CRC-32 of the whole file before it is encrypted (the header's check byte needs it); the file
 // is left at its start. -1 on a read error.
 int64_t CrcPass(int fd, const MemberSettings& s) {
-    std::vector<uint8_t> buf(kCopyBlock);
+    auto buf_memory = std::make_unique_for_overwrite<uint8_t[]>(kCopyBlock);
+    std::span<uint8_t> buf(buf_memory.get(), kCopyBlock);
     uint32_t crc = 0;
     for (;;) {
         ssize_t n = s.read_file(fd, buf.data(), buf.size());
         if (n < 0) return -1;
         if (n == 0) break;
-        crc = engine::Crc32(crc, std::span(buf.data(), static_cast<size_t>(n)));
+        crc = engine::Crc32(crc, buf.first(static_cast<size_t>(n)));
     }
     if (::lseek(fd, 0, SEEK_SET) != 0) return -1;
     return crc;
@@ -123,12 +140,22 @@ void DeflateData(Member& m, int level, MemberSource& source, DataSink& sink, Def
 }
 
 int StoreData(MemberSource& source, DataSink& sink) {
-    std::vector<uint8_t> buf(kCopyBlock);
+    // Read straight into the sink's room when it has some; otherwise into a buffer of our
+    // own, not cleared first since every byte passed on was just read into it.
+    std::unique_ptr<uint8_t[]> own;
     for (;;) {
+        std::span<uint8_t> room = sink.Room(kCopyBlock);
+        std::span<uint8_t> buf = room;
+        if (room.empty()) {
+            if (!own) own = std::make_unique_for_overwrite<uint8_t[]>(kCopyBlock);
+            buf = std::span(own.get(), kCopyBlock);
+        }
         int64_t n = source.Read(buf);
         if (n < 0) return kResultRead;
         if (n == 0) return 0;
-        if (!sink.Write(std::span(buf.data(), static_cast<size_t>(n)))) return kResultTempFile;
+        size_t got = static_cast<size_t>(n);
+        bool ok = room.empty() ? sink.Write(buf.first(got)) : sink.WriteRoom(room, got);
+        if (!ok) return kResultTempFile;
         if (int r = sink.AfterStoredBlock()) return r;
     }
 }
@@ -179,16 +206,25 @@ int OpenMember(Member& m, const MemberSettings& s, MemberPlan& plan) {
     bool folder = !m.name.empty() && m.name.back() == '/';
     uint32_t attributes = 0;
     uint64_t size = 0;
-    platform::DosDateTime when = file_time(m.file_path, &attributes, &size);
-    if (when == 0) return kResultNotRead;
-    int method = s.method;
-    if (StoreOnly(m.file_path) && s.level != 9) method = 0;
+    platform::DosDateTime when = 0;
     if (!folder) {
+        // Opened first and then looked at: one path lookup, and the time, mode and size are
+        // those of the very file that is read.
         plan.file.reset(s.open_file(m.file_path.c_str()));
         if (!plan.file) return kResultNotRead;
+        when = file_time_fd(plan.file.get(), &attributes, &size);
+        if (when == 0) {
+            plan.file.reset();
+            return kResultNotRead;
+        }
     } else {
+        when = file_time(m.file_path, &attributes, &size);
+        if (when == 0) return kResultNotRead;
         size = 0;
     }
+    plan.size = size;
+    int method = s.method;
+    if (StoreOnly(m.file_path) && s.level != 9) method = 0;
     if (size == 0) method = 0;
     if (method != 0) method = kMethodDeflated;
     plan.encrypt = s.password_given;
@@ -221,6 +257,14 @@ bool DataSink::Write(std::span<const uint8_t> bytes) {
     return ok;
 }
 
+bool DataSink::WriteRoom(std::span<uint8_t> room, size_t n) {
+    room = room.first(std::min(n, room.size()));
+    if (keys) engine::EncryptBlock(*keys, room);
+    if (!PutRoom(room.size())) return false;
+    count += room.size();
+    return true;
+}
+
 bool StartCipher(const Member& m, const MemberPlan& plan, const std::string& password,
                  DataSink& sink) {
     std::array<uint8_t, engine::kCryptHeaderSize> header;
@@ -241,6 +285,7 @@ DataResult WriteData(Member& m, MemberPlan& plan, const MemberSettings& s, DataS
     DataResult out;
     MemberSource source;
     source.fd = plan.file.get();
+    source.expected = plan.size;
     source.settings = &s;
     source.progress = &progress;
     source.cancelled = &cancelled;

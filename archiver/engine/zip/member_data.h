@@ -39,6 +39,7 @@ struct MemberSettings {
 /// What looking at the member's file decided, before its header is written.
 struct MemberPlan {
     engine::UniqueFd file;  ///< the open file (none for a folder)
+    uint64_t size = 0;      ///< its size when opened
     bool encrypt = false;
     uint32_t first_crc = 0;  ///< CRC-32 read ahead of an encrypted member's data
     HeaderRandomBytes random{};
@@ -64,8 +65,18 @@ struct DataSink : DeflateOutput {
     bool CanSeek() override { return true; }
     /// Takes the (enciphered) bytes; false when they could not be written.
     virtual bool Put(std::span<const uint8_t> bytes) = 0;
+    /// Where the next `n` bytes of stored data may be read in place, sparing a copy; empty
+    /// when the sink has no such room.
+    virtual std::span<uint8_t> Room(size_t /*n*/) { return {}; }
+    /// Passes on the first `n` bytes of `room` (from Room), enciphering them in place first
+    /// when a cipher is in force.
+    bool WriteRoom(std::span<uint8_t> room, size_t n);
     /// Called after each block of stored data: 0, or the result code that ends the member.
     virtual int AfterStoredBlock() { return 0; }
+
+protected:
+    /// Takes the first `n` bytes (already enciphered) of the last Room.
+    virtual bool PutRoom(size_t /*n*/) { return false; }
 
 private:
     std::vector<uint8_t> scratch_;

@@ -252,7 +252,8 @@ void ParallelCompressor::Impl::Dispatch(size_t up_to) {
     up_to = std::min(up_to, jobs.size());
     if (up_to <= dispatched) return;
     // The random bytes are drawn here, on the writer's thread and in the archive's order.
-    for (size_t i = dispatched; i < up_to; ++i) jobs[i]->plan.random = DrawHeaderRandom();
+    if (settings.password_given)
+        for (size_t i = dispatched; i < up_to; ++i) jobs[i]->plan.random = DrawHeaderRandom();
     {
         std::lock_guard lock(mu);
         dispatched = up_to;

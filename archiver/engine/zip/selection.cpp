@@ -43,14 +43,30 @@ int tick(Selection& sel) {
     return sel.stop_requested && sel.stop_requested() ? 99 : 0;
 }
 
-/// The same file as the archive being written (it must never add itself).
-bool is_archive(const Selection& sel, const std::string& path) {
-    struct stat a, f;
-    if (sel.archive_path.empty() || stat(sel.archive_path.c_str(), &a) != 0) return false;
-    return stat(path.c_str(), &f) == 0 && a.st_dev == f.st_dev && a.st_ino == f.st_ino;
+/// The same file as the archive being written (it must never add itself); `st` is the file's.
+bool is_archive(Selection& sel, const struct stat& st) {
+    if (sel.archive_path.empty()) return false;
+    if (sel.archive_looked_up != sel.archive_path) {
+        struct stat a;
+        sel.archive_looked_up = sel.archive_path;
+        sel.archive_exists = stat(sel.archive_path.c_str(), &a) == 0;
+        sel.archive_device = sel.archive_exists ? static_cast<uint64_t>(a.st_dev) : 0;
+        sel.archive_inode = sel.archive_exists ? static_cast<uint64_t>(a.st_ino) : 0;
+    }
+    return sel.archive_exists && static_cast<uint64_t>(st.st_dev) == sel.archive_device &&
+           static_cast<uint64_t>(st.st_ino) == sel.archive_inode;
 }
 
-int add_file(Selection& sel, const std::string& path, bool is_folder) {
+platform::DosDateTime dos_time_of(const struct stat& st, uint32_t* attributes, uint64_t* size) {
+    if (!S_ISREG(st.st_mode)) return 0;
+    if (attributes) {
+        *attributes = (static_cast<uint32_t>(st.st_mode) << 16) | ((st.st_mode & S_IWUSR) ? 0 : 1);
+    }
+    if (size) *size = static_cast<uint64_t>(st.st_size);
+    return platform::TimeToDos(st.st_mtime);
+}
+
+int add_file(Selection& sel, const std::string& path, bool is_folder, const struct stat& st) {
     if (int r = tick(sel)) return r;
     bool short_flag = false;
     std::string name = stored_name(rules_of(sel), path, is_folder, &short_flag);
@@ -59,8 +75,9 @@ int add_file(Selection& sel, const std::string& path, bool is_folder) {
         return sel.store_folders && !is_folder ? 5 : 0;
     }
     if (sel.members && sel.members->take_file(name, path, short_flag)) return 0;
-    if (is_archive(sel, path)) return 0;
-    sel.found.push_back(FoundFile{path, std::move(name), short_flag});
+    if (is_archive(sel, st)) return 0;
+    sel.found.push_back(FoundFile{path, std::move(name), short_flag, S_ISREG(st.st_mode) != 0,
+                                  static_cast<uint64_t>(st.st_size)});
     return 0;
 }
 
@@ -80,7 +97,7 @@ int select_path(Selection& sel, const std::string& path, bool named) {
         return sel.members && sel.members->mark_matching(name) > 0 ? 0 : -1;
     }
     if (!S_ISDIR(st.st_mode)) {
-        if (int r = add_file(sel, path, false)) return r;
+        if (int r = add_file(sel, path, false, st)) return r;
         sel.progress_total += static_cast<uint64_t>(st.st_size);
         return 0;
     }
@@ -90,7 +107,7 @@ int select_path(Selection& sel, const std::string& path, bool named) {
     struct stat lst;
     if (!named && lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) return 0;
     if (path != ".") {
-        if (int r = add_file(sel, path.back() == '/' ? path : path + "/", true)) return r;
+        if (int r = add_file(sel, path.back() == '/' ? path : path + "/", true, st)) return r;
         sel.entered_folders.push_back(path);
     }
     DirHandle dir(opendir(path.c_str()));
@@ -221,12 +238,14 @@ int check_duplicates(Selection& sel) {
 
 platform::DosDateTime file_time(const std::string& path, uint32_t* attributes, uint64_t* size) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    if (attributes) {
-        *attributes = (static_cast<uint32_t>(st.st_mode) << 16) | ((st.st_mode & S_IWUSR) ? 0 : 1);
-    }
-    if (size) *size = static_cast<uint64_t>(st.st_size);
-    return platform::TimeToDos(st.st_mtime);
+    if (stat(path.c_str(), &st) != 0) return 0;
+    return dos_time_of(st, attributes, size);
+}
+
+platform::DosDateTime file_time_fd(int fd, uint32_t* attributes, uint64_t* size) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return 0;
+    return dos_time_of(st, attributes, size);
 }
 
 int delete_moved(std::span<const MovedEntry> moved, std::span<const std::string> entered) {

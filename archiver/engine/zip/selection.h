@@ -27,11 +27,14 @@ struct SelectionMembers {
     virtual bool take_file(std::string_view name, const std::string& path, bool short_name) = 0;
 };
 
-/// A file on disk that is not a member yet.
+/// A file on disk that is not a member yet, with what the walk's look at it found (the run
+/// filters on these instead of asking the file system again).
 struct FoundFile {
     std::string path;         // as given or found on disk
     std::string stored_name;  // the name it goes into the archive under
     bool short_name = false;
+    bool regular = false;  // a regular file (folders and special files are not written)
+    uint64_t size = 0;     // its size when found
 };
 
 /// Selection state of one run.
@@ -53,6 +56,11 @@ struct Selection {
     std::string base_folder;                   // folder of the pattern being expanded
     bool base_set = false;
     unsigned counter = 0;
+    /// The archive's identity, looked up once per walk rather than once per file found.
+    std::string archive_looked_up;  // the path it was looked up for
+    bool archive_exists = false;
+    uint64_t archive_device = 0;
+    uint64_t archive_inode = 0;
 };
 
 /// Marks the members a name matches or adds its file (with recursion, a folder's contents):
@@ -78,6 +86,8 @@ int check_duplicates(Selection& sel);
 /// MS-DOS date and time of a regular file (0 when missing or not a regular file); optionally
 /// its attributes (mode in the high 16 bits, bit 0 when not writable) and size.
 platform::DosDateTime file_time(const std::string& path, uint32_t* attributes, uint64_t* size);
+/// The same for a file already open, which spares looking its path up again.
+platform::DosDateTime file_time_fd(int fd, uint32_t* attributes, uint64_t* size);
 
 /// A member whose file is removed after a move: marked or found up to date.
 struct MovedEntry {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -23,8 +24,15 @@ using engine::Format;
 
 ZipRun MakeRun() {
     ZipRun r;
-    r.open_file = [](const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); };
-    r.read_file = [](int fd, void* buf, size_t n) { return engine::ReadFull(fd, buf, n); };
+    // Not blocking: a file that became a pipe since the walk is refused after the open, not
+    // waited on.
+    r.open_file = [](const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK); };
+    r.read_file = [](int fd, void* buf, size_t n) -> ssize_t {
+        for (;;) {
+            ssize_t r = ::read(fd, buf, n);
+            if (r >= 0 || errno != EINTR) return r;
+        }
+    };
     r.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
     r.header_random = DefaultHeaderRandom;
     return r;
@@ -98,10 +106,11 @@ mode_t CurrentUmask() {
 }
 
 // Checks that the archive can be written at all before anything is built; returns the
-// permission the new archive gets.
-mode_t CheckWritable(const std::string& archive) {
+// permission the new archive gets, and whether a file of that name is there to be replaced.
+mode_t CheckWritable(const std::string& archive, bool& exists) {
     struct stat st;
-    if (::stat(archive.c_str(), &st) == 0) {
+    exists = ::stat(archive.c_str(), &st) == 0;
+    if (exists) {
         if (!S_ISREG(st.st_mode)) End(kResultCreate, archive);
         engine::UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
         if (!fd) End(kResultCreate, archive);
@@ -134,9 +143,9 @@ void FilterSelection(ZipRun& run) {
     }
     std::vector<FoundFile> kept;
     for (FoundFile& f : found) {
-        uint64_t size = 0;
-        if (file_time(f.path, nullptr, &size) == 0 || f.path == s.archive) continue;
-        if (size > 0xFFFFFFFFu) {
+        // The walk looked at each file a moment ago; its writing looks again at the open file.
+        if (!f.regular || f.path == s.archive) continue;
+        if (f.size > 0xFFFFFFFFu) {
             Warn("The file is too big to be stored in a zip file and will be skipped: ", f.path);
             continue;
         }
@@ -177,6 +186,9 @@ std::vector<Member> MembersToCompress(const ZipRun& run) {
 }
 
 void StartWorkers(ZipRun& run, RunFiles& files) {
+    // Storing without a cipher is reading and writing only: workers would add copies and
+    // hand-overs without taking any work off this thread.
+    if (run.settings.method == 0 && !run.settings.password_given) return;
     std::vector<Member> list = MembersToCompress(run);
     unsigned threads = CompressThreads(run.settings.threads, list.size());
     if (threads <= 1) return;
@@ -306,7 +318,8 @@ void Execute(ZipRun& run, RunFiles& files) {
     bool any_marked = std::any_of(run.old.members.begin(), run.old.members.end(),
                                   [](const Member& m) { return m.marked; });
     if (!any_marked && run.selection.found.empty()) End(kResultNothingToDo, s.archive);
-    mode_t mode = CheckWritable(s.archive);
+    bool replacing = false;
+    mode_t mode = CheckWritable(s.archive, replacing);
     bool had_content = !run.old.members.empty() || run.old.preamble != 0;
     if (had_content) {
         files.old_fd.reset(::open(s.archive.c_str(), O_RDONLY | O_CLOEXEC));
@@ -338,9 +351,12 @@ void Execute(ZipRun& run, RunFiles& files) {
                               static_cast<uint16_t>(total / engine::kProgressUnit), 0);
     int r = WriteDirectory(written, run.old.comment, files.out);
     if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
-    // On disk before it takes the archive's place, so a crash cannot leave a hollow archive.
-    if (::fsync(files.out.fd.get()) != 0 || !files.out.fd.reset())
+    // On disk before it takes the old archive's place, or before moved files are deleted, so
+    // that a crash cannot trade what was safe for a hollow archive. A new archive replaces
+    // nothing: waiting for the disk would only slow the run down.
+    if ((replacing || s.move) && ::fsync(files.out.fd.get()) != 0)
         End(kResultTempFile, files.out.path);
+    if (!files.out.fd.reset()) End(kResultTempFile, files.out.path);
     // The last moment a stop can keep the old archive: after this the new one is in place.
     engine::CheckStop();
     files.old_fd.reset();

@@ -68,8 +68,9 @@ struct ZipRun {
     /// Opens an input file for reading (-1 when it cannot be); tests make it fail, which file
     /// permissions cannot do for a privileged user.
     std::function<int(const char* path)> open_file;
-    /// Reads from an open input file; tests replace it to make a read fail midway. Returns the
-    /// count, 0 at the end, -1 on an error.
+    /// Reads from an open input file, as one read(2) does (fewer bytes than asked is no
+    /// error); tests replace it to make a read fail midway. Returns the count, 0 at the end,
+    /// -1 on an error.
     std::function<ssize_t(int fd, void* buf, size_t n)> read_file;
     /// Renames a file; tests replace it to make the temporary archive lie on another device.
     std::function<int(const char* from, const char* to)> rename_file;

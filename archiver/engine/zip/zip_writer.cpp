@@ -29,6 +29,11 @@ std::span<const uint8_t> Bytes(const std::string& s) {
 struct ArchiveSink final : DataSink {
     OutArchive* out = nullptr;
     bool Put(std::span<const uint8_t> bytes) override { return out->Write(bytes); }
+    std::span<uint8_t> Room(size_t n) override { return out->Room(n); }
+    bool PutRoom(size_t n) override {
+        out->Commit(n);
+        return true;
+    }
     int AfterStoredBlock() override { return out->pos >= out->max_size ? kResultTooBig : 0; }
 };
 
@@ -36,8 +41,7 @@ struct ArchiveSink final : DataSink {
 
 bool OutArchive::Write(std::span<const uint8_t> bytes) {
     if (failed) return false;
-    if (buf.capacity() < kOutBufferSize) buf.reserve(kOutBufferSize);
-    if (buf.size() + bytes.size() > kOutBufferSize) {
+    if (used + bytes.size() > kOutBufferSize) {
         if (!Flush()) return false;
         if (bytes.size() >= kOutBufferSize) {
             if (!engine::WriteFull(fd.get(), bytes.data(), bytes.size())) {
@@ -48,15 +52,29 @@ bool OutArchive::Write(std::span<const uint8_t> bytes) {
             return true;
         }
     }
-    buf.insert(buf.end(), bytes.begin(), bytes.end());
+    if (buf.size() < kOutBufferSize) buf.resize(kOutBufferSize);
+    std::copy(bytes.begin(), bytes.end(), buf.begin() + static_cast<long>(used));
+    used += bytes.size();
     pos += bytes.size();
     return true;
 }
 
+std::span<uint8_t> OutArchive::Room(size_t n) {
+    if (failed || n > kOutBufferSize) return {};
+    if (used + n > kOutBufferSize && !Flush()) return {};
+    if (buf.size() < kOutBufferSize) buf.resize(kOutBufferSize);
+    return std::span(buf.data() + used, n);
+}
+
+void OutArchive::Commit(size_t n) {
+    used += std::min(n, kOutBufferSize - used);
+    pos += n;
+}
+
 bool OutArchive::Flush() {
     if (failed) return false;
-    if (!buf.empty() && !engine::WriteFull(fd.get(), buf.data(), buf.size())) failed = true;
-    buf.clear();
+    if (used > 0 && !engine::WriteFull(fd.get(), buf.data(), used)) failed = true;
+    used = 0;
     return !failed;
 }
 
@@ -64,7 +82,7 @@ bool OutArchive::Rewrite(uint64_t at, std::span<const uint8_t> bytes) {
     if (failed) return false;
     // Bytes still in the buffer are changed there; a write of their own would cost a system
     // call for every member.
-    uint64_t buffered_from = pos - buf.size();
+    uint64_t buffered_from = pos - used;
     if (at >= buffered_from) {
         if (at + bytes.size() > pos) return false;
         std::copy(bytes.begin(), bytes.end(), buf.begin() + static_cast<long>(at - buffered_from));
@@ -96,7 +114,7 @@ int CreateTemp(const std::string& folder, OutArchive& out) {
     out.path = name;
     out.pos = 0;
     out.failed = false;
-    out.buf.clear();
+    out.used = 0;
     return 0;
 }
 
@@ -178,8 +196,8 @@ int WriteMember(Member& m, OutArchive& out, std::string& detail) {
     MemberSettings settings = CurrentMemberSettings();
     MemberPlan plan;
     // Drawn for every member, readable or not, so that the random source is used the same way
-    // however many threads compress.
-    plan.random = DrawHeaderRandom();
+    // however many threads compress; without a password nothing would use them.
+    if (settings.password_given) plan.random = DrawHeaderRandom();
     if (int r = OpenMember(m, settings, plan)) return r;
     if (int r = WriteHeader(m, out)) return r;
     ArchiveSink sink;

@@ -16,8 +16,9 @@
 
 namespace zip {
 
-/// Output buffer of the temporary archive.
-constexpr size_t kOutBufferSize = 32512;
+/// Output buffer of the temporary archive: large, so that writing costs one system call per
+/// megabyte rather than one or two per member.
+constexpr size_t kOutBufferSize = size_t{1} << 20;
 /// Block of copies and of stored data.
 constexpr size_t kCopyBlock = 57344;
 /// Block of the CRC pass that precedes encryption.
@@ -33,7 +34,8 @@ constexpr uint16_t kMadeByUnix = 0x0332;
 struct OutArchive {
     engine::UniqueFd fd;
     std::string path;
-    std::vector<uint8_t> buf;
+    std::vector<uint8_t> buf;  ///< kOutBufferSize bytes once used, the first `used` pending
+    size_t used = 0;
     uint64_t pos = 0;  ///< bytes written so far (the output offset)
     bool failed = false;
     /// Limits checked before each header (tests lower them).
@@ -42,6 +44,11 @@ struct OutArchive {
 
     /// Appends bytes; false (and `failed`) when the file refused them.
     bool Write(std::span<const uint8_t> bytes);
+    /// Room for `n` bytes at the buffer's end, flushed first when it lacks them, so that data
+    /// can be read straight into it; empty when `n` exceeds the buffer or the flush failed.
+    std::span<uint8_t> Room(size_t n);
+    /// Appends the first `n` bytes of the last Room.
+    void Commit(size_t n);
     /// Hands the buffered bytes to the file.
     bool Flush();
     /// Overwrites bytes already written at `at` (a local header); false when the file cannot
