@@ -20,7 +20,10 @@ inline bool Printable(unsigned char b) {
 
 #if defined(__SSE2__)
 
-// Sixteen bytes at a time; the mask has a bit set for each byte that stops the scan.
+// Sixteen bytes at a time; the mask has a bit set for each byte that stops the scan. The
+// last, partial step loads the sixteen bytes that end at `stop` (when the text has them) and
+// ignores those before the place reached, so that short ranges, such as the rest of a
+// wrapped line, are not walked a byte at a time.
 template <typename Stops>
 inline size_t Scan(std::string_view text, size_t from, size_t stop, Stops stops) {
     const char* p = text.data();
@@ -29,6 +32,12 @@ inline size_t Scan(std::string_view text, size_t from, size_t stop, Stops stops)
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops(v)));
         if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+    if (i < stop && stop >= 16) {
+        const size_t base = stop - 16;  // below i: i + 16 > stop
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + base));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops(v))) >> (i - base);
+        return mask != 0 ? i + static_cast<size_t>(__builtin_ctz(mask)) : stop;
     }
     return i;
 }

@@ -30,5 +30,26 @@ TEST(ByteScanTest, FindsTheFirstStoppingByteWhereverItLies) {
     }
 }
 
+// Stopping bytes just outside the range, before `from` or at and after `stop`, are never
+// reported, and one inside is found from any start.
+TEST(ByteScanTest, BytesOutsideTheRangeAreNeverReported) {
+    for (size_t length = 16; length <= 48; ++length) {
+        for (size_t from = 0; from < length; ++from) {
+            for (size_t stop = from; stop <= length; ++stop) {
+                std::string s(length, 'a');
+                for (size_t k = 0; k < from; ++k) s[k] = k % 2 ? '\x01' : '\xc3';
+                for (size_t k = stop; k < length; ++k) s[k] = k % 2 ? '\x7f' : '\x80';
+                ASSERT_EQ(FirstNotPrintable(s, from, stop), stop) << from << " " << stop;
+                ASSERT_EQ(FirstNotAscii(s, from, stop), stop) << from << " " << stop;
+                if (stop - from < 2) continue;
+                size_t inside = from + (stop - from) / 2;
+                s[inside] = '\xe9';
+                ASSERT_EQ(FirstNotPrintable(s, from, stop), inside) << from << " " << stop;
+                ASSERT_EQ(FirstNotAscii(s, from, stop), inside) << from << " " << stop;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace chat
