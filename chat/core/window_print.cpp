@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <deque>
 #include <string>
 
 #include "chat/core/display_text.h"
@@ -76,21 +77,27 @@ int64_t ScrollBackCap() {
 
 void AppendDisplayLine(WindowRecord& r, int64_t cap, std::string_view piece, size_t indent,
                        int colour) {
-    bool newest = r.position >= r.top;
+    std::deque<BufferLine>& buffer = r.buffer;
+    const bool newest = r.position >= r.top;
+    int64_t count = static_cast<int64_t>(buffer.size());
     std::string text;
-    if (newest && static_cast<int64_t>(r.buffer.size()) >= cap) {
+    if (newest && count >= cap) {
         // The line falling off the top lends its storage: a flood allocates nothing per line.
-        text = std::move(r.buffer.front().text);
-        r.buffer.pop_front();
+        text = std::move(buffer.front().text);
+        buffer.pop_front();
+        --count;
     }
-    text.assign(indent, ' ');
-    text.append(piece);
-    r.buffer.push_back(BufferLine{colour, std::move(text)});
+    BufferLine& line = buffer.emplace_back();
+    ++count;
+    line.colour = colour;
+    line.text = std::move(text);
+    line.text.assign(indent, ' ');
+    line.text.append(piece);
     if (newest) {
-        while (static_cast<int64_t>(r.buffer.size()) > cap) r.buffer.pop_front();
+        for (; count > cap; --count) buffer.pop_front();
     } else {
-        while (static_cast<int64_t>(r.buffer.size()) > cap * kScrolledBackFactor) {
-            r.buffer.pop_front();
+        for (; count > cap * kScrolledBackFactor; --count) {
+            buffer.pop_front();
             if (r.position > 0) --r.position;
         }
     }
