@@ -10,7 +10,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
+#include <utility>
 
 namespace zip {
 namespace {
@@ -246,6 +248,31 @@ TEST_F(SelectionTree, ArchiveItselfAndExistingMembers) {
     EXPECT_EQ(select_names(d, names).result, 0);
     EXPECT_EQ(del.marked, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(warnings, (std::vector<std::string>{"name not matched: nothing"}));
+}
+
+// What the walk saw of each file is what the run filters on: its size, whether it is a
+// regular file, and the archive recognised under any of its names.
+TEST_F(SelectionTree, FoundFilesKeepWhatTheWalkSaw) {
+    t.file("arch.zip", "zip bytes");
+    fs::create_hard_link(t.path("arch.zip"), t.path("same.zip"));
+    ASSERT_EQ(mkfifo(t.path("pipe").c_str(), 0600), 0);
+    Cwd cwd(t.root);
+    Selection sel;
+    sel.archive_path = t.path("arch.zip");
+    ASSERT_EQ(expand_pattern(sel, "*.*", true), 0);
+    std::map<std::string, std::pair<bool, uint64_t>> seen;
+    for (const FoundFile& f : sel.found) seen[f.stored_name] = {f.regular, f.size};
+    EXPECT_EQ(seen.count("arch.zip") + seen.count("same.zip"), 0u);
+    EXPECT_EQ(seen["b.c"], std::make_pair(true, uint64_t{5}));
+    ASSERT_EQ(seen.count("pipe"), 1u);
+    EXPECT_FALSE(seen["pipe"].first);
+    // With another archive the old one's file is an ordinary file again.
+    sel.found.clear();
+    sel.archive_path = t.path("other.zip");
+    ASSERT_EQ(select_name(sel, "same.zip"), 0);
+    ASSERT_EQ(sel.found.size(), 1u);
+    EXPECT_TRUE(sel.found[0].regular);
+    EXPECT_EQ(sel.found[0].size, 9u);
 }
 
 TEST_F(SelectionTree, DuplicatesAreDroppedOrRefused) {

@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/test_util.h"
@@ -484,6 +487,62 @@ TEST_F(ZipTest, SignalStopKeepsTheOldArchiveEvenForTinyRuns) {
         engine::ClearStopSignal();
         EXPECT_EQ(ReadFile(archive), before) << sig;
         EXPECT_TRUE(NoTempFiles()) << sig;
+    }
+}
+
+// A file that changes while it is read is archived as read: the member's sizes and CRC-32
+// describe the bytes taken, whatever size the file had when opened, and reads that return a
+// few bytes at a time change nothing.
+TEST_F(ZipTest, MembersHoldTheBytesReadWhileTheirFilesChange) {
+    const std::vector<uint8_t> original = RandomBytes(200000, 8);
+    const std::vector<uint8_t> tail = RandomBytes(70000, 9);
+    std::vector<uint8_t> grown = original;
+    grown.insert(grown.end(), tail.begin(), tail.end());
+    const std::string path = dir / "changing.bin";
+    auto append = [&] {
+        std::FILE* f = std::fopen(path.c_str(), "ab");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), f), tail.size());
+        std::fclose(f);
+    };
+    auto cut_to = [&](off_t size) { ASSERT_EQ(::truncate(path.c_str(), size), 0); };
+    auto first = [&](size_t n) {
+        return std::vector<uint8_t>(original.begin(), original.begin() + static_cast<long>(n));
+    };
+    struct Case {
+        const char* name;
+        int change_at;  // the read (from 1) before which the file changes; 0: never
+        std::function<void()> change;
+        size_t most_per_read;
+        std::vector<uint8_t> expected;
+    };
+    const Case cases[] = {
+        {"a few bytes per read", 0, nullptr, 999, original},
+        {"grew before the first read", 1, append, size_t{1} << 20, grown},
+        {"grew in the middle", 2, append, 40000, grown},
+        {"shrank before the first read", 1, [&] { cut_to(1000); }, size_t{1} << 20, first(1000)},
+        {"shrank in the middle", 2, [&] { cut_to(100000); }, 40000, first(100000)},
+        {"emptied", 1, [&] { cut_to(0); }, size_t{1} << 20, {}},
+    };
+    for (int level : {0, 5}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", level " + std::to_string(level));
+            WriteFile(path, original);
+            fs::remove(archive);
+            auto reads = std::make_shared<int>(0);
+            zip::Run().read_file = [&c, reads](int fd, void* buf, size_t n) -> ssize_t {
+                if (++*reads == c.change_at) c.change();
+                return ::read(fd, buf, std::min(n, c.most_per_read));
+            };
+            ASSERT_EQ(Zip(kActionAdd, {path}, level), 0);
+            auto d = Directory();
+            ASSERT_EQ(d.entries.size(), 1u);
+            EXPECT_EQ(d.entries[0].header.uncompressed_size, c.expected.size());
+            int result = -1;
+            auto got = Extract(&result);
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(got["changing.bin"] == c.expected);
+        }
     }
 }
 
