@@ -102,6 +102,32 @@ class ChatFloodTest(unittest.TestCase):
         t.keys("C-End")
         t.wait_for("the very last line of the flood", timeout=60)
 
+    def test_menus_windows_and_resizes_leave_nothing_stale(self):
+        t = self.t
+        for i in range(40):
+            self.server.send(":m%03d!m@h PRIVMSG #flood :row %02d %s" % (i, i, "=" * (i * 2)))
+        # The lag figure and the window marks move by themselves: compare the rest.
+        steady = lambda s: s.splitlines()[:-3] + s.splitlines()[-1:]
+        before = steady(t.wait_for("row 39"))
+        # Each detour must end on exactly the screen it left: a frame that redraws only what
+        # changed would show leftovers of the menu, the other window or the other size.
+        detours = [
+            ("menu", lambda: (t.keys("F10", "Enter"), t.wait_for("Close"), t.keys("Escape"))),
+            ("window", lambda: (t.keys("M-1"), t.wait_gone("row 39"), t.keys("M-2"))),
+            ("resize", lambda: (t.resize(60, 12), t.wait_for(lambda s: len(s.splitlines()) <= 12),
+                                t.resize(100, 30))),
+            ("repaint", lambda: t.keys("C-l")),
+        ]
+        for name, detour in detours:
+            with self.subTest(name):
+                detour()
+                s = t.wait_for(lambda s: steady(s) == before, timeout=3)
+                self.assertEqual(steady(s), before)
+        # A shorter buffer blanks the rows its old lines held.
+        t.keys("/clear", "Enter")
+        s = t.wait_gone("row 39")
+        self.assertNotIn("row ", s)
+
 
 if __name__ == "__main__":
     unittest.main()
