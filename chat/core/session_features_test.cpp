@@ -1,5 +1,7 @@
 // The user-information request, the nick history behind Tab, the channels listing, our own
-// nickname across a reconnect, the lag probe and the DNS look-up.
+// nickname across a reconnect, the lag probe, the DNS look-up and the time stamps.
+#include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "chat/core/dns_lookup.h"
@@ -229,6 +231,26 @@ TEST_F(ParserTest, DnsLooksNamesAndAddressesUpOnTheLookupThread) {
     DoResolvedD(request);
     EXPECT_EQ(printed.size(), 1u);
     Frame().hwndFrame = 0;
+}
+
+TEST_F(ParserTest, TimeStampsFollowTheClockAcrossSecondsMinutesAndBackwards) {
+    Options().tse = 1;
+    auto expected = [](int64_t second) {
+        std::time_t t = static_cast<std::time_t>(second);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "[%d:%02d] x", tm.tm_hour, tm.tm_min);
+        return std::string(buf);
+    };
+    // A minute's last second, the next one, a jump of hours, and the clock set back.
+    const int64_t base = 1700000000 - 1700000000 % 60 + 59;
+    for (int64_t second : {base, base, base + 1, base + 1, base + 7 * 3600 + 1, base}) {
+        wall = second;
+        EXPECT_EQ(timestamp("x"), expected(second)) << second;
+    }
+    Options().tse = 0;
+    EXPECT_EQ(timestamp("x"), "x");
 }
 
 }  // namespace

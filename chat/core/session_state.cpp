@@ -1,5 +1,6 @@
 #include "chat/core/session_state.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -247,12 +248,26 @@ bool AllowAutoReply(std::string_view sender) {
 
 std::string timestamp(std::string_view text) {
     if (!Options().tse) return std::string(text);
-    std::time_t now = static_cast<std::time_t>(SessionWallSeconds());
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "[%d:%02d] ", tm.tm_hour, tm.tm_min);
-    return buf + std::string(text);
+    // A flood stamps many lines in the same second: the stamp is made once per second.
+    static int64_t stamped_second = 0;
+    static bool stamped = false;
+    static char stamp[32];
+    static size_t stamp_length = 0;
+    const int64_t second = SessionWallSeconds();
+    if (!stamped || second != stamped_second) {
+        std::time_t now = static_cast<std::time_t>(second);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        int n = std::snprintf(stamp, sizeof stamp, "[%d:%02d] ", tm.tm_hour, tm.tm_min);
+        stamp_length = n > 0 ? std::min(static_cast<size_t>(n), sizeof stamp - 1) : 0;
+        stamped_second = second;
+        stamped = true;
+    }
+    std::string out;
+    out.reserve(stamp_length + text.size());
+    out.append(stamp, stamp_length);
+    out.append(text);
+    return out;
 }
 
 std::string convertseconds(int64_t seconds) {
