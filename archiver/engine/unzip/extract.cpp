@@ -15,6 +15,7 @@
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
+#include "archiver/engine/unzip/local_time.h"
 #include "archiver/engine/unzip/member_pipeline.h"
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/old_methods.h"
@@ -472,7 +473,7 @@ private:
         m.fd = fd_;
         m.archive_name = archive_name_;
         m.method = h.method;
-        m.mtime = platform::DosToTime(h.DosDateTime());
+        m.mtime = times_.Convert(h.DosDateTime());
         m.d = d;
         m.name = name;
         m.out_path = out_path;
@@ -482,10 +483,14 @@ private:
         m.remaining = remaining;
         m.test = test;
         if (pipeline_ && d.sizes_known) {
-            pipeline_->Submit([m, &out](InflateWorkspace& ws) mutable {
+            auto work = [m, &out](InflateWorkspace& ws) mutable {
                 Decoded r = DecodeData(m, out, ws);
                 FinishMember(m, out, r, m.d.crc);
-            });
+            };
+            if (remaining < Unzip().decode_here_below)
+                pipeline_->RunHere(work);
+            else
+                pipeline_->Submit(std::move(work));
             pos_ += remaining;  // step over the data as the decoder will
             return false;
         }
@@ -526,6 +531,7 @@ private:
     uint64_t ahead_pos_ = 0;
     size_t ahead_len_ = 0;
     InflateWorkspacePtr workspace_;
+    LocalTimes times_;
     std::unique_ptr<MemberPipeline> pipeline_;  // declared last: abandoned first
 };
 

@@ -15,6 +15,9 @@ thread_local const std::atomic<bool>* t_abandon = nullptr;
 // Thrown on a worker when the run is being abandoned; never leaves the worker.
 struct Abandoned {};
 
+// Steps held before the walk waits for the oldest to be reported.
+constexpr size_t kMaxSteps = 256;
+
 }  // namespace
 
 unsigned DefaultUnzipThreads() {
@@ -39,8 +42,8 @@ MemberPipeline::Slot::~Slot() {
 }
 
 MemberPipeline::MemberPipeline(unsigned threads, MemberSteps& steps)
-    : threads_(std::clamp(threads, 1u, kMaxUnzipThreads)), steps_(steps) {
-    // Each step in flight may hold an open output file: a few per worker keep every worker
+    : threads_(std::clamp(threads, 2u, kMaxUnzipThreads + 1) - 1), steps_(steps) {
+    // Each step handed over may hold an open output file: a few per worker keep every worker
     // busy without coming near the descriptor limit.
     max_in_flight_ = std::min<size_t>(4 * threads_ + 4, 64);
 }
@@ -64,6 +67,7 @@ void MemberPipeline::Abandon() {
     workers_.clear();
     // Later steps go first, so that a folder made for one is empty when it is taken away.
     while (!slots_.empty()) slots_.pop_back();
+    handed_over_ = 0;
 }
 
 MemberPipeline::Slot& MemberPipeline::Begin() {
@@ -84,15 +88,33 @@ bool MemberPipeline::Writing(dev_t device, ino_t inode) const {
     return false;
 }
 
-void MemberPipeline::Submit(Work work) {
-    Slot& s = Current();
-    s.work = std::move(work);
+void MemberPipeline::NoteOutput(Slot& s) {
     s.opened = static_cast<bool>(s.out.fd);
     struct stat st;
     if (s.opened && ::fstat(s.out.fd.get(), &st) == 0) {
         s.device = st.st_dev;
         s.inode = st.st_ino;
     }
+}
+
+void MemberPipeline::RunHere(const Work& work) {
+    Slot& s = Current();
+    NoteOutput(s);
+    {
+        // The reader is this very thread: the log must never wait for it.
+        std::lock_guard<std::mutex> held(lock_);
+        s.log.ReleaseLocked();
+    }
+    if (!here_) here_ = MakeInflateWorkspace();
+    work(*here_);
+}
+
+void MemberPipeline::Submit(Work work) {
+    Slot& s = Current();
+    s.work = std::move(work);
+    s.handed_over = true;
+    ++handed_over_;
+    NoteOutput(s);
     if (workers_.empty()) {
         workers_.reserve(threads_);
         for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back([this] { Worker(); });
@@ -110,7 +132,9 @@ void MemberPipeline::EndStep() {
     SetBeforeQuestion(nullptr, nullptr);
     steps_.TrackFolders(nullptr);
     if (!s.work) s.log.Close();
-    while (!slots_.empty() && RetireFront(slots_.size() > max_in_flight_)) {
+    // Steps decoded here hold no open file: only a long queue of them makes the walk wait.
+    while (!slots_.empty() &&
+           RetireFront(handed_over_ > max_in_flight_ || slots_.size() > kMaxSteps)) {
     }
 }
 
@@ -182,6 +206,7 @@ bool MemberPipeline::RetireFront(bool wait) {
         if (!wait) return false;
     }
     s.played_out = true;
+    if (s.handed_over) --handed_over_;
     slots_.pop_front();
     return true;
 }

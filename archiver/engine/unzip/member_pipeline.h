@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,13 +45,15 @@ public:
         dev_t device = 0;                  ///< the output's file identity, once opened
         ino_t inode = 0;
         Work work;
-        bool reached = false;     ///< its reports began: a run on one thread got this far
-        bool played_out = false;  ///< every step was reported, up to its own end if any
+        bool reached = false;      ///< its reports began: a run on one thread got this far
+        bool played_out = false;   ///< every step was reported, up to its own end if any
+        bool handed_over = false;  ///< decoded by a worker
         ~Slot();
     };
 
-    /// A pool of `threads` workers (started at the first member) feeding the run's thread;
-    /// `steps` lists the folders each step makes.
+    /// A pool of `threads` threads: the run's own, which also decodes small members, and
+    /// `threads` - 1 workers (at least one, started at the first member handed over); `steps`
+    /// lists the folders each step makes.
     MemberPipeline(unsigned threads, MemberSteps& steps);
     /// Abandons what is still in flight: workers stop, outputs and folders of steps never
     /// reported are taken away.
@@ -64,6 +67,9 @@ public:
     Slot& Current() { return *slots_.back(); }
     /// Hands the current step's decoding to the workers.
     void Submit(Work work);
+    /// Decodes the current step here and now, with this thread's decoder buffers; what it
+    /// reports is recorded and played back in order like a worker's. Errors are thrown.
+    void RunHere(const Work& work);
     /// Ends the walk's part of the current step, reports what is ready and waits while too
     /// many steps are in flight.
     void EndStep();
@@ -87,10 +93,14 @@ private:
     bool RetireFront(bool wait);
     [[noreturn]] void EndRunAt(int result);
     void Abandon();
+    // Notes the current step's output so that it is taken away if never reported.
+    void NoteOutput(Slot& s);
 
     unsigned threads_;
     MemberSteps& steps_;
-    size_t max_in_flight_;
+    size_t max_in_flight_;  // steps handed to workers and not yet reported
+    size_t handed_over_ = 0;
+    InflateWorkspacePtr here_;  // the run thread's decoder buffers
     std::deque<std::unique_ptr<Slot>> slots_;
     std::mutex lock_;
     std::condition_variable changed_;  // logs grew, closed or were released

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 #include "archiver/engine/unzip/test_util.h"
 #include "archiver/engine/unzip/unzip.h"
@@ -85,11 +86,14 @@ struct Outcome {
 
 class PipelineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        UNZIP_TEST_NEEDS("python3");
+    // The archive is made once for all the tests: making it is the slowest part of a test
+    // under the sanitizers.
+    static void SetUpTestSuite() {
+        if (!testing_util::HaveProgram("python3")) return;
+        shared_ = std::make_unique<TempDir>();
         // A mix: many small members, folders, stored and deflated data, a few large ones, so
         // that workers run ahead of the reports.
-        ASSERT_TRUE(testing_util::RunPython(dir_, R"(
+        made_ = testing_util::RunPython(*shared_, R"(
 import zipfile, random
 r = random.Random(7)
 def text(n): return ''.join(r.choice('abcdefgh \n') for _ in range(n)).encode()
@@ -104,7 +108,15 @@ with zipfile.ZipFile('mix.zip', 'w') as z:
             z.writestr('empty/', '')
             z.writestr(zipfile.ZipInfo('big.bin', (2021, 5, 6, 7, 8, 10)), text(3000000),
                        compress_type=zipfile.ZIP_DEFLATED)
-)"));
+)");
+    }
+    static void TearDownTestSuite() {
+        shared_.reset();
+    }
+    void SetUp() override {
+        UNZIP_TEST_NEEDS("python3");
+        ASSERT_TRUE(made_);
+        fs::copy_file(*shared_ / "mix.zip", dir_ / "mix.zip");
     }
     void TearDown() override {
         ResetFrame();
@@ -117,6 +129,7 @@ with zipfile.ZipFile('mix.zip', 'w') as z:
         ResetFrame();
         Unzip().max_name_length = [](const std::string&) { return 255L; };
         Unzip().threads = threads;
+        Unzip().decode_here_below = here_below_;
         std::string out = dir_ / ("out" + std::to_string(threads));
         Window w;
         UnzipCommand cmd;
@@ -174,7 +187,10 @@ with zipfile.ZipFile('mix.zip', 'w') as z:
         return at;
     }
 
+    static inline std::unique_ptr<TempDir> shared_;
+    static inline bool made_ = false;
     TempDir dir_;
+    uint64_t here_below_ = kDecodeHereBelow;
 };
 
 TEST_F(PipelineTest, WholeRunsMatchOneThread) {
@@ -315,6 +331,30 @@ with zipfile.ZipFile('dup.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     Outcome o = Same("dup.zip", true, [](Window&, UnzipCommand& cmd) { cmd.overwrite_all = true; });
     EXPECT_EQ(o.result, kUnzipError);  // refused members: the run is not complete
     EXPECT_EQ(o.files["same.txt"].substr(0, 11), "version 19\n");
+}
+
+TEST_F(PipelineTest, MembersDecodedHereMatchMembersHandedOver) {
+    // Where the run's thread decodes a member itself instead of handing it to a worker, nothing
+    // seen from outside may change: all handed over, all decoded here, and limits right at
+    // and just above one member's compressed size (that member and its neighbours split
+    // between the two ways). A damaged member decoded here ends the run as on a worker.
+    auto bytes = testing_util::ReadFile(dir_ / "mix.zip");
+    size_t size_at = Find("mix.zip", "d3/sub/f28.txt") - 12;  // the local header's compressed size
+    uint64_t edge = 0;
+    for (int i = 3; i >= 0; --i) edge = edge << 8 | bytes[size_at + i];
+    ASSERT_GT(edge, kDecodeHereBelow);
+    Spoil("mix.zip", "bad.zip", Find("mix.zip", "d2/f22.txt") + 10 + 40, 0x00);
+    for (uint64_t below : {uint64_t{0}, UINT64_MAX, edge, edge + 1}) {
+        SCOPED_TRACE("decoded here below " + std::to_string(below));
+        here_below_ = below;
+        Outcome ok = Same("mix.zip", true);
+        EXPECT_EQ(ok.result, kUnzipOk);
+        EXPECT_EQ(ok.files.size(), 61u + 11u);
+        if (below != 0 && below != UINT64_MAX) continue;
+        Outcome bad = Same("bad.zip", true);
+        EXPECT_EQ(bad.result, kUnzipError);
+        EXPECT_EQ(bad.files.count("d3/f23.txt"), 0u);
+    }
 }
 
 }  // namespace

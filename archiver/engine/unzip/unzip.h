@@ -39,6 +39,10 @@ struct UnzipCommand {
     int threads = 0;
 };
 
+/// Members with less compressed data than this are decoded on the run's own thread even when
+/// it has helpers: handing them over costs more than their decoding.
+constexpr uint64_t kDecodeHereBelow = 32 * 1024;
+
 /// Process-wide state of the unzip engine beyond the shared frame.
 struct UnzipState {
     /// Longest file-name component the volume holding `folder` allows; below 13 means a
@@ -49,6 +53,8 @@ struct UnzipState {
     /// Threads that decode a zip archive's members, over the command's own count (0: the
     /// command decides). Taken from BORVAN32_UNZIP_THREADS when that is set.
     unsigned threads = 0;
+    /// Compressed size from which a member goes to a helper thread (tests move it).
+    uint64_t decode_here_below = kDecodeHereBelow;
 };
 /// The engine's state.
 UnzipState& Unzip();
