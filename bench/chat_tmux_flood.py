@@ -5,7 +5,11 @@ channel and its nick pane on screen) beside the headless client writing to a fil
 Each round serves one flood (chat_members_bench --serve N) to each client in turn and reads the
 time from the PING after the flood to the PONG, and the client's CPU seconds over that time.
 
+With --also OTHER-BUILD the full-screen client of another build (an older commit, say) runs
+in the same rounds, so that the two are compared on the same machine load.
+
 Usage: chat_tmux_flood.py [--bench-dir BUILD-bench] [--members N] [--lines L] [--rounds R]
+                          [--also OTHER-BUILD]
 """
 import argparse
 import os
@@ -70,11 +74,11 @@ def headless_round(args, home, out_file):
             client.wait()
 
 
-def tmux_round(args, home, socket_name):
+def tmux_round(args, home, socket_name, vesk=None):
     srv = Served(args.bench, args.members, args.lines)
     tmux = ["tmux", "-L", socket_name]
     cmd = "env XDG_CONFIG_HOME=%s TERM=xterm-256color %s -n bench -s 127.0.0.1:%d" % (
-        home, args.vesk, srv.port)
+        home, vesk or args.vesk, srv.port)
     subprocess.run(tmux + ["-f", "/dev/null", "new-session", "-d", "-x", "160", "-y", "50",
                            "-s", "flood", cmd], check=True)
     try:
@@ -96,6 +100,7 @@ def main():
     ap.add_argument("--members", type=int, default=10000)
     ap.add_argument("--lines", type=int, default=1000000)
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--also", help="another build whose full-screen client runs in the same rounds")
     args = ap.parse_args()
     bench_dir = os.path.abspath(args.bench_dir)
     args.bench = os.path.join(bench_dir, "bench", "chat_members_bench")
@@ -109,6 +114,9 @@ def main():
         f.write(INI)
     socket_name = "flood-%d" % os.getpid()
     times = {"headless to a file": [], "full screen in tmux": []}
+    also = os.path.join(os.path.abspath(args.also), "chat", "vesk32") if args.also else None
+    if also:
+        times["full screen, --also"] = []
     cpus = {k: [] for k in times}
     screen = ""
     try:
@@ -119,6 +127,10 @@ def main():
             (t, c), screen = tmux_round(args, home, socket_name)
             times["full screen in tmux"].append(t)
             cpus["full screen in tmux"].append(c)
+            if also:
+                (t, c), _ = tmux_round(args, home, socket_name, also)
+                times["full screen, --also"].append(t)
+                cpus["full screen, --also"].append(c)
             print("round %d of %d done" % (rnd + 1, args.rounds), file=sys.stderr)
     finally:
         shutil.rmtree(work, ignore_errors=True)
