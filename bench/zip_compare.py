@@ -6,7 +6,7 @@ Prints the median times, the ratios (speed of ours over the peer's: above 1 mean
 the archive sizes against zlib's, and every run's peak memory (from wait4's rusage).
 
 Usage: zip_compare.py [--bench-dir BUILD-bench] [--work DIR] [--rounds N]
-                      [--single-env NAME=VALUE]... [--single-arg ARG]...
+                      [--single-env NAME=VALUE]... [--single-arg ARG]... [--only OPERATION]...
 
 Ours runs twice: with its default number of threads and with one thread ("ours-1t": Threads=1
 in its settings, BORVAN32_UNZIP_THREADS=1); --single-env / --single-arg add to the second.
@@ -114,6 +114,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--single-env", action="append", default=[])
     ap.add_argument("--single-arg", action="append", default=[])
+    ap.add_argument("--only", action="append", default=[],
+                    help="run only this operation (e.g. 'create stored', 'extract'); repeatable")
     args = ap.parse_args()
     args.bench_dir = os.path.abspath(args.bench_dir)
     args.work = os.path.abspath(args.work)
@@ -135,7 +137,9 @@ def main():
     argv, _ = zlib.create(None, EXTRACT_LEVEL, reference)
     run(argv, corpus)
 
-    ops = [label for label, _, _ in CREATES] + ["extract"]
+    creates = [c for c in CREATES if not args.only or c[0] in args.only]
+    do_extract = not args.only or "extract" in args.only
+    ops = [label for label, _, _ in creates] + (["extract"] if do_extract else [])
     times = {(op, t.name): [] for op in ops for t in ts}
     cpus = {(op, t.name): [] for op in ops for t in ts}
     rss = {(op, t.name): 0 for op in ops for t in ts}
@@ -143,7 +147,7 @@ def main():
     for rnd in range(args.rounds):
         # Each round starts with another tool, so none is always the one after a cold cache.
         order = ts[rnd % len(ts):] + ts[:rnd % len(ts)]
-        for label, letter, level in CREATES:
+        for label, letter, level in creates:
             for t in order:
                 archive = os.path.join(work, "out-%s.zip" % t.name)
                 if os.path.exists(archive):
@@ -154,7 +158,7 @@ def main():
                 cpus[(label, t.name)].append(cpu)
                 rss[(label, t.name)] = max(rss[(label, t.name)], peak)
                 sizes[(label, t.name)] = os.path.getsize(archive)
-        for t in order:
+        for t in order if do_extract else []:
             target = os.path.join(work, "x-%s" % t.name)
             shutil.rmtree(target, ignore_errors=True)
             os.makedirs(target)
