@@ -59,6 +59,7 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     }
     MatchState& m = s.match;
     m.head.fill(0);
+    m.head3.fill(0);
     s.level = level;
     m.config = kLevelTable[level];
     if (level == 1) *flags |= kFlagSuperFast;

@@ -73,7 +73,7 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t*
         if (len <= best_len) return false;
         match_start = candidate;
         best_len = len;
-        if (len >= kMaxMatch) return true;
+        if (len >= config.nice_length) return true;
         off = best_len >= 7 ? best_len - 7 : 0;
         mask = byte_mask(best_len + 1 - off);
         scan_end = load64(scan + off) & mask;
@@ -103,6 +103,18 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t*
 
 inline uint32_t update_hash(uint32_t h, uint8_t c) {
     return ((h << kHashShift) ^ c) & kHashMask;
+}
+
+inline uint32_t hash4(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+}
+
+inline uint32_t hash3(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return ((v << 8) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 /// The parsers' hot values, copied in and out around the calls that use the state.
@@ -173,6 +185,7 @@ void fill_window(DeflateState& s) {
         for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
         for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
         for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        for (uint16_t& h : m.head3) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
         more += kWSize;
     }
     while (!m.eofile && more > 0) {
@@ -205,8 +218,8 @@ uint64_t deflate_fast(DeflateState& s) {
     Cursor c(m);
 
     while (c.lookahead != 0) {
-        c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
-        __builtin_prefetch(head + update_hash(c.ins_h, win[c.strstart + 3]));
+        c.ins_h = hash4(win + c.strstart);
+        __builtin_prefetch(head + hash4(win + c.strstart + 1));
         uint32_t hash_head = head[c.ins_h];
         prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
         head[c.ins_h] = static_cast<uint16_t>(c.strstart);
@@ -215,8 +228,8 @@ uint64_t deflate_fast(DeflateState& s) {
         if (hash_head != 0 && c.strstart - hash_head <= kMaxDist) {
             match_length = search<false>(win, prev, nullptr, c.strstart, hash_head, kMinMatch - 1,
                                          config, c.match_start);
-            if (match_length > c.lookahead) match_length = c.lookahead;
         }
+        if (match_length > c.lookahead) match_length = c.lookahead;
         bool full;
         if (match_length >= kMinMatch) {
             full = tally(s, tab, c, c.strstart - c.match_start, match_length - kMinMatch);
@@ -225,7 +238,7 @@ uint64_t deflate_fast(DeflateState& s) {
                 // Short matches: every position goes into the hash.
                 while (--match_length != 0) {
                     ++c.strstart;
-                    c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+                    c.ins_h = hash4(win + c.strstart);
                     prev[c.strstart & kWMask] = head[c.ins_h];
                     head[c.ins_h] = static_cast<uint16_t>(c.strstart);
                 }
@@ -255,8 +268,10 @@ uint64_t lazy_parse(DeflateState& s) {
     uint16_t* const prev = m.prev.data();
     uint16_t* const head = m.head.data();
     uint16_t* const prev2 = m.prev2.data();
+    uint16_t* const head3 = m.head3.data();
     // Links a position into its hash chain, with the link after next alongside.
     auto insert = [&](uint32_t pos, uint32_t h) {
+        head3[hash3(win + pos)] = static_cast<uint16_t>(pos);
         uint32_t first = head[h];
         prev[pos & kWMask] = static_cast<uint16_t>(first);
         if constexpr (kSkip) prev2[pos & kWMask] = first != 0 ? prev[first & kWMask] : 0;
@@ -270,9 +285,10 @@ uint64_t lazy_parse(DeflateState& s) {
     bool match_available = false;
 
     while (c.lookahead != 0) {
-        c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
+        c.ins_h = hash4(win + c.strstart);
         // The next position's chain head, fetched while this position is searched.
-        __builtin_prefetch(head + update_hash(c.ins_h, win[c.strstart + 3]));
+        __builtin_prefetch(head + hash4(win + c.strstart + 1));
+        uint32_t near3 = head3[hash3(win + c.strstart)];
         uint32_t hash_head = insert(c.strstart, c.ins_h);
 
         prev_length = match_length;
@@ -281,10 +297,16 @@ uint64_t lazy_parse(DeflateState& s) {
         if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
             match_length = search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
                                          config, c.match_start);
-            if (match_length > c.lookahead) match_length = c.lookahead;
-            if (match_length == kMinMatch && c.strstart - c.match_start > kTooFar) {
-                match_length = kMinMatch - 1;
-            }
+        }
+        if (match_length < kMinMatch && prev_length < kMinMatch && near3 != 0 &&
+            c.strstart - near3 <= kTooFar &&
+            ((load64(win + near3) ^ load64(win + c.strstart)) & 0xFFFFFF) == 0) {
+            match_length = kMinMatch;
+            c.match_start = near3;
+        }
+        if (match_length > c.lookahead) match_length = c.lookahead;
+        if (match_length == kMinMatch && c.strstart - c.match_start > kTooFar) {
+            match_length = kMinMatch - 1;
         }
         if (prev_length >= kMinMatch && match_length <= prev_length) {
             // The previous match is at least as good as this one: take it.
@@ -293,8 +315,7 @@ uint64_t lazy_parse(DeflateState& s) {
             prev_length -= 2;
             do {
                 ++c.strstart;
-                c.ins_h = update_hash(c.ins_h, win[c.strstart + 2]);
-                insert(c.strstart, c.ins_h);
+                insert(c.strstart, hash4(win + c.strstart));
             } while (--prev_length != 0);
             match_available = false;
             match_length = kMinMatch - 1;

@@ -51,13 +51,14 @@ struct MatchState {
     // chain at once instead of waiting for each in turn.
     std::array<uint16_t, kWSize> prev2{};
     std::array<uint16_t, kHashSize> head{};  // newest position per hash; 0 means none
-    uint32_t strstart = 0;                   // current position
-    uint32_t lookahead = 0;                  // valid bytes from strstart on
-    int64_t block_start = 0;                 // start of the current block; negative after a slide
-    uint32_t match_start = 0;                // position of the last match found
-    uint32_t prev_length = 0;                // length of the previous match
-    uint32_t ins_h = 0;                      // running hash
-    bool eofile = false;                     // input is exhausted
+    std::array<uint16_t, kHashSize> head3{};
+    uint32_t strstart = 0;     // current position
+    uint32_t lookahead = 0;    // valid bytes from strstart on
+    int64_t block_start = 0;   // start of the current block; negative after a slide
+    uint32_t match_start = 0;  // position of the last match found
+    uint32_t prev_length = 0;  // length of the previous match
+    uint32_t ins_h = 0;        // running hash
+    bool eofile = false;       // input is exhausted
     LevelConfig config{};
 };
 

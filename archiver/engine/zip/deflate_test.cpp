@@ -113,6 +113,13 @@ struct Inputs {
         std::vector<uint8_t> periodic;
         for (int i = 0; i < 100003; ++i) periodic.push_back("abcdefg"[i % 7]);
         all.emplace_back("period 7, odd end", periodic);
+        // Repeats right at the farthest distance a match may reach and one byte beyond it.
+        std::vector<uint8_t> far = RandomBytes(kMaxDist, 11);
+        far.insert(far.end(), far.begin(), far.begin() + 1000);
+        std::vector<uint8_t> beyond = RandomBytes(kMaxDist + 1, 12);
+        far.insert(far.end(), beyond.begin(), beyond.end());
+        far.insert(far.end(), beyond.begin(), beyond.begin() + 1000);
+        all.emplace_back("repeats at the farthest distance", far);
     }
 };
 
@@ -340,20 +347,24 @@ TEST(Deflate, CodeLengthsStayWithinTheLimitAndFormACompleteCode) {
               (std::vector<uint8_t>{1, 0, 0, 1}));
 }
 
-/// A one-byte lead, "ABC", filler without a repeated 3-byte string, then "ABC" again at
-/// `distance` and a byte that ends the match.
-std::vector<uint8_t> ThreeByteRepeat(unsigned distance) {
-    std::vector<uint8_t> v = {'#', 'A', 'B', 'C'};
+/// A one-byte lead, "ABC" (or "ABCD"), filler without a repeated 3-byte string, then the same
+/// string again at `distance` and a byte that ends the match.
+std::vector<uint8_t> ShortRepeat(unsigned distance, unsigned length = 3) {
+    std::vector<uint8_t> v = {'#', 'A', 'B', 'C', 'D'};
+    v.resize(1 + length);
     for (unsigned i = 0; v.size() < 1 + distance; ++i) {
         v.push_back(static_cast<uint8_t>(0x80 + (i >> 7)));
         v.push_back(static_cast<uint8_t>(i & 0x7F));
     }
     v.resize(1 + distance);
-    v.insert(v.end(), {'A', 'B', 'C', 0xFF});
+    v.insert(v.end(), {'A', 'B', 'C', 'D'});
+    v.resize(1 + distance + length);
+    v.push_back(0xFF);
     return v;
 }
 
-bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, unsigned dist) {
+bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, unsigned dist,
+               unsigned length = 3) {
     std::vector<std::pair<uint32_t, uint32_t>> trace;
     s.trace = &trace;
     std::vector<uint8_t> out;
@@ -363,7 +374,7 @@ bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, uns
     for (auto [d, len] : trace) {
         if (d == 0) continue;
         EXPECT_EQ(d, dist);
-        EXPECT_EQ(len, 3u);
+        EXPECT_EQ(len, length);
         found = true;
     }
     return found;
@@ -372,10 +383,18 @@ bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, uns
 TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
     auto state = make_deflate_state();
     for (int level : {4, 5, 9}) {
-        EXPECT_TRUE(UsesMatch(*state, ThreeByteRepeat(4096), level, 4096)) << level;
-        EXPECT_FALSE(UsesMatch(*state, ThreeByteRepeat(4097), level, 4097)) << level;
+        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
+        EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4097), level, 4097)) << level;
+        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
+        // The nearest 3-byte string is found whatever the longer strings' chains hold.
+        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(3, 3), level, 3)) << level;
     }
-    for (int level : {1, 3}) EXPECT_TRUE(UsesMatch(*state, ThreeByteRepeat(4097), level, 4097));
+    // The fast levels look for 4-byte strings only, at any distance.
+    for (int level : {1, 3}) {
+        EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
+        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
+        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(kMaxDist, 4), level, kMaxDist, 4)) << level;
+    }
 }
 
 struct FailingInput final : DeflateInput {
