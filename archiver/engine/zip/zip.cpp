@@ -327,6 +327,8 @@ void Execute(ZipRun& run, RunFiles& files) {
     }
     if (CreateTemp(s.temp_folder, files.out) != 0)
         End(kResultTempFile, TempTemplate(s.temp_folder));
+    bool sync_at_end = replacing || s.move;
+    files.out.write_behind = sync_at_end;
     if (run.old.preamble != 0) {
         int r = CopyBytes(files.old_fd.get(), 0, run.old.preamble, files.out);
         if (r != 0) End(r, r == kResultTempFile ? files.out.path : s.archive);
@@ -354,8 +356,7 @@ void Execute(ZipRun& run, RunFiles& files) {
     // On disk before it takes the old archive's place, or before moved files are deleted, so
     // that a crash cannot trade what was safe for a hollow archive. A new archive replaces
     // nothing: waiting for the disk would only slow the run down.
-    if ((replacing || s.move) && ::fsync(files.out.fd.get()) != 0)
-        End(kResultTempFile, files.out.path);
+    if (sync_at_end && ::fsync(files.out.fd.get()) != 0) End(kResultTempFile, files.out.path);
     if (!files.out.fd.reset()) End(kResultTempFile, files.out.path);
     // The last moment a stop can keep the old archive: after this the new one is in place.
     engine::CheckStop();

@@ -37,6 +37,11 @@ struct ArchiveSink final : DataSink {
     int AfterStoredBlock() override { return out->pos >= out->max_size ? kResultTooBig : 0; }
 };
 
+// Asks the kernel to start writing a range out now; the final fsync reports any failure.
+void StartWriteback(int fd, uint64_t at, size_t n) {
+    ::sync_file_range(fd, static_cast<off_t>(at), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
+}
+
 }  // namespace
 
 bool OutArchive::Write(std::span<const uint8_t> bytes) {
@@ -48,6 +53,7 @@ bool OutArchive::Write(std::span<const uint8_t> bytes) {
                 failed = true;
                 return false;
             }
+            if (write_behind) StartWriteback(fd.get(), pos, bytes.size());
             pos += bytes.size();
             return true;
         }
@@ -74,6 +80,7 @@ void OutArchive::Commit(size_t n) {
 bool OutArchive::Flush() {
     if (failed) return false;
     if (used > 0 && !engine::WriteFull(fd.get(), buf.data(), used)) failed = true;
+    if (!failed && used > 0 && write_behind) StartWriteback(fd.get(), pos - used, used);
     used = 0;
     return !failed;
 }

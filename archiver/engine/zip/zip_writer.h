@@ -38,6 +38,9 @@ struct OutArchive {
     size_t used = 0;
     uint64_t pos = 0;  ///< bytes written so far (the output offset)
     bool failed = false;
+    /// Start each write's way to the disk at once, when the archive is synced at the end: the
+    /// disk then works while the run goes on, and the final sync waits for the last part only.
+    bool write_behind = false;
     /// Limits checked before each header (tests lower them).
     uint64_t max_size = kMaxArchiveSize;
     uint64_t max_members = kMaxMembers;
