@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -26,63 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing_util::ReadFile;
 using testing_util::TempDir;
-
-// SHA-256 (FIPS 180-4), to compare outputs with the vectors' known contents.
-std::string Sha256(const std::vector<uint8_t>& data) {
-    static const uint32_t k[64] = {
-        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
-        0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
-        0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
-        0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
-        0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
-        0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
-        0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
-        0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
-        0xc67178f2};
-    uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                     0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::vector<uint8_t> m = data;
-    uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
-    m.push_back(0x80);
-    while (m.size() % 64 != 56) m.push_back(0);
-    for (int i = 7; i >= 0; --i) m.push_back(static_cast<uint8_t>(bits >> (i * 8)));
-    auto rotr = [](uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-    for (size_t off = 0; off < m.size(); off += 64) {
-        uint32_t w[64];
-        for (int i = 0; i < 16; ++i)
-            w[i] = static_cast<uint32_t>(m[off + 4 * i]) << 24 | m[off + 4 * i + 1] << 16 |
-                   m[off + 4 * i + 2] << 8 | m[off + 4 * i + 3];
-        for (int i = 16; i < 64; ++i) {
-            uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-        for (int i = 0; i < 64; ++i) {
-            uint32_t t1 =
-                hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-            uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            hh = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
-        }
-        uint32_t add[8] = {a, b, c, d, e, f, g, hh};
-        for (int i = 0; i < 8; ++i) h[i] += add[i];
-    }
-    std::string hex;
-    char buf[9];
-    for (uint32_t v : h) {
-        std::snprintf(buf, sizeof buf, "%08x", v);
-        hex += buf;
-    }
-    return hex;
-}
 
 // Packs values least significant bit first, as the decoders read them.
 struct BitWriter {
@@ -409,11 +353,23 @@ std::vector<VectorArchive> Manifest(const TempDir& dir, const fs::path& root) {
     return all;
 }
 
-std::multiset<std::string> HashesUnder(const fs::path& folder) {
-    std::multiset<std::string> hashes;
-    if (!fs::exists(folder)) return hashes;
-    for (const auto& e : fs::recursive_directory_iterator(folder))
-        if (e.is_regular_file()) hashes.insert(Sha256(ReadFile(e.path().string())));
+// SHA-256 of every file below each folder `out_*` of dir, by python's hashlib (hashing
+// megabytes in an unoptimised test under the sanitizers takes longer than the decoding).
+std::map<std::string, std::multiset<std::string>> HashesUnder(const TempDir& dir) {
+    EXPECT_TRUE(testing_util::RunPython(dir, R"(
+import hashlib, os
+with open('hashes.txt', 'w') as out:
+    for top in sorted(os.listdir('.')):
+        if not top.startswith('out_'): continue
+        for base, _, files in os.walk(top):
+            for f in files:
+                with open(os.path.join(base, f), 'rb') as data:
+                    out.write('%s %s\n' % (top[4:], hashlib.sha256(data.read()).hexdigest()))
+)"));
+    std::map<std::string, std::multiset<std::string>> hashes;
+    std::ifstream in(dir / "hashes.txt");
+    std::string file, sha;
+    while (in >> file >> sha) hashes[file].insert(sha);
     return hashes;
 }
 
@@ -458,9 +414,14 @@ TEST(OldMethodVectors, TestAndExtractGiveTheKnownContents) {
                         << errors.front();
             }
         }
-        // Every member that precedes the first failure is on disk with its known content
-        // (a failure ends the run).
-        std::multiset<std::string> got = HashesUnder(dir.path / ("out_" + a.file));
+    }
+    platform::DestroyWindow(hwnd);
+    // Every member that precedes the first failure is on disk with its known content (a
+    // failure ends the run).
+    auto hashes = HashesUnder(dir);
+    for (const VectorArchive& a : archives) {
+        SCOPED_TRACE(a.file);
+        const std::multiset<std::string>& got = hashes[a.file];
         std::multiset<std::string> want;
         for (const VectorMember& m : a.members) {
             if (m.expected != "ok") break;
@@ -468,7 +429,6 @@ TEST(OldMethodVectors, TestAndExtractGiveTheKnownContents) {
         }
         for (const std::string& sha : want) EXPECT_EQ(got.count(sha), want.count(sha)) << sha;
     }
-    platform::DestroyWindow(hwnd);
 }
 
 // ---- damaged input: every outcome from a known set, in bounded time ----
