@@ -546,6 +546,54 @@ TEST_F(ZipTest, MembersHoldTheBytesReadWhileTheirFilesChange) {
     }
 }
 
+// The output buffer's bookkeeping: whatever mix of small writes, writes larger than the
+// buffer, data read in place and headers rewritten (still buffered, already written, or
+// straddling the two), the file holds the bytes in order and the offset counts them.
+TEST_F(ZipTest, TheArchiveOutputKeepsEveryByteInPlace) {
+    struct Step {
+        char kind;  // 'w' write, 'r' read in place, 'h' rewrite 30 bytes `back` bytes ago
+        size_t size;
+        size_t back;
+    };
+    const size_t big = kOutBufferSize;
+    const std::vector<std::vector<Step>> plans = {
+        {{'w', 100, 0}, {'r', 57344, 0}, {'h', 0, 57344 + 30}, {'w', 3, 0}},
+        {{'w', big - 10, 0}, {'r', 57344, 0}, {'h', 0, 57344 + 20}},
+        {{'w', 10, 0}, {'w', big + 5, 0}, {'h', 0, big + 15}, {'w', 7, 0}},
+        {{'r', 1000, 0}, {'w', big, 0}, {'r', big, 0}, {'h', 0, 500}},
+        {{'w', 40, 0}, {'r', 200, 0}, {'h', 0, 240}, {'r', big - 100, 0}, {'h', 0, big}},
+    };
+    uint8_t next = 1;
+    for (size_t p = 0; p < plans.size(); ++p) {
+        SCOPED_TRACE(p);
+        OutArchive out;
+        ASSERT_EQ(CreateTemp(dir.path.string(), out), 0);
+        std::vector<uint8_t> model;
+        for (const Step& s : plans[p]) {
+            std::vector<uint8_t> bytes(s.kind == 'h' ? 30 : s.size);
+            for (uint8_t& b : bytes) b = next++;
+            if (s.kind == 'w') {
+                ASSERT_TRUE(out.Write(bytes));
+                model.insert(model.end(), bytes.begin(), bytes.end());
+            } else if (s.kind == 'r') {
+                std::span<uint8_t> room = out.Room(s.size);
+                ASSERT_EQ(room.size(), s.size);
+                std::copy(bytes.begin(), bytes.end(), room.begin());
+                out.Commit(s.size);
+                model.insert(model.end(), bytes.begin(), bytes.end());
+            } else {
+                ASSERT_TRUE(out.Rewrite(model.size() - s.back, bytes));
+                std::copy(bytes.begin(), bytes.end(), model.end() - static_cast<long>(s.back));
+            }
+            ASSERT_EQ(out.pos, model.size());
+        }
+        EXPECT_TRUE(out.Room(big + 1).empty());
+        ASSERT_TRUE(out.Flush());
+        EXPECT_TRUE(ReadFile(out.path) == model);
+        ::unlink(out.path.c_str());
+    }
+}
+
 TEST_F(ZipTest, StopWhileWritingLeavesNothingBehind) {
     std::string a = File("a.txt", RandomBytes(300000, 4));
     engine::Frame().stop_requested = true;

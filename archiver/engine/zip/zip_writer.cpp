@@ -73,7 +73,8 @@ std::span<uint8_t> OutArchive::Room(size_t n) {
 }
 
 void OutArchive::Commit(size_t n) {
-    used += std::min(n, kOutBufferSize - used);
+    n = std::min(n, kOutBufferSize - used);
+    used += n;
     pos += n;
 }
 
