@@ -1,6 +1,7 @@
 #include "chat/terminal/terminal_frontend.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -52,6 +53,7 @@ struct TerminalState {
         WindowId active = 0;
         ChatLayout layout;
         std::vector<DisplayLine> text;
+        std::array<uint32_t, 6> colours{};                // the colour table the text was drawn in
         std::vector<std::pair<std::string, bool>> nicks;  // rows shown, and chosen or not
         std::string status;
     } drawn;
@@ -478,7 +480,10 @@ void DrawText(WindowId active, const Area& a, bool full) {
         return;
     }
     std::vector<DisplayLine> lines = VisibleLines(active, a.height);
-    if (!full && SameLines(lines, drawn)) return;
+    std::array<uint32_t, 6> colours;
+    for (size_t i = 0; i < colours.size(); ++i) colours[i] = ColourTableEntry(static_cast<int>(i));
+    if (!full && colours == State().drawn.colours && SameLines(lines, drawn)) return;
+    State().drawn.colours = colours;
     // The core wraps to the width it was last told; lines from before a resize may be wider,
     // so each is wrapped again here and the newest rows fill the area from the bottom.
     struct Row {
