@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end: `borvan32 -a` writes the same archive and says the same things whatever the
 "Threads" setting, a stop by signal in the middle of a threaded run leaves the old archive and
-no temporary file, and memory stays bounded for a member far larger than the memory allowed."""
+no temporary file, memory stays bounded for a member far larger than the memory allowed, and the
+new archive is on disk before it replaces an old one or moved files are deleted."""
 
 import os
 import random
@@ -119,6 +120,29 @@ class ZipThreadsTest(unittest.TestCase):
                 with open(archive, "rb") as f:
                     self.assertTrue(f.read() == old)
                 self.assertEqual(self.temp_files(), [])
+
+    def test_the_new_archive_is_synced_before_it_replaces_anything(self):
+        strace = shutil.which("strace")
+        if not strace:
+            self.skipTest("strace is missing")
+        cases = [("a new archive", "n.zip", False, ["-a"], False),
+                 ("an archive replaced", "n.zip", True, ["-a"], True),
+                 ("files moved into a new archive", "m.zip", False, ["-m"], True)]
+        for name, archive, exists, action, synced in cases:
+            with self.subTest(name):
+                path = os.path.join(self.dir, archive)
+                self.assertEqual(os.path.exists(path), exists)
+                trace = os.path.join(self.dir, "trace")
+                r = subprocess.run([strace, "-f", "-qq", "-e", "trace=fsync", "-o", trace,
+                                    BORVAN32, "--headless", *action, "-e0", archive,
+                                    os.path.join("tree", "small", "f001.txt")],
+                                   cwd=self.dir, capture_output=True, text=True, timeout=300,
+                                   env=self.config(1))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(trace) as f:
+                    self.assertEqual("fsync(" in f.read(), synced)
+                with zipfile.ZipFile(path) as z:
+                    self.assertEqual(z.namelist(), ["f001.txt"])
 
     def peak_kib(self, name, size, threads):
         """Peak resident size of one run adding a sparse file of SIZE bytes and the tree."""
