@@ -101,10 +101,6 @@ inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t*
     return best_len;
 }
 
-inline uint32_t update_hash(uint32_t h, uint8_t c) {
-    return ((h << kHashShift) ^ c) & kHashMask;
-}
-
 inline uint32_t hash4(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, sizeof v);
@@ -121,20 +117,17 @@ inline uint32_t hash3(const uint8_t* p) {
 struct Cursor {
     uint32_t strstart;
     uint32_t lookahead;
-    uint32_t ins_h;
     uint32_t match_start;
     int64_t block_start;
 
     explicit Cursor(const MatchState& m)
         : strstart(m.strstart),
           lookahead(m.lookahead),
-          ins_h(m.ins_h),
           match_start(m.match_start),
           block_start(m.block_start) {}
     void store(MatchState& m) const {
         m.strstart = strstart;
         m.lookahead = lookahead;
-        m.ins_h = ins_h;
         m.match_start = match_start;
         m.block_start = block_start;
     }
@@ -218,11 +211,11 @@ uint64_t deflate_fast(DeflateState& s) {
     Cursor c(m);
 
     while (c.lookahead != 0) {
-        c.ins_h = hash4(win + c.strstart);
+        uint32_t h = hash4(win + c.strstart);
         __builtin_prefetch(head + hash4(win + c.strstart + 1));
-        uint32_t hash_head = head[c.ins_h];
+        uint32_t hash_head = head[h];
         prev[c.strstart & kWMask] = static_cast<uint16_t>(hash_head);
-        head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+        head[h] = static_cast<uint16_t>(c.strstart);
 
         uint32_t match_length = 0;
         if (hash_head != 0 && c.strstart - hash_head <= kMaxDist) {
@@ -238,14 +231,13 @@ uint64_t deflate_fast(DeflateState& s) {
                 // Short matches: every position goes into the hash.
                 while (--match_length != 0) {
                     ++c.strstart;
-                    c.ins_h = hash4(win + c.strstart);
-                    prev[c.strstart & kWMask] = head[c.ins_h];
-                    head[c.ins_h] = static_cast<uint16_t>(c.strstart);
+                    h = hash4(win + c.strstart);
+                    prev[c.strstart & kWMask] = head[h];
+                    head[h] = static_cast<uint16_t>(c.strstart);
                 }
                 ++c.strstart;
             } else {
                 c.strstart += match_length;
-                c.ins_h = update_hash(win[c.strstart], win[c.strstart + 1]);
             }
         } else {
             full = tally(s, tab, c, 0, win[c.strstart]);
@@ -285,11 +277,11 @@ uint64_t lazy_parse(DeflateState& s) {
     bool match_available = false;
 
     while (c.lookahead != 0) {
-        c.ins_h = hash4(win + c.strstart);
+        uint32_t h = hash4(win + c.strstart);
         // The next position's chain head, fetched while this position is searched.
         __builtin_prefetch(head + hash4(win + c.strstart + 1));
         uint32_t near3 = head3[hash3(win + c.strstart)];
-        uint32_t hash_head = insert(c.strstart, c.ins_h);
+        uint32_t hash_head = insert(c.strstart, h);
 
         prev_length = match_length;
         uint32_t prev_match = c.match_start;

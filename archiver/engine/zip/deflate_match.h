@@ -14,7 +14,6 @@ constexpr unsigned kWMask = kWSize - 1;
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kHashMask = kHashSize - 1;
-constexpr unsigned kHashShift = 5;
 /// Look-ahead kept before each step: the longest match, the smallest match and one byte.
 constexpr unsigned kMinLookahead = 258 + 3 + 1;
 /// Farthest distance of a match.
@@ -57,7 +56,6 @@ struct MatchState {
     int64_t block_start = 0;   // start of the current block; negative after a slide
     uint32_t match_start = 0;  // position of the last match found
     uint32_t prev_length = 0;  // length of the previous match
-    uint32_t ins_h = 0;        // running hash
     bool eofile = false;       // input is exhausted
     LevelConfig config{};
 };

@@ -288,8 +288,8 @@ template <typename LCode, typename LLen, typename DCode, typename DLen>
 void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw, const LCode& lcode,
                     const LLen& llen, const DCode& dcode, const DLen& dlen) {
     for (unsigned i = 0; i < t.last_lit; ++i) {
-        unsigned dist = t.sym_dist[i];
-        unsigned lc = t.sym_lc[i];
+        unsigned dist = t.syms[i] >> 8;
+        unsigned lc = t.syms[i] & 0xFF;
         if (dist == 0) {
             bw.put_bits(lcode[lc], llen[lc]);
             continue;

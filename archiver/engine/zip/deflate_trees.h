@@ -21,10 +21,9 @@ constexpr unsigned kDCodes = 30;
 constexpr unsigned kBLCodes = 19;
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kMaxBLBits = 7;
-/// Symbols one block may buffer.
-constexpr unsigned kLitBufSize = 0x8000;
-/// Distances one block may buffer.
-constexpr unsigned kDistBufSize = 0x8000;
+/// Symbols one block may buffer. Blocks this short fit their codes to the data closely
+/// enough to beat longer ones on mixed input, despite the trees sent more often.
+constexpr unsigned kBlockSymbols = 8191;
 /// Internal attribute value meaning "text or binary not decided yet".
 constexpr uint16_t kAttrUnknown = 0xFFFF;
 constexpr uint16_t kAttrBinary = 0;
@@ -72,14 +71,15 @@ struct Tree {
 
 /// The current block's symbols and trees, and the member's running totals.
 struct TreeState {
-    Tree ltree;   // literal/length
-    Tree dtree;   // distance
-    Tree bltree;  // code lengths
+    Tree ltree;                                     // literal/length
+    Tree dtree;                                     // distance
+    Tree bltree;                                    // code lengths
     std::array<uint16_t, kMaxBits + 1> bl_count{};  // codes per length of the last tree built
 
-    // Buffered symbols of the block: a distance of 0 marks a literal.
-    std::array<uint16_t, kLitBufSize> sym_dist{};
-    std::array<uint8_t, kLitBufSize> sym_lc{};
+    // Buffered symbols of the block, each the distance shifted up by 8 over the literal byte
+    // or the match length - 3: a distance of 0 marks a literal. (One word per symbol, not a
+    // byte array, which the compiler would have to assume aliases everything else.)
+    std::array<uint32_t, kBlockSymbols> syms{};
     unsigned last_lit = 0;   // symbols buffered
     unsigned last_dist = 0;  // matches buffered
 
@@ -98,8 +98,7 @@ void init_block(TreeState& t);
 /// Buffers one symbol: `dist` 0 and the byte for a literal, else the distance and length - 3.
 /// True when the buffers are full and the block must be emitted.
 inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist, unsigned lc) {
-    t.sym_dist[t.last_lit] = static_cast<uint16_t>(dist);
-    t.sym_lc[t.last_lit] = static_cast<uint8_t>(lc);
+    t.syms[t.last_lit] = dist << 8 | lc;
     ++t.last_lit;
     if (dist == 0) {
         ++t.ltree.freq[lc];
@@ -108,7 +107,7 @@ inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist,
         ++t.ltree.freq[tab.length_code[lc] + kLiterals + 1];
         ++t.dtree.freq[d_code(tab, dist - 1)];
     }
-    return t.last_lit == 8191 || t.last_dist == kDistBufSize;
+    return t.last_lit == kBlockSymbols;
 }
 
 /// At every 4,096th symbol: true when the block mostly holds literals yet already promises to
