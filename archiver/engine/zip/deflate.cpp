@@ -1,8 +1,6 @@
 #include "archiver/engine/zip/deflate.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace zip {
@@ -64,11 +62,6 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     m.head3.fill(0);
     s.level = level;
     m.config = kLevelTable[level];
-    if (const char* e = getenv("Z1_CFG")) {
-        unsigned a, b, c, d;
-        if (sscanf(e, "%u,%u,%u,%u", &a, &b, &c, &d) == 4)
-            m.config = {uint16_t(a), uint16_t(b), uint16_t(c), uint16_t(d)};
-    }  // TMP
     if (level == 1) *flags |= kFlagSuperFast;
     if (level == 9) *flags |= kFlagMaximum;
     m.strstart = 0;
