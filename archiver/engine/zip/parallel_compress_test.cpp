@@ -322,7 +322,7 @@ TEST_F(ParallelZipTest, FaultsMidRunLeaveTheSameStateAsOneThread) {
 TEST_F(ParallelZipTest, AFullDiskMidRunLeavesTheSameStateAsOneThread) {
     MakeTree();
     // Large enough that the disk fills while members are written, not at the directory.
-    File("t/noise.bin", RandomBytes(3000000, 5));
+    File("t/noise.bin", RandomBytes(1500000, 5));
     ASSERT_EQ(Zip(1).result, 0);
     const std::vector<uint8_t> old = ReadFile(archive);
     File("t/words.txt", Words(1600000, 31));
