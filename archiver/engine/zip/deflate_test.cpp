@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "archiver/engine/unzip/inflate.h"
+
 namespace zip {
 namespace {
 
@@ -164,6 +166,68 @@ TEST(Deflate, RoundTripsThroughAnIndependentInflaterAtEveryLevel) {
     for (size_t i = 0; i < back.size(); ++i) {
         ASSERT_TRUE(back[i].has_value()) << "stream " << i;
         EXPECT_TRUE(*back[i] == *originals[i]) << "stream " << i;
+    }
+}
+
+/// Inflates `deflated` with our own decoder; false unless the stream ends exactly at its end.
+bool OwnInflate(const std::vector<uint8_t>& deflated, std::vector<uint8_t>& plain) {
+    static engine::InflateWorkspacePtr ws = engine::MakeInflateWorkspace();
+    size_t pos = 0;
+    plain.clear();
+    engine::InflateIo io;
+    io.read = [&](uint8_t* buf, size_t cap) {
+        size_t n = std::min(cap, deflated.size() - pos);
+        std::copy_n(deflated.begin() + pos, n, buf);
+        pos += n;
+        return n;
+    };
+    io.write = [&](const uint8_t* data, size_t size) {
+        plain.insert(plain.end(), data, data + size);
+    };
+    engine::InflateResult r = engine::Inflate(io, *ws);
+    return r.status == engine::InflateStatus::kOk && r.in_used == deflated.size();
+}
+
+// Block edges: inputs whose symbols just fill a block, or one more; and the window's slide.
+TEST(Deflate, RoundTripsThroughOurInflateAcrossBlockAndWindowEdges) {
+    auto state = make_deflate_state();
+    // The independent decoder sees every input at every level; ours sees these at three.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> cases = TestInputs().all;
+    for (unsigned n : {kBlockSymbols - 1, kBlockSymbols, kBlockSymbols + 1}) {
+        // Bytes that never repeat a 3-byte string give one literal per byte.
+        std::vector<uint8_t> distinct;
+        for (size_t i = 0; distinct.size() < n; ++i) {
+            distinct.push_back(static_cast<uint8_t>(i >> 8));
+            distinct.push_back(static_cast<uint8_t>(i));
+        }
+        distinct.resize(n);
+        cases.emplace_back("distinct " + std::to_string(n), distinct);
+    }
+    // 258-byte matches run across the window's slide at 64 KiB and beyond.
+    std::vector<uint8_t> slide = RandomBytes(300, 13);
+    while (slide.size() < 200000) slide.insert(slide.end(), slide.end() - 300, slide.end());
+    cases.emplace_back("period 300 across slides", slide);
+    std::vector<std::pair<uint32_t, uint32_t>> trace;
+    state->trace = &trace;
+    for (const auto& [name, data] : cases) {
+        for (int level = 1; level <= 9; ++level) {
+            bool edge = name.starts_with("distinct") || name.starts_with("period 300");
+            if (!edge && level != 1 && level != 5 && level != 9) continue;
+            SCOPED_TRACE(name + " level " + std::to_string(level));
+            std::vector<uint8_t> out, back;
+            trace.clear();
+            ASSERT_EQ(deflate_buffer(*state, data, level, false, out).result, 0);
+            ASSERT_TRUE(OwnInflate(out, back));
+            EXPECT_TRUE(back == data);
+            if (name.starts_with("distinct")) {
+                EXPECT_EQ(trace.size(), data.size());
+            }
+            if (name.starts_with("period")) {
+                size_t longest = 0;
+                for (auto [d, len] : trace) longest = std::max<size_t>(longest, d ? len : 0);
+                EXPECT_EQ(longest, kMaxMatch);
+            }
+        }
     }
 }
 
