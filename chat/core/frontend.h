@@ -84,6 +84,9 @@ struct Frontend {
     /// A yes/no question; true for yes. Left empty, or where nobody can answer, the answer is
     /// no, so a question must always make "no" the harmless choice.
     std::function<bool(const std::string& title, const std::string& text)> ask;
+    /// No window is ever shown (headless): the scroll-back is wrapped only when something
+    /// reads it, so a flood costs no wrapping.
+    bool windows_unseen = false;
     /// Text columns available in a window's text area; 0 when unknown (no wrapping by width).
     std::function<int(WindowId id)> text_columns;
     /// Rows visible in a window's text area; 0 when unknown.

@@ -136,6 +136,7 @@ bool HeadlessInputLine(std::string_view line) {
 
 Frontend MakeHeadlessFrontend() {
     Frontend fe;
+    fe.windows_unseen = true;
     fe.print_line = [](WindowId, const std::string& name, int, const std::string& text) {
         WriteOut(name, text);
     };

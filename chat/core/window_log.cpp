@@ -152,6 +152,7 @@ void savebuf(WindowId window) {
     int slot = findhwnd(window);
     if (slot < 0) return;
     WindowRecord& r = Windows().ch[slot];
+    WrapPending(r);
     if (r.buffer.empty()) return Beep();
     std::string file = makefname(slot, ".log");
     std::string path = Options().szLogDir + file;

@@ -103,7 +103,41 @@ void AppendDisplayLine(WindowRecord& r, int64_t cap, std::string_view piece, siz
     }
 }
 
+// Keeps a line unwrapped while the front end shows no window. Each line makes at least one
+// display line, so once `cap` lines wait, whatever came before them would be trimmed anyway.
+void KeepUnwrapped(WindowRecord& r, int64_t cap, std::string_view shown, int limit, int indent,
+                   bool indent_counts, int colour) {
+    if (!r.unwrapped.empty() && r.unwrapped.front().cap != cap) WrapPending(r);
+    std::string text;
+    if (static_cast<int64_t>(r.unwrapped.size()) >= cap) {
+        r.buffer.clear();
+        text = std::move(r.unwrapped.front().text);
+        r.unwrapped.pop_front();
+    }
+    UnwrappedLine& line = r.unwrapped.emplace_back();
+    line.colour = colour;
+    line.limit = limit;
+    line.indent = indent;
+    line.indent_counts = indent_counts;
+    line.cap = cap;
+    line.text = std::move(text);
+    line.text.assign(shown);
+}
+
 }  // namespace
+
+void WrapPending(WindowRecord& r) {
+    if (r.unwrapped.empty()) return;
+    for (const UnwrappedLine& line : r.unwrapped) {
+        WrapEach(line.text, line.limit, line.indent, line.indent_counts,
+                 [&r, &line](std::string_view piece, size_t indent) {
+                     AppendDisplayLine(r, line.cap, piece, indent, line.colour);
+                 });
+    }
+    r.unwrapped.clear();
+    // Lines are kept unwrapped only while the newest line is in view.
+    if (int slot = findhwnd(r.window); slot >= 0) SetupScroll(slot, 1);
+}
 
 uint32_t ColourOf(int index) {
     static const std::array<uint32_t, 20> table = {
@@ -138,7 +172,9 @@ bool MatchesHighlight(std::string_view text) {
 }
 
 void MakeNewLine(int slot, std::string_view piece, size_t indent, int colour) {
-    AppendDisplayLine(Windows().ch[slot], ScrollBackCap(), piece, indent, colour);
+    WindowRecord& r = Windows().ch[slot];
+    WrapPending(r);
+    AppendDisplayLine(r, ScrollBackCap(), piece, indent, colour);
 }
 
 void Print(WindowId window, std::string_view text, int colour) {
@@ -165,15 +201,23 @@ void Print(WindowId window, std::string_view text, int colour) {
     DisplayTextInto(text, shown);
     bool indent_counts = false;
     int limit = WrapLimit(t, r, indent_counts);
-    bool newest = r.position >= r.top;
-    WrapEach(shown, limit, t.tab, indent_counts,
-             [&r, cap = ScrollBackCap(), colour](std::string_view piece, size_t indent) {
-                 AppendDisplayLine(r, cap, piece, indent, colour);
-             });
-    if (r.log) WriteLogLine(slot, text);
-    bool scrolled_back = AfterAppend(slot, newest);
-
     Frontend& fe = CurrentFrontend();
+    bool scrolled_back = false;
+    if (fe.windows_unseen && r.position >= r.top) {
+        if (!shown.empty())
+            KeepUnwrapped(r, ScrollBackCap(), shown, limit, t.tab, indent_counts, colour);
+        if (r.log) WriteLogLine(slot, text);
+    } else {
+        WrapPending(r);
+        bool newest = r.position >= r.top;
+        WrapEach(shown, limit, t.tab, indent_counts,
+                 [&r, cap = ScrollBackCap(), colour](std::string_view piece, size_t indent) {
+                     AppendDisplayLine(r, cap, piece, indent, colour);
+                 });
+        if (r.log) WriteLogLine(slot, text);
+        scrolled_back = AfterAppend(slot, newest);
+    }
+
     if (fe.print_line) fe.print_line(window, r.name, colour, shown);
     MarkAndBeep(slot, highlighted, scrolled_back);
     if (window == t.statwin) t.LWBlank = false;
@@ -190,6 +234,7 @@ void PrintSP(WindowId window, int colour) {
     const std::string& sep = Options().linesep;
     if (slot < 0 || sep.empty()) return;
     WindowRecord& r = t.ch[slot];
+    WrapPending(r);
     bool newest = r.position >= r.top;
     std::string shown = DisplayText(sep);
     MakeNewLine(slot, shown, 0, colour);
@@ -210,7 +255,8 @@ void Pp(WindowId window, std::string_view text, int colour) {
 void StatusGap() {
     WindowTable& t = Windows();
     int slot = findhwnd(t.statwin);
-    if (slot < 0 || t.LWBlank || t.ch[slot].buffer.empty()) return;
+    if (slot < 0 || t.LWBlank || (t.ch[slot].buffer.empty() && t.ch[slot].unwrapped.empty()))
+        return;
     PrintSP(t.statwin, 1);
 }
 

@@ -10,6 +10,8 @@
 
 namespace chat {
 
+struct WindowRecord;
+
 /// Prints one logical line in a window with a colour class (0-5), using and then resetting the
 /// hints tab, mw, beep and DoHL of the window table.
 void Print(WindowId window, std::string_view text, int colour);
@@ -20,6 +22,10 @@ void PrintSP(WindowId window, int colour);
 /// Appends one display line (`indent` blanks, then `piece`) to a slot's buffer, trimming to the
 /// scroll-back size.
 void MakeNewLine(int slot, std::string_view piece, size_t indent, int colour);
+/// Wraps the lines a window keeps unwrapped into its buffer and puts the view on the newest
+/// line, as printing them one by one would have; every reader of the buffer or the scroll
+/// position calls this first.
+void WrapPending(WindowRecord& r);
 /// In the status window, a separator unless the last line already was one.
 void StatusGap();
 /// Splits the highlight option into lower-case words (separators: blank and comma).

@@ -123,6 +123,7 @@ void clearbuf(WindowId window, bool quiet) {
         if (Windows().ch[slot].window != window) return;
     }
     r.buffer.clear();
+    r.unwrapped.clear();
     r.top = r.position = 0;
     SetupScroll(slot, 1);
     if (CurrentFrontend().buffer_changed) CurrentFrontend().buffer_changed(window);

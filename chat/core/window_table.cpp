@@ -202,6 +202,7 @@ bool closewindow(WindowId window) {
 
 void SetupScroll(int slot, int mode) {
     WindowRecord& r = Storage().ch[slot];
+    WrapPending(r);
     int64_t count = static_cast<int64_t>(r.buffer.size());
     r.top = std::max<int64_t>(0, count - std::max(r.rows, 0));
     if (mode == 1 || r.position > r.top) r.position = r.top;
@@ -279,6 +280,7 @@ void ScrollWindow(WindowId id, ScrollBy by, int amount) {
     int slot = findhwnd(id);
     if (slot < 0) return;
     WindowRecord& r = Storage().ch[slot];
+    WrapPending(r);
     int64_t delta = 0;
     switch (by) {
         case ScrollBy::kLine:
@@ -312,6 +314,7 @@ void WindowResized(WindowId id, int columns, int rows) {
     int slot = findhwnd(id);
     if (slot < 0) return;
     WindowRecord& r = Storage().ch[slot];
+    WrapPending(r);
     bool newest = r.position >= r.top;
     r.columns = columns;
     r.rows = rows;
@@ -337,8 +340,9 @@ std::vector<WindowSummary> ListWindows() {
 
 std::vector<DisplayLine> VisibleLines(WindowId id, int rows) {
     std::vector<DisplayLine> out;
-    const WindowRecord* r = RecordOf(id);
+    WindowRecord* r = RecordOf(id);
     if (!r || rows <= 0) return out;
+    WrapPending(*r);
     // The bottom row shows line count + position - top (1-based).
     int64_t bottom = static_cast<int64_t>(r->buffer.size()) + r->position - r->top;
     int64_t first = std::max<int64_t>(0, bottom - rows);
@@ -350,8 +354,9 @@ std::vector<DisplayLine> VisibleLines(WindowId id, int rows) {
 }
 
 ScrollInfo GetScrollInfo(WindowId id) {
-    const WindowRecord* r = RecordOf(id);
+    WindowRecord* r = RecordOf(id);
     if (!r) return {};
+    WrapPending(*r);
     return ScrollInfo{static_cast<int64_t>(r->buffer.size()), r->top, r->position};
 }
 

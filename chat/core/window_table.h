@@ -29,6 +29,16 @@ struct BufferLine {
     std::string text;
 };
 
+/// A logical line printed while no window is shown, kept with what its wrapping needs.
+struct UnwrappedLine {
+    int colour = 0;
+    int limit = 0;   ///< columns of a display line
+    int indent = 0;  ///< blanks in front of continuation lines
+    bool indent_counts = false;
+    int64_t cap = 0;   ///< scroll-back size when it was printed
+    std::string text;  ///< display text
+};
+
 /// Closes a stdio file, then frees the stream buffer it was given (if any).
 struct FileCloser {
     std::unique_ptr<char[]> buffer;
@@ -45,6 +55,9 @@ struct WindowRecord {
     std::deque<std::string> history;
     int history_mark = -1;  ///< entry shown while browsing, -1 none
     std::deque<BufferLine> buffer;
+    /// Lines printed after `buffer` while the front end shows no window, wrapped into it
+    /// when the buffer or the scroll position is read (see WrapPending).
+    std::deque<UnwrappedLine> unwrapped;
     int64_t top = 0;            ///< lines that do not fit above the visible part
     int64_t position = 0;       ///< scroll position; == top shows the newest line
     int columns = 0, rows = 0;  ///< text area size from the front end, 0 unknown

@@ -12,6 +12,7 @@
 #include "chat/core/options.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
+#include "chat/core/window_settings.h"
 
 namespace chat {
 namespace {
@@ -277,6 +278,114 @@ TEST_F(WindowTableTest, TheCatcherReadsItsLineWhilePrintingAnother) {
     // The storage is free again afterwards.
     Print(q, "after", 0);
     EXPECT_EQ(printed_.back().text, "after");
+}
+
+// The state of a window's scroll-back as a reader sees it (reading wraps waiting lines).
+struct BufferState {
+    std::vector<std::pair<int, std::string>> lines;
+    int64_t top = 0, position = 0;
+    bool operator==(const BufferState&) const = default;
+};
+
+BufferState StateOf(WindowId id) {
+    ScrollInfo info = GetScrollInfo(id);
+    BufferState state{{}, info.top, info.position};
+    for (const BufferLine& l : RecordOf(id)->buffer) state.lines.emplace_back(l.colour, l.text);
+    return state;
+}
+
+// A window nobody shows keeps its lines unwrapped until something reads the buffer; what is
+// read then is what printing them one by one into a shown window gives, whatever happened
+// in between.
+TEST_F(WindowTableTest, UnseenWindowsWrapWhenReadExactlyAsWhenShown) {
+    Options().linesep = "-----";
+    enum Step { kLines, kSeparator, kScrollBack, kBottom, kResize, kBiggerCap, kClear, kRead };
+    const std::vector<std::vector<Step>> scenarios = {
+        {kLines},
+        {kLines, kLines, kLines, kRead, kLines},
+        {kLines, kSeparator, kLines, kSeparator, kRead},
+        {kLines, kScrollBack, kLines, kBottom, kLines},
+        {kLines, kResize, kLines, kBiggerCap, kLines, kLines},
+        {kLines, kClear, kLines, kRead, kClear, kRead, kLines},
+    };
+    uint32_t seed = 99;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    auto run = [&](const std::vector<Step>& steps, bool unseen, uint32_t start,
+                   std::vector<BufferState>& reads) {
+        seed = start;
+        Options().sbbs = 200;
+        CurrentFrontend().windows_unseen = unseen;
+        WindowId q = MakeNewWindow(unseen ? "#unseen" : "#shown", false);
+        WindowResized(q, 60, 8);
+        bool deferred = false;
+        for (Step step : steps) {
+            switch (step) {
+                case kLines:
+                    for (int i = 0; i < 150; ++i) {
+                        Windows().mw = next() % 3 == 0 ? 0 : 40 + static_cast<int>(next() % 60);
+                        Windows().tab = static_cast<int>(next() % 30);
+                        std::string text = Tagged("l", i) + ":";
+                        size_t words = next() % 40;
+                        for (size_t w = 0; w < words; ++w)
+                            text += next() % 9 == 0 ? " \xc3\xa9t\xc3\xa9" : " word";
+                        if (next() % 17 == 0) text = "\x02\x03";  // shows nothing
+                        Print(q, text, static_cast<int>(next() % 6));
+                        deferred = deferred || !Rec(q).unwrapped.empty();
+                    }
+                    break;
+                case kSeparator:
+                    PrintSP(q, 1);
+                    break;
+                case kScrollBack:
+                    ScrollWindow(q, ScrollBy::kPage, -3);
+                    break;
+                case kBottom:
+                    ScrollWindow(q, ScrollBy::kBottom, 0);
+                    break;
+                case kResize:
+                    WindowResized(q, 35, 5);
+                    break;
+                case kBiggerCap:
+                    Options().sbbs = 260;
+                    break;
+                case kClear:
+                    clearbuf(q, true);
+                    break;
+                case kRead:
+                    reads.push_back(StateOf(q));
+                    break;
+            }
+        }
+        reads.push_back(StateOf(q));
+        EXPECT_EQ(deferred, unseen);
+        CurrentFrontend().windows_unseen = false;
+        closewindow(q);
+    };
+    for (size_t k = 0; k < scenarios.size(); ++k) {
+        std::vector<BufferState> shown, unseen;
+        run(scenarios[k], false, 1000 + static_cast<uint32_t>(k), shown);
+        run(scenarios[k], true, 1000 + static_cast<uint32_t>(k), unseen);
+        ASSERT_EQ(shown.size(), unseen.size());
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(shown[i].lines, unseen[i].lines) << "scenario " << k << " read " << i;
+            EXPECT_EQ(shown[i].top, unseen[i].top) << "scenario " << k << " read " << i;
+            EXPECT_EQ(shown[i].position, unseen[i].position) << "scenario " << k;
+        }
+        EXPECT_FALSE(shown.back().lines.empty()) << "scenario " << k;
+    }
+}
+
+TEST_F(WindowTableTest, AStatusGapSeesLinesThatWaitUnwrapped) {
+    Options().linesep = "-----";
+    CurrentFrontend().windows_unseen = true;
+    Print(status_, "first", 1);
+    EXPECT_TRUE(Rec(status_).buffer.empty());  // still waiting
+    StatusGap();
+    CurrentFrontend().windows_unseen = false;
+    ASSERT_EQ(printed_.size(), 2u);
+    EXPECT_EQ(printed_[1].text, "-----");
+    EXPECT_EQ(StateOf(status_).lines,
+              (std::vector<std::pair<int, std::string>>{{1, "first"}, {1, "-----"}}));
 }
 
 }  // namespace
