@@ -115,7 +115,9 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
     };
     if (m.method == kMethodStored) {
         if (!d.sizes_known) Damaged(m.name, "its size is unknown");
-        std::vector<uint8_t> buf(kInputBlock);
+        // A small member needs no full block (which would be cleared for nothing).
+        std::vector<uint8_t> buf(
+            static_cast<size_t>(std::clamp<uint64_t>(m.remaining, 1, kInputBlock)));
         for (;;) {
             size_t n = read(buf.data(), buf.size());
             if (n == 0) break;
