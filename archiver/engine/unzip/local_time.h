@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <unordered_map>
 
 #include "platform/dostime.h"
 
@@ -17,8 +18,9 @@ public:
     time_t Convert(platform::DosDateTime dos);
 
 private:
-    uint32_t hour_key_ = UINT32_MAX;  // the date and hour bits of the cached hour
-    time_t hour_start_ = -1;          // that hour's first second
+    // First second of each hour met so far, by the date and hour bits (members of one archive
+    // come from a few hundred hours at most; the table is emptied when it grows large).
+    std::unordered_map<uint32_t, time_t> hour_starts_;
 };
 
 }  // namespace engine

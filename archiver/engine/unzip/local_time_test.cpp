@@ -39,7 +39,7 @@ TEST(LocalTimesTest, MatchesTheDirectConversion) {
         Zone zone(tz);
         LocalTimes times;
         // Days of both changes in 2022 and others, minutes and seconds running up and
-        // down so that the cached hour is reused and replaced.
+        // down so that cached hours are met again.
         for (int month : {1, 3, 10, 11})
             for (int day : {1, 6, 13, 27, 29, 30, 31})
                 for (int hour = 0; hour < 24; ++hour)
