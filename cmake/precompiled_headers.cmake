@@ -1,11 +1,9 @@
 # Precompiled headers. Most of a test file's compile time goes into parsing GoogleTest and the
-# standard library again; each kind of target below parses them once per build and every other
-# target of the same kind reuses that.
+# standard library again; `pch_test` parses them once per build and every test binary reuses that.
 #
 # GCC accepts a precompiled header only when the flags that shape it (optimisation level,
-# sanitizers, macros) are the ones it was built with, so there is one header per kind of target:
-# `pch_library` for the libraries and programs and `pch_test` for the GoogleTest binaries, each built
-# with exactly the flags of its kind. CMake adds -Winvalid-pch, so with -Werror a header that no
+# sanitizers, macros) are the ones it was built with, so `pch_test` is built with exactly the
+# flags of the test binaries. CMake adds -Winvalid-pch, so with -Werror a header that no
 # longer fits stops the build instead of being parsed again in silence.
 #
 # ccache cannot cache an object built with a precompiled header unless its sloppiness is relaxed,
@@ -13,12 +11,13 @@
 # objects; with ccache as the launcher the headers are therefore parsed as usual.
 
 #
-# They are on in the sanitizer build only: at -O3, GCC 12 reports false -Wstringop-overflow
-# overflows inside std::string's inlined copies when the standard headers come precompiled
-# (they are not reported when the same headers are parsed), and that would stop the optimised
-# build on correct code.
+# They serve the GoogleTest binaries of the sanitizer build only, whose bodies build at -O0:
+# with optimisation on, GCC 12 reports false -Wstringop-overflow overflows inside std::string's
+# inlined copies when the standard headers come precompiled (not when the same headers are
+# parsed), and that would stop the build on correct code. `use_precompiled_headers` on code
+# other than tests therefore does nothing for now.
 
-if(SANITIZE)
+if(SANITIZE AND QUICK_TESTS)
   set(pch_default ON)
 else()
   set(pch_default OFF)
@@ -57,9 +56,6 @@ function(test_compile_options target)
 endfunction()
 
 if(PRECOMPILED_HEADERS)
-  add_library(pch_library OBJECT ${PROJECT_SOURCE_DIR}/cmake/precompiled.cpp)
-  target_precompile_headers(pch_library PRIVATE ${PCH_STANDARD_HEADERS})
-
   add_library(pch_test OBJECT ${PROJECT_SOURCE_DIR}/cmake/precompiled.cpp)
   target_link_libraries(pch_test PRIVATE GTest::gtest)
   test_compile_options(pch_test)
@@ -74,7 +70,5 @@ function(use_precompiled_headers target)
   endif()
   if("TEST" IN_LIST ARGN)
     target_precompile_headers(${target} REUSE_FROM pch_test)
-  else()
-    target_precompile_headers(${target} REUSE_FROM pch_library)
   endif()
 endfunction()
