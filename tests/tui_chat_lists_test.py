@@ -157,8 +157,8 @@ class ListOptionsAndLock(Screen):
         t.keys("M-t", "M-n", "C-u")
         t.text("4")
         t.keys("M-r")
-        s = t.wait_for("2/3 Channels")
-        self.assertIn("#cooking", s)
+        # The title reads as before, so wait for the new rows rather than the title.
+        s = t.wait_for(lambda s: "2/3 Channels" in s and "#cooking" in s)
         self.assertNotIn("#linuxfans", s)
         # A password of four characters is refused with the reason; five lock the options.
         t.keys("M-l")
