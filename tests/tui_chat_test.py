@@ -24,7 +24,7 @@ class ScriptedServer:
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(1)
-        self.listener.settimeout(10)
+        self.listener.settimeout(60)  # a client under the sanitizers on a busy machine starts slowly
         self.port = self.listener.getsockname()[1]
         self.received = []
         self.conn = None
