@@ -5,7 +5,6 @@ last line and last membership, that typing shows while the flood runs, and that 
 a quiet spell still shows at once."""
 import os
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -13,8 +12,8 @@ import unittest
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_harness import Tmux, build_dir  # noqa: E402
-from tui_chat_test import ScriptedServer  # noqa: E402
+from tmux_harness import build_dir  # noqa: E402
+from tui_chat_test import ScriptedServer, start_client  # noqa: E402
 
 # The shipped program: on a terminal it runs the full-screen front end.
 CLIENT = os.environ.get("VESK32") or os.path.join(build_dir(), "chat", "vesk32")
@@ -48,14 +47,7 @@ class ChatFloodTest(unittest.TestCase):
             self.skipTest("vesk32 not built")
         self.server = ScriptedServer()
         self.addCleanup(self.server.close)
-        home = tempfile.mkdtemp()
-        ini = os.path.join(home, "vesk.ini")
-        with open(ini, "w") as f:
-            f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n")
-        self.t = Tmux([CLIENT, "-i", ini, "-s", "127.0.0.1:%d" % self.server.port], 100, 30,
-                      env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
-        self.addCleanup(self.t.close)
-        self.t.wait_for("End of MOTD")
+        self.t = start_client(self, self.server, 100, 30, CLIENT)
         self.server.send(":tester!t@h JOIN #flood")
         names = " ".join(["@aaop", "tester"] + ["m%03d" % i for i in range(MEMBERS)])
         self.server.send(":irc.test 353 tester = #flood :" + names)

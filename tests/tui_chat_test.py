@@ -77,20 +77,26 @@ class ScriptedServer:
                 s.close()
 
 
+def start_client(test, server, cols, rows, client=CLIENT):
+    """The full-screen client as user "tester" on the scripted server, once it is welcomed."""
+    home = tempfile.mkdtemp()
+    ini = os.path.join(home, "vesk.ini")
+    with open(ini, "w") as f:
+        f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n")
+    t = Tmux([client, "-i", ini, "-s", "127.0.0.1:%d" % server.port], cols, rows,
+             env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
+    test.addCleanup(t.close)
+    t.wait_for("End of MOTD")
+    return t
+
+
 class ChatScreenTest(unittest.TestCase):
     def setUp(self):
         if not os.path.exists(CLIENT):
             self.skipTest("vesk32_tui not built")
         self.server = ScriptedServer()
         self.addCleanup(self.server.close)
-        home = tempfile.mkdtemp()
-        ini = os.path.join(home, "vesk.ini")
-        with open(ini, "w") as f:
-            f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n")
-        self.t = Tmux([CLIENT, "-i", ini, "-s", "127.0.0.1:%d" % self.server.port], 80, 24,
-                      env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
-        self.addCleanup(self.t.close)
-        self.t.wait_for("End of MOTD")
+        self.t = start_client(self, self.server, 80, 24)
         self.t.wait_for("Status: tester")
 
     def test_screen_parts_typing_and_recall(self):
