@@ -1,5 +1,7 @@
 #include "archiver/engine/unzip/inflate.h"
 
+#include "archiver/engine/unzip/inflate_fast.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -8,21 +10,16 @@
 namespace engine {
 namespace {
 
-// Decoding tables. A first-level table is indexed by the next `root` bits of input; codes
-// longer than that continue in a subtable. Each 32-bit entry holds:
-//   bits 0-7   bits to consume in total (code bits plus extra bits)
-//   bits 8-11  code bits alone (the extra bits follow them)
-//   bits 12-15 kind
-//   bits 16-31 value: literal byte, length or distance base, or subtable offset
-// so that a length or distance with its extra bits comes out of one look-up.
-constexpr uint32_t kLiteral = 0x1000;
-constexpr uint32_t kBase = 0x2000;  // length or distance base with extra bits
-constexpr uint32_t kEnd = 0x4000;   // end of block
-constexpr uint32_t kSub = 0x8000;   // subtable: code bits = its index width
-constexpr uint32_t kInvalid = 0;
+// Decoding tables: the entry format is inflate_fast.h's.
+using inflate_fast::kBase;
+using inflate_fast::kDistRoot;
+using inflate_fast::kEnd;
+using inflate_fast::kInvalid;
+using inflate_fast::kLiteral;
+using inflate_fast::kLitRoot;
+using inflate_fast::kSub;
+using inflate_fast::LowBits;
 
-constexpr unsigned kLitRoot = 10;
-constexpr unsigned kDistRoot = 8;
 constexpr unsigned kClRoot = 7;
 constexpr unsigned kMaxBits = 15;
 // Worst cases: every long code in a subtable of its own of the largest width.
@@ -114,16 +111,26 @@ Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned ro
     }
     for (unsigned i = 0; i < total; ++i) codes[i] = static_cast<uint16_t>(next[lens[sorted[i]]]++);
 
-    std::fill(table, table + (1u << root), kInvalid);
+    // Codes up to the root width, shortest first: the entries of each length go into a table
+    // as wide as that length, which then doubles, so every shorter code's entry lands on all
+    // the indexes that start with it. Indexes no code reaches keep kInvalid.
+    unsigned i = 0;
+    unsigned width = 1;
+    table[0] = table[1] = kInvalid;
+    for (unsigned len = 1; len <= root; ++len) {
+        if (count[len] == 0) continue;
+        for (; width < len; ++width)
+            std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
+        for (unsigned end = i + count[len]; i < end; ++i)
+            table[Reverse(codes[i], len)] = SymbolEntry(alphabet, sorted[i], len);
+    }
+    for (; width < root; ++width)
+        std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
+
     size_t used = 1u << root;
     unsigned cur_prefix = ~0u, cur_off = 0, cur_bits = 0;
-    for (unsigned i = 0; i < total; ++i) {
+    for (; i < total; ++i) {
         unsigned sym = sorted[i], len = lens[sym], code = codes[i];
-        if (len <= root) {
-            uint32_t e = SymbolEntry(alphabet, sym, len);
-            for (unsigned j = Reverse(code, len); j < (1u << root); j += 1u << len) table[j] = e;
-            continue;
-        }
         unsigned prefix = code >> (len - root);
         if (prefix != cur_prefix) {
             // Codes sharing a prefix are contiguous in canonical order and sorted by length,
@@ -176,17 +183,6 @@ constexpr size_t kOutChunk = 128 * 1024;
 constexpr size_t kOutSlack = 512;
 constexpr size_t kInSize = 64 * 1024;
 constexpr size_t kInSlack = 16;
-
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
-
-inline uint64_t LowBits(uint64_t v, unsigned n) {
-    return v & ((uint64_t{1} << n) - 1);
-}
 
 }  // namespace
 
@@ -298,7 +294,7 @@ private:
         if (in_end_ - in_ >= 8) {
             // A word at a time while the buffer has one; bits above the count stay the
             // stream's own, so later byte-wise refills agree with them.
-            bits_ |= Load64(in_) << bitcount_;
+            bits_ |= inflate_fast::Load64(in_) << bitcount_;
             in_ += (63 - bitcount_) >> 3;
             bitcount_ |= 56;
             return true;
@@ -431,137 +427,28 @@ private:
             Fail(InflateStatus::kBadData);
     }
 
-    static void CopyMatch(uint8_t* out, size_t dist, size_t len) {
-        const uint8_t* src = out - dist;
-        uint8_t* end = out + len;
-        if (dist >= 16) {
-            // Most matches reach far enough back for 16-byte steps.
-            do {
-                std::memcpy(out, src, 16);
-                out += 16;
-                src += 16;
-            } while (out < end);
-        } else if (dist >= 8) {
-            do {
-                std::memcpy(out, src, 8);
-                out += 8;
-                src += 8;
-            } while (out < end);
-        } else if (dist == 1) {
-            uint64_t v = uint64_t{*src} * 0x0101010101010101ull;
-            do {
-                std::memcpy(out, &v, 8);
-                out += 8;
-            } while (out < end);
-        } else {
-            // A period of 2 to 7 bytes is also a period of its first multiple of 8 or more:
-            // after a few single bytes the copy proceeds in 8-byte steps from that far back.
-            constexpr uint8_t kStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
-            size_t stride = kStride[dist];
-            uint8_t* singles = std::min(end, out + (stride - dist));
-            while (out < singles) *out++ = *src++;
-            while (out < end) {
-                std::memcpy(out, out - stride, 8);
-                out += 8;
-            }
-        }
-    }
-
     void Codes(const uint32_t* lit, const uint32_t* dist) {
-        constexpr uint64_t kLitMask = (1u << kLitRoot) - 1, kDistMask = (1u << kDistRoot) - 1;
         for (;;) {
             if (in_end_ - in_ < 64) FillInput();
             if (out_ >= OutLimit()) Flush();
             // Fast loop: at least 8 readable input bytes for a word refill, and room for the
-            // longest match plus the 8-byte copy overshoot in the output.
+            // longest match plus the copy's overshoot in the output.
             if (in_end_ - in_ >= 8 && out_ < OutLimit()) {
-                uint64_t bits = bits_;
-                unsigned count = bitcount_;
-                uint8_t* in = in_;
-                const uint8_t* in_stop = in_end_ - 8;
-                uint8_t* out = out_;
-                uint8_t* out_stop = OutLimit();
-                uint8_t* const base = ws_.out;
-                InflateStatus bad = InflateStatus::kOk;
-                bool end_block = false;
-                while (in <= in_stop && out < out_stop) {
-                    bits |= Load64(in) << count;
-                    in += (63 - count) >> 3;
-                    count |= 56;
-                    uint32_t e = lit[bits & kLitMask];
-                    if (e & kLiteral) {
-                        // Up to three literals per refill: 56 bits cover three 15-bit codes.
-                        bits >>= e & 0xFF;
-                        count -= e & 0xFF;
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        e = lit[bits & kLitMask];
-                        if (!(e & kLiteral)) continue;
-                        bits >>= e & 0xFF;
-                        count -= e & 0xFF;
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        e = lit[bits & kLitMask];
-                        if (!(e & kLiteral)) continue;
-                        bits >>= e & 0xFF;
-                        count -= e & 0xFF;
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        continue;
-                    }
-                    if (e & kSub) {
-                        bits >>= kLitRoot;
-                        count -= kLitRoot;
-                        e = lit[(e >> 16) + LowBits(bits, (e >> 8) & 0xF)];
-                    }
-                    if (e & kLiteral) {
-                        bits >>= e & 0xFF;
-                        count -= e & 0xFF;
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        continue;
-                    }
-                    if (!(e & kBase)) {
-                        if (e & kEnd) {
-                            bits >>= e & 0xFF;
-                            count -= e & 0xFF;
-                            end_block = true;
-                        } else {
-                            bad = InflateStatus::kBadData;
-                        }
-                        break;
-                    }
-                    size_t len = (e >> 16) + (LowBits(bits, e & 0xFF) >> ((e >> 8) & 0xF));
-                    bits >>= e & 0xFF;
-                    count -= e & 0xFF;
-                    uint32_t d = dist[bits & kDistMask];
-                    if (d & kSub) {
-                        bits >>= kDistRoot;
-                        count -= kDistRoot;
-                        d = dist[(d >> 16) + LowBits(bits, (d >> 8) & 0xF)];
-                    }
-                    if (!(d & kBase)) {
-                        bad = InflateStatus::kBadData;
-                        break;
-                    }
-                    size_t dd = (d >> 16) + (LowBits(bits, d & 0xFF) >> ((d >> 8) & 0xF));
-                    bits >>= d & 0xFF;
-                    count -= d & 0xFF;
-                    if (dd > static_cast<size_t>(out - base)) {
-                        bad = InflateStatus::kBadData;
-                        break;
-                    }
-                    CopyMatch(out, dd, len);
-                    out += len;
-                }
-                // Give back whole bytes this loop loaded beyond the count, so that the
-                // careful path and the stored-block path read them from the buffer again
-                // (bits buffered before the loop may come from bytes no longer there).
-                size_t back = std::min<size_t>(count >> 3, static_cast<size_t>(in - in_));
-                in -= back;
-                count -= static_cast<unsigned>(8 * back);
-                bits_ = LowBits(bits, count);
-                bitcount_ = count;
-                in_ = in;
-                out_ = out;
-                if (bad != InflateStatus::kOk) Fail(bad);
-                if (end_block) return;
+                inflate_fast::FastState s;
+                s.bits = bits_;
+                s.count = bitcount_;
+                s.in = in_;
+                s.in_stop = in_end_ - 8;
+                s.out = out_;
+                s.out_stop = OutLimit();
+                s.base = ws_.out;
+                inflate_fast::FastStop stop = inflate_fast::DecodeFast(s, lit, dist);
+                bits_ = s.bits;
+                bitcount_ = s.count;
+                in_ = s.in;
+                out_ = s.out;
+                if (stop == inflate_fast::FastStop::kBadData) Fail(InflateStatus::kBadData);
+                if (stop == inflate_fast::FastStop::kEndOfBlock) return;
                 continue;
             }
             // Careful path near the ends of input and output: one symbol at a time.
@@ -586,7 +473,7 @@ private:
 
     const InflateIo& io_;
     InflateWorkspace& ws_;
-    uint8_t* in_;
+    const uint8_t* in_;
     uint8_t* in_end_;
     bool eof_ = false;
     uint64_t in_total_ = 0;

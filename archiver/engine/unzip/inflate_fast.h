@@ -1,0 +1,217 @@
+// The decoding tables' entry format and the decoder's fast loop, shared by the portable build
+// of the loop and the one for processors with BMI2 (inflate_fast_x86.cpp).
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace engine::inflate_fast {
+
+// A first-level table is indexed by the next `root` bits of input; codes longer than that
+// continue in a subtable. Each 32-bit entry holds:
+//   bits 0-7   bits to consume in total (code bits plus extra bits)
+//   bits 8-11  code bits alone (the extra bits follow them)
+//   bits 12-15 kind
+//   bits 16-31 value: literal byte, length or distance base, or subtable offset
+// so that a length or distance with its extra bits comes out of one look-up.
+constexpr uint32_t kLiteral = 0x1000;
+constexpr uint32_t kBase = 0x2000;  ///< length or distance base with extra bits
+constexpr uint32_t kEnd = 0x4000;   ///< end of block
+constexpr uint32_t kSub = 0x8000;   ///< subtable: code bits = its index width
+constexpr uint32_t kInvalid = 0;
+
+constexpr unsigned kLitRoot = 11;
+constexpr unsigned kDistRoot = 8;
+
+/// The decoder's position, handed to the fast loop and back.
+struct FastState {
+    uint64_t bits = 0;                 ///< buffered input bits, next bit lowest
+    unsigned count = 0;                ///< how many of them are valid
+    const uint8_t* in = nullptr;       ///< next input byte
+    const uint8_t* in_stop = nullptr;  ///< last byte a word refill may start at
+    uint8_t* out = nullptr;            ///< next output byte
+    uint8_t* out_stop = nullptr;       ///< the loop stops at or after this (slack follows it)
+    const uint8_t* base = nullptr;     ///< first byte of the stream's history
+};
+
+/// Why the fast loop stopped.
+enum class FastStop { kLimit, kEndOfBlock, kBadData };
+
+/// Decodes symbols of one block while input and output room last. The caller has at least 8
+/// readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop loaded
+/// beyond the valid count are handed back, so the caller reads them from the buffer again.
+FastStop DecodeFast(FastState& s, const uint32_t* lit, const uint32_t* dist);
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+inline uint64_t LowBits(uint64_t v, unsigned n) {
+    return v & ((uint64_t{1} << n) - 1);
+}
+
+// Copies a match of len bytes from dist back; may write up to 31 bytes past its end.
+__attribute__((always_inline)) inline void CopyMatch(uint8_t* out, size_t dist, size_t len) {
+    const uint8_t* src = out - dist;
+    uint8_t* end = out + len;
+    if (dist >= 16) {
+        // Most matches reach far enough back for 16-byte steps, and most are short: the first
+        // 32 bytes are copied without a loop test.
+        std::memcpy(out, src, 16);
+        std::memcpy(out + 16, src + 16, 16);
+        out += 32;
+        src += 32;
+        while (out < end) {
+            std::memcpy(out, src, 16);
+            out += 16;
+            src += 16;
+        }
+    } else if (dist >= 8) {
+        std::memcpy(out, src, 8);
+        std::memcpy(out + 8, src + 8, 8);
+        out += 16;
+        src += 16;
+        while (out < end) {
+            std::memcpy(out, src, 8);
+            out += 8;
+            src += 8;
+        }
+    } else if (dist == 1) {
+        uint64_t v = uint64_t{*src} * 0x0101010101010101ull;
+        do {
+            std::memcpy(out, &v, 8);
+            out += 8;
+        } while (out < end);
+    } else {
+        // A period of 2 to 7 bytes is also a period of its first multiple of 8 or more: after
+        // a few single bytes the copy proceeds in 8-byte steps from that far back.
+        constexpr uint8_t kStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+        size_t stride = kStride[dist];
+        uint8_t* singles = std::min(end, out + (stride - dist));
+        while (out < singles) *out++ = *src++;
+        while (out < end) {
+            std::memcpy(out, out - stride, 8);
+            out += 8;
+        }
+    }
+}
+
+// The loop itself, compiled once per instruction set.
+__attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, const uint32_t* lit,
+                                                              const uint32_t* dist) {
+    constexpr uint64_t kLitMask = (1u << kLitRoot) - 1, kDistMask = (1u << kDistRoot) - 1;
+    uint64_t bits = s.bits;
+    unsigned count = s.count;
+    const uint8_t* in = s.in;
+    const uint8_t* const in_stop = s.in_stop;
+    uint8_t* out = s.out;
+    uint8_t* const out_stop = s.out_stop;
+    const uint8_t* const base = s.base;
+    FastStop stop = FastStop::kLimit;
+    // A refill leaves at least 56 bits: four first-level literals (11 bits each) and the
+    // look-up after them, or one length and distance with their extra bits (48). Bits above
+    // the count are the stream's own or zero, so a look-up with 11 valid bits stays right
+    // across a refill.
+    auto refill = [&] {
+        bits |= Load64(in) << count;
+        in += (63 - count) >> 3;
+        count |= 56;
+    };
+    auto consume = [&](uint32_t n) {
+        bits >>= n;
+        count -= n;
+    };
+    refill();
+    uint32_t e = lit[bits & kLitMask];
+    for (;;) {
+        if (e & kLiteral) {
+            consume(e & 0xFF);
+            *out++ = static_cast<uint8_t>(e >> 16);
+            e = lit[bits & kLitMask];
+            if (e & kLiteral) {
+                consume(e & 0xFF);
+                *out++ = static_cast<uint8_t>(e >> 16);
+                e = lit[bits & kLitMask];
+                if (e & kLiteral) {
+                    consume(e & 0xFF);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    e = lit[bits & kLitMask];
+                    if (e & kLiteral) {
+                        consume(e & 0xFF);
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        e = lit[bits & kLitMask];
+                    }
+                }
+            }
+            if (in > in_stop || out >= out_stop) break;
+            refill();
+            continue;
+        }
+        if (!(e & kBase)) [[unlikely]] {
+            // A long code's subtable, the end of the block or an unassigned code.
+            if (e & kSub) {
+                consume(kLitRoot);
+                e = lit[(e >> 16) + LowBits(bits, (e >> 8) & 0xF)];
+                if (e & kLiteral) {
+                    consume(e & 0xFF);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    if (in > in_stop || out >= out_stop) break;
+                    refill();
+                    e = lit[bits & kLitMask];
+                    continue;
+                }
+            }
+            if (!(e & kBase)) {
+                if (e & kEnd) {
+                    consume(e & 0xFF);
+                    stop = FastStop::kEndOfBlock;
+                } else {
+                    stop = FastStop::kBadData;
+                }
+                break;
+            }
+        }
+        size_t len = (e >> 16) + (LowBits(bits, e & 0xFF) >> ((e >> 8) & 0xF));
+        consume(e & 0xFF);
+        uint32_t d = dist[bits & kDistMask];
+        if (d & kSub) {
+            consume(kDistRoot);
+            d = dist[(d >> 16) + LowBits(bits, (d >> 8) & 0xF)];
+        }
+        if (!(d & kBase)) {
+            stop = FastStop::kBadData;
+            break;
+        }
+        size_t dd = (d >> 16) + (LowBits(bits, d & 0xFF) >> ((d >> 8) & 0xF));
+        consume(d & 0xFF);
+        if (dd > static_cast<size_t>(out - base)) {
+            stop = FastStop::kBadData;
+            break;
+        }
+        // The next look-up goes ahead of the copy, which it does not depend on.
+        bool more = in <= in_stop;
+        if (more) {
+            refill();
+            e = lit[bits & kLitMask];
+        }
+        CopyMatch(out, dd, len);
+        out += len;
+        if (!more || out >= out_stop) break;
+    }
+    size_t back = std::min<size_t>(count >> 3, static_cast<size_t>(in - s.in));
+    in -= back;
+    count -= static_cast<unsigned>(8 * back);
+    s.bits = LowBits(bits, count);
+    s.count = count;
+    s.in = in;
+    s.out = out;
+    return stop;
+}
+
+}  // namespace engine::inflate_fast
