@@ -159,7 +159,10 @@ def main():
                 rss[(label, t.name)] = max(rss[(label, t.name)], peak)
                 sizes[(label, t.name)] = os.path.getsize(archive)
         for t in order if do_extract else []:
-            target = os.path.join(work, "x-%s" % t.name)
+            # Every run gets a folder of its own, and all are removed at the end: ext4 scans
+            # past recently deleted inodes when it allocates new ones, so a run just after
+            # another run's tree was deleted would pay for that deletion.
+            target = os.path.join(work, "x-%s-%d" % (t.name, rnd))
             shutil.rmtree(target, ignore_errors=True)
             os.makedirs(target)
             argv, env = t.extract(reference, target)
@@ -171,6 +174,9 @@ def main():
                 sys.exit("%s extracted %s, not the corpus %s" % (t.name, tree_summary(target),
                                                                  (files, total)))
         print("round %d of %d done" % (rnd + 1, args.rounds), file=sys.stderr)
+    for rnd in range(args.rounds):
+        for t in ts:
+            shutil.rmtree(os.path.join(work, "x-%s-%d" % (t.name, rnd)), ignore_errors=True)
 
     med = {k: statistics.median(v) for k, v in times.items()}
     cpu = {k: statistics.median(v) for k, v in cpus.items()}

@@ -192,7 +192,12 @@ struct InflateWorkspace {
     uint32_t lit[kLitTableSize];
     uint32_t dist[kDistTableSize];
     uint32_t cl[kClTableSize];
+    inflate_fast::FastLoop fast = inflate_fast::BestFastLoop();
 };
+
+void UseFastLoop(InflateWorkspace& ws, inflate_fast::FastLoop loop) {
+    ws.fast = loop;
+}
 
 void InflateWorkspaceDeleter::operator()(InflateWorkspace* ws) const {
     delete ws;
@@ -442,7 +447,7 @@ private:
                 s.out = out_;
                 s.out_stop = OutLimit();
                 s.base = ws_.out;
-                inflate_fast::FastStop stop = inflate_fast::DecodeFast(s, lit, dist);
+                inflate_fast::FastStop stop = ws_.fast(s, lit, dist);
                 bits_ = s.bits;
                 bitcount_ = s.count;
                 in_ = s.in;

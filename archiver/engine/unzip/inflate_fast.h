@@ -43,7 +43,15 @@ enum class FastStop { kLimit, kEndOfBlock, kBadData };
 /// Decodes symbols of one block while input and output room last. The caller has at least 8
 /// readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop loaded
 /// beyond the valid count are handed back, so the caller reads them from the buffer again.
-FastStop DecodeFast(FastState& s, const uint32_t* lit, const uint32_t* dist);
+using FastLoop = FastStop (*)(FastState& s, const uint32_t* lit, const uint32_t* dist);
+/// The loop built for any processor.
+FastStop DecodeFastPortable(FastState& s, const uint32_t* lit, const uint32_t* dist);
+/// The loop built for BMI2; only to be called where HaveBmi2().
+FastStop DecodeFastBmi2(FastState& s, const uint32_t* lit, const uint32_t* dist);
+/// Whether this processor has BMI2.
+bool HaveBmi2();
+/// The fastest loop this processor runs.
+FastLoop BestFastLoop();
 
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
@@ -215,3 +223,10 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
 }
 
 }  // namespace engine::inflate_fast
+
+namespace engine {
+struct InflateWorkspace;
+/// Makes a workspace decode with the given loop instead of the best one (lets the tests run
+/// every build of the loop on any machine).
+void UseFastLoop(InflateWorkspace& ws, inflate_fast::FastLoop loop);
+}  // namespace engine

@@ -23,7 +23,7 @@ bool HaveBmi2() {
 }
 
 FastStop DecodeFastBmi2(FastState& s, const uint32_t* lit, const uint32_t* dist) {
-    return DecodeFastBody(s, lit, dist);
+    return DecodeFastPortable(s, lit, dist);
 }
 
 #endif

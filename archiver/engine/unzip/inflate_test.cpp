@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "archiver/engine/unzip/inflate_fast.h"
 #include "archiver/engine/unzip/test_util.h"
 
 namespace engine {
@@ -26,8 +27,7 @@ struct Outcome {
 };
 
 // Feeds the input in pieces of `piece` bytes, to cross buffer boundaries at odd places.
-Outcome Decode(const std::vector<uint8_t>& in, size_t piece = 1 << 20) {
-    static InflateWorkspacePtr ws = MakeInflateWorkspace();
+Outcome DecodeWith(InflateWorkspace& ws, const std::vector<uint8_t>& in, size_t piece) {
     Outcome o;
     size_t pos = 0;
     InflateIo io;
@@ -38,7 +38,25 @@ Outcome Decode(const std::vector<uint8_t>& in, size_t piece = 1 << 20) {
         return n;
     };
     io.write = [&](const uint8_t* p, size_t n) { o.out.insert(o.out.end(), p, p + n); };
-    o.result = Inflate(io, *ws);
+    o.result = Inflate(io, ws);
+    return o;
+}
+
+// Decodes with every build of the fast loop this machine runs; all must agree.
+Outcome Decode(const std::vector<uint8_t>& in, size_t piece = 1 << 20) {
+    static InflateWorkspacePtr best = MakeInflateWorkspace();
+    static InflateWorkspacePtr portable = [] {
+        InflateWorkspacePtr ws = MakeInflateWorkspace();
+        UseFastLoop(*ws, inflate_fast::DecodeFastPortable);
+        return ws;
+    }();
+    Outcome o = DecodeWith(*best, in, piece);
+    if (inflate_fast::BestFastLoop() != inflate_fast::DecodeFastPortable) {
+        Outcome p = DecodeWith(*portable, in, piece);
+        EXPECT_EQ(p.result.status, o.result.status);
+        EXPECT_EQ(p.result.in_used, o.result.in_used);
+        EXPECT_TRUE(p.out == o.out) << "the portable loop decodes otherwise";
+    }
     return o;
 }
 
