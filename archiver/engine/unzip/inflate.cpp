@@ -43,23 +43,36 @@ constexpr uint32_t MakeEntry(uint32_t kind, uint32_t value, unsigned code_bits, 
     return (value << 16) | kind | (code_bits << 8) | (code_bits + extra);
 }
 
+// Each alphabet's entries without their code bits: an entry is its template plus the code
+// length in both bit fields.
 enum class Alphabet { kLitLen, kDist, kCodeLen };
 
-uint32_t SymbolEntry(Alphabet a, unsigned sym, unsigned code_bits) {
-    switch (a) {
-        case Alphabet::kLitLen:
-            if (sym < 256) return MakeEntry(kLiteral, sym, code_bits, 0);
-            if (sym == 256) return MakeEntry(kEnd, 0, code_bits, 0);
-            if (sym < 286)
-                return MakeEntry(kBase, kLengthBase[sym - 257], code_bits, kLengthExtra[sym - 257]);
-            return MakeEntry(kInvalid, 0, code_bits, 0);
-        case Alphabet::kDist:
-            if (sym < 30) return MakeEntry(kBase, kDistBase[sym], code_bits, kDistExtra[sym]);
-            return MakeEntry(kInvalid, 0, code_bits, 0);
-        case Alphabet::kCodeLen:
-            return MakeEntry(kLiteral, sym, code_bits, 0);
+constexpr std::array<uint32_t, 288> MakeTemplates(Alphabet a) {
+    std::array<uint32_t, 288> t{};
+    for (unsigned sym = 0; sym < 288; ++sym) {
+        uint32_t e = kInvalid;
+        if (a == Alphabet::kLitLen) {
+            if (sym < 256)
+                e = MakeEntry(kLiteral, sym, 0, 0);
+            else if (sym == 256)
+                e = MakeEntry(kEnd, 0, 0, 0);
+            else if (sym < 286)
+                e = MakeEntry(kBase, kLengthBase[sym - 257], 0, kLengthExtra[sym - 257]);
+        } else if (a == Alphabet::kDist) {
+            if (sym < 30) e = MakeEntry(kBase, kDistBase[sym], 0, kDistExtra[sym]);
+        } else {
+            e = MakeEntry(kLiteral, sym, 0, 0);
+        }
+        t[sym] = e;
     }
-    return kInvalid;
+    return t;
+}
+constexpr std::array<uint32_t, 288> kLitLenTemplates = MakeTemplates(Alphabet::kLitLen);
+constexpr std::array<uint32_t, 288> kDistTemplates = MakeTemplates(Alphabet::kDist);
+constexpr std::array<uint32_t, 288> kCodeLenTemplates = MakeTemplates(Alphabet::kCodeLen);
+
+inline uint32_t SymbolEntry(const uint32_t* templates, unsigned sym, unsigned code_bits) {
+    return templates[sym] + code_bits * 0x101;
 }
 
 constexpr std::array<uint8_t, 256> MakeReverse8() {
@@ -86,8 +99,18 @@ enum class Build { kComplete, kIncomplete, kOversubscribed, kSingle };
 // encoders also produce for an all-literal or empty block.
 Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned root,
                  uint32_t* table) {
-    unsigned count[kMaxBits + 1] = {};
-    for (unsigned i = 0; i < n; ++i) ++count[lens[i]];
+    const uint32_t* templates = alphabet == Alphabet::kLitLen ? kLitLenTemplates.data()
+                                : alphabet == Alphabet::kDist ? kDistTemplates.data()
+                                                              : kCodeLenTemplates.data();
+    // Two counters per length, so that runs of one length do not wait on each increment.
+    unsigned count[kMaxBits + 1] = {}, count2[kMaxBits + 1] = {};
+    unsigned half = n / 2;
+    for (unsigned i = 0; i < half; ++i) {
+        ++count[lens[i]];
+        ++count2[lens[half + i]];
+    }
+    if (n % 2) ++count[lens[n - 1]];
+    for (unsigned len = 1; len <= kMaxBits; ++len) count[len] += count2[len];
     count[0] = 0;
     int left = 1;
     for (unsigned len = 1; len <= kMaxBits; ++len) {
@@ -102,14 +125,16 @@ Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned ro
         offs[len + 1] = offs[len] + count[len];
     }
     unsigned total = offs[kMaxBits + 1];
+    // Symbols in canonical order (by length, then by value) with their codes.
     uint16_t sorted[288];
     uint16_t codes[288];
     for (unsigned s = 0; s < n; ++s) {
-        if (lens[s] == 0) continue;
-        unsigned i = offs[lens[s]]++;
+        unsigned len = lens[s];
+        if (len == 0) continue;
+        unsigned i = offs[len]++;
         sorted[i] = static_cast<uint16_t>(s);
+        codes[i] = static_cast<uint16_t>(next[len]++);
     }
-    for (unsigned i = 0; i < total; ++i) codes[i] = static_cast<uint16_t>(next[lens[sorted[i]]]++);
 
     // Codes up to the root width, shortest first: the entries of each length go into a table
     // as wide as that length, which then doubles, so every shorter code's entry lands on all
@@ -122,7 +147,7 @@ Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned ro
         for (; width < len; ++width)
             std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
         for (unsigned end = i + count[len]; i < end; ++i)
-            table[Reverse(codes[i], len)] = SymbolEntry(alphabet, sorted[i], len);
+            table[Reverse(codes[i], len)] = SymbolEntry(templates, sorted[i], len);
     }
     for (; width < root; ++width)
         std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
@@ -149,7 +174,7 @@ Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned ro
             table[Reverse(prefix, root)] = MakeEntry(kSub, cur_off, cur_bits, root - cur_bits);
         }
         unsigned rem = len - root;
-        uint32_t e = SymbolEntry(alphabet, sym, rem);
+        uint32_t e = SymbolEntry(templates, sym, rem);
         for (unsigned j = Reverse(code & ((1u << rem) - 1), rem); j < (1u << cur_bits);
              j += 1u << rem)
             table[cur_off + j] = e;
@@ -265,7 +290,7 @@ public:
         } catch (const InflateError& e) {
             r.status = e.status;
         }
-        Flush();
+        Flush(false);
         r.out_size = out_total_;
         r.in_used = in_total_ - static_cast<uint64_t>(in_end_ - in_) - bitcount_ / 8;
         return r;
@@ -343,12 +368,15 @@ private:
         return (e >> 16) + Take(extra);
     }
 
-    void Flush() {
+    // Hands the new output to the writer and keeps the last 32 KiB as history, unless the
+    // stream has ended.
+    void Flush(bool keep_history = true) {
         if (out_ > flushed_) {
             size_t n = static_cast<size_t>(out_ - flushed_);
             io_.write(flushed_, n);
             out_total_ += n;
         }
+        if (!keep_history) return;
         size_t have = static_cast<size_t>(out_ - ws_.out);
         if (have > kWindow) {
             std::memmove(ws_.out, out_ - kWindow, kWindow);
