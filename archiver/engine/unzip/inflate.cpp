@@ -92,6 +92,18 @@ inline unsigned Reverse(unsigned code, unsigned bits) {
     return r >> (16 - bits);
 }
 
+// Copies the first 2^width entries of a table behind themselves.
+inline void Double(uint32_t* table, unsigned width) {
+    size_t n = size_t{1} << width;
+    if (n < 4) {
+        for (size_t k = 0; k < n; ++k) table[n + k] = table[k];
+        return;
+    }
+    // Four entries per step: a string-move instruction costs more to start than these tables
+    // take to copy.
+    for (size_t k = 0; k < n; k += 4) std::memcpy(table + n + k, table + k, 16);
+}
+
 enum class Build { kComplete, kIncomplete, kOversubscribed, kSingle };
 
 // Builds a canonical Huffman decoding table from code lengths (RFC 1951 section 3.2.2).
@@ -144,13 +156,11 @@ Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned ro
     table[0] = table[1] = kInvalid;
     for (unsigned len = 1; len <= root; ++len) {
         if (count[len] == 0) continue;
-        for (; width < len; ++width)
-            std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
+        for (; width < len; ++width) Double(table, width);
         for (unsigned end = i + count[len]; i < end; ++i)
             table[Reverse(codes[i], len)] = SymbolEntry(templates, sorted[i], len);
     }
-    for (; width < root; ++width)
-        std::memcpy(table + (1u << width), table, sizeof(uint32_t) << width);
+    for (; width < root; ++width) Double(table, width);
 
     size_t used = 1u << root;
     unsigned cur_prefix = ~0u, cur_off = 0, cur_bits = 0;
