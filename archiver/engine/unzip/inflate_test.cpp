@@ -102,8 +102,8 @@ struct BitWriter {
 TEST(InflateTest, MatchesIndependentEncoderAcrossLevelsAndStrategies) {
     UNZIP_TEST_NEEDS("python3");
     TempDir dir;
-    // Text, random, runs and mixed data, each at several levels and strategies, large enough
-    // to cross the decoder's output and input buffers several times.
+    // Text, random, runs, skewed and mixed data, each at several levels and strategies, large
+    // enough to cross the decoder's output and input buffers several times.
     ASSERT_TRUE(testing_util::RunPython(dir, R"(
 import random, zlib
 random.seed(7)
@@ -114,7 +114,19 @@ data = {
   'runs': b'a' * 100000 + b'ab' * 50000 + bytes(range(256)) * 400,
   'empty': b'',
   'tiny': b'x',
+  # Skewed byte values and match distances give codes of up to 15 bits, which continue in
+  # second-level tables, next to codes just inside the first level.
+  'skewed': bytes(min(int(random.expovariate(0.35)), 255) for _ in range(300000)),
 }
+buf = bytearray(random.getrandbits(8) for _ in range(1000))
+while len(buf) < 300000:
+  if random.random() < 0.4:
+    buf.append(random.getrandbits(8))
+  else:
+    d = min(int(random.expovariate(0.002)) + 1, len(buf), 32768)
+    for _ in range(random.randint(3, 40)):
+      buf.append(buf[-d])
+data['far'] = bytes(buf)
 n = 0
 for name, d in data.items():
   for level, strategy in [(0, 0), (1, 0), (6, 0), (9, 0), (6, 2), (6, 3), (6, 4)]:
