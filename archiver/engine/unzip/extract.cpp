@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "archiver/engine/unzip/crc32.h"
@@ -20,6 +19,7 @@
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/old_methods.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/read_ahead.h"
 #include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/unzip/zip_directory.h"
 #include "archiver/engine/unzip/zip_records.h"
@@ -37,6 +37,9 @@ const char* const kMsgLinkedFolder =
 namespace {
 
 constexpr size_t kInputBlock = 64 * 1024;
+// What the walk reads of a member that another thread decodes: its header with a usual name
+// and extra field (a longer one takes a second read).
+constexpr size_t kHeaderAhead = 1024;
 
 // Values a member is checked against: from the central directory when the run has one,
 // else from the local header (or the shell, for a streamed member).
@@ -72,7 +75,8 @@ struct MemberData {
     std::string out_path;
     bool encrypted = false;
     ZipKeys keys;
-    uint64_t pos = 0;  // first byte of the compressed data
+    ReadAhead* ahead = nullptr;  // the walk's window, for a member decoded on the walk's thread
+    uint64_t pos = 0;            // first byte of the compressed data
     uint64_t remaining = 0;
     bool test = true;
 };
@@ -105,7 +109,7 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
     auto read = [&](uint8_t* buf, size_t cap) -> size_t {
         size_t n = static_cast<size_t>(std::min<uint64_t>(cap, m.remaining));
         if (n == 0) return 0;
-        ssize_t got = PreadFull(m.fd, buf, n, m.pos);
+        ssize_t got = m.ahead ? m.ahead->Read(buf, n, m.pos) : PreadFull(m.fd, buf, n, m.pos);
         if (got < 0 || (d.sizes_known && static_cast<size_t>(got) != n)) ReadError(m.archive_name);
         n = static_cast<size_t>(got);
         if (m.encrypted) DecryptBlock(m.keys, {buf, n});
@@ -156,10 +160,14 @@ void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32
 class Driver {
 public:
     Driver(const UnzipCommand& cmd, int fd, const std::string& archive_name, bool short_names)
-        : cmd_(cmd), fd_(fd), archive_name_(archive_name), steps_(cmd, short_names) {}
+        : cmd_(cmd),
+          fd_(fd),
+          archive_name_(archive_name),
+          steps_(cmd, short_names),
+          file_size_(static_cast<uint64_t>(std::max<int64_t>(FileSize(fd), 0))),
+          ahead_(fd, file_size_) {}
 
     void Run() {
-        file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
         ZipDirectory dir = ReadZipDirectory(fd_, archive_name_);
         bool by_directory = dir.status == DirectoryStatus::kOk && !dir.entries.empty();
         unsigned threads = Unzip().threads;
@@ -195,8 +203,11 @@ private:
             if (e->local_offset == previous) continue;
             previous = e->local_offset;
             Step([&] {
+                // A member a worker will decode needs only its header here.
+                if (pipeline_ && e->header.compressed_size >= Unzip().decode_here_below)
+                    ahead_.ExpectOnly(kHeaderAhead);
                 uint8_t sig[4];
-                if (ReadAt(sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
+                if (ahead_.Read(sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
                     Fail(kClassIo,
                          Format("ZIP damaged: file %s: its local header is missing",
                                 DisplayName(e->name, e->header.flags).c_str()),
@@ -256,26 +267,7 @@ private:
 
     [[noreturn]] void ReadError() { engine::ReadError(archive_name_); }
     void ReadExact(void* buf, size_t n) {
-        if (ReadAt(buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
-    }
-
-    // A member's header comes in small pieces (signature, fixed fields, name, cipher header):
-    // one read of a few hundred bytes serves them all. Like PreadFull, a count below n means
-    // the file ended.
-    ssize_t ReadAt(void* buf, size_t n, uint64_t at) {
-        if (at >= ahead_pos_ && at - ahead_pos_ <= ahead_len_ &&
-            ahead_len_ - (at - ahead_pos_) >= n) {
-            std::memcpy(buf, ahead_ + (at - ahead_pos_), n);
-            return static_cast<ssize_t>(n);
-        }
-        if (n >= sizeof ahead_) return PreadFull(fd_, buf, n, at);
-        ssize_t got = PreadFull(fd_, ahead_, sizeof ahead_, at);
-        if (got < 0) return -1;
-        ahead_pos_ = at;
-        ahead_len_ = static_cast<size_t>(got);
-        size_t k = std::min(n, ahead_len_);
-        std::memcpy(buf, ahead_, k);
-        return static_cast<ssize_t>(k);
+        if (ahead_.Read(buf, n, pos_) != static_cast<ssize_t>(n)) ReadError();
     }
 
     // Moves forward byte by byte until a signature. After a member with a data descriptor the
@@ -431,7 +423,7 @@ private:
     // its sizes must be those of the data. Leaves pos_ after the descriptor.
     uint32_t ReadStreamedDescriptor(const std::string& name, uint64_t in_used, uint64_t out_used) {
         uint8_t b[4 + 4 + 16] = {};
-        ssize_t got = PreadFull(fd_, b, sizeof b, pos_);
+        ssize_t got = ahead_.Read(b, sizeof b, pos_);
         if (got < static_cast<ssize_t>(kDescriptorSize - 4)) ReadError();
         size_t at = Get32(b) == kDescriptorSig ? 4 : 0;
         size_t avail = static_cast<size_t>(got);
@@ -460,12 +452,11 @@ private:
         OutputFile local;
         OutputFile& out = pipeline_ ? pipeline_->Current().out : local;
         bool test = !cmd_.has_target;
-        // An output that a member still in flight writes (the same name twice, or a link to
-        // it) is replaced only after that member is done.
-        const struct stat* existing = steps_.ExistingOutput();
-        if (pipeline_ && !test && existing &&
-            pipeline_->Writing(existing->st_dev, existing->st_ino))
-            pipeline_->Drain();
+        // A file that is there already is replaced only once every member before it is
+        // reported: a run that ends before this member must leave it as it was, as one thread
+        // does, and a member still in flight may be writing it (the same name twice, or a
+        // link to it).
+        if (pipeline_ && !test && steps_.ExistingOutput()) pipeline_->Drain();
         if (!test) OpenOutput(out, out_path);
         std::string base(BaseName(name));
         SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", base.c_str()));
@@ -485,11 +476,14 @@ private:
         m.remaining = remaining;
         m.test = test;
         if (pipeline_ && d.sizes_known) {
+            // Only this thread reads through the window.
+            bool here = remaining < Unzip().decode_here_below;
+            if (here) m.ahead = &ahead_;
             auto work = [m, &out](InflateWorkspace& ws) mutable {
                 Decoded r = DecodeData(m, out, ws);
                 FinishMember(m, out, r, m.d.crc);
             };
-            if (remaining < Unzip().decode_here_below)
+            if (here)
                 pipeline_->RunHere(work);
             else
                 pipeline_->Submit(std::move(work));
@@ -506,6 +500,7 @@ private:
         } restore{recording};
         if (!workspace_) workspace_ = MakeInflateWorkspace();
         uint64_t data_start = pos_;
+        m.ahead = &ahead_;
         Decoded r = DecodeData(m, out, *workspace_);
         uint32_t expected_crc = d.crc;
         bool ended_by_stream = false;
@@ -526,12 +521,12 @@ private:
     int fd_;
     const std::string& archive_name_;
     MemberSteps steps_;
-    uint64_t file_size_ = 0;
+    uint64_t file_size_;
+    // A member's header comes in small pieces (signature, fixed fields, name, cipher header)
+    // and small members' data follow it: one read of the window serves many of them.
+    ReadAhead ahead_;
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
-    uint8_t ahead_[512];
-    uint64_t ahead_pos_ = 0;
-    size_t ahead_len_ = 0;
     InflateWorkspacePtr workspace_;
     LocalTimes times_;
     std::unique_ptr<MemberPipeline> pipeline_;  // declared last: abandoned first

@@ -22,42 +22,7 @@ using testing_util::ReadFile;
 using testing_util::TempDir;
 using testing_util::WriteFile;
 
-// A report window that records every message and answers questions as told.
-struct Recorder {
-    std::vector<std::pair<UINT, std::string>> log;
-    std::vector<std::string> asked;  // output paths of overwrite questions
-    std::function<LRESULT(const OverwriteQuery&)> overwrite = [](const OverwriteQuery&) {
-        return kSkip;
-    };
-    std::function<void(const std::string&)> on_status_line;
-    LRESULT stop_reply = 0;
-    HWND hwnd = 0;
-
-    Recorder() {
-        hwnd = platform::CreateWindow([this](HWND, UINT msg, WPARAM, LPARAM lp) -> LRESULT {
-            if (msg == kMsgOverwrite) {
-                const auto* q = reinterpret_cast<const OverwriteQuery*>(lp);
-                asked.push_back(q->output_path);
-                return overwrite(*q);
-            }
-            if (msg == kMsgStopQuestion) return stop_reply;
-            if (msg == kMsgStatusLine || msg == kMsgStatusText || msg == kMsgWarning ||
-                msg == kMsgError) {
-                std::string text = reinterpret_cast<const char*>(lp);
-                log.emplace_back(msg, text);
-                if (msg == kMsgStatusLine && on_status_line) on_status_line(text);
-            }
-            return 0;
-        });
-    }
-    ~Recorder() { platform::DestroyWindow(hwnd); }
-    std::string Joined(UINT msg) const {
-        std::string all;
-        for (const auto& [m, t] : log)
-            if (m == msg) all += t + "\n";
-        return all;
-    }
-};
+using testing_util::Recorder;
 
 class ExtractTest : public ::testing::Test {
 protected:
@@ -70,14 +35,7 @@ protected:
     // Runs UNZIP on an archive in the temp folder; target empty means test mode.
     int Run(const std::string& archive, const std::string& target, Recorder& r,
             const std::function<void(UnzipCommand&)>& adjust = nullptr) {
-        UnzipCommand cmd;
-        cmd.archive = dir_ / archive;
-        cmd.has_target = !target.empty();
-        cmd.target = target.empty() ? "" : dir_ / target;
-        cmd.report_window = r.hwnd;
-        if (adjust) adjust(cmd);
-        EXPECT_EQ(UNZIP(cmd), 1);
-        return cmd.result;
+        return testing_util::RunUnzip(dir_, archive, target, r, adjust);
     }
     std::string Make(const std::string& script) {
         EXPECT_TRUE(testing_util::RunPython(dir_, "import zipfile, io, os, struct\n" + script));
@@ -285,6 +243,8 @@ TEST_F(ExtractTest, EncryptedMembers) {
         if (wrong.Joined(kMsgError) ==
             "Error: " + (dir_ / (out + "/a.txt")) + " -- the specified password is incorrect\n")
             ++refused;
+        // Nothing is left of the member whose password failed, not even an empty file.
+        EXPECT_FALSE(fs::exists(dir_ / (out + "/a.txt")));
         EXPECT_FALSE(fs::exists(dir_ / (out + "/b.txt")));
     }
     EXPECT_GE(refused, 1);

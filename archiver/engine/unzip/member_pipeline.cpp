@@ -1,6 +1,5 @@
 #include "archiver/engine/unzip/member_pipeline.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,21 +79,8 @@ MemberPipeline::Slot& MemberPipeline::Begin() {
     return s;
 }
 
-bool MemberPipeline::Writing(dev_t device, ino_t inode) const {
-    for (size_t i = 0; i + 1 < slots_.size(); ++i) {
-        const Slot& s = *slots_[i];
-        if (s.opened && s.device == device && s.inode == inode) return true;
-    }
-    return false;
-}
-
 void MemberPipeline::NoteOutput(Slot& s) {
     s.opened = static_cast<bool>(s.out.fd);
-    struct stat st;
-    if (s.opened && ::fstat(s.out.fd.get(), &st) == 0) {
-        s.device = st.st_dev;
-        s.inode = st.st_ino;
-    }
 }
 
 void MemberPipeline::RunHere(const Work& work) {

@@ -3,8 +3,6 @@
 // back in archive order, so the window sees what a run on one thread would show.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -42,8 +40,6 @@ public:
         OutputFile out;                    ///< the member's output while it is decoded
         bool opened = false;               ///< out was created by this run
         std::vector<std::string> folders;  ///< folders made for this member
-        dev_t device = 0;                  ///< the output's file identity, once opened
-        ino_t inode = 0;
         Work work;
         bool reached = false;      ///< its reports began: a run on one thread got this far
         bool played_out = false;   ///< every step was reported, up to its own end if any
@@ -81,8 +77,6 @@ public:
     void Drain();
     /// Reports all steps; throws EarlyEnd where one ended the run.
     void Finish();
-    /// True when an earlier step still in flight writes the file (device, inode).
-    bool Writing(dev_t device, ino_t inode) const;
     /// True once the run was ended while reporting (the walk must not record any more).
     bool ended() const { return ended_; }
 

@@ -288,6 +288,51 @@ TEST_F(PipelineTest, StopsLeaveWhatOneThreadLeaves) {
     }
 }
 
+TEST_F(PipelineTest, FilesReplacedWithoutAskingSurviveAnEarlyEnd) {
+    // Every output already exists and is replaced without a question: a run that ends early
+    // must leave the files after its end as they were, as one thread does, not truncated or
+    // taken away because a worker had started on them.
+    auto existing = [](const std::string& out) {
+        for (int i = 0; i < 60; ++i) {
+            std::string name = (i % 3 ? "d" + std::to_string(i % 5) + "/" : std::string()) +
+                               (i % 7 == 0 ? "sub/" : "") + (i < 10 ? "f0" : "f") +
+                               std::to_string(i) + ".txt";
+            fs::create_directories(fs::path(out + "/" + name).parent_path());
+            testing_util::WriteFile(out + "/" + name, {'o', 'l', 'd'});
+            fs::last_write_time(out + "/" + name, fs::file_time_type{});
+        }
+    };
+    // A large member, decoded by a worker while the walk goes on.
+    size_t damaged = Find("mix.zip", "d4/f04.txt") + 10 + 40;
+    Spoil("mix.zip", "bad.zip", damaged, 0x00);
+    struct Case {
+        const char* what;
+        const char* archive;
+        std::string trigger;  // message text that asks to stop ("": none)
+        int result;
+        bool f23_old;     // a member after the end keeps the old file
+        const char* f59;  // the last member's file: "old|" kept, "" gone with the stop
+    } cases[] = {
+        {"stop at a member", "mix.zip", "Extracting f12.txt", kUnzipStopped, true, "old|"},
+        // The stop comes while the last file is replaced: its old content is gone already.
+        {"stop at the last member", "mix.zip", "Extracting f59.txt", kUnzipStopped, false, ""},
+        {"damaged member", "bad.zip", "", kUnzipError, true, "old|"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto adjust = [&](Window& w, UnzipCommand& cmd) {
+            cmd.overwrite_all = true;
+            w.on_message = [&c](UINT, const std::string& text) {
+                if (!c.trigger.empty() && text == c.trigger) Frame().stop_requested = true;
+            };
+        };
+        Outcome o = Same(c.archive, true, adjust, existing);
+        EXPECT_EQ(o.result, c.result);
+        EXPECT_EQ(o.files["d3/f23.txt"].substr(0, 4) == "old|", c.f23_old);
+        EXPECT_EQ(o.files["d4/f59.txt"].substr(0, 4), c.f59);
+    }
+}
+
 TEST_F(PipelineTest, ReadErrorsAndFullDisksLeaveWhatOneThreadLeaves) {
     // The archive cut short inside the large member: without a directory the walk reads
     // local headers, and the data runs out.

@@ -17,6 +17,12 @@
 
 namespace engine {
 
+namespace {
+constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+// Creates a file only where nothing (not even a dangling link) is in its place.
+constexpr int kFreshFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+}  // namespace
+
 OutputFile::~OutputFile() {
     if (fd && !keep) {
         fd.reset();
@@ -115,8 +121,16 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
             so_far += '/';
             continue;
         }
+        // Most folders are new: making one at once spares looking first. mkdir never follows
+        // a link at its place, so whatever is there is looked at as before.
+        if (::mkdir(so_far.c_str(), 0777) == 0) {
+            if (created_) created_->push_back(so_far);
+            known_folders_.insert(so_far);
+            so_far += '/';
+            continue;
+        }
         struct stat st;
-        if (::lstat(so_far.c_str(), &st) != 0) {
+        if (errno != EEXIST || ::lstat(so_far.c_str(), &st) != 0) {
             MakeFolder(so_far);
             known_folders_.insert(so_far);
         } else if (S_ISLNK(st.st_mode)) {
@@ -140,8 +154,24 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
     return true;
 }
 
+void MemberSteps::DropFresh() {
+    if (!fresh_.fd) return;
+    fresh_.fd.reset();
+    ::unlink(fresh_.path.c_str());
+}
+
 // Asks before replacing an existing file (a symbolic link counts as existing); false skips.
 bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& facts) {
+    DropFresh();
+    // Most outputs are new: creating the file here, only where nothing is in its place, answers
+    // the question of what is there without a look-up. OpenOutput takes it over; a run that
+    // ends first removes it again (DropFresh, or fresh_'s end), since nothing was written.
+    fresh_.fd.reset(::open(out_path.c_str(), kFreshFlags, 0666));
+    if (fresh_.fd) {
+        fresh_.path = out_path;
+        existing_ = false;
+        return true;
+    }
     struct stat& st = existing_stat_;
     existing_ = ::lstat(out_path.c_str(), &st) == 0;
     if (!existing_) return true;
@@ -166,14 +196,19 @@ bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& fact
 }
 
 void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
+    if (fresh_.fd && fresh_.path == path) {
+        out.path = std::move(fresh_.path);
+        out.fd = std::move(fresh_.fd);
+        return;
+    }
+    DropFresh();
     out.path = path;
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    out.fd.reset(::open(path.c_str(), kFlags, 0666));
+    out.fd.reset(::open(path.c_str(), kOutputFlags, 0666));
     // Never write through a link someone left at the output path: replace the link.
     struct stat st;
     if (!out.fd && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         ::unlink(path.c_str());
-        out.fd.reset(::open(path.c_str(), kFlags, 0666));
+        out.fd.reset(::open(path.c_str(), kOutputFlags, 0666));
     }
     if (!out.fd) Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
 }

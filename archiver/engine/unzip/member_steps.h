@@ -72,6 +72,8 @@ private:
     bool MakeMemberFolders(const std::string& target, const std::vector<std::string>& parts,
                            const std::string& name);
     bool Overwrite(const std::string& out_path, const MemberFacts& facts);
+    // Removes a file Prepare created that no output took over.
+    void DropFresh();
 
     const UnzipCommand& cmd_;
     bool short_names_;
@@ -84,6 +86,8 @@ private:
     // member beside the previous one costs no further look-ups.
     std::unordered_set<std::string> known_folders_;
     std::string made_target_;
+    // The output Prepare created for a member whose path was free, until OpenOutput takes it.
+    OutputFile fresh_;
 };
 
 }  // namespace engine

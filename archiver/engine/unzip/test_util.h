@@ -1,5 +1,5 @@
-// Helpers for this folder's tests: temporary folders, files, and running python3 or 7zz to
-// make archives with independent tools.
+// Helpers for this folder's tests: temporary folders, files, running python3 or 7zz to make
+// archives with independent tools, and a report window that records what a run reports.
 #pragma once
 
 #include <unistd.h>
@@ -8,10 +8,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/unzip.h"
+#include "platform/event_loop.h"
 
 namespace engine::testing_util {
 
@@ -77,6 +83,57 @@ inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     std::vector<uint8_t> v(n);
     for (auto& b : v) b = static_cast<uint8_t>(rng());
     return v;
+}
+
+/// A report window that records every message and answers questions as told.
+struct Recorder {
+    std::vector<std::pair<UINT, std::string>> log;
+    std::vector<std::string> asked;  // output paths of overwrite questions
+    std::function<LRESULT(const OverwriteQuery&)> overwrite = [](const OverwriteQuery&) {
+        return kSkip;
+    };
+    std::function<void(const std::string&)> on_status_line;
+    LRESULT stop_reply = 0;
+    HWND hwnd = 0;
+
+    Recorder() {
+        hwnd = platform::CreateWindow([this](HWND, UINT msg, WPARAM, LPARAM lp) -> LRESULT {
+            if (msg == kMsgOverwrite) {
+                const auto* q = reinterpret_cast<const OverwriteQuery*>(lp);
+                asked.push_back(q->output_path);
+                return overwrite(*q);
+            }
+            if (msg == kMsgStopQuestion) return stop_reply;
+            if (msg == kMsgStatusLine || msg == kMsgStatusText || msg == kMsgWarning ||
+                msg == kMsgError) {
+                std::string text = reinterpret_cast<const char*>(lp);
+                log.emplace_back(msg, text);
+                if (msg == kMsgStatusLine && on_status_line) on_status_line(text);
+            }
+            return 0;
+        });
+    }
+    ~Recorder() { platform::DestroyWindow(hwnd); }
+    std::string Joined(UINT msg) const {
+        std::string all;
+        for (const auto& [m, t] : log)
+            if (m == msg) all += t + "\n";
+        return all;
+    }
+};
+
+/// Runs UNZIP on an archive in dir, reporting to r; an empty target means test mode. The
+/// outcome's result code.
+inline int RunUnzip(const TempDir& dir, const std::string& archive, const std::string& target,
+                    Recorder& r, const std::function<void(UnzipCommand&)>& adjust = nullptr) {
+    UnzipCommand cmd;
+    cmd.archive = dir / archive;
+    cmd.has_target = !target.empty();
+    cmd.target = target.empty() ? "" : dir / target;
+    cmd.report_window = r.hwnd;
+    if (adjust) adjust(cmd);
+    if (UNZIP(cmd) != 1) return -1;
+    return cmd.result;
 }
 
 }  // namespace engine::testing_util
