@@ -204,7 +204,8 @@ private:
             previous = e->local_offset;
             Step([&] {
                 // A member a worker will decode needs only its header here.
-                if (pipeline_ && e->header.compressed_size >= Unzip().decode_here_below)
+                if (pipeline_ && e->header.compressed_size >= Unzip().decode_here_below &&
+                    !(Unzip().balance && pipeline_->WorkersBusy()))
                     ahead_.ExpectOnly(kHeaderAhead);
                 uint8_t sig[4];
                 if (ahead_.Read(sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
@@ -477,7 +478,10 @@ private:
         m.test = test;
         if (pipeline_ && d.sizes_known) {
             // Only this thread reads through the window.
-            bool here = remaining < Unzip().decode_here_below;
+            // Small members cost more to hand over than to decode; larger ones go to the
+            // workers while they can take more.
+            bool here = remaining < Unzip().decode_here_below ||
+                        (Unzip().balance && pipeline_->WorkersBusy());
             if (here) m.ahead = &ahead_;
             auto work = [m, &out](InflateWorkspace& ws) mutable {
                 Decoded r = DecodeData(m, out, ws);
@@ -486,7 +490,7 @@ private:
             if (here)
                 pipeline_->RunHere(work);
             else
-                pipeline_->Submit(std::move(work));
+                pipeline_->Submit(std::move(work), remaining);
             pos_ += remaining;  // step over the data as the decoder will
             return false;
         }

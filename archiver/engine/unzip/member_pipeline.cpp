@@ -16,6 +16,10 @@ struct Abandoned {};
 
 // Steps held before the walk waits for the oldest to be reported.
 constexpr size_t kMaxSteps = 256;
+// Compressed bytes queued per worker beyond which the run's own thread decodes members itself:
+// enough that a worker never runs dry while the walk creates files, little enough that the
+// walk seldom waits for the workers at the end.
+constexpr uint64_t kBacklogPerWorker = 512 * 1024;
 
 }  // namespace
 
@@ -44,7 +48,7 @@ MemberPipeline::MemberPipeline(unsigned threads, MemberSteps& steps)
     : threads_(std::clamp(threads, 2u, kMaxUnzipThreads + 1) - 1), steps_(steps) {
     // Each step handed over may hold an open output file: a few per worker keep every worker
     // busy without coming near the descriptor limit.
-    max_in_flight_ = std::min<size_t>(4 * threads_ + 4, 64);
+    max_in_flight_ = std::min<size_t>(8 * threads_ + 8, 64);
 }
 
 MemberPipeline::~MemberPipeline() {
@@ -67,6 +71,7 @@ void MemberPipeline::Abandon() {
     // Later steps go first, so that a folder made for one is empty when it is taken away.
     while (!slots_.empty()) slots_.pop_back();
     handed_over_ = 0;
+    backlog_ = 0;
 }
 
 MemberPipeline::Slot& MemberPipeline::Begin() {
@@ -95,9 +100,16 @@ void MemberPipeline::RunHere(const Work& work) {
     work(*here_);
 }
 
-void MemberPipeline::Submit(Work work) {
+bool MemberPipeline::WorkersBusy() const {
+    return handed_over_ >= max_in_flight_ ||
+           backlog_.load(std::memory_order_relaxed) >= kBacklogPerWorker * threads_;
+}
+
+void MemberPipeline::Submit(Work work, uint64_t bytes) {
     Slot& s = Current();
     s.work = std::move(work);
+    s.bytes = bytes;
+    backlog_.fetch_add(bytes, std::memory_order_relaxed);
     s.handed_over = true;
     ++handed_over_;
     NoteOutput(s);
@@ -235,6 +247,7 @@ void MemberPipeline::Worker() {
             }
         }
         SetMessageLog(nullptr);
+        backlog_.fetch_sub(s->bytes, std::memory_order_relaxed);
         try {
             s->log.Close();
         } catch (...) {

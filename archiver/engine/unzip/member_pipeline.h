@@ -41,6 +41,7 @@ public:
         bool opened = false;               ///< out was created by this run
         std::vector<std::string> folders;  ///< folders made for this member
         Work work;
+        uint64_t bytes = 0;        ///< compressed bytes handed over with the work
         bool reached = false;      ///< its reports began: a run on one thread got this far
         bool played_out = false;   ///< every step was reported, up to its own end if any
         bool handed_over = false;  ///< decoded by a worker
@@ -61,8 +62,11 @@ public:
     Slot& Begin();
     /// The step being walked.
     Slot& Current() { return *slots_.back(); }
-    /// Hands the current step's decoding to the workers.
-    void Submit(Work work);
+    /// True when the workers have enough to do: a member decoded here now keeps this thread
+    /// busy instead of waiting for them, and keeps them from running dry later.
+    bool WorkersBusy() const;
+    /// Hands the current step's decoding, `bytes` of compressed data, to the workers.
+    void Submit(Work work, uint64_t bytes);
     /// Decodes the current step here and now, with this thread's decoder buffers; what it
     /// reports is recorded and played back in order like a worker's. Errors are thrown.
     void RunHere(const Work& work);
@@ -94,7 +98,8 @@ private:
     MemberSteps& steps_;
     size_t max_in_flight_;  // steps handed to workers and not yet reported
     size_t handed_over_ = 0;
-    InflateWorkspacePtr here_;  // the run thread's decoder buffers
+    std::atomic<uint64_t> backlog_{0};  // compressed bytes handed over and not yet decoded
+    InflateWorkspacePtr here_;          // the run thread's decoder buffers
     std::deque<std::unique_ptr<Slot>> slots_;
     std::mutex lock_;
     std::condition_variable changed_;  // logs grew, closed or were released

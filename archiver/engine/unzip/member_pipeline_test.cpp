@@ -128,6 +128,7 @@ with zipfile.ZipFile('mix.zip', 'w') as z:
         Unzip().max_name_length = [](const std::string&) { return 255L; };
         Unzip().threads = threads;
         Unzip().decode_here_below = here_below_;
+        Unzip().balance = balance_;
         std::string out = dir_ / ("out" + std::to_string(threads));
         Window w;
         UnzipCommand cmd;
@@ -189,6 +190,7 @@ with zipfile.ZipFile('mix.zip', 'w') as z:
     static inline bool made_ = false;
     TempDir dir_;
     uint64_t here_below_ = kDecodeHereBelow;
+    bool balance_ = true;
 };
 
 TEST_F(PipelineTest, WholeRunsMatchOneThread) {
@@ -380,16 +382,24 @@ TEST_F(PipelineTest, MembersDecodedHereMatchMembersHandedOver) {
     // Where the run's thread decodes a member itself instead of handing it to a worker, nothing
     // seen from outside may change: all handed over, all decoded here, and limits right at
     // and just above one member's compressed size (that member and its neighbours split
-    // between the two ways). A damaged member decoded here ends the run as on a worker.
+    // between the two ways), without and with the balance that decodes members here while the
+    // workers are busy. A damaged member decoded here ends the run as on a worker.
     auto bytes = testing_util::ReadFile(dir_ / "mix.zip");
     size_t size_at = Find("mix.zip", "d3/sub/f28.txt") - 12;  // the local header's compressed size
     uint64_t edge = 0;
     for (int i = 3; i >= 0; --i) edge = edge << 8 | bytes[size_at + i];
     ASSERT_GT(edge, kDecodeHereBelow);
     Spoil("mix.zip", "bad.zip", Find("mix.zip", "d2/f22.txt") + 10 + 40, 0x00);
-    for (uint64_t below : {uint64_t{0}, UINT64_MAX, edge, edge + 1}) {
-        SCOPED_TRACE("decoded here below " + std::to_string(below));
+    struct Case {
+        uint64_t below;
+        bool balance;
+    } cases[] = {{0, false}, {UINT64_MAX, false}, {edge, false}, {edge + 1, false}, {0, true}};
+    for (const Case& c : cases) {
+        uint64_t below = c.below;
+        SCOPED_TRACE("decoded here below " + std::to_string(below) +
+                     (c.balance ? ", balanced" : ""));
         here_below_ = below;
+        balance_ = c.balance;
         Outcome ok = Same("mix.zip", true);
         EXPECT_EQ(ok.result, kUnzipOk);
         EXPECT_EQ(ok.files.size(), 61u + 11u);

@@ -56,7 +56,7 @@ patch('size.zip', usize=7)
         ResetFrame();
         Unzip().max_name_length = [](const std::string&) { return 255L; };
         Unzip().threads = threads;
-        Unzip().decode_here_below = 0;  // every member of a pipeline goes to a worker
+        Unzip().decode_here_below = 0;  // members of a pipeline go to a worker while it has room
         return testing_util::RunUnzip(dir_, archive, target, r, adjust);
     }
     std::string Text(const std::string& rel) {

@@ -40,8 +40,9 @@ struct UnzipCommand {
 };
 
 /// Members with less compressed data than this are decoded on the run's own thread even when
-/// it has helpers: handing them over costs more than their decoding.
-constexpr uint64_t kDecodeHereBelow = 32 * 1024;
+/// it has helpers: handing them over costs more than their decoding. Larger ones go to the
+/// helpers while these have little queued, else they too are decoded here.
+constexpr uint64_t kDecodeHereBelow = 4 * 1024;
 
 /// Process-wide state of the unzip engine beyond the shared frame.
 struct UnzipState {
@@ -55,6 +56,9 @@ struct UnzipState {
     unsigned threads = 0;
     /// Compressed size from which a member goes to a helper thread (tests move it).
     uint64_t decode_here_below = kDecodeHereBelow;
+    /// Members at or above that size are decoded here while the helpers have enough queued;
+    /// false hands every one of them over, waiting for the helpers as needed (tests).
+    bool balance = true;
 };
 /// The engine's state.
 UnzipState& Unzip();
