@@ -37,6 +37,24 @@ TEST(Crc32Test, WideLoopAgreesWithByteSteps) {
     }
 }
 
+TEST(Crc32Test, EveryFoldingPathAgreesWithTheTables) {
+    // The folding code takes 128-byte steps (256 bits at a time where the processor has the
+    // wide form), then 32- and 16-byte steps and a tail: every length through several of each,
+    // from starts at every alignment, and long runs with every remainder.
+    auto data = testing_util::RandomBytes(70000, 21);
+    for (size_t start = 0; start < 33; start += 4) {
+        for (size_t len = 0; len < 1200 && start + len <= data.size(); ++len) {
+            const uint8_t* p = data.data() + start;
+            ASSERT_EQ(Crc32Raw(0x12345678, p, len), Crc32Raw16(0x12345678, p, len))
+                << start << "+" << len;
+        }
+    }
+    for (size_t len = 65536 - 130; len < 65536 + 130; ++len)
+        ASSERT_EQ(Crc32Raw(0xFFFFFFFF, data.data() + 3, len),
+                  Crc32Raw16(0xFFFFFFFF, data.data() + 3, len))
+            << len;
+}
+
 std::vector<uint8_t> Bytes(std::string_view s) {
     return {s.begin(), s.end()};
 }
