@@ -88,6 +88,35 @@ class ThreadsTest(unittest.TestCase):
         self.assertEqual(results[1][:3], results[8][:3])
         self.assertEqual(results[1][3], results[8][3])
 
+    def test_files_replaced_without_asking_survive_a_failure_ahead_of_them(self):
+        # Every output is there already and -o replaces it without a question: a damaged
+        # member ends the run, and the files after it keep their old contents whatever the
+        # number of threads (members walked while a helper decodes the damaged one must not
+        # have touched them). The damaged member is large and incompressible: a helper's.
+        data = bytearray(open(self.archive, "rb").read())
+        at = data.find(b"dir3/file55.txt")
+        data[at + len("dir3/file55.txt") + 3000] ^= 0xFF
+        bad = os.path.join(self.dir, "bad.zip")
+        with open(bad, "wb") as f:
+            f.write(bytes(data))
+        results = {}
+        for threads in (1, 2, 8):
+            out = os.path.join(self.dir, "old%d" % threads)
+            for name in self.expected:
+                path = os.path.join(out, name)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as f:
+                    f.write(b"old")
+                os.utime(path, (1000000000, 1000000000))
+            code, stdout, stderr = self.outcome(threads, "-e", "-o", bad, out)
+            self.assertNotEqual(code, 0)
+            results[threads] = (code, stdout, stderr, tree(out))
+            for name in ("file56.bin", "dir1/file57.txt", "file58.bin", "dir3/file79.txt"):
+                self.assertEqual(results[threads][3].get(name), (b"old", 1000000000), name)
+            self.assertEqual(results[threads][3]["file54.bin"][0], self.expected["file54.bin"])
+        self.assertEqual(results[1], results[2])
+        self.assertEqual(results[1], results[8])
+
 
 if __name__ == "__main__":
     unittest.main()
