@@ -477,12 +477,11 @@ private:
         m.remaining = remaining;
         m.test = test;
         if (pipeline_ && d.sizes_known) {
-            // Only this thread reads through the window.
             // Small members cost more to hand over than to decode; larger ones go to the
             // workers while they can take more.
             bool here = remaining < Unzip().decode_here_below ||
                         (Unzip().balance && pipeline_->WorkersBusy());
-            if (here) m.ahead = &ahead_;
+            if (here) m.ahead = &ahead_;  // only this thread reads through the window
             auto work = [m, &out](InflateWorkspace& ws) mutable {
                 Decoded r = DecodeData(m, out, ws);
                 FinishMember(m, out, r, m.d.crc);

@@ -75,12 +75,21 @@ void MemberPipeline::Abandon() {
 }
 
 MemberPipeline::Slot& MemberPipeline::Begin() {
+    bool alone = slots_.empty();
     slots_.push_back(std::make_unique<Slot>());
     Slot& s = *slots_.back();
     s.log.Share(&lock_, &changed_);
     steps_.TrackFolders(&s.folders);
-    SetMessageLog(&s.log);
-    SetBeforeQuestion(&MemberPipeline::DrainHook, this);
+    if (alone) {
+        // Nothing before this step waits to be reported: the walk reports it as it goes, as
+        // one thread does (what a worker later decodes for it is still recorded).
+        s.reached = true;
+        SetMessageLog(nullptr);
+        SetBeforeQuestion(nullptr, nullptr);
+    } else {
+        SetMessageLog(&s.log);
+        SetBeforeQuestion(&MemberPipeline::DrainHook, this);
+    }
     return s;
 }
 

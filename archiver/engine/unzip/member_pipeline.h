@@ -58,7 +58,8 @@ public:
     MemberPipeline(const MemberPipeline&) = delete;
     MemberPipeline& operator=(const MemberPipeline&) = delete;
 
-    /// Opens the next step; this thread records into it until EndStep.
+    /// Opens the next step; this thread records into it until EndStep, or reports directly when
+    /// no earlier step waits to be reported.
     Slot& Begin();
     /// The step being walked.
     Slot& Current() { return *slots_.back(); }
