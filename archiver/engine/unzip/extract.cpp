@@ -457,7 +457,8 @@ private:
         // reported: a run that ends before this member must leave it as it was, as one thread
         // does, and a member still in flight may be writing it (the same name twice, or a
         // link to it).
-        if (pipeline_ && !test && steps_.ExistingOutput()) pipeline_->Drain();
+        bool drained = pipeline_ && !test && steps_.ExistingOutput();
+        if (drained) pipeline_->Drain();
         if (!test) OpenOutput(out, out_path);
         std::string base(BaseName(name));
         SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", base.c_str()));
@@ -478,8 +479,9 @@ private:
         m.test = test;
         if (pipeline_ && d.sizes_known) {
             // Small members cost more to hand over than to decode; larger ones go to the
-            // workers while they can take more.
-            bool here = remaining < Unzip().decode_here_below ||
+            // workers while they can take more. After a drain nothing runs ahead of this
+            // member: handing it over would only add the hand-over's cost.
+            bool here = remaining < Unzip().decode_here_below || drained ||
                         (Unzip().balance && pipeline_->WorkersBusy());
             if (here) m.ahead = &ahead_;  // only this thread reads through the window
             auto work = [m, &out](InflateWorkspace& ws) mutable {
