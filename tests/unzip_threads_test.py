@@ -48,6 +48,15 @@ class ThreadsTest(unittest.TestCase):
             for info in z.infolist():
                 self.expected[info.filename] = z.read(info)
 
+    def damaged(self, member, offset):
+        """A copy of the archive with one byte flipped `offset` bytes after a member's name."""
+        data = bytearray(open(self.archive, "rb").read())
+        data[data.find(member.encode()) + len(member) + offset] ^= 0xFF
+        bad = os.path.join(self.dir, "bad.zip")
+        with open(bad, "wb") as f:
+            f.write(bytes(data))
+        return bad
+
     def outcome(self, threads, *args):
         r = run(threads, *args)
         return r.returncode, r.stdout.replace(self.dir, "DIR"), r.stderr.replace(self.dir, "DIR")
@@ -71,12 +80,7 @@ class ThreadsTest(unittest.TestCase):
                     self.assertEqual(results[1][3], results[8][3])
 
     def test_damage_ends_the_run_where_one_thread_ends_it(self):
-        data = bytearray(open(self.archive, "rb").read())
-        at = data.find(b"dir3/file43.txt")
-        data[at + len("dir3/file43.txt") + 30] ^= 0xFF  # inside that member's data
-        bad = os.path.join(self.dir, "bad.zip")
-        with open(bad, "wb") as f:
-            f.write(bytes(data))
+        bad = self.damaged("dir3/file43.txt", 30)  # inside that member's data
         results = {}
         for threads in (1, 2, 8):
             out = os.path.join(self.dir, "bad%d" % threads)
@@ -93,12 +97,7 @@ class ThreadsTest(unittest.TestCase):
         # member ends the run, and the files after it keep their old contents whatever the
         # number of threads (members walked while a helper decodes the damaged one must not
         # have touched them). The damaged member is large and incompressible: a helper's.
-        data = bytearray(open(self.archive, "rb").read())
-        at = data.find(b"dir3/file55.txt")
-        data[at + len("dir3/file55.txt") + 3000] ^= 0xFF
-        bad = os.path.join(self.dir, "bad.zip")
-        with open(bad, "wb") as f:
-            f.write(bytes(data))
+        bad = self.damaged("dir3/file55.txt", 3000)
         results = {}
         for threads in (1, 2, 8):
             out = os.path.join(self.dir, "old%d" % threads)
