@@ -180,6 +180,10 @@ int NextTimeout(EventLoop& loop) {
 // One poll() over the wake descriptor and every watch, then the callbacks of those that fired.
 void PollOnce(int timeout_ms) {
     EventLoop& loop = Loop();
+    // With no descriptor watched, a look that must not wait has nothing to learn from poll:
+    // posted messages are in the queue already, and the wake-up counter is drained by the
+    // next wait. This spares a system call per look in long headless work.
+    if (timeout_ms == 0 && loop.watches.empty()) return;
     std::vector<pollfd> fds;
     std::vector<uint64_t> serials;
     fds.push_back(pollfd{loop.wake.get(), POLLIN, 0});
