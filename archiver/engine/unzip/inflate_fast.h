@@ -64,32 +64,30 @@ inline uint64_t LowBits(uint64_t v, unsigned n) {
     return v & ((uint64_t{1} << n) - 1);
 }
 
+// Copies forward in steps of kStep bytes, which the distance must not be shorter than. Most
+// matches are short: the first two steps go without a loop test.
+template <size_t kStep>
+__attribute__((always_inline)) inline void CopySteps(uint8_t* out, const uint8_t* src,
+                                                     const uint8_t* end) {
+    std::memcpy(out, src, kStep);
+    std::memcpy(out + kStep, src + kStep, kStep);
+    out += 2 * kStep;
+    src += 2 * kStep;
+    while (out < end) {
+        std::memcpy(out, src, kStep);
+        out += kStep;
+        src += kStep;
+    }
+}
+
 // Copies a match of len bytes from dist back; may write up to 31 bytes past its end.
 __attribute__((always_inline)) inline void CopyMatch(uint8_t* out, size_t dist, size_t len) {
     const uint8_t* src = out - dist;
     uint8_t* end = out + len;
     if (dist >= 16) {
-        // Most matches reach far enough back for 16-byte steps, and most are short: the first
-        // 32 bytes are copied without a loop test.
-        std::memcpy(out, src, 16);
-        std::memcpy(out + 16, src + 16, 16);
-        out += 32;
-        src += 32;
-        while (out < end) {
-            std::memcpy(out, src, 16);
-            out += 16;
-            src += 16;
-        }
+        CopySteps<16>(out, src, end);  // most matches reach this far back
     } else if (dist >= 8) {
-        std::memcpy(out, src, 8);
-        std::memcpy(out + 8, src + 8, 8);
-        out += 16;
-        src += 16;
-        while (out < end) {
-            std::memcpy(out, src, 8);
-            out += 8;
-            src += 8;
-        }
+        CopySteps<8>(out, src, end);
     } else if (dist == 1) {
         uint64_t v = uint64_t{*src} * 0x0101010101010101ull;
         do {
@@ -137,24 +135,21 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
     };
     refill();
     uint32_t e = lit[bits & kLitMask];
+    auto literal = [&] {
+        consume(e & 0xFF);
+        *out++ = static_cast<uint8_t>(e >> 16);
+        e = lit[bits & kLitMask];
+    };
     for (;;) {
         if (e & kLiteral) {
-            consume(e & 0xFF);
-            *out++ = static_cast<uint8_t>(e >> 16);
-            e = lit[bits & kLitMask];
+            // Up to four literals per refill, unrolled: each look-up is made while the last
+            // literal is stored.
+            literal();
             if (e & kLiteral) {
-                consume(e & 0xFF);
-                *out++ = static_cast<uint8_t>(e >> 16);
-                e = lit[bits & kLitMask];
+                literal();
                 if (e & kLiteral) {
-                    consume(e & 0xFF);
-                    *out++ = static_cast<uint8_t>(e >> 16);
-                    e = lit[bits & kLitMask];
-                    if (e & kLiteral) {
-                        consume(e & 0xFF);
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        e = lit[bits & kLitMask];
-                    }
+                    literal();
+                    if (e & kLiteral) literal();
                 }
             }
             if (in > in_stop || out >= out_stop) break;
