@@ -277,11 +277,18 @@ class NickListPopupOnScreen(unittest.TestCase):
         t.keys("Enter")
         t.wait_for("example.org/a?b=1")
         t.keys("Enter")
+        # The stand-in's redirection makes the file before its printf fills it: wait for
+        # the whole line.
         deadline = time.monotonic() + 5
-        while not os.path.exists(opened) and time.monotonic() < deadline:
+        got = ""
+        while time.monotonic() < deadline:
+            if os.path.exists(opened):
+                with open(opened) as f:
+                    got = f.read()
+                if got.endswith("\n"):
+                    break
             time.sleep(0.05)
-        with open(opened) as f:
-            self.assertEqual(f.read(), "http://example.org/a?b=1&c=$HOME|`x`\n")
+        self.assertEqual(got, "http://example.org/a?b=1&c=$HOME|`x`\n")
         # The channels folder: a name typed in is added with "#" in front and joined.
         t.keys("M-j")
         t.wait_for("Channels Folder")
