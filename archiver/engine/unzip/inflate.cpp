@@ -109,11 +109,9 @@ enum class Build { kComplete, kIncomplete, kOversubscribed, kSingle };
 // Builds a canonical Huffman decoding table from code lengths (RFC 1951 section 3.2.2).
 // kSingle is the one-code case (one code of length 1), which the RFC allows for distances and
 // encoders also produce for an all-literal or empty block.
-Build BuildTable(const uint8_t* lens, unsigned n, Alphabet alphabet, unsigned root,
-                 uint32_t* table) {
-    const uint32_t* templates = alphabet == Alphabet::kLitLen ? kLitLenTemplates.data()
-                                : alphabet == Alphabet::kDist ? kDistTemplates.data()
-                                                              : kCodeLenTemplates.data();
+Build BuildTable(const uint8_t* lens, unsigned n, const std::array<uint32_t, 288>& alphabet,
+                 unsigned root, uint32_t* table) {
+    const uint32_t* templates = alphabet.data();
     // Two counters per length, so that runs of one length do not wait on each increment.
     unsigned count[kMaxBits + 1] = {}, count2[kMaxBits + 1] = {};
     unsigned half = n / 2;
@@ -202,9 +200,9 @@ struct FixedTables {
         std::fill(lens + 144, lens + 256, 9);
         std::fill(lens + 256, lens + 280, 7);
         std::fill(lens + 280, lens + 288, 8);
-        BuildTable(lens, 288, Alphabet::kLitLen, kLitRoot, lit);
+        BuildTable(lens, 288, kLitLenTemplates, kLitRoot, lit);
         std::fill(lens, lens + 32, 5);
-        BuildTable(lens, 32, Alphabet::kDist, kDistRoot, dist);
+        BuildTable(lens, 32, kDistTemplates, kDistRoot, dist);
     }
 };
 
@@ -429,7 +427,7 @@ private:
             cl_lens[kClOrder[i]] = static_cast<uint8_t>(Take(3));
         }
         // Unused code-length codes stay invalid entries, so an incomplete code is harmless.
-        if (BuildTable(cl_lens, 19, Alphabet::kCodeLen, kClRoot, ws_.cl) == Build::kOversubscribed)
+        if (BuildTable(cl_lens, 19, kCodeLenTemplates, kClRoot, ws_.cl) == Build::kOversubscribed)
             Fail(InflateStatus::kBadData);
         uint8_t lens[286 + 30] = {};
         unsigned n = 0;
@@ -460,9 +458,9 @@ private:
             n += repeat;
         }
         if (lens[256] == 0) Fail(InflateStatus::kBadData);  // the block could never end
-        Build b = BuildTable(lens, hlit, Alphabet::kLitLen, kLitRoot, ws_.lit);
+        Build b = BuildTable(lens, hlit, kLitLenTemplates, kLitRoot, ws_.lit);
         if (b == Build::kOversubscribed || b == Build::kIncomplete) Fail(InflateStatus::kBadData);
-        b = BuildTable(lens + hlit, hdist, Alphabet::kDist, kDistRoot, ws_.dist);
+        b = BuildTable(lens + hlit, hdist, kDistTemplates, kDistRoot, ws_.dist);
         // No distance codes at all is an all-literal block.
         if (b == Build::kOversubscribed) Fail(InflateStatus::kBadData);
         if (b == Build::kIncomplete &&
