@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -125,6 +126,8 @@ pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOptions& o
     if (!options.working_dir.empty()) {
         posix_spawn_file_actions_addchdir_np(&setup.actions, options.working_dir.c_str());
     }
+    // A child that writes to our standard output comes after what this program wrote there.
+    std::fflush(stdout);
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -162,6 +162,16 @@ class PythonArchives(Fixture):
         r = run("-t", self.path("crc.zip"))
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("ZIP damaged: file raw.bin: Bad CRC", r.stderr)
+        # Into one file, where lines to standard output are written in blocks, the error
+        # still comes after the lines of the members before it.
+        with open(self.path("both.txt"), "w") as both:
+            subprocess.run([BORVAN32, "-t", self.path("crc.zip")], stdout=both, stderr=both,
+                           stdin=subprocess.DEVNULL, timeout=120)
+        with open(self.path("both.txt")) as both:
+            lines = both.read().splitlines()
+        bad = [i for i, line in enumerate(lines) if "Bad CRC" in line]
+        self.assertEqual(len(bad), 1, lines)
+        self.assertEqual(lines[:bad[0]], ["Testing readme.txt", "Testing deep.md", "Testing raw.bin"])
 
         with zipfile.ZipFile(self.path("evil.zip"), "w") as z:
             for name in ["../up.txt", "/etc-abs.txt", "a/../../up2.txt", "fine.txt"]:

@@ -12,7 +12,9 @@ namespace shell {
 /// characters (U+0080-U+009F) as M-^X; CR is dropped; LF and TAB stay.
 std::string TerminalSafe(std::string_view text);
 
-/// Writes TerminalSafe(text) and a line end, and flushes at once (progress must show).
+/// Writes TerminalSafe(text) and a line end. Flushes at once, except standard output going to
+/// a file or device, which is flushed every 100 ms; any other stream flushes standard output
+/// first, so lines keep their order.
 void PrintLine(std::FILE* f, std::string_view text);
 
 }  // namespace shell

@@ -129,14 +129,16 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
         in += (63 - count) >> 3;
         count |= 56;
     };
+    // Entries keep their bit counts below 64, so the shift takes the count masked to six
+    // bits: one instruction where the processor masks shift counts itself.
     auto consume = [&](uint32_t n) {
-        bits >>= n;
-        count -= n;
+        bits >>= (n & 63);
+        count -= n & 0xFF;
     };
     refill();
     uint32_t e = lit[bits & kLitMask];
     auto literal = [&] {
-        consume(e & 0xFF);
+        consume(e);
         *out++ = static_cast<uint8_t>(e >> 16);
         e = lit[bits & kLitMask];
     };
@@ -162,7 +164,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
                 consume(kLitRoot);
                 e = lit[(e >> 16) + LowBits(bits, (e >> 8) & 0xF)];
                 if (e & kLiteral) {
-                    consume(e & 0xFF);
+                    consume(e);
                     *out++ = static_cast<uint8_t>(e >> 16);
                     if (in > in_stop || out >= out_stop) break;
                     refill();
@@ -172,7 +174,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
             }
             if (!(e & kBase)) {
                 if (e & kEnd) {
-                    consume(e & 0xFF);
+                    consume(e);
                     stop = FastStop::kEndOfBlock;
                 } else {
                     stop = FastStop::kBadData;
@@ -181,7 +183,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
             }
         }
         size_t len = (e >> 16) + (LowBits(bits, e & 0xFF) >> ((e >> 8) & 0xF));
-        consume(e & 0xFF);
+        consume(e);
         uint32_t d = dist[bits & kDistMask];
         if (d & kSub) {
             consume(kDistRoot);
@@ -192,7 +194,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
             break;
         }
         size_t dd = (d >> 16) + (LowBits(bits, d & 0xFF) >> ((d >> 8) & 0xF));
-        consume(d & 0xFF);
+        consume(d);
         if (dd > static_cast<size_t>(out - base)) {
             stop = FastStop::kBadData;
             break;
