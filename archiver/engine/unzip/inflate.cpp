@@ -430,32 +430,35 @@ private:
         if (BuildTable(cl_lens, 19, kCodeLenTemplates, kClRoot, ws_.cl) == Build::kOversubscribed)
             Fail(InflateStatus::kBadData);
         uint8_t lens[286 + 30] = {};
+        const unsigned total = hlit + hdist;
         unsigned n = 0;
-        while (n < hlit + hdist) {
-            uint32_t e = DecodeSlow(ws_.cl, kClRoot);
-            Drop(e & 0xFF);
-            unsigned sym = e >> 16;
-            if (sym < 16) {
-                lens[n++] = static_cast<uint8_t>(sym);
-                continue;
+        // A repeat code and its extra bits take at most 14 bits: one word refill serves four.
+        constexpr unsigned kPerRefill = 4;
+        while (n < total) {
+            const bool fast = in_end_ - in_ >= 8;
+            if (fast) TryNeed(56);
+            for (unsigned k = 0; k < (fast ? kPerRefill : 1) && n < total; ++k) {
+                uint32_t e = fast ? ws_.cl[LowBits(bits_, kClRoot)] : DecodeSlow(ws_.cl, kClRoot);
+                if ((e & 0xF000) == kInvalid) Fail(InflateStatus::kBadData);
+                Drop(e & 0xFF);
+                unsigned sym = e >> 16;
+                if (sym < 16) {
+                    lens[n++] = static_cast<uint8_t>(sym);
+                    continue;
+                }
+                uint8_t value = 0;
+                if (sym == 16) {
+                    if (n == 0) Fail(InflateStatus::kBadData);  // nothing to repeat
+                    value = lens[n - 1];
+                }
+                static constexpr uint8_t kExtra[3] = {2, 3, 7}, kLeast[3] = {3, 3, 11};
+                unsigned extra = kExtra[sym - 16];
+                if (!fast) Need(extra);
+                unsigned repeat = kLeast[sym - 16] + Take(extra);
+                if (n + repeat > total) Fail(InflateStatus::kBadData);
+                std::fill(lens + n, lens + n + repeat, value);
+                n += repeat;
             }
-            unsigned repeat;
-            uint8_t value = 0;
-            if (sym == 16) {
-                if (n == 0) Fail(InflateStatus::kBadData);
-                value = lens[n - 1];
-                Need(2);
-                repeat = 3 + Take(2);
-            } else if (sym == 17) {
-                Need(3);
-                repeat = 3 + Take(3);
-            } else {
-                Need(7);
-                repeat = 11 + Take(7);
-            }
-            if (n + repeat > hlit + hdist) Fail(InflateStatus::kBadData);
-            std::fill(lens + n, lens + n + repeat, value);
-            n += repeat;
         }
         if (lens[256] == 0) Fail(InflateStatus::kBadData);  // the block could never end
         Build b = BuildTable(lens, hlit, kLitLenTemplates, kLitRoot, ws_.lit);

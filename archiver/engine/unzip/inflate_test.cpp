@@ -271,6 +271,46 @@ TEST(InflateTest, RejectsInvalidCodesAndTables) {
     EXPECT_EQ(Decode(inc.bytes).result.status, InflateStatus::kBadData);
 }
 
+// A dynamic header (HLIT 257, HDIST 1) whose code-length code gives 2-bit codes to the symbols
+// listed, in canonical order.
+BitWriter CodeLengthHeader(std::initializer_list<uint8_t> coded) {
+    BitWriter w;
+    w.Bits(1, 1);
+    w.Bits(2, 2);
+    w.Bits(0, 5);
+    w.Bits(0, 5);
+    w.Bits(1, 4);  // lengths for 16, 17, 18, 0, 8
+    for (uint8_t sym : {16, 17, 18, 0, 8})
+        w.Bits(std::find(coded.begin(), coded.end(), sym) != coded.end() ? 2 : 0, 3);
+    return w;
+}
+
+TEST(InflateTest, RejectsBadCodeLengthSequences) {
+    // Canonical 2-bit codes: 0 = 00, 8 = 01, 16 = 10, 18 = 11.
+    BitWriter first_repeat = CodeLengthHeader({0, 8, 16, 18});
+    first_repeat.Code(2, 2);  // 16 with no length before it to repeat
+    first_repeat.Bits(0, 2);
+    // 256 zero lengths, length 8 for the end code, then a run of 138 that would reach far
+    // past the 258 lengths the header announced.
+    BitWriter overrun = CodeLengthHeader({0, 8, 16, 18});
+    for (unsigned run : {138, 118}) {
+        overrun.Code(3, 2);
+        overrun.Bits(run - 11, 7);
+    }
+    overrun.Code(1, 2);
+    overrun.Code(3, 2);
+    overrun.Bits(138 - 11, 7);
+    BitWriter unassigned = CodeLengthHeader({0, 8});  // half the codes are unassigned
+    unassigned.Code(1, 2);
+    unassigned.Code(3, 2);
+    for (BitWriter* w : {&first_repeat, &overrun, &unassigned}) {
+        for (int i = 0; i < 16; ++i) w->Bits(0, 8);
+        // Whole-buffer reads take the word-at-a-time path, one-byte reads the careful one.
+        EXPECT_EQ(Decode(w->bytes).result.status, InflateStatus::kBadData);
+        EXPECT_EQ(Decode(w->bytes, 1).result.status, InflateStatus::kBadData);
+    }
+}
+
 TEST(InflateTest, SingleDistanceCodeIsAccepted) {
     // Literal/length: 'a' and 257 (length 3) and 256 with lengths 1, 2, 2; one distance code
     // of length 1, as the RFC allows for a block that uses one distance only.
