@@ -363,7 +363,7 @@ private:
             Drop(root);
             e = table[(e >> 16) + LowBits(bits_, (e >> 8) & 0xF)];
         }
-        if ((e & 0xF000) == kInvalid) Fail(InflateStatus::kBadData);
+        if ((e & inflate_fast::kKinds) == kInvalid) Fail(InflateStatus::kBadData);
         if (((e >> 8) & 0xF) > bitcount_) Fail(InflateStatus::kTruncated);
         return e;
     }
@@ -439,9 +439,9 @@ private:
             if (fast) TryNeed(56);
             for (unsigned k = 0; k < (fast ? kPerRefill : 1) && n < total; ++k) {
                 uint32_t e = fast ? ws_.cl[LowBits(bits_, kClRoot)] : DecodeSlow(ws_.cl, kClRoot);
-                if ((e & 0xF000) == kInvalid) Fail(InflateStatus::kBadData);
+                if ((e & inflate_fast::kKinds) == kInvalid) Fail(InflateStatus::kBadData);
                 Drop(e & 0xFF);
-                unsigned sym = e >> 16;
+                unsigned sym = inflate_fast::EntryValue(e);
                 if (sym < 16) {
                     lens[n++] = static_cast<uint8_t>(sym);
                     continue;

@@ -3,7 +3,7 @@
 namespace engine::inflate_fast {
 
 FastStop DecodeFastPortable(FastState& s, const uint32_t* lit, const uint32_t* dist) {
-    return DecodeFastBody(s, lit, dist);
+    return DecodeFastBody<PortableBits>(s, lit, dist);
 }
 
 FastLoop BestFastLoop() {

@@ -13,15 +13,25 @@ namespace engine::inflate_fast {
 // A first-level table is indexed by the next `root` bits of input; codes longer than that
 // continue in a subtable. Each 32-bit entry holds:
 //   bits 0-7   bits to consume in total (code bits plus extra bits)
-//   bits 8-11  code bits alone (the extra bits follow them)
-//   bits 12-15 kind
-//   bits 16-31 value: literal byte, length or distance base, or subtable offset
+//   bits 8-11  code bits alone (the extra bits follow them); bits 12-13 stay clear, so that
+//              a shift by the entry's bits 8-13 needs no mask
+//   bits 14-15 kind: length or distance base, subtable
+//   bits 16-30 value: literal byte, length or distance base, or subtable offset
+//   bits 30-31 kind, in the literal/length table only (its values are below 2^14): end of
+//              block, literal (the sign bit, the cheapest test)
 // so that a length or distance with its extra bits comes out of one look-up.
-constexpr uint32_t kLiteral = 0x1000;
-constexpr uint32_t kBase = 0x2000;  ///< length or distance base with extra bits
-constexpr uint32_t kEnd = 0x4000;   ///< end of block
-constexpr uint32_t kSub = 0x8000;   ///< subtable: code bits = its index width
+constexpr uint32_t kLiteral = 0x8000'0000;
+constexpr uint32_t kEnd = 0x4000'0000;  ///< end of block
+constexpr uint32_t kBase = 0x8000;      ///< length or distance base with extra bits
+constexpr uint32_t kSub = 0x4000;       ///< subtable: code bits = its index width
+constexpr uint32_t kKinds = kLiteral | kEnd | kBase | kSub;
 constexpr uint32_t kInvalid = 0;
+
+/// The value field of an entry of any kind. Length bases and subtable offsets are the whole
+/// upper half as they stand, which the fast loop relies on.
+inline uint32_t EntryValue(uint32_t e) {
+    return (e >> 16) & 0x3FFF;
+}
 
 constexpr unsigned kLitRoot = 11;
 constexpr unsigned kDistRoot = 8;
@@ -108,12 +118,24 @@ __attribute__((always_inline)) inline void CopyMatch(uint8_t* out, size_t dist, 
     }
 }
 
-// The loop itself, compiled once per instruction set.
+// Bit operations the loop leaves to each instruction set's build.
+struct PortableBits {
+    // The bits of a length or distance code and its extra bits: as many as the entry's low
+    // byte says.
+    static uint64_t CodeAndExtra(uint64_t bits, uint32_t entry) {
+        return LowBits(bits, entry & 0xFF);
+    }
+};
+
+// The loop itself, compiled once per instruction set with that set's Bits.
+template <typename Bits>
 __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, const uint32_t* lit,
                                                               const uint32_t* dist) {
     constexpr uint64_t kLitMask = (1u << kLitRoot) - 1, kDistMask = (1u << kDistRoot) - 1;
     uint64_t bits = s.bits;
-    unsigned count = s.count;
+    // Only the low byte of count means anything here: consuming subtracts whole entries, whose
+    // upper bits fall on bits of count that every use masks off. It saves a mask per symbol.
+    uint32_t count = s.count;
     const uint8_t* in = s.in;
     const uint8_t* const in_stop = s.in_stop;
     uint8_t* out = s.out;
@@ -125,15 +147,15 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
     // the count are the stream's own or zero, so a look-up with 11 valid bits stays right
     // across a refill.
     auto refill = [&] {
-        bits |= Load64(in) << count;
-        in += (63 - count) >> 3;
+        bits |= Load64(in) << (count & 63);
+        in += 7 - ((count >> 3) & 7);
         count |= 56;
     };
     // Entries keep their bit counts below 64, so the shift takes the count masked to six
     // bits: one instruction where the processor masks shift counts itself.
     auto consume = [&](uint32_t n) {
         bits >>= (n & 63);
-        count -= n & 0xFF;
+        count -= n;
     };
     refill();
     uint32_t e = lit[bits & kLitMask];
@@ -182,7 +204,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
                 break;
             }
         }
-        size_t len = (e >> 16) + (LowBits(bits, e & 0xFF) >> ((e >> 8) & 0xF));
+        size_t len = (e >> 16) + (Bits::CodeAndExtra(bits, e) >> ((e >> 8) & 63));
         consume(e);
         uint32_t d = dist[bits & kDistMask];
         if (d & kSub) {
@@ -193,7 +215,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
             stop = FastStop::kBadData;
             break;
         }
-        size_t dd = (d >> 16) + (LowBits(bits, d & 0xFF) >> ((d >> 8) & 0xF));
+        size_t dd = (d >> 16) + (Bits::CodeAndExtra(bits, d) >> ((d >> 8) & 63));
         consume(d);
         if (dd > static_cast<size_t>(out - base)) {
             stop = FastStop::kBadData;
@@ -209,6 +231,7 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
         out += len;
         if (!more || out >= out_stop) break;
     }
+    count &= 0xFF;
     size_t back = std::min<size_t>(count >> 3, static_cast<size_t>(in - s.in));
     in -= back;
     count -= static_cast<unsigned>(8 * back);
