@@ -21,10 +21,8 @@ using inflate_fast::kSub;
 using inflate_fast::LowBits;
 
 constexpr unsigned kClRoot = 7;
-constexpr unsigned kMaxBits = 15;
-// Worst cases: every long code in a subtable of its own of the largest width.
-constexpr size_t kLitTableSize = (1u << kLitRoot) + 288 * (1u << (kMaxBits - kLitRoot));
-constexpr size_t kDistTableSize = (1u << kDistRoot) + 32 * (1u << (kMaxBits - kDistRoot));
+using inflate_fast::kMaxBits;
+using inflate_fast::Tables;
 constexpr size_t kClTableSize = 1u << kClRoot;
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
@@ -191,23 +189,21 @@ Build BuildTable(const uint8_t* lens, unsigned n, const std::array<uint32_t, 288
     return (total == 1 && count[1] == 1) ? Build::kSingle : Build::kIncomplete;
 }
 
-struct FixedTables {
-    uint32_t lit[kLitTableSize];
-    uint32_t dist[kDistTableSize];
-    FixedTables() {
-        uint8_t lens[288];
-        std::fill(lens, lens + 144, 8);
-        std::fill(lens + 144, lens + 256, 9);
-        std::fill(lens + 256, lens + 280, 7);
-        std::fill(lens + 280, lens + 288, 8);
-        BuildTable(lens, 288, kLitLenTemplates, kLitRoot, lit);
-        std::fill(lens, lens + 32, 5);
-        BuildTable(lens, 32, kDistTemplates, kDistRoot, dist);
-    }
-};
+Tables MakeFixedTables() {
+    Tables t;
+    uint8_t lens[288];
+    std::fill(lens, lens + 144, 8);
+    std::fill(lens + 144, lens + 256, 9);
+    std::fill(lens + 256, lens + 280, 7);
+    std::fill(lens + 280, lens + 288, 8);
+    BuildTable(lens, 288, kLitLenTemplates, kLitRoot, t.lit());
+    std::fill(lens, lens + 32, 5);
+    BuildTable(lens, 32, kDistTemplates, kDistRoot, t.dist());
+    return t;
+}
 
-const FixedTables& Fixed() {
-    static const FixedTables tables;
+const Tables& Fixed() {
+    static const Tables tables = MakeFixedTables();
     return tables;
 }
 
@@ -222,8 +218,7 @@ constexpr size_t kInSlack = 16;
 struct InflateWorkspace {
     uint8_t out[kWindow + kOutChunk + kOutSlack];
     uint8_t in[kInSize + kInSlack];
-    uint32_t lit[kLitTableSize];
-    uint32_t dist[kDistTableSize];
+    Tables tables;
     uint32_t cl[kClTableSize];
     inflate_fast::FastLoop fast = inflate_fast::BestFastLoop();
 };
@@ -285,11 +280,11 @@ public:
                         Stored();
                         break;
                     case 1:
-                        Codes(Fixed().lit, Fixed().dist);
+                        Codes(Fixed());
                         break;
                     case 2:
                         Dynamic();
-                        Codes(ws_.lit, ws_.dist);
+                        Codes(ws_.tables);
                         break;
                     default:
                         Fail(InflateStatus::kBadBlockType);
@@ -461,9 +456,9 @@ private:
             }
         }
         if (lens[256] == 0) Fail(InflateStatus::kBadData);  // the block could never end
-        Build b = BuildTable(lens, hlit, kLitLenTemplates, kLitRoot, ws_.lit);
+        Build b = BuildTable(lens, hlit, kLitLenTemplates, kLitRoot, ws_.tables.lit());
         if (b == Build::kOversubscribed || b == Build::kIncomplete) Fail(InflateStatus::kBadData);
-        b = BuildTable(lens + hlit, hdist, kDistTemplates, kDistRoot, ws_.dist);
+        b = BuildTable(lens + hlit, hdist, kDistTemplates, kDistRoot, ws_.tables.dist());
         // No distance codes at all is an all-literal block.
         if (b == Build::kOversubscribed) Fail(InflateStatus::kBadData);
         if (b == Build::kIncomplete &&
@@ -471,7 +466,9 @@ private:
             Fail(InflateStatus::kBadData);
     }
 
-    void Codes(const uint32_t* lit, const uint32_t* dist) {
+    void Codes(const Tables& tables) {
+        const uint32_t* lit = tables.lit();
+        const uint32_t* dist = tables.dist();
         for (;;) {
             if (in_end_ - in_ < 64) FillInput();
             if (out_ >= OutLimit()) Flush();
@@ -486,7 +483,7 @@ private:
                 s.out = out_;
                 s.out_stop = OutLimit();
                 s.base = ws_.out;
-                inflate_fast::FastStop stop = ws_.fast(s, lit, dist);
+                inflate_fast::FastStop stop = ws_.fast(s, tables);
                 bits_ = s.bits;
                 bitcount_ = s.count;
                 in_ = s.in;

@@ -2,8 +2,8 @@
 
 namespace engine::inflate_fast {
 
-FastStop DecodeFastPortable(FastState& s, const uint32_t* lit, const uint32_t* dist) {
-    return DecodeFastBody<PortableBits>(s, lit, dist);
+FastStop DecodeFastPortable(FastState& s, const Tables& tables) {
+    return DecodeFastBody<PortableBits>(s, tables);
 }
 
 FastLoop BestFastLoop() {

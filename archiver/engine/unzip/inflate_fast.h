@@ -35,6 +35,20 @@ inline uint32_t EntryValue(uint32_t e) {
 
 constexpr unsigned kLitRoot = 11;
 constexpr unsigned kDistRoot = 8;
+constexpr unsigned kMaxBits = 15;  ///< longest code
+// Worst cases: every long code in a subtable of its own of the largest width.
+constexpr size_t kLitTableSize = (1u << kLitRoot) + 288 * (1u << (kMaxBits - kLitRoot));
+constexpr size_t kDistTableSize = (1u << kDistRoot) + 32 * (1u << (kMaxBits - kDistRoot));
+
+/// The two tables of a block side by side in one array, so that the loop reaches both from
+/// one register.
+struct Tables {
+    uint32_t entries[kLitTableSize + kDistTableSize];
+    uint32_t* lit() { return entries; }
+    uint32_t* dist() { return entries + kLitTableSize; }
+    const uint32_t* lit() const { return entries; }
+    const uint32_t* dist() const { return entries + kLitTableSize; }
+};
 
 /// The decoder's position, handed to the fast loop and back.
 struct FastState {
@@ -53,11 +67,11 @@ enum class FastStop { kLimit, kEndOfBlock, kBadData };
 /// Decodes symbols of one block while input and output room last. The caller has at least 8
 /// readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop loaded
 /// beyond the valid count are handed back, so the caller reads them from the buffer again.
-using FastLoop = FastStop (*)(FastState& s, const uint32_t* lit, const uint32_t* dist);
+using FastLoop = FastStop (*)(FastState& s, const Tables& tables);
 /// The loop built for any processor.
-FastStop DecodeFastPortable(FastState& s, const uint32_t* lit, const uint32_t* dist);
+FastStop DecodeFastPortable(FastState& s, const Tables& tables);
 /// The loop built for BMI2; only to be called where HaveBmi2().
-FastStop DecodeFastBmi2(FastState& s, const uint32_t* lit, const uint32_t* dist);
+FastStop DecodeFastBmi2(FastState& s, const Tables& tables);
 /// Whether this processor has BMI2.
 bool HaveBmi2();
 /// The fastest loop this processor runs.
@@ -129,8 +143,8 @@ struct PortableBits {
 
 // The loop itself, compiled once per instruction set with that set's Bits.
 template <typename Bits>
-__attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, const uint32_t* lit,
-                                                              const uint32_t* dist) {
+__attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, const Tables& tables) {
+    const uint32_t* const lit = tables.entries;
     constexpr uint64_t kLitMask = (1u << kLitRoot) - 1, kDistMask = (1u << kDistRoot) - 1;
     uint64_t bits = s.bits;
     // Only the low byte of count means anything here: consuming subtracts whole entries, whose
@@ -206,10 +220,10 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
         }
         size_t len = (e >> 16) + (Bits::CodeAndExtra(bits, e) >> ((e >> 8) & 63));
         consume(e);
-        uint32_t d = dist[bits & kDistMask];
+        uint32_t d = lit[kLitTableSize + (bits & kDistMask)];
         if (d & kSub) {
             consume(kDistRoot);
-            d = dist[(d >> 16) + LowBits(bits, (d >> 8) & 0xF)];
+            d = lit[kLitTableSize + (d >> 16) + LowBits(bits, (d >> 8) & 0xF)];
         }
         if (!(d & kBase)) {
             stop = FastStop::kBadData;

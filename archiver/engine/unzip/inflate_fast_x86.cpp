@@ -25,9 +25,8 @@ bool HaveBmi2() {
     return have;
 }
 
-__attribute__((target("bmi2"))) FastStop DecodeFastBmi2(FastState& s, const uint32_t* lit,
-                                                        const uint32_t* dist) {
-    return DecodeFastBody<Bmi2Bits>(s, lit, dist);
+__attribute__((target("bmi2"))) FastStop DecodeFastBmi2(FastState& s, const Tables& tables) {
+    return DecodeFastBody<Bmi2Bits>(s, tables);
 }
 
 #else
@@ -36,8 +35,8 @@ bool HaveBmi2() {
     return false;
 }
 
-FastStop DecodeFastBmi2(FastState& s, const uint32_t* lit, const uint32_t* dist) {
-    return DecodeFastPortable(s, lit, dist);
+FastStop DecodeFastBmi2(FastState& s, const Tables& tables) {
+    return DecodeFastPortable(s, tables);
 }
 
 #endif
