@@ -472,14 +472,15 @@ private:
         for (;;) {
             if (in_end_ - in_ < 64) FillInput();
             if (out_ >= OutLimit()) Flush();
-            // Fast loop: at least 8 readable input bytes for a word refill, and room for the
-            // longest match plus the copy's overshoot in the output.
-            if (in_end_ - in_ >= 8 && out_ < OutLimit()) {
+            // Fast loop: input enough for its word refills, and room for the longest match
+            // plus the copy's overshoot in the output.
+            if (in_end_ - in_ >= static_cast<ptrdiff_t>(inflate_fast::kInputAhead) &&
+                out_ < OutLimit()) {
                 inflate_fast::FastState s;
                 s.bits = bits_;
                 s.count = bitcount_;
                 s.in = in_;
-                s.in_stop = in_end_ - 8;
+                s.in_stop = in_end_ - inflate_fast::kInputAhead;
                 s.out = out_;
                 s.out_stop = OutLimit();
                 s.base = ws_.out;

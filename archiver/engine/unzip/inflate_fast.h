@@ -55,18 +55,22 @@ struct FastState {
     uint64_t bits = 0;                 ///< buffered input bits, next bit lowest
     unsigned count = 0;                ///< how many of them are valid
     const uint8_t* in = nullptr;       ///< next input byte
-    const uint8_t* in_stop = nullptr;  ///< last byte a word refill may start at
+    const uint8_t* in_stop = nullptr;  ///< the loop stops once its input passes this
     uint8_t* out = nullptr;            ///< next output byte
     uint8_t* out_stop = nullptr;       ///< the loop stops at or after this (slack follows it)
     const uint8_t* base = nullptr;     ///< first byte of the stream's history
 };
 
+/// Readable bytes the fast loop needs at in_stop: a refill may start up to 7 bytes past it
+/// (the one after a match, made before the loop checks its input again) and reads 8.
+constexpr size_t kInputAhead = 15;
+
 /// Why the fast loop stopped.
 enum class FastStop { kLimit, kEndOfBlock, kBadData };
 
-/// Decodes symbols of one block while input and output room last. The caller has at least 8
-/// readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop loaded
-/// beyond the valid count are handed back, so the caller reads them from the buffer again.
+/// Decodes symbols of one block while input and output room last. The caller has at least
+/// kInputAhead readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop
+/// loaded beyond the valid count are handed back, so the caller reads them from the buffer again.
 using FastLoop = FastStop (*)(FastState& s, const Tables& tables);
 /// The loop built for any processor.
 FastStop DecodeFastPortable(FastState& s, const Tables& tables);
@@ -235,15 +239,13 @@ __attribute__((always_inline)) inline FastStop DecodeFastBody(FastState& s, cons
             stop = FastStop::kBadData;
             break;
         }
-        // The next look-up goes ahead of the copy, which it does not depend on.
-        bool more = in <= in_stop;
-        if (more) {
-            refill();
-            e = lit[bits & kLitMask];
-        }
+        // The next look-up goes ahead of the copy, which it does not depend on. The last
+        // refill started at or before in_stop, so this one starts at most 7 bytes past it.
+        refill();
+        e = lit[bits & kLitMask];
         CopyMatch(out, dd, len);
         out += len;
-        if (!more || out >= out_stop) break;
+        if (in > in_stop || out >= out_stop) break;
     }
     count &= 0xFF;
     size_t back = std::min<size_t>(count >> 3, static_cast<size_t>(in - s.in));
