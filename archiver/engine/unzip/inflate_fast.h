@@ -16,9 +16,10 @@ namespace engine::inflate_fast {
 //   bits 8-11  code bits alone (the extra bits follow them); bits 12-13 stay clear, so that
 //              a shift by the entry's bits 8-13 needs no mask
 //   bits 14-15 kind: length or distance base, subtable
-//   bits 16-30 value: literal byte, length or distance base, or subtable offset
-//   bits 30-31 kind, in the literal/length table only (its values are below 2^14): end of
-//              block, literal (the sign bit, the cheapest test)
+//   bits 16-31 value: literal byte, length or distance base (up to bit 30), or subtable
+//              offset; the literal/length table's values stay below bit 30, which leaves
+//              bits 30-31 for two more kinds there: end of block, and literal (the sign bit,
+//              the cheapest test)
 // so that a length or distance with its extra bits comes out of one look-up.
 constexpr uint32_t kLiteral = 0x8000'0000;
 constexpr uint32_t kEnd = 0x4000'0000;  ///< end of block
@@ -27,8 +28,8 @@ constexpr uint32_t kSub = 0x4000;       ///< subtable: code bits = its index wid
 constexpr uint32_t kKinds = kLiteral | kEnd | kBase | kSub;
 constexpr uint32_t kInvalid = 0;
 
-/// The value field of an entry of any kind. Length bases and subtable offsets are the whole
-/// upper half as they stand, which the fast loop relies on.
+/// The value of a literal/length or code-length entry, without the kind bits above it. Other
+/// entries' values are their whole upper half, which the fast loop relies on.
 inline uint32_t EntryValue(uint32_t e) {
     return (e >> 16) & 0x3FFF;
 }
@@ -69,8 +70,8 @@ constexpr size_t kInputAhead = 15;
 enum class FastStop { kLimit, kEndOfBlock, kBadData };
 
 /// Decodes symbols of one block while input and output room last. The caller has at least
-/// kInputAhead readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the loop
-/// loaded beyond the valid count are handed back, so the caller reads them from the buffer again.
+/// kInputAhead readable bytes at in_stop and 300 writable bytes past out_stop. Whole bytes the
+/// loop loaded beyond the valid count are handed back, so the caller reads them again.
 using FastLoop = FastStop (*)(FastState& s, const Tables& tables);
 /// The loop built for any processor.
 FastStop DecodeFastPortable(FastState& s, const Tables& tables);
