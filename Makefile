@@ -4,7 +4,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build programs asan test test-plain test-asan run chat bench format clean
+.PHONY: all deps build programs asan test test-plain test-asan run chat bench format clean \
+        install uninstall
 
 all: build
 
@@ -64,6 +65,18 @@ bench: deps
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@echo "Benchmarks are in $(BUILD)-bench/bench/"
 	python3 bench/zip_compare.py --bench-dir $(BUILD)-bench --work $(BUILD)-bench/zip_compare
+
+# PREFIX and DESTDIR as usual: `make install PREFIX=/usr DESTDIR=/tmp/stage`. The list of what was
+# installed is kept in the build folder, and `make uninstall` (same PREFIX and DESTDIR) removes
+# exactly that.
+PREFIX ?= /usr/local
+install: programs
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "Nothing installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f; do rm -fv "$$f"; done < $(BUILD)/install_manifest.txt
+	@rm -f $(BUILD)/install_manifest.txt
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,52 @@
+# bash completion for borvan32: switches, archive files, and the member names of the archive
+# already on the line for -e, -t and -d.
+
+_borvan32_members() {
+    # One name per line from the JSON listing (only members carry "name"); nothing when the
+    # archive is unreadable. Quotes and backslashes are unescaped, control characters stay escaped.
+    borvan32 -l --json -- "$1" 2>/dev/null |
+        grep -o '"name": *"\([^"\\]\|\\.\)*"' |
+        sed -e 's/^"name": *"//' -e 's/"$//' -e 's/\\"/"/g' -e 's/\\\\/\\/g'
+}
+
+_borvan32() {
+    local cur prev words cword
+    _init_completion -n = || return
+
+    local switches="-l -t -e -a -f -u -m -d -o -j -r -p -ex -en -ef -es -e0 --yes --headless
+        --sort= --password= --checkout= --checkout-delete= --icons= --all-files --json
+        --help --version /vscan /extract /extractx /NI /inichange --"
+    case $cur in
+        --sort=*)
+            COMPREPLY=($(compgen -W "name date size type packed ratio path original" -- "${cur#--sort=}"))
+            return ;;
+        -*|/[a-zA-Z]*)
+            if [[ $cur != /*/* ]]; then
+                COMPREPLY=($(compgen -W "$switches" -- "$cur"))
+                [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
+                [[ ${#COMPREPLY[@]} -gt 0 ]] && return
+            fi ;;
+    esac
+
+    # The command switch and the archive: the first word after the switches that names a file.
+    local i command="" archive=""
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            -l|-t|-e|-a|-f|-u|-m|-d) command=${words[i]} ;;
+            -*|/vscan|/extract|/extractx|/NI|/inichange) ;;
+            *) if [[ -z $archive ]]; then archive=${words[i]}; fi ;;
+        esac
+    done
+
+    if [[ -n $archive && ( $command == -e || $command == -t || $command == -d ) && -f $archive ]]; then
+        if [[ $command == -e ]]; then
+            _filedir -d
+        else
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -W "$(_borvan32_members "$archive")" -- "$cur"))
+        fi
+        return
+    fi
+    _filedir
+}
+complete -F _borvan32 borvan32
