@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
 .PHONY: all deps build programs asan test test-plain test-asan run chat bench format clean \
-        install uninstall
+        install uninstall deb
 
 all: build
 
@@ -77,6 +77,10 @@ uninstall:
 	@test -f $(BUILD)/install_manifest.txt || { echo "Nothing installed from $(BUILD)"; exit 1; }
 	@while IFS= read -r f; do rm -fv "$$f"; done < $(BUILD)/install_manifest.txt
 	@rm -f $(BUILD)/install_manifest.txt
+
+# Debian packages of both programs (build/deb/*.deb), checked by lintian.
+deb:
+	@tools/deb.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -55,7 +55,7 @@ function(test_compile_options target)
   endif()
 endfunction()
 
-if(PRECOMPILED_HEADERS)
+if(PRECOMPILED_HEADERS AND BUILD_TESTS)
   add_library(pch_test OBJECT ${PROJECT_SOURCE_DIR}/cmake/precompiled.cpp)
   target_link_libraries(pch_test PRIVATE GTest::gtest)
   test_compile_options(pch_test)
