@@ -5,10 +5,12 @@ and mscompress at their edge settings, the published KWAJ files, and hostile one
 import io
 import os
 import shutil
+import struct
 import subprocess
 import tarfile
 import tempfile
 import unittest
+import zlib
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
@@ -90,16 +92,20 @@ class Gzip(Base):
         self.write("report", TEXT)
         subprocess.run(["gzip", "-n", self.path("report")], check=True)
         packed = self.path("report.gz")
-        r = run("-e", packed, self.out)  # nobody to answer: refused, and it says so
-        self.assertNotEqual(r.returncode, 0)
-        self.assertIn(b"Please enter the full name of the file contained within the archive "
-                      b"report.gz.", r.stderr)
-        self.assertIn(b"not answered; --yes answers report", r.stderr)
-        self.assertEqual(os.listdir(self.out), [])
-        r = run("-e", "--yes", packed, self.out)
+        r = run("-t", packed)  # a test needs no name: nothing is asked
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn(b"(answered report)", r.stderr)
-        self.assertEqual(self.read("out", "report"), TEXT)
+        self.assertNotIn(b"Please enter", r.stdout + r.stderr)
+        # Nobody to answer: the name gzip gives the file, and the output says so.
+        for args in (["-e"], ["-e", "--yes"]):
+            with self.subTest(args=args):
+                shutil.rmtree(self.out)
+                r = run(*args, packed, self.out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn(b"Please enter the full name of the file contained within the "
+                              b"archive report.gz.", r.stderr)
+                self.assertIn(b"(answered report)", r.stderr)
+                self.assertEqual(os.listdir(self.out), ["report"])
+                self.assertEqual(self.read("out", "report"), TEXT)
 
     def test_hostile_names_and_damage(self):
         need("gzip")
@@ -121,7 +127,7 @@ class Gzip(Base):
         self.write("cut.txt.gz", good[: len(good) // 2])
         self.assertNotEqual(run("-t", self.path("cut.txt.gz")).returncode, 0)
         for flags, message in [(0x20, b"Cannot open encrypted gzip file"),
-                               (0x02, b"Cannot open multi-part gzip file"),
+                               (0x02, b"corrupted input -- header CRC"),  # data taken as CRC
                                (0x40, b"Cannot open gzip file with reserved bytes")]:
             with self.subTest(flags=flags):
                 bad = bytearray(good)
@@ -130,6 +136,96 @@ class Gzip(Base):
                 r = run("-l", self.path("bad.txt.gz"))
                 self.assertNotEqual(r.returncode, 0)
                 self.assertIn(message, r.stderr)
+
+    def test_header_crc_in_every_path(self):
+        body = zlib.compressobj(9, zlib.DEFLATED, -15)
+        deflated = body.compress(TEXT) + body.flush()
+        trailer = struct.pack("<II", zlib.crc32(TEXT), len(TEXT))
+
+        def member(name, crc_delta=0):
+            head = b"\x1f\x8b\x08\x0a" + struct.pack("<I", 1700000000) + b"\x00\x03"
+            head += name + b"\0"
+            head += struct.pack("<H", (zlib.crc32(head) + crc_delta) & 0xFFFF)
+            return head + deflated + trailer
+
+        self.write("good.gz", member(b"inner.txt"))
+        self.write("bad.gz", member(b"inner.txt", 1))
+        self.write("second.gz", member(b"inner.txt") + member(b"inner.txt", 1))
+        need("gzip")  # the peer reads the header CRC, and refuses a wrong one
+        self.assertEqual(subprocess.run(["gzip", "-t", self.path("good.gz")]).returncode, 0)
+        self.assertNotEqual(subprocess.run(["gzip", "-t", self.path("bad.gz")],
+                                           capture_output=True).returncode, 0)
+        r = run("-l", self.path("good.gz"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(rows(r.stdout), ["inner.txt"])
+        self.assertEqual(run("-t", self.path("good.gz")).returncode, 0)
+        r = run("-e", self.path("good.gz"), self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.read("out", "inner.txt"), TEXT)
+        shutil.rmtree(self.out)
+        for name, args, message in [
+                ("bad.gz", ["-l"], b"corrupted input -- header CRC"),
+                ("bad.gz", ["-t"], b"corrupted input -- header CRC"),
+                ("second.gz", ["-t"], b"Damaged gzip file inner.txt: Bad header CRC"),
+                ("second.gz", ["-e"], b"Damaged gzip file inner.txt: Bad header CRC")]:
+            with self.subTest(name=name, args=args):
+                r = run(*args, self.path(name), *([self.out] if args == ["-e"] else []))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(self.path("out", "inner.txt")))
+
+    def test_tar_inside_in_one_step(self):
+        need("gzip")
+        need("compress")
+        tree = self.path("tree")
+        os.makedirs(os.path.join(tree, "sub"))
+        with open(os.path.join(tree, "a.txt"), "wb") as f:
+            f.write(b"alpha\n")
+        with open(os.path.join(tree, "sub", "b.txt"), "wb") as f:
+            f.write(TEXT)
+        plain = self.path("plain.tar")
+        subprocess.run(["tar", "-cf", plain, "-C", tree, "a.txt", "sub/b.txt"], check=True)
+        made = []
+        for name, tool in [("t1.tar.gz", ["gzip", "-c"]), ("t2.tgz", ["gzip", "-n", "-c"]),
+                           ("t3.tar.Z", ["compress", "-c"]), ("t4.taz", ["compress", "-c"])]:
+            with open(self.path(name), "wb") as f:
+                subprocess.run(tool + [plain], stdout=f, check=True)
+            made.append(name)
+        # A stored name ending in ".tar" counts as well as the archive's own name.
+        with open(self.path("stored.gz"), "wb") as f:
+            subprocess.run(["gzip", "-N", "-c", plain], stdout=f, check=True)
+        made.append("stored.gz")
+        for name in made:
+            with self.subTest(archive=name):
+                r = run("-l", self.path(name))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), ["a.txt", "b.txt"])
+                r = run("-t", self.path(name))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn(b"Testing b.txt", r.stdout)
+                out = self.path("out", name)
+                r = run("-e", self.path(name), out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(self.read("out", name, "a.txt"), b"alpha\n")
+                self.assertEqual(self.read("out", name, "sub", "b.txt"), TEXT)
+                self.assertFalse(os.path.exists(os.path.join(out, "plain.tar")))
+        # Damage inside is found before anything is taken as the tar.
+        damaged = bytearray(self.read("t1.tar.gz"))
+        damaged[-8] ^= 0xFF
+        self.write("damaged.tar.gz", bytes(damaged))
+        for args in (["-t"], ["-e"]):
+            with self.subTest(damaged=args):
+                r = run(*args, self.path("damaged.tar.gz"),
+                        *([self.path("out", "damaged")] if args == ["-e"] else []))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(b"Bad CRC", r.stderr)
+                self.assertFalse(os.path.exists(self.path("out", "damaged", "a.txt")))
+        # A ".tar.gz" that holds no tar stays one compressed file.
+        self.write("notar.tar", TEXT)
+        with open(self.path("notar.tar.gz"), "wb") as f:
+            subprocess.run(["gzip", "-n", "-c", self.path("notar.tar")], stdout=f, check=True)
+        r = run("-l", self.path("notar.tar.gz"))
+        self.assertEqual(rows(r.stdout), ["notar.tar"], r.stderr)
 
 
 class UnixCompress(Base):
@@ -147,6 +243,22 @@ class UnixCompress(Base):
                 r = run("-e", "-o", packed, self.out)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(self.read("out", "data.txt"), self.read("data.txt"))
+
+    def test_truncated_file_fails_without_output(self):
+        need("compress")
+        src = self.write("data.txt", TEXT)
+        packed = subprocess.run(["compress", "-c", src], capture_output=True, check=True).stdout
+        # Cuts inside the first (9-bit) codes: 100 and 199 bytes of codes leave 8 bits over.
+        for cut in (3 + 100, 3 + 199):
+            with self.subTest(cut=cut):
+                self.write("cut.txt.Z", packed[:cut])
+                for args in (["-t"], ["-e"], ["-e", "-o"]):
+                    r = run(*args, self.path("cut.txt.Z"), *([self.out] if "-e" in args else []))
+                    self.assertEqual(r.returncode, 2, (args, r.stderr))
+                    self.assertIn(b"corrupt input.", r.stderr)
+                    self.assertEqual(os.listdir(self.out), [])
+        self.write("whole.txt.Z", packed)
+        self.assertEqual(run("-t", self.path("whole.txt.Z")).returncode, 0)
 
 
 class Tar(Base):
@@ -188,6 +300,44 @@ class Tar(Base):
                 self.assertEqual(self.read("out", label, "a.txt"), b"alpha\n")
                 self.assertEqual(self.read("out", label, "folder", name), TEXT)
                 self.assertFalse(os.path.lexists(os.path.join(out, "link")))  # no file
+
+    def test_volume_label_and_pax_times(self):
+        need("tar")
+        need("bsdtar")
+        files = self.path("files")
+        os.mkdir(files)
+        times = {"old.txt": -315619200, "future.txt": 10413792000, "now.txt": 1700000000}
+        for name, when in times.items():
+            with open(os.path.join(files, name), "wb") as f:
+                f.write(name.encode() * 3)
+            os.utime(os.path.join(files, name), (when, when))
+        names = sorted(times)
+        archives = {"label.tar": ["tar", "-V", "Backup 1", "-cf"],
+                    "gnupax.tar": ["tar", "--format=pax", "-cf"],
+                    "gnu.tar": ["tar", "--format=gnu", "-cf"],  # base-256 times
+                    "bsdpax.tar": ["bsdtar", "--format=pax", "-cf"]}
+        for name, command in archives.items():
+            subprocess.run(command + [self.path(name), "-C", files] + names, check=True)
+        with tarfile.open(self.path("pypax.tar"), "w", format=tarfile.PAX_FORMAT) as t:
+            for member in names:
+                info = tarfile.TarInfo(member)
+                info.mtime = times[member] + 0.5
+                data = member.encode() * 3
+                info.size = len(data)
+                t.addfile(info, io.BytesIO(data))
+        for name in list(archives) + ["pypax.tar"]:
+            with self.subTest(archive=name):
+                r = run("-l", "--sort=name", self.path(name))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), ["future.txt", "now.txt", "old.txt"])
+                self.assertEqual(run("-t", self.path(name)).returncode, 0)
+                out = self.path("out", name)
+                r = run("-e", self.path(name), out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                for member in names:
+                    self.assertEqual(self.read("out", name, member), member.encode() * 3)
+                    self.assertEqual(int(os.stat(os.path.join(out, member)).st_mtime),
+                                     times[member], member)
 
     def test_hostile_and_damaged(self):
         archive = self.make("evil.tar", tarfile.USTAR_FORMAT,
@@ -252,6 +402,52 @@ class MsCompress(Base):
         self.assertNotEqual(r.returncode, 0)
         self.assertIn(b"Either this file is corrupted or you need a newer version of "
                       b"LZEXPAND.DLL to handle this file", r.stderr)
+
+    @unittest.skipUnless(os.path.isdir(KWAJ) or os.environ.get("CI"), "no KWAJ files")
+    def test_every_published_kwaj_with_name_fields(self):
+        # Names of up to 8 and extensions of up to 3 characters; a field that fills its
+        # width without an end is cut to it; only an extension replaces the file's own.
+        for file, name in [("f01.kwj", "f01.1"), ("f04.kwj", "f04.123"), ("f11.kwj", "1.1"),
+                           ("f13.kwj", "1.123"), ("f33.kwj", "123.123"),
+                           ("f84.kwj", "12345678.123")]:
+            with self.subTest(file=file):
+                r = run("-l", os.path.join(KWAJ, file))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(rows(r.stdout), [name])
+                self.assertEqual(r.stdout.decode().splitlines()[1].split("\t")[3], "1")
+                self.assertEqual(run("-t", os.path.join(KWAJ, file)).returncode, 0)
+                out = self.path("out", file)
+                r = run("-e", os.path.join(KWAJ, file), out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(os.listdir(out), [name])
+                self.assertEqual(self.read("out", file, name), b"\xff")
+
+    def test_header_size_that_disagrees_with_the_data(self):
+        need("mscompress")
+        content = TEXT[:108894]
+        self.write("big.txt", content)
+        subprocess.run(["mscompress", "big.txt"], cwd=self.dir, check=True, capture_output=True)
+        szdd = bytearray(self.read("big.txt_"))
+        stored = bytes(b ^ 0xFF for b in content)
+        kwaj_head = b"KWAJ\x88\xf0\x27\xd1" + struct.pack("<HHH", 1, 22, 0x0009)
+        cases = []
+        for claimed in (5000, 200000):
+            szdd[10:14] = struct.pack("<I", claimed)
+            cases.append(("s%d.txt_" % claimed, bytes(szdd), "s%d.txt" % claimed))
+            kwaj = kwaj_head + struct.pack("<I", claimed) + b"k%d\0" % (claimed // 1000)
+            cases.append(("k%d.kwj" % claimed, kwaj.ljust(22, b"\0") + stored,
+                          "k%d" % (claimed // 1000)))
+        for file, data, name in cases:
+            with self.subTest(file=file):
+                self.write(file, data)
+                r = run("-t", self.path(file))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(b"Output file size does not match size in header", r.stderr)
+                r = run("-e", "-o", self.path(file), self.out)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(b"Output file size does not match size in header", r.stderr)
+                # Nothing is cut away: the file holds all the data there is.
+                self.assertEqual(len(self.read("out", name)), len(content))
 
     def test_kwaj_method_3_passes_through(self):
         packed = self.write("old.kwj", b"KWAJ\x88\xf0\x27\xd1\x03\x00\x12\x00\x01\x00"
