@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """borvan32 -l / -t / -e on the single-file kinds and tar: files made by gzip, compress, tar
 and mscompress at their edge settings, the published KWAJ files, and hostile ones (names with
-".." or folders, damaged trailers, truncated data)."""
+".." or folders, damaged trailers, truncated data); and the full-screen manager in tmux on a
+tar inside gzip, a wrong gzip header CRC and a cut .Z file."""
 import io
 import os
 import shutil
 import struct
 import subprocess
+import sys
 import tarfile
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -16,6 +19,8 @@ BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 TESTDATA = os.environ.get("TESTDATA", os.path.join(SOURCE_DIR, "..", "shared", "testdata"))
 KWAJ = os.path.join(TESTDATA, "kwaj")
+sys.path.insert(0, os.path.join(SOURCE_DIR, "platform", "tui", "demo"))
+from tmux_harness import Tmux  # noqa: E402
 
 
 def run(*args, cwd=None):
@@ -455,6 +460,96 @@ class MsCompress(Base):
         r = run("-e", packed, self.out)
         self.assertIn(b"File not expanded: you need a more recent version of LZEXPAND.DLL "
                       b"for this file", r.stdout + r.stderr)
+
+
+class Window(unittest.TestCase):
+    """The full-screen manager in tmux reads these kinds through the same listing and engine
+    as the headless forms."""
+    def setUp(self):
+        need("tmux")
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.config = os.path.join(self.dir, "config")
+        os.makedirs(os.path.join(self.config, "borvan32"))
+        self.runtime = os.path.join(self.dir, "run")
+        os.makedirs(self.runtime, mode=0o700)
+        self.t = None
+
+    def tearDown(self):
+        if self.t:
+            self.t.close()
+        self.tmp.cleanup()
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def start(self, *args):
+        env = {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
+               "TMPDIR": self.dir, "LC_ALL": "C.UTF-8", "HOME": self.dir}
+        self.t = Tmux([BORVAN32] + list(args), cols=100, rows=30, env=env)
+        return self.t
+
+    def quit(self):
+        self.t.keys("C-q")
+        self.t.wait_for(lambda s: self.t.dead(), timeout=20)
+
+    def test_tar_inside_gzip_is_listed_tested_and_extracted_as_the_tar(self):
+        with tarfile.open(self.path("pack.tar.gz"), "w:gz") as t:
+            for name, data in (("a.txt", b"alpha\n"), ("sub/b.txt", TEXT)):
+                info = tarfile.TarInfo(name)
+                info.size = len(data)
+                info.mtime = 1700000000
+                t.addfile(info, io.BytesIO(data))
+        t = self.start(self.path("pack.tar.gz"))
+        screen = t.wait_for("Total 2 files", timeout=20)
+        self.assertIn("a.txt", screen)
+        self.assertIn("b.txt", screen)
+        t.keys("C-t")
+        t.wait_for("ended without errors", timeout=20)
+        self.quit()
+        # The command line's extraction runs inside the window, on the tar's members.
+        target = self.path("out")
+        t = self.start("-e", self.path("pack.tar.gz"), target)
+        t.wait_for("Total 2 files", timeout=20)
+        deadline = time.monotonic() + 20
+        want = os.path.join(target, "sub", "b.txt")
+        while time.monotonic() < deadline and not (
+                os.path.exists(want) and os.path.getsize(want) == len(TEXT)):
+            time.sleep(0.05)
+        with open(want, "rb") as f:
+            self.assertEqual(f.read(), TEXT)
+        with open(os.path.join(target, "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"alpha\n")
+        self.quit()
+
+    def test_wrong_gzip_header_crc_and_cut_compress_file_are_refused(self):
+        need("gzip")
+        need("compress")
+        with open(self.path("data.txt"), "wb") as f:
+            f.write(TEXT)
+        packed = subprocess.run(["gzip", "-n", "-c", self.path("data.txt")],
+                                capture_output=True, check=True).stdout
+        bad = bytearray(packed[:10]) + b"\0\0" + packed[10:]
+        bad[3] |= 0x02  # a header CRC of 0 that cannot match
+        with open(self.path("bad.txt.gz"), "wb") as f:
+            f.write(bad)
+        t = self.start(self.path("bad.txt.gz"))
+        t.wait_for("corrupted input -- header CRC", timeout=20)
+        t.keys("Enter")
+        self.quit()
+
+        z = subprocess.run(["compress", "-c", self.path("data.txt")],
+                           capture_output=True, check=True).stdout
+        with open(self.path("cut.txt.Z"), "wb") as f:
+            f.write(z[:3 + 100])  # 8 bits of a 9-bit code left over
+        t = self.start(self.path("cut.txt.Z"))
+        t.wait_for("Total 1 file", timeout=20)
+        t.keys("C-t")
+        t.wait_for("corrupt input.", timeout=20)
+        t.keys("Enter")
+        t.wait_for(lambda s: "corrupt input." not in s, timeout=20)
+        self.quit()
+
 
 
 if __name__ == "__main__":
