@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/gzip_extract.h"
 #include "archiver/engine/unzip/tar_header.h"
@@ -65,8 +66,18 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
     engine::UniqueFd file(fd);
     if (engine::IsCompressedFile(fd)) {
         // A tar inside gzip or Unix compress is read from its unpacked copy.
+        // Ctrl+C (or SIGTERM, SIGHUP) ends a long unpacking here as it ends a run.
+        struct Stopped {};
+        auto stop = [](size_t) {
+            if (engine::StopSignal() != 0) throw Stopped{};
+        };
         engine::UniqueFd tar;
-        if (!engine::UnpackToTempFile(fd, path, tar, error)) return false;
+        try {
+            if (!engine::UnpackToTempFile(fd, path, tar, error, stop)) return false;
+        } catch (const Stopped&) {
+            error.clear();
+            return false;
+        }
         file = std::move(tar);
         fd = file.get();
     }
