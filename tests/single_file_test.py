@@ -200,6 +200,11 @@ class Gzip(Base):
         with open(self.path("stored.gz"), "wb") as f:
             subprocess.run(["gzip", "-N", "-c", plain], stdout=f, check=True)
         made.append("stored.gz")
+        # python's tarfile stores the archive's own name ("t5.tgz") in the gzip header.
+        with tarfile.open(self.path("t5.tgz"), "w:gz") as t:
+            t.add(os.path.join(tree, "a.txt"), "a.txt")
+            t.add(os.path.join(tree, "sub", "b.txt"), "sub/b.txt")
+        made.append("t5.tgz")
         for name in made:
             with self.subTest(archive=name):
                 r = run("-l", self.path(name))

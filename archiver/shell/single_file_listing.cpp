@@ -56,11 +56,12 @@ bool LoadGzip(const std::string& path, const ContainedNameQuestion& ask, Listing
     head.resize(got > 0 ? static_cast<size_t>(got) : 0);
     formats::GzipHeader header;
     if (!formats::ParseGzipHeader(head, header, error)) return false;
-    std::string name = header.original_name;
-    if (name.empty()) name = formats::NameFromArchiveName(path).value_or("");
-    if (NamesTar(name) && formats::IsCompressedTar(path)) {
-        // x.tar.gz, x.tgz, x.tar.Z, x.taz: the rows are the tar's members, and the engine
-        // reads the tar inside in the same step.
+    std::string derived = formats::NameFromArchiveName(path).value_or("");
+    std::string name = header.original_name.empty() ? derived : header.original_name;
+    if ((NamesTar(derived) || NamesTar(name)) && formats::IsCompressedTar(path)) {
+        // x.tar.gz, x.tgz, x.tar.Z, x.taz (whatever name is stored: some writers keep
+        // "x.tgz"), or a stored name ending in ".tar": the rows are the tar's members, and the
+        // engine reads the tar inside in the same step.
         facts = SingleFileFacts{};
         facts.kind = formats::kKindTar;
         return LoadTar(path, listing, error);
