@@ -335,7 +335,12 @@ class Tar(Base):
                 data = member.encode() * 3
                 info.size = len(data)
                 t.addfile(info, io.BytesIO(data))
-        for name in list(archives) + ["pypax.tar"]:
+        # The pax time stands in for a header time that does not parse.
+        data = bytearray(self.read("pypax.tar"))
+        self.assertEqual(data[1024 + 156], ord("0"))  # the first member's own header
+        data[1024 + 136:1024 + 148] = b"x" * 11 + b"\0"
+        self.write("badfield.tar", bytes(data))
+        for name in list(archives) + ["pypax.tar", "badfield.tar"]:
             with self.subTest(archive=name):
                 r = run("-l", "--sort=name", self.path(name))
                 self.assertEqual(r.returncode, 0, r.stderr)

@@ -102,17 +102,20 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
             return engine::ParseTarNumber(
                 std::string_view(reinterpret_cast<const char*>(block.data() + at), width));
         };
+        char type = static_cast<char>(block[156]);
+        // Name and record headers carry their own size; a pax size or time is the next
+        // member's, and stands in for a header field that does not parse.
+        bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
         std::optional<int64_t> size = number(124, 12);
         std::optional<int64_t> mtime = number(136, 12);
+        if (!record && pax.size) size = static_cast<int64_t>(*pax.size);
+        if (!record && pax.mtime) mtime = pax.mtime;
         if (!size || *size < 0 || !mtime) {
             error = "Error reading header after processing " + std::to_string(entries) + " entries";
             ok = false;
             break;
         }
-        char type = static_cast<char>(block[156]);
-        // Name and record headers carry their own size; a pax size is the next member's.
-        bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
-        uint64_t claimed = pax.size && !record ? *pax.size : static_cast<uint64_t>(*size);
+        uint64_t claimed = static_cast<uint64_t>(*size);
         uint64_t data = std::min<uint64_t>(claimed, file_size - std::min(offset, file_size));
         if (type == '1' || type == '2') data = 0;  // links have no data
         uint64_t next = offset + (data + kBlock - 1) / kBlock * kBlock;
@@ -132,7 +135,6 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
         }
         offset = next;
         if (record) continue;  // global pax values and long link targets
-        if (pax.mtime) mtime = pax.mtime;
         pax = {};
         if (type == 'V') {  // a volume label names the archive, not a member
             long_name.clear();

@@ -57,15 +57,16 @@ public:
             uint8_t h[kBlock];
             if (pos_ >= file_size_ || PreadFull(fd_, h, kBlock, pos_) != kBlock || h[0] == 0) break;
             pos_ += kBlock;
+            char type = static_cast<char>(h[kTypeAt]);
+            // Name and record headers carry their own size; a pax size is the next member's,
+            // and stands in for a size field that does not parse.
+            bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
             std::optional<int64_t> size = ParseTarNumber(FieldView(h, kSizeAt, kSizeLen));
+            if (!record && pax.size) size = static_cast<int64_t>(*pax.size);
             if (!size || *size < 0)
                 Fail(kClassIo, Format("Error reading header after processing %d entries", entries_),
                      kUnzipError);
-            char type = static_cast<char>(h[kTypeAt]);
             uint64_t claimed = static_cast<uint64_t>(*size);
-            // Name and record headers carry their own size; a pax size is the next member's.
-            bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
-            if (pax.size && !record) claimed = *pax.size;
             // A member never runs past the end of the archive.
             uint64_t data_size = std::min<uint64_t>(claimed, file_size_ - pos_);
             uint64_t data_start = pos_;
