@@ -2,8 +2,11 @@
 #include "archiver/formats/gzip_header.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
+
+#include "archiver/engine/unzip/crc32.h"
 
 namespace formats {
 
@@ -51,10 +54,6 @@ bool ParseGzipHeader(std::span<const uint8_t> head, GzipHeader& header, std::str
         error = "Cannot open encrypted gzip file";
         return false;
     }
-    if (flags & 0x02) {
-        error = "Cannot open multi-part gzip file";
-        return false;
-    }
     if (flags & 0xC0) {
         error = "Cannot open gzip file with reserved bytes";
         return false;
@@ -92,6 +91,19 @@ bool ParseGzipHeader(std::span<const uint8_t> head, GzipHeader& header, std::str
         while (pos < head.size() && head[pos] != 0) ++pos;
         if (pos == head.size()) return truncated();
         ++pos;
+    }
+    // Flag 0x02 is the header CRC: the low half of the CRC-32 of every header byte before it.
+    if (flags & 0x02) {
+        if (pos + 2 > head.size()) return truncated();
+        uint32_t crc = engine::Crc32(0, head.first(pos)) & 0xFFFF;
+        uint32_t stored = head[pos] | (head[pos + 1] << 8);
+        if (crc != stored) {
+            char text[64];
+            std::snprintf(text, sizeof text, "header CRC %04x (should be %04x)", crc, stored);
+            error = "corrupted input -- " + std::string(text);
+            return false;
+        }
+        pos += 2;
     }
     header.data_offset = pos;
     return true;

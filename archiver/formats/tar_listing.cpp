@@ -9,6 +9,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
+
+#include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/gzip_extract.h"
+#include "archiver/engine/unzip/tar_header.h"
 
 namespace formats {
 
@@ -31,26 +37,6 @@ size_t ReadAt(int fd, uint64_t offset, uint8_t* buf, size_t n) {
         got += static_cast<size_t>(r);
     }
     return got;
-}
-
-// The "path" value of a pax extended header's records ("LEN key=value\n" each).
-std::string PaxPath(std::string_view data) {
-    std::string path;
-    while (!data.empty()) {
-        size_t sp = data.find(' ');
-        if (sp == std::string_view::npos || sp == 0 || sp > 10) break;
-        size_t len = 0;
-        for (char c : data.substr(0, sp)) {
-            if (c < '0' || c > '9') return path;
-            len = len * 10 + static_cast<size_t>(c - '0');
-        }
-        if (len <= sp + 1 || len > data.size()) break;
-        std::string_view record = data.substr(sp + 1, len - sp - 1);
-        if (!record.empty() && record.back() == '\n') record.remove_suffix(1);
-        if (record.rfind("path=", 0) == 0) path = std::string(record.substr(5));
-        data.remove_prefix(len);
-    }
-    return path;
 }
 
 }  // namespace
@@ -77,11 +63,30 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
         error = "Can't open input file: " + path;
         return false;
     }
+    engine::UniqueFd file(fd);
+    if (engine::IsCompressedFile(fd)) {
+        // A tar inside gzip or Unix compress is read from its unpacked copy.
+        // Ctrl+C (or SIGTERM, SIGHUP) ends a long unpacking here as it ends a run.
+        struct Stopped {};
+        auto stop = [](size_t) {
+            if (engine::StopSignal() != 0) throw Stopped{};
+        };
+        engine::UniqueFd tar;
+        try {
+            if (!engine::UnpackToTempFile(fd, path, tar, error, stop)) return false;
+        } catch (const Stopped&) {
+            error.clear();
+            return false;
+        }
+        file = std::move(tar);
+        fd = file.get();
+    }
     struct stat st {};
     uint64_t file_size = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     std::array<uint8_t, kBlock> block{};
     uint64_t offset = 0;
     std::string long_name;  // from a GNU 'L' member or a pax 'x' header, for the next member
+    engine::PaxValues pax;  // the rest of a pax 'x' header, for the next member
     bool ok = true;
     int entries = 0;
     for (;;) {
@@ -93,31 +98,46 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
             break;
         }
         offset += kBlock;
-        auto octal = [&](size_t at, size_t width) {
-            return ParseTarOctal(
+        auto number = [&](size_t at, size_t width) {
+            return engine::ParseTarNumber(
                 std::string_view(reinterpret_cast<const char*>(block.data() + at), width));
         };
-        int64_t size = octal(124, 12);
-        int64_t mtime = octal(136, 12);
-        if (size < 0 || mtime < 0) {
+        char type = static_cast<char>(block[156]);
+        // Name and record headers carry their own size; a pax size or time is the next
+        // member's, and stands in for a header field that does not parse.
+        bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
+        std::optional<int64_t> size = number(124, 12);
+        std::optional<int64_t> mtime = number(136, 12);
+        if (!record && pax.size) size = static_cast<int64_t>(*pax.size);
+        if (!record && pax.mtime) mtime = pax.mtime;
+        if (!size || *size < 0 || !mtime) {
             error = "Error reading header after processing " + std::to_string(entries) + " entries";
             ok = false;
             break;
         }
-        char type = static_cast<char>(block[156]);
-        uint64_t data = std::min<uint64_t>(static_cast<uint64_t>(size), file_size - offset);
+        uint64_t claimed = static_cast<uint64_t>(*size);
+        uint64_t data = std::min<uint64_t>(claimed, file_size - std::min(offset, file_size));
         if (type == '1' || type == '2') data = 0;  // links have no data
         uint64_t next = offset + (data + kBlock - 1) / kBlock * kBlock;
         if (type == 'L' || type == 'x') {
-            std::string text(std::min<uint64_t>(data, kMaxTarLongName + 1024), '\0');
+            std::string text(std::min<uint64_t>(data, kMaxTarLongName * 16), '\0');
             text.resize(ReadAt(fd, offset, reinterpret_cast<uint8_t*>(text.data()), text.size()));
-            std::string name = type == 'L' ? std::string(text.c_str()) : PaxPath(text);
+            std::string name;
+            if (type == 'L') {
+                name = text.c_str();
+            } else {
+                pax = engine::ParsePaxRecords(text);
+                name = pax.path.value_or("");
+            }
             if (!name.empty()) long_name = name.substr(0, kMaxTarLongName);
             offset = next;
             continue;
         }
-        if (type == 'g' || type == 'K') {  // global pax values and long link targets
-            offset = next;
+        offset = next;
+        if (record) continue;  // global pax values and long link targets
+        pax = {};
+        if (type == 'V') {  // a volume label names the archive, not a member
+            long_name.clear();
             continue;
         }
         TarMember m;
@@ -133,14 +153,31 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
             }
         }
         m.size = data;
-        m.mtime = mtime;
+        m.mtime = *mtime;
         m.type = type;
         members.push_back(std::move(m));
         ++entries;
-        offset = next;
     }
-    ::close(fd);
     return ok;
+}
+
+bool IsCompressedTar(const std::string& path) {
+    engine::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || !engine::IsCompressedFile(fd.get())) return false;
+    // Only the first block is needed: decoding stops as soon as it is there.
+    struct Enough {};
+    std::vector<uint8_t> first;
+    engine::CompressedFileIo io;
+    io.write = [&](const uint8_t* p, size_t n) {
+        first.insert(first.end(), p, p + std::min(n, kBlock - first.size()));
+        if (first.size() == kBlock) throw Enough{};
+    };
+    std::string text;
+    try {
+        engine::DecodeCompressedFile(fd.get(), io, text);
+    } catch (const Enough&) {
+    }
+    return first.size() == kBlock && engine::TarChecksumOk(first);
 }
 
 }  // namespace formats

@@ -25,10 +25,15 @@ struct TarMember {
 /// blank; -1 for any other character or a field of blanks only.
 int64_t ParseTarOctal(std::string_view field);
 
-/// Reads the members of the tar archive at `path`; false with the message in `error`
+/// Reads the members of the tar archive at `path` (a tar inside a gzip or Unix-compress file
+/// is unpacked into a private temporary file first); false with the message in `error`
 /// ("Invalid archive directory" for an archive whose first block is empty, "Error reading
 /// header after processing %d entries" for a field that does not parse). Members read before
 /// an error stay in `members`.
 bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, std::string& error);
+
+/// True when the file at `path` is a gzip or Unix-compress file that holds a tar archive: the
+/// first block it unpacks to carries a valid tar header checksum.
+bool IsCompressedTar(const std::string& path);
 
 }  // namespace formats

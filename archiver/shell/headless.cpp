@@ -152,17 +152,14 @@ bool PromptPassword(std::string& password) {
     return ok;
 }
 
-// No one to ask for the name of the file inside: the proposed name unless --yes is missing,
-// and the output says which answer was taken.
+// No one to ask for the name of the file inside: a test needs no name and asks nothing; a
+// listing or an extraction takes the proposed name (the archive's name without its
+// extension, as gzip would name the file) and the output says which answer was taken.
 ContainedNameQuestion HeadlessNameQuestion(const Options& o) {
     return [&o](const std::string& question,
                 const std::string& proposal) -> std::optional<std::string> {
-        if (o.yes || o.command == 'l') {
-            PrintLine(stderr, question + " (answered " + proposal + ")");
-            return proposal;
-        }
-        PrintLine(stderr, question + " (not answered; --yes answers " + proposal + ")");
-        return std::nullopt;
+        if (o.command != 't') PrintLine(stderr, question + " (answered " + proposal + ")");
+        return proposal;
     };
 }
 

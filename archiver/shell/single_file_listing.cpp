@@ -2,6 +2,7 @@
 #include "archiver/shell/single_file_listing.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ bool LoadTar(const std::string& path, Listing& listing, std::string& error) {
     return ok;
 }
 
+bool NamesTar(const std::string& name) {
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".tar") == 0;
+}
+
 bool LoadGzip(const std::string& path, const ContainedNameQuestion& ask, Listing& listing,
               SingleFileFacts& facts, std::string& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -51,22 +56,26 @@ bool LoadGzip(const std::string& path, const ContainedNameQuestion& ask, Listing
     head.resize(got > 0 ? static_cast<size_t>(got) : 0);
     formats::GzipHeader header;
     if (!formats::ParseGzipHeader(head, header, error)) return false;
-    std::string name = header.original_name;
+    std::string derived = formats::NameFromArchiveName(path).value_or("");
+    std::string name = header.original_name.empty() ? derived : header.original_name;
+    if ((NamesTar(derived) || NamesTar(name)) && formats::IsCompressedTar(path)) {
+        // x.tar.gz, x.tgz, x.tar.Z, x.taz (whatever name is stored: some writers keep
+        // "x.tgz"), or a stored name ending in ".tar": the rows are the tar's members, and the
+        // engine reads the tar inside in the same step.
+        facts = SingleFileFacts{};
+        facts.kind = formats::kKindTar;
+        return LoadTar(path, listing, error);
+    }
     if (name.empty()) {
-        auto derived = formats::NameFromArchiveName(path);
-        if (derived) {
-            name = *derived;
-        } else {
-            auto answer =
-                ask ? ask(formats::FullNameQuestion(path), formats::DefaultContainedName(path))
-                    : std::nullopt;
-            auto safe = answer ? formats::SafeBaseName(*answer) : std::nullopt;
-            if (!safe) {
-                error.clear();  // cancelled: nothing to say
-                return false;
-            }
-            name = *safe;
+        auto answer =
+            ask ? ask(formats::FullNameQuestion(path), formats::DefaultContainedName(path))
+                : std::nullopt;
+        auto safe = answer ? formats::SafeBaseName(*answer) : std::nullopt;
+        if (!safe) {
+            error.clear();  // cancelled: nothing to say
+            return false;
         }
+        name = *safe;
     }
     time_t when = header.mtime != 0 ? static_cast<time_t>(header.mtime) : st.st_mtime;
     facts.kind_value = platform::TimeToDos(when);

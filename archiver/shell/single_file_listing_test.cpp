@@ -79,5 +79,50 @@ TEST(SingleFileListing, RowsAndRecord) {
     }
 }
 
+// A tar inside gzip or Unix compress is listed as that tar and handed to the engine as one;
+// a name that says tar over content that is none stays one compressed file.
+TEST(SingleFileListing, TarInsideIsTheTar) {
+    UNZIP_TEST_NEEDS("python3");
+    TempDir dir;
+    ASSERT_TRUE(engine::testing_util::RunPython(dir, R"(
+import gzip, io, tarfile
+with tarfile.open('pack.tgz', 'w:gz') as t:
+    for name in ('a.txt', 'sub/b.txt'):
+        i = tarfile.TarInfo(name)
+        i.size = 3
+        t.addfile(i, io.BytesIO(b'abc'))
+with gzip.open('fake.tar.gz', 'wb') as f:
+    f.write(b'not a tar at all' * 100)
+)"));
+    struct Case {
+        const char* file;
+        uint16_t kind;
+        std::vector<std::string> rows;
+        std::vector<std::string> selection;
+        uint64_t start;
+    } cases[] = {
+        {"pack.tgz", formats::kKindTar, {"a.txt", "sub/b.txt"}, {}, 0},
+        // python's gzip stores the name "fake.tar": the data starts after it.
+        {"fake.tar.gz", formats::kKindGzip, {"fake.tar"}, {"fake.tar"}, 19},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Listing listing;
+        SingleFileFacts facts;
+        std::string error;
+        ASSERT_TRUE(LoadSingleFileListing(formats::kKindGzip, dir / c.file, SortOrder::kOriginal,
+                                          nullptr, listing, facts, error))
+            << error;
+        std::vector<std::string> rows;
+        for (const Row& r : listing.rows) rows.push_back(r.name);
+        EXPECT_EQ(rows, c.rows);
+        engine::UnzipCommand cmd;
+        FillUnzipCommand(facts, cmd);
+        EXPECT_EQ(cmd.kind, c.kind);
+        EXPECT_EQ(cmd.start_offset, c.start);
+        EXPECT_EQ(cmd.selection, c.selection);
+    }
+}
+
 }  // namespace
 }  // namespace shell

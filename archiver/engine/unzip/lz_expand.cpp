@@ -169,11 +169,14 @@ struct LzFile {
     // Expanded bytes not yet handed out.
     std::vector<uint8_t> pending;
     size_t pending_at = 0;
+    // The header's length, when it gives one, and what has been handed out. A writer may
+    // leave one stray byte after the last (mscompress does for an empty file): that byte is
+    // dropped. More than that means the header is wrong, and all the data is handed out.
+    std::optional<uint64_t> length;
+    uint64_t handed_out = 0;
+    bool past_length = false;
     bool done = false;
     bool failed = false;
-    // Bytes the header promises, when it says; output stops there (some writers leave a
-    // stray byte after the last one).
-    std::optional<uint64_t> remaining;
     InflateWorkspacePtr inflate;
     std::vector<uint8_t> history;  // the last 32 KiB of deflate output
 
@@ -300,14 +303,15 @@ int LzFile::DecodeMsZipBlock() {
     } catch (const BlockTooLarge&) {
         return kLzErrorBadValue;
     }
-    history.insert(history.end(), pending.begin(), pending.end());
+    history.insert(history.end(), pending.end() - static_cast<ptrdiff_t>(produced), pending.end());
     if (history.size() > kMsZipBlockOut)
         history.erase(history.begin(), history.end() - static_cast<ptrdiff_t>(kMsZipBlockOut));
     return 0;
 }
 
 int LzFile::Refill() {
-    pending.clear();
+    // Bytes not handed out yet stay in front of the new ones.
+    pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(pending_at));
     pending_at = 0;
     switch (mode) {
         case Mode::kPlain:
@@ -321,7 +325,7 @@ int LzFile::Refill() {
                 buf[n] = static_cast<uint8_t>(mode == Mode::kXor ? c ^ 0xFF : c);
             }
             if (n == 0) done = true;
-            pending.assign(buf, buf + n);
+            pending.insert(pending.end(), buf, buf + n);
             return in_error ? kLzErrorRead : 0;
         }
         case Mode::kSzdd:
@@ -360,7 +364,7 @@ LzHandle LzInit(int fd, int& error) {
     LzHandle file(std::make_unique<LzFile>().release());
     file->fd = fd;
     file->mode = hdr.mode;
-    if (hdr.mode != Mode::kPlain) file->remaining = hdr.length;
+    if (hdr.mode != Mode::kPlain) file->length = hdr.length;
     file->window.fill(' ');
     file->wpos = kWindowSize - 16;
     return file;
@@ -369,9 +373,26 @@ LzHandle LzInit(int fd, int& error) {
 long LzRead(LzFile& file, std::span<uint8_t> out) {
     if (file.failed) return kLzErrorRead;
     size_t total = 0;
+    // The data decides where the output ends, not the header's length (bar a stray byte):
+    // a caller compares the two, so a header that disagrees is reported, not obeyed.
     size_t want = out.size();
-    if (file.remaining) want = static_cast<size_t>(std::min<uint64_t>(want, *file.remaining));
     while (total < want) {
+        uint64_t at = file.handed_out + total;
+        if (file.length && at == *file.length && !file.past_length) {
+            // The header's length is reached: see whether more than a stray byte follows.
+            while (!file.done && file.pending.size() - file.pending_at < 2) {
+                if (int rc = file.Refill(); rc != 0) {
+                    file.failed = true;
+                    return rc;
+                }
+            }
+            if (file.pending.size() - file.pending_at < 2) {
+                file.pending_at = file.pending.size();
+                file.done = true;
+                break;
+            }
+            file.past_length = true;
+        }
         if (file.pending_at == file.pending.size()) {
             if (file.done) break;
             if (int rc = file.Refill(); rc != 0) {
@@ -381,11 +402,13 @@ long LzRead(LzFile& file, std::span<uint8_t> out) {
             continue;
         }
         size_t n = std::min(want - total, file.pending.size() - file.pending_at);
+        if (file.length && !file.past_length)
+            n = static_cast<size_t>(std::min<uint64_t>(n, *file.length - at));
         std::memcpy(out.data() + total, file.pending.data() + file.pending_at, n);
         file.pending_at += n;
         total += n;
     }
-    if (file.remaining) *file.remaining -= total;
+    file.handed_out += total;
     return static_cast<long>(total);
 }
 

@@ -165,7 +165,8 @@ open('cuthdr.kwj', 'wb').write(b'KWAJ\x88\xf0\x27\xd1\0\0')
         {"m9.kwj", kLzErrorUnknownAlg, {}, std::nullopt},
         {"inside.kwj", 0, {'x'}, "inside.kwj"},  // offset word inside the header
         {"cuthdr.kwj", kLzErrorRead, {}, std::nullopt},
-        {"short.kwj", 0, std::vector<uint8_t>(text.begin(), text.begin() + 10), "short.kwj"},
+        // A header length that disagrees does not cut the data; the run reports it.
+        {"short.kwj", 0, text, "short.kwj"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

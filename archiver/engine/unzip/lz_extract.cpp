@@ -67,8 +67,9 @@ void ExtractMsCompress(const UnzipCommand& cmd, int fd, bool short_names) {
         if (n < static_cast<long>(kLzBlock)) break;
     }
     steps.Finish(out, st.st_mtime);
-    // A header without the expanded size (KWAJ may leave it out) gives nothing to compare.
-    if (total != expected && (expected != 0 || total == compressed)) {
+    // The expected size is the header's, or (for a KWAJ header without one) what the listing
+    // expanded: any difference means the header and the data disagree.
+    if (total != expected) {
         if (total == compressed)
             SendError(kClassExpandedSize, kMsgNeedNewer);
         else

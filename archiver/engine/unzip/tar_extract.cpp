@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/gzip_extract.h"
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/tar_header.h"
 #include "platform/dostime.h"
 
 namespace engine {
@@ -50,29 +52,42 @@ public:
         file_size_ = static_cast<uint64_t>(std::max<int64_t>(FileSize(fd_), 0));
         pos_ = cmd_.start_offset;
         std::optional<std::string> long_name;
+        PaxValues pax;  // from an extended header, for the next member only
         for (;;) {
             uint8_t h[kBlock];
             if (pos_ >= file_size_ || PreadFull(fd_, h, kBlock, pos_) != kBlock || h[0] == 0) break;
             pos_ += kBlock;
-            int64_t size = ParseTarOctal(FieldView(h, kSizeAt, kSizeLen));
-            if (size < 0)
+            char type = static_cast<char>(h[kTypeAt]);
+            // Name and record headers carry their own size; a pax size is the next member's,
+            // and stands in for a size field that does not parse.
+            bool record = type == 'L' || type == 'K' || type == 'x' || type == 'g';
+            std::optional<int64_t> size = ParseTarNumber(FieldView(h, kSizeAt, kSizeLen));
+            if (!record && pax.size) size = static_cast<int64_t>(*pax.size);
+            if (!size || *size < 0)
                 Fail(kClassIo, Format("Error reading header after processing %d entries", entries_),
                      kUnzipError);
+            uint64_t claimed = static_cast<uint64_t>(*size);
             // A member never runs past the end of the archive.
-            uint64_t data_size = std::min<uint64_t>(static_cast<uint64_t>(size), file_size_ - pos_);
+            uint64_t data_size = std::min<uint64_t>(claimed, file_size_ - pos_);
             uint64_t data_start = pos_;
             pos_ = data_start + RoundUp(data_size);
-            char type = static_cast<char>(h[kTypeAt]);
             if (type == 'L') {  // the next member's long name
                 long_name = ReadText(data_start, data_size);
                 continue;
             }
             if (type == 'x') {  // the next member's extended records
-                std::string path = PaxPath(ReadText(data_start, data_size));
-                if (!path.empty()) long_name = path;
+                pax = ParsePaxRecords(ReadRecords(data_start, data_size));
+                if (pax.path && !pax.path->empty()) long_name = *pax.path;
                 continue;
             }
-            if (type == 'K' || type == 'g') continue;  // a link's long target; global records
+            if (record) continue;  // a link's long target, global records
+            std::optional<int64_t> mtime = pax.mtime;
+            if (!mtime) mtime = ParseTarNumber(FieldView(h, kTimeAt, kTimeLen));
+            pax = {};
+            if (type == 'V') {  // a volume label names the archive, not a member
+                long_name.reset();
+                continue;
+            }
             if (type == '1' || type == '2') {
                 // Links have no data of their own and make no file.
                 pos_ = data_start;
@@ -83,7 +98,6 @@ public:
             long_name.reset();
             if (type != '0' && type != '\0' && type != '7') continue;
             ++entries_;
-            int64_t mtime = ParseTarOctal(FieldView(h, kTimeAt, kTimeLen));
             Member(name, data_start, data_size, mtime);
         }
         if (steps_.refused()) EndRun(kUnzipError);
@@ -114,9 +128,18 @@ private:
         return text;
     }
 
-    void Member(const std::string& name, uint64_t data_start, uint64_t size, int64_t mtime) {
+    // An extended header's records, NULs included, bounded like a long name.
+    std::string ReadRecords(uint64_t at, uint64_t size) {
+        std::string text(static_cast<size_t>(std::min(size, kMaxLongName)), '\0');
+        if (PreadFull(fd_, text.data(), text.size(), at) != static_cast<ssize_t>(text.size()))
+            ReadError();
+        return text;
+    }
+
+    void Member(const std::string& name, uint64_t data_start, uint64_t size,
+                std::optional<int64_t> mtime) {
         if (name.empty() || name.back() == '/') return;  // folders come with their members
-        uint32_t dos_time = mtime >= 0 ? platform::TimeToDos(static_cast<time_t>(mtime)) : 0;
+        uint32_t dos_time = mtime ? platform::TimeToDos(static_cast<time_t>(*mtime)) : 0;
         OutputFile out;
         if (cmd_.has_target) {
             auto path = steps_.Prepare(name, {name, dos_time, size});
@@ -148,8 +171,8 @@ private:
             }
         }
         // The archive's own seconds, not the two-second steps of the listing's time.
-        steps_.Finish(
-            out, mtime >= 0 ? std::optional<time_t>(static_cast<time_t>(mtime)) : std::nullopt);
+        steps_.Finish(out,
+                      mtime ? std::optional<time_t>(static_cast<time_t>(*mtime)) : std::nullopt);
     }
 
     const UnzipCommand& cmd_;
@@ -185,25 +208,7 @@ int64_t ParseTarOctal(std::string_view field) {
 }
 
 std::string PaxPath(std::string_view records) {
-    std::string path;
-    size_t at = 0;
-    while (at < records.size()) {
-        size_t space = records.find(' ', at);
-        if (space == std::string_view::npos) return {};
-        size_t len = 0;
-        for (size_t i = at; i < space; ++i) {
-            char c = records[i];
-            if (c < '0' || c > '9' || len > records.size()) return {};
-            len = len * 10 + static_cast<size_t>(c - '0');
-        }
-        // A record's length counts itself, its digits to its newline.
-        if (len <= space - at + 1 || len > records.size() - at || records[at + len - 1] != '\n')
-            return {};
-        std::string_view body = records.substr(space + 1, at + len - 1 - (space + 1));
-        if (body.substr(0, 5) == "path=") path = std::string(body.substr(5));
-        at += len;
-    }
-    return path;
+    return ParsePaxRecords(records).path.value_or("");
 }
 
 bool LineEndConverter::LooksLikeText(std::string_view first_block) {
@@ -242,7 +247,19 @@ std::string LineEndConverter::Convert(std::string_view block, bool last) {
 
 void ExtractTar(const UnzipCommand& cmd, int fd, const std::string& archive_name,
                 bool short_names) {
-    TarRun(cmd, fd, archive_name, short_names).Run();
+    if (!IsCompressedFile(fd)) {
+        TarRun(cmd, fd, archive_name, short_names).Run();
+        return;
+    }
+    // A tar inside gzip or Unix compress: unpacked whole (and checked) first, then read as
+    // any tar. Its offsets are those of the tar, never of the compressed file.
+    UniqueFd tar;
+    std::string error;
+    if (!UnpackToTempFile(fd, archive_name, tar, error, [](size_t n) { AddProgress(n); }))
+        Fail(kClassIo, error, kUnzipError);
+    UnzipCommand inner = cmd;
+    inner.start_offset = 0;
+    TarRun(inner, tar.get(), archive_name, short_names).Run();
 }
 
 }  // namespace engine

@@ -52,6 +52,12 @@ public:
         }
     }
 
+    // True when the input ended inside a code: a writer pads only the last byte, with zero
+    // bits, so a whole byte or set bits left over mean the stream was cut.
+    bool EndedInsideCode() const {
+        return bits_ >= 8 || (acc_ & ((uint64_t{1} << bits_) - 1)) != 0;
+    }
+
     // One byte of the header; false at the end.
     bool Byte(uint8_t& b) {
         if (pos_ == len_ && !Refill()) return false;
@@ -120,7 +126,13 @@ const char* DecodeUnixCompress(const UnixCompressIo& io) {
             max_code = width == top_width ? table_limit : (1u << width) - 1;
         }
         uint32_t code;
-        if (!in.Next(width, code)) break;
+        if (!in.Next(width, code)) {
+            if (in.EndedInsideCode()) {
+                flush();
+                return "corrupt input.";
+            }
+            break;
+        }
         if (code == kClear && block_mode) {
             in.EndGroup(width);
             width = kFirstWidth;
