@@ -9,6 +9,7 @@
 #include "archiver/engine/unzip/inflate.h"
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/unix_compress.h"
 #include "platform/dostime.h"
 
@@ -69,7 +70,8 @@ private:
              kUnzipError);
     }
     [[noreturn]] void Damaged(const std::string& name, const std::string& why) {
-        Fail(kClassIo, Format("Damaged gzip file %s: %s", name.c_str(), why.c_str()), kUnzipError);
+        Fail(kClassIo, Format("Damaged gzip file %s: %s", ShownName(name).c_str(), why.c_str()),
+             kUnzipError);
     }
 
     // Reads up to cap bytes at pos_, counting them for progress.
@@ -125,8 +127,8 @@ private:
             if (next >= file_size_) return;
             uint8_t m[2] = {0, 0};
             if (PreadFull(fd_, m, 2, next) != 2 || !IsGzipMagic(m)) {
-                SendWarning(
-                    Format("Warning: %s: data after the compressed file ignored", name.c_str()));
+                SendWarning(Format("Warning: %s: data after the compressed file ignored",
+                                   ShownName(name).c_str()));
                 return;
             }
             auto s = GzipDataStart(fd_, next, file_size_);
