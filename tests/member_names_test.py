@@ -326,6 +326,15 @@ class WindowList(Base):
         # The window's test opens the archive under the name it was given.
         t.keys("C-t")
         t.wait_for("ended without errors")
+        # New Archive with that name offers the existing file instead of making "sfxkit.zip".
+        t.keys("C-n")
+        t.wait_for("File name:")
+        t.text("sfxkit")
+        t.keys("Enter")
+        t.wait_for("sfxkit already exists")
+        t.keys("Enter")
+        t.wait_for(lambda s: "already exists" not in s and "Total 3 files" in s)
+        self.assertFalse(os.path.exists(self.path("sfxkit.zip")))
         t.keys("C-q")
         t.wait_for(lambda s: t.dead(), timeout=5)
         # A command line run inside the window: extract from the name as given.
