@@ -256,15 +256,28 @@ class ControlCharacters(Base):
         c = zlib.compressobj(6, zlib.DEFLATED, -15)
         self.write("g.gz", head + c.compress(data) + c.flush() +
                    struct.pack("<II", zlib.crc32(data), len(data)))
+        # Unix compress and Microsoft Compress files name their member after themselves.
+        need("compress")
+        need("mscompress")
+        with open(self.path("u\nz.txt.Z"), "wb") as f:
+            subprocess.run(["compress", "-c", "-f"], input=data, stdout=f, check=True)
+        self.write("m\ns.txt", data)
+        subprocess.run(["mscompress", "m\ns.txt"], cwd=self.dir, check=True, capture_output=True)
         cases = [("t.tar", [("a^Jb.txt", ""), ("c^[d.txt", "t^Ix")],
                   ["Extracting a^Jb.txt", "Extracting c^[d.txt"]),
-                 ("g.gz", [("g^Jname.txt", "")], ["Extracting g^Jname.txt"])]
+                 ("g.gz", [("g^Jname.txt", "")], ["Extracting g^Jname.txt"]),
+                 ("u\nz.txt.Z", [("u^Jz.txt", "")], ["Extracting u^Jz.txt"]),
+                 ("m\ns.txt_", [("m^Js.txt", "")],
+                  ["Extracting m^Js.txt",
+                   "Please enter the full name of the file contained within the archive "
+                   "m^Js.txt_.  For example, if the contents are a DOC file, a recommended "
+                   "filename is m^Js.DOC. (answered m^Js.txt)"])]
         for archive, rows, extracted in cases:
             with self.subTest(archive=archive):
                 r = self.run_borvan("-l", archive)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(listed(r), rows)
-                r = self.run_borvan("-e", "--yes", archive, "x-" + archive)
+                r = self.run_borvan("-e", "--yes", archive, "x-" + archive.replace("\n", "_"))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(out_lines(r), extracted)
 
