@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "archiver/engine/unzip/output_path.h"
+
 namespace shell {
 
 const char* const kParameterValidationError = "Borvan parameter validation error";
@@ -27,14 +29,12 @@ bool IsDashLetter(std::string_view word) {
     return word.size() == 2 && word[0] == '-' && std::isalpha(static_cast<unsigned char>(word[1]));
 }
 
-// ".zip" added to an archive path whose last component has no extension; a path that ends in a
-// double quote gets it inside the quote.
+// ".zip" added to an archive path whose last component has no extension, unless a file of
+// that very name exists; a path that ends in a double quote gets it inside the quote.
 std::string WithZipExtension(std::string path) {
     bool quoted = path.size() > 1 && path.back() == '"';
     if (quoted) path.pop_back();
-    size_t slash = path.rfind('/');
-    size_t base = slash == std::string::npos ? 0 : slash + 1;
-    if (path.find('.', base) == std::string::npos) path += ".zip";
+    path = engine::WithZipExtension(path);
     if (quoted) path += '"';
     return path;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/unzip.h"
 #include "archiver/formats/archive_kind.h"
 #include "archiver/formats/listed_member.h"
@@ -158,7 +159,11 @@ bool PromptPassword(std::string& password) {
 ContainedNameQuestion HeadlessNameQuestion(const Options& o) {
     return [&o](const std::string& question,
                 const std::string& proposal) -> std::optional<std::string> {
-        if (o.command != 't') PrintLine(stderr, question + " (answered " + proposal + ")");
+        // The question and the proposal come from the archive's name: one line each time.
+        if (o.command != 't') {
+            PrintLine(stderr, engine::ShownName(question) + " (answered " +
+                                  engine::ShownName(proposal) + ")");
+        }
         return proposal;
     };
 }
@@ -209,7 +214,8 @@ int ExtractWithProgram(const Options& o, const std::string& archive, formats::Ar
     for (const Row& r : listing.rows) request.member_names.push_back(r.name);
     programs::OperationOutcome out =
         programs::RunArchiveOperation(request, programs::LoadProgramLocations(SettingsPath()));
-    std::fputs(programs::LastOutput().c_str(), stdout);
+    // The archiver's own output, names and all: no control sequence reaches the terminal.
+    std::fputs(TerminalSafe(programs::LastOutput()).c_str(), stdout);
     if (!out.message.empty()) PrintLine(out.ok ? stdout : stderr, out.message);
     if (out.ok) return 0;
     return out.ran && out.exit_code > 0 ? out.exit_code : kExitFailed;
@@ -269,7 +275,8 @@ platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp
         case engine::kMsgOverwrite: {
             const auto* q = reinterpret_cast<const engine::OverwriteQuery*>(lp);
             // No one to ask: the safe answer unless --yes, and the output says which it was.
-            std::string question = "Replace the existing file " + q->output_path + "?";
+            std::string question =
+                "Replace the existing file " + engine::ShownName(q->output_path) + "?";
             if (s.options->yes) {
                 PrintLine(stdout, question + " (answered Yes)");
                 return engine::kReplace;
@@ -362,7 +369,7 @@ int VirusScan(const Options& o, const std::string& archive, formats::ArchiveKind
         programs::RunVirusScan(locations, [&](const std::string& folder, std::string& error) {
             return ExtractAllInto(o, archive, kind, locations, folder, error);
         });
-    std::fputs(out.output.c_str(), stdout);
+    std::fputs(TerminalSafe(out.output).c_str(), stdout);
     PrintLine(out.ran ? stdout : stderr, out.message);
     return out.ran ? out.exit_code : kExitUsage;
 }

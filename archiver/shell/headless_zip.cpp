@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/zip/zip.h"
 #include "platform/event_loop.h"
 
@@ -116,11 +117,9 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
         if (command == 'd') return false;
         cmd.names.push_back("*.*");
     }
-    // An archive named without an extension gets ".zip", as on the command line.
-    size_t slash = cmd.archive.rfind('/');
-    size_t dot = cmd.archive.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        cmd.archive += ".zip";
+    // An archive named without an extension gets ".zip", as on the command line, unless a
+    // file of that very name exists.
+    cmd.archive = engine::WithZipExtension(cmd.archive);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "archiver/engine/unzip/shown_name.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 
@@ -318,7 +319,8 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
 }
 
 std::string NameText(const Row& row) {
-    std::string s(Base(row));
+    // A row is one line wherever it is shown: a line feed in a name must not start another.
+    std::string s = engine::ShownName(Base(row));
     if (row.encrypted) s += '+';
     return s;
 }
@@ -367,9 +369,9 @@ std::string RatioText(const Row& row) {
 }
 
 std::string PathText(const Row& row) {
-    std::string folder(Folder(row));
-    if (!folder.empty()) folder.pop_back();
-    return folder;
+    std::string_view folder = Folder(row);
+    if (!folder.empty()) folder.remove_suffix(1);
+    return engine::ShownName(folder);
 }
 
 namespace {

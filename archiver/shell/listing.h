@@ -88,7 +88,7 @@ struct IntlFormat {
 
 /// Column titles, in display order.
 extern const char* const kColumnTitles[7];
-/// The Name column: base name, "+" when encrypted.
+/// The Name column: base name, "+" when encrypted; control characters spelt out (^J).
 std::string NameText(const Row& row);
 /// The Date column ("bad date" when longer than 8 characters).
 std::string DateText(uint32_t dos_datetime, const IntlFormat& intl = {});
@@ -98,7 +98,7 @@ std::string TimeText(uint32_t dos_datetime, const IntlFormat& intl = {});
 std::string SizeText(uint64_t size, const IntlFormat& intl = {});
 /// The Ratio column: "NN%" or "?".
 std::string RatioText(const Row& row);
-/// The Path column: the folder part of the name.
+/// The Path column: the folder part of the name, control characters spelt out.
 std::string PathText(const Row& row);
 /// "Total %u file%s, %s" over all rows.
 std::string TotalText(const Listing& listing, const IntlFormat& intl = {});

@@ -54,6 +54,12 @@ TEST(ListingTest, RowsFromNames) {
     EXPECT_EQ(l.rows[1].type_class, kTypeProgram);
     EXPECT_TRUE(l.has_program_copy);
     EXPECT_FALSE(l.long_names);
+    // The row keeps the name; its columns show control characters spelt out, on one line.
+    Listing c;
+    EXPECT_TRUE(AddRow(c, "d\te\nf/g\nh\x1b.txt", true, 0, 1, 1, 0, error));
+    EXPECT_EQ(c.rows[0].name, "d\te\nf/g\nh\x1b.txt");
+    EXPECT_EQ(NameText(c.rows[0]), "g^Jh^[.txt+");
+    EXPECT_EQ(PathText(c.rows[0]), "d^Ie^Jf");
     EXPECT_TRUE(AddRow(l, "a long name.html", false, 0, kUnknownSize, 1, 0, error));
     EXPECT_TRUE(l.long_names);
     EXPECT_EQ(l.total_uncompressed, kUnknownSize);

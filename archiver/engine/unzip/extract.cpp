@@ -20,6 +20,7 @@
 #include "archiver/engine/unzip/old_methods.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/read_ahead.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/unzip/zip_directory.h"
 #include "archiver/engine/unzip/zip_records.h"
@@ -60,7 +61,7 @@ struct Declared {
 // A member that cannot be decoded to its end, or not to its declared size, must not look
 // extracted.
 [[noreturn]] void Damaged(const std::string& name, const char* why) {
-    Fail(kClassIo, Format("ZIP damaged: file %s: %s", name.c_str(), why), kUnzipError);
+    Fail(kClassIo, Format("ZIP damaged: file %s: %s", ShownName(name).c_str(), why), kUnzipError);
 }
 
 // Everything the decoding of one member needs, copied so that a worker can run it while the
@@ -102,7 +103,8 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         r.crc = Crc32(r.crc, {p, n});
         if (!m.test && !WriteFull(out.fd.get(), p, n))
             Fail(kClassIo,
-                 Format("Error writing to %s.  Possible cause: disk full", m.out_path.c_str()),
+                 Format("Error writing to %s.  Possible cause: disk full",
+                        ShownName(m.out_path).c_str()),
                  kUnzipError);
         AddProgress(n);
     };
@@ -150,8 +152,9 @@ void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32
     if (!m.test) MemberSteps::Finish(out, m.mtime);
     if (r.crc != expected_crc)
         Fail(kClassIo,
-             Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", m.name.c_str(),
-                    static_cast<unsigned long>(r.crc), static_cast<unsigned long>(expected_crc)),
+             Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)",
+                    ShownName(m.name).c_str(), static_cast<unsigned long>(r.crc),
+                    static_cast<unsigned long>(expected_crc)),
              kUnzipError);
 }
 
@@ -211,7 +214,7 @@ private:
                 if (ahead_.Read(sig, 4, e->local_offset) != 4 || Get32(sig) != kLocalSig)
                     Fail(kClassIo,
                          Format("ZIP damaged: file %s: its local header is missing",
-                                DisplayName(e->name, e->header.flags).c_str()),
+                                ShownName(DisplayName(e->name, e->header.flags)).c_str()),
                          kUnzipError);
                 pos_ = e->local_offset + 4;
                 Member(e);
@@ -396,11 +399,12 @@ private:
             if (!cmd_.password_given)
                 Fail(kClassPassword,
                      Format("Error: %s -- the file is encrypted and its password wasn't specified",
-                            who.c_str()),
+                            ShownName(who).c_str()),
                      kUnzipError);
             if (!CheckPasswordHeader(keys, cmd_.password, head, check))
                 Fail(kClassPassword,
-                     Format("Error: %s -- the specified password is incorrect", who.c_str()),
+                     Format("Error: %s -- the specified password is incorrect",
+                            ShownName(who).c_str()),
                      kUnzipError);
         }
         if (Decode(h, d, name, out_path, encrypted, keys, remaining)) {
@@ -461,7 +465,7 @@ private:
         if (drained) pipeline_->Drain();
         if (!test) OpenOutput(out, out_path);
         std::string base(BaseName(name));
-        SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", base.c_str()));
+        SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", ShownName(base).c_str()));
         ProgressNow();
 
         MemberData m;

@@ -12,6 +12,7 @@
 #include "archiver/engine/unzip/inflate.h"
 #include "archiver/engine/unzip/member_steps.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/unix_compress.h"
 #include "platform/dostime.h"
 
@@ -178,7 +179,7 @@ public:
         io.write = [&](const uint8_t* p, size_t n) { steps_.Write(out, {p, n}, false); };
         io.progress = [](size_t n) { AddProgress(n); };
         io.warn = [&](const std::string& text) {
-            SendWarning(Format("Warning: %s: %s", name.c_str(), text.c_str()));
+            SendWarning(Format("Warning: %s: %s", ShownName(name).c_str(), text.c_str()));
         };
         std::string text;
         switch (DecodeCompressedFile(fd_, io, text)) {
@@ -189,7 +190,8 @@ public:
                      Format("Error reading %s.  Possible cause: bad disk", archive_name_.c_str()),
                      kUnzipError);
             case CompressedFault::kDamaged:
-                Fail(kClassIo, Format("Damaged gzip file %s: %s", name.c_str(), text.c_str()),
+                Fail(kClassIo,
+                     Format("Damaged gzip file %s: %s", ShownName(name).c_str(), text.c_str()),
                      kUnzipError);
             case CompressedFault::kLzw:
                 Fail(kClassIo, text, kUnzipError);
@@ -303,7 +305,8 @@ bool UnpackToTempFile(int fd, const std::string& archive_name, UniqueFd& out, st
             error = Format("Error reading %s.  Possible cause: bad disk", archive_name.c_str());
             return false;
         case CompressedFault::kDamaged:
-            error = Format("Damaged gzip file %s: %s", archive_name.c_str(), text.c_str());
+            error =
+                Format("Damaged gzip file %s: %s", ShownName(archive_name).c_str(), text.c_str());
             return false;
         case CompressedFault::kLzw:
             error = text;

@@ -11,6 +11,7 @@
 
 #include "archiver/engine/unzip/extract.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/zip_directory.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
@@ -50,7 +51,7 @@ std::optional<std::string> MemberSteps::Prepare(const std::string& name, const M
     }
     auto parts = SafeComponents(name);
     if (!parts) {
-        Refuse(Format(kMsgUnsafePath, name.c_str()));
+        Refuse(Format(kMsgUnsafePath, ShownName(name).c_str()));
         return std::nullopt;
     }
     if (!cmd_.use_folder_names) parts->erase(parts->begin(), parts->end() - 1);
@@ -74,7 +75,7 @@ void MemberSteps::FileInTheWay(const std::string& path) {
     Fail(kClassIo,
          Format("Could not create directory %s\n\rA file with same name already "
                 "exists\n\rAborting extract operation",
-                path.c_str()),
+                ShownName(path).c_str()),
          kUnzipFolderFailed);
 }
 
@@ -85,7 +86,8 @@ void MemberSteps::MakeFolder(const std::string& path) {
         return;
     }
     if (errno != EEXIST)
-        Fail(kClassIo, Format("Could not create %s - aborting extract operation", path.c_str()),
+        Fail(kClassIo,
+             Format("Could not create %s - aborting extract operation", ShownName(path).c_str()),
              kUnzipFolderFailed);
 }
 
@@ -140,7 +142,8 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
                 resolved_target_ = real ? real.get() : target;
             }
             if (!ResolvesInside(so_far, resolved_target_)) {
-                Refuse(Format(kMsgLinkedFolder, name.c_str(), so_far.c_str()));
+                Refuse(
+                    Format(kMsgLinkedFolder, ShownName(name).c_str(), ShownName(so_far).c_str()));
                 return false;
             }
             if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
@@ -210,12 +213,15 @@ void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
         ::unlink(path.c_str());
         out.fd.reset(::open(path.c_str(), kOutputFlags, 0666));
     }
-    if (!out.fd) Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
+    if (!out.fd)
+        Fail(kClassIo, Format("Can't create output file: %s", ShownName(path).c_str()),
+             kUnzipError);
 }
 
 void MemberSteps::Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress) {
     if (out.fd && !WriteFull(out.fd.get(), data.data(), data.size()))
-        Fail(kClassIo, Format("Error writing to %s.  Possible cause: disk full", out.path.c_str()),
+        Fail(kClassIo,
+             Format("Error writing to %s.  Possible cause: disk full", ShownName(out.path).c_str()),
              kUnzipError);
     if (count_progress) AddProgress(data.size());
 }
@@ -232,13 +238,15 @@ void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
     }
     out.keep = true;
     if (!out.fd.reset())
-        Fail(kClassIo, Format("Error writing to %s.  Possible cause: disk full", out.path.c_str()),
+        Fail(kClassIo,
+             Format("Error writing to %s.  Possible cause: disk full", ShownName(out.path).c_str()),
              kUnzipError);
 }
 
 void MemberSteps::StatusLine(const std::string& name) {
     std::string base(BaseName(name));
-    SendStatusLine(Format("%s %s", cmd_.has_target ? "Extracting" : "Testing", base.c_str()));
+    SendStatusLine(
+        Format("%s %s", cmd_.has_target ? "Extracting" : "Testing", ShownName(base).c_str()));
     ProgressNow();
 }
 

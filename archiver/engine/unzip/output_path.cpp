@@ -83,10 +83,13 @@ std::string_view BaseName(std::string_view name) {
 }
 
 std::string WithZipExtension(const std::string& path) {
+    struct stat st;
+    // A file that exists under the name as given is the archive, extension or not: a
+    // self-extractor is often named without one.
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return path;
     size_t slash = path.rfind('/');
     size_t start = slash == std::string::npos ? 0 : slash + 1;
     if (path.find('.', start) != std::string::npos) return path;
-    struct stat st;
     std::string lower = path + ".zip", upper = path + ".ZIP";
     if (::stat(lower.c_str(), &st) != 0 && ::stat(upper.c_str(), &st) == 0) return upper;
     return lower;

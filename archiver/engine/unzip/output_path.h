@@ -29,8 +29,9 @@ bool SelectionMatches(std::string_view stored, std::string_view selected);
 /// The part after the last `/` or `\`.
 std::string_view BaseName(std::string_view name);
 
-/// Appends ".zip" to an archive path whose last component has no `.` (".ZIP" when only that
-/// file exists).
+/// The archive a path names: the path as given when a file (not a folder) exists there;
+/// otherwise ".zip" appended when its last component has no `.` (".ZIP" when only that file
+/// exists).
 std::string WithZipExtension(const std::string& path);
 
 }  // namespace engine

@@ -10,6 +10,7 @@
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/zip_records.h"
 #include "platform/codepage.h"
 
@@ -21,7 +22,7 @@ using engine::Format;
 using engine::Get32;
 
 void Warn(std::string_view message, std::string_view name = {}) {
-    engine::SendWarning("Warning: " + std::string(message) + std::string(name));
+    engine::SendWarning("Warning: " + std::string(message) + engine::ShownName(name));
 }
 
 // The archive file with an explicit position; reads distinguish an I/O error from the end.
@@ -192,7 +193,8 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
     }
     Member& m = locals[static_cast<size_t>(index)];
     if (c.version_needed > 20 || (c.version_needed != m.version_needed && m.version_needed > 20)) {
-        Warn(Format("%s requires an unsupported zip compression scheme", name.c_str()));
+        Warn(Format("%s requires an unsupported zip compression scheme",
+                    engine::ShownName(name).c_str()));
         return kResultUnsupported;
     }
     auto local = CompareImage(m.local_flags, m.method, m.time, m.date, m.crc, m.compressed_size,

@@ -13,6 +13,7 @@
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/zip/parallel_compress.h"
 #include "archiver/engine/zip/zip_writer.h"
 
@@ -51,15 +52,17 @@ constexpr platform::UINT kMeterSetPosition = platform::WM_USER + 2;
 [[noreturn]] void End(int code, const std::string& detail) {
     if (code != kResultStopped) {
         const char* text = engine::ZipResultText(code);
-        std::string message = *text ? Format("Error: %s (%s)", text, detail.c_str())
-                                    : Format("Error: code %d (%s)", code, detail.c_str());
+        // The detail names a file or member: kept on the message's one line.
+        std::string shown = engine::ShownName(detail);
+        std::string message = *text ? Format("Error: %s (%s)", text, shown.c_str())
+                                    : Format("Error: code %d (%s)", code, shown.c_str());
         engine::SendError(engine::ZipResultClass(code), message);
     }
     engine::EndRun(code);
 }
 
 void Warn(std::string_view text, std::string_view name) {
-    engine::SendWarning("Warning: " + std::string(text) + std::string(name));
+    engine::SendWarning("Warning: " + std::string(text) + engine::ShownName(name));
 }
 
 std::string_view LastComponent(std::string_view name) {
@@ -227,13 +230,13 @@ void WriteOldMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
     for (Member& m : run.old.members) {
         if (written.size() >= files.out.max_members) End(kResultTooBig, s.archive);
         if (m.marked && s.action == kActionDelete) {
-            engine::SendStatus("deleting " + m.name);
+            engine::SendStatus("deleting " + engine::ShownName(m.name));
             continue;
         }
         if (m.marked) {
-            engine::SendStatus("updating " + std::string(LastComponent(m.name)),
+            engine::SendStatus("updating " + engine::ShownName(LastComponent(m.name)),
                                engine::kStatusLineOnly);
-            engine::SendStatus("updating " + m.name, engine::kStatusOutputOnly);
+            engine::SendStatus("updating " + engine::ShownName(m.name), engine::kStatusOutputOnly);
             Member fresh = m;
             std::string detail;
             int r = files.Write(fresh, detail);
@@ -263,9 +266,9 @@ void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
         m.name = f.stored_name;
         m.short_name = f.short_name;
         m.marked = true;
-        engine::SendStatus("  Adding " + std::string(LastComponent(m.name)),
+        engine::SendStatus("  Adding " + engine::ShownName(LastComponent(m.name)),
                            engine::kStatusLineOnly);
-        engine::SendStatus("  Adding " + m.name, engine::kStatusOutputOnly);
+        engine::SendStatus("  Adding " + engine::ShownName(m.name), engine::kStatusOutputOnly);
         std::string detail;
         int r = files.Write(m, detail);
         if (r == kResultNotRead) {
@@ -295,7 +298,7 @@ void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
         engine::kClassReplaceFailed,
         Format("Could NOT create/update ZIP file.\nProbable cause: disk full.\nNew ZIP file "
                "left on disk as %s",
-               kept.c_str()));
+               engine::ShownName(kept).c_str()));
     engine::EndRun(result);
 }
 

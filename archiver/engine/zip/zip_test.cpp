@@ -193,16 +193,26 @@ TEST_F(ZipTest, MemberFieldsForStoreOnlyNamesEmptyFilesAndPasswords) {
     EXPECT_NE(result, 0);
 }
 
-TEST_F(ZipTest, NamesOutsideCp437AreStoredAsUtf8WithFlag11) {
+TEST_F(ZipTest, NamesOutsideAsciiAreStoredAsUtf8WithFlag11) {
+    std::string ascii = File("plain.txt", Text("0"));
     std::string latin = File("caf\xC3\xA9.txt", Text("1"));
     std::string cjk = File("\xE6\x97\xA5\xE6\x9C\xAC.txt", Text("2"));
-    ASSERT_EQ(Zip(kActionAdd, {latin, cjk}), 0);
+    std::string raw = File("raw\xE9.txt", Text("3"));  // not UTF-8: kept as bytes, no flag
+    ASSERT_EQ(Zip(kActionAdd, {ascii, latin, cjk, raw}), 0);
     auto d = Directory();
-    ASSERT_EQ(d.entries.size(), 2u);
-    EXPECT_EQ(d.entries[0].name, "caf\x82.txt");  // CP437
-    EXPECT_EQ(d.entries[0].header.flags & engine::kFlagUtf8, 0);
-    EXPECT_EQ(d.entries[1].name, "\xE6\x97\xA5\xE6\x9C\xAC.txt");
-    EXPECT_NE(d.entries[1].header.flags & engine::kFlagUtf8, 0);
+    ASSERT_EQ(d.entries.size(), 4u);
+    const struct {
+        const char* stored;
+        bool utf8;
+    } kWant[] = {{"plain.txt", false},
+                 {"caf\xC3\xA9.txt", true},
+                 {"\xE6\x97\xA5\xE6\x9C\xAC.txt", true},
+                 {"raw\xE9.txt", false}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(d.entries[i].name, kWant[i].stored);
+        EXPECT_EQ((d.entries[i].header.flags & engine::kFlagUtf8) != 0, kWant[i].utf8)
+            << kWant[i].stored;
+    }
     auto got = Extract();
     EXPECT_EQ(got.count("caf\xC3\xA9.txt"), 1u);
     EXPECT_EQ(got.count("\xE6\x97\xA5\xE6\x9C\xAC.txt"), 1u);

@@ -172,14 +172,17 @@ std::vector<uint8_t> KeepExtraFields(std::span<const uint8_t> extra) {
     return kept;
 }
 
-std::string EncodeName(const std::string& utf8, uint16_t* flags) {
-    std::optional<std::string> oem = platform::Utf8ToOem(utf8);
-    if (oem) {
+std::string EncodeName(const std::string& name, uint16_t* flags) {
+    // Other tools read a name without the flag in whatever code page they guess, so only
+    // plain ASCII goes without it. Bytes that are not UTF-8 (a file name on disk may hold
+    // any) cannot carry the flag truthfully and are stored as they are, without it.
+    bool ascii = std::all_of(name.begin(), name.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !platform::IsValidUtf8(name))
         *flags &= static_cast<uint16_t>(~engine::kFlagUtf8);
-        return *oem;
-    }
-    *flags |= engine::kFlagUtf8;
-    return utf8;
+    else
+        *flags |= engine::kFlagUtf8;
+    return name;
 }
 
 MemberSettings CurrentMemberSettings() {

@@ -89,8 +89,9 @@ int WriteDirectory(std::span<const Member> members, const std::string& comment, 
 /// mode, NTFS times, zip64 sizes): a rewritten member gets its own.
 std::vector<uint8_t> KeepExtraFields(std::span<const uint8_t> extra);
 
-/// Raw name bytes and the UTF-8 flag for a stored name: CP437 when it holds the name.
-std::string EncodeName(const std::string& utf8, uint16_t* flags);
+/// Raw name bytes and the UTF-8 flag (bit 11) for a stored name: a name outside ASCII is
+/// written as UTF-8 with the flag; bytes that are not valid UTF-8 go as they are, without it.
+std::string EncodeName(const std::string& name, uint16_t* flags);
 
 /// Replaces `archive` by `temp` with one rename (across file systems: a copy beside the
 /// archive, then a rename); `mode` is the permission the archive gets. 0 or 10, 14, 15.

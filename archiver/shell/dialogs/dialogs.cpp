@@ -3,6 +3,7 @@
 // one and comes back to where it was.
 #include "archiver/shell/dialogs/dialogs.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,11 @@ bool HasExtension(const std::string& path) {
     const std::string base = BaseName(path);
     const size_t dot = base.rfind('.');
     return dot != std::string::npos && dot > 0;
+}
+
+bool IsFileNotFolder(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 void ShowFailure(const std::string& what, int err) {
@@ -201,7 +207,9 @@ std::optional<std::string> RunNewArchiveDialog(const std::string& start_folder) 
     for (;;) {
         std::optional<std::string> path = Browse("New Archive", start_folder);
         if (!path) return std::nullopt;
-        if (!HasExtension(*path)) *path += ".zip";
+        // A file of the very name typed is offered for opening; otherwise ".zip" is added
+        // to a name without an extension.
+        if (!HasExtension(*path) && !IsFileNotFolder(*path)) *path += ".zip";
         if (!PathExists(*path)) return path;
         const int answer =
             ShowMessage(*path + " already exists.\n\nOpen it?", tui::MessageButtons::kYesNoCancel);

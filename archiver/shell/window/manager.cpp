@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/zip/zip.h"
 #include "archiver/formats/listed_member.h"
 #include "archiver/shell/dialogs/dialogs.h"
@@ -159,12 +160,13 @@ platform::LRESULT MeterProc(platform::HWND, platform::UINT msg, platform::WPARAM
 
 // The overwrite question: Yes, Yes to All, No (skip) or Cancel (end the run).
 platform::LRESULT AskOverwrite(const engine::OverwriteQuery& q) {
-    std::string text = "Replace " + Shown(q.output_path) + " (" +
+    std::string text = "Replace " + engine::ShownName(q.output_path) + " (" +
                        shell::SizeText(q.existing_size, App().intl) + " bytes, " +
                        shell::DateText(q.existing_dos_time, App().intl) + " " +
                        shell::TimeText(q.existing_dos_time, App().intl) + ")\nwith " +
-                       Shown(q.stored_name) + " (" + shell::SizeText(q.member_size, App().intl) +
-                       " bytes, " + shell::DateText(q.member_dos_time, App().intl) + " " +
+                       engine::ShownName(q.stored_name) + " (" +
+                       shell::SizeText(q.member_size, App().intl) + " bytes, " +
+                       shell::DateText(q.member_dos_time, App().intl) + " " +
                        shell::TimeText(q.member_dos_time, App().intl) + ")?";
     tui::Dialog d =
         tui::MakeMessageBox("Confirm File Replace", text, tui::MessageButtons::kYesNoCancel, false,
