@@ -21,7 +21,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-INI = "[Vesk]\nnick=bench\nanick=bench_\nuser=Bench\nemail=bench@localhost\n"
+# The channels folder would pop up after the MOTD (options5 field 20).
+INI = ("[Vesk]\nnick=bench\nanick=bench_\nuser=Bench\nemail=bench@localhost\n"
+       "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n")
 
 
 def cpu_seconds(pid):

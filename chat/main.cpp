@@ -30,11 +30,12 @@
 #include "chat/terminal/channel_dialog.h"
 #include "chat/terminal/dcc_dialogs.h"
 #include "chat/terminal/finger_dialog.h"
+#include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/popup_dialog.h"
 #include "chat/terminal/script_editor.h"
-#include "chat/terminal/list_dialogs.h"
 #include "chat/terminal/terminal_frontend.h"
 #include "chat/terminal/timer_dialogs.h"
+#include "chat/terminal/url_dialog.h"
 #include "platform/event_loop.h"
 
 namespace {
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
         chat::ListOptionsDialog() = chat::RunListOptionsDialog;
         chat::FingerDialog() = chat::RunFingerAddressDialog;
         chat::PopupEditorDialog() = chat::RunPopupDialog;
+        chat::UrlEntryDialog() = chat::RunUrlEntryDialog;
         chat::Script().hooks.edit_lines = [](const std::string& title,
                                              const std::vector<std::string>& lines) {
             return chat::EditScriptText(title, lines, {0, chat::kMaxListLine});
@@ -160,8 +162,11 @@ int main(int argc, char** argv) {
             return code;
         }
     }
-    // Without the terminal, offers wait for /dcc get and /dcc chat.
+    // Without the terminal, offers wait for /dcc get and /dcc chat, and no dialog of the
+    // terminal's is asked for (the channels folder on connect, a URL entry).
     chat::dcc::Dcc().dialogs = {};
+    chat::ChannelsFolderDialog() = {};
+    chat::UrlEntryDialog() = {};
     chat::Frontend headless = chat::MakeHeadlessFrontend();
     headless.show_help = chat::PrintHelp;
     chat::InstallFrontend(std::move(headless));

@@ -312,7 +312,8 @@ class OnTheTerminal(DccBase):
         getdir = self.folder("get-" + nick)
         ini = os.path.join(home, "vesk.ini")
         with open(ini, "w") as f:
-            f.write(vesk_ini(nick, getdir))
+            # The channels folder would pop up after the MOTD (options5 field 20).
+            f.write(vesk_ini(nick, getdir, "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n"))
         t = Tmux([os.path.abspath(base.VESK32), "-i", ini, "-s", "127.0.0.1:%d" % self.port],
                  100, 30, env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
         self.addCleanup(t.close)

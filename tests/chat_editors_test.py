@@ -112,7 +112,9 @@ class EditorsOnScreen(unittest.TestCase):
         server = ScriptedServer()
         self.addCleanup(server.close)
         # options2: the on-line timer on (field 3), a count of 1:02:03 from an earlier run.
-        t = self.start("[Options]\noptions2=5,50,1,0,1,2,3\n[Text]\nlastreset=Mon Jan 05 10:00:00 2026\n",
+        # options5: the channels folder does not pop up after the MOTD (field 20).
+        t = self.start("[Options]\noptions2=5,50,1,0,1,2,3\noptions5=,,,,,,,,,,,,,,,,,,,0\n"
+                       "[Text]\nlastreset=Mon Jan 05 10:00:00 2026\n",
                        server)
         t.wait_for("End of MOTD")
         # Each connection starts the count again, and the status line shows hours and minutes.

@@ -248,7 +248,8 @@ class NickListPopupOnScreen(unittest.TestCase):
             f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
                     "[lPopup]\nlp0=Op:/mode # +o $1 $2 $3\n"
                     "[bPopup]\nbp0=Tools\nbp1=Hello:/echo hello from the bar\n"
-                    "[Files]\nbrowser=%s\n" % browser)
+                    "[Files]\nbrowser=%s\n"
+                    "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n" % browser)  # no folder on connect
         t = Tmux([base.VESK32, "-i", ini, "-s", "127.0.0.1:%d" % server.port], 80, 24,
                  env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
         self.addCleanup(t.close)

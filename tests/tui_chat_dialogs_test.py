@@ -28,7 +28,9 @@ ALIASES = [
 def write_settings(home):
     ini = os.path.join(home, "vesk.ini")
     with open(ini, "w") as f:
+        # The channels folder would pop up after the MOTD (options5 field 20).
         f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
+                "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n"
                 "[Clicks]\nstatus=/echo clicked the status window\n")
     aliases = os.path.join(home, "aliases.ini")
     with open(aliases, "w") as f:

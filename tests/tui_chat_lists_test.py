@@ -58,8 +58,9 @@ class Screen(unittest.TestCase):
         self.home = tempfile.mkdtemp(prefix="vesk-tui-lists-")
         self.ini = os.path.join(self.home, "vesk.ini")
         with open(self.ini, "w") as f:
+            # The channels folder would pop up after the MOTD (options5 field 20).
             f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
-                    + settings)
+                    "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n" + settings)
         self.t = Tmux([VESK32, "-i", self.ini, "-s", "127.0.0.1:%d" % server_port], 80, 24,
                       env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": self.home,
                            "PATH": os.environ.get("PATH", "/usr/bin:/bin"), **(env or {})})

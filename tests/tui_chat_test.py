@@ -82,7 +82,9 @@ def start_client(test, server, cols, rows, client=CLIENT):
     home = tempfile.mkdtemp()
     ini = os.path.join(home, "vesk.ini")
     with open(ini, "w") as f:
-        f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n")
+        # The channels folder would pop up after the MOTD (options5 field 20).
+        f.write("[Vesk]\nnick=tester\nanick=tester_\nuser=Test User\nemail=t@localhost\n"
+                "[Options]\noptions5=,,,,,,,,,,,,,,,,,,,0\n")
     t = Tmux([client, "-i", ini, "-s", "127.0.0.1:%d" % server.port], cols, rows,
              env={"LANG": "C.UTF-8", "TERM": "screen", "XDG_CONFIG_HOME": home})
     test.addCleanup(t.close)

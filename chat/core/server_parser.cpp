@@ -457,6 +457,15 @@ void HandleTopic() {
     printinfo(-1);
 }
 
+// Where a command's text stands when the line sends it without the ":" marker, as a server
+// may for a single word ("PRIVMSG #t word"): the kick reason after the victim, the new nick
+// or the quit reason right after the command, otherwise after the target.
+size_t TextIndex(std::string_view command) {
+    if (command == "kick") return 4;
+    if (command == "join" || command == "nick" || command == "quit") return 2;
+    return 3;
+}
+
 void Dispatch() {
     LineContext& c = Storage();
     std::vector<std::string>& tk = c.line.tk;
@@ -661,7 +670,7 @@ void parseline(std::string_view line) {
         c.event.nick = c.Tok(0);
         c.event.userhost = c.line.userhost;
         c.event.arg = c.Tok(3);
-        if (c.line.trailing) c.event.text = c.Tok(c.line.trailing);
+        c.event.text = c.Tok(c.line.trailing ? c.line.trailing : TextIndex(c.event.command));
         performevent(c.event);
     }
 }

@@ -33,4 +33,14 @@ bool findmatch(std::string_view text_in, std::string_view pattern_in) {
     return p == pattern.size();
 }
 
+bool IsNicknameMask(std::string_view mask) {
+    return mask.find_first_of("!@") == std::string_view::npos;
+}
+
+std::string AddressMask(std::string_view mask) {
+    std::string out(mask);
+    if (IsNicknameMask(mask)) out += "!*@*";
+    return out;
+}
+
 }  // namespace chat

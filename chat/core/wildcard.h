@@ -2,6 +2,7 @@
 // scripts' text patterns and the links tree.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace chat {
@@ -12,5 +13,12 @@ namespace chat {
 /// "*!*@*.evil.net" matches "a!b@a.evil.net.evil.net"; the cost stays at most text length
 /// times pattern length, whatever the pattern.
 bool findmatch(std::string_view text, std::string_view pattern);
+
+/// True for a mask that names a nickname alone: a bare word, without "!" or "@".
+bool IsNicknameMask(std::string_view mask);
+/// The pattern a user, ignore or auto-op mask is matched with against "nick!user@host": a bare
+/// nickname gets "!*@*"; a mask that holds "!" or "@" is taken as written, so "*@host" and
+/// "nick*@*" match the whole address.
+std::string AddressMask(std::string_view mask);
 
 }  // namespace chat

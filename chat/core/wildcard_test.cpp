@@ -69,5 +69,23 @@ TEST(Wildcard, HostilePatternsStayCheap) {
     EXPECT_LT(spent, std::chrono::seconds(2));
 }
 
+TEST(Wildcard, MasksWithAnAddressPartAreTakenAsWritten) {
+    ResetSession();
+    const struct {
+        const char* mask;
+        const char* pattern;
+        bool matches;  // coolguy!ab@127.0.0.1
+    } cases[] = {
+        {"coolguy", "coolguy!*@*", true},     {"cool*", "cool*!*@*", true},
+        {"*@127.0.0.1", "*@127.0.0.1", true}, {"cool*@*", "cool*@*", true},
+        {"*!ab@*", "*!ab@*", true},           {"other", "other!*@*", false},
+        {"*@10.0.0.1", "*@10.0.0.1", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AddressMask(c.mask), c.pattern);
+        EXPECT_EQ(findmatch("coolguy!ab@127.0.0.1", AddressMask(c.mask)), c.matches) << c.mask;
+    }
+}
+
 }  // namespace
 }  // namespace chat

@@ -230,7 +230,9 @@ void dofcommand(int slot, const std::string& line) {
     }
     if (EqualNoCase(cmd, "get")) {
         if (w.size() < 2) return Reply(slot, "No filename specified.\n");
-        auto inside = InsideHome(c.home, c.current, w[1]);
+        // Peers type names in any letter case, as on the systems most of them use.
+        auto name = FileNamedNoCase(c.current, w[1]);
+        auto inside = name ? InsideHome(c.home, c.current, *name) : std::nullopt;
         struct stat st {};
         if (!inside || ::stat(inside->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             return Reply(slot, "Invalid filename.\n");

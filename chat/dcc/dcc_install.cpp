@@ -23,9 +23,12 @@ bool MayQuit() {
 
 void InstallDcc() {
     SetDccOfferHandler([](std::string_view nick, std::string_view, std::string_view text) {
-        // An offer sent to a channel is meant for nobody in particular: it is not taken.
+        // An offer sent to a channel (or a server's "$" broadcast) is meant for nobody in
+        // particular: it is not taken. Any other target is us, also while the server has not
+        // yet confirmed our nickname.
         const LineContext& line = Current();
-        if (line.Has(2) && !IsMe(line.Tok(2))) {
+        const std::string& target = line.Tok(2);
+        if (IsChannelName(target) || target.starts_with('$')) {
             Pp(Windows().statwin,
                "*** DCC request from " + std::string(nick) + " to " + line.Tok(2) + " ignored", 3);
             return;

@@ -152,6 +152,9 @@ void DoGetClose(int slot, int error = 0) {
               std::to_string(bytes / static_cast<uint64_t>(secs)) + " bytes/sec)",
           1);
     bool complete = error == 0 && (g.size == 0 || g.received == g.size);
+    // An empty file is offered with size 0, the same as an unknown size: when nothing came
+    // either, it is an empty file received whole.
+    const bool size_known = g.size > 0 || g.received == 0;
     if (error) Print(g.window, std::string("Error writing file: ") + std::strerror(error), 1);
     if (Options().bgc) Beep();
     std::string nick = g.nick, name = g.name;
@@ -165,7 +168,7 @@ void DoGetClose(int slot, int error = 0) {
     }
     PrintSP(window, 2);
     if (complete)
-        Print(window, g.size ? "DCC Get completed" : "DCC Get completed (size unknown)", 2);
+        Print(window, size_known ? "DCC Get completed" : "DCC Get completed (size unknown)", 2);
     else
         Print(window, "DCC Get incomplete!", 1);
     Print(window, "DCC Get session closed", 3);

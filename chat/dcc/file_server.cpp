@@ -54,6 +54,24 @@ std::optional<std::string> InsideHome(const std::string& home, const std::string
     return std::nullopt;
 }
 
+std::optional<std::string> FileNamedNoCase(const std::string& dir, std::string_view name) {
+    if (!IsOneComponent(name)) return std::nullopt;
+    struct stat st {};
+    const std::string exact(name);
+    if (::stat((dir + "/" + exact).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return exact;
+    std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
+    std::optional<std::string> best;
+    for (size_t seen = 0; d && seen < kMaxListing; ++seen) {
+        const dirent* e = ::readdir(d.get());
+        if (!e) break;
+        const std::string entry = e->d_name;
+        if (!EqualNoCase(entry, name) || (best && !(entry < *best))) continue;
+        if (::fstatat(::dirfd(d.get()), entry.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode))
+            best = entry;
+    }
+    return best;
+}
+
 std::string ListingSize(uint64_t size, bool bytes) {
     if (bytes || size <= 1000) return std::to_string(size) + "b";
     return std::to_string(size / 1000) + "k";

@@ -24,6 +24,11 @@ bool IsOneComponent(std::string_view name);
 std::optional<std::string> InsideHome(const std::string& home, const std::string& current,
                                       std::string_view name);
 
+/// The regular file `name` names in `dir`, letter case ignored as the peer's commands are: the
+/// exact name when that file exists, else the first such file in name order. Nothing when
+/// none does or `name` is not one plain component.
+std::optional<std::string> FileNamedNoCase(const std::string& dir, std::string_view name);
+
 /// Listing options as the "dir" and "ls" commands take them.
 struct ListingOptions {
     bool wide = false;

@@ -71,6 +71,24 @@ TEST_F(FileServerTest, TargetsStayInsideHome) {
     EXPECT_TRUE(IsOneComponent("..hidden"));
 }
 
+TEST_F(FileServerTest, NamesAreFoundWithoutRegardToCase) {
+    Write(home_ + "/big.BIN", 7);  // a second spelling: the exact one wins, else name order
+    const struct {
+        const char* asked;
+        std::optional<std::string> found;
+    } cases[] = {
+        {"SMALL.TXT", "small.txt"},
+        {"Big.bin", "Big.bin"},
+        {"BIG.BIN", "Big.bin"},
+        {"big.BIN", "big.BIN"},
+        {"NoExt", "noext"},
+        {"sub", std::nullopt},
+        {"../home/small.txt", std::nullopt},
+        {"missing", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FileNamedNoCase(home_, c.asked), c.found) << c.asked;
+}
+
 TEST_F(FileServerTest, ListingsSortFoldersFirstAndShowSizes) {
     ListingOptions o;
     auto lines = BuildDirList(home_, o, true);

@@ -103,6 +103,13 @@ void RunChannelsFolder() {
         if (fe.message_box) fe.message_box("System Error", "Unable to display dialog");
         return;
     }
+    // The folder asked for on connect finds it open already when the user opened it first.
+    static bool open = false;
+    if (open) return;
+    open = true;
+    struct Closing {
+        ~Closing() { open = false; }
+    } closing;
     std::vector<std::string> rows;
     for (const Line& l : Folder().szjoin) rows.push_back(l.text);
     std::string field;

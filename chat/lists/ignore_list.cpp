@@ -90,7 +90,7 @@ bool IgnoringSource(std::string_view nick, std::string_view userhost, std::strin
 
 void arignore(int type, std::string mask, std::string_view switches, int seconds) {
     if (mask.empty()) return;
-    if (mask.find('!') == std::string::npos) mask += "!*@*";
+    mask = AddressMask(mask);
     IgnoreState& st = Ignores();
     LineIter found = FindEntry(mask);
     const bool exists = found != st.entries.end();
@@ -201,7 +201,7 @@ void loadignore() {
         if (end == std::string::npos) end = old.size();
         if (end > at) {
             std::string mask = old.substr(at, end - at);
-            if (mask.find('!') == std::string::npos) mask += "!*@*";
+            mask = AddressMask(mask);
             aline(st.entries, mask, false);
             ++count;
         }

@@ -300,6 +300,10 @@ void InstallLists() {
     h.ban_end = ChannelBanEnd;
     h.printed = ExtractURL;
     h.first_motd = [earlier = std::move(h.first_motd)] {
+        // The folder opens from the top of the event loop, ahead of the perform list. Without
+        // a dialog to show (headless) nobody could answer it, so it is not asked for.
+        if (Options().pfoc && ChannelsFolderDialog())
+            platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdJoin);
         if (earlier) earlier();
         NotifyAfterMotd();
     };

@@ -60,11 +60,46 @@ bool OpenableUrl(std::string_view address);
 /// Opens an address in the browser (argument vector, never a shell); false when refused or
 /// the browser could not be started (reported).
 bool OpenURL(std::string_view address);
-/// The URL window's popup menu: delete the caught entries, and open each entry.
+/// The URL window's popup menu: delete the caught entries; open, edit or re-mark each entry;
+/// add an entry; re-mark every entry at once.
 constexpr int kUrlPopupDelete = 2439;
 constexpr int kUrlPopupFirstOpen = 2440;
-/// Entries the URL window's popup menu offers to open.
+/// Entries the URL window's popup menu offers to open, edit or re-mark.
 constexpr size_t kMaxUrlPopupEntries = 200;
+constexpr int kUrlPopupAdd = kUrlPopupFirstOpen + static_cast<int>(kMaxUrlPopupEntries);
+constexpr int kUrlPopupFirstEdit = kUrlPopupAdd + 1;
+constexpr int kUrlPopupFirstMarker = kUrlPopupFirstEdit + static_cast<int>(kMaxUrlPopupEntries);
+constexpr int kUrlPopupMarkAll = kUrlPopupFirstMarker + static_cast<int>(kMaxUrlPopupEntries);
+
+/// What the URL entry dialog shows and gives back. With `marker_only` only the marker can be
+/// changed (several entries at once, or a marker change of one).
+struct UrlEdit {
+    std::string title;  ///< "Vesk Add URL", "Vesk Edit URL" or "Vesk Change URL Marker"
+    std::string description;
+    std::string address;
+    std::string marker;  ///< one character
+    bool marker_only = false;
+};
+/// Which field keeps the dialog from taking its values: 0 none, 1 the description, 2 the
+/// address, 3 the marker. Each must be there, the marker one character; a description that
+/// holds "URL:" or a control character, or an address with a blank or a control character,
+/// would not survive the entry's stored form.
+int UrlEditProblem(const UrlEdit& edit);
+/// Asks the browser for the page it shows: the address and the title, or nothing when no
+/// browser answers.
+std::optional<std::pair<std::string, std::string>> BrowserPage();
+/// The URL entry dialog: the values taken, or nothing for Cancel.
+using UrlDialogFn = std::function<std::optional<UrlEdit>(const UrlEdit& start)>;
+/// The dialog the front end installed; empty where none can be shown.
+UrlDialogFn& UrlEntryDialog();
+/// Adds an entry through the dialog and saves the list.
+void AddUrlEntry();
+/// Edits entry `index` (list order) through the dialog and saves the list.
+void EditUrlEntry(size_t index);
+/// Changes the marker of the entries at `indices` (list order) through the dialog.
+void ChangeUrlMarkers(const std::vector<size_t>& indices);
+/// Offers to set the browser program after it could not be started; true when one was set.
+bool AskBrowserPath();
 /// The URL window's popup menu; nothing for another window.
 std::optional<PopupMenu> UrlWindowPopup(WindowId window);
 /// Runs an item of the URL window's popup; false when the identifier is not one.

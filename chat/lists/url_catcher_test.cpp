@@ -105,7 +105,7 @@ TEST_F(UrlTest, TheUrlWindowMenuOpensAndDeletes) {
     const WindowId w = Windows().ch[exists("URL List")].window;
     std::optional<PopupMenu> menu = UrlWindowPopup(w);
     ASSERT_TRUE(menu);
-    ASSERT_EQ(menu->items.size(), 2u);
+    ASSERT_EQ(menu->items.size(), 5u);  // open, add, edit, change marker, delete
     ASSERT_EQ(menu->items[0].items.size(), 3u);
     std::vector<std::string> opened;
     Urls().start = [&opened](const std::vector<std::string>& argv) {
@@ -131,6 +131,96 @@ TEST_F(UrlTest, CommandForms) {
     EXPECT_GE(exists("URL List"), 0);
     Run(status, "/url hide");
     EXPECT_LT(exists("URL List"), 0);
+}
+
+TEST_F(UrlTest, TheEntryDialogAddsEditsAndMarks) {
+    std::vector<UrlEdit> shown;
+    std::optional<UrlEdit> answer;
+    UrlEntryDialog() = [&](const UrlEdit& start) {
+        shown.push_back(start);
+        return answer;
+    };
+    aline(Urls().szurl, "?:http://a.exampleURL:http://a.example", false);
+    aline(Urls().szurl, "*:MineURL:http://mine.example", false);
+    const struct {
+        int id;
+        std::optional<UrlEdit> answer;
+        const char* title;
+        std::vector<std::string> entries;  // afterwards
+    } cases[] = {
+        {kUrlPopupAdd,
+         UrlEdit{"", "New", "http://new.example", "+", false},
+         "Vesk Add URL",
+         {"?:http://a.exampleURL:http://a.example", "*:MineURL:http://mine.example",
+          "+:NewURL:http://new.example"}},
+        {kUrlPopupAdd,
+         UrlEdit{"", "Bad URL: text", "http://x.example", "+", false},
+         "Vesk Add URL",  // would not read back: not stored
+         {"?:http://a.exampleURL:http://a.example", "*:MineURL:http://mine.example",
+          "+:NewURL:http://new.example"}},
+        {kUrlPopupFirstEdit + 1,
+         UrlEdit{"", "Own", "http://own.example", "*", false},
+         "Vesk Edit URL",
+         {"?:http://a.exampleURL:http://a.example", "*:OwnURL:http://own.example",
+          "+:NewURL:http://new.example"}},
+        {kUrlPopupFirstMarker,
+         std::nullopt,
+         "Vesk Change URL Marker",  // Cancel
+         {"?:http://a.exampleURL:http://a.example", "*:OwnURL:http://own.example",
+          "+:NewURL:http://new.example"}},
+        {kUrlPopupMarkAll,
+         UrlEdit{"", "", "", "!", true},
+         "Vesk Change URL Marker",
+         {"!:http://a.exampleURL:http://a.example", "!:OwnURL:http://own.example",
+          "!:NewURL:http://new.example"}},
+    };
+    for (const auto& c : cases) {
+        answer = c.answer;
+        EXPECT_TRUE(ProcessUrlPopup(c.id));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back().title, c.title);
+        std::vector<std::string> entries;
+        for (const Line& l : Urls().szurl) entries.push_back(l.text);
+        EXPECT_EQ(entries, c.entries) << c.title;
+    }
+    // What the dialogs were given: an entry's own fields, or only its marker for several.
+    EXPECT_EQ(shown[2].description, "Mine");
+    EXPECT_EQ(shown[2].address, "http://mine.example");
+    EXPECT_TRUE(shown[3].marker_only);
+    EXPECT_EQ(shown[3].description, "http://a.example");
+    EXPECT_EQ(shown[4].address, "<multiple selections>");
+    const struct {
+        UrlEdit edit;
+        int problem;
+    } checks[] = {
+        {{"", "d", "a", "m", false}, 0}, {{"", "", "a", "m", false}, 1},
+        {{"", "d", "", "m", false}, 2},  {{"", "d", "a b", "m", false}, 2},
+        {{"", "d", "a", "", false}, 3},  {{"", "d", "a", "mm", false}, 3},
+        {{"", "", "", "m", true}, 0},    {{"", "d\x01", "a", "m", false}, 1},
+    };
+    for (const auto& c : checks) EXPECT_EQ(UrlEditProblem(c.edit), c.problem);
+    UrlEntryDialog() = nullptr;
+}
+
+TEST_F(UrlTest, AFailedOpenOffersToSetTheBrowser) {
+    Frontend& fe = CurrentFrontend();
+    std::vector<std::string> started;
+    Urls().start = [&](const std::vector<std::string>& argv) {
+        started.push_back(argv[0]);
+        return argv[0] == "/opt/good-browser";
+    };
+    Urls().szWWWL = "/opt/broken";
+    bool yes = false;
+    fe.ask = [&](const std::string&, const std::string&) { return yes; };
+    fe.prompt = [](const std::string&) {
+        return std::optional<std::string>(" /opt/good-browser ");
+    };
+    EXPECT_FALSE(OpenURL("http://x.example/"));  // declined
+    EXPECT_EQ(Urls().szWWWL, "unknown");
+    yes = true;
+    EXPECT_TRUE(OpenURL("http://x.example/"));
+    EXPECT_EQ(Urls().szWWWL, "/opt/good-browser");
+    EXPECT_EQ(started, (std::vector<std::string>{"/opt/broken", "xdg-open", "/opt/good-browser"}));
 }
 
 }  // namespace

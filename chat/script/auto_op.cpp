@@ -42,9 +42,7 @@ std::vector<std::string> Split(std::string_view text, char sep) {
 }
 
 std::string FullMask(std::string_view mask) {
-    std::string m(mask.substr(0, kMaxMask));
-    if (m.find('!') == std::string::npos) m += "!*@*";
-    return m;
+    return AddressMask(mask.substr(0, kMaxMask));
 }
 
 std::string Join(const std::vector<std::string>& items) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "chat/core/frontend.h"
 #include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -152,7 +153,12 @@ EvalResult SelectFile(TokenList& tokens, size_t i, size_t& end, std::string_view
         Remove(tokens, i + 1, static_cast<size_t>(last) - i, end);
     }
     const ScriptHooks& h = Script().hooks;
-    if (!h.select_file) return EvalResult::kValue;
+    if (!h.select_file) {
+        // No screen to pick on: said as for the prompt, and the line is not run half-filled.
+        if (CurrentFrontend().message_box)
+            CurrentFrontend().message_box("System Error", "Unable to display dialog");
+        return EvalResult::kAbandon;
+    }
     // The chosen path keeps its case: names on this system are case-sensitive.
     std::optional<std::string> chosen = h.select_file(kind, title, pattern);
     if (chosen) value = *chosen;

@@ -17,15 +17,17 @@ void InstallFrontendHooks(const std::string& help_dir, bool can_prompt) {
             if (!f.prompt) return std::nullopt;
             return f.prompt(title);
         };
+        h.select_file = [](const std::string& kind, const std::string& title,
+                           const std::string& pattern) -> std::optional<std::string> {
+            const Frontend& f = CurrentFrontend();
+            if (!f.select_file) return std::nullopt;
+            return f.select_file(kind, title, pattern);
+        };
     } else {
+        // Without a screen no dialog can be answered: the identifiers say so.
         h.prompt = nullptr;
+        h.select_file = nullptr;
     }
-    h.select_file = [](const std::string& kind, const std::string& title,
-                       const std::string& pattern) -> std::optional<std::string> {
-        const Frontend& f = CurrentFrontend();
-        if (!f.select_file) return std::nullopt;
-        return f.select_file(kind, title, pattern);
-    };
     h.clipboard = []() -> std::string {
         const Frontend& f = CurrentFrontend();
         return f.clipboard ? f.clipboard() : std::string();

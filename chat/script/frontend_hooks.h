@@ -10,8 +10,8 @@ namespace chat {
 
 /// Points the command language's dialog hooks at the front end in use (each asks whichever
 /// front end is installed when it runs), makes `help_dir` the folder of the help files, and
-/// installs /font. Without `can_prompt` (nobody at a screen) $? has no dialog and abandons
-/// its line.
+/// installs /font. Without `can_prompt` (nobody at a screen) $?, $file, $dir and $hfile have
+/// no dialog: they say "Unable to display dialog" and abandon their line.
 void InstallFrontendHooks(const std::string& help_dir, bool can_prompt);
 
 /// Runs the alias of a function key ("/F5 ", "/sF5 ", "/cF5 ") in a window; false when no

@@ -66,14 +66,19 @@ TEST_F(FrontendHooksTest, DialogIdentifiersReachTheFrontEnd) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(FrontendHooksTest, WithoutAScreenAPromptAbandonsTheLine) {
+TEST_F(FrontendHooksTest, WithoutAScreenDialogIdentifiersAbandonTheLine) {
     InstallFrontendHooks("/opt/help/", false);
-    Alias("/t /echo got $?");
-    Run(status, "/t");
-    EXPECT_TRUE(Texts().empty());
+    const char* const bodies[] = {"$?", "$file", "$dir *.txt", "$hfile=\"Pick\""};
+    int n = 0;
+    for (const char* body : bodies) {
+        const std::string name = "/t" + std::to_string(++n);
+        Alias(name + " /echo got " + body);
+        Run(status, name);
+        EXPECT_TRUE(Texts().empty()) << body;
+        ASSERT_EQ(boxes.size(), static_cast<size_t>(n)) << body;
+        EXPECT_EQ(boxes.back(), "Unable to display dialog");
+    }
     EXPECT_TRUE(titles.empty());
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Unable to display dialog");
 }
 
 TEST_F(FrontendHooksTest, HelpFontAndFunctionKeys) {

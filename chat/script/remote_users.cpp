@@ -216,8 +216,7 @@ int doflush(WindowId w, const Args& a, bool) {
     int removed = 0;
     for (auto it = users.begin(); it != users.end();) {
         std::string_view mask = MaskOf(it->text);
-        bool plain =
-            !IsRemoteComment(it->text) && !mask.empty() && mask.find('!') == std::string_view::npos;
+        bool plain = !IsRemoteComment(it->text) && !mask.empty() && IsNicknameMask(mask);
         if (plain && (wanted.empty() || Contains(Items(LevelsOf(it->text)), wanted)) &&
             !OnAnyChannel(mask)) {
             it = users.erase(it);
@@ -265,9 +264,7 @@ const Line* FindUser(std::string_view nick, std::string_view userhost, bool skip
         if (skip_own && l.text[0] == '=') continue;
         std::string_view mask = MaskOf(l.text);
         if (SameName(mask, nick)) return &l;
-        if (!userhost.empty() && mask.find('!') != std::string_view::npos &&
-            findmatch(address, mask))
-            return &l;
+        if (!userhost.empty() && !IsNicknameMask(mask) && findmatch(address, mask)) return &l;
     }
     return nullptr;
 }

@@ -10,13 +10,14 @@
 
 #include "chat/core/command_line.h"
 #include "chat/core/frontend.h"
+#include "chat/lists/url_catcher.h"
 #include "platform/tui/menu_model.h"
 
 namespace chat {
 
 /// Popup item identifiers: the user's menus and the list windows' menus own this range.
 constexpr int kFirstPopupItem = 1224;
-constexpr int kEndPopupItems = 2640;
+constexpr int kEndPopupItems = kUrlPopupMarkAll + 1;
 
 /// A popup menu of the user's as the terminal shows it.
 struct PopupChoice {
