@@ -34,7 +34,8 @@ bool EmptyFolder(int dir, int depth) {
             break;
         }
         if (S_ISDIR(st.st_mode)) {
-            fchmodat(dirfd(d), name.c_str(), 0700, 0);
+            // A folder left unreadable makes the openat below fail, which is reported.
+            if (fchmodat(dirfd(d), name.c_str(), 0700, 0) != 0) errno = 0;
             int sub = openat(dirfd(d), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             if (sub < 0 || !EmptyFolder(sub, depth + 1) ||
                 unlinkat(dirfd(d), name.c_str(), AT_REMOVEDIR) != 0)
