@@ -362,8 +362,9 @@ void Execute(ZipRun& run, RunFiles& files) {
         total = run.selection.progress_total;
         for (const Member& m : run.old.members)
             if (!m.marked) total += m.compressed_size;
-        platform::SendMessage(s.progress_window, kMeterSetRange, 0,
-                              static_cast<uint16_t>(total / engine::kProgressUnit));
+        // The range goes in the first parameter, where the meter reads it: sent in the second,
+        // the meter kept a range of 0 and stood at 0% however far the run got.
+        platform::SendMessage(s.progress_window, kMeterSetRange, engine::ProgressUnits(total), 0);
         platform::SendMessage(s.progress_window, kMeterSetPosition, 0, 0);
     }
     std::vector<Member> written;
@@ -373,8 +374,8 @@ void Execute(ZipRun& run, RunFiles& files) {
     files.parallel.reset();
     std::fill(s.password.begin(), s.password.end(), '\0');
     if (s.action != kActionDelete)
-        platform::SendMessage(s.progress_window, kMeterSetPosition,
-                              static_cast<uint16_t>(total / engine::kProgressUnit), 0);
+        platform::SendMessage(s.progress_window, kMeterSetPosition, engine::ProgressUnits(total),
+                              0);
     int r = WriteDirectory(written, run.old.comment, files.out);
     if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
     // On disk before it takes the old archive's place, or before moved files are deleted, so

@@ -133,23 +133,28 @@ bool OnKey(const tui::Key& key) {
     return r != tui::ListResult::kUnhandled;
 }
 
+// Progress comes every 10 KB: the meter is drawn only when its percentage moves.
+void MoveMeter(platform::WPARAM position) {
+    Manager& m = App();
+    uint64_t range = std::max<uint32_t>(m.meter_range, 1);
+    uint64_t before = uint64_t{m.meter_position} * 100 / range;
+    m.meter_position = static_cast<uint32_t>(std::min<platform::WPARAM>(position, UINT32_MAX));
+    if (uint64_t{m.meter_position} * 100 / range != before) tui::Redraw();
+}
+
 platform::LRESULT MeterProc(platform::HWND, platform::UINT msg, platform::WPARAM wp,
                             platform::LPARAM) {
     Manager& m = App();
     switch (msg) {
         case kMeterSetRange:
-            m.meter_range = static_cast<uint32_t>(wp);
+            m.meter_range = static_cast<uint32_t>(std::min<platform::WPARAM>(wp, UINT32_MAX));
             tui::Redraw();
             return 0;
         case kMeterGetRange:
             return m.meter_range;
-        case kMeterSetPosition: {
-            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
-            uint32_t before = m.meter_position * 100 / range;
-            m.meter_position = static_cast<uint32_t>(wp);
-            if (m.meter_position * 100 / range != before) tui::Redraw();
+        case kMeterSetPosition:
+            MoveMeter(wp);
             return 0;
-        }
         case kMeterGetPosition:
             return m.meter_position;
         default:
@@ -233,14 +238,9 @@ platform::LRESULT MainProc(platform::HWND, platform::UINT msg, platform::WPARAM 
             return AskOverwrite(*reinterpret_cast<const engine::OverwriteQuery*>(lp));
         case engine::kMsgStopQuestion:
             return AskStop() ? 1 : 0;
-        case engine::kMsgProgress: {
-            // Progress comes every 10 KB: draw only when the shown percentage moves.
-            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
-            uint32_t before = m.meter_position * 100 / range;
-            m.meter_position = static_cast<uint32_t>(wp);
-            if (m.meter_position * 100 / range != before) tui::Redraw();
+        case engine::kMsgProgress:
+            MoveMeter(wp);
             return 0;
-        }
         case engine::kMsgFileInUse:
             return 1;
         case engine::kMsgDirLookup:
@@ -587,7 +587,7 @@ bool RunUnzip(engine::UnzipCommand& cmd, uint64_t total) {
     Manager& m = App();
     cmd.report_window = m.hwnd;
     m.meter_range = static_cast<uint32_t>(std::clamp<uint64_t>(
-        total == shell::kUnknownSize ? 1 : total / engine::kProgressUnit, 1, 0xFFFF));
+        total == shell::kUnknownSize ? 1 : total / engine::kProgressUnit, 1, UINT32_MAX));
     return AroundRun([&cmd] { return engine::UNZIP(cmd); });
 }
 
