@@ -156,10 +156,13 @@ class WindowRequestsTest(WindowFixture):
         for args, shows, keys, status in cases:
             with self.subTest(args=args):
                 if status is None:
-                    status = subprocess.run([BORVAN] + args, cwd=self.dir, env=self.env(),
-                                            stdin=subprocess.DEVNULL, capture_output=True,
-                                            timeout=60).returncode
+                    r = subprocess.run([BORVAN] + args, cwd=self.dir, env=self.env(),
+                                       stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                       timeout=60)
+                    status = r.returncode
                     self.assertNotEqual(status, 0)
+                    if "-r" in args:  # headless names the refused switch too
+                        self.assertIn('validation error: "-r"', r.stderr)
                 t = self.start_for_status(*args)
                 try:
                     t.wait_for(shows, timeout=10)
