@@ -271,8 +271,8 @@ tui::Dialog MakeDeleteDialog(const DeleteDefaults& defaults) {
     tui::Dialog d = NewDialog("Delete", 5, 52);
     AddRadio(d, kIdSelected, "&Selected Files", 0, 0, 1, defaults.has_selection).enabled =
         defaults.has_selection;
-    AddRadio(d, kIdFiles, "&Files:", 1, 0, 1, !defaults.has_selection, 9);
-    AddEdit(d, kIdPattern, "", 1, 10, 40);
+    AddRadio(d, kIdFiles, "&Files:", 1, 0, 1, !defaults.has_selection, 10);
+    AddEdit(d, kIdPattern, "", 1, 11, 40);
     // Last and never the default: removing the archive file is always chosen on purpose.
     AddRadio(d, kIdEntire, "&Entire Archive", 2, 0, 1, false);
     AddButton(d, tui::kIdOk, "&Delete", 4, 10, true);
