@@ -126,7 +126,8 @@ class DialogsTest(unittest.TestCase):
     def test_delete_by_pattern(self):
         t = self.run_demo("delete")
         t.wait_for("Entire Archive")
-        t.keys("Tab", "Tab", "*.bak", "Enter")
+        # The focus starts in the name field: the pattern is typed straight away.
+        t.keys("*.bak", "Enter")
         self.assertEqual(self.result(t), "which=2 patterns=*.bak")
 
     def test_open_lists_archives_by_kind(self):

@@ -28,7 +28,10 @@ def make_archive(path):
         z.writestr("big.bin", bytes(range(256)) * 40)
 
 
-class WindowTest(unittest.TestCase):
+class WindowFixture(unittest.TestCase):
+    """A private folder with t.zip, settings, runtime and view folders; `start` runs the
+    manager there in tmux."""
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
@@ -56,16 +59,20 @@ class WindowTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def start(self, *args, cols=100, rows=30):
-        env = {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
-               "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8", "HOME": self.dir,
-               "XDG_DATA_HOME": os.path.join(self.dir, "data")}
-        self.t = Tmux([BORVAN] + list(args), cols=cols, rows=rows, env=env)
+        self.t = Tmux([BORVAN] + list(args), cols=cols, rows=rows, env=self.env())
         return self.t
+
+    def env(self):
+        return {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
+                "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8", "HOME": self.dir,
+                "XDG_DATA_HOME": os.path.join(self.dir, "data")}
 
     def names(self):
         with zipfile.ZipFile(self.archive) as z:
             return sorted(z.namelist())
 
+
+class WindowTest(WindowFixture):
     def test_open_select_extract_sort_test_and_view(self):
         t = self.start("t.zip")
         screen = t.wait_for("Total 3 files")
@@ -132,10 +139,10 @@ class WindowTest(unittest.TestCase):
         t.text("added.txt")
         t.keys("Enter")
         t.wait_for("Total 4 files")
-        # "Store Filenames In DOS 8.3 Format" is on by default: the name is stored in 8.3 form.
-        self.assertEqual(self.names(), ["ADDED.TXT", "big.bin", "dir/bee.txt", "hello.txt"])
+        # "Store Filenames In DOS 8.3 Format" is off unless chosen: the name is kept as it is.
+        self.assertEqual(self.names(), ["added.txt", "big.bin", "dir/bee.txt", "hello.txt"])
         with zipfile.ZipFile(self.archive) as z:
-            self.assertEqual(z.read("ADDED.TXT"), b"added by the Add dialog\n")
+            self.assertEqual(z.read("added.txt"), b"added by the Add dialog\n")
 
         # Delete the row under the cursor's selection: the first row (hello.txt).
         t.keys("Home", "Space")
@@ -145,7 +152,7 @@ class WindowTest(unittest.TestCase):
         t.keys("Enter")
         screen = t.wait_for("Total 3 files")
         self.assertNotIn("hello.txt", screen)
-        self.assertEqual(self.names(), ["ADDED.TXT", "big.bin", "dir/bee.txt"])
+        self.assertEqual(self.names(), ["added.txt", "big.bin", "dir/bee.txt"])
         with zipfile.ZipFile(self.archive) as z:
             self.assertIsNone(z.testzip())
         t.keys("C-q")

@@ -9,6 +9,10 @@ namespace shell {
 
 const char* const kParameterValidationError = "Borvan parameter validation error";
 
+std::string ValidationErrorText(const std::string& why) {
+    return why.empty() ? kParameterValidationError : kParameterValidationError + (": " + why);
+}
+
 namespace {
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -57,9 +61,14 @@ int CompressionOf(char letter) {
 }
 
 // Reads the command language from `words` (the first is "-" + command letter). False on a
-// validation error.
-bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest& r) {
-    if (!IsDashLetter(words[0])) return false;
+// validation error, with `why` naming what was wrong.
+bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest& r,
+                          std::string& why) {
+    auto not_a_command = [&] {
+        why = "\"" + words[0] + "\" is not a command (-a, -f, -u, -m or -e)";
+        return false;
+    };
+    if (!IsDashLetter(words[0])) return not_a_command();
     switch (Lower(words[0][1])) {
         case 'a':
             r.action = CommandAction::kAdd;
@@ -77,7 +86,7 @@ bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest&
             r.action = CommandAction::kExtract;
             break;
         default:
-            return false;
+            return not_a_command();
     }
     bool extract = r.action == CommandAction::kExtract;
     size_t i = 1;
@@ -95,10 +104,14 @@ bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest&
         } else if (!extract && w.size() == 3 && letter == 'e' && CompressionOf(w[2]) >= 0) {
             r.compression = CompressionOf(w[2]);
         } else {
+            why = "\"" + w + "\" is not an option of " + words[0];
             return false;
         }
     }
-    if (i >= words.size() || words[i].empty()) return false;
+    if (i >= words.size() || words[i].empty()) {
+        why = "no archive named after " + words[0];
+        return false;
+    }
     r.archive = WithZipExtension(words[i++]);
     r.names = {r.archive};
     if (extract) {
@@ -190,9 +203,10 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
         for (std::string& w : command)
             if (!w.empty() && w[0] == '\0') w.erase(0, 1);
         CommandRequest parsed = r;
-        if (!ParseCommandLanguage(command, parsed)) {
+        std::string why;
+        if (!ParseCommandLanguage(command, parsed, why)) {
             CommandRequest empty;
-            empty.error = kParameterValidationError;
+            empty.error = ValidationErrorText(why);
             return empty;
         }
         return parsed;
@@ -240,8 +254,9 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 bool MayHandOver(const CommandRequest& request) {
-    return !request.no_handover && !request.inichange && !request.file_manager_config &&
-           request.setup_mode.empty();
+    // A line that did not parse is said so here, and ends with its own status.
+    return request.error.empty() && !request.no_handover && !request.inichange &&
+           !request.file_manager_config && request.setup_mode.empty();
 }
 
 FrontEnd ChooseFrontEnd(const std::vector<std::string>& args, bool stdin_tty, bool stdout_tty) {

@@ -11,6 +11,9 @@ namespace shell {
 
 /// The text of the message box shown for a command line that fails validation.
 extern const char* const kParameterValidationError;
+/// That text followed by what was wrong (": " + `why`), so that the refused switch is named;
+/// the bare text when `why` is empty.
+std::string ValidationErrorText(const std::string& why);
 
 /// The command of the command language (a line that begins with "-").
 enum class CommandAction {
@@ -34,8 +37,8 @@ enum CompressionChoice : int {
 /// Everything the command line asks for. Cleared before parsing; the compression choice
 /// starts at Normal.
 struct CommandRequest {
-    /// Text for the validation error box; empty when the line was valid. After an error the
-    /// rest of the request is as for an empty command line.
+    /// Text for the validation error box (naming what was wrong); empty when the line was
+    /// valid. After an error the rest of the request is as for an empty command line.
     std::string error;
 
     /// "/inichange": tell running instances to re-read their settings, then end.
@@ -108,8 +111,8 @@ struct CommandRequest {
 /// word of the line; a switch matches a whole argument, ignoring case; "--" ends the switches.
 CommandRequest ParseCommandLine(const std::vector<std::string>& args);
 
-/// True when the request may be handed to a running instance: nothing prevented it and the
-/// line asked for no setup, settings notice or file-manager configuration.
+/// True when the request may be handed to a running instance: the line parsed, nothing
+/// prevented it and it asked for no setup, settings notice or file-manager configuration.
 bool MayHandOver(const CommandRequest& request);
 
 /// Which front end runs.

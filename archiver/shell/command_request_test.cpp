@@ -84,27 +84,36 @@ TEST(CommandRequestTest, ExtractCommand) {
 }
 
 TEST(CommandRequestTest, ValidationErrors) {
-    const Words bad[] = {
-        {"-a"},                 // no archive
-        {"-a", "-r"},           // options but no archive
-        {"-e", "-ex", "arch"},  // a compression letter is an add option
-        {"-a", "-o", "arch"},   // overwrite is an extract option
-        {"-e", "-r", "arch"},   // recurse is an add option
-        {"-a", "-eq", "arch"},  // no such compression
-        {"-a", "-rr", "arch"},  // an option is one letter
-        {"-x", "arch"},         // no such command
-        {"-ab", "arch"},        // a command is one letter
-        {"-", "arch"},
-        {"/nobmp", "-a"},  // the command language after a switch
+    // Each error names what was refused.
+    const struct {
+        Words line;
+        const char* named;
+    } bad[] = {
+        {{"-a"}, "no archive named after -a"},
+        {{"-a", "-r"}, "no archive named after -a"},
+        {{"-e", "-ex", "arch"},
+         "\"-ex\" is not an option of -e"},  // a compression letter is an add option
+        {{"-a", "-o", "arch"}, "\"-o\" is not an option of -a"},  // overwrite is an extract option
+        {{"-e", "-r", "arch"}, "\"-r\" is not an option of -e"},  // recurse is an add option
+        {{"-a", "-eq", "arch"}, "\"-eq\" is not an option of -a"},  // no such compression
+        {{"-a", "-rr", "arch"}, "\"-rr\" is not an option of -a"},  // an option is one letter
+        {{"-x", "arch"}, "\"-x\" is not a command"},
+        {{"-ab", "arch"}, "\"-ab\" is not a command"},  // a command is one letter
+        {{"-", "arch"}, "\"-\" is not a command"},
+        {{"/nobmp", "-a"}, "no archive named after -a"},  // the command language after a switch
     };
-    for (const Words& line : bad) {
+    for (const auto& c : bad) {
+        const Words& line = c.line;
         CommandRequest r = ParseCommandLine(line);
-        EXPECT_EQ(r.error, kParameterValidationError) << line[0] << " " << line.size();
+        EXPECT_EQ(r.error.rfind(std::string(kParameterValidationError) + ": ", 0), 0u) << r.error;
+        EXPECT_NE(r.error.find(c.named), std::string::npos) << r.error;
         // The line then counts as empty.
         EXPECT_EQ(r.action, CommandAction::kNone);
         EXPECT_TRUE(r.archive.empty());
         EXPECT_TRUE(r.names.empty());
         EXPECT_FALSE(r.no_bitmaps);
+        // Said by this instance, never handed to a running one, which would end it with 0.
+        EXPECT_FALSE(MayHandOver(r));
     }
 }
 

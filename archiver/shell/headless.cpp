@@ -15,6 +15,7 @@
 #include "archiver/formats/archive_kind.h"
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/programs.h"
+#include "archiver/shell/command_request.h"
 #include "archiver/shell/listing.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
@@ -57,7 +58,8 @@ struct Options {
     bool all_files = false;  // launchers for every file, not only programs and documents
 };
 
-bool ParseArgs(const std::vector<std::string>& args, Options& o) {
+// False on a parameter error; `why` then names the refused switch when one was.
+bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& why) {
     bool switches = true;
     for (const std::string& a : args) {
         if (switches && a == "--") {
@@ -88,8 +90,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o) {
             o.have_password = true;
             o.password = a.substr(11);
         } else if (switches && a.rfind("--sort=", 0) == 0) {
-            if (!ParseSortOrder(a.substr(7), o.sort)) return false;
+            if (!ParseSortOrder(a.substr(7), o.sort)) {
+                why = "\"" + a + "\" is not a sort order";
+                return false;
+            }
         } else if (switches && a.size() > 1 && a[0] == '-') {
+            why = "\"" + a + "\" is not a switch";
             return false;
         } else {
             o.positional.push_back(a);
@@ -446,8 +452,9 @@ bool RefuseOtherKinds(const std::string& archive) {
 
 int RunHeadless(const std::vector<std::string>& args) {
     Options o;
-    if (!ParseArgs(args, o)) {
-        PrintLine(stderr, "Borvan parameter validation error");
+    std::string why;
+    if (!ParseArgs(args, o, why)) {
+        PrintLine(stderr, ValidationErrorText(why));
         std::fputs(kHeadlessUsage, stderr);
         return kExitUsage;
     }

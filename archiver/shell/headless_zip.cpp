@@ -1,5 +1,6 @@
 #include "archiver/shell/headless_zip.h"
 
+#include "archiver/shell/command_request.h"
 #include "archiver/shell/headless.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
@@ -61,7 +62,8 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
     }
 }
 
-bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
+// False on a parameter error; `why` then names the refused word when one was.
+bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, std::string& why) {
     char command = 0;
     bool have_archive = false;
     bool switches = true;
@@ -81,7 +83,10 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
                 cmd.password = a.substr(11);
             }
         } else if (!command) {
-            if (a.size() != 2 || a[0] != '-') return false;
+            if (a.size() != 2 || a[0] != '-') {
+                why = "\"" + a + "\" is not a command";
+                return false;
+            }
             command = a[1];
             if (command == 'a' || command == 'm') {
                 cmd.action = zip::kActionAdd;
@@ -96,9 +101,11 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
                 cmd.method = -1;
                 cmd.level = 0;
             } else {
+                why = "\"" + a + "\" is not a command";
                 return false;
             }
         } else if (a.size() >= 2 && a[0] == '-') {
+            why = "\"" + a + "\" is not an option of -" + command;
             if (command == 'd') return false;
             if (a == "-r") {
                 cmd.recurse = true;
@@ -107,6 +114,7 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd) {
             } else if (a.size() != 3 || a[1] != 'e' || !SetCompression(a[2], cmd)) {
                 return false;
             }
+            why.clear();
         } else {
             cmd.archive = a;
             have_archive = true;
@@ -155,8 +163,9 @@ bool IsHeadlessZipCommand(const std::vector<std::string>& args) {
 
 int RunHeadlessZip(const std::vector<std::string>& args) {
     zip::ZipCommand cmd;
-    if (!Parse(args, cmd)) {
-        PrintLine(stderr, "Borvan parameter validation error");
+    std::string why;
+    if (!Parse(args, cmd, why)) {
+        PrintLine(stderr, ValidationErrorText(why));
         return kExitUsage;
     }
     if (!RefuseOtherKinds(cmd.archive)) return kExitFailed;

@@ -32,6 +32,9 @@ void AppendHex(std::string& out, uint8_t b) {
 }  // namespace
 
 OptionRecord DefaultOptionRecord() {
+    // "Store Filenames In DOS 8.3 Format" starts off: shortened names lose information and
+    // can clash (CMakeLists.txt and CMakeListsOld.txt both become CMAKELIS.TXT), so they are
+    // only ever chosen on purpose.
     OptionRecord r{};
     static constexpr struct {
         OptionField field;
@@ -43,9 +46,8 @@ OptionRecord DefaultOptionRecord() {
         {kOptInternalUnzip, 1},    {kOptInternalZip, 1},    {kOptLargeButtons, 1},
         {kOptPromptDropped, 1},    {kOptPromptDragged, 1},  {kOptPromptView, 1},
         {kOptPromptExtract, 1},    {kOptLightGray, 1},      {kOptViewer, 802},
-        {kOptShortNames, 1},       {kOptSmartDoc, 1},       {kOptAssocIcons, 1},
-        {kOptInstall, 1},          {kOptTarCrLf, 1},        {kOptRightPopup, 1},
-        {kOptHighColor, 1},
+        {kOptSmartDoc, 1},         {kOptAssocIcons, 1},     {kOptInstall, 1},
+        {kOptTarCrLf, 1},          {kOptRightPopup, 1},     {kOptHighColor, 1},
     };
     for (const auto& d : kDefaults) SetOption(r, d.field, d.value);
     return r;

@@ -15,6 +15,7 @@ TEST(OptionRecordTest, Defaults) {
         {kOptSpanning, 0},        {kOptRecurse, 0},      {kOptUseFolderNames, 1},
         {kOptDefaultFormat, 1},   {kOptLogDrive, 'c'},   {kOptViewer, 802},
         {kOptHighColor, 1},       {kOptLargeButtons, 1}, {kOptDpmi, 0},
+        {kOptShortNames, 0},
     };
     for (const auto& e : expect) EXPECT_EQ(GetOption(r, e.field), e.value) << e.field.offset;
     // Bytes outside the fields are 0; the 4-byte flags set only their low byte.

@@ -151,8 +151,10 @@ DialogEvent Dialog::HandleKey(const Key& key) {
         Control& c = controls[focus];
         switch (c.kind) {
             case ControlKind::kEdit: {
+                const std::u32string before = on_edit ? c.edit.text : std::u32string();
                 const EditResult r = c.edit.HandleKey(key);
                 if (r == EditResult::kChanged || r == EditResult::kNone) {
+                    if (on_edit && c.edit.text != before) on_edit(*this, c.id);
                     return DialogEvent::kChanged;
                 }
                 if (r == EditResult::kBeep) return DialogEvent::kNone;

@@ -49,6 +49,8 @@ struct Dialog {
     /// activated: return true to end the dialog with that control's id. Without it a button
     /// ends the dialog and nothing else does.
     std::function<bool(Dialog&, int id)> on_command;
+    /// Called after a key changed the text of an edit control (not its cursor alone).
+    std::function<void(Dialog&, int id)> on_edit;
 
     /// Adds a control and returns it (the reference is valid until the next Add).
     Control& Add(ControlKind kind, int id, std::string text, int row, int col, int width,

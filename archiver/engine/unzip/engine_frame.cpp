@@ -1,5 +1,7 @@
 #include "archiver/engine/unzip/engine_frame.h"
 
+#include <algorithm>
+
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -148,6 +150,10 @@ void Fail(int error_class, std::string_view text, int result) {
     EndRun(result);
 }
 
+platform::WPARAM ProgressUnits(uint64_t bytes) {
+    return static_cast<platform::WPARAM>(std::min<uint64_t>(bytes / kProgressUnit, UINT32_MAX));
+}
+
 void ResetProgress() {
     Frame().progress_total = 0;
     Frame().progress_reported = 0;
@@ -157,8 +163,7 @@ void ProgressNow() {
     if (t_log) return t_log->ProgressNow();
     EngineFrame& f = Frame();
     f.progress_reported = f.progress_total;
-    platform::SendMessage(f.report_window, kMsgProgress,
-                          static_cast<uint16_t>(f.progress_total / kProgressUnit), 0);
+    platform::SendMessage(f.report_window, kMsgProgress, ProgressUnits(f.progress_total), 0);
     CheckStop();
 }
 

@@ -84,6 +84,9 @@ constexpr LRESULT kSkip = 3;
 
 /// Progress is reported each time this many more bytes have been processed.
 constexpr uint64_t kProgressUnit = 10240;
+/// Bytes as the progress value sent to the shell: units of kProgressUnit, up to 32 bits (a
+/// 16-bit value would wrap past 640 MiB and send the meter backwards).
+platform::WPARAM ProgressUnits(uint64_t bytes);
 
 /// State shared by both engines; one run at a time.
 struct EngineFrame {

@@ -222,6 +222,26 @@ int check_duplicates(Selection& sel) {
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return f[a].stored_name < f[b].stored_name; });
+    if (sel.short_names) {
+        // The stable order puts the file found first at the head of each run of equal names.
+        drop.assign(f.size(), false);
+        size_t refused_before = sel.refused;
+        for (size_t i = 1, head = 0; i < order.size(); ++i) {
+            if (f[order[i]].stored_name != f[order[head]].stored_name) {
+                head = i;
+                continue;
+            }
+            refuse_short_clash(sel, f[order[i]].stored_name, f[order[head]].path, f[order[i]].path);
+            drop[order[i]] = true;
+        }
+        if (sel.refused == refused_before) return 0;
+        kept.clear();
+        for (size_t i = 0; i < f.size(); ++i) {
+            if (!drop[i]) kept.push_back(std::move(f[i]));
+        }
+        f = std::move(kept);
+        return 0;
+    }
     for (size_t i = 1; i < order.size(); ++i) {
         const FoundFile& a = f[order[i - 1]];
         const FoundFile& b = f[order[i]];
@@ -234,6 +254,14 @@ int check_duplicates(Selection& sel) {
         return 16;
     }
     return 0;
+}
+
+void refuse_short_clash(Selection& sel, std::string_view name, std::string_view first,
+                        std::string_view second) {
+    ++sel.refused;
+    if (!sel.warn) return;
+    sel.warn("not added: ", std::string(second) + " (its 8.3 name " + std::string(name) +
+                                " is already taken by " + std::string(first) + ")");
 }
 
 platform::DosDateTime file_time(const std::string& path, uint32_t* attributes, uint64_t* size) {

@@ -50,7 +50,8 @@ struct Selection {
     /// Receives warnings as text and name ("name in zip file repeated: ", ...).
     std::function<void(std::string_view text, std::string_view name)> warn;
 
-    std::vector<FoundFile> found;              // in discovery order
+    std::vector<FoundFile> found;  // in discovery order
+    size_t refused = 0;            // files left out because their 8.3 name was another file's
     std::vector<std::string> entered_folders;  // folders recursion went into
     uint64_t progress_total = 0;               // bytes of the files selected on disk
     std::string base_folder;                   // folder of the pattern being expanded
@@ -80,8 +81,15 @@ struct SelectOutcome {
 SelectOutcome select_names(Selection& sel, std::span<const std::string> names);
 
 /// Drops files found twice under the same path and name; 16 (after three warnings) when two
-/// different files would be stored under one name.
+/// different files would be stored under one name. With 8.3 names, where different long
+/// names often shorten alike, the first file found keeps the name and each later one is
+/// refused (refuse_short_clash) while the run goes on.
 int check_duplicates(Selection& sel);
+
+/// Refuses `second`, whose 8.3 name `name` already belongs to `first`: a warning that names
+/// both, and the run's count of refused files goes up.
+void refuse_short_clash(Selection& sel, std::string_view name, std::string_view first,
+                        std::string_view second);
 
 /// MS-DOS date and time of a regular file (0 when missing or not a regular file); optionally
 /// its attributes (mode in the high 16 bits, bit 0 when not writable) and size.

@@ -299,6 +299,35 @@ TEST_F(SelectionTree, DuplicatesAreDroppedOrRefused) {
                                                   " second full name: x/../a.txt"}));
 }
 
+// With 8.3 names, long names that shorten alike are common: the file found first keeps the
+// name, each later one is left out with a warning naming both, and the run goes on.
+TEST_F(SelectionTree, ShortNameClashRefusesTheLaterFile) {
+    Cwd cwd(t.root);
+    t.file("CMakeLists.txt");
+    t.file("CMakeListsOld.txt");
+    t.file("CMakeListsNew.txt");
+    Selection sel;
+    sel.short_names = true;
+    std::vector<std::string> warnings;
+    sel.warn = [&](std::string_view text, std::string_view name) {
+        warnings.push_back(std::string(text) + std::string(name));
+    };
+    std::vector<std::string> names = {"CMakeListsOld.txt", "a.txt", "CMakeLists.txt",
+                                      "CMakeListsNew.txt", "CMakeListsOld.txt"};
+    ASSERT_EQ(select_names(sel, names).result, 0);
+    EXPECT_EQ(check_duplicates(sel), 0);
+    std::vector<std::string> kept;
+    for (const FoundFile& f : sel.found) kept.push_back(f.stored_name + "=" + f.path);
+    EXPECT_EQ(kept, (std::vector<std::string>{"CMAKELIS.TXT=CMakeListsOld.txt", "A.TXT=a.txt"}));
+    EXPECT_EQ(sel.refused, 2u);
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "not added: CMakeLists.txt (its 8.3 name CMAKELIS.TXT is already taken by "
+                  "CMakeListsOld.txt)",
+                  "not added: CMakeListsNew.txt (its 8.3 name CMAKELIS.TXT is already taken by "
+                  "CMakeListsOld.txt)"}));
+}
+
 TEST_F(SelectionTree, StopRequestEndsALongWalk) {
     // Each file counts twice: as a folder entry read and as a file added.
     fs::create_directory(t.root / "many");

@@ -74,6 +74,10 @@ std::string_view LastComponent(std::string_view name) {
 struct MemberList final : SelectionMembers {
     OldArchive* old = nullptr;
     bool short_names = false;
+    Selection* selection = nullptr;
+    /// A long name that two different files were both going to replace: the name, the file
+    /// that took it first and the one that came second.
+    std::string clash_name, clash_first, clash_second;
 
     size_t mark_matching(std::string_view pattern) override {
         size_t n = 0;
@@ -93,6 +97,18 @@ struct MemberList final : SelectionMembers {
         for (; it != old->sorted.end() && CompareNames(old->members[*it].name, name) == 0; ++it) {
             Member& m = old->members[*it];
             if (!short_names && m.name != name) continue;
+            // Another file already replaces this member in this run: the second never
+            // overwrites the first unseen.
+            if (m.marked && !m.file_path.empty() && m.file_path != path) {
+                if (short_names) {
+                    refuse_short_clash(*selection, m.name, m.file_path, path);
+                } else if (clash_name.empty()) {
+                    clash_name = m.name;
+                    clash_first = m.file_path;
+                    clash_second = path;
+                }
+                return true;
+            }
             m.file_path = path;
             m.marked = true;
             m.short_name = short_name;
@@ -219,6 +235,13 @@ void Select(ZipRun& run, MemberList& list) {
     sel.warn = [](std::string_view text, std::string_view name) { Warn(text, name); };
     SelectOutcome outcome = select_names(sel, run.settings.names);
     if (outcome.result != 0) End(outcome.result, outcome.name);
+    if (!list.clash_name.empty()) {
+        // As for two new files under one name: said with both paths, and nothing is written.
+        Warn("name in zip file repeated: ", list.clash_name);
+        Warn("  first full name: ", list.clash_first);
+        Warn(" second full name: ", list.clash_second);
+        End(kResultBadRequest, "cannot repeat names in zip file");
+    }
     int d = check_duplicates(sel);
     if (d == kResultBadRequest) End(d, "cannot repeat names in zip file");
     if (d != 0) End(d, "was processing list of files");
@@ -311,6 +334,7 @@ void Execute(ZipRun& run, RunFiles& files) {
     MemberList list;
     list.old = &run.old;
     list.short_names = s.short_names;
+    list.selection = &run.selection;
     Select(run, list);
     if (run.old.members.empty() && s.action != kActionAdd) Warn(s.archive, " not found or empty");
     if (s.temp_folder.empty()) {
@@ -341,8 +365,9 @@ void Execute(ZipRun& run, RunFiles& files) {
         total = run.selection.progress_total;
         for (const Member& m : run.old.members)
             if (!m.marked) total += m.compressed_size;
-        platform::SendMessage(s.progress_window, kMeterSetRange, 0,
-                              static_cast<uint16_t>(total / engine::kProgressUnit));
+        // The range goes in the first parameter, where the meter reads it: sent in the second,
+        // the meter kept a range of 0 and stood at 0% however far the run got.
+        platform::SendMessage(s.progress_window, kMeterSetRange, engine::ProgressUnits(total), 0);
         platform::SendMessage(s.progress_window, kMeterSetPosition, 0, 0);
     }
     std::vector<Member> written;
@@ -352,8 +377,8 @@ void Execute(ZipRun& run, RunFiles& files) {
     files.parallel.reset();
     std::fill(s.password.begin(), s.password.end(), '\0');
     if (s.action != kActionDelete)
-        platform::SendMessage(s.progress_window, kMeterSetPosition,
-                              static_cast<uint16_t>(total / engine::kProgressUnit), 0);
+        platform::SendMessage(s.progress_window, kMeterSetPosition, engine::ProgressUnits(total),
+                              0);
     int r = WriteDirectory(written, run.old.comment, files.out);
     if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
     // On disk before it takes the old archive's place, or before moved files are deleted, so
@@ -375,6 +400,9 @@ void Execute(ZipRun& run, RunFiles& files) {
         if (int d = delete_moved(moved, run.selection.entered_folders))
             End(d, "was deleting moved files and directories");
     }
+    // The archive holds everything else; the status still says that something asked for is
+    // missing from it.
+    if (run.selection.refused > 0) engine::EndRun(kResultBadRequest);
     if (run.some_not_read) engine::EndRun(kResultNotRead);
 }
 

@@ -269,15 +269,24 @@ std::optional<ExtractRequest> ReadExtractRequest(tui::Dialog& d, std::string& er
 
 tui::Dialog MakeDeleteDialog(const DeleteDefaults& defaults) {
     tui::Dialog d = NewDialog("Delete", 5, 52);
-    AddRadio(d, kIdEntire, "&Entire Archive", 0, 0, 1, false);
-    AddRadio(d, kIdSelected, "&Selected Files", 1, 0, 1, defaults.has_selection).enabled =
+    AddRadio(d, kIdSelected, "&Selected Files", 0, 0, 1, defaults.has_selection).enabled =
         defaults.has_selection;
-    AddRadio(d, kIdFiles, "&Files:", 2, 0, 1, !defaults.has_selection, 9);
-    AddEdit(d, kIdPattern, "", 2, 10, 40);
+    AddRadio(d, kIdFiles, "&Files:", 1, 0, 1, !defaults.has_selection, 10);
+    AddEdit(d, kIdPattern, "", 1, 11, 40);
+    // Last and never the default: removing the archive file is always chosen on purpose.
+    AddRadio(d, kIdEntire, "&Entire Archive", 2, 0, 1, false);
     AddButton(d, tui::kIdOk, "&Delete", 4, 10, true);
     AddButton(d, tui::kIdCancel, "Cancel", 4, 28, false, true);
     d.on_command = [](tui::Dialog& dlg, int id) { return ButtonsEnd(dlg, id); };
-    d.FocusFirst();
+    // Typing names means deleting those names, whatever was chosen before.
+    d.on_edit = [](tui::Dialog& dlg, int id) {
+        if (id != kIdPattern || EditText(dlg, kIdPattern).empty()) return;
+        for (tui::Control& c : dlg.controls)
+            if (c.kind == ControlKind::kRadio && c.group == 1) c.checked = c.id == kIdFiles;
+    };
+    // The focus starts in the name field, so typed letters are names and never pick an option.
+    for (size_t i = 0; i < d.controls.size(); ++i)
+        if (d.controls[i].id == kIdPattern) d.focus = i;
     return d;
 }
 

@@ -291,9 +291,8 @@ std::optional<std::string> RunRenameArchiveDialog(const std::string& archive) {
 }
 
 bool RunDeleteArchiveDialog(const std::string& archive) {
-    if (ShowMessage("Delete the archive " + archive + "?", tui::MessageButtons::kYesNo) !=
-        tui::kIdYes)
-        return false;
+    // Enter alone keeps the archive: the file goes only on an explicit Yes.
+    if (!AskDefaultNo("Delete the archive " + archive + "?")) return false;
     if (::unlink(archive.c_str()) == 0) return true;
     ShowFailure("Cannot delete " + archive + ".", errno);
     return false;

@@ -28,7 +28,7 @@ struct AddChoices {
     int spanning = 0;  ///< 0 no spanning; 1-4 the spanning choices (not available here)
     bool recurse = false;
     bool save_folder_info = false;
-    bool short_names = true;  ///< store names in MS-DOS 8.3 form
+    bool short_names = false;  ///< store names in MS-DOS 8.3 form (off unless chosen)
 };
 
 /// What the Add dialog starts with.

@@ -217,7 +217,7 @@ TEST(Dialogs, KeyboardRules) {
          [] {
              return MakeDeleteDialog({"a.zip", true});
          },
-         kIdEntire},
+         kIdPattern},
         {"password", [] { return MakePasswordDialog({}); }, kIdPassword},
         {"confirm", [] { return MakeConfirmDialog(); }, kIdPassword},
         {"configuration", [&] { return MakeConfigurationDialog(record); }, kIdSwitch0},
@@ -236,10 +236,8 @@ TEST(Dialogs, KeyboardRules) {
         tui::Dialog esc = c.make();
         EXPECT_EQ(esc.HandleKey(MakeKey(kKeyEscape)), tui::DialogEvent::kEnded);
         EXPECT_EQ(esc.result, tui::kIdCancel);
-        if (std::string(c.name) != "delete") {  // the first field there is a radio
-            d.HandleKey(MakeKey(kKeyEnter));
-            EXPECT_EQ(d.result, tui::kIdOk);
-        }
+        d.HandleKey(MakeKey(kKeyEnter));
+        EXPECT_EQ(d.result, tui::kIdOk);
         // Every control fits inside the dialog.
         for (const auto& ctl : d.controls) {
             EXPECT_LE(ctl.col + ctl.width, d.cols) << ctl.text;
@@ -363,6 +361,26 @@ TEST(DeleteDialog, WhichMembers) {
 
     tui::Dialog s = MakeDeleteDialog({"a.zip", true});
     EXPECT_EQ(ReadDeleteRequest(s, error)->which, DeleteWhich::kSelected);
+}
+
+// Typed letters land in the name field, never on an option's letter: "readme.txt" holds the
+// "e" of Entire Archive and the "s" of Selected Files. Typing names picks Files: even over a
+// selection, and Enter deletes those names.
+TEST(DeleteDialog, TypedNamesAreNamesNeverOptions) {
+    for (bool has_selection : {false, true}) {
+        SCOPED_TRACE(has_selection);
+        tui::Dialog d = MakeDeleteDialog({"a.zip", has_selection});
+        Type(d, U"readme.txt");
+        EXPECT_EQ(EditText(d, kIdPattern), "readme.txt");
+        EXPECT_EQ(d.CheckedRadio(1), kIdFiles);
+        EXPECT_EQ(d.HandleKey(MakeKey(kKeyEnter)), tui::DialogEvent::kEnded);
+        EXPECT_EQ(d.result, tui::kIdOk);
+        std::string error;
+        auto r = ReadDeleteRequest(d, error);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->which, DeleteWhich::kPattern);
+        EXPECT_EQ(r->patterns, std::vector<std::string>{"readme.txt"});
+    }
 }
 
 TEST(Configuration, UnchangedRecordStaysByteForByte) {

@@ -42,4 +42,16 @@ int ShowMessage(const std::string& text, tui::MessageButtons buttons) {
     return tui::ShowMessageBox(kTitle, shell::TerminalSafe(text), buttons);
 }
 
+bool AskDefaultNo(const std::string& text) {
+    tui::Dialog d = tui::MakeMessageBox(kTitle, shell::TerminalSafe(text),
+                                        tui::MessageButtons::kYesNo, false, tui::GetScreen().cols);
+    for (size_t i = 0; i < d.controls.size(); ++i) {
+        tui::Control& c = d.controls[i];
+        if (c.kind != tui::ControlKind::kButton) continue;
+        c.is_default = c.id == tui::kIdNo;
+        if (c.is_default) d.focus = i;
+    }
+    return tui::RunDialog(d) == tui::kIdYes;
+}
+
 }  // namespace dialogs

@@ -37,5 +37,7 @@ std::string MissingProgramText(const std::string& kind, const std::string& opera
 
 /// Shows a message box titled kTitle with `text` made safe for the terminal.
 int ShowMessage(const std::string& text, tui::MessageButtons buttons = tui::MessageButtons::kOk);
+/// Asks a Yes/No question whose default (Enter, and the focus) is No; true only for Yes.
+bool AskDefaultNo(const std::string& text);
 
 }  // namespace dialogs

@@ -33,6 +33,9 @@ constexpr platform::UINT kMeterSetPosition = platform::WM_USER + 2;
 constexpr platform::UINT kMeterGetPosition = platform::WM_USER + 3;
 // Posted to the main window once it is drawn: run the start-up request.
 constexpr platform::UINT kMsgStartRequest = platform::WM_USER + 1;
+// Exit statuses of a command-line request, as the headless front end gives them.
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 
 // Screen rows: title, menu bar, toolbar, listing, status line.
 constexpr int kTitleRow = 0;
@@ -134,23 +137,28 @@ bool OnKey(const tui::Key& key) {
     return r != tui::ListResult::kUnhandled;
 }
 
+// Progress comes every 10 KB: the meter is drawn only when its percentage moves.
+void MoveMeter(platform::WPARAM position) {
+    Manager& m = App();
+    uint64_t range = std::max<uint32_t>(m.meter_range, 1);
+    uint64_t before = uint64_t{m.meter_position} * 100 / range;
+    m.meter_position = static_cast<uint32_t>(std::min<platform::WPARAM>(position, UINT32_MAX));
+    if (uint64_t{m.meter_position} * 100 / range != before) tui::Redraw();
+}
+
 platform::LRESULT MeterProc(platform::HWND, platform::UINT msg, platform::WPARAM wp,
                             platform::LPARAM) {
     Manager& m = App();
     switch (msg) {
         case kMeterSetRange:
-            m.meter_range = static_cast<uint32_t>(wp);
+            m.meter_range = static_cast<uint32_t>(std::min<platform::WPARAM>(wp, UINT32_MAX));
             tui::Redraw();
             return 0;
         case kMeterGetRange:
             return m.meter_range;
-        case kMeterSetPosition: {
-            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
-            uint32_t before = m.meter_position * 100 / range;
-            m.meter_position = static_cast<uint32_t>(wp);
-            if (m.meter_position * 100 / range != before) tui::Redraw();
+        case kMeterSetPosition:
+            MoveMeter(wp);
             return 0;
-        }
         case kMeterGetPosition:
             return m.meter_position;
         default:
@@ -235,14 +243,9 @@ platform::LRESULT MainProc(platform::HWND, platform::UINT msg, platform::WPARAM 
             return AskOverwrite(*reinterpret_cast<const engine::OverwriteQuery*>(lp));
         case engine::kMsgStopQuestion:
             return AskStop() ? 1 : 0;
-        case engine::kMsgProgress: {
-            // Progress comes every 10 KB: draw only when the shown percentage moves.
-            uint32_t range = std::max<uint32_t>(m.meter_range, 1);
-            uint32_t before = m.meter_position * 100 / range;
-            m.meter_position = static_cast<uint32_t>(wp);
-            if (m.meter_position * 100 / range != before) tui::Redraw();
+        case engine::kMsgProgress:
+            MoveMeter(wp);
             return 0;
-        }
         case engine::kMsgFileInUse:
             return 1;
         case engine::kMsgDirLookup:
@@ -589,7 +592,7 @@ bool RunUnzip(engine::UnzipCommand& cmd, uint64_t total) {
     Manager& m = App();
     cmd.report_window = m.hwnd;
     m.meter_range = static_cast<uint32_t>(std::clamp<uint64_t>(
-        total == shell::kUnknownSize ? 1 : total / engine::kProgressUnit, 1, 0xFFFF));
+        total == shell::kUnknownSize ? 1 : total / engine::kProgressUnit, 1, UINT32_MAX));
     return AroundRun([&cmd] { return engine::UNZIP(cmd); });
 }
 
@@ -602,19 +605,19 @@ bool RunZip(zip::ZipCommand& cmd) {
     return AroundRun([&cmd] { return zip::ZIP(cmd); });
 }
 
-void RunRequest(const shell::CommandRequest& request, const std::string& archive) {
+int RunRequest(const shell::CommandRequest& request, const std::string& archive) {
     Manager& m = App();
     // A line that did not parse is said so; what it asked for is not guessed at.
     if (!request.error.empty()) {
-        Say(request.error, tui::MessageButtons::kOk);
-        return;
+        Say(Shown(request.error), tui::MessageButtons::kOk);
+        return kExitUsage;
     }
     std::string path = archive.empty() ? request.archive : archive;
     bool adding = request.action != shell::CommandAction::kNone &&
                   request.action != shell::CommandAction::kExtract;
+    bool command = adding || request.extract_without_dialog || request.extract_dialog;
     if (!path.empty() && !(m.open && m.archive == path)) {
-        if (!CloseArchive()) return;
-        if (!OpenArchive(path, adding)) return;
+        if (!CloseArchive() || !OpenArchive(path, adding)) return command ? kExitFailed : 0;
     }
     if (adding) {
         zip::ZipCommand cmd;
@@ -634,21 +637,23 @@ void RunRequest(const shell::CommandRequest& request, const std::string& archive
             cmd.password_given = true;
             cmd.password = m.password;
         }
-        RunZip(cmd);
+        bool ran = RunZip(cmd);
         ReloadArchive();
-        return;
+        return ran ? cmd.result : kExitFailed;
     }
-    if (!m.open) return;
+    if (!m.open) return command ? kExitFailed : 0;
     if (request.extract_without_dialog) {
         engine::UnzipCommand cmd = BaseUnzipCommand();
         cmd.has_target = true;
         cmd.target = request.extract_folder.empty() ? "." : request.extract_folder;
         cmd.overwrite_all = request.overwrite;
         cmd.use_folder_names = !request.no_folder_names;
-        RunUnzip(cmd, m.listing.total_uncompressed);
+        if (!RunUnzip(cmd, m.listing.total_uncompressed)) return kExitFailed;
+        return cmd.result;
     } else if (request.extract_dialog) {
         RunCommand(kCmdExtract);
     }
+    return 0;
 }
 
 }  // namespace window
@@ -700,7 +705,9 @@ int RunManager(const ManagerStart& start) {
         [request, archive](platform::HWND self, platform::UINT msg, platform::WPARAM,
                            platform::LPARAM) -> platform::LRESULT {
             if (msg != kMsgStartRequest) return 0;
-            RunRequest(request, archive);
+            // The program's own command line ends the program with its status, as it would
+            // headless; what the user does afterwards in the window does not change it.
+            App().exit_status = RunRequest(request, archive);
             if (!App().open && shell::GetOption(App().cfg.opts, shell::kOptAutoOpenDialog))
                 RunCommand(kCmdOpen);
             platform::DestroyWindow(self);
@@ -708,6 +715,7 @@ int RunManager(const ManagerStart& start) {
         });
     platform::PostMessage(starter, kMsgStartRequest);
     int code = platform::RunMessageLoop();
+    if (code == 0) code = m.exit_status;
     tui::RemoveLayer(&m.layer);
     if (start.handover_fd >= 0) platform::UnwatchFd(start.handover_fd);
     tui::EndScreen();

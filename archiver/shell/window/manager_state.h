@@ -53,6 +53,9 @@ struct Manager {
     std::vector<std::string> output;  ///< the operation log of the last run
     bool warnings = false;
 
+    /// Exit status of the command line the program was started with (0 without one).
+    int exit_status = 0;
+
     /// The password for the next add or extract (empty: none).
     std::string password;
 
@@ -117,7 +120,9 @@ void RunCommand(int command);
 /// The action of a double click or Enter on a row.
 void RowAction();
 /// Opens the archive of a command line (or a hand-over) and runs its command inside the
-/// window.
-void RunRequest(const shell::CommandRequest& request, const std::string& archive);
+/// window. Returns the exit status the headless run of the same line would give: 2 for a
+/// line that did not parse, 1 when the archive could not be opened for a command or the
+/// engine was busy, else the engine's result (0 for a line without a command).
+int RunRequest(const shell::CommandRequest& request, const std::string& archive);
 
 }  // namespace window
