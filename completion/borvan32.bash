@@ -3,10 +3,11 @@
 
 _borvan32_members() {
     # One name per line from the JSON listing (only members carry "name"); nothing when the
-    # archive is unreadable. Quotes and backslashes are unescaped, control characters stay escaped.
+    # archive is unreadable. Quotes and backslashes are unescaped in one pass, control characters
+    # stay escaped.
     borvan32 -l --json -- "$1" 2>/dev/null |
         grep -o '"name": *"\([^"\\]\|\\.\)*"' |
-        sed -e 's/^"name": *"//' -e 's/"$//' -e 's/\\"/"/g' -e 's/\\\\/\\/g'
+        sed -e 's/^"name": *"//' -e 's/"$//' -e 's/\\\(["\\/]\)/\1/g'
 }
 
 _borvan32() {
@@ -42,8 +43,16 @@ _borvan32() {
         if [[ $command == -e ]]; then
             _filedir -d
         else
-            local IFS=$'\n'
-            COMPREPLY=($(compgen -W "$(_borvan32_members "$archive")" -- "$cur"))
+            # Not compgen -W: it would expand quotes and $ in the names. Each offer is quoted for
+            # the line, so a name with a blank or a quote stays one argument.
+            local name quoted
+            COMPREPLY=()
+            while IFS= read -r name; do
+                printf -v quoted %q "$name"
+                if [[ $name == "$cur"* || $quoted == "$cur"* ]]; then
+                    COMPREPLY+=("$quoted")
+                fi
+            done < <(_borvan32_members "$archive")
         fi
         return
     fi

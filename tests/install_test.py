@@ -9,6 +9,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import zipfile
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 VESK32 = os.environ.get("VESK32", "vesk32")
@@ -145,6 +146,29 @@ printf '%%s\\n' "${COMPREPLY[@]}"
                          ["homenet", "irc.home.test", "irc.other.test"])
         self.assertEqual(self.complete_bash("vesk32", "vesk32 -s ho", env), ["homenet"])
         self.assertIn("--headless", self.complete_bash("vesk32", "vesk32 --he"))
+
+    def test_bash_completion_offers_member_names(self):
+        archive = os.path.join(self.stage, "members.zip")
+        # Offers are quoted for the command line: a blank, a quote or a $ stays in one word.
+        names = {"pa1.txt": "pa1.txt", "pa2 two.txt": "pa2\\ two.txt",
+                 'pa"q$x.txt': 'pa\\"q\\$x.txt', "other.bin": "other.bin", "dir/": "dir/",
+                 "dir/pa3.txt": "dir/pa3.txt"}
+        with zipfile.ZipFile(archive, "w") as z:
+            for name in names:
+                z.writestr(name, b"" if name.endswith("/") else b"data")
+        for switch in ("-t", "-d"):
+            with self.subTest(switch=switch):
+                self.assertEqual(
+                    sorted(self.complete_bash("borvan32", "borvan32 %s members.zip " % switch)),
+                    sorted(names.values()))
+        self.assertEqual(sorted(self.complete_bash("borvan32", "borvan32 -d members.zip pa")),
+                         sorted(names[n] for n in names if n.startswith("pa")))
+        self.assertEqual(self.complete_bash("borvan32", "borvan32 -d members.zip dir/p"),
+                         ["dir/pa3.txt"])
+        # An archive that cannot be read offers nothing.
+        with open(os.path.join(self.stage, "junk.zip"), "wb") as f:
+            f.write(b"not an archive" * 10)
+        self.assertEqual(self.complete_bash("borvan32", "borvan32 -t junk.zip "), [])
 
     def test_zsh_completion_parses(self):
         need("zsh")

@@ -1,6 +1,7 @@
 #include "archiver/formats/arc_listing.h"
 
 #include <array>
+#include <iterator>
 
 namespace formats {
 
@@ -59,7 +60,12 @@ bool ReadArcListing(const std::string& path, std::vector<ListedMember>& members,
         if (method < kFirstInformation) {
             std::string_view field(reinterpret_cast<const char*>(h.data()) + 2, kNameField);
             ListedMember m;
-            m.name = MemberNameToUtf8(field.substr(0, std::min(field.find('\0'), kNameField)));
+            m.raw_name = field.substr(0, std::min(field.find('\0'), kNameField));
+            m.name = MemberNameToUtf8(m.raw_name);
+            static const char* const kMethods[] = {"end",      "stored",   "stored",   "packed",
+                                                   "squeezed", "crunched", "crunched", "crunched",
+                                                   "crunched", "squashed"};
+            m.method = method < std::size(kMethods) ? kMethods[method] : "unknown";
             m.packed = packed;
             m.size = method == kMethodOldStored ? packed : Le32(h, 25);
             m.dos_datetime = static_cast<uint32_t>(Le16(h, 19)) << 16 | Le16(h, 21);

@@ -1,6 +1,7 @@
 #include "archiver/formats/arj_listing.h"
 
 #include <array>
+#include <iterator>
 
 #include "archiver/engine/unzip/crc32.h"
 #include "platform/dostime.h"
@@ -133,12 +134,24 @@ bool ReadArjListing(const std::string& path, std::vector<ListedMember>& members,
             std::string_view raw = rest.substr(0, std::min(rest.find('\0'), kMaxName));
             ListedMember m;
             m.name = MemberNameToUtf8(raw);
+            m.raw_name = raw;
             m.encrypted = (flags & kFlagGarbled) != 0;
             uint8_t host = basic[3];
+            bool unix_host = host == kHostUnix || host == kHostNext;
             // Archives made on UNIX-like systems keep the time as seconds since 1970.
-            m.dos_datetime = host == kHostUnix || host == kHostNext
-                                 ? platform::TimeToDos(static_cast<time_t>(Le32(basic, 8)))
-                                 : Le32(basic, 8);
+            if (unix_host) m.unix_time = Le32(basic, 8);
+            m.dos_datetime = unix_host ? platform::TimeToDos(static_cast<time_t>(Le32(basic, 8)))
+                                       : Le32(basic, 8);
+            static const char* const kMethods[] = {"stored", "method1", "method2", "method3",
+                                                   "method4"};
+            m.method = basic[5] < std::size(kMethods) ? kMethods[basic[5]] : "unknown";
+            // The access mode field: Unix permission bits or MS-DOS attributes by host.
+            if (first_size >= 28) {
+                if (unix_host)
+                    m.mode = Le16(basic, 26);
+                else
+                    m.attributes = Le16(basic, 26) & 0xFF;
+            }
             m.packed = packed;
             m.size = Le32(basic, 16);
             m.crc = Le32(basic, 20);

@@ -16,12 +16,17 @@ namespace formats {
 
 /// One member named by an archive's headers.
 struct ListedMember {
-    std::string name;           ///< UTF-8, `/` between folders
-    bool encrypted = false;     ///< stored garbled (needs a password)
-    uint32_t dos_datetime = 0;  ///< MS-DOS date high, time low
-    uint64_t size = 0;          ///< original size
-    uint64_t packed = 0;        ///< compressed size
-    uint32_t crc = 0;           ///< CRC-32 for ARJ, CRC-16 for LZH and ARC
+    std::string name;               ///< UTF-8, `/` between folders
+    bool encrypted = false;         ///< stored garbled (needs a password)
+    uint32_t dos_datetime = 0;      ///< MS-DOS date high, time low
+    uint64_t size = 0;              ///< original size
+    uint64_t packed = 0;            ///< compressed size
+    uint32_t crc = 0;               ///< CRC-32 for ARJ, CRC-16 for LZH and ARC
+    std::string raw_name;           ///< the stored name bytes (folder part included)
+    std::string method;             ///< the compression method's name ("-lh5-", "crunched", ...)
+    int32_t attributes = -1;        ///< MS-DOS attribute bits; -1 when not stored
+    int32_t mode = -1;              ///< Unix mode bits; -1 when not stored
+    int64_t unix_time = INT64_MIN;  ///< stored time in seconds since 1970; INT64_MIN when not
 };
 
 /// Message for a header that runs past the end of the file.

@@ -1,6 +1,7 @@
 #include "archiver/formats/lzh_listing.h"
 
 #include <array>
+#include <iterator>
 
 #include "platform/dostime.h"
 
@@ -46,7 +47,8 @@ struct Header {
 // and folder names from them. `total` gets their length; false when one leaves the file or
 // the header's bounds.
 bool ReadExtendedHeaders(ArchiveFile& file, uint64_t offset, uint64_t end, uint16_t size,
-                         std::string& name, std::string& folder, uint64_t& total) {
+                         std::string& name, std::string& folder, std::string& raw_folder,
+                         uint64_t& total) {
     total = 0;
     std::vector<uint8_t> ext;
     for (int count = 0; size != 0; ++count) {
@@ -56,8 +58,12 @@ bool ReadExtendedHeaders(ArchiveFile& file, uint64_t offset, uint64_t end, uint1
         std::span<const uint8_t> data(ext.data() + 1, size - 3);
         if (ext[0] == kExtFileName)
             name.assign(AsText(data.first(std::min(data.size(), kMaxNamePart))));
-        else if (ext[0] == kExtFolderName)
+        else if (ext[0] == kExtFolderName) {
             folder = FolderText(data);
+            raw_folder.assign(AsText(data.first(std::min(data.size(), kMaxNamePart))));
+            char last = raw_folder.empty() ? '\xFF' : raw_folder.back();
+            if (last != '\xFF' && last != '/' && last != '\\') raw_folder += '\xFF';
+        }
         offset += size;
         total += size;
         size = Le16(ext, size - 2);
@@ -74,8 +80,9 @@ Parse ReadHeader(ArchiveFile& file, uint64_t offset, Header& h) {
     uint64_t packed = Le32(base, 7);
     h.member = {};
     h.member.size = Le32(base, 11);
+    h.member.method.assign(AsText(std::span<const uint8_t>(base).subspan(2, 5)));
     uint8_t level = base[20];
-    std::string raw_name, folder;
+    std::string raw_name, folder, raw_folder;
     if (level == 0 || level == 1) {
         size_t header_size = base[0];
         std::vector<uint8_t> hdr(header_size + 2);
@@ -89,12 +96,14 @@ Parse ReadHeader(ArchiveFile& file, uint64_t offset, Header& h) {
         raw_name.assign(AsText(std::span<const uint8_t>(hdr).subspan(22, name_length)));
         h.member.crc = Le16(hdr, 22 + name_length);
         h.member.dos_datetime = Le32(hdr, 15);  // time in the low word, date in the high
+        h.member.attributes = hdr[19];
         uint64_t after = offset + hdr.size();
         if (level == 1) {
             if (22 + name_length + 5 > hdr.size()) return Parse::kBad;
             uint16_t next = Le16(hdr, hdr.size() - 2);
             uint64_t ext_total = 0;
-            if (!ReadExtendedHeaders(file, after, file.Size(), next, raw_name, folder, ext_total))
+            if (!ReadExtendedHeaders(file, after, file.Size(), next, raw_name, folder, raw_folder,
+                                     ext_total))
                 return Parse::kShort;
             // The level-1 size field counts the extended headers with the data.
             if (ext_total > packed) return Parse::kBad;
@@ -108,12 +117,14 @@ Parse ReadHeader(ArchiveFile& file, uint64_t offset, Header& h) {
         std::array<uint8_t, 5> tail{};
         if (file.ReadAt(offset + kBaseSize, tail) < tail.size()) return Parse::kShort;
         h.member.crc = Le16(tail, 0);
+        h.member.unix_time = Le32(base, 15);
         h.member.dos_datetime = platform::TimeToDos(static_cast<time_t>(Le32(base, 15)));
         uint16_t next = Le16(tail, 3);
         uint64_t ext_total = 0;
         uint64_t end = offset + header_size;
         if (end > file.Size()) return Parse::kShort;
-        if (!ReadExtendedHeaders(file, offset + 26, end, next, raw_name, folder, ext_total))
+        if (!ReadExtendedHeaders(file, offset + 26, end, next, raw_name, folder, raw_folder,
+                                 ext_total))
             return Parse::kBad;
         h.data_offset = end;
     } else {
@@ -121,6 +132,7 @@ Parse ReadHeader(ArchiveFile& file, uint64_t offset, Header& h) {
     }
     if (packed > file.Size() - std::min(h.data_offset, file.Size())) return Parse::kShort;
     h.member.packed = packed;
+    h.member.raw_name = raw_folder + raw_name;
     for (char& c : raw_name)
         if (static_cast<unsigned char>(c) == 0xFF) c = '/';  // separators of some LHA ports
     h.member.name = folder + MemberNameToUtf8(raw_name);

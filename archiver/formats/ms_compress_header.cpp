@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "archiver/engine/unzip/lz_expand.h"
@@ -60,6 +61,8 @@ bool ReadMsCompressInfo(const std::string& path, MsCompressInfo& info, std::stri
     if (got >= 14 &&
         (std::memcmp(head, "SZDD", 4) == 0 && std::memcmp(head + 4, kSzddTail, 4) == 0)) {
         info.expanded_size = Le32(head + 10);
+        info.format = "szdd";
+        info.method = "lzss";
         std::string base = path.substr(path.find_last_of('/') + 1);
         if (head[9] == 0) {
             info.name = std::nullopt;  // the packer did not keep the replaced character
@@ -72,6 +75,10 @@ bool ReadMsCompressInfo(const std::string& path, MsCompressInfo& info, std::stri
         ok = true;
     } else if (got >= 14 && std::memcmp(head, "KWAJ", 4) == 0) {
         info.name = engine::GetExpandedName(path);
+        static const char* const kKwajMethods[] = {"stored", "xor", "lzss", "lzh", "mszip"};
+        uint16_t method = static_cast<uint16_t>(head[8] | (head[9] << 8));
+        info.format = "kwaj";
+        info.method = method < std::size(kKwajMethods) ? kKwajMethods[method] : "unknown";
         uint16_t flags = static_cast<uint16_t>(head[12] | (head[13] << 8));
         // The length is there only when the header says so; otherwise expand to count it.
         if ((flags & 1) && got >= 18)

@@ -12,6 +12,8 @@ namespace formats {
 struct MsCompressInfo {
     std::optional<std::string> name;  ///< nullopt: the user has to be asked
     uint64_t expanded_size = 0;
+    const char* format = "";  ///< "szdd" or "kwaj"
+    const char* method = "";  ///< "lzss", or a KWAJ header's method ("stored", "mszip", ...)
 };
 
 /// Reads the header of the file at `path`; false with the message in `error`.

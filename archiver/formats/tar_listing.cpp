@@ -154,6 +154,9 @@ bool ReadTarListing(const std::string& path, std::vector<TarMember>& members, st
         }
         m.size = data;
         m.mtime = *mtime;
+        m.mode =
+            ParseTarOctal(std::string_view(reinterpret_cast<const char*>(block.data()) + 100, 8));
+        if (m.mode > 07777) m.mode &= 07777;
         m.type = type;
         members.push_back(std::move(m));
         ++entries;

@@ -17,8 +17,10 @@ struct TarMember {
     std::string name;   ///< full name (ustar prefix, GNU long name or pax path applied)
     uint64_t size = 0;  ///< data size, clamped to what the archive holds
     int64_t mtime = 0;  ///< seconds since 1970
+    int64_t mode = -1;  ///< permission bits; -1 when the field does not parse
     char type = '0';    ///< type flag ('\0' and '0' are regular files)
     bool Regular() const { return type == '0' || type == '\0'; }
+    bool Folder() const { return type == '5'; }
 };
 
 /// An octal header field: leading blanks skipped, digits 0-7 up to the width, a NUL or a

@@ -16,6 +16,7 @@
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/programs.h"
 #include "archiver/shell/command_request.h"
+#include "archiver/shell/json_listing.h"
 #include "archiver/shell/listing.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
@@ -25,7 +26,8 @@
 namespace shell {
 
 const char* const kHeadlessUsage =
-    "Usage: borvan32 -l [--sort=name|date|size|type|packed|ratio|path|original] ARCHIVE\n"
+    "Usage: borvan32 -l [--json] [--sort=name|date|size|type|packed|ratio|path|original] "
+    "ARCHIVE\n"
     "       borvan32 -t [--password=TEXT] ARCHIVE\n"
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
     "       borvan32 /vscan ARCHIVE\n"
@@ -34,6 +36,7 @@ const char* const kHeadlessUsage =
     "       borvan32 --help | --version\n";
 
 const char* const kHeadlessNotes =
+    "--json lists as one JSON document: the archive, then every member (folders included).\n"
     "Switches end at \"--\". Ctrl+C (or SIGTERM, SIGHUP) stops a run: a half-written file\n"
     "or temporary archive is removed and the old archive stays as it was.\n"
     "Settings, with the [Intl] date, time and number formats: "
@@ -56,6 +59,7 @@ struct Options {
     std::string group;  // CheckOut ('k') and its deletion ('K')
     int max_icons = programs::kMaxCheckOutIcons;
     bool all_files = false;  // launchers for every file, not only programs and documents
+    bool json = false;       // -l prints one JSON document
 };
 
 // False on a parameter error; `why` then names the refused switch when one was.
@@ -85,6 +89,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
             o.junk_paths = true;
         } else if (switches && a == "--yes") {
             o.yes = true;
+        } else if (switches && a == "--json") {
+            o.json = true;
         } else if (switches && a == "--headless") {
         } else if (switches && a.rfind("--password=", 0) == 0) {
             o.have_password = true;
@@ -107,6 +113,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
     if (o.command != 'e' && o.command != 'k' && o.positional.size() > 1) return false;
     if (o.positional.size() > 2) return false;
     if (o.command != 'e' && (o.overwrite || o.junk_paths)) return false;
+    if (o.json && o.command != 'l') {
+        why = "--json goes with -l only";
+        return false;
+    }
     return true;
 }
 
@@ -182,13 +192,24 @@ bool LoadAnyListing(const Options& o, const std::string& archive, formats::Archi
                                      error);
     if (formats::IsProgramKind(kind)) {
         // ARJ, LZH and ARC headers are read here; the archivers only extract or change.
-        listing = Listing{};
-        listing.sort = o.sort;
+        ResetListing(listing, o.sort);
         std::vector<formats::ListedMember> members;
         bool ok = formats::ReadProgramKindListing(kind, archive, members, error);
         for (const formats::ListedMember& m : members) {
-            if (!AddRow(listing, m.name, m.encrypted, m.dos_datetime, m.size, m.packed, m.crc,
-                        error)) {
+            MemberRecord record;
+            record.name = m.name;
+            record.raw_name = m.raw_name;
+            record.encrypted = m.encrypted;
+            record.dos_datetime = m.dos_datetime;
+            record.uncompressed = m.size;
+            record.compressed = m.packed;
+            record.crc = m.crc;
+            record.crc_bits = kind == formats::kKindArj ? 32 : 16;
+            record.method = m.method;
+            record.unix_time = m.unix_time;
+            record.attributes = m.attributes;
+            record.mode = m.mode;
+            if (!AddMember(listing, record, error)) {
                 listing.cut_short = true;
                 ok = false;
                 break;
@@ -227,14 +248,51 @@ int ExtractWithProgram(const Options& o, const std::string& archive, formats::Ar
     return out.ran && out.exit_code > 0 ? out.exit_code : kExitFailed;
 }
 
+// The kind's name in the JSON document.
+std::string KindName(formats::ArchiveKind kind, const SingleFileFacts& facts) {
+    switch (kind) {
+        case formats::kKindArj:
+            return "arj";
+        case formats::kKindLzh:
+            return "lzh";
+        case formats::kKindArc:
+            return "arc";
+        default:
+            return IsSingleFileKind(kind) && !facts.format.empty() ? facts.format : "zip";
+    }
+}
+
+// Prints the listing as JSON: a whole document, complete or marked as ended early.
+void PrintJson(const std::string& archive, formats::ArchiveKind kind, const Listing& listing,
+               const SingleFileFacts& facts, bool ok, const std::string& error) {
+    JsonArchive about;
+    about.path = archive;
+    about.kind = KindName(kind, facts);
+    std::error_code ec;
+    about.file_size = std::filesystem::file_size(archive, ec);
+    if (ec) about.file_size = 0;
+    about.complete = ok;
+    about.error = error;
+    std::string document = JsonListing(listing, about);
+    std::fwrite(document.data(), 1, document.size(), stdout);
+}
+
+// Lists in columns or as JSON. An archive that cannot be read puts nothing on standard output
+// (the message goes to standard error); one whose listing ends early shows what was read.
 int List(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
     Listing listing;
+    listing.keep_folders = o.json;
     SingleFileFacts facts;
     std::string error;
     bool ok = LoadAnyListing(o, archive, kind, listing, facts, error);
     if (!ok && listing.rows.empty()) {
         if (!error.empty()) PrintLine(stderr, error);
         return kExitFailed;
+    }
+    if (o.json) {
+        PrintJson(archive, kind, listing, facts, ok, error);
+        if (!ok) PrintLine(stderr, error);
+        return ok ? 0 : kExitFailed;
     }
     IntlFormat intl = LoadIntlFormat(SettingsPath());
     std::string header;

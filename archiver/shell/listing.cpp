@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "archiver/engine/unzip/shown_name.h"
 #include "platform/codepage.h"
@@ -215,25 +216,45 @@ uint32_t Ratio(uint64_t u, uint64_t c) {
     return static_cast<uint32_t>(((u - c) * 200 / u + 1) / 2);
 }
 
-bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_datetime,
-            uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error) {
-    if (platform::Utf8Length(name) > kMaxRowName) {
+void ResetListing(Listing& listing, SortOrder sort) {
+    bool keep_folders = listing.keep_folders;
+    listing = Listing{};
+    listing.sort = sort;
+    listing.keep_folders = keep_folders;
+}
+
+bool AddMember(Listing& l, const MemberRecord& m, std::string& error) {
+    if (platform::Utf8Length(m.name) > kMaxRowName) {
         error = "Member name longer than 260 characters: the listing ends here";
         return false;
     }
     Row r;
-    r.name.assign(name);
+    r.name.assign(m.name);
     for (char& c : r.name)
         if (c == '\\') c = '/';
-    if (!r.name.empty() && r.name.back() == '/') return true;  // folder entry
+    r.folder = m.folder || (!r.name.empty() && r.name.back() == '/');
+    if (r.folder && !l.keep_folders) return true;
+    if (m.raw_name != r.name) r.raw_name.assign(m.raw_name);
+    r.method.assign(m.method);
+    r.crc_bits = m.crc_bits;
+    r.unix_time = m.unix_time;
+    r.attributes = m.attributes;
+    r.mode = m.mode;
     size_t cut = r.name.rfind('/');
     r.base_offset = static_cast<uint16_t>(cut == std::string::npos ? 0 : cut + 1);
-    r.uncompressed = uncompressed;
-    r.compressed = compressed;
-    r.crc = crc;
-    r.encrypted = encrypted;
-    r.dos_datetime = dos_datetime;
-    r.ratio = Ratio(uncompressed, compressed);
+    r.uncompressed = m.uncompressed;
+    r.compressed = m.compressed;
+    r.crc = m.crc;
+    r.encrypted = m.encrypted;
+    r.dos_datetime = m.dos_datetime;
+    r.ratio = Ratio(m.uncompressed, m.compressed);
+    if (std::any_of(r.name.begin(), r.name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        r.sort_name = UpperSortName(r.name);
+    if (r.folder) {  // a folder adds nothing to the totals or to what the rows say of files
+        l.rows.push_back(std::move(r));
+        return true;
+    }
     std::string_view rest(r.name);
     while (!rest.empty()) {
         size_t slash = rest.find('/');
@@ -241,9 +262,6 @@ bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_date
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     }
     r.type_class = Classify(Extension(r));
-    if (std::any_of(r.name.begin(), r.name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        r.sort_name = UpperSortName(r.name);
     std::string_view base = Base(r);
     std::string_view own = std::string_view(OwnProgramName()).substr(0, 6);
     std::string_view ext = Extension(r);
@@ -251,13 +269,26 @@ bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_date
                         CompareNoCase(base.substr(0, own.size()), own) == 0 && ext.size() >= 2 &&
                         CompareNoCase(ext.substr(0, 2), "ex") == 0;
     if (program_copy || CompareNoCase(r.name, "setup.bv") == 0) l.has_program_copy = true;
-    if (uncompressed == kUnknownSize)
+    if (m.uncompressed == kUnknownSize)
         l.total_uncompressed = kUnknownSize;
     else if (l.total_uncompressed != kUnknownSize)
-        l.total_uncompressed += uncompressed;
-    if (compressed != kUnknownSize) l.total_compressed += compressed;
+        l.total_uncompressed += m.uncompressed;
+    if (m.compressed != kUnknownSize) l.total_compressed += m.compressed;
     l.rows.push_back(std::move(r));
     return true;
+}
+
+bool AddRow(Listing& l, std::string_view name, bool encrypted, uint32_t dos_datetime,
+            uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error) {
+    MemberRecord m;
+    m.name = name;
+    m.raw_name = name;
+    m.encrypted = encrypted;
+    m.dos_datetime = dos_datetime;
+    m.uncompressed = uncompressed;
+    m.compressed = compressed;
+    m.crc = crc;
+    return AddMember(l, m, error);
 }
 
 void FinishListing(Listing& l) {
@@ -288,9 +319,37 @@ bool ParseSortOrder(std::string_view text, SortOrder& order) {
     return false;
 }
 
+namespace {
+
+const char* ZipMethodName(uint16_t method) {
+    static const char* const names[] = {"stored",   "shrunk",   "reduced1", "reduced2",
+                                        "reduced3", "reduced4", "imploded", "tokenized",
+                                        "deflated", "deflate64"};
+    if (method < std::size(names)) return names[method];
+    switch (method) {
+        case 12:
+            return "bzip2";
+        case 14:
+            return "lzma";
+        case 93:
+            return "zstd";
+        case 95:
+            return "xz";
+        case 98:
+            return "ppmd";
+        case 99:
+            return "aes";
+        default:
+            return "unknown";
+    }
+}
+
+constexpr uint16_t kHostUnix = 3;
+
+}  // namespace
+
 bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, std::string& error) {
-    listing = Listing{};
-    listing.sort = sort;
+    ResetListing(listing, sort);
     engine::ZipDirectory dir = engine::ReadZipDirectory(path);
     if (dir.status == engine::DirectoryStatus::kEmpty) {
         FinishListing(listing);
@@ -301,14 +360,27 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         return false;
     }
     listing.facts = dir.facts;
+    listing.comment = std::move(dir.comment);
     for (const engine::DirectoryEntry& e : dir.entries) {
-        if (!e.IsRow()) continue;
+        if (!e.IsRow() && !listing.keep_folders) continue;
         const engine::CentralHeader& h = e.header;
         std::string name = (h.flags & engine::kFlagUtf8) && platform::IsValidUtf8(e.name)
                                ? e.name
                                : platform::OemToUtf8(e.name);
-        if (!AddRow(listing, name, h.flags & engine::kFlagEncrypted, h.DosDateTime(),
-                    h.uncompressed_size, h.compressed_size, h.crc, error)) {
+        MemberRecord m;
+        m.name = name;
+        m.raw_name = e.name;
+        m.folder = !e.IsRow();
+        m.encrypted = h.flags & engine::kFlagEncrypted;
+        m.dos_datetime = h.DosDateTime();
+        m.uncompressed = h.uncompressed_size;
+        m.compressed = h.compressed_size;
+        m.crc = h.crc;
+        m.method = ZipMethodName(h.method);
+        m.attributes = static_cast<int32_t>(h.external_attr & 0xFF);
+        if (h.version_made >> 8 == kHostUnix && (h.external_attr >> 16) != 0)
+            m.mode = static_cast<int32_t>(h.external_attr >> 16);
+        if (!AddMember(listing, m, error)) {
             listing.cut_short = true;
             FinishListing(listing);
             return false;

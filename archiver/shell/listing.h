@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@ constexpr uint16_t kTypeProgram = 1;
 constexpr uint16_t kTypeDocument = 2;
 constexpr uint16_t kTypeOther = 3;
 
+/// A modification time that the archive does not store as seconds since 1970.
+constexpr int64_t kNoUnixTime = INT64_MIN;
+
 /// One listed member.
 struct Row {
     uint64_t uncompressed = kUnknownSize;
@@ -35,6 +39,31 @@ struct Row {
     /// Upper-case copy of `name` for sorting, made only when the name has non-ASCII bytes
     /// (plain ASCII names fold as they are compared).
     std::string sort_name;
+    // What the JSON listing adds to the columns.
+    std::string raw_name;             ///< stored name bytes when they differ from `name`
+    std::string method;               ///< compression method name; empty when not known
+    uint8_t crc_bits = 32;            ///< `crc` is a CRC-32 (32), a CRC-16 (16) or absent (0)
+    int64_t unix_time = kNoUnixTime;  ///< stored time in seconds since 1970 (UTC)
+    int32_t attributes = -1;          ///< MS-DOS attribute bits; -1 when not stored
+    int32_t mode = -1;                ///< Unix mode bits; -1 when not stored
+    bool folder = false;              ///< a folder entry (only in a listing that keeps them)
+};
+
+/// What a reader knows of a member beyond the columns; AddMember takes it.
+struct MemberRecord {
+    std::string_view name;      ///< UTF-8
+    std::string_view raw_name;  ///< stored bytes, when they differ from `name`
+    bool encrypted = false;
+    bool folder = false;  ///< a folder entry whose name need not end in a separator
+    uint32_t dos_datetime = 0;
+    uint64_t uncompressed = kUnknownSize;
+    uint64_t compressed = kUnknownSize;
+    uint32_t crc = 0;
+    uint8_t crc_bits = 32;
+    std::string_view method;
+    int64_t unix_time = kNoUnixTime;
+    int32_t attributes = -1;
+    int32_t mode = -1;
 };
 
 /// Sort orders of the list.
@@ -50,8 +79,15 @@ struct Listing {
     bool long_names = false;        ///< a component is not a valid 8.3 name
     bool has_program_copy = false;  ///< holds a copy of this program or its setup file
     bool cut_short = false;         ///< a member could not be made a row: the rows end before it
+    /// Folder entries become rows (with `folder` set) instead of being left out. Set it before
+    /// loading: the loaders keep it.
+    bool keep_folders = false;
+    std::optional<std::string> comment;  ///< the archive's comment, as stored
     engine::DirectoryFacts facts;
 };
+
+/// Empties a listing for a fresh load in order `sort`, keeping `keep_folders`.
+void ResetListing(Listing& listing, SortOrder sort);
 
 /// Percentage saved, rounded half up; 0 when nothing was saved or the size is 0 or unknown.
 uint32_t Ratio(uint64_t uncompressed, uint64_t compressed);
@@ -66,8 +102,11 @@ const std::string& OwnProgramName();
 /// converted; invalid bytes stay as they are.
 std::string UpperSortName(std::string_view name);
 
-/// Adds a row; false with a message in `error` when the name is too long for a row. A name
-/// ending in a separator (a folder entry) adds no row and succeeds.
+/// Adds a row; false with a message in `error` when the name is too long for a row. A folder
+/// entry (or a name ending in a separator) adds no row and succeeds unless the listing keeps
+/// folders.
+bool AddMember(Listing& listing, const MemberRecord& member, std::string& error);
+/// AddMember with the column fields only.
 bool AddRow(Listing& listing, std::string_view name, bool encrypted, uint32_t dos_datetime,
             uint64_t uncompressed, uint64_t compressed, uint32_t crc, std::string& error);
 /// Builds the display order, sorted unless the order is kOriginal.

@@ -25,10 +25,18 @@ bool LoadTar(const std::string& path, Listing& listing, std::string& error) {
     std::vector<formats::TarMember> members;
     bool ok = formats::ReadTarListing(path, members, error);
     for (const auto& m : members) {
-        if (!m.Regular()) continue;
+        if (!m.Regular() && !m.Folder()) continue;
+        MemberRecord record;
+        record.name = record.raw_name = m.name;
+        record.folder = m.Folder();
+        record.dos_datetime = platform::TimeToDos(static_cast<time_t>(m.mtime));
+        record.unix_time = m.mtime;
+        record.uncompressed = record.compressed = m.Folder() ? 0 : m.size;
+        record.crc_bits = 0;  // tar keeps no check value of the data
+        record.method = "stored";
+        record.mode = static_cast<int32_t>(m.mode);
         std::string row_error;
-        if (!AddRow(listing, m.name, false, platform::TimeToDos(static_cast<time_t>(m.mtime)),
-                    m.size, m.size, 0, row_error)) {
+        if (!AddMember(listing, record, row_error)) {
             listing.cut_short = true;
             error = row_error;
             return false;
@@ -64,6 +72,7 @@ bool LoadGzip(const std::string& path, const ContainedNameQuestion& ask, Listing
         // engine reads the tar inside in the same step.
         facts = SingleFileFacts{};
         facts.kind = formats::kKindTar;
+        facts.format = header.unix_compress ? "tar+compress" : "tar+gzip";
         return LoadTar(path, listing, error);
     }
     if (name.empty()) {
@@ -81,8 +90,16 @@ bool LoadGzip(const std::string& path, const ContainedNameQuestion& ask, Listing
     facts.kind_value = platform::TimeToDos(when);
     facts.start_offset = header.data_offset;
     facts.output_name = name;
-    return AddRow(listing, name, false, facts.kind_value, kUnknownSize,
-                  static_cast<uint64_t>(st.st_size), 0, error);
+    facts.format = header.unix_compress ? "compress" : "gzip";
+    MemberRecord record;
+    record.name = record.raw_name = name;
+    record.dos_datetime = facts.kind_value;
+    record.unix_time = when;
+    record.compressed = static_cast<uint64_t>(st.st_size);
+    // The CRC-32 in a gzip trailer checks only the last of possibly several members.
+    record.crc_bits = 0;
+    record.method = header.unix_compress ? "lzw" : "deflated";
+    return AddMember(listing, record, error);
 }
 
 bool LoadMsCompress(const std::string& path, const ContainedNameQuestion& ask, Listing& listing,
@@ -106,8 +123,16 @@ bool LoadMsCompress(const std::string& path, const ContainedNameQuestion& ask, L
     ::stat(path.c_str(), &st);
     facts.kind_value = static_cast<uint32_t>(info.expanded_size);
     facts.output_name = name;
-    return AddRow(listing, name, false, platform::TimeToDos(st.st_mtime), info.expanded_size,
-                  static_cast<uint64_t>(st.st_size), 0, error);
+    facts.format = info.format;
+    MemberRecord record;
+    record.name = record.raw_name = name;
+    record.dos_datetime = platform::TimeToDos(st.st_mtime);
+    record.unix_time = st.st_mtime;  // the header keeps no time: the file's own
+    record.uncompressed = info.expanded_size;
+    record.compressed = static_cast<uint64_t>(st.st_size);
+    record.crc_bits = 0;
+    record.method = info.method;
+    return AddMember(listing, record, error);
 }
 
 }  // namespace
@@ -120,10 +145,10 @@ bool IsSingleFileKind(formats::ArchiveKind kind) {
 bool LoadSingleFileListing(formats::ArchiveKind kind, const std::string& path, SortOrder sort,
                            const ContainedNameQuestion& ask, Listing& listing,
                            SingleFileFacts& facts, std::string& error) {
-    listing = Listing{};
-    listing.sort = sort;
+    ResetListing(listing, sort);
     facts = SingleFileFacts{};
     facts.kind = kind;
+    if (kind == formats::kKindTar) facts.format = "tar";
     bool ok = false;
     switch (kind) {
         case formats::kKindTar:

@@ -20,6 +20,9 @@ struct SingleFileFacts {
     uint32_t kind_value = 0;    ///< tar: line-end conversion; gzip: MS-DOS time; MS: size
     uint64_t start_offset = 0;  ///< where the compressed data starts
     std::string output_name;    ///< the one file a gzip or Microsoft Compress file holds
+    /// The file's format for a script: "tar", "tar+gzip", "tar+compress", "gzip", "compress",
+    /// "szdd" or "kwaj".
+    std::string format;
 };
 
 /// Asks for the name of the file inside: gets the question and a proposed answer; nullopt

@@ -137,6 +137,9 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
 
     ZipDirectory d;
     d.facts.preamble = preamble;
+    size_t comment_at = static_cast<size_t>(at) + kEndSize;
+    d.comment.assign(reinterpret_cast<const char*>(tail.data()) + comment_at,
+                     std::min<size_t>(end.comment_length, tail_len - comment_at));
     uint64_t min_offset = UINT64_MAX;
     uint16_t max_disk = 0;
     bool all_disk_one = true;

@@ -46,6 +46,7 @@ struct ZipDirectory {
     std::string message;  ///< the failure's text
     std::vector<DirectoryEntry> entries;
     DirectoryFacts facts;
+    std::string comment;  ///< the archive comment's stored bytes (cut at the end of the file)
 };
 
 /// Largest stored name a member may have (the extractor's name buffer less its terminator).
