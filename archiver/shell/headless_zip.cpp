@@ -1,6 +1,7 @@
 #include "archiver/shell/headless_zip.h"
 
 #include "archiver/shell/headless.h"
+#include "archiver/shell/program_kinds.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
 
@@ -160,6 +161,8 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
         PrintLine(stderr, "Borvan parameter validation error");
         return kExitUsage;
     }
+    // ARJ and LZH archives change through their own programs.
+    if (std::optional<int> status = RunProgramKindChange(cmd)) return *status;
     if (!RefuseOtherKinds(cmd.archive)) return kExitFailed;
     platform::HWND window =
         platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,
