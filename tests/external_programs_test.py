@@ -181,6 +181,12 @@ class ChangeHeadless(Base):
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 r = self.run_borvan("-l", self.path("w", name))
                 self.assertEqual(rows(r.stdout), [("a.txt", ""), ("b c.txt", "")])
+                # A delete that names no member leaves the archive alone (jlha would rewrite it).
+                before = self.read("w", name)
+                r = self.run_borvan("-d", name, "nosuch", cwd=self.path("w"), env=env)
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertIn(b"No files found for specified action", r.stderr)
+                self.assertEqual(self.read("w", name), before)
                 r = self.run_borvan("-d", name, "a.txt", cwd=self.path("w"), env=env)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 r = self.run_borvan("-l", self.path("w", name))

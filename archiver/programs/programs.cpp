@@ -1,5 +1,6 @@
 #include "archiver/programs/programs.h"
 
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -391,6 +392,23 @@ void Change(const OperationRequest& request, ArgvInputs args, const std::string&
         out.message = refusal;
         RemoveTree(work);
         return;
+    }
+    if (request.op == Operation::kDelete) {
+        // jlha rewrites the archive even when nothing matched: a delete that names no member
+        // stops here, for every archiver alike.
+        std::vector<formats::ListedMember> members;
+        std::string error;
+        formats::ReadProgramKindListing(request.kind, archive, members, error);
+        bool any = false;
+        for (const std::string& pattern : args.files)
+            for (const formats::ListedMember& m : members)
+                any = any || fnmatch(pattern.c_str(), m.name.c_str(), FNM_CASEFOLD) == 0;
+        if (!any) {
+            out.exit_code = 1;
+            out.message = error.empty() ? "No files found for specified action" : error;
+            RemoveTree(work);
+            return;
+        }
     }
     RunCommands(commands, request.op == Operation::kAdd ? folder : work, {}, request.kind,
                 request.op, args.lha, out, output);
