@@ -46,24 +46,29 @@ std::string ReadBounded(int fd) {
     return out;
 }
 
-// Ends the program's process group: a polite SIGTERM first, SIGKILL after two seconds, and
-// SIGKILL again to the group once the leader is gone so that no child lingers.
-int EndGroup(pid_t pid) {
-    kill(-pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100; ++i) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            kill(-pid, SIGKILL);
-            return status;
-        }
-        if (done < 0 && errno != EINTR) return status;
-        usleep(20000);
-    }
+// True once the program has ended, without reaping it: while the leader is unreaped its
+// group id cannot pass to another process, so the group can still be ended safely.
+bool Ended(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0)
+        return errno != EINTR;
+    return info.si_pid == pid;
+}
+
+// Ends what is left of the group and reaps the program; its wait status.
+int ReapGroup(pid_t pid) {
     kill(-pid, SIGKILL);
+    int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+// Ends the program's process group: a polite SIGTERM first, SIGKILL after two seconds.
+int EndGroup(pid_t pid) {
+    kill(-pid, SIGTERM);
+    for (int i = 0; i < 100 && !Ended(pid); ++i) usleep(20000);
+    return ReapGroup(pid);
 }
 
 bool StopAsked() {
@@ -78,10 +83,9 @@ bool StopAsked() {
 void WaitWatching(pid_t pid, int fd, const RunLimits& limits, RunResult& r) {
     for (unsigned round = 0;; ++round) {
         int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
+        if (Ended(pid)) {
             // The group may still hold programs the archiver started; they go with it.
-            kill(-pid, SIGKILL);
+            status = ReapGroup(pid);
             if (WIFEXITED(status)) {
                 r.exit_code = WEXITSTATUS(status);
             } else if (WIFSIGNALED(status)) {
@@ -90,7 +94,6 @@ void WaitWatching(pid_t pid, int fd, const RunLimits& limits, RunResult& r) {
             }
             return;
         }
-        if (done < 0 && errno != EINTR) return;
         bool end = false;
         if (StopAsked()) {
             r.stopped = end = true;
