@@ -163,6 +163,35 @@ class TestThroughPrograms(Base):
                                  [])
 
 
+class LevelTwoWithJlhaConfigured(Base):
+    def test_spaced_folder_extracted(self):
+        """jlha silently skips this member: lhasa extracts it when both are installed."""
+        need("lhasa")
+        jlha = need("jlha")
+        name, folder, data = b"c d.txt", b"my dir\xffsub", b"level two"
+        parts = [b"\x01" + name, b"\x02" + folder]
+        sizes = [len(p) + 2 for p in parts] + [0]
+        body = b"".join(p + struct.pack("<H", n) for p, n in zip(parts, sizes[1:]))
+        crc = 0
+        for b in data:
+            crc ^= b
+            for _ in range(8):
+                crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+        h = struct.pack("<H", 26 + len(body)) + b"-lh0-"
+        h += struct.pack("<IIIBB", len(data), len(data), 1614849546, 0x20, 2)
+        h += struct.pack("<H", crc) + b"U" + struct.pack("<H", sizes[0])
+        lzh = self.write("l2.lzh", h + body + data + b"\0")
+        self.settings("[Programs]\nlha=%s\n" % jlha)
+        os.mkdir(self.path("out"))
+        r = self.run_borvan("-e", lzh, "out")
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(self.read("out", "my dir", "sub", "c d.txt"), data)
+        # jlha alone cannot: that is said, not passed over.
+        r = self.run_borvan("-e", "-o", lzh, "out", env=self.only_lha(jlha))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"Missing or damaged after extracting:\nmy dir/sub/c d.txt", r.stderr)
+
+
 class ChangeHeadless(Base):
     def test_arj_and_lzh_add_and_delete(self):
         self.write("w/a.txt", b"one\n")
@@ -238,27 +267,33 @@ class StoppedAndRunaway(Base):
     def fake(self, name, body):
         return self.write("bin/" + name, b"#!/bin/sh\n" + body, 0o755)
 
-    def test_sigterm_ends_the_archiver_and_removes_its_output(self):
+    def test_signals_end_the_archiver_and_remove_its_output(self):
         arc = self.make_arc()
         # An extractor that writes part of a file, starts a helper and then hangs.
         fake = self.fake("arc", b"echo $$ > '%s'\nsleep 600 &\necho $! > '%s'\n"
                          b"echo partial > a.txt\nwait\n" %
                          (self.path("pid").encode(), self.path("child").encode()))
         self.settings("[Programs]\narc=%s\n" % fake)
-        os.mkdir(self.path("out"))
-        p = subprocess.Popen([BORVAN32, "-e", "-o", arc, "out"], cwd=self.dir, env=self.env,
-                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        wait_until(lambda: os.path.exists(self.path("child")) and
-                   os.path.getsize(self.path("child")) > 0)
-        pid = int(self.read("pid"))
-        child = int(self.read("child"))
-        p.send_signal(signal.SIGTERM)
-        _, err = p.communicate(timeout=30)
-        self.assertEqual(p.returncode, -signal.SIGTERM, err)
-        self.assertIn(b"Stopped by signal", err)
-        wait_until(lambda: not alive(pid) and not alive(child), timeout=10)
-        self.assertEqual(os.listdir(self.path("out")), [])
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=signum):
+                for name in ("pid", "child"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
+                out = self.path("out-%d" % signum)
+                os.mkdir(out)
+                p = subprocess.Popen([BORVAN32, "-e", "-o", arc, out], cwd=self.dir,
+                                     env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                wait_until(lambda: os.path.exists(self.path("child")) and
+                           os.path.getsize(self.path("child")) > 0)
+                pid = int(self.read("pid"))
+                child = int(self.read("child"))
+                p.send_signal(signum)
+                _, err = p.communicate(timeout=30)
+                self.assertEqual(p.returncode, -signum, err)
+                self.assertIn(b"Stopped by signal", err)
+                wait_until(lambda: not alive(pid) and not alive(child), timeout=10)
+                self.assertEqual(os.listdir(out), [])
 
     def test_runaway_extraction_is_stopped(self):
         nomarch = need("nomarch")
