@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -215,6 +217,25 @@ TEST(RunArchiveOperation, ExistingFilesKeptWithoutOverwriting) {
     }
 }
 
+// True while a process of the group runs (a zombie waiting for its reaper does not count).
+bool GroupHasLiving(pid_t group) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = Slurp(it->path() / "stat");
+        size_t paren = stat.rfind(") ");
+        if (paren == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0, pgrp = 0;
+        if (std::sscanf(stat.c_str() + paren + 2, "%c %d %d", &state, &ppid, &pgrp) == 3 &&
+            pgrp == group && state != 'Z')
+            return true;
+    }
+    return false;
+}
+
 // A program that ends by a signal of its own is a crash, named so; one whose output folder
 // passes its limit is ended with everything it started.
 TEST(Runner, CrashesAndRunawayOutput) {
@@ -223,12 +244,17 @@ TEST(Runner, CrashesAndRunawayOutput) {
     EXPECT_EQ(CrashMessage("/usr/bin/arj", r.signal), "arj crashed: signal 6");
     TempDir dir;
     RunLimits limits{dir.path.string(), 1 << 20};
-    r = RunCaptured({"sh", "-c", "(yes > big) & wait"}, dir.path.string(), limits);
+    r = RunCaptured({"sh", "-c", "echo $$ > pid; (yes > big) & wait"}, dir.path.string(), limits);
     EXPECT_TRUE(r.over_limit);
     EXPECT_EQ(r.signal, 0);
-    uint64_t size = std::filesystem::file_size(dir / "big");
-    usleep(200000);
-    EXPECT_EQ(std::filesystem::file_size(dir / "big"), size) << "the writer lives on";
+    // Everything in the program's group ends, the writer it left running too.
+    pid_t group = std::stoi(Slurp(dir / "pid"));
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = !GroupHasLiving(group);
+        if (!gone) usleep(20000);
+    }
+    EXPECT_TRUE(gone) << "the writer lives on";
 }
 
 // A program that will not stop talking is stopped once its output passes the limit.
