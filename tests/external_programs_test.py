@@ -469,6 +469,34 @@ class Window(Base):
                 t.wait_for(lambda s: t.dead(), timeout=10)
                 t.close()
 
+    def test_lzh_add_and_delete_through_jlha(self):
+        need("jlha")
+        shutil.copyfile(os.path.join(TESTDATA, "lzh", "lha_unix114i", "h2_lh7.lzh"),
+                        self.path("t.lzh"))
+        self.write("added.txt", b"added in the window\n")
+        self.settings("[Borvan]\nnewinstance=1\n")
+        self.addCleanup(os.chdir, os.getcwd())
+        os.chdir(self.dir)  # the Add dialog starts in the current folder
+        t = self.start(self.path("t.lzh"))
+        t.wait_for("Total 1 file")
+        t.keys("C-a")
+        t.wait_for("File name:")
+        t.text("added.txt")
+        t.keys("Enter")
+        t.wait_for("Total 2 files", timeout=60)
+        r = self.run_borvan("-l", self.path("t.lzh"))
+        self.assertEqual(rows(r.stdout), [("added.txt", ""), ("gpl-2", "")])
+        # The first row goes, whichever it is.
+        t.keys("Home", "Space")
+        t.wait_for("Selected 1 file")
+        t.keys("C-d")
+        t.wait_for("Entire Archive")
+        t.keys("Enter")
+        t.wait_for("Total 1 file", timeout=60)
+        r = self.run_borvan("-l", self.path("t.lzh"))
+        self.assertEqual(len(rows(r.stdout)), 1, r.stdout)
+        self.assertEqual(self.leftovers(self.dir), [])
+
     def test_self_extracting_lzh_opens_after_no(self):
         t = self.start(os.path.join(TESTDATA, "lzh", "lha213", "sfx.exe"))
         t.wait_for("Would you like to run this executable file?")
