@@ -110,7 +110,12 @@ pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOptions& o
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&setup.attr, &none);
     posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (options.own_process_group) {
+        posix_spawnattr_setpgroup(&setup.attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&setup.attr, flags);
     // Redirections name files relative to our folder; the change of folder comes after them.
     if (!options.stdin_path.empty()) {
         posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, options.stdin_path.c_str(),

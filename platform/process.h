@@ -17,6 +17,9 @@ struct ProcessOptions {
     std::string stdin_path;   ///< empty: inherited
     std::string stdout_path;  ///< empty: inherited; output goes here (created, truncated)
     bool stderr_to_stdout = false;
+    /// The child leads a process group of its own, so that the caller can end it with all
+    /// the programs it started, and a terminal's Ctrl+C reaches only the caller.
+    bool own_process_group = false;
 };
 
 /// Starts argv[0] (searched in PATH) with argv; never through a shell. Returns the pid, or -1

@@ -47,17 +47,47 @@ bool IsBelow(const std::string& path, const std::string& folder) {
            (folder == "/" || path[folder.size()] == '/');
 }
 
-// A folder CheckOut may make, empty or delete: absolute, below a base folder that is itself
-// inside home, and not the current or the temporary folder. Links are resolved first, so a
-// link inside the base cannot lead elsewhere.
-bool AllowedFolder(const std::string& folder, const CheckOutPlaces& p) {
-    if (folder.size() < 4 || folder[0] != '/' || NameLeavesFolder(folder.substr(1))) return false;
-    std::string real = Real(folder), home = Real(p.home), base = Real(p.base);
-    if (home.empty() || home == "/" || !IsBelow(base, home)) return false;
-    if (!IsBelow(real, base) || !IsBelow(real, home)) return false;
-    for (const std::string& other : {p.current, p.temp})
-        if (!other.empty() && (real == Real(other) || IsBelow(Real(other), real))) return false;
-    return true;
+bool IsAtOrBelow(const std::string& path, const std::string& folder) {
+    return path == folder || IsBelow(path, folder);
+}
+
+// Folders of the system: nothing of CheckOut's goes into them or below them.
+constexpr const char* kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc", "/lib",  "/lib32",
+                                        "/lib64", "/libx32", "/proc", "/run", "/sbin", "/srv",
+                                        "/sys",   "/usr",    "/var",  "/opt", "/snap"};
+// Folders that hold other people's or the system's folders: refused themselves only.
+constexpr const char* kSystemFolders[] = {"/home", "/mnt", "/media", "/tmp", "/root"};
+
+// Why a folder may not take a CheckOut; empty when it may. Links are resolved first, so a
+// link cannot lead into a refused place.
+std::string RefusedBecause(const std::string& folder, const CheckOutPlaces& p) {
+    std::string real = Real(folder);
+    auto same = [&real](const std::string& other) { return !other.empty() && real == Real(other); };
+    if (real == "/") return "Cannot specify the root folder";
+    if (same(p.current)) return "Cannot specify the current folder (" + real + ")";
+    if (same(p.home)) return "Cannot specify the home folder (" + real + ")";
+    if (same(p.temp)) return "Cannot specify the temporary folder (" + real + ")";
+    // Inside home or the temporary folder is the user's own, wherever those are.
+    std::string home = p.home.empty() ? "" : Real(p.home);
+    std::string temp = p.temp.empty() ? "" : Real(p.temp);
+    if ((!home.empty() && home != "/" && IsBelow(real, home)) ||
+        (!temp.empty() && temp != "/" && IsBelow(real, temp)))
+        return {};
+    for (const char* tree : kSystemTrees)
+        if (IsAtOrBelow(real, tree)) return "Cannot specify a system folder (" + real + ")";
+    for (const char* system : kSystemFolders)
+        if (real == system) return "Cannot specify a system folder (" + real + ")";
+    return {};
+}
+
+std::string InvalidFolder(const std::string& reason) {
+    return "Invalid CheckOut folder.  " + reason;
+}
+
+// A relative folder is taken from the current folder.
+std::string FromCurrent(const std::string& folder, const CheckOutPlaces& p) {
+    if (folder.empty() || folder[0] == '/') return Normal(folder);
+    return Normal((p.current.empty() ? std::string(".") : p.current) + "/" + folder);
 }
 
 bool ValidGroup(const std::string& group) {
@@ -205,11 +235,9 @@ bool CheckCheckOutChoices(CheckOutChoices& c, const CheckOutPlaces& p, std::stri
         error = "No folder specified";
         return false;
     }
-    c.folder = Normal(c.folder);
-    if (!AllowedFolder(c.folder, p)) {
-        error =
-            "Invalid CheckOut folder.  Cannot specify current folder, temp folder, Windows "
-            "folder, or root folder";
+    c.folder = FromCurrent(c.folder, p);
+    if (std::string why = RefusedBecause(c.folder, p); !why.empty()) {
+        error = InvalidFolder(why);
         return false;
     }
     if (!ValidGroup(c.group) || p.launchers.empty()) {
@@ -234,10 +262,8 @@ bool PrepareCheckOutFolder(const CheckOutChoices& c, const CheckOutPlaces& p, st
         error = "No folder specified";
         return false;
     }
-    if (!AllowedFolder(c.folder, p)) {
-        error =
-            "Invalid CheckOut folder.  Cannot specify current folder, temp folder, Windows "
-            "folder, or root folder";
+    if (std::string why = RefusedBecause(c.folder, p); !why.empty()) {
+        error = InvalidFolder(why);
         return false;
     }
     struct stat st {};
@@ -292,9 +318,12 @@ GroupOutcome BuildCheckOutGroup(const CheckOutChoices& c, const CheckOutPlaces& 
         std::string path = c.folder + "/" + m.name;
         std::vector<std::string> command = OpenCommand(path, self);
         if (command.empty()) continue;
+        // An archive opens in this program's window, which needs a terminal: the desktop
+        // gives it one.
+        bool in_terminal = command.size() > 1 && command[0] == self && command[1] == "/ni";
         std::string entry = "[Desktop Entry]\nType=Application\nName=" + DesktopString(m.name) +
                             "\nExec=" + DesktopExec(command) + "\nPath=" + DesktopString(c.folder) +
-                            "\nTerminal=false\n";
+                            "\nTerminal=" + (in_terminal ? "true" : "false") + "\n";
         char file[32];
         std::snprintf(file, sizeof file, "/item%02d.desktop", out.icons + 1);
         if (!platform::WriteFileAtomically(out.group_folder + file, entry)) {
@@ -312,15 +341,13 @@ GroupOutcome BuildCheckOutGroup(const CheckOutChoices& c, const CheckOutPlaces& 
 
 bool DeleteCheckOut(const std::string& folder, const std::string& group, const CheckOutPlaces& p,
                     std::string& error) {
-    std::string f = Normal(folder);
+    std::string f = FromCurrent(folder, p);
     if (!ValidGroup(group) || p.launchers.empty()) {
         error = "Invalid group name";
         return false;
     }
-    if (!AllowedFolder(f, p)) {
-        error =
-            "Invalid CheckOut folder.  Cannot specify current folder, temp folder, Windows "
-            "folder, or root folder";
+    if (std::string why = RefusedBecause(f, p); !why.empty()) {
+        error = InvalidFolder(why);
         return false;
     }
     struct stat st {};

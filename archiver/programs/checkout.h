@@ -27,7 +27,7 @@ struct CheckOutChoices {
 /// The places CheckOut works in and must keep away from.
 struct CheckOutPlaces {
     std::string home;       ///< the user's home folder
-    std::string base;       ///< folders are made only below this one (inside home)
+    std::string base;       ///< where the dialog proposes the folder
     std::string current;    ///< the current folder
     std::string temp;       ///< the temporary folder
     std::string launchers;  ///< $XDG_DATA_HOME/applications/borvan-checkout
@@ -39,9 +39,11 @@ CheckOutPlaces LoadCheckOutPlaces(const std::string& settings_path);
 /// Whether launchers are made only for programs and documents ("CheckOutIconOnly").
 bool LoadCheckOutIconOnly(const std::string& settings_path);
 
-/// Checks and normalises the dialog's choices. False with the message in `error` when they
-/// cannot be taken; otherwise `question` holds the warnings to confirm ("... Do you want to
-/// continue?") or is empty.
+/// Checks and normalises the dialog's choices (a relative folder is taken from the current
+/// one). Any folder is taken except the root, the current, the home and the temporary folder
+/// themselves and the system's folders; the refusal names the rule. False with the message
+/// in `error` when they cannot be taken; otherwise `question` holds the warnings to confirm ("...
+/// Do you want to continue?") or is empty.
 bool CheckCheckOutChoices(CheckOutChoices& choices, const CheckOutPlaces& places,
                           std::string& error, std::string& question);
 

@@ -95,10 +95,10 @@ protected:
 };
 
 TEST_F(CheckOutTest, ChoicesAccepted) {
-    std::string invalid =
-        "Invalid CheckOut folder.  Cannot specify current folder, temp folder, Windows folder, "
-        "or root folder";
+    std::string invalid = "Invalid CheckOut folder.  Cannot specify ";
     std::filesystem::create_symlink(dir.path, places.base + "/escape");
+    std::filesystem::create_symlink("/usr", places.base + "/system");
+    std::string real_dir = std::filesystem::canonical(dir.path).string();
     struct Case {
         std::string folder;
         std::string group;
@@ -109,16 +109,24 @@ TEST_F(CheckOutTest, ChoicesAccepted) {
         {places.base + "/game", "Game", 0, "Icon maximum is 50"},
         {places.base + "/game", "Game", 51, "Icon maximum is 50"},
         {"", "Game", 5, "No folder specified"},
-        {"/", "Game", 5, invalid},
-        {"/etc", "Game", 5, invalid},
-        {places.home, "Game", 5, invalid},
-        {dir.path.string(), "Game", 5, invalid},
-        {places.base, "Game", 5, invalid},
-        {places.current, "Game", 5, invalid},
-        {places.temp + "/x", "Game", 5, invalid},
-        {places.base + "/../../elsewhere", "Game", 5, invalid},
-        {places.base + "/escape/x", "Game", 5, invalid},
-        {"relative/path", "Game", 5, invalid},
+        // Only the places the rule names are refused, and the message names the rule.
+        {"/", "Game", 5, invalid + "the root folder"},
+        {"/etc", "Game", 5, invalid + "a system folder (/etc)"},
+        {"/usr/local/games", "Game", 5, invalid + "a system folder (/usr/local/games)"},
+        {"/home", "Game", 5, invalid + "a system folder (/home)"},
+        {places.home, "Game", 5, invalid + "the home folder (" + real_dir + "/home)"},
+        {places.home + "/CheckOut/..", "Game", 5,
+         invalid + "the home folder (" + real_dir + "/home)"},
+        {places.current, "Game", 5, invalid + "the current folder (" + real_dir + "/home/work)"},
+        {"relative/..", "Game", 5, invalid + "the current folder (" + real_dir + "/home/work)"},
+        {places.temp, "Game", 5, invalid + "the temporary folder (" + real_dir + "/tmp)"},
+        {places.base + "/system/x", "Game", 5, invalid + "a system folder (/usr/x)"},
+        {dir.path.string(), "Game", 5, ""},
+        {places.base, "Game", 5, ""},
+        {places.temp + "/x", "Game", 5, ""},
+        {places.base + "/../../elsewhere", "Game", 5, ""},
+        {places.base + "/escape/x", "Game", 5, ""},
+        {"relative/path", "Game", 5, ""},
         {places.base + "/game", "../evil", 5, "Invalid group name"},
         {places.base + "/game", "..", 5, "Invalid group name"},
         {places.base + "/game", "", 5, "Invalid group name"},

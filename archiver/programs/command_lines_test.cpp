@@ -145,7 +145,20 @@ TEST(CommandLines, ProgramArgumentVectors) {
     EXPECT_EQ(run(formats::kKindLzh, Operation::kExtract, lha),
               V{"/usr/bin/lha|-xq|/a/my archive.arj|one two.txt|-r"});
     EXPECT_EQ(run(formats::kKindLzh, Operation::kAdd, lha),
-              V{"refused: /usr/bin/lha cannot add to or delete from archives"});
+              V{"refused: lhasa's lha can only list, test and extract LZH archives; adding and "
+                "deleting needs the jlha-utils package (its jlha)"});
+    EXPECT_EQ(run(formats::kKindLzh, Operation::kTest, lha),
+              V{"/usr/bin/lha|-tq|/a/my archive.arj"});
+    lha.lha = LhaFlavour::kJlha;
+    EXPECT_EQ(run(formats::kKindLzh, Operation::kAdd, lha),
+              V{"/usr/bin/lha|a|/a/my archive.arj|one two.txt|-r"});
+    EXPECT_EQ(run(formats::kKindLzh, Operation::kDelete, lha),
+              V{"/usr/bin/lha|d|/a/my archive.arj|one two.txt|-r"});
+    lha.archive_has_rows = true;
+    lha.mode = AddMode::kFreshen;
+    EXPECT_EQ(run(formats::kKindLzh, Operation::kAdd, lha),
+              V{"refused: jlha cannot freshen archives; use Update"});
+    EXPECT_EQ(run(formats::kKindArj, Operation::kTest, arj), V{"arj|t|-i|-y|--|/a/my archive.arj"});
     ArgvInputs nomarch = in;
     nomarch.program = "nomarch";
     EXPECT_EQ(run(formats::kKindArc, Operation::kExtract, nomarch),

@@ -42,6 +42,11 @@ std::vector<std::string> ArjArgv(Operation op, const ArgvInputs& in) {
             if (!in.overwrite) argv.push_back("-n");
             if (!HasWildcard(in.files) && !in.files.empty()) argv.push_back("-p");
             break;
+        case Operation::kTest:
+            argv.push_back("t");
+            argv.push_back("-i");
+            argv.push_back("-y");
+            break;
         case Operation::kMakeSelfExtracting:
             argv.push_back("y");
             argv.push_back("-je1");
@@ -54,17 +59,48 @@ std::vector<std::string> ArjArgv(Operation op, const ArgvInputs& in) {
         argv.push_back("-w" + in.temp_folder);
     argv.push_back("--");
     argv.push_back(in.archive);
-    if (op != Operation::kMakeSelfExtracting) Append(argv, in.files);
+    if (op != Operation::kMakeSelfExtracting && op != Operation::kTest) Append(argv, in.files);
     return argv;
 }
 
-// lhasa's lha: one command word with its options, the extraction in the current folder.
-std::vector<std::string> LhaArgv(const ArgvInputs& in) {
-    std::string word = "-xq";
-    if (in.overwrite) word += "f";
-    if (!in.folder_names) word += "i";
+// LHA: one command word with its options, the extraction in the current folder. lhasa only
+// lists, tests and extracts; jlha has no freshen.
+std::vector<std::string> LhaArgv(Operation op, const ArgvInputs& in, std::string& refusal) {
+    std::string word;
+    switch (op) {
+        case Operation::kExtract:
+            word = "-xq";
+            if (in.overwrite) word += "f";
+            if (!in.folder_names) word += "i";
+            break;
+        case Operation::kTest:
+            word = "-tq";
+            break;
+        case Operation::kAdd:
+        case Operation::kDelete:
+            if (in.lha == LhaFlavour::kLhasa) {
+                refusal =
+                    "lhasa's lha can only list, test and extract LZH archives; adding and "
+                    "deleting needs the " +
+                    std::string(kLhaWriterPackage) + " package (its jlha)";
+                return {};
+            }
+            if (op == Operation::kDelete) {
+                word = "d";
+            } else {
+                word = ModeLetter(in.mode, in.archive_has_rows);
+                if (word == "f" && in.lha == LhaFlavour::kJlha) {
+                    refusal = "jlha cannot freshen archives; use Update";
+                    return {};
+                }
+            }
+            break;
+        case Operation::kMakeSelfExtracting:
+            refusal = "Making self-extracting files is not available for LZH archives";
+            return {};
+    }
     std::vector<std::string> argv{in.program, word, in.archive};
-    Append(argv, in.files);
+    if (op != Operation::kTest) Append(argv, in.files);
     return argv;
 }
 
@@ -75,13 +111,15 @@ std::vector<std::vector<std::string>> ProgramCommands(formats::ArchiveKind kind,
     std::string base = ProgramBaseName(in.program);
     if (kind == formats::kKindArj) return {ArjArgv(op, in)};
     if (kind == formats::kKindLzh) {
-        if (op != Operation::kExtract) {
-            refusal = in.program + " cannot add to or delete from archives";
-            return {};
-        }
-        return {LhaArgv(in)};
+        std::vector<std::string> argv = LhaArgv(op, in, refusal);
+        if (argv.empty()) return {};
+        return {argv};
     }
     if (kind == formats::kKindArc) {
+        if (op == Operation::kTest) {
+            if (base == "nomarch") return {{in.program, "-t", in.archive}};
+            return {{in.program, "t", in.archive}};
+        }
         if (op != Operation::kExtract) {
             refusal = "ARC archives can only be extracted";
             return {};

@@ -2,8 +2,8 @@
 // ARC archives through the configured programs, to run the virus scanner over an archive,
 // and to check an archive out into a folder and a group of launchers.
 //
-// RunArchiveOperation: extract from (any of the three kinds), add to or delete from (ARJ)
-// an archive; the program's output is kept for "View Last Output" (LastOutput()).
+// RunArchiveOperation: test or extract (any of the three kinds), add to or delete from (ARJ,
+// LZH) an archive; the program's output is kept for "View Last Output" (LastOutput()).
 // RunVirusScan (virus_scan.h): extracts into a private folder, runs the scanner, removes the
 // folder. CheckOut (checkout.h): CheckCheckOutChoices, PrepareCheckOutFolder,
 // BuildCheckOutGroup and DeleteCheckOut.
@@ -42,10 +42,11 @@ struct OperationRequest {
 
 /// How an operation ended.
 struct OperationOutcome {
-    bool ran = false;     ///< a program was started
-    bool ok = false;      ///< every program ended with exit code 0
-    int exit_code = 0;    ///< the last program's exit code
-    std::string message;  ///< what to show the user; empty when there is nothing to say
+    bool ran = false;      ///< a program was started
+    bool ok = false;       ///< every program ended with exit code 0
+    bool stopped = false;  ///< a stop was asked (a signal, the window's stop) and it ended
+    int exit_code = 0;     ///< the last program's exit code
+    std::string message;   ///< what to show the user; empty when there is nothing to say
 };
 
 /// Runs the operation through the configured program and waits for it.

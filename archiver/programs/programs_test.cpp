@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -64,7 +67,9 @@ TEST(RunArchiveOperation, FailingProgramsAndTheirMessages) {
         EXPECT_EQ(out.message, c.message) << c.exit_code;
         EXPECT_EQ(LastOutput(), "fake output\n");
         std::string args = Slurp(log);
-        EXPECT_EQ(args.substr(0, args.find('\n')), dir.path.string()) << "runs in the target";
+        EXPECT_EQ(args.substr(0, args.find('\n')).rfind(dir.path.string() + "/.borvan-extract.", 0),
+                  0u)
+            << "runs in a new folder inside the target";
         EXPECT_NE(args.find("\n" + dir.path.string() + "/a b.arj\n"), std::string::npos) << args;
         EXPECT_NE(args.find("\nname with blanks.txt\n$(touch pwned)\n"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
@@ -129,13 +134,13 @@ TEST(RunArchiveOperation, RefusedBeforeAnythingRuns) {
          Operation::kExtract,
          "The archive holds a member whose name leads out of the target folder (/etc/passwd); "
          "nothing was extracted"},
-        {"lha cannot add",
-         formats::kKindLzh,
+        {"arc cannot add",
+         formats::kKindArc,
          program,
          dir.path.string(),
          {},
          Operation::kAdd,
-         program + " cannot add to or delete from archives"},
+         "ARC archives can only be extracted"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(log);
@@ -212,11 +217,53 @@ TEST(RunArchiveOperation, ExistingFilesKeptWithoutOverwriting) {
     }
 }
 
+// True while a process of the group runs (a zombie waiting for its reaper does not count).
+bool GroupHasLiving(pid_t group) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = Slurp(it->path() / "stat");
+        size_t paren = stat.rfind(") ");
+        if (paren == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0, pgrp = 0;
+        if (std::sscanf(stat.c_str() + paren + 2, "%c %d %d", &state, &ppid, &pgrp) == 3 &&
+            pgrp == group && state != 'Z')
+            return true;
+    }
+    return false;
+}
+
+// A program that ends by a signal of its own is a crash, named so; one whose output folder
+// passes its limit is ended with everything it started.
+TEST(Runner, CrashesAndRunawayOutput) {
+    RunResult r = RunCaptured({"sh", "-c", "kill -ABRT $$"}, "");
+    EXPECT_EQ(r.signal, SIGABRT);
+    EXPECT_EQ(CrashMessage("/usr/bin/arj", r.signal), "arj crashed: signal 6");
+    TempDir dir;
+    RunLimits limits{dir.path.string(), 1 << 20};
+    r = RunCaptured({"sh", "-c", "echo $$ > pid; (yes > big) & wait"}, dir.path.string(), limits);
+    EXPECT_TRUE(r.over_limit);
+    EXPECT_EQ(r.signal, 0);
+    // Everything in the program's group ends, the writer it left running too.
+    pid_t group = std::stoi(Slurp(dir / "pid"));
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = !GroupHasLiving(group);
+        if (!gone) usleep(20000);
+    }
+    EXPECT_TRUE(gone) << "the writer lives on";
+}
+
 // A program that will not stop talking is stopped once its output passes the limit.
 TEST(Runner, EndlessOutputIsStopped) {
     RunResult r = RunCaptured({"yes", "Overwrite it (y/n)?"}, "");
     EXPECT_TRUE(r.started);
-    EXPECT_EQ(r.exit_code, 128 + SIGKILL);
+    EXPECT_FALSE(r.stopped || r.over_limit);
+    EXPECT_EQ(r.exit_code, 128 + SIGTERM);
+    EXPECT_EQ(r.signal, 0) << "ended by us, not a crash";
     EXPECT_EQ(r.output.size(), kMaxCapturedOutput);
     EXPECT_EQ(LastOutput().substr(0, 19), "Overwrite it (y/n)?");
 }
@@ -277,7 +324,9 @@ TEST(RunArchiveOperation, ArjRoundTrip) {
     std::ofstream(dir / "out/one two.txt") << "changed";
     out = RunArchiveOperation(x, locations);
     EXPECT_FALSE(out.ok);
-    EXPECT_EQ(out.message, "Error 1:\nWarning: e.g. file not found, negative answer to prompt");
+    EXPECT_EQ(out.message,
+              "Error 1:\nWarning: e.g. file not found, negative answer to prompt\none "
+              "two.txt\nsub/b.txt");
     EXPECT_EQ(Slurp(dir / "out/one two.txt"), "changed");
     x.args.overwrite = true;
     EXPECT_TRUE(RunArchiveOperation(x, locations).ok) << LastOutput();

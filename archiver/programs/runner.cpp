@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
+#include "archiver/engine/unzip/engine_frame.h"
 #include "platform/process.h"
 
 namespace programs {
@@ -17,6 +19,7 @@ namespace {
 
 struct RunnerState {
     std::string last_output;
+    StopCheck stop_check;
 };
 
 RunnerState& State() {
@@ -43,21 +46,70 @@ std::string ReadBounded(int fd) {
     return out;
 }
 
-// Waits for the program; one that writes more than kMaxOutputFile bytes (an archiver asking
-// the same question again and again of a closed input) is stopped.
-int WaitWatchingOutput(pid_t pid, int fd) {
-    for (;;) {
+// True once the program has ended, without reaping it: while the leader is unreaped its
+// group id cannot pass to another process, so the group can still be ended safely.
+bool Ended(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0)
+        return errno != EINTR;
+    return info.si_pid == pid;
+}
+
+// Ends what is left of the group and reaps the program; its wait status.
+int ReapGroup(pid_t pid) {
+    kill(-pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Ends the program's process group: a polite SIGTERM first, SIGKILL after two seconds.
+int EndGroup(pid_t pid) {
+    kill(-pid, SIGTERM);
+    for (int i = 0; i < 100 && !Ended(pid); ++i) usleep(20000);
+    return ReapGroup(pid);
+}
+
+bool StopAsked() {
+    if (engine::StopSignal() != 0) return true;
+    const StopCheck& check = State().stop_check;
+    return check && check();
+}
+
+// Waits for the program. It is ended when a stop is asked, when it writes more than
+// kMaxOutputFile bytes of messages (an archiver asking the same question again and again of
+// a closed input), or when the watched folder passes its limit.
+void WaitWatching(pid_t pid, int fd, const RunLimits& limits, RunResult& r) {
+    for (unsigned round = 0;; ++round) {
         int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            if (WIFEXITED(status)) return WEXITSTATUS(status);
-            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        if (Ended(pid)) {
+            // The group may still hold programs the archiver started; they go with it.
+            status = ReapGroup(pid);
+            if (WIFEXITED(status)) {
+                r.exit_code = WEXITSTATUS(status);
+            } else if (WIFSIGNALED(status)) {
+                r.signal = WTERMSIG(status);
+                r.exit_code = 128 + r.signal;
+            }
+            return;
         }
-        if (done < 0 && errno != EINTR) return -1;
-        struct stat st {};
-        if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > kMaxOutputFile) {
-            kill(pid, SIGKILL);
-            return platform::WaitProcess(pid);
+        bool end = false;
+        if (StopAsked()) {
+            r.stopped = end = true;
+        } else {
+            struct stat st {};
+            if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > kMaxOutputFile)
+                end = true;
+            else if (limits.max_folder_bytes > 0 && round % 5 == 4 &&
+                     FolderBytes(limits.watch_folder, limits.max_folder_bytes + 1) >
+                         limits.max_folder_bytes)
+                r.over_limit = end = true;
+        }
+        if (end) {
+            status = EndGroup(pid);
+            r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return;
         }
         usleep(20000);
     }
@@ -70,7 +122,35 @@ bool IsExecutableFile(const std::string& path) {
 
 }  // namespace
 
-RunResult RunCaptured(const std::vector<std::string>& argv, const std::string& working_dir) {
+StopCheck SetStopCheck(StopCheck check) {
+    StopCheck old = std::move(State().stop_check);
+    State().stop_check = std::move(check);
+    return old;
+}
+
+std::string CrashMessage(const std::string& program, int signal) {
+    std::string base = program.substr(program.rfind('/') + 1);
+    return base + " crashed: signal " + std::to_string(signal);
+}
+
+uint64_t FolderBytes(const std::string& folder, uint64_t stop_after) {
+    namespace fs = std::filesystem;
+    uint64_t total = 0;
+    size_t entries = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (++entries > 100000) break;
+        struct stat st {};
+        if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // A sparse file counts by its length: that is what a later reader gets.
+        total += static_cast<uint64_t>(st.st_size);
+        if (total >= stop_after) break;
+    }
+    return total;
+}
+
+RunResult RunCaptured(const std::vector<std::string>& argv, const std::string& working_dir,
+                      const RunLimits& limits) {
     RunResult r;
     std::string capture = TempFolder() + "/bvoutXXXXXX";
     int fd = mkstemp(capture.data());
@@ -83,12 +163,13 @@ RunResult RunCaptured(const std::vector<std::string>& argv, const std::string& w
     options.stdin_path = "/dev/null";
     options.stdout_path = capture;
     options.stderr_to_stdout = true;
+    options.own_process_group = true;
     pid_t pid = platform::StartProcess(argv, options);
     if (pid < 0) {
         r.error = errno;
     } else {
         r.started = true;
-        r.exit_code = WaitWatchingOutput(pid, fd);
+        WaitWatching(pid, fd, limits, r);
         r.output = ReadBounded(fd);
     }
     close(fd);

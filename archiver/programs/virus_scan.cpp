@@ -43,7 +43,69 @@ std::vector<std::string> SplitWords(const std::string& text) {
     return words;
 }
 
+// The output's lines, each without the scan folder in front of the paths it names, cut to a
+// readable length; at most `most` of those that `keep` accepts, the last ones when more.
+std::vector<std::string> PickLines(const std::string& output, const std::string& folder,
+                                   bool (*keep)(const std::string&), size_t most) {
+    std::vector<std::string> picked;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::string line = output.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || !keep(line)) continue;
+        for (size_t at; !folder.empty() && (at = line.find(folder + "/")) != std::string::npos;)
+            line.erase(at, folder.size() + 1);
+        if (line.size() > 300) line = line.substr(0, 300) + "...";
+        picked.push_back(line);
+    }
+    if (picked.size() > most) picked.erase(picked.begin(), picked.end() - static_cast<long>(most));
+    return picked;
+}
+
+bool IsFinding(const std::string& line) {
+    return line.size() > 6 && line.compare(line.size() - 6, 6, " FOUND") == 0;
+}
+
+bool IsErrorLine(const std::string& line) {
+    for (const char* mark : {"rror", "ERROR", "WARNING", "annot", "No such"})
+        if (line.find(mark) != std::string::npos) return true;
+    return false;
+}
+
+bool AnyLine(const std::string&) {
+    return true;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) text += "\n" + l;
+    return text;
+}
+
 }  // namespace
+
+std::string ScanResultMessage(int exit_code, int signal, const std::string& output,
+                              const std::string& folder, bool& completed) {
+    // clamscan's summary: a scan with no signatures loaded looked at nothing.
+    bool no_signatures = output.find("Known viruses: 0\n") != std::string::npos;
+    completed = signal == 0 && (exit_code == 0 || exit_code == 1) && !no_signatures;
+    if (!completed) {
+        std::vector<std::string> reason = PickLines(output, folder, IsErrorLine, 5);
+        if (reason.empty()) reason = PickLines(output, folder, AnyLine, 3);
+        std::string why = signal != 0 ? "the scanner ended by signal " + std::to_string(signal)
+                          : no_signatures
+                              ? "the scanner loaded no virus signatures"
+                              : "the scanner ended with exit code " + std::to_string(exit_code);
+        return std::string(kScanDidNotRun) + "\n" + why + Joined(reason);
+    }
+    if (exit_code == 0) return kScanComplete;
+    std::vector<std::string> found = PickLines(output, folder, IsFinding, 20);
+    if (found.empty()) found = PickLines(output, folder, AnyLine, 10);
+    return std::string(kScanComplete) + "\n\nThe scanner reported:" + Joined(found);
+}
 
 bool BuildScanArguments(const std::string& program, const std::string& scan_template,
                         const std::string& folder, std::vector<std::string>& argv,
@@ -120,10 +182,14 @@ ScanOutcome RunVirusScan(const ProgramLocations& locations, const ExtractAll& ex
         out.output = r.output;
         if (!r.started) {
             out.message = "Could not run " + locations.scan;
+        } else if (r.stopped) {
+            out.ran = true;
+            out.exit_code = r.exit_code;
+            out.message = "The virus scan was stopped";
         } else {
             out.ran = true;
             out.exit_code = r.exit_code;
-            out.message = kScanComplete;
+            out.message = ScanResultMessage(r.exit_code, r.signal, r.output, folder, out.completed);
         }
     }
     for (const std::string& f : made) unlink(f.c_str());

@@ -25,14 +25,24 @@ using ExtractAll = std::function<bool(const std::string& folder, std::string& er
 
 /// How a scan ended.
 struct ScanOutcome {
-    bool ran = false;     ///< the scanner was started
-    int exit_code = 0;    ///< the scanner's exit code (clamscan: 1 when something was found)
-    std::string output;   ///< the scanner's output, for the operation log
-    std::string message;  ///< what to tell the user
+    bool ran = false;        ///< the scanner was started
+    bool completed = false;  ///< it scanned: exit code 0 (clean) or 1 (something found)
+    int exit_code = 0;       ///< the scanner's exit code (clamscan: 1 when something was found)
+    std::string output;      ///< the scanner's output, for the operation log
+    std::string message;     ///< what to tell the user
 };
 
 /// Message shown when the scan has ended.
 inline constexpr const char* kScanComplete = "Virus scanning operation complete.";
+/// Begins the message for a scanner that scanned nothing (no signatures, an error, a crash).
+inline constexpr const char* kScanDidNotRun = "The virus scanner failed: the scan did not run.";
+
+/// What to tell the user after the scanner ended: complete (with the findings named when
+/// the exit code is 1), or that the scan did not run with the scanner's own reason (an exit
+/// code above 1, a signal, or no signatures loaded). Paths inside `folder` are shown without
+/// it. False in `completed` when the scan did not run.
+std::string ScanResultMessage(int exit_code, int signal, const std::string& output,
+                              const std::string& folder, bool& completed);
 
 /// Runs the scan: a private folder (0700), `extract` into it, the scanner, and the folder
 /// removed without following links, however the scan ended.

@@ -129,6 +129,41 @@ TEST(VirusScan, ClamscanWithALocalSignature) {
     }
 }
 
+// A scan is complete only when the scanner scanned: exit code 0 or 1 and signatures loaded.
+// Otherwise the message says it did not run and gives the scanner's own reason.
+TEST(VirusScan, ResultMessages) {
+    const std::string folder = "/tmp/borvan-scan.abc";
+    struct Case {
+        int exit_code;
+        int signal;
+        std::string output;
+        bool completed;
+        std::string message;
+    } cases[] = {
+        {0, 0, "/tmp/borvan-scan.abc/a.txt: OK\n", true, kScanComplete},
+        {1, 0, "/tmp/borvan-scan.abc/a.txt: OK\n/tmp/borvan-scan.abc/d/b.bin: Sig FOUND\n", true,
+         std::string(kScanComplete) + "\n\nThe scanner reported:\nd/b.bin: Sig FOUND"},
+        {1, 0, "odd scanner says: b.bin is bad\n", true,
+         std::string(kScanComplete) + "\n\nThe scanner reported:\nodd scanner says: b.bin is bad"},
+        {2, 0,
+         "LibClamAV Error: cli_loaddbdir: No supported database files found in /x\nERROR: Can't "
+         "open file or directory\n",
+         false,
+         std::string(kScanDidNotRun) +
+             "\nthe scanner ended with exit code 2\nLibClamAV Error: cli_loaddbdir: No "
+             "supported database files found in /x\nERROR: Can't open file or directory"},
+        {0, 0, "Known viruses: 0\nScanned files: 0\n", false,
+         std::string(kScanDidNotRun) +
+             "\nthe scanner loaded no virus signatures\nKnown viruses: 0\nScanned files: 0"},
+        {134, 6, "", false, std::string(kScanDidNotRun) + "\nthe scanner ended by signal 6"},
+    };
+    for (const auto& c : cases) {
+        bool completed = !c.completed;
+        EXPECT_EQ(ScanResultMessage(c.exit_code, c.signal, c.output, folder, completed), c.message);
+        EXPECT_EQ(completed, c.completed) << c.output;
+    }
+}
+
 TEST(PrivateFolder, RemoveTreeLeavesLinkTargets) {
     TempDir dir;
     std::filesystem::create_directories(dir / "target");

@@ -18,6 +18,7 @@
 #include "archiver/shell/command_request.h"
 #include "archiver/shell/json_listing.h"
 #include "archiver/shell/listing.h"
+#include "archiver/shell/program_kinds.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
 #include "archiver/shell/terminal_text.h"
@@ -91,7 +92,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
             o.yes = true;
         } else if (switches && a == "--json") {
             o.json = true;
-        } else if (switches && a == "--headless") {
+        } else if (switches && (a == "--headless" || strcasecmp(a.c_str(), "/ni") == 0)) {
+            // "/ni" (a new instance, as CheckOut's launchers ask) means nothing headless.
         } else if (switches && a.rfind("--password=", 0) == 0) {
             o.have_password = true;
             o.password = a.substr(11);
@@ -222,30 +224,19 @@ bool LoadAnyListing(const Options& o, const std::string& archive, formats::Archi
     return LoadZipListing(archive, o.sort, listing, error);
 }
 
-// Extracts from an ARJ, LZH or ARC archive through the configured archiver.
+// Tests or extracts an ARJ, LZH or ARC archive through the configured archiver.
 int ExtractWithProgram(const Options& o, const std::string& archive, formats::ArchiveKind kind,
                        const Listing& listing) {
-    if (o.command != 'e') {
-        PrintLine(stderr, std::string("Testing ") + formats::KindDescription(kind) +
-                              " is left to its own program; use -e to extract it");
-        return kExitFailed;
-    }
     programs::OperationRequest request;
     request.kind = kind;
-    request.op = programs::Operation::kExtract;
+    request.op = o.command == 'e' ? programs::Operation::kExtract : programs::Operation::kTest;
     request.args.archive = archive;
     request.args.folder_names = !o.junk_paths;
     request.args.overwrite = o.overwrite;
     request.args.password = o.password;
     request.folder = o.positional.size() > 1 ? o.positional[1] : ".";
     for (const Row& r : listing.rows) request.member_names.push_back(r.name);
-    programs::OperationOutcome out =
-        programs::RunArchiveOperation(request, programs::LoadProgramLocations(SettingsPath()));
-    // The archiver's own output, names and all: no control sequence reaches the terminal.
-    std::fputs(TerminalSafe(programs::LastOutput()).c_str(), stdout);
-    if (!out.message.empty()) PrintLine(out.ok ? stdout : stderr, out.message);
-    if (out.ok) return 0;
-    return out.ran && out.exit_code > 0 ? out.exit_code : kExitFailed;
+    return RunProgramOperationHeadless(request);
 }
 
 // The kind's name in the JSON document.
@@ -433,9 +424,12 @@ int VirusScan(const Options& o, const std::string& archive, formats::ArchiveKind
         programs::RunVirusScan(locations, [&](const std::string& folder, std::string& error) {
             return ExtractAllInto(o, archive, kind, locations, folder, error);
         });
+    // The scanner's own output, names and all: no control sequence reaches the terminal.
     std::fputs(TerminalSafe(out.output).c_str(), stdout);
-    PrintLine(out.ran ? stdout : stderr, out.message);
-    return out.ran ? out.exit_code : kExitUsage;
+    PrintLine(out.completed ? stdout : stderr, out.message);
+    if (out.completed) return out.exit_code;
+    // A scan that did not run is never success, whatever the scanner's exit code said.
+    return out.ran && out.exit_code > 1 ? out.exit_code : kExitUsage;
 }
 
 // CheckOut without a screen: the choices checked, the warnings answered by --yes (or
@@ -528,6 +522,16 @@ int RunHeadless(const std::vector<std::string>& args) {
     // A file that cannot be read is left to the zip reader, which names it in its message.
     if (!formats::DetectFileKind(archive, DefaultArchiveKind(SettingsPath()), kind))
         kind = formats::kKindZip;
+    if (kind == formats::kKindZip) {
+        // A self-extracting ARJ or LZH archive: the question whether to run it is answered
+        // No, and the archive behind it is what the command works on.
+        std::string question;
+        formats::ArchiveKind behind = ProgramKindBehindExe(archive, question);
+        if (behind != formats::kKindUnknown) {
+            PrintLine(stderr, question + " (answered No)");
+            kind = behind;
+        }
+    }
     if (o.command == 'v') return VirusScan(o, archive, kind);
     if (o.command == 'k') return CheckOut(o, archive, kind);
     if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind)) {

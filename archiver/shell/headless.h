@@ -1,5 +1,6 @@
 // The headless front end of borvan32: `-l` lists, `-t` tests and `-e` extracts a zip archive
-// (or a tar, gzip, Unix compress or Microsoft Compress file) without a screen. Status text
+// (or a tar, gzip, Unix compress or Microsoft Compress file; ARJ, LZH and ARC through their
+// programs) without a screen. Status text
 // goes to standard output, warnings and errors to standard error; questions take their safe
 // answer unless --yes.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include "archiver/shell/command_request.h"
 #include "archiver/shell/headless.h"
+#include "archiver/shell/program_kinds.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
 
@@ -168,6 +169,8 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
         PrintLine(stderr, ValidationErrorText(why));
         return kExitUsage;
     }
+    // ARJ and LZH archives change through their own programs.
+    if (std::optional<int> status = RunProgramKindChange(cmd)) return *status;
     if (!RefuseOtherKinds(cmd.archive)) return kExitFailed;
     platform::HWND window =
         platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,

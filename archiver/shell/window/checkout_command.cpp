@@ -102,7 +102,15 @@ void CheckOut() {
     programs::ProgramLocations locations = programs::LoadProgramLocations(m.settings_path);
     std::string error;
     if (formats::IsProgramKind(m.kind)) {
-        if (!programs::ExtractAllWithProgram(m.kind, m.archive, choices.folder, locations, error)) {
+        m.busy = true;
+        bool extracted;
+        {
+            ProgramStopScope stop;
+            extracted = programs::ExtractAllWithProgram(m.kind, m.archive, choices.folder,
+                                                        locations, error);
+        }
+        m.busy = false;
+        if (!extracted) {
             Say(shell::TerminalSafe(error));
             return;
         }

@@ -111,8 +111,9 @@ void Extract() {
 void Test() {
     Manager& m = App();
     if (formats::IsProgramKind(m.kind)) {
-        Say(std::string("Testing ") + formats::KindDescription(m.kind) +
-            " is not available in this version.");
+        programs::OperationRequest op;
+        op.op = programs::Operation::kTest;
+        RunProgramOperation(op);
         return;
     }
     if (!EnsurePassword(false)) return;
@@ -498,7 +499,9 @@ void VirusScan() {
         cmd.has_target = true;
         cmd.target = folder;
         cmd.overwrite_all = true;
-        if (!RunUnzip(cmd, m.listing.total_uncompressed)) {
+        bool ran = RunUnzip(cmd, m.listing.total_uncompressed);
+        m.busy = true;  // the scanner runs next
+        if (!ran) {
             error = "The archive could not be extracted for scanning";
             return false;
         }
@@ -506,8 +509,14 @@ void VirusScan() {
         return cmd.result == engine::kUnzipOk;
     };
     m.message = "Scanning ...";
+    m.busy = true;
     tui::Redraw();
-    programs::ScanOutcome outcome = programs::RunVirusScan(locations, extract);
+    programs::ScanOutcome outcome;
+    {
+        ProgramStopScope stop;
+        outcome = programs::RunVirusScan(locations, extract);
+    }
+    m.busy = false;
     m.message.clear();
     if (!outcome.output.empty()) SetOutputText(outcome.output);
     if (!outcome.message.empty()) Say(Shown(outcome.message));

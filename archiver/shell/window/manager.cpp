@@ -14,6 +14,7 @@
 #include "archiver/formats/listed_member.h"
 #include "archiver/shell/dialogs/dialogs.h"
 #include "archiver/shell/handover.h"
+#include "archiver/shell/program_kinds.h"
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/manager_state.h"
 #include "archiver/shell/window/other_kinds.h"
@@ -369,6 +370,18 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
         kind = formats::kKindZip;
     if (!exists)
         kind = formats::KindByExtension(path) ? formats::KindByExtension(path) : formats::kKindZip;
+    if (exists && kind == formats::kKindZip) {
+        // A self-extracting ARJ or LZH archive: asked whether to run it, No opens the archive.
+        std::string question;
+        formats::ArchiveKind behind = shell::ProgramKindBehindExe(path, question);
+        if (behind != formats::kKindUnknown) {
+            if (Say(Shown(question), tui::MessageButtons::kYesNo) == tui::kIdYes) {
+                Say("Running programs is not available in this version.");
+                return false;
+            }
+            kind = behind;
+        }
+    }
     if (kind != formats::kKindZip && !shell::IsSingleFileKind(kind) &&
         !formats::IsProgramKind(kind)) {
         Say(Shown(path) + " is " + formats::KindDescription(kind) +

@@ -1,5 +1,6 @@
 #include "archiver/shell/window/other_kinds.h"
 
+#include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/formats/listed_member.h"
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/manager_state.h"
@@ -26,6 +27,28 @@ bool LoadProgramKindListing(formats::ArchiveKind kind, const std::string& path,
     return ok;
 }
 
+ProgramStopScope::ProgramStopScope() {
+    engine::Frame().stop_requested = false;
+    previous_ = programs::SetStopCheck([] {
+        // Keys and clicks are worked off while the program runs: the window's own key
+        // handler asks whether to stop, and a Yes ends the program.
+        platform::MSG msg;
+        while (!engine::Frame().stop_requested && platform::PeekMessage(msg, true)) {
+            if (msg.message == platform::WM_QUIT) {
+                platform::PostQuitMessage(static_cast<int>(msg.wParam));
+                break;
+            }
+            platform::DispatchMessage(msg);
+        }
+        return engine::Frame().stop_requested;
+    });
+}
+
+ProgramStopScope::~ProgramStopScope() {
+    programs::SetStopCheck(std::move(previous_));
+    engine::Frame().stop_requested = false;
+}
+
 programs::OperationOutcome RunProgramOperation(programs::OperationRequest request) {
     Manager& m = App();
     for (const shell::Row& row : m.listing.rows) request.member_names.push_back(row.name);
@@ -35,8 +58,12 @@ programs::OperationOutcome RunProgramOperation(programs::OperationRequest reques
     m.busy = true;
     m.run_status = std::string("Running ") + programs::ProgramDisplayName(m.kind) + " ...";
     tui::Redraw();
-    programs::OperationOutcome outcome =
-        programs::RunArchiveOperation(request, programs::LoadProgramLocations(m.settings_path));
+    programs::OperationOutcome outcome;
+    {
+        ProgramStopScope stop;
+        outcome =
+            programs::RunArchiveOperation(request, programs::LoadProgramLocations(m.settings_path));
+    }
     m.busy = false;
     m.run_status.clear();
     SetOutputText(programs::LastOutput());
