@@ -19,7 +19,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform",
                                 "tui", "demo"))
-from tmux_harness import Tmux  # noqa: E402
+from tmux_harness import Tmux, slack  # noqa: E402
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 TESTDATA = os.environ.get("TESTDATA", "")
@@ -337,7 +337,7 @@ class ShellTest(unittest.TestCase):
 
 
 def wait_until(predicate, timeout=10.0):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + slack(timeout)
     while not predicate():
         if time.monotonic() > deadline:
             return False

@@ -16,7 +16,7 @@ import zipfile
 
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
-from tmux_harness import Tmux, build_dir  # noqa: E402
+from tmux_harness import Tmux, build_dir, wait_text, wait_until  # noqa: E402
 
 BORVAN = os.environ.get("BORVAN32") or os.path.join(build_dir(), "archiver", "borvan32")
 
@@ -180,9 +180,9 @@ class WindowTest(WindowFixture):
         t = self.start("-e", "t.zip", "cmdline_out")
         t.wait_for("Total 3 files")
         target = os.path.join(self.dir, "cmdline_out")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and not os.path.exists(os.path.join(target, "big.bin")):
-            time.sleep(0.05)
+        # The members come out one by one: wait for the last name rather than the first.
+        wait_until(lambda: os.path.isdir(target) and len(os.listdir(target)) >= 3,
+                   what="the extracted members")
         self.assertEqual(sorted(os.listdir(target)), ["big.bin", "dir", "hello.txt"])
         self.assertFalse(t.dead())
         t.keys("C-q")
@@ -279,12 +279,10 @@ class WindowTest(WindowFixture):
         t.keys("C-e")
         t.wait_for("Extract To:")
         t.keys("Enter")
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and len(os.listdir(self.out)) < 2:
-            time.sleep(0.05)
+        # A file shows by its name before its bytes are in: wait for the whole text.
+        wait_until(lambda: len(os.listdir(self.out)) >= 2, 10, "both members")
+        wait_text(os.path.join(self.out, "beta.txt"), lambda text: text == "beta\n", 10)
         self.assertEqual(sorted(os.listdir(self.out)), ["alpha.txt", "beta.txt"])
-        with open(os.path.join(self.out, "beta.txt")) as f:
-            self.assertEqual(f.read(), "beta\n")
         # Delete the selected member through the program.
         t.keys("Down", "Space")
         t.wait_for("Selected 1 file")
@@ -324,11 +322,9 @@ class WindowTest(WindowFixture):
         t = self.start("t.zip")
         t.wait_for("Total 1 file,")
         t.keys("C-v")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and not os.path.exists(copy):
-            time.sleep(0.05)
-        with open(copy) as f:
-            self.assertEqual(f.read(), "viewed by a program\n")
+        # The copy is there by name before cp has written it: wait for its end.
+        self.assertEqual(wait_text(copy, lambda text: text.endswith("\n")),
+                         "viewed by a program\n")
         self.assertEqual(glob.glob(os.path.join(self.dir, "PWNED*")), [])
         # The window comes back after the viewer.
         t.keys("Down")
@@ -408,14 +404,7 @@ class WindowTest(WindowFixture):
         # The list is written once the dialog has closed (the screen may show that first).
         ini_path = os.path.join(self.config, "borvan32", "borvan32.ini")
         wanted = "[WizDir]\nWizDir1=%s\n" % self.dir
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            with open(ini_path) as f:
-                ini = f.read()
-            if wanted in ini:
-                break
-            time.sleep(0.05)
-        self.assertIn(wanted, ini)
+        self.assertIn(wanted, wait_text(ini_path, lambda text: wanted in text))
         # Open from the favourite folder: the Open dialog starts there.
         t.keys("C-f")
         t.wait_for("Favorite Zip Folders")

@@ -15,6 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import chat_connection_test as base  # noqa: E402  (client driver, ngircd)
+from tmux_harness import wait_until  # noqa: E402
 
 WEECHAT = shutil.which("weechat-headless")
 CI = bool(os.environ.get("CI"))
@@ -37,12 +38,7 @@ def make_file(path, size, seed=7):
 
 
 def wait_for(predicate, timeout=10.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
+    wait_until(predicate, timeout, what)
 
 
 def vesk_ini(nick, getdir, extra=""):
@@ -150,10 +146,10 @@ class VeskToVesk(DccBase):
                 ("vesk.ini", r"^\*\*\* Invalid DCC Send filename$"),
             ]
             for name, pattern in offers:
-                time.sleep(0.1)
                 mallory.send("PRIVMSG alice :\x01DCC SEND %s 2130706433 5000 10\x01\r\n" % name)
                 a.expect(pattern)
                 a.type("/dcc close mallory")
+                a.caught_up()  # the next offer finds the last one closed
             for bad in ("a.bin 0 5000 10", "a.bin 4294967295 5000 10", "a.bin 3758096385 5000 1",
                         "a.bin 2130706433 80 10", "a.bin ::1 5000 10", "a.bin 2130706433 0 10"):
                 mallory.send("PRIVMSG alice :\x01DCC SEND %s\x01\r\n" % bad)
@@ -235,6 +231,7 @@ class VeskToVesk(DccBase):
         a.type("/dcc send bob %s" % path)
         b.expect(r"^\*\*\* alice wants to send you: c\.bin")
         a.type("/dcc close bob")
+        a.caught_up()
         # The offer's listening socket went with the window: accepting now fails at once,
         # and the get waits for its time-out rather than receiving anything.
         b.type("/dcc get alice")
@@ -464,6 +461,7 @@ class WithWeechat(DccBase):
         a.type("@@Chat with carol\thello carol")
         wait_for(lambda: "hello carol" in self.logs(), 10, "the line in weechat's log")
         a.type("/dcc close carol")
+        a.caught_up()
         # ...and we accept weechat's offer.
         self.weechat_cmd("/dcc chat alice")
         a.expect(r"^\*\*\* carol wants to DCC Chat with you", timeout=10)

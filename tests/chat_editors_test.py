@@ -12,7 +12,7 @@ import unittest
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_harness import Tmux, build_dir  # noqa: E402
+from tmux_harness import Tmux, build_dir, wait_text  # noqa: E402
 from tui_chat_test import ScriptedServer  # noqa: E402
 
 VESK32 = os.environ.get("VESK32", os.path.join(build_dir(), "chat", "vesk32"))
@@ -68,7 +68,7 @@ class EditorsOnScreen(unittest.TestCase):
         self.type(t, "/long")
         t.wait_for("end of a long alias")
         self.type(t, "/save")
-        saved = self.saved()
+        saved = wait_text(self.ini, lambda text: "alias2=" in text)
         self.assertIn("alias2=/greet /echo hello from the built-in editor", saved)
         self.assertIn("alias1=/long " + long_body, saved)
         t.close()
@@ -120,7 +120,7 @@ class EditorsOnScreen(unittest.TestCase):
         # Each connection starts the count again, and the status line shows hours and minutes.
         t.wait_for("(00:00)")
         t.keys("M-i")
-        s = t.wait_for("Vesk Timer")
+        s = t.wait_for(lambda s: "Vesk Timer" in s and "On-line time: " in s)
         first = re.search(r"On-line time: (\d\d:\d\d:\d\d)", s).group(1)
         self.assertNotIn("Mon Jan 05", s)  # the connection reset it
         # The count goes on while the dialog is open.

@@ -7,12 +7,12 @@ does not).
 """
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import chat_connection_test as base  # noqa: E402  (scripted server, client driver, ngircd)
 import chat_parser_server_test as parser  # noqa: E402  (the small IRC client of our own)
+from tmux_harness import read_text, wait_text, wait_until  # noqa: E402
 
 
 @unittest.skipUnless(base.NGIRCD or os.environ.get("CI"), "ngircd is not installed")
@@ -73,14 +73,20 @@ class WithNgircd(unittest.TestCase):
         alice.send("PRIVMSG tester :the secret words\r\n")
         alice.send("PRIVMSG tester :\x01VERSION\x01\r\n")
         alice.send("NOTICE tester :a quiet notice\r\n")
+        # The server passes on alice's lines before it answers her ping, so bob's marker,
+        # sent after the answer, reaches us behind them (two connections keep no order).
+        alice.send("PING :sync\r\n")
+        alice.read_until("PONG")
         bob.send("PRIVMSG tester :marker from bob\r\n")
         c.expect(r"^<bob> marker from bob$", window="bob")
         self.assertFalse(any("secret words" in l or "quiet notice" in l or "VERSION" in l
                              for l in c.seen), "\n".join(c.seen))
-        # No CTCP answer went back to alice: the next thing she reads is our marker.
+        # No CTCP answer went back to alice: nothing from us comes before our marker.
         c.type("/msg alice after")
-        line = alice.read_until("PRIVMSG alice")
-        self.assertIn("after", line)
+        heard = [alice.read_until("")]
+        while "PRIVMSG alice :after" not in heard[-1]:
+            heard.append(alice.read_until(""))
+        self.assertFalse(any("VERSION" in line for line in heard), heard)
         # Lifting the ignore for private messages lets them through again.
         c.type("/ignore -rp alice")
         c.expect(r"^\*\*\* Updated ignore switches for alice!\*@\*$")
@@ -105,10 +111,8 @@ class WithNgircd(unittest.TestCase):
         c.expect(r"^ \? +www\.example\.net +URL:www\.example\.net$", window="URL List")
         c.type("/url hide")
         # The list is kept in the settings file.
-        time.sleep(0.3)
-        with open(os.path.join(c.dir, "vesk32", "vesk.ini")) as f:
-            text = f.read()
-        self.assertIn("[WWW]", text)
+        ini = os.path.join(c.dir, "vesk32", "vesk.ini")
+        text = wait_text(ini, lambda t: "[WWW]" in t, what="the URL list in the settings")
         self.assertIn("URL:http://example.org/page", text)
         self.assertEqual(c.finish(), 0)
 
@@ -161,16 +165,14 @@ class AlarmSounds(unittest.TestCase):
         self.addCleanup(alice.close)
         alice.send("PRIVMSG tester :hello there\r\n")
         c.expect(r"^<alice> hello there$", window="alice")
+        # Each player runs on its own: the second alarm waits for the first one's line, or
+        # the two could write in either order.
+        wait_until(lambda: read_text(played).endswith("\n"), what="the query alarm's player")
         alice.send("JOIN #party\r\nINVITE tester #party\r\n")
-        deadline = time.monotonic() + 5
-        lines = []
-        while len(lines) < 2 and time.monotonic() < deadline:
-            if os.path.exists(played):
-                with open(played) as f:
-                    lines = f.read().splitlines()
-            time.sleep(0.05)
-        self.assertEqual(lines, ["1|" + os.path.join(waves, "new query.wav"),
-                                 "1|" + os.path.join(waves, "invite.wav")])
+        wait_until(lambda: read_text(played).count("\n") >= 2, what="the invite alarm's player")
+        self.assertEqual(read_text(played).splitlines(),
+                         ["1|" + os.path.join(waves, "new query.wav"),
+                          "1|" + os.path.join(waves, "invite.wav")])
         self.assertEqual(c.finish(), 0)
 
 
@@ -280,15 +282,7 @@ class NickListPopupOnScreen(unittest.TestCase):
         t.keys("Enter")
         # The stand-in's redirection makes the file before its printf fills it: wait for
         # the whole line.
-        deadline = time.monotonic() + 5
-        got = ""
-        while time.monotonic() < deadline:
-            if os.path.exists(opened):
-                with open(opened) as f:
-                    got = f.read()
-                if got.endswith("\n"):
-                    break
-            time.sleep(0.05)
+        got = wait_text(opened, lambda t: t.endswith("\n"), what="the browser's argument")
         self.assertEqual(got, "http://example.org/a?b=1&c=$HOME|`x`\n")
         # The channels folder: a name typed in is added with "#" in front and joined.
         t.keys("M-j")
@@ -298,14 +292,7 @@ class NickListPopupOnScreen(unittest.TestCase):
         t.wait_for("#chat")
         t.keys("M-j")
         self.assertEqual(server.wait_received(b"JOIN #chat"), b"JOIN #chat")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            with open(ini) as f:
-                if "ch0=#chat" in f.read():
-                    break
-            time.sleep(0.05)
-        with open(ini) as f:
-            self.assertIn("ch0=#chat", f.read())
+        wait_until(lambda: "ch0=#chat" in read_text(ini), what="the channels folder saved")
 
 
 if __name__ == "__main__":

@@ -17,6 +17,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from chat_connection_test import (IDENTITY, Client, ScriptedServer, free_port,  # noqa: E402
                                   options)
+from tmux_harness import slack, wait_until  # noqa: E402
 
 CI = bool(os.environ.get("CI"))
 DANTED = shutil.which("danted") or (os.path.exists("/usr/sbin/danted") and "/usr/sbin/danted")
@@ -25,7 +26,7 @@ FINGER = shutil.which("finger")
 
 
 def recv_exact(sock, n, timeout=5.0):
-    sock.settimeout(timeout)
+    sock.settimeout(slack(timeout))
     data = b""
     while len(data) < n:
         chunk = sock.recv(n - len(data))
@@ -36,7 +37,7 @@ def recv_exact(sock, n, timeout=5.0):
 
 
 def recv_all(sock, timeout=5.0):
-    sock.settimeout(timeout)
+    sock.settimeout(slack(timeout))
     data = b""
     while True:
         chunk = sock.recv(4096)
@@ -61,7 +62,7 @@ class ScriptedRelay:
         threading.Thread(target=self._run, daemon=True).start()
 
     def _run(self):
-        self.sock.settimeout(10)
+        self.sock.settimeout(slack(10))
         try:
             conn, _ = self.sock.accept()
         except OSError:
@@ -86,7 +87,7 @@ class ScriptedRelay:
                 time.sleep(1)
                 return
             buf = b""
-            conn.settimeout(5)
+            conn.settimeout(slack(5))
             try:
                 while b"USER " not in buf:
                     data = conn.recv(4096)
@@ -133,7 +134,7 @@ class NetTests(unittest.TestCase):
         # The bytes that came with the grant belong to the session, not to the relay.
         c.expect(r"early-bytes")
         c.expect(r"Welcome-through-relay")
-        self.assertTrue(relay.done.wait(5))
+        self.assertTrue(relay.done.wait(slack(5)))
         self.assertEqual(relay.request, b"\x04\x01" + struct.pack(">H", 6667) +
                          socket.inet_aton("192.0.2.7") + b"joe\0")
         self.assertTrue(any(l.startswith("NICK tester") for l in relay.lines), relay.lines)
@@ -147,7 +148,7 @@ class NetTests(unittest.TestCase):
             self.closers.append(relay.stop)
             c = self.client(socks_ini(relay.port, userid=""), ["-s", "192.0.2.7:6667"])
             c.expect(text, timeout=8)
-            self.assertTrue(relay.done.wait(5))
+            self.assertTrue(relay.done.wait(slack(5)))
             # With an empty user id the request is nine bytes, ending in one zero byte.
             self.assertEqual(len(relay.request), 9)
             self.assertEqual(relay.request[-1:], b"\0")
@@ -279,15 +280,13 @@ class NetTests(unittest.TestCase):
     def test_responder_sections_and_a_silent_peer(self):
         port = free_port()
         c = self.finger_server_client(port, self.write_reply_file())
-        deadline = time.monotonic() + 5
-        while True:
+
+        def ask_once_listening():
             try:
-                reply = self.finger_ask(port, b"joe\r\n")
-                break
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.1)
+                return self.finger_ask(port, b"joe\r\n")
+            except ConnectionRefusedError:
+                return None
+        reply = wait_until(ask_once_listening, what="the finger responder")
         self.assertEqual(reply, b"Joe's plan: test things\r\n")
         self.assertEqual(self.finger_ask(port, b"ann\r\n"), b"Nobody here by that name\r\n")
         self.assertEqual(self.finger_ask(port, b"\r\n"), b"Nobody here by that name\r\n")
@@ -324,9 +323,12 @@ class NetTests(unittest.TestCase):
     def test_system_finger_client_against_our_responder(self):
         self.assertTrue(FINGER, "finger is not installed")
         c = self.finger_server_client(79, self.write_reply_file())
-        time.sleep(0.5)
-        out = subprocess.run([FINGER, "joe@127.0.0.1"], capture_output=True, timeout=20)
-        self.assertIn(b"Joe's plan: test things", out.stdout)
+
+        def finger_once_listening():
+            out = subprocess.run([FINGER, "joe@127.0.0.1"], capture_output=True, timeout=20)
+            return out.stdout if b"Joe's plan" in out.stdout else None
+        self.assertIn(b"Joe's plan: test things",
+                      wait_until(finger_once_listening, what="an answer to finger"))
         c.expect(r"^\* Finger server query \[joe\]")
 
 
@@ -359,7 +361,7 @@ class DanteTests(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def wait_port(self, port, what):
-        deadline = time.monotonic() + 8
+        deadline = time.monotonic() + slack(8)
         while time.monotonic() < deadline:
             try:
                 socket.create_connection(("127.0.0.1", port), timeout=0.2).close()

@@ -32,7 +32,7 @@ class Vesk(base.Client):
         return last
 
     def expect_nicks(self, channel, nicks, timeout=5.0):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + base.slack(timeout)
         while time.monotonic() < deadline:
             if self.nicklist(channel) == nicks:
                 return
@@ -144,7 +144,7 @@ class IrcPeer:
     """A small IRC client of the test's own."""
 
     def __init__(self, port, nick):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=base.slack(5))
         self.peer = base.Peer(self.sock)
         self.nick = nick
         self.send("NICK %s\r\nUSER %s 0 * :%s\r\n" % (nick, nick, nick))
@@ -154,9 +154,9 @@ class IrcPeer:
         self.peer.send(text)
 
     def read_until(self, needle, timeout=5.0):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + base.slack(timeout)
         while True:
-            line = self.peer.read_line(max(0.05, deadline - time.monotonic())).rstrip("\r")
+            line = self.peer.line_by(deadline).rstrip("\r")
             if line.startswith("PING"):
                 self.send("PONG" + line[4:] + "\n")
             if needle in line:

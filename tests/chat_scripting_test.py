@@ -123,10 +123,11 @@ class Scripting(unittest.TestCase):
         c = self.client("[AutoOp]\nn0=bob,#ops\n", fields)
         c.type("/join #ops")
         c.expect(r"^\*\*\* Now talking in #ops$", window="#ops")
-        time.sleep(0.5)
+        # The server tells us our names in #ops before anyone can join after us.
         bob = self.peer("bob")
-        bob.send("JOIN #ops\r\n")
+        # Timed from before the join: the op may be read late, but never sent sooner.
         joined = time.monotonic()
+        bob.send("JOIN #ops\r\n")
         line = bob.read_until("MODE #ops +o bob", timeout=14)
         waited = time.monotonic() - joined
         self.assertIn("tester", line)
@@ -172,7 +173,7 @@ class Scripting(unittest.TestCase):
 
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
-from tmux_harness import Tmux  # noqa: E402
+from tmux_harness import Tmux, read_text, wait_until  # noqa: E402
 
 
 @unittest.skipUnless(parser.shutil.which("tmux"), "tmux is not installed")
@@ -199,6 +200,9 @@ class Editors(unittest.TestCase):
     def test_alias_editor_changes_and_saves_the_list(self):
         t = self.start("sed -i -e 's/old alias/edited alias/' -e '$a /greet /echo hello from the editor'")
         t.keys("M-a")
+        # The editor runs with the terminal handed over: keys typed meanwhile would reach
+        # the terminal's line editing, not the program. The saved list shows it is back.
+        wait_until(lambda: "alias1=/greet" in read_text(self.ini), what="the edited aliases")
         t.keys("/greet", "Enter")
         t.wait_for("hello from the editor")
         t.keys("/old", "Enter")

@@ -14,7 +14,7 @@ import unittest
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_harness import Tmux, build_dir  # noqa: E402
+from tmux_harness import Tmux, build_dir, slack, wait_until  # noqa: E402
 import chat_connection_test as base  # noqa: E402  (ngircd, free ports)
 import chat_parser_server_test as parser  # noqa: E402  (the small IRC client of our own)
 from tui_chat_test import ScriptedServer  # noqa: E402
@@ -29,7 +29,7 @@ def read_text(path):
 
 def wait_file_without(path, unwanted, timeout=5.0):
     """The file's text once it no longer contains `unwanted` (or at the deadline)."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + slack(timeout)
     while unwanted in read_text(path) and time.monotonic() < deadline:
         time.sleep(0.05)
     return read_text(path)
@@ -37,7 +37,7 @@ def wait_file_without(path, unwanted, timeout=5.0):
 
 def wait_file(path, wanted, timeout=5.0):
     """The file's text once it contains `wanted` (or whatever it holds at the deadline)."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + slack(timeout)
     text = ""
     while time.monotonic() < deadline:
         if os.path.exists(path):
@@ -101,7 +101,8 @@ class ChannelCentralOnNgircd(Screen):
         watcher.send("JOIN #bans\r\n")
         watcher.read_until("366")
         self.type("/channel")
-        s = t.wait_for("Channel Central")
+        # The dialog may show before the server's answers have all come: wait for the last.
+        s = t.wait_for(lambda s: "Channel Central" in s and "Channel Operator" in s)
         self.assertIn("#bans ban list", s)
         self.assertIn("You are a Channel Operator and can change these settings", s)
         for mask in ("bad!*@*.example", "worse!*@*", "worst!*@*"):
@@ -255,15 +256,14 @@ class FingerDialogAndMenu(Screen):
         self.assertIn("Attempting to finger alice@127.0.0.1", s)
         # The Tools menu offers the address; choosing it fingers again.
         t.keys("M-t")
-        s = t.wait_for("alice@127.0.0.1")
+        # The address is on the screen already: wait for the menu around it.
+        s = t.wait_for(lambda s: "Aliases" in s and "alice@127.0.0.1" in s)
         rows = s.splitlines()
         first = next(i for i, line in enumerate(rows) if "Aliases" in line)
         row = next(i for i, line in enumerate(rows) if "alice@127.0.0.1" in line)
         t.keys(*["Down"] * (row - first))
         t.keys("Enter")
-        deadline = time.monotonic() + 5
-        while len(responder.queries) < 2 and time.monotonic() < deadline:
-            time.sleep(0.05)
+        wait_until(lambda: len(responder.queries) >= 2, what="the second finger query")
         self.assertEqual(responder.queries, [b"alice\r\n", b"alice\r\n"])
         self.assertIn("f0=alice@127.0.0.1", wait_file(self.ini, "f0="))
         # Clear empties the list and its section.

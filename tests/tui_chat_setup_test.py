@@ -13,7 +13,7 @@ import unittest
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_harness import Tmux, build_dir  # noqa: E402
+from tmux_harness import Tmux, build_dir, slack  # noqa: E402
 from tui_chat_test import ScriptedServer  # noqa: E402
 
 VESK32 = os.environ.get("VESK32", os.path.join(build_dir(), "chat", "vesk32"))
@@ -25,7 +25,7 @@ def free_port():
 
 def eventually(check, timeout=5.0):
     """The dialog leaves the screen before its OK is carried out: waits for the effect."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + slack(timeout)
     while True:
         try:
             return check()

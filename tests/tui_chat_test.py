@@ -12,7 +12,7 @@ import unittest
 
 SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
-from tmux_harness import Tmux, build_dir  # noqa: E402
+from tmux_harness import Tmux, build_dir, slack  # noqa: E402
 
 CLIENT = os.path.join(build_dir(), "chat", "terminal", "driver", "vesk32_tui")
 
@@ -62,7 +62,7 @@ class ScriptedServer:
         self.conn.sendall(data + b"\r\n")
 
     def wait_received(self, prefix, timeout=5.0):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + slack(timeout)
         while time.monotonic() < deadline:
             with self.lock:
                 for line in self.received:
@@ -180,6 +180,9 @@ class ChatScreenTest(unittest.TestCase):
         self.server.send(b":irc.test 332 tester #test :A \x02bold\x02 \x034topic")
         t.wait_for(lambda s: s.splitlines()[1].startswith("#test") and "A bold topic" in s.splitlines()[1])
         t.keys("M-1")
+        # The key and the server's line come by different ways: the line must find the
+        # status window shown, or it marks nothing.
+        t.wait_for(lambda s: s.splitlines()[1].startswith("Status Window"))
         self.server.send(":bob!b@h PRIVMSG #test :hello there")
         t.wait_for("2:#test+")
         t.keys("C-n")

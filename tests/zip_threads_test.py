@@ -9,10 +9,14 @@ import random
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
-import time
 import unittest
 import zipfile
+
+sys.path.insert(0, os.path.join(os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(
+    os.path.abspath(__file__)), "..")), "platform", "tui", "demo"))
+from tmux_harness import wait_until  # noqa: E402
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 
@@ -58,6 +62,16 @@ class ZipThreadsTest(unittest.TestCase):
 
     def temp_files(self):
         return [n for n in os.listdir(self.dir) if n.startswith("_Z")]
+
+    def temp_bytes(self):
+        """How much of the temporary archive is written so far."""
+        total = 0
+        for name in self.temp_files():
+            try:
+                total += os.path.getsize(os.path.join(self.dir, name))
+            except OSError:
+                pass
+        return total
 
     def test_archives_and_messages_are_the_same_for_any_thread_count(self):
         for letter in "xnfs0":
@@ -110,8 +124,11 @@ class ZipThreadsTest(unittest.TestCase):
                 p = subprocess.Popen([BORVAN32, "--headless", "-a", "-r", "-p", "-ex", "s.zip",
                                       "tree"], cwd=self.dir, env=self.config(threads),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                # Stop once the run is inside the huge member (it is written last).
-                time.sleep(1.0)
+                # Stop once the run has begun writing (the huge member, written last, is most
+                # of the work). A fixed wait could signal a program still starting up, slow
+                # under the sanitizers, before it has its handler.
+                wait_until(lambda: self.temp_bytes() > 0 or p.poll() is not None, 60,
+                           "the temporary archive")
                 p.send_signal(signal.SIGINT)
                 _, err = p.communicate(timeout=300)
                 # The run stops through the engine's stop path, then ends by the signal.

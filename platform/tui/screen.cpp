@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 namespace tui {
 
@@ -23,6 +24,8 @@ constexpr platform::UINT kRedrawMessage = platform::WM_USER + 1;
 constexpr platform::UINT kKeyMessage = platform::WM_USER + 2;
 // How long to wait for the rest of an escape sequence before taking Escape alone.
 constexpr int kEscapeWaitMs = 25;
+// Mouse events taken from behind one KEY_MOUSE at most (the library keeps fewer).
+constexpr size_t kMaxMouseEvents = 16;
 
 // Only the signal handler and the watch touch this descriptor.
 volatile sig_atomic_t g_resize_fd = -1;
@@ -141,10 +144,8 @@ void HandleResize() {
     QueueKey(MakeKey(kKeyResize));
 }
 
-Key MouseKey() {
+Key MouseKey(const MEVENT& ev) {
     Key key = MakeKey(kKeyMouse);
-    MEVENT ev{};
-    if (getmouse(&ev) != OK) return MakeKey(kKeyNone);
     key.x = ev.x;
     key.y = ev.y;
     key.shift = ev.bstate & BUTTON_SHIFT;
@@ -173,11 +174,24 @@ Key MouseKey() {
     return key;
 }
 
+// Mouse events read together (a busy program reads both presses of a double click at once)
+// wait behind a single KEY_MOUSE, and getmouse hands them out newest first: every one is
+// taken, and they are delivered in the order they happened.
+void DeliverMouse() {
+    std::vector<MEVENT> events;
+    MEVENT ev{};
+    while (events.size() < kMaxMouseEvents && getmouse(&ev) == OK) events.push_back(ev);
+    for (auto it = events.rbegin(); it != events.rend(); ++it) {
+        Key key = MouseKey(*it);
+        if (key.code != kKeyNone) QueueKey(std::move(key));
+    }
+}
+
 void Deliver(std::optional<Key> key) {
     if (!key || key->code == kKeyNone) return;
     if (key->code == kKeyMouse) {
-        *key = MouseKey();
-        if (key->code == kKeyNone) return;
+        DeliverMouse();
+        return;
     }
     if (key->code == kKeyResize) return;  // our own pipe reports resizes
     QueueKey(std::move(*key));
