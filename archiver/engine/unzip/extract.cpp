@@ -146,9 +146,11 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
 void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32_t expected_crc) {
     if (m.d.sizes_known && m.d.uncompressed_known && r.room != 0)
         Damaged(m.name, "its data is shorter than its declared size");
-    // Complete: kept even when the CRC check below fails.
-    if (!m.test) MemberSteps::Finish(out, m.mtime);
-    if (r.crc != expected_crc)
+    // A new file is complete: kept even when the CRC check below fails. One that would take
+    // an existing file's place does so only when it checks out; otherwise the old file stays.
+    bool crc_ok = r.crc == expected_crc;
+    if (!m.test && (crc_ok || out.replaces.empty())) MemberSteps::Finish(out, m.mtime);
+    if (!crc_ok)
         Fail(kClassIo,
              Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)", m.name.c_str(),
                     static_cast<unsigned long>(r.crc), static_cast<unsigned long>(expected_crc)),

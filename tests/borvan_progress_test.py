@@ -1,0 +1,252 @@
+#!/usr/bin/env python3
+"""Long headless runs: an existing file survives a failed or stopped replacement (zip with 1, 2
+and 8 decoding threads, gzip), and the progress meter on standard error (forced into a pipe,
+absent from a pipe by default, and drawn and cleared in a terminal under tmux)."""
+import gzip
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+import zlib
+
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+from tmux_harness import Tmux, build_dir  # noqa: E402
+
+BORVAN32 = os.environ.get("BORVAN32") or os.path.join(build_dir(), "archiver", "borvan32")
+OLD = b"the old file, which must survive\n" * 100
+NEW = b"new member content\n" * 5000
+THREADS = (1, 2, 8)
+
+
+def run(*args, threads=1, timeout=300):
+    env = dict(os.environ, BORVAN32_UNZIP_THREADS=str(threads))
+    return subprocess.run([BORVAN32, *args], capture_output=True, stdin=subprocess.DEVNULL,
+                          timeout=timeout, env=env)
+
+
+# Traditional PKWARE encryption, written from the format's description: lets a test make a
+# member whose password check byte a wrong password happens to pass.
+def _crc_table():
+    table = []
+    for n in range(256):
+        c = n
+        for _ in range(8):
+            c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+        table.append(c)
+    return table
+
+
+CRC_TABLE = _crc_table()
+
+
+class ZipKeys:
+    def __init__(self, password):
+        self.k = [0x12345678, 0x23456789, 0x34567890]
+        for c in password:
+            self.update(c)
+
+    def update(self, c):
+        k = self.k
+        k[0] = CRC_TABLE[(k[0] ^ c) & 0xFF] ^ (k[0] >> 8)
+        k[1] = ((k[1] + (k[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        k[2] = CRC_TABLE[(k[2] ^ (k[1] >> 24)) & 0xFF] ^ (k[2] >> 8)
+
+    def stream(self):
+        t = (self.k[2] | 2) & 0xFFFF
+        return ((t * (t ^ 1)) >> 8) & 0xFF
+
+    def encrypt(self, data):
+        out = bytearray()
+        for p in data:
+            out.append(p ^ self.stream())
+            self.update(p)
+        return bytes(out)
+
+    def decrypt(self, data):
+        out = bytearray()
+        for c in data:
+            p = c ^ self.stream()
+            self.update(p)
+            out.append(p)
+        return bytes(out)
+
+
+def build_zip(path, members):
+    """members: (name, data, password or None); deflated, with a central directory."""
+    body, central = bytearray(), bytearray()
+    for name, data, password in members:
+        crc = zlib.crc32(data)
+        comp = zlib.compressobj(6, zlib.DEFLATED, -15)
+        packed = comp.compress(data) + comp.flush()
+        flags = 0
+        if password:
+            flags = 1
+            head = bytes(range(11)) + bytes([crc >> 24])
+            packed = ZipKeys(password).encrypt(head + packed)
+        raw = name.encode()
+        fields = (20, flags, 8, 0x6000, 0x5821, crc, len(packed), len(data), len(raw))
+        central += struct.pack("<IH", 0x02014B50, 20) + struct.pack("<HHHHHIIIH", *fields)
+        central += struct.pack("<HHHHII", 0, 0, 0, 0, 0o100644 << 16, len(body)) + raw
+        body += struct.pack("<I", 0x04034B50) + struct.pack("<HHHHHIIIH", *fields)
+        body += struct.pack("<H", 0) + raw + packed
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(members), len(members), len(central),
+                      len(body), 0)
+    with open(path, "wb") as f:
+        f.write(bytes(body + central + end))
+
+
+def password_passing_check(right, check_byte):
+    """A wrong password whose decrypted check byte still matches."""
+    head = ZipKeys(right).encrypt(bytes(range(11)) + bytes([check_byte]))
+    for i in range(100000):
+        wrong = b"wrong%d" % i
+        if ZipKeys(wrong).decrypt(head)[11] == check_byte:
+            return wrong.decode()
+    raise AssertionError("no such password")
+
+
+class Fixture(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="borvan_progress_")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def target_with_old_file(self, name, mode=0o640):
+        out = self.path(name)
+        os.makedirs(out)
+        with open(os.path.join(out, "f.txt"), "wb") as f:
+            f.write(OLD)
+        os.chmod(os.path.join(out, "f.txt"), mode)
+        return out
+
+    def assert_old_file_intact(self, out, also=()):
+        with open(os.path.join(out, "f.txt"), "rb") as f:
+            self.assertEqual(f.read(), OLD, "the existing file was changed")
+        self.assertEqual(os.stat(os.path.join(out, "f.txt")).st_mode & 0o777, 0o640)
+        # Nothing half-written is left beside it.
+        self.assertEqual(sorted(os.listdir(out)), sorted(["f.txt", *also]))
+
+
+class ReplacingExistingFiles(Fixture):
+    def zip_cases(self):
+        """name -> (archive, extra switches); each fails at f.txt after a.txt was extracted."""
+        cases = {}
+        members = [("a.txt", b"first member\n" * 3000, None), ("f.txt", NEW, None),
+                   ("z.txt", b"last\n", None)]
+        good = self.path("good.zip")
+        build_zip(good, members)
+        with open(good, "rb") as f:
+            good_data = f.read()
+        data = bytearray(good_data)
+        local = data.find(b"PK\x03\x04", 4)
+        central = data.find(b"PK\x01\x02", data.find(b"PK\x01\x02") + 4)
+        for at, crc_field in ((local, 14), (central, 16)):
+            data[at + crc_field] ^= 0x5A
+        with open(self.path("badcrc.zip"), "wb") as f:
+            f.write(bytes(data))
+        cases["bad CRC"] = (self.path("badcrc.zip"), [])
+
+        crc = zlib.crc32(NEW)
+        enc = [members[0], ("f.txt", NEW, b"SECRET"), members[2]]
+        build_zip(self.path("locked.zip"), enc)
+        wrong = password_passing_check(b"SECRET", crc >> 24)
+        cases["wrong password"] = (self.path("locked.zip"), ["--password=" + wrong])
+
+        # f.txt's compressed size says it ends half way through its deflate stream.
+        data = bytearray(good_data)
+        for at, size_field in ((local, 18), (central, 20)):
+            size = struct.unpack_from("<I", data, at + size_field)[0]
+            struct.pack_into("<I", data, at + size_field, size // 2)
+        with open(self.path("truncated.zip"), "wb") as f:
+            f.write(bytes(data))
+        cases["truncated member"] = (self.path("truncated.zip"), [])
+        return cases
+
+    def test_a_failed_zip_member_leaves_the_existing_file_as_it_was(self):
+        for what, (archive, switches) in self.zip_cases().items():
+            for threads in THREADS:
+                with self.subTest(what=what, threads=threads):
+                    out = self.target_with_old_file("%s-%d" % (what.replace(" ", "_"), threads))
+                    r = run("-e", "-o", *switches, archive, out, threads=threads)
+                    self.assertEqual(r.returncode, 2, r.stderr)
+                    self.assertIn(b"f.txt", r.stderr)
+                    self.assert_old_file_intact(out, also=["a.txt"])
+
+    def test_a_failed_gzip_file_leaves_the_existing_file_as_it_was(self):
+        packed = gzip.compress(NEW, mtime=0)
+        bad_crc = bytearray(packed)
+        bad_crc[-8] ^= 0xFF
+        cases = {
+            "bad trailer CRC": (bytes(bad_crc), b"Bad CRC"),
+            "no trailer": (packed[:-8], b"its trailer is missing"),
+            "cut in the data": (packed[:len(packed) // 2], b"Damaged gzip file"),
+        }
+        for what, (data, message) in cases.items():
+            with self.subTest(what=what):
+                archive = self.path("f.txt.gz")
+                with open(archive, "wb") as f:
+                    f.write(data)
+                out = self.target_with_old_file(what.replace(" ", "_"))
+                r = run("-e", "-o", archive, out)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assert_old_file_intact(out)
+
+    def test_a_complete_member_replaces_the_file_and_keeps_its_permissions(self):
+        build_zip(self.path("ok.zip"), [("a.txt", b"a", None), ("f.txt", NEW, None)])
+        with open(self.path("f.txt.gz"), "wb") as f:
+            f.write(gzip.compress(NEW, mtime=0))
+        for archive in ("ok.zip", "f.txt.gz"):
+            for threads in THREADS:
+                with self.subTest(archive=archive, threads=threads):
+                    out = self.target_with_old_file("ok-%s-%d" % (archive, threads))
+                    r = run("-e", "-o", self.path(archive), out, threads=threads)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    with open(os.path.join(out, "f.txt"), "rb") as f:
+                        self.assertEqual(f.read(), NEW)
+                    self.assertEqual(os.stat(os.path.join(out, "f.txt")).st_mode & 0o777, 0o640)
+                    names = ["f.txt", "a.txt"] if archive == "ok.zip" else ["f.txt"]
+                    self.assertEqual(sorted(os.listdir(out)), sorted(names))
+
+    def test_a_stop_while_replacing_leaves_the_existing_file_as_it_was(self):
+        # A member big enough that its writing is caught in the middle: the stop comes once
+        # the new data has begun to appear beside the old file.
+        big = bytes(192 << 20)
+        archive = self.path("big.zip")
+        build_zip(archive, [("a.txt", b"a", None), ("f.txt", big, None)])
+        for threads in THREADS:
+            with self.subTest(threads=threads):
+                for attempt in range(4):
+                    out = self.target_with_old_file("stop-%d-%d" % (threads, attempt))
+                    env = dict(os.environ, BORVAN32_UNZIP_THREADS=str(threads))
+                    p = subprocess.Popen([BORVAN32, "-e", "-o", archive, out], env=env,
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.PIPE)
+                    deadline = time.monotonic() + 60
+                    while p.poll() is None and time.monotonic() < deadline:
+                        if len(os.listdir(out)) > 2:  # a.txt, f.txt and the new data
+                            p.send_signal(signal.SIGTERM)
+                            break
+                        time.sleep(0.001)
+                    err = p.communicate(timeout=120)[1]
+                    if p.returncode == 0:
+                        continue  # the member was complete before the stop: try again
+                    self.assertEqual(p.returncode, -signal.SIGTERM, err)
+                    self.assert_old_file_intact(out, also=["a.txt"])
+                    break
+                else:
+                    self.fail("the run always ended before it could be stopped")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=1)
