@@ -248,5 +248,129 @@ class ReplacingExistingFiles(Fixture):
                     self.fail("the run always ended before it could be stopped")
 
 
+def meter_lines(stderr):
+    """The meter's drawings in what was written to standard error, and everything else."""
+    drawn, other = [], []
+    for piece in re.split(rb"[\r\n]", stderr):
+        text = piece.decode().strip()
+        if not text:
+            continue
+        (drawn if re.match(r"^\d+%  ", text) else other).append(text)
+    return drawn, other
+
+
+class ProgressMeter(Fixture):
+    def make_sources(self, count=3, mib=12):
+        src = self.path("src")
+        os.makedirs(src)
+        chunk = os.urandom(1 << 20)
+        for i in range(count):
+            with open(os.path.join(src, "m%d.bin" % i), "wb") as f:
+                for _ in range(mib):
+                    f.write(chunk)
+        return src
+
+    def make_archive(self, src, stored=False):
+        archive = self.path("big.zip")
+        method = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
+        with zipfile.ZipFile(archive, "w", method, compresslevel=1) as z:
+            for name in sorted(os.listdir(src)):
+                z.write(os.path.join(src, name), name)
+        return archive
+
+    def test_forced_into_a_pipe_the_meter_rises_to_100(self):
+        src = self.make_sources()
+        archive = self.make_archive(src)
+        with open(self.path("small.gz"), "wb") as f:
+            with gzip.GzipFile("small", "wb", fileobj=f, mtime=0) as g:
+                g.write(os.urandom(50000))
+        cases = [
+            ("-e", ["-e", "--progress", archive, "OUT"], b"Extracting m2.bin"),
+            ("-t", ["-t", "--progress", archive], b"Testing m2.bin"),
+            ("-a", ["-a", "--progress", "OUT.zip"] +
+             [os.path.join(src, n) for n in sorted(os.listdir(src))], b"Adding m2.bin"),
+            # Forced, even for a small single file.
+            ("gzip", ["-e", "--progress", self.path("small.gz"), "OUT"], b"Extracting small"),
+        ]
+        for what, args, status in cases:
+            for threads in (1, 2):
+                with self.subTest(what=what, threads=threads):
+                    out = self.path("out-%s-%d" % (what, threads))
+                    r = run(*[a.replace("OUT", out) for a in args], threads=threads)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertIn(status, r.stdout)
+                    self.assertNotIn(b"\r", r.stdout)
+                    drawn, other = meter_lines(r.stderr)
+                    self.assertEqual(other, [])
+                    percents = [int(d.split("%")[0]) for d in drawn]
+                    self.assertGreaterEqual(len(percents), 2, drawn)
+                    self.assertEqual(percents, sorted(percents), drawn)
+                    self.assertLess(percents[0], 100)
+                    self.assertEqual(percents[-1], 100, drawn)
+                    for d in drawn:
+                        self.assertRegex(d, r"^\d+%  [\d.]+ [KMG]?i?B of [\d.]+ [KMG]?i?B  ")
+                    # Taken away at the end: the last thing written is a clearing.
+                    self.assertRegex(r.stderr, rb"\r +\r$")
+
+    def test_into_a_pipe_there_is_no_meter_unless_forced(self):
+        src = self.make_sources()
+        archive = self.make_archive(src)
+        for args in (["-e", archive, self.path("out")], ["-t", archive],
+                     ["-e", "--no-progress", "-o", archive, self.path("out")],
+                     ["-a", self.path("new.zip"), os.path.join(src, "m0.bin")]):
+            with self.subTest(args=args[:2]):
+                r = run(*args)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stderr, b"")
+
+    def test_a_failure_clears_the_meter_before_its_message(self):
+        src = self.make_sources()
+        archive = self.make_archive(src)
+        with open(archive, "rb") as f:
+            data = bytearray(f.read())
+        at = data.find(b"m2.bin") + 6 + 5000  # inside the last member's deflate data
+        data[at:at + 64] = bytes(64)
+        with open(self.path("bad.zip"), "wb") as f:
+            f.write(bytes(data))
+        r = run("-t", "--progress", self.path("bad.zip"))
+        self.assertEqual(r.returncode, 2)
+        # The error is a line of its own, after a clearing, never after a meter drawing.
+        error = r.stderr.rindex(b"ZIP damaged: file m2.bin")
+        self.assertRegex(r.stderr[:error], rb"\r +\r$")
+        self.assertTrue(r.stderr.endswith(b"\n"), r.stderr[-80:])
+
+    def test_in_a_terminal_the_meter_shows_and_the_screen_ends_clean(self):
+        if not shutil.which("tmux"):
+            if os.environ.get("CI"):
+                self.fail("tmux missing")
+            self.skipTest("tmux missing")
+        src = self.make_sources(count=4, mib=100)
+        archive = self.make_archive(src, stored=True)
+        shutil.rmtree(src)
+        out = self.path("out")
+        # The shell stays: a pane that ends scrolls its screen for tmux's own notice.
+        command = "%s --headless -e %s %s; echo run ended $?; read -r _" % (BORVAN32, archive, out)
+        t = Tmux(["bash", "--norc", "-c", command], cols=80, rows=20)
+        self.addCleanup(t.close)
+        meter = re.compile(r"^ *\d+%  .* of 400 MiB  ")
+        seen = None
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and "run ended" not in (screen := t.screen()):
+            lines = screen.splitlines()
+            drawn = [line for line in lines if meter.search(line)]
+            if drawn:
+                seen = drawn[0]
+                # The meter stands alone on the line below the messages.
+                for line in lines:
+                    if "Extracting" in line:
+                        self.assertRegex(line, r"^Extracting m\d\.bin$")
+            time.sleep(0.01)
+        self.assertIsNotNone(seen, "no meter was seen")
+        screen = t.wait_for("run ended 0", timeout=120)
+        lines = [line for line in screen.splitlines() if line.strip()]
+        self.assertEqual(lines, ["Extracting m%d.bin" % i for i in range(4)] + ["run ended 0"],
+                         screen)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=1)

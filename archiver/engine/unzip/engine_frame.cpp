@@ -1,5 +1,6 @@
 #include "archiver/engine/unzip/engine_frame.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -116,6 +117,8 @@ std::string Format(const char* fmt, ...) {
 namespace {
 
 thread_local MessageLog* t_log = nullptr;
+thread_local bool t_replaying = false;  // progress played back was counted when recorded
+std::atomic<uint64_t> g_processed{0};
 thread_local void (*t_before_question)(void*) = nullptr;
 thread_local void* t_before_question_context = nullptr;
 
@@ -151,6 +154,12 @@ void Fail(int error_class, std::string_view text, int result) {
 void ResetProgress() {
     Frame().progress_total = 0;
     Frame().progress_reported = 0;
+    Frame().progress_expected = 0;
+    g_processed = 0;
+}
+
+uint64_t ProgressProcessed() {
+    return g_processed.load(std::memory_order_relaxed);
 }
 
 void ProgressNow() {
@@ -163,6 +172,7 @@ void ProgressNow() {
 }
 
 void AddProgress(uint64_t bytes) {
+    if (!t_replaying) g_processed.fetch_add(bytes, std::memory_order_relaxed);
     if (t_log) return t_log->Add(bytes);
     EngineFrame& f = Frame();
     f.progress_total += bytes;
@@ -247,9 +257,13 @@ MessageLog* CurrentMessageLog() {
 int Replay(std::deque<MessageLog::Entry>& entries, std::deque<std::string>& texts) {
     MessageLog* saved = t_log;
     t_log = nullptr;
+    t_replaying = true;
     struct Restore {
         MessageLog* log;
-        ~Restore() { t_log = log; }
+        ~Restore() {
+            t_log = log;
+            t_replaying = false;
+        }
     } restore{saved};
     while (!entries.empty()) {
         MessageLog::Entry e = entries.front();

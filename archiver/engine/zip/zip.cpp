@@ -338,6 +338,7 @@ void Execute(ZipRun& run, RunFiles& files) {
         total = run.selection.progress_total;
         for (const Member& m : run.old.members)
             if (!m.marked) total += m.compressed_size;
+        engine::Frame().progress_expected = total;
         platform::SendMessage(s.progress_window, kMeterSetRange, 0,
                               static_cast<uint16_t>(total / engine::kProgressUnit));
         platform::SendMessage(s.progress_window, kMeterSetPosition, 0, 0);
