@@ -113,6 +113,30 @@ def password_passing_check(right, check_byte):
     raise AssertionError("no such password")
 
 
+def make_bad_crc_zip(folder, members):
+    """good.zip and badcrc.zip, whose second member's CRC is wrong in both headers; returns
+    good.zip's bytes and the offsets of that member's local and central headers."""
+    good = os.path.join(folder, "good.zip")
+    build_zip(good, members)
+    with open(good, "rb") as f:
+        good_data = f.read()
+    data = bytearray(good_data)
+    local = data.find(b"PK\x03\x04", 4)
+    central = data.find(b"PK\x01\x02", data.find(b"PK\x01\x02") + 4)
+    for at, crc_field in ((local, 14), (central, 16)):
+        data[at + crc_field] ^= 0x5A
+    with open(os.path.join(folder, "badcrc.zip"), "wb") as f:
+        f.write(bytes(data))
+    return good_data, local, central
+
+
+def need_tmux(test):
+    if not shutil.which("tmux"):
+        if os.environ.get("CI"):
+            test.fail("tmux missing")
+        test.skipTest("tmux missing")
+
+
 class Fixture(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="borvan_progress_")
@@ -143,17 +167,7 @@ class ReplacingExistingFiles(Fixture):
         cases = {}
         members = [("a.txt", b"first member\n" * 3000, None), ("f.txt", NEW, None),
                    ("z.txt", b"last\n", None)]
-        good = self.path("good.zip")
-        build_zip(good, members)
-        with open(good, "rb") as f:
-            good_data = f.read()
-        data = bytearray(good_data)
-        local = data.find(b"PK\x03\x04", 4)
-        central = data.find(b"PK\x01\x02", data.find(b"PK\x01\x02") + 4)
-        for at, crc_field in ((local, 14), (central, 16)):
-            data[at + crc_field] ^= 0x5A
-        with open(self.path("badcrc.zip"), "wb") as f:
-            f.write(bytes(data))
+        good_data, local, central = make_bad_crc_zip(self.dir, members)
         cases["bad CRC"] = (self.path("badcrc.zip"), [])
 
         crc = zlib.crc32(NEW)
@@ -246,6 +260,36 @@ class ReplacingExistingFiles(Fixture):
                     break
                 else:
                     self.fail("the run always ended before it could be stopped")
+
+    def test_the_window_keeps_the_existing_file_when_a_member_fails(self):
+        need_tmux(self)
+        members = [("a.txt", b"first member\n" * 3000, None), ("f.txt", NEW, None),
+                   ("z.txt", b"last\n", None)]
+        make_bad_crc_zip(self.dir, members)
+        out = self.target_with_old_file("out")
+        config = self.path("config")
+        os.makedirs(os.path.join(config, "borvan32"))
+        with open(os.path.join(config, "borvan32", "borvan32.ini"), "w") as f:
+            f.write("[directories]\ngzExtractTo=1\nExtractTo=%s\n" % out)
+        runtime = self.path("run")
+        os.makedirs(runtime, mode=0o700)
+        env = {"XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime, "HOME": self.dir,
+               "LC_ALL": "C.UTF-8", "XDG_DATA_HOME": self.path("data")}
+        t = Tmux([BORVAN32, self.path("badcrc.zip")], cols=100, rows=30, env=env)
+        self.addCleanup(t.close)
+        t.wait_for("Total 3 files")
+        t.text("\x1f")  # every row
+        t.wait_for("Selected 3 files")
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        t.wait_for("Confirm File Replace")
+        t.keys("y")
+        t.wait_for("Bad CRC")
+        # The run ends once the message is acknowledged.
+        t.keys("Enter")
+        t.wait_for(lambda s: "Bad CRC" not in s and "Selected 3 files" in s)
+        self.assert_old_file_intact(out, also=["a.txt"])
 
 
 def meter_lines(stderr):
@@ -340,10 +384,7 @@ class ProgressMeter(Fixture):
         self.assertTrue(r.stderr.endswith(b"\n"), r.stderr[-80:])
 
     def test_in_a_terminal_the_meter_shows_and_the_screen_ends_clean(self):
-        if not shutil.which("tmux"):
-            if os.environ.get("CI"):
-                self.fail("tmux missing")
-            self.skipTest("tmux missing")
+        need_tmux(self)
         src = self.make_sources(count=4, mib=100)
         archive = self.make_archive(src, stored=True)
         shutil.rmtree(src)
