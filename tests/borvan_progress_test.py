@@ -234,32 +234,39 @@ class ReplacingExistingFiles(Fixture):
 
     def test_a_stop_while_replacing_leaves_the_existing_file_as_it_was(self):
         # A member big enough that its writing is caught in the middle: the stop comes once
-        # the new data has begun to appear beside the old file.
+        # the new data has begun to appear beside the old file. Before it, a small member, or
+        # one large enough to be still with a helper thread when the replacing one begins.
         big = bytes(192 << 20)
-        archive = self.path("big.zip")
-        build_zip(archive, [("a.txt", b"a", None), ("f.txt", big, None)])
-        for threads in THREADS:
-            with self.subTest(threads=threads):
-                for attempt in range(4):
-                    out = self.target_with_old_file("stop-%d-%d" % (threads, attempt))
-                    env = dict(os.environ, BORVAN32_UNZIP_THREADS=str(threads))
-                    p = subprocess.Popen([BORVAN32, "-e", "-o", archive, out], env=env,
-                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.PIPE)
-                    deadline = time.monotonic() + 60
-                    while p.poll() is None and time.monotonic() < deadline:
-                        if len(os.listdir(out)) > 2:  # a.txt, f.txt and the new data
-                            p.send_signal(signal.SIGTERM)
-                            break
-                        time.sleep(0.001)
-                    err = p.communicate(timeout=120)[1]
-                    if p.returncode == 0:
-                        continue  # the member was complete before the stop: try again
-                    self.assertEqual(p.returncode, -signal.SIGTERM, err)
-                    self.assert_old_file_intact(out, also=["a.txt"])
+        before = {"a.txt": b"a", "a.bin": os.urandom(1 << 20) * 16}
+        for first, data in before.items():
+            archive = self.path("big-%s.zip" % first)
+            build_zip(archive, [(first, data, None), ("f.txt", big, None)])
+            for threads in THREADS:
+                with self.subTest(first=first, threads=threads):
+                    self.stop_while_replacing(archive, first, threads)
+
+    def stop_while_replacing(self, archive, first, threads):
+        for attempt in range(4):
+            out = self.target_with_old_file("stop-%s-%d-%d" % (first, threads, attempt))
+            env = dict(os.environ, BORVAN32_UNZIP_THREADS=str(threads))
+            p = subprocess.Popen([BORVAN32, "-e", "-o", archive, out], env=env,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 60
+            while p.poll() is None and time.monotonic() < deadline:
+                names = os.listdir(out)
+                if len(names) > 2 and first in names:  # the old file, the new data beside it
+                    p.send_signal(signal.SIGTERM)
                     break
-                else:
-                    self.fail("the run always ended before it could be stopped")
+                time.sleep(0.001)
+            err = p.communicate(timeout=120)[1]
+            if p.returncode == 0:
+                continue  # the member was complete before the stop: try again
+            self.assertEqual(p.returncode, -signal.SIGTERM, err)
+            self.assert_old_file_intact(out, also=[first])
+            break
+        else:
+            self.fail("the run always ended before it could be stopped")
 
     def test_the_window_keeps_the_existing_file_when_a_member_fails(self):
         need_tmux(self)

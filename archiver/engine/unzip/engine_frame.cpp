@@ -28,7 +28,9 @@ bool IsPress(UINT m) {
 // Written by signal handlers, read by the stop check: the one kind of object a handler may
 // store into.
 namespace {
-volatile std::sig_atomic_t g_stop_signal = 0;
+// Lock-free, so a signal handler may store it; decoding threads read it too.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 }  // namespace
 
 EngineFrame& Frame() {

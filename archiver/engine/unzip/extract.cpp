@@ -96,6 +96,9 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
     r.room = limit ? d.uncompressed : UINT64_MAX;
     auto write = [&](const uint8_t* p, size_t n) {
         ThrowIfAbandoned();
+        // Looked at here too: a member whose reports are recorded reaches no stop check
+        // until it is complete, and a file it replaces must survive the stop.
+        if (StopSignal() != 0) EndRun(kUnzipStopped);
         // Checked per block: no output past the declared size is written or counted.
         if (n > r.room) Damaged(m.name, "its data is longer than its declared size");
         r.room -= n;

@@ -215,11 +215,14 @@ void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
         Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
     size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    // A short name: the member's own may already be as long as a name can be.
+    // A short name: the member's own may already be as long as a name can be (and a volume
+    // of short names takes no more than 8.3).
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100 && !out.fd; ++attempt) {
-        out.path = Format("%s.borvan32-%ld-%u.tmp", folder.c_str(), static_cast<long>(::getpid()),
-                          serial.fetch_add(1));
+        unsigned n = serial.fetch_add(1);
+        out.path = short_names_ ? Format("%sBV%06u.TMP", folder.c_str(), n % 1000000)
+                                : Format("%s.borvan32-%ld-%u.tmp", folder.c_str(),
+                                         static_cast<long>(::getpid()), n);
         out.fd.reset(::open(out.path.c_str(), kFreshFlags, 0666));
         if (!out.fd && errno != EEXIST) break;
     }
@@ -266,6 +269,7 @@ void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
     out.path = std::move(out.replaces);
     out.replaces.clear();
     out.keep = true;
+    out.replaced = true;
 }
 
 void MemberSteps::StatusLine(const std::string& name) {

@@ -25,6 +25,7 @@ struct OutputFile {
     std::string path;      ///< where the data is written
     std::string replaces;  ///< the existing file that `path` takes the place of once complete
     bool keep = false;
+    bool replaced = false;  ///< took another file's place: what was there is gone for good
     /// The name the user knows the output by: the file it replaces, if any.
     const std::string& shown() const { return replaces.empty() ? path : replaces; }
     ~OutputFile();
