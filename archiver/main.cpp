@@ -29,7 +29,8 @@ const char* const kFrontEndNotes =
     "       borvan32 /inichange                (running managers re-read their settings)\n"
     "A later start hands its archive to a manager already running for the same user (unless\n"
     "\"newinstance=1\" in [Borvan] of the settings, or /NI). -l, -t, -d, --yes, --sort=,\n"
-    "--password= and --headless run headless, as does everything without a terminal.\n";
+    "--password=, --progress, --no-progress and --headless run headless, as does everything\n"
+    "without a terminal.\n";
 
 int RunHeadlessFrontEnd(const std::vector<std::string>& args) {
     shell::InstallStopSignals();

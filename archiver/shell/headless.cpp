@@ -1,6 +1,8 @@
 #include "archiver/shell/headless.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/gzip_extract.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/unzip.h"
@@ -16,6 +20,7 @@
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/programs.h"
 #include "archiver/shell/command_request.h"
+#include "archiver/shell/headless_progress.h"
 #include "archiver/shell/json_listing.h"
 #include "archiver/shell/listing.h"
 #include "archiver/shell/program_kinds.h"
@@ -29,8 +34,9 @@ namespace shell {
 const char* const kHeadlessUsage =
     "Usage: borvan32 -l [--json] [--sort=name|date|size|type|packed|ratio|path|original] "
     "ARCHIVE\n"
-    "       borvan32 -t [--password=TEXT] ARCHIVE\n"
-    "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] ARCHIVE [TARGET]\n"
+    "       borvan32 -t [--password=TEXT] [--progress|--no-progress] ARCHIVE\n"
+    "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] [--progress|--no-progress] ARCHIVE "
+    "[TARGET]\n"
     "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
     "       borvan32 --checkout-delete=GROUP FOLDER\n"
@@ -39,7 +45,10 @@ const char* const kHeadlessUsage =
 const char* const kHeadlessNotes =
     "--json lists as one JSON document: the archive, then every member (folders included).\n"
     "Switches end at \"--\". Ctrl+C (or SIGTERM, SIGHUP) stops a run: a half-written file\n"
-    "or temporary archive is removed and the old archive stays as it was.\n"
+    "or temporary archive is removed and the old archive stays as it was; a file being\n"
+    "replaced stays as it was too.\n"
+    "A meter on standard error shows the progress of -a, -e and -t when it is a terminal\n"
+    "and the work is a few MB or more; --progress shows it anywhere, --no-progress never.\n"
     "Settings, with the [Intl] date, time and number formats: "
     "$XDG_CONFIG_HOME/borvan32/borvan32.ini.\n";
 
@@ -61,6 +70,7 @@ struct Options {
     int max_icons = programs::kMaxCheckOutIcons;
     bool all_files = false;  // launchers for every file, not only programs and documents
     bool json = false;       // -l prints one JSON document
+    ProgressMode progress = ProgressMode::kAuto;
 };
 
 // False on a parameter error; `why` then names the refused switch when one was.
@@ -94,6 +104,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
             o.json = true;
         } else if (switches && (a == "--headless" || strcasecmp(a.c_str(), "/ni") == 0)) {
             // "/ni" (a new instance, as CheckOut's launchers ask) means nothing headless.
+        } else if (switches && (a == "--progress" || a == "--no-progress")) {
+            o.progress = a == "--progress" ? ProgressMode::kOn : ProgressMode::kOff;
         } else if (switches && a.rfind("--password=", 0) == 0) {
             o.have_password = true;
             o.password = a.substr(11);
@@ -117,6 +129,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
     if (o.command != 'e' && (o.overwrite || o.junk_paths)) return false;
     if (o.json && o.command != 'l') {
         why = "--json goes with -l only";
+        return false;
+    }
+    if (o.command != 'e' && o.command != 't' && o.progress != ProgressMode::kAuto) {
+        why = "--progress and --no-progress go with -e, -t and the zip commands";
         return false;
     }
     return true;
@@ -308,10 +324,10 @@ int List(const Options& o, const std::string& archive, formats::ArchiveKind kind
 struct Session {
     const Options* options = nullptr;
     const Listing* listing = nullptr;
+    ProgressMeter* meter = nullptr;
 };
 
-platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp,
-                             platform::LPARAM lp) {
+platform::LRESULT Report(Session& s, platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
     const char* text = reinterpret_cast<const char*>(lp);
     switch (msg) {
         case engine::kMsgStatusText: {
@@ -348,6 +364,54 @@ platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp
     }
 }
 
+// The bytes a run counts as progress: the members' data, except that a compressed single file
+// counts what is read of it (and a tar inside one both).
+uint64_t ExpectedWork(const engine::UnzipCommand& cmd, const Listing& listing) {
+    uint64_t members = 0;
+    for (const Row& r : listing.rows)
+        if (r.uncompressed != kUnknownSize) members += r.uncompressed;
+    if (cmd.kind != engine::kKindGzip && cmd.kind != engine::kKindTar) return members;
+    engine::UniqueFd fd(::open(cmd.archive.c_str(), O_RDONLY | O_CLOEXEC));
+    int64_t size = fd ? engine::FileSize(fd.get()) : -1;
+    uint64_t read = size > 0 ? static_cast<uint64_t>(size) : 0;
+    if (cmd.kind == engine::kKindGzip) return read;
+    return members + (fd && engine::IsCompressedFile(fd.get()) ? read : 0);
+}
+
+unsigned StderrColumns() {
+    winsize ws{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 ? ws.ws_col : 0;
+}
+
+}  // namespace
+
+std::unique_ptr<ProgressMeter> MakeHeadlessMeter(ProgressMode mode) {
+    bool terminal = isatty(STDERR_FILENO);
+    return std::make_unique<ProgressMeter>(STDERR_FILENO, mode == ProgressMode::kOn,
+                                           terminal ? StderrColumns() : 0,
+                                           [] { return engine::ProgressProcessed(); });
+}
+
+void StartHeadlessMeter(ProgressMeter& meter, ProgressMode mode, uint64_t total) {
+    meter.Start(total, ProgressWanted(mode, total, isatty(STDERR_FILENO)));
+    meter.RunInBackground();
+}
+
+bool IsPrintingMessage(platform::UINT msg) {
+    return msg == engine::kMsgStatusText || msg == engine::kMsgStatusLine ||
+           msg == engine::kMsgWarning || msg == engine::kMsgError || msg == engine::kMsgOverwrite;
+}
+
+namespace {
+
+platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp,
+                             platform::LPARAM lp) {
+    if (!s.meter || !IsPrintingMessage(msg)) return Report(s, msg, wp, lp);
+    platform::LRESULT r = 0;
+    s.meter->Print([&] { r = Report(s, msg, wp, lp); });
+    return r;
+}
+
 int TestOrExtract(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
     Listing listing;
     SingleFileFacts facts;
@@ -381,7 +445,10 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
         if (!PromptPassword(cmd.password)) return kExitFailed;
         cmd.password_given = true;
     }
-    Session session{&o, &listing};
+    std::unique_ptr<ProgressMeter> meter = MakeHeadlessMeter(o.progress);
+    uint64_t work = ExpectedWork(cmd, listing);
+    StartHeadlessMeter(*meter, o.progress, work);
+    Session session{&o, &listing, meter.get()};
     platform::HWND window = platform::CreateWindow(
         [&session](platform::HWND, platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
             return ReportProc(session, msg, wp, lp);
@@ -389,6 +456,7 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
     cmd.report_window = window;
     int called = engine::UNZIP(cmd);
     platform::DestroyWindow(window);
+    meter->Finish(called && cmd.result == engine::kUnzipOk);
     if (!called) {
         PrintLine(
             stderr,

@@ -5,8 +5,12 @@
 // answer unless --yes.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "archiver/shell/headless_progress.h"
+#include "platform/event_loop.h"
 
 namespace shell {
 
@@ -18,6 +22,13 @@ extern const char* const kHeadlessNotes;
 /// Checks the kind of an existing archive before the zip writer opens it; false (after saying
 /// so on standard error) for a kind other than zip.
 bool RefuseOtherKinds(const std::string& archive);
+
+/// The meter of a headless run on standard error, not yet started (ProgressMeter::Start).
+std::unique_ptr<ProgressMeter> MakeHeadlessMeter(ProgressMode mode);
+/// Starts the meter over `total` bytes, drawing when the mode and standard error want it.
+void StartHeadlessMeter(ProgressMeter& meter, ProgressMode mode, uint64_t total);
+/// True for the report messages that print a line (the meter must give way to them).
+bool IsPrintingMessage(platform::UINT msg);
 
 /// Runs one headless command from the program's arguments (without argv[0]); returns the
 /// process exit status: 0 on success, otherwise non-zero (the engine's result when it ran).

@@ -17,8 +17,8 @@
 namespace shell {
 
 const char* const kHeadlessZipUsage =
-    "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT] ARCHIVE "
-    "[NAMES...]\n"
+    "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT]\n"
+    "                [--progress|--no-progress] ARCHIVE [NAMES...]\n"
     "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
     "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
 
@@ -27,8 +27,12 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
 
+// Progress meter messages of the zip writer (the window's meter has the same).
+constexpr platform::UINT kMeterSetRange = platform::WM_USER + 0;
+
 bool IsGlobalOption(const std::string& a) {
-    return a == "--headless" || a == "--yes" || a.rfind("--password=", 0) == 0;
+    return a == "--headless" || a == "--yes" || a == "--progress" || a == "--no-progress" ||
+           a.rfind("--password=", 0) == 0;
 }
 
 // The compression letters of the command language: level and method of the record.
@@ -64,7 +68,8 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
 }
 
 // False on a parameter error; `why` then names the refused word when one was.
-bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, std::string& why) {
+bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressMode& progress,
+           std::string& why) {
     char command = 0;
     bool have_archive = false;
     bool switches = true;
@@ -82,6 +87,8 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, std::stri
             if (a.rfind("--password=", 0) == 0) {
                 cmd.password_given = true;
                 cmd.password = a.substr(11);
+            } else if (a == "--progress" || a == "--no-progress") {
+                progress = a == "--progress" ? ProgressMode::kOn : ProgressMode::kOff;
             }
         } else if (!command) {
             if (a.size() != 2 || a[0] != '-') {
@@ -132,7 +139,7 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, std::stri
     return true;
 }
 
-platform::LRESULT ReportProc(platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
+platform::LRESULT Report(platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp) {
     const char* text = reinterpret_cast<const char*>(lp);
     switch (msg) {
         case engine::kMsgStatusText: {
@@ -152,6 +159,19 @@ platform::LRESULT ReportProc(platform::UINT msg, platform::WPARAM wp, platform::
     }
 }
 
+platform::LRESULT ReportProc(ProgressMeter& meter, ProgressMode mode, platform::UINT msg,
+                             platform::WPARAM wp, platform::LPARAM lp) {
+    if (msg == kMeterSetRange) {
+        // The writer knows its work once it chose the files: the meter starts there.
+        StartHeadlessMeter(meter, mode, engine::Frame().progress_expected);
+        return 0;
+    }
+    if (!IsPrintingMessage(msg)) return Report(msg, wp, lp);
+    platform::LRESULT r = 0;
+    meter.Print([&] { r = Report(msg, wp, lp); });
+    return r;
+}
+
 }  // namespace
 
 bool IsHeadlessZipCommand(const std::vector<std::string>& args) {
@@ -165,20 +185,26 @@ bool IsHeadlessZipCommand(const std::vector<std::string>& args) {
 int RunHeadlessZip(const std::vector<std::string>& args) {
     zip::ZipCommand cmd;
     std::string why;
-    if (!Parse(args, cmd, why)) {
+    ProgressMode progress = ProgressMode::kAuto;
+    if (!Parse(args, cmd, progress, why)) {
         PrintLine(stderr, ValidationErrorText(why));
         return kExitUsage;
     }
     // ARJ and LZH archives change through their own programs.
     if (std::optional<int> status = RunProgramKindChange(cmd)) return *status;
     if (!RefuseOtherKinds(cmd.archive)) return kExitFailed;
+    std::unique_ptr<ProgressMeter> meter = MakeHeadlessMeter(progress);
     platform::HWND window =
-        platform::CreateWindow([](platform::HWND, platform::UINT msg, platform::WPARAM wp,
-                                  platform::LPARAM lp) { return ReportProc(msg, wp, lp); });
+        platform::CreateWindow([&meter, progress](platform::HWND, platform::UINT msg,
+                                                  platform::WPARAM wp, platform::LPARAM lp) {
+            return ReportProc(*meter, progress, msg, wp, lp);
+        });
     cmd.report_window = window;
+    cmd.progress_window = window;
     cmd.threads = LoadSettings(SettingsPath()).threads;
     int called = zip::ZIP(cmd);
     platform::DestroyWindow(window);
+    meter->Finish(called && cmd.result == 0);
     if (!called) {
         PrintLine(stderr,
                   "Another instance of Borvan is busy zipping or unzipping.  Please wait until "

@@ -1,7 +1,7 @@
 #include "archiver/engine/unzip/engine_frame.h"
 
 #include <algorithm>
-
+#include <atomic>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -29,7 +29,9 @@ bool IsPress(UINT m) {
 // Written by signal handlers, read by the stop check: the one kind of object a handler may
 // store into.
 namespace {
-volatile std::sig_atomic_t g_stop_signal = 0;
+// Lock-free, so a signal handler may store it; decoding threads read it too.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 }  // namespace
 
 EngineFrame& Frame() {
@@ -118,6 +120,8 @@ std::string Format(const char* fmt, ...) {
 namespace {
 
 thread_local MessageLog* t_log = nullptr;
+thread_local bool t_replaying = false;  // progress played back was counted when recorded
+std::atomic<uint64_t> g_processed{0};
 thread_local void (*t_before_question)(void*) = nullptr;
 thread_local void* t_before_question_context = nullptr;
 
@@ -157,6 +161,12 @@ platform::WPARAM ProgressUnits(uint64_t bytes) {
 void ResetProgress() {
     Frame().progress_total = 0;
     Frame().progress_reported = 0;
+    Frame().progress_expected = 0;
+    g_processed = 0;
+}
+
+uint64_t ProgressProcessed() {
+    return g_processed.load(std::memory_order_relaxed);
 }
 
 void ProgressNow() {
@@ -168,6 +178,7 @@ void ProgressNow() {
 }
 
 void AddProgress(uint64_t bytes) {
+    if (!t_replaying) g_processed.fetch_add(bytes, std::memory_order_relaxed);
     if (t_log) return t_log->Add(bytes);
     EngineFrame& f = Frame();
     f.progress_total += bytes;
@@ -252,9 +263,13 @@ MessageLog* CurrentMessageLog() {
 int Replay(std::deque<MessageLog::Entry>& entries, std::deque<std::string>& texts) {
     MessageLog* saved = t_log;
     t_log = nullptr;
+    t_replaying = true;
     struct Restore {
         MessageLog* log;
-        ~Restore() { t_log = log; }
+        ~Restore() {
+            t_log = log;
+            t_replaying = false;
+        }
     } restore{saved};
     while (!entries.empty()) {
         MessageLog::Entry e = entries.front();

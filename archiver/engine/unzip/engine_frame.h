@@ -96,6 +96,10 @@ struct EngineFrame {
     HWND main_window = 0;         ///< key and mouse presses aimed here ask to stop (0: report)
     uint64_t progress_total = 0;
     uint64_t progress_reported = 0;
+    /// Bytes the run expects to count as progress, where the engine works it out itself (the
+    /// zip writer, before it writes); 0 when unknown. A front end's meter reads it exactly,
+    /// without the 16-bit units of the meter messages.
+    uint64_t progress_expected = 0;
 };
 /// The process-wide frame.
 EngineFrame& Frame();
@@ -136,6 +140,9 @@ void ResetProgress();
 void ProgressNow();
 /// Adds processed bytes; every kProgressUnit reports progress and checks for a stop.
 void AddProgress(uint64_t bytes);
+/// Bytes processed so far in this run by any thread, including what helper threads decoded
+/// ahead of the reports; safe to read from any thread (a meter that draws on its own).
+uint64_t ProgressProcessed();
 /// Asks the current run (or the next one) to stop from a signal handler: only stores the
 /// signal's number, so it is safe to call there.
 void RequestStopBySignal(int signal_number) noexcept;

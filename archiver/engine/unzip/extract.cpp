@@ -97,6 +97,9 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
     r.room = limit ? d.uncompressed : UINT64_MAX;
     auto write = [&](const uint8_t* p, size_t n) {
         ThrowIfAbandoned();
+        // Looked at here too: a member whose reports are recorded reaches no stop check
+        // until it is complete, and a file it replaces must survive the stop.
+        if (StopSignal() != 0) EndRun(kUnzipStopped);
         // Checked per block: no output past the declared size is written or counted.
         if (n > r.room) Damaged(m.name, "its data is longer than its declared size");
         r.room -= n;
@@ -148,9 +151,11 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
 void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32_t expected_crc) {
     if (m.d.sizes_known && m.d.uncompressed_known && r.room != 0)
         Damaged(m.name, "its data is shorter than its declared size");
-    // Complete: kept even when the CRC check below fails.
-    if (!m.test) MemberSteps::Finish(out, m.mtime);
-    if (r.crc != expected_crc)
+    // A new file is complete: kept even when the CRC check below fails. One that would take
+    // an existing file's place does so only when it checks out; otherwise the old file stays.
+    bool crc_ok = r.crc == expected_crc;
+    if (!m.test && (crc_ok || out.replaces.empty())) MemberSteps::Finish(out, m.mtime);
+    if (!crc_ok)
         Fail(kClassIo,
              Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)",
                     ShownName(m.name).c_str(), static_cast<unsigned long>(r.crc),

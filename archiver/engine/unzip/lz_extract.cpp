@@ -66,15 +66,17 @@ void ExtractMsCompress(const UnzipCommand& cmd, int fd, bool short_names) {
         total += static_cast<uint64_t>(n);
         if (n < static_cast<long>(kLzBlock)) break;
     }
-    steps.Finish(out, st.st_mtime);
     // The expected size is the header's, or (for a KWAJ header without one) what the listing
-    // expanded: any difference means the header and the data disagree.
-    if (total != expected) {
+    // expanded: any difference means the header and the data disagree. A new file is kept
+    // all the same; an existing file is replaced only by output that matches.
+    bool size_ok = total == expected;
+    if (size_ok || out.replaces.empty()) steps.Finish(out, st.st_mtime);
+    if (!size_ok) {
         if (total == compressed)
             SendError(kClassExpandedSize, kMsgNeedNewer);
         else
             SendError(kClassIo, "Output file size does not match size in header");
-        // The file is kept, but the run must not look like a success.
+        // The run must not look like a success.
         EndRun(kUnzipError);
     }
 }

@@ -33,9 +33,11 @@ void ThrowIfAbandoned() {
 }
 
 // A step that was never reported must leave nothing behind: the run on one thread would have
-// ended before it. A reported step keeps what a single-threaded run keeps.
+// ended before it. A reported step keeps what a single-threaded run keeps. A complete file that
+// took an existing one's place stays: the old content is gone, and removing the new would
+// lose both (every step before it was reported before it began).
 MemberPipeline::Slot::~Slot() {
-    if (opened && !(played_out && out.keep)) {
+    if (opened && !(played_out && out.keep) && !out.replaced) {
         out.fd.reset();
         ::unlink(out.path.c_str());
         out.keep = true;  // already gone

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -201,27 +202,46 @@ bool MemberSteps::Overwrite(const std::string& out_path, const MemberFacts& fact
 void MemberSteps::OpenOutput(OutputFile& out, const std::string& path) {
     if (fresh_.fd && fresh_.path == path) {
         out.path = std::move(fresh_.path);
+        out.replaces.clear();
         out.fd = std::move(fresh_.fd);
         return;
     }
     DropFresh();
-    out.path = path;
-    out.fd.reset(::open(path.c_str(), kOutputFlags, 0666));
-    // Never write through a link someone left at the output path: replace the link.
+    // What is in the way keeps its content until the member is complete and checked: the
+    // data is written beside it and renamed over it at the end. A file that could not be
+    // opened for writing, or a folder, is refused now, before anything is decoded.
     struct stat st;
-    if (!out.fd && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        ::unlink(path.c_str());
-        out.fd.reset(::open(path.c_str(), kOutputFlags, 0666));
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists &&
+        (S_ISDIR(st.st_mode) ||
+         (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)))
+        Fail(kClassIo, Format("Can't create output file: %s", path.c_str()), kUnzipError);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // A short name: the member's own may already be as long as a name can be (and a volume
+    // of short names takes no more than 8.3).
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100 && !out.fd; ++attempt) {
+        unsigned n = serial.fetch_add(1);
+        out.path = short_names_ ? Format("%sBV%06u.TMP", folder.c_str(), n % 1000000)
+                                : Format("%s.borvan32-%ld-%u.tmp", folder.c_str(),
+                                         static_cast<long>(::getpid()), n);
+        out.fd.reset(::open(out.path.c_str(), kFreshFlags, 0666));
+        if (!out.fd && errno != EEXIST) break;
     }
     if (!out.fd)
         Fail(kClassIo, Format("Can't create output file: %s", ShownName(path).c_str()),
              kUnzipError);
+    out.replaces = path;
+    // A file replaced in place kept its permissions; the new one takes them over.
+    if (exists && S_ISREG(st.st_mode)) ::fchmod(out.fd.get(), st.st_mode & 07777);
 }
 
 void MemberSteps::Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress) {
     if (out.fd && !WriteFull(out.fd.get(), data.data(), data.size()))
         Fail(kClassIo,
-             Format("Error writing to %s.  Possible cause: disk full", ShownName(out.path).c_str()),
+             Format("Error writing to %s.  Possible cause: disk full",
+                    ShownName(out.shown()).c_str()),
              kUnzipError);
     if (count_progress) AddProgress(data.size());
 }
@@ -236,11 +256,28 @@ void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
         times[1].tv_nsec = 0;
         ::futimens(out.fd.get(), times);
     }
-    out.keep = true;
-    if (!out.fd.reset())
+    if (out.replaces.empty()) {
+        out.keep = true;
+        if (!out.fd.reset())
+            Fail(kClassIo,
+                 Format("Error writing to %s.  Possible cause: disk full",
+                        ShownName(out.path).c_str()),
+                 kUnzipError);
+        return;
+    }
+    // The old file goes only for a new one that is whole on disk.
+    if (!out.fd.reset() || ::rename(out.path.c_str(), out.replaces.c_str()) != 0) {
+        ::unlink(out.path.c_str());
+        out.keep = true;  // nothing left to take away
         Fail(kClassIo,
-             Format("Error writing to %s.  Possible cause: disk full", ShownName(out.path).c_str()),
+             Format("Error writing to %s.  Possible cause: disk full",
+                    ShownName(out.replaces).c_str()),
              kUnzipError);
+    }
+    out.path = std::move(out.replaces);
+    out.replaces.clear();
+    out.keep = true;
+    out.replaced = true;
 }
 
 void MemberSteps::StatusLine(const std::string& name) {

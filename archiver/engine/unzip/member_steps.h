@@ -22,8 +22,12 @@ namespace engine {
 /// An output file being written: closed and deleted at the end of its scope unless kept.
 struct OutputFile {
     UniqueFd fd;
-    std::string path;
+    std::string path;      ///< where the data is written
+    std::string replaces;  ///< the existing file that `path` takes the place of once complete
     bool keep = false;
+    bool replaced = false;  ///< took another file's place: what was there is gone for good
+    /// The name the user knows the output by: the file it replaces, if any.
+    const std::string& shown() const { return replaces.empty() ? path : replaces; }
     ~OutputFile();
 };
 
@@ -46,11 +50,16 @@ public:
     std::optional<std::string> Prepare(const std::string& name, const MemberFacts& facts,
                                        bool check_selection = true);
 
-    /// Creates the output file (a link at its place is replaced, never followed).
+    /// Creates the output file. Where something is in its place already, the data goes to a
+    /// temporary file beside it, which takes the old one's place (a link is replaced, never
+    /// followed) only in Finish: a member that fails or is stopped leaves the old file as it
+    /// was.
     void OpenOutput(OutputFile& out, const std::string& path);
     /// Writes a block (unless testing) and counts it for progress; a short write ends the run.
     void Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress = true);
-    /// Sets the time, closes and keeps a complete output file.
+    /// Sets the time, closes and keeps a complete output file, moving it over the file it
+    /// replaces. A replacement that failed its checks must not get here: left unfinished, it is
+    /// removed and the old file stays.
     static void Finish(OutputFile& out, std::optional<time_t> mtime);
     /// Shows "Extracting name" (or "Testing name") and reports progress at once.
     void StatusLine(const std::string& name);

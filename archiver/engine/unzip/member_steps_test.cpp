@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/test_util.h"
 #include "archiver/engine/unzip/unzip.h"
 
@@ -145,6 +146,28 @@ TEST_F(OutputFilesTest, NewFilesGetTheUsualPermissions) {
     struct stat st;
     ASSERT_EQ(::stat((dir_ / "p/new.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST_F(OutputFilesTest, ReplacedFilesLeaveNoTemporaryBehindOnAShortNameVolumeToo) {
+    for (long name_max : {255L, 12L}) {
+        SCOPED_TRACE(name_max);
+        std::string out = "short" + std::to_string(name_max);
+        fs::create_directories(dir_ / out);
+        std::string existing = name_max < 13 ? ShortNameComponent("exists.txt") : "exists.txt";
+        std::ofstream(dir_ / (out + "/" + existing)) << "old";
+        ResetUnzip();
+        ResetFrame();
+        Unzip().max_name_length = [name_max](const std::string&) { return name_max; };
+        Unzip().threads = 1;
+        Recorder r;
+        r.overwrite = [](const OverwriteQuery&) { return kReplace; };
+        EXPECT_EQ(testing_util::RunUnzip(dir_, "o.zip", out, r), kUnzipOk) << r.Joined(kMsgError);
+        EXPECT_EQ(Text(out + "/" + existing), "member exists.txt");
+        for (const auto& e : fs::directory_iterator(std::string(dir_ / out))) {
+            std::string name = e.path().filename();
+            EXPECT_FALSE(name.starts_with(".borvan32-") || name.starts_with("BV")) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -365,6 +365,7 @@ void Execute(ZipRun& run, RunFiles& files) {
         total = run.selection.progress_total;
         for (const Member& m : run.old.members)
             if (!m.marked) total += m.compressed_size;
+        engine::Frame().progress_expected = total;
         // The range goes in the first parameter, where the meter reads it: sent in the second,
         // the meter kept a range of 0 and stood at 0% however far the run got.
         platform::SendMessage(s.progress_window, kMeterSetRange, engine::ProgressUnits(total), 0);
