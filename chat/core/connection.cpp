@@ -79,6 +79,8 @@ void DoResolveHost() {
         ConnectTo(*numeric);
         return;
     }
+    if (c.relay_connect_name && c.relay_connect_name(c.szCHN, static_cast<uint16_t>(o.Port)))
+        return;
     c.TaskHandle = net::Lookup(c.szCHN, c.frame, kMsgServerLookupDone);
     if (c.TaskHandle == 0 && !c.Connected) werr("*** Unable to resolve IRC server");
 }

@@ -71,6 +71,9 @@ struct Connection {
     /// returns true when the relay took the attempt over (it reports its own failures and
     /// hands the socket over with RelayGranted).
     std::function<bool(const platform::net::Address& server)> relay_connect;
+    /// The same for a server given by name, before any look-up here: true when the relay
+    /// resolves names itself and took the attempt over.
+    std::function<bool(const std::string& host, uint16_t port)> relay_connect_name;
     /// Drops whatever the relay holds; runs whenever the connection is torn down.
     std::function<void()> relay_abort;
     /// Runs when a connect attempt begins (the ident responder gets ready for a new query).

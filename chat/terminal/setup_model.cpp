@@ -171,14 +171,16 @@ const std::vector<SettingsPage>& SetupPages() {
         };
         p[3].title = "&SOCKS";
         p[3].settings = {
-            KeyYesNo("Connect through a SOCKS 4 rela&y", "Socks", "Enabled"),
+            KeyYesNo("Connect through a SOCKS rela&y", "Socks", "Enabled"),
             KeyText("&Host:", "Socks", "HostName", 99),
             KeyNumber("Po&rt:", "Socks", "Port", "1080", 1, 65535),
+            KeyNumber("Pr&otocol version (4 or 5):", "Socks", "Protocol", "4", 4, 5),
             KeyText("&User ID:", "Socks", "UserID", 99),
             KeyText("Pass&word:", "Socks", "Password", 99),
         };
         p[3].settings.back().kind = SettingKind::kPassword;
-        p[3].settings.push_back(Note("The password is only kept: a version 4 relay takes none."));
+        p[3].settings.push_back(
+            Note("Version 5 sends the user ID and password when the relay asks for them."));
         return p;
     }();
     return pages;

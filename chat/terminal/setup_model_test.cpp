@@ -195,7 +195,7 @@ TEST_F(SetupFileTest, RelayAndResponderTakeTheirNewSettings) {
     loadini();
     SetupState s = LoadSetup();
     PageValues& socks = s.values[kSetupSocks - 1];
-    socks = {"1", "relay.example.org", "1081", "me", "secret", ""};
+    socks = {"1", "relay.example.org", "1081", "5", "me", "secret", ""};
     PageValues& ident = s.values[kSetupIdent - 1];
     ident = {"1", "11377", "someone", "", "1"};
     PageValues& local = s.values[kSetupLocal - 1];
@@ -207,6 +207,7 @@ TEST_F(SetupFileTest, RelayAndResponderTakeTheirNewSettings) {
     EXPECT_EQ(Socks().host, "relay.example.org");
     EXPECT_EQ(Socks().port, 1081);
     EXPECT_EQ(Socks().password, "secret");
+    EXPECT_EQ(Socks().protocol, 5);
     EXPECT_TRUE(Ident().active);
     EXPECT_EQ(Ident().port, 11377);
     EXPECT_EQ(Ident().userid, "someone");

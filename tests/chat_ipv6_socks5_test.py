@@ -1,0 +1,168 @@
+"""End-to-end tests of the chat client's SOCKS 5 relay and IPv6 connections, driven headless:
+logon through microsocks with and without a password, a wrong password, a scripted relay that
+checks the host name reaches it unresolved, and scripted relays that answer nonsense or stall.
+Every wait is bounded.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from chat_connection_test import IDENTITY, Client, ScriptedServer, free_port  # noqa: E402
+from chat_net_test import recv_exact  # noqa: E402
+
+CI = bool(os.environ.get("CI"))
+MICROSOCKS = shutil.which("microsocks")
+
+
+def socks5_ini(port, server, user="", password="", timeout=None):
+    host, p = server.rsplit(":", 1)
+    text = (IDENTITY + "host=Relayed:%s:%s\n" % (host, p) +
+            "[Socks]\nEnabled=yes\nProtocol=5\nHostName=127.0.0.1\nPort=%d\n" % port)
+    if user:
+        text += "UserID=%s\nPassword=%s\n" % (user, password)
+    if timeout:
+        text += "Timeout=%d\n" % timeout
+    return text
+
+
+class FakeRelay:
+    """Accepts one client; `script(conn)` plays the relay's side."""
+
+    def __init__(self, script):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(2)
+        self.port = self.sock.getsockname()[1]
+        self.script = script
+        self.got = {}
+        threading.Thread(target=self._run, daemon=True).start()
+
+    def _run(self):
+        self.sock.settimeout(15)
+        try:
+            conn, _ = self.sock.accept()
+        except OSError:
+            return
+        with conn:
+            try:
+                self.script(conn, self.got)
+            except (OSError, AssertionError):
+                pass
+
+    def stop(self):
+        self.sock.close()
+
+
+class Socks5Tests(unittest.TestCase):
+    def client(self, ini, args=()):
+        c = Client(list(args), ini)
+        self.addCleanup(c.kill)
+        return c
+
+    def microsocks(self, *auth):
+        if not MICROSOCKS:
+            if CI:
+                self.fail("microsocks is missing")
+            self.skipTest("microsocks is not installed")
+        port = free_port()
+        proc = subprocess.Popen([MICROSOCKS, "-i", "127.0.0.1", "-p", str(port)] + list(auth),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (proc.kill(), proc.wait()))
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return port
+            except OSError:
+                time.sleep(0.05)
+        self.fail("microsocks did not start")
+
+    def test_microsocks_logon_with_and_without_password_and_a_wrong_one(self):
+        cases = (
+            ((), "", "", None),
+            (("-u", "joe", "-P", "s3cret"), "joe", "s3cret", None),
+            (("-u", "joe", "-P", "s3cret"), "joe", "wrong",
+             r"^\*\*\* SOCKS: User name or password refused$"),
+            (("-u", "joe", "-P", "s3cret"), "", "",
+             r"^\*\*\* SOCKS: The relay wants a user name and password$"),
+        )
+        for auth, user, password, error in cases:
+            with self.subTest(auth=auth, user=user, password=password):
+                relay = self.microsocks(*auth)
+                server = ScriptedServer()
+                self.addCleanup(server.stop)
+                target = "127.0.0.1:%d" % server.port
+                c = self.client(socks5_ini(relay, target, user, password), ["-s", target])
+                if error:
+                    c.expect(error, timeout=10)
+                    self.assertTrue(server.no_connection_within(0.3))
+                    continue
+                c.expect(r"^\*\*\* SOCKS access granted, connecting\.\.\.$", timeout=10)
+                peer = server.accept(timeout=10)
+                self.assertTrue(peer.read_until("NICK ").strip().endswith("tester"))
+                peer.send(":srv 001 tester :Welcome-through-socks5\r\n")
+                c.expect("Welcome-through-socks5", timeout=10)
+
+    def test_host_name_reaches_the_relay_unresolved(self):
+        def script(conn, got):
+            got["greeting"] = recv_exact(conn, 3)
+            conn.sendall(b"\x05\x00")
+            head = recv_exact(conn, 5)
+            got["request"] = head + recv_exact(conn, head[4] + 2)
+            conn.sendall(b"\x05\x00\x00\x01\x7f\x00\x00\x01\x04\x38"
+                         b":srv 001 tester :Welcome-by-name\r\n")
+            time.sleep(2)
+
+        relay = FakeRelay(script)
+        self.addCleanup(relay.stop)
+        name = "irc.invalid"  # no resolver here knows it: only the relay may look it up
+        c = self.client(socks5_ini(relay.port, name + ":6697"), ["-s", name + ":6697"])
+        c.expect("Welcome-by-name", timeout=10)
+        self.assertEqual(relay.got["greeting"], b"\x05\x01\x00")
+        self.assertEqual(relay.got["request"],
+                         b"\x05\x01\x00\x03" + bytes([len(name)]) + name.encode() + b"\x1a\x29")
+
+    def test_nonsense_refusals_and_stalls_end_with_a_message(self):
+        def answer(data, linger=3):
+            def script(conn, got):
+                recv_exact(conn, 3)
+                conn.sendall(data)
+                time.sleep(linger)
+            return script
+
+        def stall(conn, got):
+            time.sleep(6)
+
+        cases = (
+            ("http answer", answer(b"HTTP/1.0 400 Bad Request\r\n\r\n"),
+             r"^\*\*\* Invalid SOCKS reply$"),
+            ("refused", answer(b"\x05\x00\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00"),
+             r"^\*\*\* SOCKS: Connection refused$"),
+            ("host unreachable", answer(b"\x05\x00\x05\x04\x00\x01\x00\x00\x00\x00\x00\x00"),
+             r"^\*\*\* SOCKS: Host unreachable$"),
+            ("unknown code", answer(b"\x05\x00\x05\x7f\x00\x01\x00\x00\x00\x00\x00\x00"),
+             r"^\*\*\* Invalid SOCKS reply$"),
+            ("closes half way", answer(b"\x05\x00\x05\x00", linger=0),
+             # Our request is still unread there: the close may come as a reset.
+             r"^\*\*\* (Socket closed by|Error receiving from) SOCKS host$"),
+            ("stalls", stall, r"^\*\*\* SOCKS host did not answer in time$"),
+        )
+        for what, script, message in cases:
+            with self.subTest(what):
+                relay = FakeRelay(script)
+                self.addCleanup(relay.stop)
+                c = self.client(socks5_ini(relay.port, "192.0.2.7:6667", timeout=2),
+                                ["-s", "192.0.2.7:6667"])
+                started = time.monotonic()
+                c.expect(message, timeout=10)
+                self.assertLess(time.monotonic() - started, 9)
+
+
+if __name__ == "__main__":
+    unittest.main()
