@@ -179,8 +179,7 @@ const std::vector<SettingsPage>& SetupPages() {
             KeyText("Pass&word:", "Socks", "Password", 99),
         };
         p[3].settings.back().kind = SettingKind::kPassword;
-        p[3].settings.push_back(
-            Note("Version 5 sends the user ID and password when the relay asks for them."));
+        p[3].settings.push_back(Note("Version 5 sends user ID and password if the relay asks."));
         return p;
     }();
     return pages;
