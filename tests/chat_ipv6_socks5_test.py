@@ -1,13 +1,15 @@
 """End-to-end tests of the chat client's SOCKS 5 relay and IPv6 connections, driven headless:
 logon through microsocks with and without a password, a wrong password, a scripted relay that
 checks the host name reaches it unresolved, and scripted relays that answer nonsense or stall.
-Every wait is bounded.
+Servers by IPv6 address: ngircd listening on [::1], reached with -s, /server and a server-list
+entry. Every wait is bounded.
 """
 import os
 import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -18,6 +20,22 @@ from chat_net_test import recv_exact  # noqa: E402
 
 CI = bool(os.environ.get("CI"))
 MICROSOCKS = shutil.which("microsocks")
+NGIRCD = shutil.which("ngircd") or (os.path.exists("/usr/sbin/ngircd") and "/usr/sbin/ngircd")
+
+
+def has_ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def free_port6():
+    with socket.socket(socket.AF_INET6) as s:
+        s.bind(("::1", 0))
+        return s.getsockname()[1]
 
 
 def socks5_ini(port, server, user="", password="", timeout=None):
@@ -162,6 +180,59 @@ class Socks5Tests(unittest.TestCase):
                 started = time.monotonic()
                 c.expect(message, timeout=10)
                 self.assertLess(time.monotonic() - started, 9)
+
+
+class IPv6ServerTests(unittest.TestCase):
+    def setUp(self):
+        if not NGIRCD or not has_ipv6_loopback():
+            if CI:
+                self.fail("ngircd or the IPv6 loopback address is missing")
+            self.skipTest("ngircd or the IPv6 loopback address is missing")
+        self.dir = tempfile.mkdtemp(prefix="vesk-ngircd6-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.port = free_port6()
+        conf = os.path.join(self.dir, "ngircd.conf")
+        with open(conf, "w") as f:
+            f.write("[Global]\n  Name = irc.localhost\n  Info = test\n  Listen = ::1\n"
+                    "  Ports = %d\n  PidFile = %s/pid\n  MotdPhrase = Welcome over six.\n"
+                    "[Options]\n  Ident = no\n  PAM = no\n  DNS = no\n" % (self.port, self.dir))
+        proc = subprocess.Popen([NGIRCD, "-n", "-f", conf], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (proc.kill(), proc.wait()))
+        deadline = time.monotonic() + 5
+        while True:
+            try:
+                socket.create_connection(("::1", self.port), timeout=0.2).close()
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    self.fail("ngircd did not start on [::1]")
+                time.sleep(0.05)
+
+    def client(self, ini, args=()):
+        c = Client(list(args), ini)
+        self.addCleanup(c.kill)
+        return c
+
+    def test_server_by_ipv6_address_three_ways(self):
+        entry = "SixSERVER:[::1]:%d" % self.port
+        cases = (
+            ("-s", IDENTITY, ["-s", "[::1]:%d" % self.port], None),
+            ("/server", IDENTITY, [], "/server [::1] %d" % self.port),
+            ("list entry", IDENTITY + "[Servers]\nsv0=%s\n" % entry, [], "/server 1"),
+        )
+        for what, ini, args, command in cases:
+            with self.subTest(what):
+                c = self.client(ini, args)
+                if command:
+                    c.type(command)
+                c.expect(r"Welcome over six\.", timeout=15)
+                c.type("/quit")
+                c.finish()
+
+    def test_refused_ipv6_address_is_reported(self):
+        c = self.client(IDENTITY, ["-s", "[::1]:%d" % free_port6()])
+        c.expect(r"^\*\*\* Unable to connect to IRC server$", timeout=10)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/core/line_list.h"
 #include "chat/core/line_splitter.h"
@@ -34,6 +35,8 @@ struct Connection {
     bool Connected = false;
     platform::net::Socket Sock = platform::net::kNoSocket;
     uint32_t TaskHandle = 0;  ///< pending server look-up
+    /// The server's further addresses (IPv6 and IPv4 alike), tried in turn when one fails.
+    std::vector<platform::net::Address> next_addresses;
     bool ResolvingLocal = false;
     std::string szCHN;      ///< server host of the attempt, or the command line's target
     bool IsServer = false;  ///< szCHN holds a command-line target to take first
