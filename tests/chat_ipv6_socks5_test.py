@@ -32,6 +32,13 @@ def has_ipv6_loopback():
         return False
 
 
+def require_ngircd_and_ipv6(test):
+    if not NGIRCD or not has_ipv6_loopback():
+        if CI:
+            test.fail("ngircd or the IPv6 loopback address is missing")
+        test.skipTest("ngircd or the IPv6 loopback address is missing")
+
+
 def free_port6():
     with socket.socket(socket.AF_INET6) as s:
         s.bind(("::1", 0))
@@ -184,10 +191,7 @@ class Socks5Tests(unittest.TestCase):
 
 class IPv6ServerTests(unittest.TestCase):
     def setUp(self):
-        if not NGIRCD or not has_ipv6_loopback():
-            if CI:
-                self.fail("ngircd or the IPv6 loopback address is missing")
-            self.skipTest("ngircd or the IPv6 loopback address is missing")
+        require_ngircd_and_ipv6(self)
         self.dir = tempfile.mkdtemp(prefix="vesk-ngircd6-")
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.port = free_port6()
@@ -233,6 +237,58 @@ class IPv6ServerTests(unittest.TestCase):
     def test_refused_ipv6_address_is_reported(self):
         c = self.client(IDENTITY, ["-s", "[::1]:%d" % free_port6()])
         c.expect(r"^\*\*\* Unable to connect to IRC server$", timeout=10)
+
+
+class IPv6DccTests(unittest.TestCase):
+    """A peer on [::1] offers a file with its address in text form; vesk32 gets it."""
+
+    def test_get_from_an_ipv6_peer_and_malformed_addresses_refused(self):
+        require_ngircd_and_ipv6(self)
+        import chat_dcc_test as dcc
+        import chat_parser_server_test as parser
+        base = dcc.DccBase("folder")
+        base.setUp()
+        self.addCleanup(base.tearDown)
+        alice = base.vesk("alice")
+        mallory = parser.IrcPeer(base.port, "mallory")
+        self.addCleanup(mallory.close)
+        payload = bytes((i * 7 + 3) & 255 for i in range(70000))
+        listener = socket.socket(socket.AF_INET6)
+        listener.bind(("::1", 0))
+        listener.listen(1)
+        listener.settimeout(15)
+        self.addCleanup(listener.close)
+        got = {}
+
+        def serve():
+            try:
+                conn, _ = listener.accept()
+                with conn:
+                    conn.sendall(payload)
+                    acked = 0
+                    conn.settimeout(10)
+                    while acked < len(payload):
+                        ack = recv_exact(conn, 4)
+                        acked = int.from_bytes(ack, "big")
+                    got["acked"] = acked
+            except (OSError, AssertionError):
+                pass
+
+        threading.Thread(target=serve, daemon=True).start()
+        for bad in ("::1::2", "::g", "[::1]", "1:2:3:4:5:6:7:8:9"):
+            mallory.send("PRIVMSG alice :\x01DCC SEND a.bin %s 5000 10\x01\r\n" % bad)
+            alice.expect(r"^DCC Send request from mallory was rejected due to parameter error$")
+        mallory.send("PRIVMSG alice :\x01DCC SEND six.bin ::1 %d %d\x01\r\n"
+                     % (listener.getsockname()[1], len(payload)))
+        alice.expect(r"^\*\*\* mallory wants to send you: six\.bin \(", timeout=10)
+        alice.type("/dcc get mallory")
+        deadline = time.monotonic() + 20
+        path = os.path.join(alice.getdir, "six.bin")
+        while got.get("acked") != len(payload) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(got.get("acked"), len(payload))
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), payload)
 
 
 if __name__ == "__main__":

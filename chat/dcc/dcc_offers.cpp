@@ -232,7 +232,7 @@ void HandleSend(std::string_view nick, const Request& r) {
         "DCC SEND Invalid parameters!\x01";
     const std::string rejected =
         "DCC Send request from " + n + " was rejected due to parameter error";
-    if (!r.complete || r.name.empty() || CheckReach(r.address, r.port) == Reach::kRefused)
+    if (!r.complete || r.name.empty() || CheckHostReach(r.host, r.port) == Reach::kRefused)
         return Refuse(nick, invalid, rejected);
     int slot = gfind();
     if (slot < 0)
@@ -254,10 +254,10 @@ void HandleSend(std::string_view nick, const Request& r) {
     g.path = GetFolder() + *name;
     g.nick = n.substr(0, kMaxGetNick);
     g.address_number = r.address;
-    g.address = AddressText(r.address);
+    g.address = r.host;
     g.port = r.port;
     g.size = r.size;
-    g.ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    g.ask_first = CheckHostReach(r.host, r.port) == Reach::kAskFirst;
     g.state = 1;
     if (!waiting) ProcessOffer(slot);
 }
@@ -345,7 +345,7 @@ void HandleChat(std::string_view nick, const Request& r) {
             "DCC CHAT You have the maximum number of chat sessions open with " +
                 CurrentNickname() + "\x01",
             "DCC Chat request from " + n + " was rejected, max. number of chat sessions open!");
-    if (!r.complete || CheckReach(r.address, r.port) == Reach::kRefused)
+    if (!r.complete || CheckHostReach(r.host, r.port) == Reach::kRefused)
         return Refuse(nick,
                       "\x01"
                       "DCC CHAT Invalid parameters!\x01",
@@ -370,9 +370,9 @@ void HandleChat(std::string_view nick, const Request& r) {
     }
     c.state = 2;
     c.port = r.port;
-    c.address = AddressText(r.address);
+    c.address = r.host;
     if (ours >= 0) return DoConnectChat(slot);
-    bool ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    bool ask_first = CheckHostReach(r.host, r.port) == Reach::kAskFirst;
     if (o.das == 1 && !ask_first) return OpenChatWindow(slot);
     c.asked = true;
     c.wait = 0;
