@@ -234,6 +234,31 @@ class IPv6ServerTests(unittest.TestCase):
                 c.type("/quit")
                 c.finish()
 
+    def test_dcc_send_and_get_both_ways_over_ipv6(self):
+        import chat_dcc_test as dcc
+        peers = []
+        for nick in ("alice", "bob"):
+            getdir = os.path.join(self.dir, "get-" + nick)
+            os.makedirs(getdir)
+            c = self.client(dcc.vesk_ini(nick, getdir), ["-s", "[::1]:%d" % self.port])
+            c.nick, c.getdir = nick, getdir
+            c.expect(r"Welcome over six\.", timeout=15)
+            peers.append(c)
+        a, b = peers
+        for size in (0, 4097, 300000):
+            for x, y in ((a, b), (b, a)):
+                name = "six%d-%s.bin" % (size, x.nick)
+                path = dcc.make_file(os.path.join(self.dir, name), size, seed=size)
+                x.type("/dcc send %s %s" % (y.nick, path))
+                # The offer names our IPv6 address in text form.
+                y.expect(r"^\*\*\* %s wants to send you: %s \(.*\) from ::1$" % (x.nick, name),
+                         timeout=10)
+                y.type("/dcc get %s" % x.nick)
+                y.expect(r"^DCC Get completed", window="Get %s %s" % (x.nick, name), timeout=30)
+                x.expect(r"^DCC Send completed$", window="Send %s %s" % (y.nick, name),
+                         timeout=30)
+                self.assertEqual(dcc.sha(os.path.join(y.getdir, name)), dcc.sha(path), name)
+
     def test_refused_ipv6_address_is_reported(self):
         c = self.client(IDENTITY, ["-s", "[::1]:%d" % free_port6()])
         c.expect(r"^\*\*\* Unable to connect to IRC server$", timeout=10)
