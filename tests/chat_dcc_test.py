@@ -151,7 +151,7 @@ class VeskToVesk(DccBase):
                 a.type("/dcc close mallory")
                 a.caught_up()  # the next offer finds the last one closed
             for bad in ("a.bin 0 5000 10", "a.bin 4294967295 5000 10", "a.bin 3758096385 5000 1",
-                        "a.bin 2130706433 80 10", "a.bin ::1 5000 10", "a.bin 2130706433 0 10"):
+                        "a.bin 2130706433 80 10", "a.bin ::1::2 5000 10", "a.bin 2130706433 0 10"):
                 mallory.send("PRIVMSG alice :\x01DCC SEND %s\x01\r\n" % bad)
                 a.expect(r"^DCC Send request from mallory was rejected due to parameter error$")
             # The refusals reach the sender, within the automatic-reply limits.

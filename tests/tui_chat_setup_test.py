@@ -144,7 +144,7 @@ class SetupDialogsTest(unittest.TestCase):
         self.addCleanup(lambda: env_host and os.environ.__setitem__("SOCKS_HOST", env_host))
         t = self.start("-s", "127.0.0.1:6667")
         s = t.wait_for("\u2500\u2500 SOCKS \u2500\u2500")
-        self.assertIn("[X] Connect through a SOCKS 4 relay", s)
+        self.assertIn("[X] Connect through a SOCKS relay", s)
         t.keys("Escape")
         t.wait_for("*** Unable to find SOCKS host")
         t.keys("M-e")  # the relay's page by hand: a host is required while it is on

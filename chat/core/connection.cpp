@@ -79,6 +79,8 @@ void DoResolveHost() {
         ConnectTo(*numeric);
         return;
     }
+    if (c.relay_connect_name && c.relay_connect_name(c.szCHN, static_cast<uint16_t>(o.Port)))
+        return;
     c.TaskHandle = net::Lookup(c.szCHN, c.frame, kMsgServerLookupDone);
     if (c.TaskHandle == 0 && !c.Connected) werr("*** Unable to resolve IRC server");
 }
@@ -193,11 +195,28 @@ void DoConnect(platform::WPARAM request) {
         werr("*** Unable to resolve IRC server", code);
         return;
     }
-    net::Address address = result->addresses.front();
-    if (auto numeric =
-            net::ParseAddress(net::AddressHost(address), static_cast<uint16_t>(Options().Port)))
-        address = *numeric;
+    // Each address the name has is tried in the resolver's order until one answers.
+    c.next_addresses = std::move(result->addresses);
+    for (net::Address& a : c.next_addresses)
+        net::SetAddressPort(a, static_cast<uint16_t>(Options().Port));
+    net::Address address = c.next_addresses.front();
+    c.next_addresses.erase(c.next_addresses.begin());
     ConnectTo(address);
+}
+
+// A failed connect moves on to the name's next address while there is one.
+bool TryNextAddress() {
+    Connection& c = Storage();
+    if (c.next_addresses.empty()) return false;
+    net::Address next = c.next_addresses.front();
+    c.next_addresses.erase(c.next_addresses.begin());
+    if (c.Sock != net::kNoSocket) net::Close(c.Sock);
+    c.Sock = net::kNoSocket;
+    Status("*** Trying " + net::AddressHost(next) + " (" + std::to_string(net::AddressPort(next)) +
+               ")",
+           1);
+    ConnectTo(next);
+    return true;
 }
 
 void DoLogon(platform::LPARAM lparam) {
@@ -205,9 +224,11 @@ void DoLogon(platform::LPARAM lparam) {
     const ChatOptions& o = Options();
     if (c.Connected || !c.Connecting) return;
     if (platform::HIWORD(static_cast<uintptr_t>(lparam)) != 0) {
+        if (TryNextAddress()) return;
         werr("*** Unable to connect to IRC server", MessageError(lparam));
         return;
     }
+    c.next_addresses.clear();
     net::Select(c.Sock, c.frame, kMsgSessionSocket, net::FD_READ | net::FD_WRITE | net::FD_CLOSE);
     c.LoggingNick = true;
     c.NickError = false;
@@ -464,6 +485,7 @@ bool werr(std::string_view text, int code) {
         if (code) Status("*** " + WSerror(code), 1);
     }
     c.TaskHandle = 0;
+    c.next_addresses.clear();
     c.HTaskHandle = 0;
     c.lag_sent_ms = 0;
     c.lag_ms = -1;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/core/line_list.h"
 #include "chat/core/line_splitter.h"
@@ -34,6 +35,8 @@ struct Connection {
     bool Connected = false;
     platform::net::Socket Sock = platform::net::kNoSocket;
     uint32_t TaskHandle = 0;  ///< pending server look-up
+    /// The server's further addresses (IPv6 and IPv4 alike), tried in turn when one fails.
+    std::vector<platform::net::Address> next_addresses;
     bool ResolvingLocal = false;
     std::string szCHN;      ///< server host of the attempt, or the command line's target
     bool IsServer = false;  ///< szCHN holds a command-line target to take first
@@ -71,6 +74,9 @@ struct Connection {
     /// returns true when the relay took the attempt over (it reports its own failures and
     /// hands the socket over with RelayGranted).
     std::function<bool(const platform::net::Address& server)> relay_connect;
+    /// The same for a server given by name, before any look-up here: true when the relay
+    /// resolves names itself and took the attempt over.
+    std::function<bool(const std::string& host, uint16_t port)> relay_connect_name;
     /// Drops whatever the relay holds; runs whenever the connection is torn down.
     std::function<void()> relay_abort;
     /// Runs when a connect attempt begins (the ident responder gets ready for a new query).

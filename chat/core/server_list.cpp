@@ -41,8 +41,11 @@ ServerEntry ParseServerEntry(std::string_view entry) {
         e.group = FirstWord(rest.substr(group + 6), 20);
         rest = rest.substr(0, group);
     }
-    size_t colon = rest.find(':');
-    e.host = FirstWord(rest.substr(0, colon), 100);
+    // An IPv6 address is written in brackets, so that its colons are not the port's.
+    rest = Trim(rest);
+    size_t close = rest.starts_with('[') ? rest.find(']') : std::string_view::npos;
+    size_t colon = rest.find(':', close == std::string_view::npos ? 0 : close);
+    e.host = UnbracketHost(FirstWord(rest.substr(0, colon), 100));
     if (colon != std::string_view::npos) {
         std::string_view after = rest.substr(colon + 1);
         size_t colon2 = after.find(':');
@@ -54,6 +57,12 @@ ServerEntry ParseServerEntry(std::string_view entry) {
     }
     if (e.description.empty()) e.description = e.host;
     return e;
+}
+
+std::string UnbracketHost(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return std::string(host);
 }
 
 void extractserv(std::string_view entry) {

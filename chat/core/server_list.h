@@ -17,6 +17,8 @@ struct ServerEntry {
 
 /// Splits an entry; a port that is missing or not positive is 6667.
 ServerEntry ParseServerEntry(std::string_view entry);
+/// A host as typed: an IPv6 address in brackets ("[::1]") without them, anything else as is.
+std::string UnbracketHost(std::string_view host);
 /// Parses an entry into the selected server of the settings (szDesc, szHostName, Port, ...).
 void extractserv(std::string_view entry);
 /// Copies, in list order, every entry of `servers` whose group is `group` (case ignored) into

@@ -9,6 +9,30 @@
 namespace chat {
 namespace {
 
+TEST(ServerList, IPv6AddressesInBrackets) {
+    struct Case {
+        const char* entry;
+        const char* host;
+        int port;
+        const char* password;
+    };
+    const Case cases[] = {
+        {"SERVER:[::1]:6697", "::1", 6697, ""},
+        {"v6SERVER:[2001:db8::7]:7000:pwGROUP:g", "2001:db8::7", 7000, "pw"},
+        {"SERVER:[fe80::1]", "fe80::1", 6667, ""},
+        {"SERVER:127.0.0.1:6668", "127.0.0.1", 6668, ""},
+    };
+    for (const Case& c : cases) {
+        ServerEntry e = ParseServerEntry(c.entry);
+        EXPECT_EQ(e.host, c.host) << c.entry;
+        EXPECT_EQ(e.port, c.port) << c.entry;
+        EXPECT_EQ(e.password, c.password) << c.entry;
+    }
+    EXPECT_EQ(UnbracketHost("[::1]"), "::1");
+    EXPECT_EQ(UnbracketHost("[]"), "[]");
+    EXPECT_EQ(UnbracketHost("irc.example.org"), "irc.example.org");
+}
+
 TEST(ServerListTest, EntriesParseWithDefaultsAndGroups) {
     ServerEntry e = ParseServerEntry("Home netSERVER:irc.example.org:6668:secretGROUP:home extra");
     EXPECT_EQ(e.description, "Home net");

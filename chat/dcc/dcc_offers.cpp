@@ -55,8 +55,33 @@ bool FileExists(const std::string& path, uint64_t* size) {
     return true;
 }
 
+namespace {
+
+// Our own address on the server connection when that runs over IPv6, else empty: offers then
+// listen on IPv6 and carry the address in text form, as IPv6 peers expect.
+std::string SessionIPv6() {
+    auto local = platform::net::LocalAddress(Conn().Sock);
+    if (!local || local->storage.ss_family != AF_INET6 || platform::net::AddressIPv4(*local) != 0)
+        return {};
+    return platform::net::AddressHost(*local);
+}
+
+// The address shown beside an offer of ours.
+std::string OfferHostText() {
+    std::string v6 = SessionIPv6();
+    return v6.empty() ? Options().szsip : v6;
+}
+
+// The address an offer of ours names: the IPv6 text, or the IPv4 address as its 32-bit number.
+std::string OfferAddress() {
+    std::string v6 = SessionIPv6();
+    return v6.empty() ? std::to_string(Options().sip) : v6;
+}
+
+}  // namespace
+
 bool sipok(const char* kind) {
-    if (Options().sip != 0) return true;
+    if (Options().sip != 0 || !SessionIPv6().empty()) return true;
     if (Conn().ResolvingLocal)
         Pp(Status(), "*** Still attempting to resolve local host...", 2);
     else
@@ -87,7 +112,7 @@ int cfind() {
 
 // A listening socket on any address; its port, or -1 with the message printed.
 platform::net::Socket ListenFor(WindowId window, platform::UINT msg, int& port) {
-    auto any = platform::net::ParseAddress("0.0.0.0", 0);
+    auto any = platform::net::ParseAddress(SessionIPv6().empty() ? "0.0.0.0" : "::", 0);
     platform::net::Socket s = platform::net::Listen(*any, window, msg, 5);
     if (s == platform::net::kNoSocket) {
         Print(window, errno == EMFILE ? "Unable to create socket" : "Unable to bind socket", 1);
@@ -232,7 +257,7 @@ void HandleSend(std::string_view nick, const Request& r) {
         "DCC SEND Invalid parameters!\x01";
     const std::string rejected =
         "DCC Send request from " + n + " was rejected due to parameter error";
-    if (!r.complete || r.name.empty() || CheckReach(r.address, r.port) == Reach::kRefused)
+    if (!r.complete || r.name.empty() || CheckHostReach(r.host, r.port) == Reach::kRefused)
         return Refuse(nick, invalid, rejected);
     int slot = gfind();
     if (slot < 0)
@@ -254,10 +279,10 @@ void HandleSend(std::string_view nick, const Request& r) {
     g.path = GetFolder() + *name;
     g.nick = n.substr(0, kMaxGetNick);
     g.address_number = r.address;
-    g.address = AddressText(r.address);
+    g.address = r.host;
     g.port = r.port;
     g.size = r.size;
-    g.ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    g.ask_first = CheckHostReach(r.host, r.port) == Reach::kAskFirst;
     g.state = 1;
     if (!waiting) ProcessOffer(slot);
 }
@@ -345,7 +370,7 @@ void HandleChat(std::string_view nick, const Request& r) {
             "DCC CHAT You have the maximum number of chat sessions open with " +
                 CurrentNickname() + "\x01",
             "DCC Chat request from " + n + " was rejected, max. number of chat sessions open!");
-    if (!r.complete || CheckReach(r.address, r.port) == Reach::kRefused)
+    if (!r.complete || CheckHostReach(r.host, r.port) == Reach::kRefused)
         return Refuse(nick,
                       "\x01"
                       "DCC CHAT Invalid parameters!\x01",
@@ -370,9 +395,9 @@ void HandleChat(std::string_view nick, const Request& r) {
     }
     c.state = 2;
     c.port = r.port;
-    c.address = AddressText(r.address);
+    c.address = r.host;
     if (ours >= 0) return DoConnectChat(slot);
-    bool ask_first = CheckReach(r.address, r.port) == Reach::kAskFirst;
+    bool ask_first = CheckHostReach(r.host, r.port) == Reach::kAskFirst;
     if (o.das == 1 && !ask_first) return OpenChatWindow(slot);
     c.asked = true;
     c.wait = 0;
@@ -562,9 +587,9 @@ bool StartSend(const std::string& nick, const std::string& path, bool minimised)
         sinit(slot, 1);
         return false;
     }
-    SendToServer("NOTICE " + nick + " :DCC SEND " + name + " (" + o.szsip + ")", false);
+    SendToServer("NOTICE " + nick + " :DCC SEND " + name + " (" + OfferHostText() + ")", false);
     SendToServer("PRIVMSG " + nick + " :\x01" + "DCC SEND " + OfferedName(name, o.fillspaces) +
-                     " " + std::to_string(o.sip) + " " + std::to_string(s.port) + " " +
+                     " " + OfferAddress() + " " + std::to_string(s.port) + " " +
                      std::to_string(s.size) + "\x01",
                  false);
     Print(s.window, "Waiting for acknowledgement...", 3);
@@ -574,7 +599,6 @@ bool StartSend(const std::string& nick, const std::string& path, bool minimised)
 
 bool StartChat(const std::string& nick, bool server, const std::string& home,
                const std::string& welcome, int gets) {
-    const ChatOptions& o = Options();
     if (!UsableNick(nick)) {
         Print(Status(), "*** No nick specified", 1);
         return false;
@@ -612,8 +636,8 @@ bool StartChat(const std::string& nick, bool server, const std::string& home,
         cinit(slot, 1);
         return false;
     }
-    SendToServer("NOTICE " + nick + " :DCC Chat (" + o.szsip + ")", false);
-    SendToServer("PRIVMSG " + nick + " :\x01" + "DCC CHAT chat " + std::to_string(o.sip) + " " +
+    SendToServer("NOTICE " + nick + " :DCC Chat (" + OfferHostText() + ")", false);
+    SendToServer("PRIVMSG " + nick + " :\x01" + "DCC CHAT chat " + OfferAddress() + " " +
                      std::to_string(c.port) + "\x01",
                  false);
     Print(c.window, "Waiting for acknowledgement...", 3);

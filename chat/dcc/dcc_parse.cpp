@@ -1,5 +1,7 @@
 #include "chat/dcc/dcc_parse.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "chat/core/line_list.h"
@@ -101,7 +103,11 @@ std::optional<Request> ParseRequest(std::string_view text) {
         case RequestKind::kSend: {
             if (t.size() < 3) return r;
             r.name = t[0];
-            auto address = Number(t[1], 0xFFFFFFFFu);
+            // Peers on IPv6 send the address in text form instead of the 32-bit number.
+            in6_addr v6{};
+            const bool ipv6 = t[1].find(':') != std::string::npos && t[1].size() <= 45 &&
+                              ::inet_pton(AF_INET6, t[1].c_str(), &v6) == 1;
+            auto address = ipv6 ? std::optional<uint64_t>{0} : Number(t[1], 0xFFFFFFFFu);
             auto port = Number(t[2], 65535);
             std::optional<uint64_t> size = uint64_t{0};
             if (r.kind == RequestKind::kSend && t.size() >= 4)
@@ -109,6 +115,7 @@ std::optional<Request> ParseRequest(std::string_view text) {
             if (!address || !port || !size) return r;
             if (r.kind == RequestKind::kSend && r.name.size() > kMaxOfferName) return r;
             r.address = static_cast<uint32_t>(*address);
+            r.host = ipv6 ? t[1] : AddressText(r.address);
             r.port = static_cast<int>(*port);
             r.size = *size;
             r.complete = true;
@@ -142,6 +149,24 @@ Reach CheckReach(uint32_t address, int port) {
                          (first == 169 && ((address >> 16) & 0xFF) == 254) ||
                          (first == 100 && ((address >> 16) & 0xC0) == 64);
     return loopback || private_range ? Reach::kAskFirst : Reach::kOk;
+}
+
+Reach CheckHostReach(const std::string& host, int port) {
+    in6_addr v6{};
+    if (host.find(':') == std::string::npos || ::inet_pton(AF_INET6, host.c_str(), &v6) != 1) {
+        in_addr v4{};
+        if (::inet_pton(AF_INET, host.c_str(), &v4) != 1) return Reach::kRefused;
+        return CheckReach(ntohl(v4.s_addr), port);
+    }
+    if (port < 1024 || port > 65535) return Reach::kRefused;
+    const unsigned char* b = v6.s6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&v6))
+        return CheckReach(
+            uint32_t{b[12]} << 24 | uint32_t{b[13]} << 16 | uint32_t{b[14]} << 8 | b[15], port);
+    if (IN6_IS_ADDR_UNSPECIFIED(&v6) || b[0] == 0xFF) return Reach::kRefused;
+    const bool local =
+        IN6_IS_ADDR_LOOPBACK(&v6) || IN6_IS_ADDR_LINKLOCAL(&v6) || (b[0] & 0xFE) == 0xFC;
+    return local ? Reach::kAskFirst : Reach::kOk;
 }
 
 std::string AddressText(uint32_t a) {

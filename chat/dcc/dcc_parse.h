@@ -28,7 +28,8 @@ enum class RequestKind { kChat, kSend, kResume, kAccept };
 struct Request {
     RequestKind kind = RequestKind::kChat;
     std::string name;      ///< the file name (SEND), the "chat" word, or empty
-    uint32_t address = 0;  ///< host-order IPv4 number (CHAT, SEND)
+    uint32_t address = 0;  ///< host-order IPv4 number (CHAT, SEND); 0 for an IPv6 peer
+    std::string host;      ///< the address as text: dotted IPv4, or IPv6 as the peer sent it
     int port = 0;
     uint64_t size = 0;      ///< SEND: 0 when not given
     uint64_t position = 0;  ///< RESUME, ACCEPT
@@ -49,6 +50,11 @@ enum class Reach { kOk, kAskFirst, kRefused };
 /// below 1024 (port 0 is a passive offer this client does not take). Loopback and private
 /// addresses are usable but must be asked about even when offers are accepted automatically.
 Reach CheckReach(uint32_t address, int port);
+
+/// CheckReach for an address in text form (a request's `host`): IPv4 as above; for IPv6 the
+/// unspecified and multicast addresses are refused, loopback, link-local and unique-local ones
+/// asked about, and an IPv4-mapped address judged as its IPv4 address.
+Reach CheckHostReach(const std::string& host, int port);
 
 /// "%d.%d.%d.%d" of a host-order number.
 std::string AddressText(uint32_t address);

@@ -44,7 +44,7 @@ TEST(DccParse, RequestsAsTheyArrive) {
          "DCC SEND a.zip 2130706433\x01",
          RequestKind::kSend, false, "", 0, 0, 0, 0},
         {"\x01"
-         "DCC SEND a.zip ::1 5000 10\x01",
+         "DCC SEND a.zip ::1::2 5000 10\x01",  // IPv6 text is taken; a malformed one is not
          RequestKind::kSend, false, "", 0, 0, 0, 0},
         {"\x01"
          "DCC SEND a.zip 4294967296 5000 10\x01",
@@ -113,6 +113,60 @@ TEST(DccParse, WhoMayBeReached) {
         EXPECT_EQ(CheckReach(c.address, c.port), c.reach);
     }
     EXPECT_EQ(AddressText(3232235777u), "192.168.1.1");
+}
+
+TEST(DccParse, IPv6OffersCarryTheAddressAsText) {
+    struct Case {
+        const char* text;
+        bool complete;
+        const char* host;
+    };
+    const Case cases[] = {
+        {"\x01"
+         "DCC SEND f.txt 2001:db8::5 5000 12\x01",
+         true, "2001:db8::5"},
+        {"\x01"
+         "DCC CHAT chat ::1 5000\x01",
+         true, "::1"},
+        {"\x01"
+         "DCC SEND f.txt 2130706433 5000 12\x01",
+         true, "127.0.0.1"},
+        // Malformed IPv6 texts leave the request incomplete.
+        {"\x01"
+         "DCC SEND f.txt 2001:db8:::5 5000 12\x01",
+         false, ""},
+        {"\x01"
+         "DCC SEND f.txt ::g 5000 12\x01",
+         false, ""},
+        {"\x01"
+         "DCC SEND f.txt 1:2:3:4:5:6:7:8:9 5000 12\x01",
+         false, ""},
+        {"\x01"
+         "DCC CHAT chat :::::::::::::::::::::::::::::::::::::::::::::::::: 5000\x01",
+         false, ""},
+    };
+    for (const Case& c : cases) {
+        auto r = ParseRequest(c.text);
+        ASSERT_TRUE(r) << c.text;
+        EXPECT_EQ(r->complete, c.complete) << c.text;
+        if (c.complete) {
+            EXPECT_EQ(r->host, c.host) << c.text;
+        }
+    }
+    const std::pair<const char*, Reach> reach[] = {
+        {"2001:db8::5", Reach::kOk},
+        {"::1", Reach::kAskFirst},
+        {"fe80::1", Reach::kAskFirst},
+        {"fd00::1", Reach::kAskFirst},
+        {"::", Reach::kRefused},
+        {"ff02::1", Reach::kRefused},
+        {"::ffff:10.0.0.1", Reach::kAskFirst},
+        {"::ffff:0.0.0.0", Reach::kRefused},
+        {"8.8.8.8", Reach::kOk},
+        {"not-an-address", Reach::kRefused},
+    };
+    for (auto [host, want] : reach) EXPECT_EQ(CheckHostReach(host, 5000), want) << host;
+    EXPECT_EQ(CheckHostReach("2001:db8::5", 80), Reach::kRefused);
 }
 
 TEST(DccParse, ReceivedNamesStayInTheGetFolder) {

@@ -8,6 +8,7 @@
 #include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
+#include "chat/net/socks5.h"
 #include "platform/profile.h"
 
 namespace chat {
@@ -22,7 +23,10 @@ struct RelayState {
     std::string request;  ///< request bytes not yet sent
     std::string reply;    ///< reply bytes read so far (never more than kSocksReplySize)
     uint16_t relay_port = 1080;
+    std::optional<Socks5Handshake> v5;  ///< the version 5 handshake, when that is spoken
 };
+
+constexpr platform::UINT kTimerRelay = 1;
 
 RelayState& Relay() {
     static RelayState state;
@@ -31,6 +35,7 @@ RelayState& Relay() {
 
 // A failure of the relay: its text and the end of the attempt.
 void Fail(std::string_view text) {
+    platform::KillTimer(Relay().window, kTimerRelay);
     werr(text);
 }
 
@@ -72,6 +77,8 @@ void SendRequest() {
 
 void Granted() {
     RelayState& r = Relay();
+    platform::KillTimer(r.window, kTimerRelay);
+    r.v5.reset();
     Print(Windows().statwin, "*** SOCKS access granted, connecting...", 1);
     net::Socket sock = r.sock;
     r.sock = net::kNoSocket;
@@ -82,8 +89,8 @@ void Granted() {
 // behind it stays in the socket for the session.
 void ReadReply() {
     RelayState& r = Relay();
-    char buf[kSocksReplySize];
-    size_t want = kSocksReplySize - r.reply.size();
+    char buf[kSocks5FieldLimit + 2];
+    size_t want = r.v5 ? r.v5->Wanted() : kSocksReplySize - r.reply.size();
     ptrdiff_t n = net::Read(r.sock, std::span<char>(buf, want));
     if (n == 0) {
         Fail("*** Socket closed by SOCKS host");
@@ -92,6 +99,18 @@ void ReadReply() {
     if (n < 0) {
         if (errno != EWOULDBLOCK && errno != EAGAIN && errno != EINTR)
             Fail("*** Error receiving from SOCKS host");
+        return;
+    }
+    if (r.v5) {
+        Socks5Handshake::Step step = r.v5->Feed(std::string_view(buf, static_cast<size_t>(n)));
+        if (!step.error.empty()) {
+            Fail(step.error);
+        } else if (step.done) {
+            Granted();
+        } else if (!step.send.empty()) {
+            r.request += step.send;
+            SendRequest();
+        }
         return;
     }
     r.reply.append(buf, static_cast<size_t>(n));
@@ -159,6 +178,11 @@ platform::LRESULT RelayProc(platform::HWND, platform::UINT msg, platform::WPARAM
                             platform::LPARAM lparam) {
     if (msg == kMsgSocksHostDone) HostResolved(wparam);
     if (msg == kMsgSocksReply) SocketEvent(wparam, lparam);
+    if (msg == platform::WM_TIMER && wparam == kTimerRelay) {
+        platform::KillTimer(Relay().window, kTimerRelay);
+        if (Relay().sock != net::kNoSocket || Relay().lookup != 0)
+            Fail("*** SOCKS host did not answer in time");
+    }
     return 0;
 }
 
@@ -177,6 +201,9 @@ void ReadSocksSettings() {
     s.host = platform::GetPrivateProfileString("Socks", "HostName", "", 100, ini);
     long port = platform::GetPrivateProfileInt("Socks", "Port", -1, ini);
     s.port = (port <= 0 || port > 65535) ? 1080 : static_cast<int>(port);
+    s.protocol = platform::GetPrivateProfileInt("Socks", "Protocol", 4, ini) == 5 ? 5 : 4;
+    long timeout = platform::GetPrivateProfileInt("Socks", "Timeout", kSocksTimeoutDefault, ini);
+    s.timeout = (timeout < 1 || timeout > 600) ? kSocksTimeoutDefault : static_cast<int>(timeout);
     s.userid = platform::GetPrivateProfileString("Socks", "UserID", "", 100, ini);
     s.password = platform::GetPrivateProfileString("Socks", "Password", "", 100, ini);
 }
@@ -213,18 +240,27 @@ std::string SocksReplyText(unsigned char code) {
     }
 }
 
-bool SocksConnect(const net::Address& server) {
+namespace {
+
+// Starts the relay for a target given by address (version 4 or 5) or by name (version 5).
+bool StartRelay(const net::Address* server, const std::string& name, uint16_t port) {
     SocksSettings& s = Socks();
     if (!s.enabled) return false;
+    if (!server && s.protocol != 5) return false;
     RelayState& r = Relay();
     SocksAbort();
-    uint32_t ipv4 = net::AddressIPv4(server);
-    if (ipv4 == 0) {
-        // Version 4 of the protocol carries IPv4 addresses only.
-        Fail("*** SOCKS 4 reaches IPv4 servers only");
-        return true;
+    if (s.protocol == 5) {
+        r.v5.emplace(server ? net::AddressHost(*server) : name, port, s.userid, s.password);
+        r.request = r.v5->Greeting();
+    } else {
+        uint32_t ipv4 = net::AddressIPv4(*server);
+        if (ipv4 == 0) {
+            // Version 4 of the protocol carries IPv4 addresses only.
+            Fail("*** SOCKS 4 reaches IPv4 servers only");
+            return true;
+        }
+        r.request = BuildSocksRequest(ipv4, port, s.userid);
     }
-    r.request = BuildSocksRequest(ipv4, net::AddressPort(server), s.userid);
     if (s.host.empty()) {
         const char* env = std::getenv("SOCKS_HOST");
         if (env && *env) s.host = std::string(env).substr(0, 99);
@@ -237,6 +273,8 @@ bool SocksConnect(const net::Address& server) {
         platform::PostMessage(Frame().hwndFrame, platform::WM_COMMAND, kCmdSetup | (4u << 16), 0);
         return true;
     }
+    // A relay that stalls anywhere before its grant ends the attempt with its own message.
+    platform::SetTimer(RelayWindow(), kTimerRelay, static_cast<uint32_t>(s.timeout) * 1000u);
     r.relay_port = static_cast<uint16_t>(s.port);
     if (auto numeric = net::ParseAddress(s.host, r.relay_port)) {
         ConnectRelay(*numeric);
@@ -247,12 +285,24 @@ bool SocksConnect(const net::Address& server) {
     return true;
 }
 
+}  // namespace
+
+bool SocksConnect(const net::Address& server) {
+    return StartRelay(&server, {}, net::AddressPort(server));
+}
+
+bool SocksConnectName(const std::string& host, uint16_t port) {
+    return StartRelay(nullptr, host, port);
+}
+
 void SocksAbort() {
     RelayState& r = Relay();
     r.lookup = 0;
     if (r.sock != net::kNoSocket) net::Close(r.sock);
     r.sock = net::kNoSocket;
     r.reply.clear();
+    r.v5.reset();
+    if (platform::IsWindow(r.window)) platform::KillTimer(r.window, kTimerRelay);
 }
 
 net::Socket SocksSocket() {
@@ -265,6 +315,7 @@ void InstallSocks() {
     installed = true;
     SettingsReaders().push_back(ReadSocksSettings);
     Conn().relay_connect = SocksConnect;
+    Conn().relay_connect_name = SocksConnectName;
     Conn().relay_abort = SocksAbort;
 }
 

@@ -1,5 +1,6 @@
-// Reaching the IRC server through a SOCKS version 4 relay: the request, the reply, and the
-// relay's own connection until it grants the session socket to the connection.
+// Reaching the IRC server through a SOCKS relay (version 4, or version 5 by way of
+// socks5.h): the version 4 request and reply, and the relay's own connection until it grants
+// the session socket to the connection.
 #pragma once
 
 #include <cstdint>
@@ -19,14 +20,18 @@ constexpr platform::UINT kMsgSocksReply = 1075;
 constexpr size_t kSocksReplySize = 8;
 /// Characters of the relay user id that are sent (the length the settings keep).
 constexpr size_t kSocksUserIdLimit = 99;
+/// Seconds a relay may take from the connect to its grant, unless "Timeout" says otherwise.
+constexpr int kSocksTimeoutDefault = 20;
 
 /// The relay settings (section "Socks").
 struct SocksSettings {
-    bool enabled = false;  ///< ufw
-    std::string host;      ///< szSOCKShn
-    int port = 1080;       ///< SOCKS_PORT
-    std::string userid;    ///< szSOCKSuid
-    std::string password;  ///< szSOCKSpw: kept for the setup dialog, never sent
+    bool enabled = false;                ///< ufw
+    std::string host;                    ///< szSOCKShn
+    int port = 1080;                     ///< SOCKS_PORT
+    std::string userid;                  ///< szSOCKSuid
+    std::string password;                ///< szSOCKSpw: sent to a version 5 relay that asks for it
+    int protocol = 4;                    ///< 4 or 5
+    int timeout = kSocksTimeoutDefault;  ///< seconds until a silent relay is given up
 };
 
 /// The relay settings in force.
@@ -43,6 +48,9 @@ std::string SocksReplyText(unsigned char code);
 /// Takes a connect attempt over when the relay is on: true when it did (the relay reports and
 /// disconnects on failure, and hands the socket over with RelayGranted).
 bool SocksConnect(const platform::net::Address& server);
+/// Takes a connect attempt by host name over when a version 5 relay is on (the relay resolves
+/// the name); false otherwise, and the name is looked up here.
+bool SocksConnectName(const std::string& host, uint16_t port);
 /// Drops the relay socket and look-up (the connection is being torn down).
 void SocksAbort();
 /// The relay's socket while it is being asked, else kNoSocket.

@@ -43,8 +43,8 @@ int doserver(WindowId, const Args& a, bool remote) {
     ChatOptions& o = Options();
     Connection& c = Conn();
     const std::string& first = Arg(a, 1);
-    if (first.find('.') != std::string::npos) {
-        o.szHostName = first;
+    if (first.find_first_of(".:") != std::string::npos) {
+        o.szHostName = UnbracketHost(first);
         long port = Arg(a, 2).empty() ? 6667 : std::strtol(a[2].c_str(), nullptr, 10);
         o.Port = port > 0 && port <= 65535 ? static_cast<int>(port) : 6667;
         o.szPassword = Arg(a, 3);

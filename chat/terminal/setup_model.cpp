@@ -57,7 +57,10 @@ bool PortOf(std::string_view typed, int& port) {
 constexpr const char* kPortMessage = "The port must be a number between 1 and 65535.";
 
 std::string BuildEntry(const ServerFields& f, int port) {
-    std::string entry = f.description + "SERVER:" + f.host + ":" + std::to_string(port);
+    // An IPv6 address goes in brackets, so that its colons are not read as the port's.
+    const bool v6 = f.host.find(':') != std::string::npos;
+    std::string entry =
+        f.description + "SERVER:" + (v6 ? "[" + f.host + "]" : f.host) + ":" + std::to_string(port);
     if (!f.password.empty()) entry += ":" + f.password;
     if (!f.group.empty()) entry += "GROUP:" + f.group;
     return entry;
@@ -117,7 +120,12 @@ ServerEntryResult MakeServerEntry(const ServerFields& typed, const LineList& ser
         FindNoCase(f.description, "GROUP:") != std::string::npos)
         return {{}, "A description cannot hold \"SERVER:\" or \"GROUP:\"."};
     if (f.host.empty()) return {{}, "Enter the server's host name."};
-    if (f.host.find(':') != std::string::npos || FindNoCase(f.host, "GROUP:") != std::string::npos)
+    // An IPv6 address is the one host with colons (kept in brackets in the entry).
+    f.host = UnbracketHost(f.host);
+    in6_addr v6{};
+    const bool ipv6 = ::inet_pton(AF_INET6, f.host.c_str(), &v6) == 1;
+    if ((!ipv6 && f.host.find(':') != std::string::npos) ||
+        FindNoCase(f.host, "GROUP:") != std::string::npos)
         return {{}, "A host name cannot hold \":\"."};
     if (FindNoCase(f.password, "GROUP:") != std::string::npos)
         return {{}, "A password cannot hold \"GROUP:\"."};
@@ -171,14 +179,15 @@ const std::vector<SettingsPage>& SetupPages() {
         };
         p[3].title = "&SOCKS";
         p[3].settings = {
-            KeyYesNo("Connect through a SOCKS 4 rela&y", "Socks", "Enabled"),
+            KeyYesNo("Connect through a SOCKS rela&y", "Socks", "Enabled"),
             KeyText("&Host:", "Socks", "HostName", 99),
             KeyNumber("Po&rt:", "Socks", "Port", "1080", 1, 65535),
+            KeyNumber("Pr&otocol version (4 or 5):", "Socks", "Protocol", "4", 4, 5),
             KeyText("&User ID:", "Socks", "UserID", 99),
             KeyText("Pass&word:", "Socks", "Password", 99),
         };
         p[3].settings.back().kind = SettingKind::kPassword;
-        p[3].settings.push_back(Note("The password is only kept: a version 4 relay takes none."));
+        p[3].settings.push_back(Note("Version 5 sends user ID and password if the relay asks."));
         return p;
     }();
     return pages;

@@ -53,6 +53,10 @@ TEST(SetupModelTest, ServerEntriesFollowTheListRules) {
          "The port must be a number between 1 and 65535."},
         {{"A", "", "6667", "", ""}, nullptr, "", "Enter the server's host name."},
         {{"A", "irc.a.org:7000", "", "", ""}, nullptr, "", "A host name cannot hold \":\"."},
+        {{"A", "::1:x", "", "", ""}, nullptr, "", "A host name cannot hold \":\"."},
+        // An IPv6 address, typed bare or in brackets, is kept in brackets.
+        {{"Six", "::1", "7000", "", ""}, nullptr, "SixSERVER:[::1]:7000", ""},
+        {{"Six", "[2001:db8::2]", "", "", ""}, nullptr, "SixSERVER:[2001:db8::2]:6667", ""},
         {{"xSERVER:y", "irc.a.org", "", "", ""},
          nullptr,
          "",
@@ -82,7 +86,8 @@ TEST(SetupModelTest, ServerEntriesFollowTheListRules) {
 
 TEST(SetupModelTest, EntriesReadBackIntoTheirFields) {
     const char* entries[] = {"HomeSERVER:irc.home.net:6697:secretGROUP:home",
-                             "SERVER:irc.a.org:6667", "Two wordsSERVER:h.org:1"};
+                             "SERVER:irc.a.org:6667", "Two wordsSERVER:h.org:1",
+                             "SixSERVER:[::1]:6697"};
     for (const char* e : entries) {
         const ServerFields f = FieldsOfEntry(e);
         ServerEntryResult again = MakeServerEntry(f, {}, nullptr);
@@ -195,7 +200,7 @@ TEST_F(SetupFileTest, RelayAndResponderTakeTheirNewSettings) {
     loadini();
     SetupState s = LoadSetup();
     PageValues& socks = s.values[kSetupSocks - 1];
-    socks = {"1", "relay.example.org", "1081", "me", "secret", ""};
+    socks = {"1", "relay.example.org", "1081", "5", "me", "secret", ""};
     PageValues& ident = s.values[kSetupIdent - 1];
     ident = {"1", "11377", "someone", "", "1"};
     PageValues& local = s.values[kSetupLocal - 1];
@@ -207,6 +212,7 @@ TEST_F(SetupFileTest, RelayAndResponderTakeTheirNewSettings) {
     EXPECT_EQ(Socks().host, "relay.example.org");
     EXPECT_EQ(Socks().port, 1081);
     EXPECT_EQ(Socks().password, "secret");
+    EXPECT_EQ(Socks().protocol, 5);
     EXPECT_TRUE(Ident().active);
     EXPECT_EQ(Ident().port, 11377);
     EXPECT_EQ(Ident().userid, "someone");
