@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 
 namespace engine {
@@ -154,6 +155,9 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
             return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
         entry.name.assign(reinterpret_cast<const char*>(&block[pos + kCentralSize]), h.name_length);
         entry.local_offset = uint64_t{h.local_offset} + static_cast<uint64_t>(preamble);
+        if (h.extra_length > 0)
+            entry.mtime = ExtraFieldMtime(std::span<const uint8_t>(
+                &block[pos + kCentralSize + h.name_length], h.extra_length));
         min_offset = std::min<uint64_t>(min_offset, h.local_offset);
         max_disk = std::max(max_disk, h.disk_start);
         if (h.disk_start != 1) all_disk_one = false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct DirectoryEntry {
     CentralHeader header;
     std::string name;           ///< stored name bytes as in the archive
     uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
+    /// Modification time (UTC seconds) from its extended-time or NTFS extra field, if any.
+    std::optional<int64_t> mtime;
     /// True when the listing shows it as a row (no folder attribute).
     bool IsRow() const { return (header.external_attr & kAttrFolder) == 0; }
 };
