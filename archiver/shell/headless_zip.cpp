@@ -16,8 +16,9 @@
 namespace shell {
 
 const char* const kHeadlessZipUsage =
-    "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT] ARCHIVE "
-    "[NAMES...]\n"
+    "       borvan32 -a|-f|-u|-m [-r] [-p] [--follow-links] [-ex|-en|-ef|-es|-e0] "
+    "[--password=TEXT] ARCHIVE [NAMES...]\n"
+    "       (a symbolic link is stored as a link; --follow-links stores what it points to)\n"
     "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
     "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
 
@@ -111,6 +112,8 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, std::stri
                 cmd.recurse = true;
             } else if (a == "-p") {
                 cmd.store_folder_names = true;
+            } else if (a == "--follow-links") {
+                cmd.follow_links = true;
             } else if (a.size() != 3 || a[1] != 'e' || !SetCompression(a[2], cmd)) {
                 return false;
             }
