@@ -228,5 +228,42 @@ class HostileLinks(Fixture):
         self.assertIn("not creating the link via", r.stdout + r.stderr)
 
 
+class Listing(Fixture):
+    def test_listing_shows_link_targets(self):
+        with zipfile.ZipFile(self.path("l.zip"), "w") as z:
+            z.writestr(unix_info("d/up", 0o120777), "../ro.txt")
+            z.writestr(unix_info("ro.txt", 0o100444), "ro")
+            z.writestr(unix_info("deflated-link", 0o120777), "x" * 200,
+                       compress_type=zipfile.ZIP_DEFLATED)  # not read: shown as a file
+        r = run("-l", self.path("l.zip"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        names = [line.split("\t")[0] for line in r.stdout.splitlines()[1:-1]]
+        self.assertEqual(names, ["up -> ../ro.txt", "ro.txt", "deflated-link"])
+
+
+class WindowExtraction(unittest.TestCase):
+    def test_the_window_names_the_refused_link_and_leaves_nothing_outside(self):
+        from borvan_window_test import WindowFixture  # noqa: E402
+
+        class Window(WindowFixture):
+            def runTest(self):
+                pass
+
+        self.addCleanup(os.umask, os.umask(0o022))
+        w = Window()
+        w.setUp()
+        self.addCleanup(w.tearDown)
+        with zipfile.ZipFile(os.path.join(w.dir, "h.zip"), "w") as z:
+            z.writestr(unix_info("passwd", 0o120777), "/etc/passwd")
+            z.writestr(unix_info("ok.txt", 0o100755), "ok")
+        t = w.start("-e", "h.zip", "wout")
+        t.wait_for("Warnings were issued", timeout=20)
+        t.keys("y")
+        t.wait_for("not creating the link passwd: its target /etc/passwd leads outside", timeout=10)
+        out = os.path.join(w.dir, "wout")
+        self.assertEqual(os.listdir(out), ["ok.txt"])
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.join(out, "ok.txt")).st_mode), 0o755)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=1)

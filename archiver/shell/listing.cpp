@@ -1,5 +1,6 @@
 #include "archiver/shell/listing.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <wctype.h>
 
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "archiver/engine/unzip/extra_fields.h"
+#include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
@@ -288,6 +291,21 @@ bool ParseSortOrder(std::string_view text, SortOrder& order) {
     return false;
 }
 
+namespace {
+// The mode, link target and time a member made on Unix (or Windows) carries; the archive is
+// opened again only when a member is a link.
+void AddUnixFacts(Row& row, const engine::DirectoryEntry& e, const std::string& path,
+                  engine::UniqueFd& archive) {
+    std::optional<uint32_t> mode =
+        engine::MemberUnixMode(e.header.version_made, e.header.external_attr);
+    row.unix_mode = mode.value_or(0);
+    row.mtime = e.mtime;
+    if (!engine::IsLinkMode(mode)) return;
+    if (!archive) archive.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (archive) row.link_target = engine::ReadLinkTarget(archive.get(), e);
+}
+}  // namespace
+
 bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, std::string& error) {
     listing = Listing{};
     listing.sort = sort;
@@ -301,18 +319,21 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         return false;
     }
     listing.facts = dir.facts;
+    engine::UniqueFd archive;
     for (const engine::DirectoryEntry& e : dir.entries) {
         if (!e.IsRow()) continue;
         const engine::CentralHeader& h = e.header;
         std::string name = (h.flags & engine::kFlagUtf8) && platform::IsValidUtf8(e.name)
                                ? e.name
                                : platform::OemToUtf8(e.name);
+        size_t rows = listing.rows.size();
         if (!AddRow(listing, name, h.flags & engine::kFlagEncrypted, h.DosDateTime(),
                     h.uncompressed_size, h.compressed_size, h.crc, error)) {
             listing.cut_short = true;
             FinishListing(listing);
             return false;
         }
+        if (listing.rows.size() > rows) AddUnixFacts(listing.rows.back(), e, path, archive);
     }
     FinishListing(listing);
     return true;
@@ -322,6 +343,7 @@ std::string NameText(const Row& row) {
     // A row is one line wherever it is shown: a line feed in a name must not start another.
     std::string s = engine::ShownName(Base(row));
     if (row.encrypted) s += '+';
+    if (!row.link_target.empty()) s += " -> " + engine::ShownName(row.link_target);
     return s;
 }
 

@@ -184,4 +184,21 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     return d;
 }
 
+std::string ReadLinkTarget(int fd, const DirectoryEntry& entry) {
+    const CentralHeader& h = entry.header;
+    if (!IsLinkMode(MemberUnixMode(h.version_made, h.external_attr)) || h.method != kMethodStored ||
+        (h.flags & kFlagEncrypted) || h.compressed_size > kMaxLinkTarget)
+        return {};
+    uint8_t local[kLocalSize];
+    if (PreadFull(fd, local, kLocalSize, entry.local_offset) != static_cast<ssize_t>(kLocalSize) ||
+        Get32(local) != kLocalSig)
+        return {};
+    LocalHeader l = ParseLocal(std::span<const uint8_t, kLocalFixed>(local + 4, kLocalFixed));
+    std::string target(h.compressed_size, '\0');
+    uint64_t at = entry.local_offset + kLocalSize + l.name_length + l.extra_length;
+    if (PreadFull(fd, target.data(), target.size(), at) != static_cast<ssize_t>(target.size()))
+        return {};
+    return target;
+}
+
 }  // namespace engine

@@ -61,6 +61,10 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable = 
 /// cannot be opened).
 ZipDirectory ReadZipDirectory(const std::string& path);
 
+/// The target a member that is a symbolic link stores: read from its data when stored
+/// unencrypted (the way links are written); empty otherwise, or when it cannot be read.
+std::string ReadLinkTarget(int fd, const DirectoryEntry& entry);
+
 /// Message texts of the listing reader.
 extern const char* const kMsgInvalidDirectory;
 extern const char* const kMsgInvalidDirectoryFix;
