@@ -14,8 +14,9 @@ _borvan32() {
     local cur prev words cword
     _init_completion -n = || return
 
-    local switches="-l -t -e -a -f -u -m -d -o -j -r -p -ex -en -ef -es -e0 --yes --headless
-        --progress --no-progress --sort= --password= --checkout= --checkout-delete= --icons= --all-files --json
+    local switches="-l -t -e -a -f -u -m -d -o -j -r -p --follow-links -ex -en -ef -es -e0 --yes
+        --headless --progress --no-progress --sort= --password= --checkout= --checkout-delete=
+        --icons= --all-files --json
         --help --version /vscan /extract /extractx /NI /inichange --"
     case $cur in
         --sort=*)

@@ -99,6 +99,8 @@ bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest&
             r.no_folder_names = true;
         } else if (!extract && w.size() == 2 && letter == 'r') {
             r.recurse = true;
+        } else if (!extract && w == "--follow-links") {
+            r.follow_links = true;
         } else if (!extract && w.size() == 2 && letter == 'p') {
             r.save_folder_info = true;
         } else if (!extract && w.size() == 3 && letter == 'e' && CompressionOf(w[2]) >= 0) {

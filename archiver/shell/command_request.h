@@ -78,6 +78,8 @@ struct CommandRequest {
     CommandAction action = CommandAction::kNone;
     /// "-r": recurse folders.
     bool recurse = false;
+    /// "--follow-links": add what symbolic links point to.
+    bool follow_links = false;
     /// "-p": save extra folder info.
     bool save_folder_info = false;
     /// "-e" + letter of an add command (CompressionChoice).

@@ -17,8 +17,10 @@
 namespace shell {
 
 const char* const kHeadlessZipUsage =
-    "       borvan32 -a|-f|-u|-m [-r] [-p] [-ex|-en|-ef|-es|-e0] [--password=TEXT]\n"
+    "       borvan32 -a|-f|-u|-m [-r] [-p] [--follow-links] [-ex|-en|-ef|-es|-e0] "
+    "[--password=TEXT]\n"
     "                [--progress|--no-progress] ARCHIVE [NAMES...]\n"
+    "       (a symbolic link is stored as a link; --follow-links stores what it points to)\n"
     "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
     "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
 
@@ -119,6 +121,8 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressM
                 cmd.recurse = true;
             } else if (a == "-p") {
                 cmd.store_folder_names = true;
+            } else if (a == "--follow-links") {
+                cmd.follow_links = true;
             } else if (a.size() != 3 || a[1] != 'e' || !SetCompression(a[2], cmd)) {
                 return false;
             }

@@ -1,5 +1,6 @@
 #include "archiver/shell/listing.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <wctype.h>
 
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include "archiver/engine/unzip/extra_fields.h"
+#include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
@@ -344,7 +347,18 @@ const char* ZipMethodName(uint16_t method) {
     }
 }
 
-constexpr uint16_t kHostUnix = 3;
+// The mode, link target and time a member made on Unix (or Windows) carries; the archive is
+// opened again only when a member is a link.
+void AddUnixFacts(Row& row, const engine::DirectoryEntry& e, const std::string& path,
+                  engine::UniqueFd& archive) {
+    std::optional<uint32_t> mode =
+        engine::MemberUnixMode(e.header.version_made, e.header.external_attr);
+    row.unix_mode = mode.value_or(0);
+    row.mtime = e.mtime;
+    if (!engine::IsLinkMode(mode)) return;
+    if (!archive) archive.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (archive) row.link_target = engine::ReadLinkTarget(archive.get(), e);
+}
 
 }  // namespace
 
@@ -361,6 +375,7 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
     }
     listing.facts = dir.facts;
     listing.comment = std::move(dir.comment);
+    engine::UniqueFd archive;
     for (const engine::DirectoryEntry& e : dir.entries) {
         if (!e.IsRow() && !listing.keep_folders) continue;
         const engine::CentralHeader& h = e.header;
@@ -378,13 +393,16 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         m.crc = h.crc;
         m.method = ZipMethodName(h.method);
         m.attributes = static_cast<int32_t>(h.external_attr & 0xFF);
-        if (h.version_made >> 8 == kHostUnix && (h.external_attr >> 16) != 0)
-            m.mode = static_cast<int32_t>(h.external_attr >> 16);
+        std::optional<uint32_t> mode = engine::MemberUnixMode(h.version_made, h.external_attr);
+        if (mode) m.mode = static_cast<int32_t>(*mode);
+        if (e.mtime) m.unix_time = *e.mtime;
+        size_t rows = listing.rows.size();
         if (!AddMember(listing, m, error)) {
             listing.cut_short = true;
             FinishListing(listing);
             return false;
         }
+        if (listing.rows.size() > rows) AddUnixFacts(listing.rows.back(), e, path, archive);
     }
     FinishListing(listing);
     return true;
@@ -394,6 +412,7 @@ std::string NameText(const Row& row) {
     // A row is one line wherever it is shown: a line feed in a name must not start another.
     std::string s = engine::ShownName(Base(row));
     if (row.encrypted) s += '+';
+    if (!row.link_target.empty()) s += " -> " + engine::ShownName(row.link_target);
     return s;
 }
 

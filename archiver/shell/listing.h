@@ -33,7 +33,10 @@ struct Row {
     uint32_t ratio = 0;         ///< percentage saved
     uint32_t dos_datetime = 0;  ///< MS-DOS date high, time low
     bool encrypted = false;
-    uint16_t base_offset = 0;  ///< index of the base name in `name`
+    uint32_t unix_mode = 0;        ///< type and permission bits of a member made on Unix, or 0
+    std::string link_target;       ///< what a symbolic link member points to
+    std::optional<int64_t> mtime;  ///< UTC seconds from an extended-time or NTFS field
+    uint16_t base_offset = 0;      ///< index of the base name in `name`
     uint16_t type_class = kTypeOther;
     std::string name;  ///< UTF-8, `/` between folders
     /// Upper-case copy of `name` for sorting, made only when the name has non-ASCII bytes

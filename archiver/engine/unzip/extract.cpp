@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "archiver/engine/unzip/crc32.h"
+#include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
 #include "archiver/engine/unzip/local_time.h"
@@ -34,6 +35,11 @@ const char* const kMsgNameTooLong =
     "Warning: skipping a member whose name is longer than %u characters";
 const char* const kMsgLinkedFolder =
     "Warning: skipping %s: its folder %s is a link that leads outside the target folder";
+const char* const kMsgLinkFolder =
+    "Warning: skipping %s: its folder %s is a link, and no member is written through a link";
+const char* const kMsgLinkLeaves =
+    "Warning: not creating the link %s: its target %s leads outside the target folder";
+const char* const kMsgLinkNotMade = "Warning: could not create the link %s";
 
 namespace {
 
@@ -70,7 +76,9 @@ struct MemberData {
     int fd = -1;
     std::string archive_name;
     uint16_t method = 0;
-    time_t mtime = 0;  // from the member's MS-DOS time, converted where the run started
+    time_t mtime = 0;  // from an extra field, else the MS-DOS time converted at the run's start
+    std::optional<mode_t> permissions;   // restored when the member was made on Unix
+    std::string* link_target = nullptr;  // a link's data is collected here, not written
     Declared d;
     std::string name;
     std::string out_path;
@@ -86,6 +94,7 @@ struct MemberData {
 struct Decoded {
     uint32_t crc = 0;
     uint64_t room = 0;  // declared size not yet produced
+    bool link_too_long = false;
     InflateResult inflate;
 };
 
@@ -104,7 +113,12 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         if (n > r.room) Damaged(m.name, "its data is longer than its declared size");
         r.room -= n;
         r.crc = Crc32(r.crc, {p, n});
-        if (!m.test && !WriteFull(out.fd.get(), p, n))
+        if (m.link_target) {
+            if (n > kMaxLinkTarget - std::min(kMaxLinkTarget, m.link_target->size()))
+                r.link_too_long = true;
+            else
+                m.link_target->append(reinterpret_cast<const char*>(p), n);
+        } else if (!m.test && !WriteFull(out.fd.get(), p, n))
             Fail(kClassIo,
                  Format("Error writing to %s.  Possible cause: disk full",
                         ShownName(m.out_path).c_str()),
@@ -154,7 +168,8 @@ void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32
     // A new file is complete: kept even when the CRC check below fails. One that would take
     // an existing file's place does so only when it checks out; otherwise the old file stays.
     bool crc_ok = r.crc == expected_crc;
-    if (!m.test && (crc_ok || out.replaces.empty())) MemberSteps::Finish(out, m.mtime);
+    if (!m.test && (crc_ok || out.replaces.empty()))
+        MemberSteps::Finish(out, m.mtime, m.permissions);
     if (!crc_ok)
         Fail(kClassIo,
              Format("ZIP damaged: file %s: Bad CRC %08lx (should be %08lx)",
@@ -162,6 +177,13 @@ void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32
                     static_cast<unsigned long>(expected_crc)),
              kUnzipError);
 }
+
+// What a member's mode and extra fields decide about its output.
+struct MemberKind {
+    bool link = false;                  // a symbolic link: its data is the target
+    std::optional<mode_t> permissions;  // bits to restore on a file made on Unix
+    time_t mtime = 0;                   // from an extended-time or NTFS field, else the MS-DOS time
+};
 
 // Walks the archive on the run's thread; with more than one thread the members' data is
 // decoded by the pipeline's workers.
@@ -348,6 +370,28 @@ private:
 
     void Refuse(const std::string& text) { steps_.Refuse(text); }
 
+    // The member's mode (from its central header) and time (the central extra field, else the
+    // local one, else the MS-DOS time). pos_ is at the member's name.
+    MemberKind KindOf(const DirectoryEntry* entry, const LocalHeader& h) {
+        MemberKind kind;
+        std::optional<uint32_t> mode;
+        if (entry) mode = MemberUnixMode(entry->header.version_made, entry->header.external_attr);
+        kind.link = IsLinkMode(mode);
+        if (mode && !kind.link) kind.permissions = steps_.Permissions(*mode);
+        kind.mtime = times_.Convert(h.DosDateTime());
+        if (entry && entry->mtime) {
+            kind.mtime = static_cast<time_t>(*entry->mtime);
+        } else if (h.extra_length > 0) {
+            std::vector<uint8_t> extra(h.extra_length);
+            uint64_t at = pos_;
+            pos_ += h.name_length;
+            ReadExact(extra.data(), extra.size());
+            pos_ = at;
+            if (auto t = ExtraFieldMtime(extra)) kind.mtime = static_cast<time_t>(*t);
+        }
+        return kind;
+    }
+
     void Member(const DirectoryEntry* entry) {
         uint8_t fixed[kLocalFixed];
         ReadExact(fixed, kLocalFixed);
@@ -377,6 +421,7 @@ private:
             return;
         }
         Declared d = DeclaredValues(entry, h, name);
+        MemberKind kind = KindOf(entry, h);
         std::string out_path;
         if (cmd_.has_target) {
             auto path = steps_.Prepare(name, {stored, h.DosDateTime(), d.uncompressed});
@@ -412,7 +457,7 @@ private:
                             ShownName(who).c_str()),
                      kUnzipError);
         }
-        if (Decode(h, d, name, out_path, encrypted, keys, remaining)) {
+        if (Decode(h, d, name, out_path, encrypted, keys, remaining, kind)) {
             last_descriptor_ = false;  // read exactly: nothing to search back into
             return;
         }
@@ -453,7 +498,8 @@ private:
     // (pos_ then lies after its descriptor). With helpers a member of known size is decoded
     // by a worker while the walk goes on.
     bool Decode(const LocalHeader& h, const Declared& d, const std::string& name,
-                const std::string& out_path, bool encrypted, ZipKeys& keys, uint64_t remaining) {
+                const std::string& out_path, bool encrypted, ZipKeys& keys, uint64_t remaining,
+                const MemberKind& kind) {
         // Stored data is its own size: a compressed size that says otherwise is damage, found
         // before anything is written.
         if (h.method == kMethodStored && d.sizes_known && d.uncompressed_known &&
@@ -468,7 +514,7 @@ private:
         // link to it).
         bool drained = pipeline_ && !test && steps_.ExistingOutput();
         if (drained) pipeline_->Drain();
-        if (!test) OpenOutput(out, out_path);
+        if (!test && !kind.link) OpenOutput(out, out_path);
         std::string base(BaseName(name));
         SendStatusLine(Format("%s %s", test ? "Testing" : "Extracting", ShownName(base).c_str()));
         ProgressNow();
@@ -477,7 +523,10 @@ private:
         m.fd = fd_;
         m.archive_name = archive_name_;
         m.method = h.method;
-        m.mtime = times_.Convert(h.DosDateTime());
+        m.mtime = kind.mtime;
+        m.permissions = kind.permissions;
+        std::string link_target;
+        if (kind.link) m.link_target = &link_target;
         m.d = d;
         m.name = name;
         m.out_path = out_path;
@@ -486,7 +535,7 @@ private:
         m.pos = pos_;
         m.remaining = remaining;
         m.test = test;
-        if (pipeline_ && d.sizes_known) {
+        if (pipeline_ && d.sizes_known && !kind.link) {
             // Small members cost more to hand over than to decode; larger ones go to the
             // workers while they can take more. After a drain nothing runs ahead of this
             // member: handing it over would only add the hand-over's cost.
@@ -528,6 +577,12 @@ private:
             pos_ = data_start + remaining;  // step over what the decoder left
         }
         FinishMember(m, out, r, expected_crc);
+        if (kind.link && !test) {
+            auto parts = SafeComponents(name);
+            size_t depth = cmd_.use_folder_names && parts ? parts->size() - 1 : 0;
+            if (r.link_too_long) link_target.assign(kMaxLinkTarget + 1, '?');
+            steps_.MakeLink(out_path, link_target, depth, name, m.mtime);
+        }
         return ended_by_stream;
     }
 

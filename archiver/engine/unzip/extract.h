@@ -16,5 +16,12 @@ void ExtractZipMembers(const UnzipCommand& cmd, int archive_fd, const std::strin
 extern const char* const kMsgUnsafePath;
 extern const char* const kMsgNameTooLong;
 extern const char* const kMsgLinkedFolder;
+/// A member below a folder that is a link leading inside the target: still never written
+/// through.
+extern const char* const kMsgLinkFolder;
+/// A stored link whose target is absolute or leads outside the target folder.
+extern const char* const kMsgLinkLeaves;
+/// A stored link that could not be created.
+extern const char* const kMsgLinkNotMade;
 
 }  // namespace engine

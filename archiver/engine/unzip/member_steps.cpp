@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 
+#include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/extract.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/shown_name.h"
@@ -23,7 +26,34 @@ namespace {
 constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
 // Creates a file only where nothing (not even a dangling link) is in its place.
 constexpr int kFreshFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+
+// Times for futimens and utimensat that set the modification time and leave the access time.
+std::array<struct timespec, 2> ModificationOnly(time_t mtime) {
+    std::array<struct timespec, 2> times{};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = mtime;
+    return times;
+}
+
+// The process's umask, read without changing it (other threads may be creating files).
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    mode_t old = ::umask(022);
+    ::umask(old);
+    return old;
+}
 }  // namespace
+
+MemberSteps::MemberSteps(const UnzipCommand& cmd, bool short_names)
+    : cmd_(cmd), short_names_(short_names), umask_(CurrentUmask()) {}
+
+mode_t MemberSteps::Permissions(uint32_t mode) const {
+    return PermissionsToRestore(mode, umask_);
+}
 
 OutputFile::~OutputFile() {
     if (fd && !keep) {
@@ -111,9 +141,9 @@ void MemberSteps::MakeTargetFolders(const std::string& path) {
 }
 
 // Creates the member's own folders below the target. A folder that already exists as a
-// symbolic link is followed only when it leads to a place inside the target; otherwise the
-// member is refused, so that an archive (or a link someone left) cannot steer output
-// elsewhere. False when the member is skipped.
+// symbolic link is never written through, whether the archive made it or someone left it: the
+// member is refused, so that no link can steer output elsewhere, now or after it is changed.
+// False when the member is skipped.
 bool MemberSteps::MakeMemberFolders(const std::string& target,
                                     const std::vector<std::string>& parts,
                                     const std::string& name) {
@@ -142,12 +172,10 @@ bool MemberSteps::MakeMemberFolders(const std::string& target,
                     ::realpath(target.c_str(), nullptr), &std::free);
                 resolved_target_ = real ? real.get() : target;
             }
-            if (!ResolvesInside(so_far, resolved_target_)) {
-                Refuse(
-                    Format(kMsgLinkedFolder, ShownName(name).c_str(), ShownName(so_far).c_str()));
-                return false;
-            }
-            if (::stat(so_far.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) FileInTheWay(so_far);
+            const char* why =
+                ResolvesInside(so_far, resolved_target_) ? kMsgLinkFolder : kMsgLinkedFolder;
+            Refuse(Format(why, ShownName(name).c_str(), ShownName(so_far).c_str()));
+            return false;
         } else if (!S_ISDIR(st.st_mode)) {
             FileInTheWay(so_far);
         } else {
@@ -246,15 +274,13 @@ void MemberSteps::Write(OutputFile& out, std::span<const uint8_t> data, bool cou
     if (count_progress) AddProgress(data.size());
 }
 
-void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
+void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime,
+                         std::optional<mode_t> permissions) {
     if (!out.fd) return;
+    if (permissions) ::fchmod(out.fd.get(), *permissions);
     if (mtime && *mtime != static_cast<time_t>(-1)) {
-        struct timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        times[1].tv_sec = *mtime;
-        times[1].tv_nsec = 0;
-        ::futimens(out.fd.get(), times);
+        auto times = ModificationOnly(*mtime);
+        ::futimens(out.fd.get(), times.data());
     }
     if (out.replaces.empty()) {
         out.keep = true;
@@ -278,6 +304,47 @@ void MemberSteps::Finish(OutputFile& out, std::optional<time_t> mtime) {
     out.replaces.clear();
     out.keep = true;
     out.replaced = true;
+}
+
+void MemberSteps::MakeLink(const std::string& path, const std::string& target, size_t depth,
+                           const std::string& name, std::optional<time_t> mtime) {
+    DropFresh();
+    if (target.size() > kMaxLinkTarget || target.find('\0') != std::string::npos ||
+        !LinkTargetStaysInside(target, depth)) {
+        Refuse(Format(kMsgLinkLeaves, ShownName(name).c_str(), ShownName(target).c_str()));
+        return;
+    }
+    // Links already on disk along the way (left there, not made by this archive: those were
+    // checked as they were made) must not lead out either.
+    if (resolved_target_.empty()) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(cmd_.target.c_str(), nullptr),
+                                                         &std::free);
+        resolved_target_ = real ? real.get() : cmd_.target;
+    }
+    std::string folder = path.substr(0, path.rfind('/') + 1);
+    std::string so_far = folder;
+    for (size_t i = 0; i <= target.size();) {
+        size_t slash = std::min(target.find('/', i), target.size());
+        so_far += target.substr(i, slash - i);
+        i = slash + 1;
+        struct stat st;
+        if (::lstat(so_far.c_str(), &st) != 0) break;
+        if (S_ISLNK(st.st_mode) && !ResolvesInside(so_far, resolved_target_)) {
+            Refuse(Format(kMsgLinkLeaves, ShownName(name).c_str(), ShownName(target).c_str()));
+            return;
+        }
+        so_far += '/';
+    }
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
+    if (::symlink(target.c_str(), path.c_str()) != 0) {
+        Refuse(Format(kMsgLinkNotMade, ShownName(name).c_str()));
+        return;
+    }
+    if (mtime && *mtime != static_cast<time_t>(-1)) {
+        auto times = ModificationOnly(*mtime);
+        ::utimensat(AT_FDCWD, path.c_str(), times.data(), AT_SYMLINK_NOFOLLOW);
+    }
 }
 
 void MemberSteps::StatusLine(const std::string& name) {

@@ -41,7 +41,7 @@ struct MemberFacts {
 /// The per-member steps of one run.
 class MemberSteps {
 public:
-    MemberSteps(const UnzipCommand& cmd, bool short_names) : cmd_(cmd), short_names_(short_names) {}
+    MemberSteps(const UnzipCommand& cmd, bool short_names);
 
     /// Selection, output path, folders and the overwrite question for a member named `name`
     /// (UTF-8, `/` between folders). The output path, or nullopt when the member is skipped;
@@ -57,10 +57,19 @@ public:
     void OpenOutput(OutputFile& out, const std::string& path);
     /// Writes a block (unless testing) and counts it for progress; a short write ends the run.
     void Write(OutputFile& out, std::span<const uint8_t> data, bool count_progress = true);
-    /// Sets the time, closes and keeps a complete output file, moving it over the file it
-    /// replaces. A replacement that failed its checks must not get here: left unfinished, it is
-    /// removed and the old file stays.
-    static void Finish(OutputFile& out, std::optional<time_t> mtime);
+    /// Sets the time (and the permission bits, when given), closes and keeps a complete output
+    /// file, moving it over the file it replaces. A replacement that failed its checks must not
+    /// get here: left unfinished, it is removed and the old file stays.
+    static void Finish(OutputFile& out, std::optional<time_t> mtime,
+                       std::optional<mode_t> permissions = std::nullopt);
+    /// Creates a symbolic link to `target` at `path` (from Prepare, for the member `name` whose
+    /// folders are `depth` deep below the target) in place of the file Prepare made or the
+    /// user agreed to replace. A target that leads outside the target folder, or through a
+    /// link that does, is refused with a warning.
+    void MakeLink(const std::string& path, const std::string& target, size_t depth,
+                  const std::string& name, std::optional<time_t> mtime);
+    /// The permission bits a member with Unix mode `mode` gets on disk.
+    mode_t Permissions(uint32_t mode) const;
     /// Shows "Extracting name" (or "Testing name") and reports progress at once.
     void StatusLine(const std::string& name);
 
@@ -86,6 +95,7 @@ private:
 
     const UnzipCommand& cmd_;
     bool short_names_;
+    mode_t umask_;
     bool refused_ = false;
     std::string resolved_target_;
     std::vector<std::string>* created_ = nullptr;

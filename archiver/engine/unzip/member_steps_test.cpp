@@ -29,7 +29,9 @@ protected:
 import zipfile, struct
 with zipfile.ZipFile('o.zip', 'w') as z:
     for n in ['new.txt', 'exists.txt', 'dangling.txt', 'outside.txt', 'd/nested.txt', 'dir.txt']:
-        z.writestr(n, 'member ' + n)
+        i = zipfile.ZipInfo(n, (2020, 1, 1, 0, 0, 0))
+        i.create_system = 0  # made on MS-DOS: no mode to restore, the usual one applies
+        z.writestr(i, 'member ' + n)
 with zipfile.ZipFile('two.zip', 'w') as z:
     z.writestr('first.txt', 'first ' * 10000, compress_type=zipfile.ZIP_DEFLATED)
     z.writestr('a/late.txt', 'late ' * 10)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 
 namespace engine {
@@ -157,6 +158,9 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
             return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
         entry.name.assign(reinterpret_cast<const char*>(&block[pos + kCentralSize]), h.name_length);
         entry.local_offset = uint64_t{h.local_offset} + static_cast<uint64_t>(preamble);
+        if (h.extra_length > 0)
+            entry.mtime = ExtraFieldMtime(std::span<const uint8_t>(
+                &block[pos + kCentralSize + h.name_length], h.extra_length));
         min_offset = std::min<uint64_t>(min_offset, h.local_offset);
         max_disk = std::max(max_disk, h.disk_start);
         if (h.disk_start != 1) all_disk_one = false;
@@ -181,6 +185,23 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     d.facts.spans_disks = spans;
     d.facts.first_local_offset = min_offset + static_cast<uint64_t>(preamble);
     return d;
+}
+
+std::string ReadLinkTarget(int fd, const DirectoryEntry& entry) {
+    const CentralHeader& h = entry.header;
+    if (!IsLinkMode(MemberUnixMode(h.version_made, h.external_attr)) || h.method != kMethodStored ||
+        (h.flags & kFlagEncrypted) || h.compressed_size > kMaxLinkTarget)
+        return {};
+    uint8_t local[kLocalSize];
+    if (PreadFull(fd, local, kLocalSize, entry.local_offset) != static_cast<ssize_t>(kLocalSize) ||
+        Get32(local) != kLocalSig)
+        return {};
+    LocalHeader l = ParseLocal(std::span<const uint8_t, kLocalFixed>(local + 4, kLocalFixed));
+    std::string target(h.compressed_size, '\0');
+    uint64_t at = entry.local_offset + kLocalSize + l.name_length + l.extra_length;
+    if (PreadFull(fd, target.data(), target.size(), at) != static_cast<ssize_t>(target.size()))
+        return {};
+    return target;
 }
 
 }  // namespace engine

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct DirectoryEntry {
     CentralHeader header;
     std::string name;           ///< stored name bytes as in the archive
     uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
+    /// Modification time (UTC seconds) from its extended-time or NTFS extra field, if any.
+    std::optional<int64_t> mtime;
     /// True when the listing shows it as a row (no folder attribute).
     bool IsRow() const { return (header.external_attr & kAttrFolder) == 0; }
 };
@@ -58,6 +61,10 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable = 
 /// Opens and reads an archive by path ("Can't open input file: " and the path when it
 /// cannot be opened).
 ZipDirectory ReadZipDirectory(const std::string& path);
+
+/// The target a member that is a symbolic link stores: read from its data when stored
+/// unencrypted (the way links are written); empty otherwise, or when it cannot be read.
+std::string ReadLinkTarget(int fd, const DirectoryEntry& entry);
 
 /// Message texts of the listing reader.
 extern const char* const kMsgInvalidDirectory;

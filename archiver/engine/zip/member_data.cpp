@@ -1,6 +1,7 @@
 #include "archiver/engine/zip/member_data.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/zip_records.h"
 #include "archiver/engine/zip/selection.h"
 #include "archiver/engine/zip/zip_run.h"
@@ -94,7 +96,7 @@ int64_t CrcPass(int fd, const MemberSettings& s) {
 
 // Fills the member's fields for a file about to be written; `method` is 0 or 8.
 void PrepareMember(Member& m, int method, platform::DosDateTime when, uint32_t attributes,
-                   uint64_t size) {
+                   uint64_t size, time_t mtime) {
     m.version_made = m.short_name ? kMadeByDos : kMadeByUnix;
     m.method = static_cast<uint16_t>(method);
     m.version_needed = method == kMethodDeflated ? 20 : 10;
@@ -110,6 +112,28 @@ void PrepareMember(Member& m, int method, platform::DosDateTime when, uint32_t a
     m.disk_start = 0;
     m.local_extra = KeepExtraFields(m.local_extra);
     m.central_extra = KeepExtraFields(m.central_extra);
+    // The time in UTC to the second, which the MS-DOS fields cannot carry.
+    std::vector<uint8_t> times = engine::ExtendedTimeField(mtime);
+    m.local_extra.insert(m.local_extra.end(), times.begin(), times.end());
+    m.central_extra.insert(m.central_extra.end(), times.begin(), times.end());
+}
+
+// A symbolic link stored as itself: its mode, its time and its target as the data. False when
+// it is not a link (or no longer one).
+bool LookAtLink(const std::string& path, MemberPlan& plan, platform::DosDateTime& when,
+                uint32_t& attributes, uint64_t& size, time_t& mtime) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    std::string target(engine::kMaxLinkTarget + 1, '\0');
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) > engine::kMaxLinkTarget) return false;
+    target.resize(static_cast<size_t>(n));
+    when = platform::TimeToDos(st.st_mtime);
+    attributes = static_cast<uint32_t>(st.st_mode) << 16;
+    size = target.size();
+    mtime = st.st_mtime;
+    plan.link_target = std::move(target);
+    return true;
 }
 
 // Compresses the file behind `source` into `sink`; the member's method and internal attribute
@@ -207,33 +231,44 @@ int OpenMember(Member& m, const MemberSettings& s, MemberPlan& plan) {
     uint32_t attributes = 0;
     uint64_t size = 0;
     platform::DosDateTime when = 0;
-    if (!folder) {
+    time_t mtime = 0;
+    plan.link_target.reset();
+    if (!folder && !s.follow_links &&
+        LookAtLink(m.file_path, plan, when, attributes, size, mtime)) {
+        // Stored below, never deflated: what other tools expect of a link.
+    } else if (!folder) {
         // Opened first and then looked at: one path lookup, and the time, mode and size are
         // those of the very file that is read.
         plan.file.reset(s.open_file(m.file_path.c_str()));
         if (!plan.file) return kResultNotRead;
         when = file_time_fd(plan.file.get(), &attributes, &size);
-        if (when == 0) {
+        struct stat st;
+        if (when == 0 || ::fstat(plan.file.get(), &st) != 0) {
             plan.file.reset();
             return kResultNotRead;
         }
+        mtime = st.st_mtime;
     } else {
         when = file_time(m.file_path, &attributes, &size);
-        if (when == 0) return kResultNotRead;
+        struct stat st;
+        if (when == 0 || ::stat(m.file_path.c_str(), &st) != 0) return kResultNotRead;
+        mtime = st.st_mtime;
         size = 0;
     }
     plan.size = size;
     int method = s.method;
     if (StoreOnly(m.file_path) && s.level != 9) method = 0;
-    if (size == 0) method = 0;
+    if (size == 0 || plan.link_target) method = 0;
     if (method != 0) method = kMethodDeflated;
     plan.encrypt = s.password_given;
-    PrepareMember(m, method, when, attributes, size);
+    PrepareMember(m, method, when, attributes, size, mtime);
     plan.first_crc = 0;
     if (plan.encrypt) {
         m.flags |= engine::kFlagEncrypted;
         m.version_needed = 20;
-        if (plan.file) {
+        if (plan.link_target) {
+            plan.first_crc = engine::Crc32(0, Bytes(*plan.link_target));
+        } else if (plan.file) {
             int64_t crc = CrcPass(plan.file.get(), s);
             if (crc < 0) return kResultRead;
             plan.first_crc = static_cast<uint32_t>(crc);
@@ -289,7 +324,13 @@ DataResult WriteData(Member& m, MemberPlan& plan, const MemberSettings& s, DataS
     source.settings = &s;
     source.progress = &progress;
     source.cancelled = &cancelled;
-    if (m.method == kMethodStored) {
+    if (plan.link_target) {
+        std::span<const uint8_t> target = Bytes(*plan.link_target);
+        source.crc = engine::Crc32(0, target);
+        source.count = target.size();
+        if (!sink.Write(target)) out.code = kResultTempFile;
+        if (!target.empty()) progress(target.size());
+    } else if (m.method == kMethodStored) {
         out.code = StoreData(source, sink);
     } else {
         DeflateData(m, s.level, source, sink, state, out);

@@ -34,12 +34,14 @@ struct MemberSettings {
     std::string password;
     std::function<int(const char* path)> open_file;
     std::function<ssize_t(int fd, void* buf, size_t n)> read_file;
+    bool follow_links = false;  ///< false: a symbolic link is stored as a link
 };
 
 /// What looking at the member's file decided, before its header is written.
 struct MemberPlan {
-    engine::UniqueFd file;  ///< the open file (none for a folder)
-    uint64_t size = 0;      ///< its size when opened
+    engine::UniqueFd file;                   ///< the open file (none for a folder or a link)
+    std::optional<std::string> link_target;  ///< set for a symbolic link stored as such
+    uint64_t size = 0;                       ///< its size when opened
     bool encrypt = false;
     uint32_t first_crc = 0;  ///< CRC-32 read ahead of an encrypted member's data
     HeaderRandomBytes random{};

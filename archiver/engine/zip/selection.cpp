@@ -76,8 +76,9 @@ int add_file(Selection& sel, const std::string& path, bool is_folder, const stru
     }
     if (sel.members && sel.members->take_file(name, path, short_flag)) return 0;
     if (is_archive(sel, st)) return 0;
-    sel.found.push_back(FoundFile{path, std::move(name), short_flag, S_ISREG(st.st_mode) != 0,
-                                  static_cast<uint64_t>(st.st_size)});
+    bool written = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+    sel.found.push_back(
+        FoundFile{path, std::move(name), short_flag, written, static_cast<uint64_t>(st.st_size)});
     return 0;
 }
 
@@ -91,6 +92,13 @@ bool entry_is_folder(const std::string& path, const dirent* e) {
 
 int select_path(Selection& sel, const std::string& path, bool named) {
     struct stat st;
+    if (!sel.delete_action && !sel.follow_links && lstat(path.c_str(), &st) == 0 &&
+        S_ISLNK(st.st_mode)) {
+        // Stored as a link: what it points to is not read, folder or not.
+        if (int r = add_file(sel, path, false, st)) return r;
+        sel.progress_total += static_cast<uint64_t>(st.st_size);
+        return 0;
+    }
     if (sel.delete_action || stat(path.c_str(), &st) != 0) {
         std::string name = stored_name(rules_of(sel), path, false, nullptr);
         if (name.empty()) return -1;

@@ -33,7 +33,7 @@ struct FoundFile {
     std::string path;         // as given or found on disk
     std::string stored_name;  // the name it goes into the archive under
     bool short_name = false;
-    bool regular = false;  // a regular file (folders and special files are not written)
+    bool regular = false;  // a regular file or a link (folders and special files are not written)
     uint64_t size = 0;     // its size when found
 };
 
@@ -42,6 +42,7 @@ struct Selection {
     bool delete_action = false;  // names only mark members; the disk is not read
     bool recurse = false;
     bool store_folders = false;
+    bool follow_links = false;  // false: a symbolic link is found as itself
     bool short_names = false;
     std::string archive_path;
     SelectionMembers* members = nullptr;

@@ -164,11 +164,13 @@ protected:
 TEST_F(SelectionTree, WildcardsSkipDotNamesAndFolders) {
     Cwd cwd(t.root);
     Selection sel;
+    sel.follow_links = true;
     ASSERT_EQ(expand_pattern(sel, "*.*", true), 0);
     EXPECT_EQ(StoredNames(sel), (std::set<std::string>{"a.txt", "b.c", "noext"}));
     EXPECT_EQ(sel.progress_total, 7u);
 
     Selection bare;
+    bare.follow_links = true;
     ASSERT_EQ(expand_pattern(bare, "*", true), 0);
     EXPECT_EQ(StoredNames(bare), (std::set<std::string>{"noext"}));
 
@@ -197,6 +199,7 @@ TEST_F(SelectionTree, NamedFolderTakesEverythingInsideIt) {
     Selection sel;
     sel.recurse = true;
     sel.store_folders = true;
+    sel.follow_links = true;
     ASSERT_EQ(select_name(sel, "sub"), 0);
     EXPECT_EQ(StoredNames(sel),
               (std::set<std::string>{"sub/", "sub/c.txt", "sub/.dot/", "sub/.dot/d.txt",
@@ -214,11 +217,29 @@ TEST_F(SelectionTree, NamedFolderTakesEverythingInsideIt) {
     EXPECT_EQ(StoredNames(dot).count(".hidden"), 1u);
 }
 
+TEST_F(SelectionTree, LinksAreFoundAsThemselvesUnlessFollowed) {
+    Cwd cwd(t.root);
+    Selection sel;
+    sel.recurse = true;
+    sel.store_folders = true;
+    ASSERT_EQ(select_name(sel, "sub"), 0);
+    ASSERT_EQ(select_name(sel, "link_to_sub"), 0);
+    // Each link is one member, written, and never entered (so "loop" cannot loop).
+    EXPECT_EQ(StoredNames(sel),
+              (std::set<std::string>{"sub/", "sub/c.txt", "sub/.dot/", "sub/.dot/d.txt",
+                                     "sub/deep/", "sub/deep/e.txt", "sub/loop", "link_to_sub"}));
+    for (const FoundFile& f : sel.found)
+        if (f.stored_name == "sub/loop" || f.stored_name == "link_to_sub") {
+            EXPECT_TRUE(f.regular) << f.stored_name;
+        }
+}
+
 TEST_F(SelectionTree, ArchiveItselfAndExistingMembers) {
     t.file("arch.zip");
     Cwd cwd(t.root);
     FakeMembers members({"A.TXT", "b.c", "gone.txt"});
     Selection sel;
+    sel.follow_links = true;
     sel.archive_path = t.path("arch.zip");
     sel.members = &members;
     ASSERT_EQ(expand_pattern(sel, "*.*", true), 0);

@@ -225,6 +225,7 @@ void Select(ZipRun& run, MemberList& list) {
     sel.delete_action = run.settings.action == kActionDelete;
     sel.recurse = run.settings.recurse;
     sel.store_folders = run.settings.store_folder_names;
+    sel.follow_links = run.settings.follow_links;
     sel.short_names = run.settings.short_names;
     sel.archive_path = run.settings.archive;
     sel.members = &list;

@@ -28,6 +28,7 @@ struct ZipCommand {
     bool recurse = false;             ///< enter named folders and apply patterns below them
     bool move = false;                ///< delete added and up-to-date files after the run
     bool store_folder_names = false;  ///< stored names keep their relative folders
+    bool follow_links = false;        ///< add what a symbolic link points to instead of the link
     int method = -1;                  ///< -1 deflate, 0 store every member
     int level = 5;                    ///< deflate level 1-9; 0 with method 0
     int action = kActionAdd;

@@ -194,6 +194,7 @@ MemberSettings CurrentMemberSettings() {
     s.password = run.settings.password;
     s.open_file = run.open_file;
     s.read_file = run.read_file;
+    s.follow_links = run.settings.follow_links;
     return s;
 }
 

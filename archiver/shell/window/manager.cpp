@@ -636,6 +636,7 @@ int RunRequest(const shell::CommandRequest& request, const std::string& archive)
         zip::ZipCommand cmd;
         cmd.archive = m.archive;
         cmd.recurse = request.recurse;
+        cmd.follow_links = request.follow_links;
         cmd.store_folder_names = request.save_folder_info;
         static const int kLevels[] = {9, 5, 3, 1, 0};
         int c = std::clamp(request.compression, 0, 4);
