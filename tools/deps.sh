@@ -4,7 +4,7 @@ set -eu
 PACKAGES="g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libncurses-dev
 python3 7zip ngircd tmux zlib1g-dev libbenchmark-dev mscompress ncompress libarchive-tools
 arj lhasa nomarch arc clamav dante-server finger weechat-headless weechat-plugins strace time
-bash-completion zsh groff-base desktop-file-utils"
+bash-completion zsh groff-base desktop-file-utils libssl-dev openssl inspircd atheme-services"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
