@@ -8,6 +8,7 @@ plain-text server on a TLS port). Every wait is bounded.
 """
 import os
 import re
+import resource
 import shutil
 import socket
 import ssl
@@ -159,12 +160,16 @@ class InspIRCd:
 <module name="ircv3_servertime">
 <module name="ircv3_echomessage">
 <module name="ircv3_capnotify">
+<module name="ircv3_ctctags">
 <module name="namesx">
 <module name="sslinfo">
 """ % {"port": self.port, "tls": self.tls_port, "cert": certs.path("server.pem"),
        "key": certs.path("server.key"), "dir": folder})
+        # Its own folder and no core file: the packaged daemon may crash while shutting down.
         self.proc = subprocess.Popen([INSPIRCD, "--runasroot", "--nofork", "--config=" + conf],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     cwd=folder, preexec_fn=lambda: resource.setrlimit(
+                                         resource.RLIMIT_CORE, (0, 0)))
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             try:

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "chat/core/capabilities.h"
 #include "chat/core/dns_lookup.h"
 #include "chat/core/events.h"
 #include "chat/core/frame.h"
@@ -216,6 +217,8 @@ void SendLogon() {
     c.wnick = 0;
     c.session_nick.clear();
     showstatusinfo();
+    // Registration waits for CAP END; a server without capabilities ignores the request.
+    CapBegin();
     if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
     Sendline("NICK " + LogonNickname(), false);
     Sendline("USER " + LogonUserName(o.szEmail) + " \"" + o.szLocalHost + "\" \"" + c.szCHN +
@@ -654,6 +657,7 @@ void ConnectionTick() {
     if (c.handshaking && --c.handshake_left <= 0) {
         werr("*** TLS handshake timed out: the server did not complete it");
     }
+    if (c.Sock != net::kNoSocket) CapTick();
     if (c.Connected && c.Sock != net::kNoSocket) {
         FloodGuardTick();
         LagTick();
@@ -677,6 +681,7 @@ bool TakeLagPong(std::string_view parameter) {
 
 void ConnectionWelcomed() {
     Storage().reconnect_next = 0;
+    CapWelcomed();
 }
 
 void SendQuitAndFlush(int wait_ms) {

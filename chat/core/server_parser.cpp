@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "chat/core/address_cache.h"
+#include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
@@ -493,6 +494,7 @@ void Dispatch() {
     }
     // The flood's own command first.
     if (IsWord(command, "PRIVMSG")) return HandlePrivmsg();
+    if (IsWord(command, "CAP")) return HandleCap(tk);
     if (IsWord(command, "PING")) return HandlePing(2);
     if (IsWord(command, "ERROR")) return HandleError(1);
     if (IsWord(command, "PONG")) {
@@ -659,6 +661,7 @@ void parseline(std::string_view line) {
     c.highlight = false;
     c.BBlank = c.ABlank = false;
     c.event.code = 0;
+    TakeLineTags(line);
     TokenizeInto(line, c.line);
     if (c.line.tk.empty() || c.line.tk[0].empty()) return;
     Dispatch();
