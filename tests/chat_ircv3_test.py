@@ -14,7 +14,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from chat_connection_test import IDENTITY, Client, ScriptedServer  # noqa: E402
-from chat_tls_test import INSPIRCD, OPENSSL, Certificates, InspIRCd  # noqa: E402
+from chat_parser_server_test import Vesk  # noqa: E402
+from chat_tls_test import INSPIRCD, OPENSSL, Certificates, InspIRCd, PlainUser  # noqa: E402
 
 CI = bool(os.environ.get("CI"))
 
@@ -82,6 +83,10 @@ class CapabilityTests(unittest.TestCase):
         peer.send("@a=b\\:c\\s;time=2020-01-02T10:20:30.000Z;+x=\\\\ :w!u@h PRIVMSG tester "
                   ":tagged hello\r\n")
         self.assertEqual(c.expect(r"tagged hello", 10, window="w"), "[5:20] <w> tagged hello")
+        # Tags may take up to 8191 bytes in front of an ordinary line.
+        peer.send("@x=" + "y" * 8000 + ";time=2020-01-02T10:20:30.000Z :w!u@h PRIVMSG tester "
+                  ":long tags\r\n")
+        self.assertEqual(c.expect(r"long tags", 10, window="w"), "[5:20] <w> long tags")
         # A malformed time falls back to the clock.
         peer.send("@time=2020-13-02T10:20:30Z :w!u@h PRIVMSG tester :bad time\r\n")
         self.assertNotEqual(c.expect(r"bad time", 10, window="w"), "[5:20] <w> bad time")
@@ -89,19 +94,46 @@ class CapabilityTests(unittest.TestCase):
 
 @unittest.skipUnless(OPENSSL and (INSPIRCD or CI), "inspircd or openssl is not installed")
 class InspIRCdCapabilityTests(unittest.TestCase):
-    def test_real_server_negotiates_and_registers(self):
-        folder = tempfile.mkdtemp(prefix="vesk-cap-")
-        ircd = InspIRCd(folder, Certificates(folder))
-        c = Client(["-s", "127.0.0.1:%d" % ircd.port], IDENTITY)
-        try:
-            text = c.expect(r"^\*\*\* Capabilities enabled: ", 15)
-            self.assertIn("server-time", text)
-            self.assertIn("message-tags", text)
-            c.expect(r"Welcome", 15)
-        finally:
-            c.kill()
-            ircd.stop()
-            shutil.rmtree(folder, ignore_errors=True)
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="vesk-cap-")
+        cls.ircd = InspIRCd(cls.dir, Certificates(cls.dir))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.ircd.stop()
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_echo_message_and_multi_prefix_on_a_real_server(self):
+        c = Vesk(["-s", "127.0.0.1:%d" % self.ircd.port], IDENTITY)
+        self.addCleanup(c.kill)
+        text = c.expect(r"^\*\*\* Capabilities enabled: ", 15)
+        for name in ("echo-message", "message-tags", "multi-prefix", "server-time"):
+            self.assertIn(name, text)
+        c.expect(r"Welcome", 15)
+        c.type("/join #mp")
+        c.expect_nicks("#mp", ["@tester"], 15)
+        user = PlainUser(self.ircd.port, "watcher")
+        self.addCleanup(user.close)
+        user.send("JOIN #mp\r\n")
+        user.wait("JOIN")
+
+        # Our own message appears once, when the server echoes it.
+        c.type("@@#mp\thello echo")
+        self.assertIn("hello echo", user.wait("PRIVMSG #mp"))
+        c.expect(r"hello echo$", 15, window="#mp")
+        with self.assertRaises(AssertionError):
+            c.expect(r"hello echo$", 1.0, window="#mp")
+        c.type("@@#mp\t/me waves back")
+        c.expect(r"^\* tester waves back$", 15, window="#mp")
+
+        # An operator given a voice keeps it after losing the operator mark.
+        c.type("/mode #mp +v tester")
+        user.wait("MODE #mp +v")
+        c.expect_nicks("#mp", ["@tester", "watcher"], 15)
+        c.type("/mode #mp -o tester")
+        user.wait("MODE #mp -o")
+        c.expect_nicks("#mp", ["+tester", "watcher"], 15)
 
 
 if __name__ == "__main__":

@@ -14,7 +14,8 @@ namespace chat {
 namespace {
 
 // What is asked for when offered: each has its effect built in.
-constexpr std::string_view kWanted[] = {"server-time", "message-tags"};
+constexpr std::string_view kWanted[] = {"multi-prefix", "server-time", "message-tags",
+                                        "echo-message"};
 // A capability list longer than this (over all LS lines) is not a real server's.
 constexpr size_t kMaxListBytes = 16384;
 constexpr size_t kMaxCapName = 100;

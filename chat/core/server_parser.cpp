@@ -328,13 +328,16 @@ void ChannelModes(WindowId chan, std::string_view modes) {
             const std::string& nick = c.Tok(arg++);
             const Member* member = FindMember(list, nick);
             if (!member) continue;
+            // Every mark is kept, so that an operator's voice is still there after -o.
             char old = member->mark;
-            char now = old;
-            if (plus && (old == 0 || MarkRank(mark) < MarkRank(old))) now = mark;
-            if (!plus && old == mark) now = 0;
-            if (now == old) continue;
+            std::string marks = member->marks;
+            size_t at = marks.find(mark);
+            if (plus && at == std::string::npos) marks += mark;
+            if (!plus && at != std::string::npos) marks.erase(at, 1);
+            if (marks == member->marks) continue;
             std::string name = member->nick;
-            SetMember(list, name, now);
+            SetMemberMarks(list, name, marks);
+            char now = FindMember(list, name)->mark;
             MarkNickListChanged(chan);
             if (IsOperatorMark(old) != IsOperatorMark(now) && Options().lfe) {
                 c.event.code = kEventOp;
