@@ -254,6 +254,8 @@ class ScriptedServerTests(unittest.TestCase):
         ini = IDENTITY + "host=TestSERVER:127.0.0.1:%d:secret\n" % srv.port + options(options={1: 1})
         c = self.client([], ini)
         peer = srv.accept()
+        # Capabilities are asked for first; a server that does not know CAP ignores it.
+        self.assertEqual(peer.read_line(), "CAP LS 302\r")
         self.assertEqual(peer.read_line(), "PASS secret\r")
         self.assertEqual(peer.read_line(), "NICK tester\r")
         self.assertRegex(peer.read_line(), r'^USER joe "[^"]+" "127\.0\.0\.1" :Joe Tester\r$')

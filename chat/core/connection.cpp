@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "chat/core/capabilities.h"
 #include "chat/core/dns_lookup.h"
 #include "chat/core/events.h"
 #include "chat/core/frame.h"
@@ -43,7 +44,15 @@ std::string CurrentNick() {
 }
 
 ptrdiff_t WriteSession(std::span<const char> data) {
-    return net::Write(Storage().Sock, data);
+    Connection& c = Storage();
+    if (c.secure) return c.secure->Write(data);
+    return net::Write(c.Sock, data);
+}
+
+ptrdiff_t ReadSession(std::span<char> buffer) {
+    Connection& c = Storage();
+    if (c.secure) return c.secure->Read(buffer);
+    return net::Read(c.Sock, buffer);
 }
 
 // The error of a socket message: the platform reports errno values, older code may pass the
@@ -219,6 +228,43 @@ bool TryNextAddress() {
     return true;
 }
 
+void SendLogon() {
+    Connection& c = Storage();
+    const ChatOptions& o = Options();
+    c.LoggingNick = true;
+    c.NickError = false;
+    c.wnick = 0;
+    c.session_nick.clear();
+    showstatusinfo();
+    // Registration waits for CAP END; a server without capabilities ignores the request.
+    CapBegin();
+    if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
+    Sendline("NICK " + LogonNickname(), false);
+    Sendline("USER " + LogonUserName(o.szEmail) + " \"" + o.szLocalHost + "\" \"" + c.szCHN +
+                 "\" :" + o.szUser,
+             false);
+}
+
+// Advances the TLS handshake; once it is through, the logon lines go out, encrypted. A
+// failure closes the connection before a byte of the session was sent.
+void ContinueHandshake() {
+    Connection& c = Storage();
+    std::string error;
+    switch (c.secure->Handshake(error)) {
+        case SecureLink::Step::kWaiting:
+            return;
+        case SecureLink::Step::kFailed:
+            werr(error);
+            return;
+        case SecureLink::Step::kDone:
+            break;
+    }
+    c.handshaking = false;
+    c.handshake_left = 0;
+    Status("*** TLS connection: " + c.secure->Describe(), 2);
+    SendLogon();
+}
+
 void DoLogon(platform::LPARAM lparam) {
     Connection& c = Storage();
     const ChatOptions& o = Options();
@@ -230,16 +276,21 @@ void DoLogon(platform::LPARAM lparam) {
     }
     c.next_addresses.clear();
     net::Select(c.Sock, c.frame, kMsgSessionSocket, net::FD_READ | net::FD_WRITE | net::FD_CLOSE);
-    c.LoggingNick = true;
-    c.NickError = false;
-    c.wnick = 0;
-    c.session_nick.clear();
-    showstatusinfo();
-    if (!o.szPassword.empty()) Sendline("PASS " + o.szPassword, false);
-    Sendline("NICK " + LogonNickname(), false);
-    Sendline("USER " + LogonUserName(o.szEmail) + " \"" + o.szLocalHost + "\" \"" + c.szCHN +
-                 "\" :" + o.szUser,
-             false);
+    if (!o.UseTLS) {
+        SendLogon();
+        return;
+    }
+    // There is no falling back to plain text: without TLS the attempt ends here.
+    std::string error = "*** TLS is not available in this build";
+    if (c.secure_connect) c.secure = c.secure_connect(c.Sock, c.szCHN, error);
+    if (!c.secure) {
+        werr(error);
+        return;
+    }
+    c.handshaking = true;
+    long limit = ReadSettingInt("TLS", "timeout", kTlsHandshakeSeconds);
+    c.handshake_left = limit > 0 && limit <= 3600 ? static_cast<int>(limit) : kTlsHandshakeSeconds;
+    ContinueHandshake();
 }
 
 void BecomeConnected() {
@@ -303,10 +354,12 @@ void DoRetrieval(bool closing) {
     // On a close event everything still buffered is read first; otherwise one read per event
     // keeps the loop responsive while a flood arrives.
     for (;;) {
-        ptrdiff_t n = net::Read(c.Sock, std::span<char>(buf));
+        ptrdiff_t n = ReadSession(std::span<char>(buf));
         if (n > 0) {
             c.splitter.Push(std::string_view(buf.data(), static_cast<size_t>(n)), DeliverLine);
             if (c.Sock == net::kNoSocket) return;  // the parser tore the connection down
+            // Bytes decrypted but not yet taken get no socket event of their own.
+            if (c.secure && c.secure->Pending()) continue;
             if (!closing) return;
             continue;
         }
@@ -378,6 +431,7 @@ void showstatusinfo() {
     if (c.Connected) {
         s.status_text = "Status: " + (s.nick.empty() ? std::string("[no nick]") : s.nick) + " " +
                         s.user_modes + " on " + s.server;
+        if (c.secure) s.status_text += " [TLS]";
         if (!s.online.empty()) s.status_text += " (" + s.online + ")";
     } else {
         s.status_text = "Status";
@@ -414,8 +468,7 @@ void DoInitConnect(bool first) {
                 port = host.substr(colon + 1);
                 host.resize(colon);
             }
-            long p = std::strtol(port.c_str(), nullptr, 10);
-            o.Port = (p > 0 && p <= 65535) ? static_cast<int>(p) : 6667;
+            o.Port = ParsePortText(port, o.UseTLS);
             if (!host.empty()) o.szHostName = host;
             o.szPassword.clear();
         } else if (!c.szCHN.empty()) {
@@ -462,7 +515,9 @@ void DoInitConnect(bool first) {
     StatusGap();
     if (first) {
         c.connectretries = o.rtc ? o.rtct : 0;
-        Status("*** Connecting to " + o.szHostName + " (" + std::to_string(o.Port) + ")", 1);
+        Status("*** Connecting to " + o.szHostName + " (" + (o.UseTLS ? "+" : "") +
+                   std::to_string(o.Port) + ")",
+               1);
     } else {
         Status("*** Connect retry #" + std::to_string(o.rtct - c.connectretries) + " (" +
                    o.szHostName + ")",
@@ -496,6 +551,9 @@ bool werr(std::string_view text, int code) {
     ChatSession& session = Session();
     EndChannelListing();
     session.uwho.open = false;
+    c.secure.reset();
+    c.handshaking = false;
+    c.handshake_left = 0;
     if (c.Sock != net::kNoSocket) net::Close(c.Sock);
     c.Sock = net::kNoSocket;
     c.out.clear();
@@ -584,6 +642,14 @@ bool ConnectionMessage(platform::UINT msg, platform::WPARAM wparam, platform::LP
         case kMsgSessionSocket: {
             if (c.Sock == net::kNoSocket) return true;
             uint16_t event = platform::LOWORD(static_cast<uintptr_t>(lparam));
+            if (c.handshaking) {
+                if (event & net::FD_CLOSE) {
+                    werr("*** TLS handshake failed: the server closed the connection");
+                    return true;
+                }
+                ContinueHandshake();
+                if (c.handshaking || c.Sock == net::kNoSocket) return true;
+            }
             if (event & net::FD_WRITE) DrainQueue();
             if (c.Sock != net::kNoSocket && (event & (net::FD_READ | net::FD_CLOSE)))
                 DoRetrieval((event & net::FD_CLOSE) != 0);
@@ -610,6 +676,10 @@ void ConnectionTick() {
         Status("*** Connection attempt timed out...", 1);
         werr("");
     }
+    if (c.handshaking && --c.handshake_left <= 0) {
+        werr("*** TLS handshake timed out: the server did not complete it");
+    }
+    if (c.Sock != net::kNoSocket) CapTick();
     if (c.Connected && c.Sock != net::kNoSocket) {
         FloodGuardTick();
         LagTick();
@@ -633,6 +703,7 @@ bool TakeLagPong(std::string_view parameter) {
 
 void ConnectionWelcomed() {
     Storage().reconnect_next = 0;
+    CapWelcomed();
 }
 
 void SendQuitAndFlush(int wait_ms) {

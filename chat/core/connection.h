@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +28,30 @@ constexpr platform::UINT kMsgSessionSocket = 1037;
 /// Frame timers: a new connect attempt, and a retry after a failure.
 constexpr platform::UINT kTimerConnect = 124;
 constexpr platform::UINT kTimerRetry = 125;
+
+/// An encrypted layer over the session socket (made by the TLS subsystem through
+/// Connection::secure_connect). Read and Write behave as platform::net::Read and Write.
+class SecureLink {
+public:
+    /// Where a handshake stands.
+    enum class Step { kDone, kWaiting, kFailed };
+    virtual ~SecureLink() = default;
+    /// Advances the handshake as far as the socket allows; on kFailed `error` holds the one
+    /// line to show (reason, and for a refused certificate its fingerprint).
+    virtual Step Handshake(std::string& error) = 0;
+    /// Decrypted bytes: >0, 0 when the peer closed, -1 with errno (EWOULDBLOCK: none yet).
+    virtual ptrdiff_t Read(std::span<char> buffer) = 0;
+    /// Encrypts and writes what fits: bytes taken, or -1 with errno (EWOULDBLOCK: later).
+    virtual ptrdiff_t Write(std::span<const char> data) = 0;
+    /// True while decrypted bytes wait inside the layer (no socket event will announce them).
+    virtual bool Pending() const = 0;
+    /// "TLSv1.3, TLS_AES_256_GCM_SHA384" and how the certificate was accepted.
+    virtual std::string Describe() const = 0;
+};
+
+/// Seconds a TLS handshake may take before the attempt is given up (key "timeout" of
+/// section "TLS" overrides it).
+constexpr int kTlsHandshakeSeconds = 20;
 
 /// The process-wide connection state.
 struct Connection {
@@ -81,6 +107,15 @@ struct Connection {
     std::function<void()> relay_abort;
     /// Runs when a connect attempt begins (the ident responder gets ready for a new query).
     std::function<void()> attempt_started;
+    /// Starts TLS on a connected socket for `host` (certificate name and SNI); null with
+    /// `error` set when it cannot. Unset: TLS is not built in.
+    std::function<std::unique_ptr<SecureLink>(platform::net::Socket sock, const std::string& host,
+                                              std::string& error)>
+        secure_connect;
+    /// The session's TLS layer, null on a plain connection.
+    std::unique_ptr<SecureLink> secure;
+    bool handshaking = false;  ///< the TLS handshake runs; nothing else is sent yet
+    int handshake_left = 0;    ///< seconds the handshake may still take
 };
 
 /// The connection.

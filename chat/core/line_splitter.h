@@ -9,6 +9,8 @@ namespace chat {
 
 /// Longest line passed on; the rest of a longer line is dropped up to its line feed.
 constexpr size_t kMaxServerLine = 680;
+/// A line with message tags ("@...") may have up to 8191 bytes of tags in front as well.
+constexpr size_t kMaxTaggedLine = 8192 + kMaxServerLine;
 
 /// Assembles lines across reads: CR is dropped, LF ends a line (passed without its end; a bare
 /// LF gives an empty line). A line reaching 680 characters is passed on at once and the rest
@@ -28,7 +30,7 @@ struct LineSplitter {
                 // on where it lies, without a copy.
                 std::string_view whole = bytes.substr(0, lf);
                 if (!whole.empty() && whole.back() == '\r') whole.remove_suffix(1);
-                if (whole.size() < kMaxServerLine && whole.find('\r') == std::string_view::npos) {
+                if (whole.size() < LimitFor(whole) && whole.find('\r') == std::string_view::npos) {
                     bytes.remove_prefix(lf + 1);
                     deliver(whole);
                     continue;
@@ -42,9 +44,10 @@ struct LineSplitter {
                 std::string_view piece = segment.substr(0, cr);
                 segment =
                     cr == std::string_view::npos ? std::string_view() : segment.substr(cr + 1);
-                size_t room = kMaxServerLine - line.size();
+                size_t limit = LimitFor(line.empty() ? piece : std::string_view(line));
+                size_t room = limit - line.size();
                 line.append(piece.substr(0, room));
-                if (line.size() >= kMaxServerLine) {
+                if (line.size() >= limit) {
                     deliver(std::string_view(line));
                     line.clear();
                     discarding = true;
@@ -55,6 +58,10 @@ struct LineSplitter {
             line.clear();
             discarding = false;
         }
+    }
+    /// The limit of a line by how it starts.
+    static size_t LimitFor(std::string_view start) {
+        return !start.empty() && start.front() == '@' ? kMaxTaggedLine : kMaxServerLine;
     }
     /// Forgets a partial line (a new connection).
     void Reset() {

@@ -40,6 +40,22 @@ TEST(LineSplitterTest, OverlongLinePassesItsHeadAndDropsTheRest) {
               (std::vector<std::string>{std::string(680, 'z'), "ok"}));
 }
 
+TEST(LineSplitterTest, TaggedLinesMayCarryTagsBeforeTheUsualLength) {
+    struct Case {
+        size_t tag_bytes;
+        size_t passed;  // length of the line passed on
+    };
+    const std::string rest = " :s PRIVMSG a :" + std::string(600, 'm');
+    for (Case c : {Case{8000, 8001 + 615}, Case{9000, kMaxTaggedLine}}) {
+        LineSplitter s;
+        std::string line = "@" + std::string(c.tag_bytes, 't') + rest;
+        auto out = Split(s, line + "\r\nnext\n");
+        ASSERT_EQ(out.size(), 2u) << c.tag_bytes;
+        EXPECT_EQ(out[0].size(), c.passed) << c.tag_bytes;
+        EXPECT_EQ(out[1], "next");
+    }
+}
+
 TEST(LineSplitterTest, SameLinesWhereverTheReadsAreCut) {
     // Whole lines take a path without copying; cut lines, stray CRs and long lines another.
     std::string stream = "PING :a\r\nmid\rdle\r\n\r\n\nx\r\r\n" + std::string(679, 'q') + "\r\n" +

@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "chat/core/address_cache.h"
+#include "chat/core/capabilities.h"
+#include "chat/core/connection.h"
 #include "chat/core/ctcp_incoming.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/options.h"
@@ -182,11 +184,42 @@ void HandleNotice() {
     NoticeToUs();
 }
 
+// Our own message as the server echoed it (echo-message): shown as the message was typed.
+void ShowOwnEcho(const std::string& target, const std::string& text) {
+    const ChatOptions& o = Options();
+    const std::string& nick = Current().Tok(0);
+    bool channel = IsChannelName(target);
+    bool action = text.starts_with(
+        "\x01"
+        "ACTION ");
+    // Other requests of our own were shown when sent.
+    if (!action && !text.empty() && text[0] == '\x01') return;
+    std::string body = text;
+    if (action) {
+        body = text.substr(8);
+        if (!body.empty() && body.back() == '\x01') body.pop_back();
+    }
+    WindowId win = channel ? ChannelWindowByName(target) : WindowNamed(target);
+    std::string line;
+    if (action) {
+        line = "* " + nick + " " + body;
+    } else if (win) {
+        line = (o.pom ? "<" + nick + "> " : std::string("> ")) + body;
+    } else {
+        line = "-> *" + target + "* " + body;
+    }
+    Windows().tab = channel ? 2 : 3;
+    int colour = action && channel && o.aap ? 5 : (o.omh ? 4 : 0);
+    Print(win ? win : StatusWindow(), timestamp(line), colour);
+}
+
 void HandlePrivmsg() {
     LineContext& c = Current();
     const std::string& source = c.Tok(0);
     const std::string& target = c.Tok(2);
     const std::string& text = c.Tok(3);
+    if (CapEnabled("echo-message") && SameName(source, Conn().session_nick))
+        return ShowOwnEcho(target, text);
     bool to_channel = IsChannelName(target);
     WindowId found = 0;
     if (to_channel) {

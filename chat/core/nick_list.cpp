@@ -72,14 +72,25 @@ const Member* FindMember(const NickList& list, std::string_view nick) {
 }
 
 bool SetMember(NickList& list, std::string_view nick, char mark) {
+    return SetMemberMarks(list, nick, mark ? std::string_view(&mark, 1) : std::string_view());
+}
+
+bool SetMemberMarks(NickList& list, std::string_view nick, std::string_view marks) {
     if (!Acceptable(nick)) return false;
+    std::string held;
+    char mark = 0;
+    for (char m : marks) {
+        if (MarkRank(m) < 0 || held.find(m) != std::string::npos || held.size() >= 8) continue;
+        held += m;
+        if (mark == 0 || MarkRank(m) < MarkRank(mark)) mark = m;
+    }
     std::string folded = FoldName(nick);
     auto it = list.by_name.find(folded);
     if (it != list.by_name.end()) {
         list.order.erase(OrderKey(it->second, folded));
-        it->second = Member{std::string(nick), mark};
+        it->second = Member{std::string(nick), mark, held};
     } else {
-        it = list.by_name.emplace(folded, Member{std::string(nick), mark}).first;
+        it = list.by_name.emplace(folded, Member{std::string(nick), mark, held}).first;
     }
     list.order.insert(OrderKey(it->second, folded));
     list.dirty = true;
@@ -98,9 +109,9 @@ bool RemoveMember(NickList& list, std::string_view nick) {
 bool RenameMember(NickList& list, std::string_view old_nick, std::string_view new_nick) {
     const Member* m = FindMember(list, old_nick);
     if (!m || !Acceptable(new_nick)) return false;
-    char mark = m->mark;
+    std::string marks = m->marks;
     RemoveMember(list, old_nick);
-    return SetMember(list, new_nick, mark);
+    return SetMemberMarks(list, new_nick, marks);
 }
 
 void ClearMembers(NickList& list) {
@@ -141,15 +152,14 @@ int user(std::string_view nick, int slot, int operation, int status) {
     if (operation == 1 && status == 0) {
         // A NAMES entry: its marks (several with multi-prefix) lead the name; the highest
         // counts. "nick!user@host" forms keep only the nickname.
-        char mark = 0;
-        while (!nick.empty() && MarkRank(nick.front()) >= 0) {
-            if (mark == 0 || MarkRank(nick.front()) < MarkRank(mark)) mark = nick.front();
-            nick.remove_prefix(1);
-        }
+        size_t count = 0;
+        while (count < nick.size() && MarkRank(nick[count]) >= 0) ++count;
+        std::string_view marks = nick.substr(0, count);
+        nick = nick.substr(count);
         nick = nick.substr(0, nick.find('!'));
-        if (!SetMember(list, nick, mark)) return 0;
+        if (!SetMemberMarks(list, nick, marks)) return 0;
         MarkNickListChanged(r.window);
-        return StatusOfMark(mark);
+        return StatusOfMark(FindMember(list, nick)->mark);
     }
     const Member* m = FindMember(list, nick);
     int current = m ? StatusOfMark(m->mark) : kNotListed;

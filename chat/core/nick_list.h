@@ -30,7 +30,8 @@ enum MemberStatus : int {
 /// One member.
 struct Member {
     std::string nick;
-    char mark = 0;  ///< 0 for a plain member
+    char mark = 0;      ///< the highest mark, 0 for a plain member
+    std::string marks;  ///< every mark held (a voice stays beneath an operator's @)
 };
 
 /// The members of one channel.
@@ -48,6 +49,9 @@ struct NickList {
 const Member* FindMember(const NickList& list, std::string_view nick);
 /// Adds or replaces a member with a mark (0 plain). False when the name is refused.
 bool SetMember(NickList& list, std::string_view nick, char mark);
+/// Adds or replaces a member holding every mark in `marks` (shown by the highest). False
+/// when the name is refused.
+bool SetMemberMarks(NickList& list, std::string_view nick, std::string_view marks);
 /// Removes a member; false when not listed.
 bool RemoveMember(NickList& list, std::string_view nick);
 /// Renames a member keeping its mark; false when the old name is not listed.

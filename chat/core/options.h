@@ -24,6 +24,7 @@ struct ChatOptions {
     std::string szHostEntry;  ///< the selected server entry as stored
     std::string szDesc, szGroup, szHostName, szPassword;
     int Port = 6667;
+    bool UseTLS = false;  ///< the port was given with "+": the link is TLS
 
     // Section "Local".
     std::string szLocalHost, szsip;

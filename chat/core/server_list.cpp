@@ -28,6 +28,16 @@ std::string FirstWord(std::string_view s, size_t limit) {
 
 }  // namespace
 
+int ParsePortText(std::string_view text, bool& tls) {
+    text = Trim(text);
+    tls = !text.empty() && text.front() == '+';
+    if (tls) text.remove_prefix(1);
+    if (tls && text.empty()) return kDefaultTlsPort;
+    std::string digits(text.substr(0, 10));
+    long p = std::strtol(digits.c_str(), nullptr, 10);
+    return (p > 0 && p <= 65535) ? static_cast<int>(p) : 6667;
+}
+
 ServerEntry ParseServerEntry(std::string_view entry) {
     ServerEntry e;
     std::string_view rest = entry;
@@ -49,9 +59,7 @@ ServerEntry ParseServerEntry(std::string_view entry) {
     if (colon != std::string_view::npos) {
         std::string_view after = rest.substr(colon + 1);
         size_t colon2 = after.find(':');
-        std::string port(after.substr(0, std::min<size_t>(colon2, 10)));
-        long p = std::strtol(port.c_str(), nullptr, 10);
-        e.port = (p > 0 && p <= 65535) ? static_cast<int>(p) : 6667;
+        e.port = ParsePortText(after.substr(0, std::min<size_t>(colon2, 11)), e.tls);
         if (colon2 != std::string_view::npos)
             e.password = std::string(Trim(after.substr(colon2 + 1)).substr(0, 100));
     }
@@ -73,6 +81,7 @@ void extractserv(std::string_view entry) {
     o.szHostName = e.host;
     o.szPassword = e.password;
     o.Port = e.port;
+    o.UseTLS = e.tls;
 }
 
 bool buildconnectlist(const LineList& servers, std::string_view group, LineList& rotation) {

@@ -13,7 +13,14 @@ namespace chat {
 struct ServerEntry {
     std::string description, host, password, group;
     int port = 6667;
+    bool tls = false;  ///< "+" before the port
 };
+
+/// Port of TLS links given as a bare "+".
+constexpr int kDefaultTlsPort = 6697;
+/// A port text: "6667", "+6697" (TLS), "+" (TLS on 6697); empty, not a number or out of range
+/// gives 6667. `tls` tells whether "+" was there.
+int ParsePortText(std::string_view text, bool& tls);
 
 /// Splits an entry; a port that is missing or not positive is 6667.
 ServerEntry ParseServerEntry(std::string_view entry);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "chat/core/address_cache.h"
+#include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
@@ -327,13 +328,16 @@ void ChannelModes(WindowId chan, std::string_view modes) {
             const std::string& nick = c.Tok(arg++);
             const Member* member = FindMember(list, nick);
             if (!member) continue;
+            // Every mark is kept, so that an operator's voice is still there after -o.
             char old = member->mark;
-            char now = old;
-            if (plus && (old == 0 || MarkRank(mark) < MarkRank(old))) now = mark;
-            if (!plus && old == mark) now = 0;
-            if (now == old) continue;
+            std::string marks = member->marks;
+            size_t at = marks.find(mark);
+            if (plus && at == std::string::npos) marks += mark;
+            if (!plus && at != std::string::npos) marks.erase(at, 1);
+            if (marks == member->marks) continue;
             std::string name = member->nick;
-            SetMember(list, name, now);
+            SetMemberMarks(list, name, marks);
+            char now = FindMember(list, name)->mark;
             MarkNickListChanged(chan);
             if (IsOperatorMark(old) != IsOperatorMark(now) && Options().lfe) {
                 c.event.code = kEventOp;
@@ -493,6 +497,7 @@ void Dispatch() {
     }
     // The flood's own command first.
     if (IsWord(command, "PRIVMSG")) return HandlePrivmsg();
+    if (IsWord(command, "CAP")) return HandleCap(tk);
     if (IsWord(command, "PING")) return HandlePing(2);
     if (IsWord(command, "ERROR")) return HandleError(1);
     if (IsWord(command, "PONG")) {
@@ -659,6 +664,7 @@ void parseline(std::string_view line) {
     c.highlight = false;
     c.BBlank = c.ABlank = false;
     c.event.code = 0;
+    TakeLineTags(line);
     TokenizeInto(line, c.line);
     if (c.line.tk.empty() || c.line.tk[0].empty()) return;
     Dispatch();

@@ -239,10 +239,12 @@ TEST_F(ParserTest, ModeChangesMarksAndArguments) {
               "*** op sets #c mode: +ov-o+b a b op *!*@bad");
     EXPECT_EQ(win, "#c");
     EXPECT_EQ(Names(chan), (std::vector<std::string>{"@a", "+b", "c", "op"}));
-    // A voice on an operator leaves it; taking the op of a voiced operator leaves it plain.
+    // A voice on an operator is kept beneath the @: taking the op leaves the voice.
     parseline(":op!o@h MODE #c +v a");
     EXPECT_EQ(Names(chan).front(), "@a");
     parseline(":op!o@h MODE #c -o a");
+    EXPECT_EQ(Names(chan).front(), "+a");
+    parseline(":op!o@h MODE #c -v a");
     EXPECT_EQ(Names(chan).at(1), "a");
     // Without CHANMODES, "l" takes an argument only when set and "k" always does.
     parseline(":op!o@h MODE #c +lk-l+v 10 key b");

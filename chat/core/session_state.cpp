@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/options.h"
 #include "chat/core/process_wide.h"
@@ -253,7 +254,9 @@ std::string timestamp(std::string_view text) {
     static bool stamped = false;
     static char stamp[32];
     static size_t stamp_length = 0;
-    const int64_t second = SessionWallSeconds();
+    // A line with a server-time tag shows when the server says it happened.
+    const int64_t tagged = LineServerTime();
+    const int64_t second = tagged != 0 ? tagged : SessionWallSeconds();
     if (!stamped || second != stamped_second) {
         std::time_t now = static_cast<std::time_t>(second);
         std::tm tm{};

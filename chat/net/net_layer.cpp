@@ -3,6 +3,7 @@
 #include "chat/net/finger.h"
 #include "chat/net/ident.h"
 #include "chat/net/socks4.h"
+#include "chat/net/tls.h"
 
 namespace chat {
 
@@ -10,6 +11,7 @@ void InstallNet() {
     InstallSocks();
     InstallIdent();
     InstallFinger();
+    InstallTls();
 }
 
 }  // namespace chat

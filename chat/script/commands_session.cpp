@@ -45,8 +45,7 @@ int doserver(WindowId, const Args& a, bool remote) {
     const std::string& first = Arg(a, 1);
     if (first.find_first_of(".:") != std::string::npos) {
         o.szHostName = UnbracketHost(first);
-        long port = Arg(a, 2).empty() ? 6667 : std::strtol(a[2].c_str(), nullptr, 10);
-        o.Port = port > 0 && port <= 65535 ? static_cast<int>(port) : 6667;
+        o.Port = ParsePortText(Arg(a, 2), o.UseTLS);
         o.szPassword = Arg(a, 3);
         c.szconnect.clear();
         c.IsServer = false;

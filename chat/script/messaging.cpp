@@ -1,5 +1,6 @@
 #include "chat/script/messaging.h"
 
+#include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/options.h"
 #include "chat/core/session_state.h"
@@ -65,11 +66,13 @@ void SendSplit(std::string_view command, std::string_view target, std::string_vi
         head +=
             "\x01"
             "ACTION ";
+    // With echo-message the server returns each message as delivered: it is shown then, once.
+    bool server_echoes = command == "PRIVMSG" && CapEnabled("echo-message") && ScriptConnected();
     for (const std::string& piece : SplitForWire(head, text, action ? 1 : 0)) {
         std::string line = head + piece;
         if (action) line += '\x01';
         SendLine(line, remote);
-        if (echo) echo(piece);
+        if (echo && !server_echoes) echo(piece);
     }
 }
 
