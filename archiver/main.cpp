@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/programs/checkout.h"
 #include "archiver/shell/command_request.h"
 #include "archiver/shell/handover.h"
 #include "archiver/shell/headless.h"
@@ -116,6 +117,18 @@ int RunManagerFrontEnd(const std::vector<std::string>& args) {
     return shell::FinishAfterStopSignal(status);
 }
 
+// Where this user's files are, as the XDG variables of this environment give them; the
+// program keeps no logs or history of its own.
+void PrintPlaces() {
+    const std::string settings = shell::SettingsPath();
+    const programs::CheckOutPlaces places = programs::LoadCheckOutPlaces(settings);
+    std::printf(
+        "\nFiles (XDG places, as this environment gives them):\n"
+        "  settings             %s\n"
+        "  check-out launchers  %s/\n",
+        settings.c_str(), places.launchers.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +143,7 @@ int main(int argc, char** argv) {
             std::fputs(shell::kHeadlessZipUsage, stdout);
             std::fputs(shell::kHeadlessNotes, stdout);
             std::fputs(kFrontEndNotes, stdout);
+            PrintPlaces();
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -126,12 +126,16 @@ class ScriptedServer:
 class Client:
     """vesk32 --headless with its own settings folder; stdout lines are collected."""
 
-    def __init__(self, args, ini=""):
+    def __init__(self, args, ini="", env_extra=None):
         self.dir = tempfile.mkdtemp(prefix="vesk-test-")
         os.makedirs(os.path.join(self.dir, "vesk32"))
         with open(os.path.join(self.dir, "vesk32", "vesk.ini"), "w") as f:
             f.write(ini)
-        env = dict(os.environ, XDG_CONFIG_HOME=self.dir)
+        # Logs and received files stay inside the test's folder too.
+        env = dict(os.environ, XDG_CONFIG_HOME=self.dir,
+                   XDG_STATE_HOME=os.path.join(self.dir, "state"),
+                   XDG_DOWNLOAD_DIR=os.path.join(self.dir, "downloads"))
+        env.update(env_extra or {})
         self.stderr = open(os.path.join(self.dir, "stderr"), "wb")
         self.proc = subprocess.Popen([VESK32, "--headless"] + args, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.stderr, env=env)

@@ -3,6 +3,8 @@
 #include <cstddef>
 
 #include "chat/core/line_list.h"
+#include "chat/core/options.h"
+#include "platform/xdg_places.h"
 
 namespace chat {
 namespace {
@@ -89,7 +91,21 @@ std::string UsageText() {
            "  \"@@NAME<TAB>TEXT\" types TEXT into window NAME at once (\"@@@\" at the start of\n"
            "  a line types a literal \"@@\"). Every line printed in any window is written as\n"
            "  \"WINDOW<TAB>TEXT\" with formatting and control codes removed. End of input sends\n"
-           "  QUIT and exits.\n";
+           "  QUIT and exits.\n"
+           "\n"
+           "Files (XDG places, as this environment gives them):\n"
+           "  settings        " +
+           SettingsPathFor("") +
+           "\n"
+           "  logs            " +
+           DefaultLogFolder() +
+           "\n"
+           "                  (\"logdir\" in section [Dirs] of the settings overrides)\n"
+           "  received files  " +
+           platform::DownloadFolder() +
+           "\n"
+           "                  (\"getdir\" in section [Dirs] overrides)\n"
+           "  Nothing is moved from older places: logs kept beside the settings stay there.\n";
 }
 
 }  // namespace chat

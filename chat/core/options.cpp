@@ -11,6 +11,7 @@
 #include "chat/core/process_wide.h"
 #include "chat/core/server_list.h"
 #include "platform/profile.h"
+#include "platform/xdg_places.h"
 
 namespace chat {
 namespace {
@@ -85,6 +86,10 @@ void ResetOptions() {
 
 std::string DefaultSettingsFolder() {
     return platform::ConfigFolder("vesk32");
+}
+
+std::string DefaultLogFolder() {
+    return platform::StateFolder("vesk32") + "logs/";
 }
 
 std::string SettingsPathFor(std::string_view given) {
@@ -182,7 +187,9 @@ void loadini() {
 
     o.szLogDir = Read("Dirs", "logdir", "", 256);
     if (!o.szLogDir.empty() && o.szLogDir.back() != '/') o.szLogDir.push_back('/');
-    if (!IsFolder(o.szLogDir)) o.szLogDir = o.szPATH;
+    // Logs are the user's state, not settings: without a folder of the user's own choosing
+    // they go to the XDG state folder, made when the first log opens.
+    if (!IsFolder(o.szLogDir)) o.szLogDir = DefaultLogFolder();
 
     o.reconnect_delay = static_cast<int>(
         platform::GetPrivateProfileInt("Connection", "reconnectdelay", 10, o.szINI));

@@ -16,7 +16,7 @@ namespace chat {
 struct ChatOptions {
     std::string szINI;     ///< settings file path
     std::string szPATH;    ///< the settings folder, with a trailing "/"
-    std::string szLogDir;  ///< log folder, trailing "/"
+    std::string szLogDir;  ///< log folder, trailing "/" (DefaultLogFolder() unless set)
 
     // Identity and the selected server (section "Vesk").
     std::string szNickName, szAltNick, szUser, szEmail;
@@ -83,6 +83,9 @@ void ResetOptions();
 
 /// The settings folder: $XDG_CONFIG_HOME/vesk32/ (~/.config when unset), trailing "/".
 std::string DefaultSettingsFolder();
+/// The log folder when the settings name none: $XDG_STATE_HOME/vesk32/logs/
+/// (~/.local/state when unset), trailing "/".
+std::string DefaultLogFolder();
 /// The settings file from a command-line name: ".ini" added when the name has no "."; a bare
 /// name lives in the settings folder; empty gives "vesk.ini" there.
 std::string SettingsPathFor(std::string_view given);

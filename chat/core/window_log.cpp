@@ -1,6 +1,8 @@
 #include "chat/core/window_log.h"
 
+#include <dirent.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <ctime>
@@ -8,6 +10,7 @@
 #include "chat/core/options.h"
 #include "chat/core/window_print.h"
 #include "platform/profile.h"
+#include "platform/xdg_places.h"
 
 namespace chat {
 namespace {
@@ -27,6 +30,38 @@ bool SafeFileName(std::string_view name) {
     for (char c : name)
         if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == '\x7f') return false;
     return true;
+}
+
+// True when the settings folder holds logs an older version wrote there.
+bool HasLogsIn(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(dir)) {
+        std::string_view name = e->d_name;
+        if (name.size() > 4 && name.ends_with(".log")) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// The log folder is made on first use. When it is the default one and logs of an older
+// version sit in the settings folder, they are left where they are and the user is told once
+// where new ones go: nothing of theirs moves without them.
+void EnsureLogFolder() {
+    const ChatOptions& o = Options();
+    struct stat st {};
+    if (::stat(o.szLogDir.c_str(), &st) == 0) return;
+    if (!platform::MakePrivateFolders(o.szLogDir)) return;  // opening the log reports it
+    if (o.szLogDir == DefaultLogFolder() && o.szLogDir != o.szPATH && HasLogsIn(o.szPATH) &&
+        Windows().statwin)
+        Print(Windows().statwin,
+              "* Logs are now written to [" + o.szLogDir + "]; earlier logs stay in [" + o.szPATH +
+                  "]",
+              1);
 }
 
 std::string StemOf(std::string_view file) {
@@ -68,6 +103,7 @@ std::string makefname(int slot, std::string_view extension) {
 }
 
 FilePtr openlog(std::string_view name, bool append, bool header) {
+    EnsureLogFolder();
     std::string path = Options().szLogDir + std::string(name);
     std::FILE* opened = SafeFileName(name) ? std::fopen(path.c_str(), append ? "a" : "w") : nullptr;
     if (!opened) {
@@ -155,6 +191,7 @@ void savebuf(WindowId window) {
     WrapPending(r);
     if (r.buffer.empty()) return Beep();
     std::string file = makefname(slot, ".log");
+    EnsureLogFolder();
     std::string path = Options().szLogDir + file;
     FilePtr f(std::fopen(path.c_str(), "a"));
     bool ok = f != nullptr;

@@ -16,6 +16,7 @@
 #include "chat/dcc/dcc_state.h"
 #include "chat/script/script_state.h"
 #include "platform/profile.h"
+#include "platform/xdg_places.h"
 
 namespace chat::dcc {
 
@@ -436,10 +437,10 @@ std::string GetFolder() {
         dir = platform::GetPrivateProfileString("Dirs", "getdir", "", 256, o.szINI);
     struct stat st {};
     if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        // Never the settings folder: offered files must not land beside the scripts.
-        const char* home = std::getenv("HOME");
-        dir = std::string(home && *home ? home : "/tmp") + "/Downloads";
-        if (::stat(dir.c_str(), &st) != 0) ::mkdir(dir.c_str(), 0700);
+        // Never the settings folder: offered files must not land beside the scripts. The
+        // desktop's download folder is where a user looks for what arrived.
+        dir = platform::DownloadFolder();
+        if (::stat(dir.c_str(), &st) != 0) platform::MakePrivateFolders(dir);
     }
     if (dir.back() != '/') dir += '/';
     return dir;

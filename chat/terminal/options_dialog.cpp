@@ -240,7 +240,7 @@ bool SaveOptions(const OptionsState& s) {
     if (logs) {
         ChatOptions& o = Options();
         o.szLogDir = Page(s.values, kOptionsLogging)[kLogFolder];
-        if (o.szLogDir.empty()) o.szLogDir = o.szPATH;
+        if (o.szLogDir.empty()) o.szLogDir = DefaultLogFolder();
         if (o.szLogDir.back() != '/') o.szLogDir.push_back('/');
     }
 
