@@ -16,6 +16,7 @@ namespace shell {
 namespace {
 
 constexpr int kExitFailed = 1;
+constexpr int kExitError = 2;
 
 bool EndsWithExe(const std::string& path) {
     return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".exe") == 0;
@@ -112,7 +113,12 @@ int RunProgramOperationHeadless(const programs::OperationRequest& request) {
     std::fputs(TerminalSafe(programs::LastOutput()).c_str(), stdout);
     if (!out.message.empty()) PrintLine(out.ok ? stdout : stderr, out.message);
     if (out.ok) return 0;
-    return out.ran && out.exit_code > 0 ? out.exit_code : kExitFailed;
+    // Every kind ends with the statuses of the zip engine: 1 for a warning or an archive that
+    // could not be handled at all, 2 for an error such as a damaged member. The archiver's own
+    // code, which means different things to different archivers, stays in the message.
+    if (!out.ran || out.stopped) return kExitFailed;
+    if (request.kind == formats::kKindArj && out.exit_code == 1) return kExitFailed;  // warning
+    return kExitError;
 }
 
 }  // namespace shell
