@@ -7,6 +7,7 @@ import glob
 import hashlib
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -118,10 +119,23 @@ class VeskToVesk(DccBase):
     def test_broken_transfer_is_incomplete_then_resumed(self):
         a, b = self.vesk("alice"), self.vesk("bob")
         path = make_file(os.path.join(self.folder("src"), "big.bin"), 24 * 1024 * 1024)
-        self.send(a, b, path)
-        b.expect(r"^DCC Get connection established$", window="Get alice big.bin")
-        time.sleep(0.2)
-        a.type("/dcc close bob")
+        # The break must come mid-file however fast the link: the sender is held while the
+        # receiver connects, then the receiver is held, so that the sender can put no more
+        # than its window of unacknowledged bytes on the wire before it is told to close.
+        a.type("/dcc send bob %s" % path)
+        b.expect(r"^\*\*\* alice wants to send you: big.bin \(", timeout=10)
+        os.kill(a.proc.pid, signal.SIGSTOP)
+        try:
+            b.type("/dcc get alice")
+            b.expect(r"^DCC Get connection established$", window="Get alice big.bin")
+            os.kill(b.proc.pid, signal.SIGSTOP)
+        finally:
+            os.kill(a.proc.pid, signal.SIGCONT)
+        try:
+            a.type("/dcc close bob")
+            a.caught_up()
+        finally:
+            os.kill(b.proc.pid, signal.SIGCONT)
         # The sender's close may come as a reset: either way the get is not complete.
         b.expect(r"^(DCC Get incomplete!|Error receiving data\.\.\. transfer aborted!)$",
                  window="Get alice big.bin", timeout=10)
@@ -181,6 +195,27 @@ class VeskToVesk(DccBase):
             a.expect(r"^DCC Resume request from mallory was rejected due to parameter error$")
             mallory.send("PRIVMSG alice :\x01DCC RESUME file.ext %s 100\x01\r\n" % port)
             mallory.read_until("DCC ACCEPT file.ext %s 100" % port)
+        finally:
+            mallory.close()
+
+    def test_a_receiver_that_acknowledges_wrongly_is_stopped(self):
+        a = self.vesk("alice")
+        import socket
+        import struct
+        import chat_parser_server_test as parser
+        mallory = parser.IrcPeer(self.port, "mallory")
+        try:
+            path = make_file(os.path.join(self.folder("src"), "w.bin"), 200000)
+            a.type("/dcc send mallory %s" % path)
+            port = int(mallory.read_until("\x01DCC SEND w.bin").split()[-2])
+            with socket.create_connection(("127.0.0.1", port), timeout=10) as c:
+                got = c.recv(65536)
+                self.assertTrue(got)
+                # Acknowledging bytes that were never sent, as if the file were all there.
+                c.sendall(struct.pack(">I", 200000 + 1000))
+                a.expect(r"^Wrong acknowledgement: 201000 bytes, after \d+ of \d+ sent\.\.\. "
+                         r"aborted!$", window="Send mallory w.bin", timeout=10)
+                a.expect(r"^DCC Send incomplete!$", window="Send mallory w.bin")
         finally:
             mallory.close()
 

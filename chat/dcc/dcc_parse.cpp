@@ -221,17 +221,24 @@ uint64_t AckCount(uint32_t ack, uint64_t sent) {
     return sent - behind;
 }
 
-std::optional<uint32_t> AckGatherer::Feed(std::string_view bytes) {
-    std::optional<uint32_t> latest;
+AckVerdict AckGatherer::Check(std::string_view bytes, uint64_t sent, uint64_t& acked,
+                              uint64_t& wrong) {
+    AckVerdict verdict = AckVerdict::kNone;
     for (char c : bytes) {
         part_[have_++] = static_cast<unsigned char>(c);
-        if (have_ == 4) {
-            latest = (uint32_t{part_[0]} << 24) | (uint32_t{part_[1]} << 16) |
-                     (uint32_t{part_[2]} << 8) | part_[3];
-            have_ = 0;
+        if (have_ < 4) continue;
+        have_ = 0;
+        uint32_t ack = (uint32_t{part_[0]} << 24) | (uint32_t{part_[1]} << 16) |
+                       (uint32_t{part_[2]} << 8) | part_[3];
+        uint64_t count = AckCount(ack, sent);
+        if (count > sent || count < acked) {
+            wrong = count;
+            return AckVerdict::kWrong;
         }
+        acked = count;
+        verdict = AckVerdict::kAdvanced;
     }
-    return latest;
+    return verdict;
 }
 
 }  // namespace chat::dcc

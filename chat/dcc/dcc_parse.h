@@ -82,11 +82,20 @@ bool AckCovers(uint32_t ack, uint64_t sent);
 /// within 2 GiB of `sent` with the same low 32 bits).
 uint64_t AckCount(uint32_t ack, uint64_t sent);
 
+/// What the acknowledgements of one read said.
+enum class AckVerdict {
+    kNone,      ///< no whole acknowledgement yet
+    kAdvanced,  ///< every one was sound; the count is the newest
+    kWrong,     ///< one went back, or past what was sent
+};
+
 /// Gathers acknowledgements that may arrive split across reads.
 class AckGatherer {
 public:
-    /// Takes the bytes of one read; returns the latest whole acknowledgement among them, if any.
-    std::optional<uint32_t> Feed(std::string_view bytes);
+    /// Takes the bytes of one read and checks every whole acknowledgement among them, in
+    /// order: each must lie between the count before it (`acked`) and `sent`. `acked` becomes
+    /// the newest sound count; `wrong` gets the count of the first one that was not.
+    AckVerdict Check(std::string_view bytes, uint64_t sent, uint64_t& acked, uint64_t& wrong);
 
 private:
     std::array<unsigned char, 4> part_{};

@@ -242,15 +242,40 @@ TEST(DccParse, AcknowledgementsCountModulo4GiB) {
     }
 }
 
-TEST(DccParse, SplitAcknowledgementsAreGathered) {
+TEST(DccParse, SplitAcknowledgementsAreGatheredAndEachIsChecked) {
     AckGatherer g;
+    uint64_t acked = 0, wrong = 0;
     // One byte, then three: one whole acknowledgement.
-    EXPECT_FALSE(g.Feed(std::string("\x00", 1)));
-    EXPECT_EQ(g.Feed(std::string("\x00\x0b\xb8", 3)), 3000u);
+    EXPECT_EQ(g.Check(std::string("\x00", 1), 5000, acked, wrong), AckVerdict::kNone);
+    EXPECT_EQ(g.Check(std::string("\x00\x0b\xb8", 3), 5000, acked, wrong), AckVerdict::kAdvanced);
+    EXPECT_EQ(acked, 3000u);
     // Two and a half acknowledgements in one read: the latest whole one counts.
-    EXPECT_EQ(g.Feed(std::string("\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00", 10)), 2u);
-    EXPECT_EQ(g.Feed(std::string("\x00\x03", 2)), 3u);
-    EXPECT_FALSE(g.Feed(""));
+    EXPECT_EQ(
+        g.Check(std::string("\x00\x00\x0b\xb8\x00\x00\x0f\xa0\x00\x00", 10), 5000, acked, wrong),
+        AckVerdict::kAdvanced);
+    EXPECT_EQ(acked, 4000u);
+    EXPECT_EQ(g.Check(std::string("\x13\x88", 2), 5000, acked, wrong), AckVerdict::kAdvanced);
+    EXPECT_EQ(acked, 5000u);
+    EXPECT_EQ(g.Check("", 5000, acked, wrong), AckVerdict::kNone);
+
+    // Past what was sent, or back from what was said: a wrong one anywhere in the read stops
+    // it, even when a sound one follows.
+    struct Case {
+        std::string bytes;
+        uint64_t sent, acked_before, acked_after, wrong;
+    } cases[] = {
+        {std::string("\x00\x00\x13\x89", 4), 5000, 4000, 4000, 5001},
+        {std::string("\x00\x00\x0b\xb8\x00\x00\x0f\xa0", 8), 5000, 3500, 3500, 3000},
+        {std::string("\x00\x00\x13\x89\x00\x00\x13\x88", 8), 5000, 0, 0, 5001},
+        {std::string("\x00\x00\x0f\xa0\x00\x00\x0b\xb8", 8), 5000, 0, 4000, 3000},
+    };
+    for (const Case& c : cases) {
+        AckGatherer fresh;
+        uint64_t a = c.acked_before, w = 0;
+        EXPECT_EQ(fresh.Check(c.bytes, c.sent, a, w), AckVerdict::kWrong);
+        EXPECT_EQ(a, c.acked_after);
+        EXPECT_EQ(w, c.wrong);
+    }
 }
 
 }  // namespace

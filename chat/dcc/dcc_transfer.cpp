@@ -27,9 +27,20 @@ namespace {
 
 namespace net = platform::net;
 
-// Bytes read per data event: each read is acknowledged at once, which is all a sender that
-// waits for its acknowledgements needs.
-constexpr size_t kReadSize = 4096;
+// Bytes read per data event. Each read is acknowledged at once, so a sender that waits for
+// every acknowledgement still gets one per packet, and one that keeps a window of bytes in
+// flight is never held up by a small buffer.
+constexpr size_t kReadSize = 256 * 1024;
+// Bytes of acknowledgements read at once (a fast send may find many waiting).
+constexpr size_t kAckReadSize = 4096;
+// A send keeps up to this many bytes in flight before it waits for acknowledgements, whatever
+// the packet size: waiting for each packet's acknowledgement would tie the rate to the round
+// trip (512-byte packets over loopback reach a few MB/s). Every acknowledgement is still read
+// and checked as it comes, and the send ends only when the last one covers the whole file.
+constexpr uint64_t kSendWindow = 1024 * 1024;
+// File bytes read and written at once by a send (a packet of the setting when larger): large
+// blocks keep the system calls per megabyte few.
+constexpr size_t kSendBlock = 256 * 1024;
 // A byte count in the title is rewritten at most this often (a percentage when it changes).
 constexpr int64_t kTitleEveryMs = 500;
 // Milliseconds between progress lines in the window.
@@ -279,7 +290,8 @@ void DoSendClose(int slot) {
           "Sent: " + std::to_string(bytes) + " bytes in " + std::to_string(secs) + " secs (" +
               std::to_string(bytes / static_cast<uint64_t>(secs)) + " bytes/sec)",
           1);
-    bool complete = s.sent == s.size;
+    // Acknowledged sends are complete when the receiver said it has every byte.
+    bool complete = s.sent == s.size && (s.fast || s.acked == s.size);
     if (Options().bsc && !s.minimised) Beep();
     std::string nick = s.nick, name = s.name;
     WindowId window = s.window;
@@ -299,23 +311,30 @@ void DoSendClose(int slot) {
     Print(window, "DCC Send session closed", 3);
 }
 
-// A send wants to hear of room in the socket only while it has something to put there.
-short SendInterest(const SendSlot& s) {
-    return static_cast<short>(POLLIN | (s.unsent || (s.fast && !s.eof) ? POLLOUT : 0));
+// The bytes an acknowledged send may still put in flight (a fast send has no limit).
+uint64_t WindowRoom(const SendSlot& s) {
+    if (s.fast) return UINT64_MAX;
+    uint64_t in_flight = s.sent - std::min(s.sent, s.acked);
+    return in_flight >= kSendWindow ? 0 : kSendWindow - in_flight;
 }
 
-// Sends the next packet (acknowledged mode) or packets until the socket is full (fast send);
-// the rest of a packet the socket took only in part goes first. False when the send ended.
+// A send wants to hear of room in the socket only while it has something to put there.
+short SendInterest(const SendSlot& s) {
+    return static_cast<short>(POLLIN | (s.unsent || (!s.eof && WindowRoom(s)) ? POLLOUT : 0));
+}
+
+// Sends until the socket is full or (acknowledged mode) the window of bytes in flight is;
+// the rest of a block the socket took only in part goes first. False when the send ended.
 bool DoSendNextPacket(int slot) {
     SendSlot& s = Dcc().sends[slot];
     if (s.state != 2 || !s.file) return false;
-    if (!s.fast && s.unsent == 0 && s.acked < s.sent) return true;
     s.idle = 0;
     int fd = ::fileno(s.file.get());
     for (;;) {
         if (s.unsent == 0) {
             // Never more than was announced, even when the file has grown since.
-            uint64_t left = s.size - std::min(s.size, s.sent);
+            uint64_t left = std::min(s.size - std::min(s.size, s.sent), WindowRoom(s));
+            if (left == 0 && s.sent < s.size) break;  // the window is full
             ssize_t r = 0;
             if (left > 0) {
                 size_t want = static_cast<size_t>(std::min<uint64_t>(s.buffer.size(), left));
@@ -344,7 +363,7 @@ bool DoSendNextPacket(int slot) {
         s.unsent -= static_cast<size_t>(n);
         s.unsent_at += static_cast<size_t>(n);
         s.sent += static_cast<uint64_t>(n);
-        if (s.unsent || !s.fast) break;
+        if (s.unsent) break;
     }
     WatchFor(s.socket, s.interest, SendInterest(s));
     return true;
@@ -354,8 +373,8 @@ void DoSendGetAck(int slot) {
     SendSlot& s = Dcc().sends[slot];
     if (s.state != 2) return;
     s.idle = 0;
-    // Fast sends may find many acknowledgements waiting; only the newest matters.
-    char bytes[kReadSize];
+    // Many acknowledgements may be waiting; each is checked, the newest counts.
+    char bytes[kAckReadSize];
     ssize_t n = Receive(s.socket, bytes, sizeof bytes);
     if (n == 0) return DoSendClose(slot);
     if (n < 0) {
@@ -363,16 +382,22 @@ void DoSendGetAck(int slot) {
         Print(s.window, "Error receiving acknowledgement... aborted!", 1);
         return sinit(slot, 1);
     }
-    auto ack = s.acks.Feed(std::string_view(bytes, static_cast<size_t>(n)));
-    if (!ack) return;
-    s.acked = AckCount(*ack, s.sent);
+    uint64_t wrong = 0;
+    AckVerdict verdict =
+        s.acks.Check(std::string_view(bytes, static_cast<size_t>(n)), s.sent, s.acked, wrong);
+    if (verdict == AckVerdict::kNone) return;
+    if (verdict == AckVerdict::kWrong && !s.fast) {
+        // A receiver that says it has bytes never sent, or fewer than it said before, is not
+        // receiving this file: going on would report a transfer that did not happen.
+        Print(s.window,
+              "Wrong acknowledgement: " + std::to_string(wrong) + " bytes, after " +
+                  std::to_string(s.acked) + " of " + std::to_string(s.sent) + " sent... aborted!",
+              1);
+        return DoSendClose(slot);
+    }
     Progress(s.window, "Send", s.nick, s.name, s.sent, s.size, s.meter, false);
     if (s.acked >= s.size) return DoSendClose(slot);
-    if (!s.fast) {
-        if (s.acked >= s.sent) DoSendNextPacket(slot);
-        return;
-    }
-    if (s.unsent || s.acked + static_cast<uint64_t>(s.packet) >= s.sent) DoSendNextPacket(slot);
+    if (s.unsent || WindowRoom(s)) DoSendNextPacket(slot);
 }
 
 // The event loop's call for a send's data connection: the acknowledgement is read and the
@@ -432,7 +457,7 @@ void DoEstablishConnection(int slot) {
         Print(s.window, "Resuming transfer at " + std::to_string(s.resume) + " bytes", 3);
     }
     s.acked = s.sent;
-    s.buffer.assign(static_cast<size_t>(s.packet), 0);
+    s.buffer.assign(std::max(static_cast<size_t>(s.packet), kSendBlock), 0);
     if (!s.fast) NoDelay(c);
     uint64_t generation = s.generation;
     WatchData(c, s.interest, POLLIN,

@@ -209,9 +209,10 @@ TEST_F(DccTransferTest, AResumedGetCountsOnlyTheNewBytes) {
     EXPECT_EQ(RecordOf(gw)->topic, "100%");
 }
 
-TEST_F(DccTransferTest, TheSenderWaitsForWholeAcknowledgementsAndSendsNoMoreThanOffered) {
-    Options().psize = 512;
-    std::string data = Pattern(1024);
+TEST_F(DccTransferTest, TheSenderKeepsAWindowInFlightAndEndsOnTheLastAcknowledgement) {
+    constexpr size_t kWindow = 1024 * 1024;
+    Options().psize = 512;  // the window holds whatever the packet size
+    std::string data = Pattern(kWindow + 300000);
     std::string path = File("s.bin", data);
     ASSERT_TRUE(StartSend("peer", path, false));
     // The file grows after the offer: only the offered bytes go.
@@ -219,16 +220,27 @@ TEST_F(DccTransferTest, TheSenderWaitsForWholeAcknowledgementsAndSendsNoMoreThan
     Peer p;
     ASSERT_TRUE(p.Connect(ListeningPort()));
     std::string got;
-    ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= 512; }));
-    EXPECT_EQ(got.size(), 512u);
+    ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= kWindow; }));
+    Settle();
+    got += p.Take();
+    EXPECT_EQ(got.size(), kWindow);  // no more without an acknowledgement
     // An acknowledgement split across reads: nothing moves on its first byte.
     auto ack = AckBytes(512);
     p.Send(std::string_view(ack.data(), 1));
     Settle();
     EXPECT_EQ(p.Take(), "");
     p.Send(std::string_view(ack.data() + 1, 3));
-    ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= 1024; }));
-    ack = AckBytes(1024);
+    ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= kWindow + 512; }));
+    Settle();
+    EXPECT_EQ(got += p.Take(), data.substr(0, kWindow + 512));
+    ack = AckBytes(got.size());
+    p.Send(std::string_view(ack.data(), 4));
+    ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= data.size(); }));
+    Settle();
+    EXPECT_EQ(got += p.Take(), data);
+    // Everything went, but the send waits for the receiver to say it has it all.
+    EXPECT_FALSE(Printed(Dcc().sends[0].window, "DCC Send completed"));
+    ack = AckBytes(data.size());
     p.Send(std::string_view(ack.data(), 4));
     bool closed = false;
     ASSERT_TRUE(Pump([&] {
@@ -237,6 +249,40 @@ TEST_F(DccTransferTest, TheSenderWaitsForWholeAcknowledgementsAndSendsNoMoreThan
     }));
     EXPECT_EQ(got, data);
     EXPECT_TRUE(Printed(Dcc().sends[0].window, "DCC Send completed"));
+}
+
+TEST_F(DccTransferTest, AWrongAcknowledgementStopsTheSend) {
+    struct Case {
+        const char* name;
+        uint64_t first, second;  // acknowledgements sent in one write
+    } cases[] = {
+        {"past what was sent", 3000, 6000},
+        {"going back", 4000, 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string data = Pattern(5000);
+        std::string name = std::string("w-") + (c.first < c.second ? "past" : "back") + ".bin";
+        ASSERT_TRUE(StartSend("peer", File(name, data), false));
+        int slot = 0;
+        while (slot < kSlots && Dcc().sends[slot].name != name) ++slot;
+        ASSERT_LT(slot, kSlots);
+        Peer p;
+        ASSERT_TRUE(p.Connect(Dcc().sends[slot].port));
+        std::string got;
+        ASSERT_TRUE(Pump([&] { return (got += p.Take()).size() >= data.size(); }));
+        auto a = AckBytes(c.first), b = AckBytes(c.second);
+        p.Send(std::string(a.data(), 4) + std::string(b.data(), 4));
+        bool closed = false;
+        ASSERT_TRUE(Pump([&] {
+            p.Take(&closed);
+            return closed;
+        }));
+        WindowId w = Dcc().sends[slot].window;
+        EXPECT_TRUE(Printed(w, "Wrong acknowledgement"));
+        EXPECT_TRUE(Printed(w, "DCC Send incomplete!"));
+        EXPECT_FALSE(Printed(w, "DCC Send completed"));
+    }
 }
 
 TEST_F(DccTransferTest, AGetWritesNoMoreThanOfferedAndAcknowledgesWhatItWrote) {
