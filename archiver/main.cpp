@@ -10,6 +10,7 @@
 
 #include "archiver/programs/checkout.h"
 #include "archiver/shell/command_request.h"
+#include "archiver/shell/desktop_integration.h"
 #include "archiver/shell/handover.h"
 #include "archiver/shell/headless.h"
 #include "archiver/shell/headless_zip.h"
@@ -151,6 +152,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         args.emplace_back(argv[i]);
+    }
+    if (args.size() == 1 && (args[0] == "--integrate" || args[0] == "--unintegrate")) {
+        const shell::IntegrationPlaces places = shell::LoadIntegrationPlaces();
+        const shell::IntegrationReport r =
+            args[0] == "--integrate" ? shell::Integrate(places) : shell::Unintegrate(places);
+        for (const std::string& line : r.lines) std::puts(line.c_str());
+        return r.ok ? 0 : 2;
     }
     if (!args.empty() && shell::ParseCommandLine(args).inichange) {
         shell::BroadcastSettingsChanged(shell::HandoverFolder());

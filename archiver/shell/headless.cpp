@@ -40,6 +40,7 @@ const char* const kHeadlessUsage =
     "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
     "       borvan32 --checkout-delete=GROUP FOLDER\n"
+    "       borvan32 --integrate | --unintegrate\n"
     "       borvan32 --help | --version\n";
 
 const char* const kHeadlessNotes =
@@ -49,6 +50,9 @@ const char* const kHeadlessNotes =
     "replaced stays as it was too.\n"
     "A meter on standard error shows the progress of -a, -e and -t when it is a terminal\n"
     "and the work is a few MB or more; --progress shows it anywhere, --no-progress never.\n"
+    "--integrate adds a desktop entry, borvan32 as the default application for the archive\n"
+    "kinds it opens, and \"Extract here\" / \"Add to archive\" actions for Dolphin, Nemo and\n"
+    "Nautilus, all under $XDG_DATA_HOME; --unintegrate removes exactly what it wrote.\n"
     "Settings, with the [Intl] date, time and number formats: "
     "$XDG_CONFIG_HOME/borvan32/borvan32.ini.\n";
 
