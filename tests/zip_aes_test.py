@@ -14,6 +14,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+import zipfile
 import zlib
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
@@ -133,9 +134,9 @@ def read_file(path):
         return f.read()
 
 
-def run(*args, cwd=None):
+def run(*args, cwd=None, env=None):
     return subprocess.run([BORVAN32, *args], cwd=cwd, capture_output=True, text=True,
-                          timeout=120, stdin=subprocess.DEVNULL)
+                          timeout=120, stdin=subprocess.DEVNULL, env=env)
 
 
 def files_under(folder):
@@ -278,6 +279,104 @@ class ZipAesTest(unittest.TestCase):
                 with open(path, "wb") as f:
                     f.write(data)
                 self.refused(path, password, message)
+
+    def settings(self, text):
+        """An environment whose settings file holds `text` under [Borvan]."""
+        home = self.path("config")
+        os.makedirs(os.path.join(home, "borvan32"), exist_ok=True)
+        with open(os.path.join(home, "borvan32", "borvan32.ini"), "w") as f:
+            f.write("[Borvan]\n" + text)
+        return dict(os.environ, XDG_CONFIG_HOME=home)
+
+    def make_tree(self):
+        src = self.path("src")
+        files = {"big.txt": TEXT * 20, "noise.bin": NOISE * 20, "small.bin": NOISE[:300],
+                 "tiny.txt": b"hi", "nineteen.txt": b"x" * 19, "twenty.txt": b"y" * 20,
+                 "empty": b""}
+        os.makedirs(src, exist_ok=True)
+        for n, d in files.items():
+            with open(os.path.join(src, n), "wb") as f:
+                f.write(d)
+        return src, files
+
+    def test_our_aes_archives_open_in_7zip_and_in_the_reader_here(self):
+        src, files = self.make_tree()
+        names = sorted(files)
+        cases = [("aes256", 3, "1"), ("aes256", 3, "4"), ("aes128", 1, "1"), ("aes192", 2, "2")]
+        for cipher, strength, threads in cases:
+            with self.subTest(cipher=cipher, threads=threads):
+                archive = self.path("%s-%s.zip" % (cipher, threads))
+                env = self.settings("Threads=%s\n" % threads)
+                r = run("-a", "--encrypt=" + cipher, "--password=open sesame", archive, *names,
+                        cwd=src, env=env)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                inside = read_aes_zip(archive, b"open sesame")
+                self.assertEqual({n: v[0] for n, v in inside.items()}, files)
+                self.assertEqual({v[2] for v in inside.values()}, {strength})
+                # Small members leave their CRC out (AE-2); the rest keep it (AE-1).
+                self.assertEqual({n: v[1] for n, v in inside.items()},
+                                 {n: 2 if len(d) < 20 else 1 for n, d in files.items()})
+                self.assertEqual(inside["big.txt"][3], 8)
+                self.assertEqual(inside["tiny.txt"][3], 0)
+                if SEVENZIP:
+                    out = self.path("7z-" + cipher + threads)
+                    r = subprocess.run([SEVENZIP, "x", "-popen sesame", "-o" + out, archive],
+                                       capture_output=True, text=True, timeout=120)
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    self.assertNotIn("WARNING", r.stdout.upper())
+                    self.assertEqual(files_under(out), files)
+                r = run("-t", "--password=open sesame", archive)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_the_cipher_comes_from_the_switch_else_the_settings(self):
+        src, files = self.make_tree()
+        cases = [
+            # (settings, switches, expected: None for traditional encryption, else strength)
+            ("", [], None),
+            ("Encryption=aes192\n", [], 2),
+            ("Encryption=aes192\n", ["--encrypt=zipcrypto"], None),
+            ("Encryption=nonsense\n", [], None),
+            ("", ["--encrypt=aes128"], 1),
+        ]
+        for settings, switches, strength in cases:
+            with self.subTest(settings=settings, switches=switches):
+                archive = self.path("choice.zip")
+                if os.path.exists(archive):
+                    os.remove(archive)
+                r = run("-a", *switches, "--password=pw", archive, "big.txt", cwd=src,
+                        env=self.settings(settings))
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                listed = self.listing(archive)["big.txt"]
+                self.assertTrue(listed["encrypted"])
+                if strength is None:
+                    self.assertEqual(listed["method"], "deflated")
+                    with zipfile.ZipFile(archive) as z:
+                        self.assertEqual(z.read("big.txt", pwd=b"pw"), files["big.txt"])
+                else:
+                    self.assertEqual(read_aes_zip(archive, b"pw")["big.txt"][2], strength)
+        for switches, message in ((["--encrypt=aes512", "--password=pw"], "is not a cipher"),
+                                  (["--encrypt=aes256"], "--encrypt goes with --password")):
+            with self.subTest(switches=switches):
+                r = run("-a", *switches, self.path("never.zip"), "big.txt", cwd=src)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(self.path("never.zip")))
+
+    def test_updating_an_aes_member_writes_it_afresh(self):
+        src, files = self.make_tree()
+        archive = self.path("update.zip")
+        r = run("-a", "--encrypt=aes256", "--password=pw", archive, "big.txt", "tiny.txt",
+                cwd=src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # Replaced with traditional encryption: no AES field of the old member may stay.
+        r = run("-a", "--encrypt=zipcrypto", "--password=pw", archive, "big.txt", cwd=src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        listed = self.listing(archive)
+        self.assertEqual((listed["big.txt"]["method"], listed["tiny.txt"]["method"]),
+                         ("deflated", "AES-256 stored"))
+        r, got = self.extract(archive, "pw")
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(got, {"big.txt": files["big.txt"], "tiny.txt": b"hi"})
 
     def test_members_before_a_refused_one_stay_and_it_leaves_nothing(self):
         path = self.path("two.zip")
