@@ -12,6 +12,7 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
@@ -91,7 +92,7 @@ def write_aes_zip(path, members, password):
         f.write(bytes(out + central + end))
 
 
-def read_aes_zip(path, password):
+def read_aes_zip(path, password, only=None):
     """Reads every file of an archive whose files are all AES-encrypted:
     {name: (data, version, strength, method inside)},
     checking the password check value, the authentication code and (AE-1) the CRC."""
@@ -106,7 +107,7 @@ def read_aes_zip(path, password):
          offset) = struct.unpack("<8xHH4xIIIHHH8xI", blob[at:at + 46])
         name = blob[at + 46:at + 46 + name_len].decode()
         at += 46 + name_len + extra_len + comment_len
-        if name.endswith("/"):
+        if name.endswith("/") or (only is not None and name not in only):
             continue  # a folder has no data to encrypt
         assert flags & 1 and method == 99, (name, flags, method)
         local_name, local_extra = struct.unpack("<HH", blob[offset + 26:offset + 30])
@@ -391,6 +392,65 @@ class ZipAesTest(unittest.TestCase):
         r = run("-e", "-o", "--password=pw", path, target)
         self.assertNotEqual(r.returncode, 0)
         self.assertEqual(files_under(target), {"first.txt": b"first\n", "m.txt": b"old"})
+
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from borvan_window_test import WindowFixture  # noqa: E402
+
+
+@unittest.skipIf(hashes is None, "python3-cryptography is missing")
+class AesWindowTest(WindowFixture):
+    def test_the_add_dialog_writes_aes_and_the_window_reads_it_with_its_password(self):
+        with open(os.path.join(self.dir, "secret.txt"), "wb") as f:
+            f.write(TEXT)
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        t.keys("C-a")
+        screen = t.wait_for("Encryption:")
+        self.assertRegex(screen, r"\(.\) Traditional")
+        t.text("secret.txt")
+        # Alt+Y reaches the first cipher; each Down selects the next one.
+        t.keys("M-y", "Down", "Down", "Down")
+        t.keys("M-p")
+        t.wait_for("Mask Password")
+        t.text("pw")
+        t.keys("Enter")
+        t.wait_for("Please reenter your password:")
+        t.text("pw")
+        t.keys("Enter")
+        t.wait_gone("Please reenter")
+        t.keys("M-a")  # the focus stays on Password...: Alt+A is the Add button
+        t.wait_for("Total 4 files")
+        got = read_aes_zip(self.archive, b"pw", only={"secret.txt"})
+        self.assertEqual(got["secret.txt"][:3], (TEXT, 1, 3))
+        # The choice is the next add's default, in the window and without it.
+        with open(os.path.join(self.config, "borvan32", "borvan32.ini")) as f:
+            self.assertIn("Encryption=aes256", f.read())
+        t.keys("C-a")
+        screen = t.wait_for("Encryption:")
+        self.assertRegex(screen, r"\( \) Traditional")
+        self.assertRegex(screen, r"\([^ ]\) AES-256")
+        t.keys("Escape")
+        t.wait_gone("Encryption:")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=10)
+        t.close()
+
+        # A fresh window asks for the password before it tests, then extracts with it.
+        aes = os.path.join(self.dir, "aes.zip")
+        write_aes_zip(aes, [("one.txt", TEXT, 1, 1, 8), ("two.bin", NOISE, 2, 2, 0)], b"pw")
+        t = self.start("aes.zip")
+        t.wait_for("Total 2 files")
+        t.keys("C-t")
+        t.wait_for("Mask Password")
+        t.text("pw")
+        t.keys("Enter")
+        t.wait_for("ended without errors")
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        t.wait_for(lambda s: "Extract To:" not in s and "Total 2 files" in s)
+        self.assertEqual(files_under(self.out), {"one.txt": TEXT, "two.bin": NOISE})
 
 
 if __name__ == "__main__":
