@@ -274,6 +274,12 @@ class ZipAesTest(unittest.TestCase):
             path = self.path("short.zip")
             write_aes_zip(path, [("m.txt", TEXT, 1, 3, 8, None, mangle)], b"pw")
             cases.append((label, read_file(path), "pw", message))
+        # Both headers claim more data than the file holds: the code would lie past its end.
+        past_end = bytearray(blob)
+        size = struct.unpack_from("<I", past_end, 18)[0]
+        struct.pack_into("<I", past_end, 18, size + 5000)
+        struct.pack_into("<I", past_end, past_end.index(b"PK\x01\x02") + 20, size + 5000)
+        cases.append(("code past the end of the file", bytes(past_end), "pw", "cut short"))
         for label, data, password, message in cases:
             with self.subTest(label):
                 path = self.path("case.zip")
