@@ -401,7 +401,8 @@ class ZipAesTest(unittest.TestCase):
 
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from borvan_window_test import WindowFixture  # noqa: E402
+from borvan_window_test import BORVAN, WindowFixture  # noqa: E402
+from tmux_harness import Tmux  # noqa: E402
 
 
 @unittest.skipIf(hashes is None, "python3-cryptography is missing")
@@ -457,6 +458,16 @@ class AesWindowTest(WindowFixture):
         t.keys("Enter")
         t.wait_for(lambda s: "Extract To:" not in s and "Total 2 files" in s)
         self.assertEqual(files_under(self.out), {"one.txt": TEXT, "two.bin": NOISE})
+
+    def test_a_cipher_in_a_terminal_runs_headless_and_needs_a_password(self):
+        with open(os.path.join(self.dir, "f.txt"), "wb") as f:
+            f.write(b"data")
+        script = '"$0" -a --encrypt=aes256 new.zip f.txt; echo "status=$?"; sleep 60'
+        self.t = Tmux(["sh", "-c", script, BORVAN], cols=100, rows=30, env=self.env())
+        screen = self.t.wait_for("status=")
+        self.assertIn("--encrypt goes with --password", screen)
+        self.assertIn("status=2", screen)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "new.zip")))
 
 
 if __name__ == "__main__":
