@@ -58,7 +58,7 @@ class DialogsTest(unittest.TestCase):
         # Alt+M reaches the first compression radio; each Down selects the next one.
         t.keys("End", "Space", "M-r", "M-m", "Down", "Down", "Enter")
         self.assertEqual(self.result(t), "names=typed.dat|c.txt folder=%s/sub action=0 "
-                         "compression=2 recurse=1 password=" % self.dir)
+                         "compression=2 recurse=1 encryption=0 password=" % self.dir)
 
     def test_add_without_names_says_so_and_escape_cancels(self):
         t = self.run_demo("add", self.dir)

@@ -229,6 +229,8 @@ TEST(CommandRequestTest, FrontEnd) {
         {{"--headless", "a.zip"}, true, true, FrontEnd::kHeadless},
         {{"-e", "--yes", "a.zip"}, true, true, FrontEnd::kHeadless},
         {{"--sort=name", "a.zip"}, true, true, FrontEnd::kHeadless},
+        // A cipher goes with a password, which is never typed into the window's command line.
+        {{"-a", "--encrypt=aes256", "a", "x"}, true, true, FrontEnd::kHeadless},
         // The meter belongs to the headless front end: asking for it (or not) runs there.
         {{"-e", "--progress", "a.zip"}, true, true, FrontEnd::kHeadless},
         {{"-a", "--no-progress", "a", "x"}, true, true, FrontEnd::kHeadless},

@@ -1,12 +1,14 @@
 #include "archiver/shell/headless_zip.h"
 
 #include "archiver/shell/command_request.h"
+#include "archiver/shell/encryption_choice.h"
 #include "archiver/shell/headless.h"
 #include "archiver/shell/program_kinds.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/terminal_text.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "archiver/engine/unzip/engine_frame.h"
@@ -19,7 +21,9 @@ namespace shell {
 const char* const kHeadlessZipUsage =
     "       borvan32 -a|-f|-u|-m [-r] [-p] [--follow-links] [-ex|-en|-ef|-es|-e0] "
     "[--password=TEXT]\n"
-    "                [--progress|--no-progress] ARCHIVE [NAMES...]\n"
+    "                [--encrypt=zipcrypto|aes128|aes192|aes256] [--progress|--no-progress]\n"
+    "                ARCHIVE [NAMES...]\n"
+    "       (--encrypt, with --password: the cipher; the settings' Encryption when left out)\n"
     "       (a symbolic link is stored as a link; --follow-links stores what it points to)\n"
     "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
     "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
@@ -34,7 +38,7 @@ constexpr platform::UINT kMeterSetRange = platform::WM_USER + 0;
 
 bool IsGlobalOption(const std::string& a) {
     return a == "--headless" || a == "--yes" || a == "--progress" || a == "--no-progress" ||
-           a.rfind("--password=", 0) == 0;
+           a.rfind("--password=", 0) == 0 || a.rfind("--encrypt=", 0) == 0;
 }
 
 // The compression letters of the command language: level and method of the record.
@@ -71,7 +75,7 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
 
 // False on a parameter error; `why` then names the refused word when one was.
 bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressMode& progress,
-           std::string& why) {
+           std::optional<int>& cipher, std::string& why) {
     char command = 0;
     bool have_archive = false;
     bool switches = true;
@@ -89,6 +93,12 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressM
             if (a.rfind("--password=", 0) == 0) {
                 cmd.password_given = true;
                 cmd.password = a.substr(11);
+            } else if (a.rfind("--encrypt=", 0) == 0) {
+                cipher = ParseEncryptionName(a.substr(10));
+                if (!cipher) {
+                    why = "\"" + a + "\" is not a cipher (zipcrypto, aes128, aes192, aes256)";
+                    return false;
+                }
             } else if (a == "--progress" || a == "--no-progress") {
                 progress = a == "--progress" ? ProgressMode::kOn : ProgressMode::kOff;
             }
@@ -133,6 +143,11 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressM
         }
     }
     if (!have_archive || cmd.archive.empty()) return false;
+    // A cipher without a password would write the files in the clear, against the request.
+    if (cipher && !cmd.password_given) {
+        why = "--encrypt goes with --password";
+        return false;
+    }
     if (cmd.names.empty()) {
         if (command == 'd') return false;
         cmd.names.push_back("*.*");
@@ -190,7 +205,8 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
     zip::ZipCommand cmd;
     std::string why;
     ProgressMode progress = ProgressMode::kAuto;
-    if (!Parse(args, cmd, progress, why)) {
+    std::optional<int> cipher;
+    if (!Parse(args, cmd, progress, cipher, why)) {
         PrintLine(stderr, ValidationErrorText(why));
         return kExitUsage;
     }
@@ -205,7 +221,9 @@ int RunHeadlessZip(const std::vector<std::string>& args) {
         });
     cmd.report_window = window;
     cmd.progress_window = window;
-    cmd.threads = LoadSettings(SettingsPath()).threads;
+    Settings settings = LoadSettings(SettingsPath());
+    cmd.threads = settings.threads;
+    cmd.encryption = cipher.value_or(EncryptionFromSetting(settings.encryption));
     int called = zip::ZIP(cmd);
     platform::DestroyWindow(window);
     meter->Finish(called && cmd.result == 0);

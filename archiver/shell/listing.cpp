@@ -391,7 +391,11 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         m.uncompressed = h.uncompressed_size;
         m.compressed = h.compressed_size;
         m.crc = h.crc;
-        m.method = ZipMethodName(h.method);
+        // An AES member names its strength and the method inside ("AES-256 deflated").
+        std::string method =
+            e.aes ? engine::AesStrengthName(e.aes->strength) + " " + ZipMethodName(e.aes->method)
+                  : ZipMethodName(h.method);
+        m.method = method;
         m.attributes = static_cast<int32_t>(h.external_attr & 0xFF);
         std::optional<uint32_t> mode = engine::MemberUnixMode(h.version_made, h.external_attr);
         if (mode) m.mode = static_cast<int32_t>(*mode);

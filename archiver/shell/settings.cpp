@@ -127,6 +127,7 @@ constexpr TextKey kTextKeys[] = {
     {"Borvan", "nopathscan", &Settings::nopathscan},
     {"Borvan", "viewdir", &Settings::viewdir},
     {"Borvan", "NoInstallCaution", &Settings::no_install_caution},
+    {"Borvan", "Encryption", &Settings::encryption},
     {"fm", "placement", &Settings::fm_placement},
     {"WIZARD", "ExtractTo", &Settings::wiz_extract_to},
 };

@@ -71,6 +71,9 @@ struct Settings {
     int setup = 0;                   ///< "Setup"
     std::string no_install_caution;  ///< "NoInstallCaution"
     int threads = 0;                 ///< "Threads": zip worker threads, 0 one per core
+    /// "Encryption": the cipher of an add with a password ("zipcrypto", "aes128", "aes192" or
+    /// "aes256"); empty or unknown means traditional zip encryption.
+    std::string encryption;
 
     // [directories]
     int use_def_dir = 0;              ///< "zDefDir"

@@ -10,7 +10,10 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
+#include "archiver/engine/unzip/aes_crypt.h"
+#include "archiver/engine/unzip/aes_field.h"
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
@@ -70,6 +73,14 @@ struct Declared {
     Fail(kClassIo, Format("ZIP damaged: file %s: %s", ShownName(name).c_str(), why), kUnzipError);
 }
 
+// An AES member's reading: the cipher (shared by the copies of the member's data, used by one
+// thread at a time), the format version and where the stored authentication code lies.
+struct AesReading {
+    std::shared_ptr<AesCipher> cipher;
+    uint16_t version = 0;
+    uint64_t code_at = 0;
+};
+
 // Everything the decoding of one member needs, copied so that a worker can run it while the
 // walk goes on.
 struct MemberData {
@@ -84,6 +95,7 @@ struct MemberData {
     std::string out_path;
     bool encrypted = false;
     ZipKeys keys;
+    AesReading aes;
     ReadAhead* ahead = nullptr;  // the walk's window, for a member decoded on the walk's thread
     uint64_t pos = 0;            // first byte of the compressed data
     uint64_t remaining = 0;
@@ -98,6 +110,36 @@ struct Decoded {
     InflateResult inflate;
 };
 
+// The authentication code covers every encrypted byte, those the decoder left unread as well:
+// a member whose code does not match is refused, whatever its data decoded to.
+void CheckAuthCode(MemberData& m) {
+    AesCipher& cipher = *m.aes.cipher;
+    std::vector<uint8_t> buf(
+        static_cast<size_t>(std::clamp<uint64_t>(m.remaining, 1, kInputBlock)));
+    while (m.remaining > 0) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), m.remaining));
+        if (PreadFull(m.fd, buf.data(), n, m.pos) != static_cast<ssize_t>(n))
+            ReadError(m.archive_name);
+        if (!cipher.Authenticate({buf.data(), n})) break;
+        m.pos += n;
+        m.remaining -= n;
+    }
+    std::array<uint8_t, kAesAuthSize> stored{}, computed{};
+    if (PreadFull(m.fd, stored.data(), stored.size(), m.aes.code_at) !=
+        static_cast<ssize_t>(stored.size()))
+        Damaged(m.name, "its authentication code is cut short");
+    if (m.remaining > 0 || !cipher.AuthCode(computed) || !AesAuthCodesEqual(stored, computed))
+        Damaged(m.name,
+                "its authentication code does not match (a wrong password or altered data)");
+}
+
+// Damage found while decoding: for an AES member a code that does not match says more (the
+// password or the data is wrong), so it is looked at first.
+[[noreturn]] void DamagedData(MemberData& m, const char* why) {
+    if (m.aes.cipher) CheckAuthCode(m);
+    Damaged(m.name, why);
+}
+
 // Decodes the member's data into its output (writing it unless testing), counting progress.
 Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) {
     Decoded r;
@@ -110,7 +152,7 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         // until it is complete, and a file it replaces must survive the stop.
         if (StopSignal() != 0) EndRun(kUnzipStopped);
         // Checked per block: no output past the declared size is written or counted.
-        if (n > r.room) Damaged(m.name, "its data is longer than its declared size");
+        if (n > r.room) DamagedData(m, "its data is longer than its declared size");
         r.room -= n;
         r.crc = Crc32(r.crc, {p, n});
         if (m.link_target) {
@@ -131,7 +173,11 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         ssize_t got = m.ahead ? m.ahead->Read(buf, n, m.pos) : PreadFull(m.fd, buf, n, m.pos);
         if (got < 0 || (d.sizes_known && static_cast<size_t>(got) != n)) ReadError(m.archive_name);
         n = static_cast<size_t>(got);
-        if (m.encrypted) DecryptBlock(m.keys, {buf, n});
+        if (m.aes.cipher) {
+            if (!m.aes.cipher->Decrypt({buf, n})) DamagedData(m, "it could not be deciphered");
+        } else if (m.encrypted) {
+            DecryptBlock(m.keys, {buf, n});
+        }
         m.pos += n;
         m.remaining -= n;
         return n;
@@ -152,22 +198,24 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         if (!limit) Damaged(m.name, "its size is unknown");
         OldMethodResult o =
             DecodeOldMethod({read, write}, m.method, m.d.flags, d.compressed, d.uncompressed);
-        if (o.status != OldMethodStatus::kOk) Damaged(m.name, OldMethodStatusText(o.status));
+        if (o.status != OldMethodStatus::kOk) DamagedData(m, OldMethodStatusText(o.status));
     } else {
         r.inflate = Inflate({read, write}, workspace);
         if (r.inflate.status != InflateStatus::kOk)
-            Damaged(m.name, InflateStatusText(r.inflate.status));
+            DamagedData(m, InflateStatusText(r.inflate.status));
     }
     return r;
 }
 
 // The member's end: its size, its time, closing the output and the CRC check.
-void FinishMember(const MemberData& m, OutputFile& out, const Decoded& r, uint32_t expected_crc) {
+void FinishMember(MemberData& m, OutputFile& out, const Decoded& r, uint32_t expected_crc) {
+    if (m.aes.cipher) CheckAuthCode(m);
     if (m.d.sizes_known && m.d.uncompressed_known && r.room != 0)
         Damaged(m.name, "its data is shorter than its declared size");
     // A new file is complete: kept even when the CRC check below fails. One that would take
     // an existing file's place does so only when it checks out; otherwise the old file stays.
-    bool crc_ok = r.crc == expected_crc;
+    // AE-2 stores no CRC: the authentication code alone vouches for the data.
+    bool crc_ok = r.crc == expected_crc || m.aes.version == kAesVersion2;
     if (!m.test && (crc_ok || out.replaces.empty()))
         MemberSteps::Finish(out, m.mtime, m.permissions);
     if (!crc_ok)
@@ -432,12 +480,21 @@ private:
             out_path = *path;
         }
 
+        std::optional<AesField> aes_field;
+        // Without the encryption flag or the AES field the method number means nothing known.
+        if (h.method == kMethodAes && encrypted) {
+            aes_field = LocalAesField(h, name);
+            if (aes_field) h.method = aes_field->method;
+        }
         if (h.method != kMethodStored && h.method != kMethodDeflated && !IsOldMethod(h.method))
             Fail(kClassMethod, "unknown compression", kUnzipError);
         pos_ = data_start;
         uint64_t remaining = d.sizes_known ? d.compressed : file_size_ - std::min(pos_, file_size_);
         ZipKeys keys;
-        if (encrypted) {
+        AesReading aes;
+        if (aes_field) {
+            aes = StartAes(*aes_field, d, name, cmd_.has_target ? out_path : name, remaining);
+        } else if (encrypted) {
             std::array<uint8_t, kCryptHeaderSize> head;
             if (remaining < kCryptHeaderSize) ReadError();
             ReadExact(head.data(), head.size());
@@ -457,11 +514,60 @@ private:
                             ShownName(who).c_str()),
                      kUnzipError);
         }
-        if (Decode(h, d, name, out_path, encrypted, keys, remaining, kind)) {
+        if (Decode(h, d, name, out_path, encrypted && !aes.cipher, keys, aes, remaining, kind)) {
             last_descriptor_ = false;  // read exactly: nothing to search back into
             return;
         }
+        if (aes.cipher) pos_ += kAesAuthSize;
         if (descriptor) pos_ += kDescriptorSize;
+    }
+
+    // The AES field of the member's local extra block (pos_ is at its name); a damaged one is
+    // an error for the member. Without one the method stays unknown.
+    std::optional<AesField> LocalAesField(const LocalHeader& h, const std::string& name) {
+        std::vector<uint8_t> extra(h.extra_length);
+        uint64_t at = pos_;
+        pos_ += h.name_length;
+        ReadExact(extra.data(), extra.size());
+        pos_ = at;
+        AesField field;
+        AesFieldStatus status = ReadAesField(extra, field);
+        if (status == AesFieldStatus::kMissing) return std::nullopt;
+        if (status != AesFieldStatus::kOk) Damaged(name, AesFieldStatusText(status));
+        return field;
+    }
+
+    // Reads an AES member's salt and password check value (pos_ is at its data) and starts its
+    // cipher; `remaining` becomes the encrypted data's size, between the check value and the
+    // authentication code.
+    AesReading StartAes(const AesField& field, const Declared& d, const std::string& name,
+                        const std::string& who, uint64_t& remaining) {
+        // The authentication code lies after the data: only a known size tells where.
+        if (!d.sizes_known) Damaged(name, "its size is unknown");
+        size_t salt = AesSaltSize(field.strength);
+        if (remaining < AesOverhead(field.strength)) Damaged(name, "its AES data is cut short");
+        std::array<uint8_t, 16 + kAesCheckSize> head{};
+        ReadExact(head.data(), salt + kAesCheckSize);
+        if (!cmd_.password_given)
+            Fail(kClassPassword,
+                 Format("Error: %s -- the file is encrypted and its password wasn't specified",
+                        ShownName(who).c_str()),
+                 kUnzipError);
+        std::array<uint8_t, kAesCheckSize> check{};
+        AesReading aes;
+        aes.cipher = AesCipher::Start(field.strength, cmd_.password, {head.data(), salt}, check);
+        if (!aes.cipher) Damaged(name, "its AES keys could not be made");
+        if (!std::equal(check.begin(), check.end(), head.begin() + static_cast<long>(salt)))
+            Fail(kClassPassword,
+                 Format("Error: %s -- the specified password is incorrect", ShownName(who).c_str()),
+                 kUnzipError);
+        aes.version = field.version;
+        pos_ += salt + kAesCheckSize;
+        remaining -= AesOverhead(field.strength);
+        aes.code_at = pos_ + remaining;
+        if (aes.code_at > file_size_ || file_size_ - aes.code_at < kAesAuthSize)
+            Damaged(name, "its authentication code is cut short");
+        return aes;
     }
 
     // Places the walk of local headers after a member left unread (a directory walk seeks to
@@ -498,8 +604,8 @@ private:
     // (pos_ then lies after its descriptor). With helpers a member of known size is decoded
     // by a worker while the walk goes on.
     bool Decode(const LocalHeader& h, const Declared& d, const std::string& name,
-                const std::string& out_path, bool encrypted, ZipKeys& keys, uint64_t remaining,
-                const MemberKind& kind) {
+                const std::string& out_path, bool encrypted, ZipKeys& keys, const AesReading& aes,
+                uint64_t remaining, const MemberKind& kind) {
         // Stored data is its own size: a compressed size that says otherwise is damage, found
         // before anything is written.
         if (h.method == kMethodStored && d.sizes_known && d.uncompressed_known &&
@@ -532,6 +638,7 @@ private:
         m.out_path = out_path;
         m.encrypted = encrypted;
         m.keys = keys;
+        m.aes = aes;
         m.pos = pos_;
         m.remaining = remaining;
         m.test = test;

@@ -161,6 +161,12 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
         if (h.extra_length > 0)
             entry.mtime = ExtraFieldMtime(std::span<const uint8_t>(
                 &block[pos + kCentralSize + h.name_length], h.extra_length));
+        AesField aes;
+        if (h.method == kMethodAes &&
+            ReadAesField(std::span<const uint8_t>(&block[pos + kCentralSize + h.name_length],
+                                                  h.extra_length),
+                         aes) == AesFieldStatus::kOk)
+            entry.aes = aes;
         min_offset = std::min<uint64_t>(min_offset, h.local_offset);
         max_disk = std::max(max_disk, h.disk_start);
         if (h.disk_start != 1) all_disk_one = false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/engine/unzip/aes_field.h"
 #include "archiver/engine/unzip/zip_records.h"
 
 namespace engine {
@@ -19,6 +20,8 @@ struct DirectoryEntry {
     uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
     /// Modification time (UTC seconds) from its extended-time or NTFS extra field, if any.
     std::optional<int64_t> mtime;
+    /// What the AES extra field of an AES-encrypted member says, when it has a sound one.
+    std::optional<AesField> aes;
     /// True when the listing shows it as a row (no folder attribute).
     bool IsRow() const { return (header.external_attr & kAttrFolder) == 0; }
 };

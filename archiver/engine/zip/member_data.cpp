@@ -13,6 +13,7 @@
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/zip_records.h"
+#include "archiver/engine/zip/aes_writing.h"
 #include "archiver/engine/zip/selection.h"
 #include "archiver/engine/zip/zip_run.h"
 #include "archiver/engine/zip/zip_writer.h"
@@ -263,7 +264,11 @@ int OpenMember(Member& m, const MemberSettings& s, MemberPlan& plan) {
     plan.encrypt = s.password_given;
     PrepareMember(m, method, when, attributes, size, mtime);
     plan.first_crc = 0;
-    if (plan.encrypt) {
+    plan.aes_strength = plan.encrypt ? s.aes_strength : 0;
+    if (plan.aes_strength != 0) {
+        // The authentication code vouches for the data: no CRC is needed ahead of it.
+        MarkAesMember(m, plan.aes_strength, size);
+    } else if (plan.encrypt) {
         m.flags |= engine::kFlagEncrypted;
         m.version_needed = 20;
         if (plan.link_target) {
@@ -281,12 +286,12 @@ int OpenMember(Member& m, const MemberSettings& s, MemberPlan& plan) {
 
 bool DataSink::Write(std::span<const uint8_t> bytes) {
     bool ok;
-    if (!keys) {
+    if (!keys && !aes) {
         ok = Put(bytes);
     } else {
         scratch_.assign(bytes.begin(), bytes.end());
-        engine::EncryptBlock(*keys, scratch_);
-        ok = Put(scratch_);
+        if (keys) engine::EncryptBlock(*keys, scratch_);
+        ok = (!aes || aes->Encrypt(scratch_)) && Put(scratch_);
     }
     if (ok) count += bytes.size();
     return ok;
@@ -294,6 +299,7 @@ bool DataSink::Write(std::span<const uint8_t> bytes) {
 
 bool DataSink::WriteRoom(std::span<uint8_t> room, size_t n) {
     room = room.first(std::min(n, room.size()));
+    if (aes && !aes->Encrypt(room)) return false;
     if (keys) engine::EncryptBlock(*keys, room);
     if (!PutRoom(room.size())) return false;
     count += room.size();
@@ -302,6 +308,7 @@ bool DataSink::WriteRoom(std::span<uint8_t> room, size_t n) {
 
 bool StartCipher(const Member& m, const MemberPlan& plan, const std::string& password,
                  DataSink& sink) {
+    if (plan.aes_strength != 0) return StartAesCipher(plan.aes_strength, password, sink);
     std::array<uint8_t, engine::kCryptHeaderSize> header;
     engine::ZipKeys pre = engine::InitKeys(password);
     std::copy(plan.random.begin(), plan.random.end(), header.begin());
@@ -318,6 +325,14 @@ DataResult WriteData(Member& m, MemberPlan& plan, const MemberSettings& s, DataS
                      DeflateState& state, const std::function<void(uint64_t)>& progress,
                      const std::function<bool()>& cancelled) {
     DataResult out;
+    // Data meant to be encrypted never goes out in the clear, whatever kept the cipher from
+    // starting.
+    if (plan.encrypt && !sink.keys && !sink.aes) {
+        out.detail = "the encryption could not be started";
+        out.code = kResultInternal;
+        plan.file.reset();
+        return out;
+    }
     MemberSource source;
     source.fd = plan.file.get();
     source.expected = plan.size;
@@ -335,6 +350,7 @@ DataResult WriteData(Member& m, MemberPlan& plan, const MemberSettings& s, DataS
     } else {
         DeflateData(m, s.level, source, sink, state, out);
     }
+    if (out.code == 0 && sink.aes && !FinishAesCipher(sink)) out.code = kResultTempFile;
     out.read_error = source.error;
     out.crc = source.crc;
     out.count = source.count;
@@ -349,6 +365,13 @@ void ApplyData(Member& m, bool encrypt, uint32_t crc, uint64_t count, uint64_t s
     if (!encrypt) m.version_needed = m.method == kMethodDeflated ? 20 : 10;
     m.flags &= static_cast<uint16_t>(~engine::kFlagDescriptor);
     m.local_flags = m.flags;
+    ApplyAesMethod(m);
+}
+
+uint64_t CipherOverhead(const MemberPlan& plan) {
+    if (!plan.encrypt) return 0;
+    return plan.aes_strength != 0 ? engine::AesOverhead(plan.aes_strength)
+                                  : engine::kCryptHeaderSize;
 }
 
 int FinishMember(Member& m, OutArchive& out, const MemberPlan& plan, const DataResult& data,
@@ -357,10 +380,14 @@ int FinishMember(Member& m, OutArchive& out, const MemberPlan& plan, const DataR
     if (out.pos >= out.max_size) return kResultTooBig;
     // A file that changed between the CRC pass and the data pass would carry a check byte
     // that no longer matches its data.
-    if (plan.encrypt && data.crc != plan.first_crc) return kResultRead;
+    if (plan.encrypt && plan.aes_strength == 0 && data.crc != plan.first_crc) return kResultRead;
     if (data.count > 0xFFFFFFFFu) return kResultTooBig;
     ApplyData(m, plan.encrypt, data.crc, data.count, stream_bytes);
     if (rewrite && !out.Rewrite(m.local_offset, LocalHeaderBytes(m))) return kResultTempFile;
+    // An AES member's field took the method the compressor chose.
+    if (rewrite && plan.aes_strength != 0 &&
+        !out.Rewrite(m.local_offset + engine::kLocalSize + m.raw_name.size(), m.local_extra))
+        return kResultTempFile;
     return 0;
 }
 

@@ -8,11 +8,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "archiver/engine/unzip/aes_crypt.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/zip/deflate.h"
@@ -32,6 +34,7 @@ struct MemberSettings {
     int level = 5;
     bool password_given = false;
     std::string password;
+    uint8_t aes_strength = 0;  ///< with a password: 0 traditional encryption, else AES (1-3)
     std::function<int(const char* path)> open_file;
     std::function<ssize_t(int fd, void* buf, size_t n)> read_file;
     bool follow_links = false;  ///< false: a symbolic link is stored as a link
@@ -43,7 +46,8 @@ struct MemberPlan {
     std::optional<std::string> link_target;  ///< set for a symbolic link stored as such
     uint64_t size = 0;                       ///< its size when opened
     bool encrypt = false;
-    uint32_t first_crc = 0;  ///< CRC-32 read ahead of an encrypted member's data
+    uint8_t aes_strength = 0;  ///< an encrypted member's AES strength (0: traditional)
+    uint32_t first_crc = 0;    ///< CRC-32 read ahead of a traditionally encrypted member's data
     HeaderRandomBytes random{};
 };
 
@@ -61,7 +65,8 @@ int WriteHeader(Member& m, OutArchive& out);
 /// Where a member's data goes, through the cipher when one is in force.
 struct DataSink : DeflateOutput {
     std::optional<engine::ZipKeys> keys;
-    uint64_t count = 0;  ///< bytes handed on (after the encryption header)
+    std::unique_ptr<engine::AesCipher> aes;  ///< the AES cipher, when it is in force
+    uint64_t count = 0;                      ///< bytes handed on (after the encryption header)
 
     bool Write(std::span<const uint8_t> bytes) override;
     bool CanSeek() override { return true; }
@@ -84,10 +89,15 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
-/// Starts the cipher and writes the 12-byte encryption header; false when it could not be
-/// written. The sink's count does not include the header.
+/// Starts the cipher and writes what goes before the data (the 12-byte encryption header, or
+/// an AES member's salt and check value); false when it could not be started or written. The
+/// sink's count does not include those bytes.
 bool StartCipher(const Member& m, const MemberPlan& plan, const std::string& password,
                  DataSink& sink);
+
+/// Bytes an encrypted member's data carries besides the compressed data (0 when not
+/// encrypted).
+uint64_t CipherOverhead(const MemberPlan& plan);
 
 /// What writing the data found.
 struct DataResult {

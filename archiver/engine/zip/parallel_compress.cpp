@@ -219,7 +219,7 @@ void ParallelCompressor::Impl::Run(Job& job, DeflateState& state) {
     Publish(job, sink.bytes, sink.events);
     std::lock_guard lock(mu);
     job.data = std::move(data);
-    job.stream_bytes = sink.count + (job.plan.encrypt ? engine::kCryptHeaderSize : 0);
+    job.stream_bytes = sink.count + CipherOverhead(job.plan);
     job.done = true;
     main_cv.notify_all();
 }

@@ -8,10 +8,12 @@
 #include <array>
 #include <cstring>
 
+#include "archiver/engine/unzip/aes_field.h"
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/unzip/zip_records.h"
+#include "archiver/engine/zip/aes_writing.h"
 #include "platform/codepage.h"
 
 namespace zip {
@@ -192,7 +194,10 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
         return kResultFormat;
     }
     Member& m = locals[static_cast<size_t>(index)];
-    if (c.version_needed > 20 || (c.version_needed != m.version_needed && m.version_needed > 20)) {
+    // An AES member asks for version 51 to be read; here it is only copied or replaced.
+    bool aes = m.method == engine::kMethodAes && IsAesMember(m);
+    if (!aes && (c.version_needed > 20 ||
+                 (c.version_needed != m.version_needed && m.version_needed > 20))) {
         Warn(Format("%s requires an unsupported zip compression scheme",
                     engine::ShownName(name).c_str()));
         return kResultUnsupported;

@@ -21,6 +21,13 @@ constexpr int kActionAdd = 1;
 constexpr int kActionUpdate = 2;
 constexpr int kActionFreshen = 3;
 
+/// Ciphers of the command record: traditional zip encryption, or AES with the format's
+/// strength codes.
+constexpr int kEncryptTraditional = 0;
+constexpr int kEncryptAes128 = 1;
+constexpr int kEncryptAes192 = 2;
+constexpr int kEncryptAes256 = 3;
+
 /// The zip command record: filled by the shell, read by the engine, which writes only
 /// `result`.
 struct ZipCommand {
@@ -40,6 +47,7 @@ struct ZipCommand {
     bool short_names = false;            ///< store MS-DOS 8.3 names, marked as made on MS-DOS
     bool password_given = false;         ///< encrypt every member written
     std::string password;
+    int encryption = kEncryptTraditional;  ///< with a password: the cipher (below)
     int threads = 0;  ///< most threads that compress at once; 0: one per processor core
 };
 

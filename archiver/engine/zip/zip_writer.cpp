@@ -156,7 +156,8 @@ int CopyMember(Member& m, int old_fd, OutArchive& out) {
 }
 
 std::vector<uint8_t> KeepExtraFields(std::span<const uint8_t> extra) {
-    static constexpr uint16_t kDescribeOldFile[] = {0x5455, 0x000A, 0x5855, 0x7875, 0x000D, 0x0001};
+    static constexpr uint16_t kDescribeOldFile[] = {0x5455, 0x000A, 0x5855, 0x7875,
+                                                    0x000D, 0x0001, 0x9901};
     std::vector<uint8_t> kept;
     size_t i = 0;
     while (i + 4 <= extra.size()) {
@@ -192,6 +193,9 @@ MemberSettings CurrentMemberSettings() {
     s.level = run.settings.level;
     s.password_given = run.settings.password_given;
     s.password = run.settings.password;
+    int cipher = run.settings.encryption;
+    if (run.settings.password_given && cipher >= kEncryptAes128 && cipher <= kEncryptAes256)
+        s.aes_strength = static_cast<uint8_t>(cipher);
     s.open_file = run.open_file;
     s.read_file = run.read_file;
     s.follow_links = run.settings.follow_links;
@@ -226,7 +230,7 @@ int WriteMember(Member& m, OutArchive& out, std::string& detail) {
         detail = data.detail;
         return data.code;
     }
-    uint64_t stream = sink.count + (plan.encrypt ? engine::kCryptHeaderSize : 0);
+    uint64_t stream = sink.count + CipherOverhead(plan);
     return FinishMember(m, out, plan, data, stream, true);
 }
 

@@ -165,6 +165,12 @@ tui::Dialog MakeAddDialog(const AddDefaults& defaults, const std::shared_ptr<Add
     AddCheck(d, kIdRecurse, "&Recurse Folders", 14, 0, c.recurse, 34);
     AddCheck(d, kIdSaveInfo, "&Save Extra Folder Info", 14, 38, c.save_folder_info, 34);
     AddCheck(d, kIdShortNames, "Store Filenames In DOS &8.3 Format", 15, 0, c.short_names, 40);
+    // The cipher counts only when a password is set (the Password... button).
+    d.Add(ControlKind::kLabel, -1, "Encr&yption:", 16, 0, 12);
+    for (int i = 0; i < 4; ++i)
+        AddRadio(d, kIdEncryption0 + i, kEncryptionTexts[i], 16, 12 + 15 * i, 3, c.encryption == i,
+                 15);
+    if (d.CheckedRadio(3) == 0) d.Find(kIdEncryption0)->checked = true;
     AddButton(d, tui::kIdOk, "&Add", 17, 14, true);
     AddButton(d, kIdPasswordButton, "&Password...", 17, 28);
     AddButton(d, tui::kIdCancel, "Cancel", 17, 49, false, true);
@@ -210,6 +216,7 @@ std::optional<AddRequest> ReadAddRequest(tui::Dialog& d, const AddState& state,
     r.choices.recurse = Checked(d, kIdRecurse);
     r.choices.save_folder_info = Checked(d, kIdSaveInfo);
     r.choices.short_names = Checked(d, kIdShortNames);
+    r.choices.encryption = std::max(0, d.CheckedRadio(3) - kIdEncryption0);
     r.password = state.password;
     r.password_mask = state.mask;
     return r;

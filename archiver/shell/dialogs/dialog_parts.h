@@ -35,6 +35,7 @@ constexpr int kIdOverwrite = 146;
 constexpr int kIdUseFolders = 147;
 constexpr int kIdEntire = 148;
 constexpr int kIdPassword = 160;
+constexpr int kIdEncryption0 = 170;  // + cipher code
 constexpr int kIdMask = 161;
 constexpr int kIdSwitch0 = 200;  // + index of the configuration switch
 constexpr int kIdFormat0 = 240;  // + kind code
@@ -44,6 +45,8 @@ constexpr int kIdUse0 = 340;     // + index of a text field's check box
 /// List texts of the add actions and the compression choices.
 extern const char* const kActionTexts[4];
 extern const char* const kCompressionTexts[5];
+/// Texts of the ciphers, in the order of their codes.
+extern const char* const kEncryptionTexts[4];
 
 /// An empty dialog with its title and inner size.
 tui::Dialog NewDialog(const char* title, int rows, int cols);

@@ -29,6 +29,7 @@ struct AddChoices {
     bool recurse = false;
     bool save_folder_info = false;
     bool short_names = false;  ///< store names in MS-DOS 8.3 form (off unless chosen)
+    int encryption = zip::kEncryptTraditional;  ///< the cipher used with a password
 };
 
 /// What the Add dialog starts with.

@@ -93,6 +93,25 @@ TEST(AddCommand, ChoicesBecomeTheRecord) {
     EXPECT_EQ(cmd.password, "pw");
 }
 
+TEST(AddCommand, TheCipherChoiceGoesToTheRecord) {
+    const struct {
+        int chosen, record;
+    } cases[] = {
+        {zip::kEncryptTraditional, zip::kEncryptTraditional},
+        {zip::kEncryptAes128, zip::kEncryptAes128},
+        {zip::kEncryptAes256, zip::kEncryptAes256},
+        {4, zip::kEncryptTraditional},  // a damaged setting: the default
+        {-1, zip::kEncryptTraditional},
+    };
+    for (const auto& c : cases) {
+        AddRequest r;
+        r.names = {"a"};
+        r.password = "pw";
+        r.choices.encryption = c.chosen;
+        EXPECT_EQ(MakeAddCommand(r, "a.zip").encryption, c.record) << c.chosen;
+    }
+}
+
 TEST(DeleteAndExtractCommands, TakeTheChosenNames) {
     const std::vector<std::string> selected = {"dir/a.txt", "b.txt"};
     DeleteRequest del{DeleteWhich::kSelected, {}};
@@ -304,6 +323,12 @@ TEST(AddDialog, ChoicesAreRead) {
     EXPECT_TRUE(r->choices.recurse);
     EXPECT_TRUE(r->choices.save_folder_info);
     EXPECT_FALSE(r->choices.short_names);
+    EXPECT_EQ(r->choices.encryption, zip::kEncryptTraditional);
+    // Alt+Y reaches the ciphers; Down picks the next one.
+    d.HandleKey(MakeKey(U'y', true));
+    d.HandleKey(MakeKey(kKeyDown));
+    d.HandleKey(MakeKey(kKeyDown));
+    EXPECT_EQ(ReadAddRequest(d, *state, error)->choices.encryption, zip::kEncryptAes192);
     // Alt+R clears recurse; a letter in the name field is text.
     d.HandleKey(MakeKey(U'r', true));
     EXPECT_FALSE(ReadAddRequest(d, *state, error)->choices.recurse);

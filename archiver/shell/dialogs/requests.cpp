@@ -25,6 +25,7 @@ const char* const kActionTexts[4] = {"Add (and Replace) Files", "Freshen Existin
                                      "Move Files", "Update (and Add) Files"};
 const char* const kCompressionTexts[5] = {"Maximum (slowest)", "Normal", "Fast", "Super Fast",
                                           "None"};
+const char* const kEncryptionTexts[4] = {"Traditional", "AES-128", "AES-192", "AES-256"};
 
 zip::ZipCommand MakeAddCommand(const AddRequest& request, const std::string& archive) {
     zip::ZipCommand cmd;
@@ -39,6 +40,9 @@ zip::ZipCommand MakeAddCommand(const AddRequest& request, const std::string& arc
     cmd.recurse = c.recurse;
     cmd.store_folder_names = c.save_folder_info;
     cmd.short_names = c.short_names;
+    cmd.encryption = c.encryption >= zip::kEncryptTraditional && c.encryption <= zip::kEncryptAes256
+                         ? c.encryption
+                         : zip::kEncryptTraditional;
     cmd.archive = archive;
     cmd.names = request.names;
     if (!request.password.empty()) {

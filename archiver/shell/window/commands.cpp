@@ -9,6 +9,7 @@
 
 #include "archiver/formats/listed_member.h"
 #include "archiver/shell/dialogs/dialogs.h"
+#include "archiver/shell/encryption_choice.h"
 #include "archiver/shell/handover.h"
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/extras.h"
@@ -150,6 +151,7 @@ void Add() {
     d.choices.recurse = OptionFlag(shell::kOptRecurse);
     d.choices.save_folder_info = OptionFlag(shell::kOptSaveFolderInfo);
     d.choices.short_names = OptionFlag(shell::kOptShortNames);
+    d.choices.encryption = shell::EncryptionFromSetting(m.cfg.encryption);
     d.password = m.password;
     d.password_mask = m.cfg.password_mask;
     d.kind = m.kind;
@@ -157,6 +159,11 @@ void Add() {
     if (!request) return;
     m.password = request->password;
     m.cfg.password_mask = request->password_mask;
+    // The cipher chosen is the next add's default, here and without a screen.
+    if (request->choices.encryption != d.choices.encryption) {
+        m.cfg.encryption = shell::EncryptionName(request->choices.encryption);
+        WriteSetting("Borvan", "Encryption", m.cfg.encryption);
+    }
     if (formats::IsProgramKind(m.kind)) {
         programs::OperationRequest op;
         op.op = programs::Operation::kAdd;

@@ -29,7 +29,8 @@ std::string Run(const std::string& which, const std::string& arg) {
         return "names=" + Joined(r->names) + " folder=" + r->folder +
                " action=" + std::to_string(r->choices.action) +
                " compression=" + std::to_string(r->choices.compression) +
-               " recurse=" + std::to_string(r->choices.recurse) + " password=" + r->password;
+               " recurse=" + std::to_string(r->choices.recurse) +
+               " encryption=" + std::to_string(r->choices.encryption) + " password=" + r->password;
     }
     if (which == "password" || which == "password-add" || which == "password-arj") {
         PasswordDefaults d;
