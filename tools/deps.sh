@@ -4,7 +4,7 @@ set -eu
 PACKAGES="g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libncurses-dev
 python3 7zip ngircd tmux zlib1g-dev libbenchmark-dev mscompress ncompress libarchive-tools
 arj lhasa jlha-utils nomarch arc clamav dante-server finger weechat-headless weechat-plugins strace
-time bash-completion zsh groff-base desktop-file-utils microsocks libssl-dev openssl inspircd
+time bash-completion zsh groff-base desktop-file-utils xdg-utils microsocks libssl-dev openssl inspircd
 atheme-services python3-cryptography"
 missing=""
 for p in $PACKAGES; do

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "archiver/formats/listed_member.h"
+#include "archiver/shell/desktop_integration.h"
 #include "archiver/shell/dialogs/dialogs.h"
 #include "archiver/shell/encryption_choice.h"
 #include "archiver/shell/handover.h"
@@ -48,6 +49,23 @@ void WriteSetting(const char* section, const char* key, const std::string& value
 
 void NotAvailable(const char* what) {
     Say(std::string(what) + " is not available in this version.");
+}
+
+// The desktop and file-manager integration, after the question: Yes adds it, No removes it.
+void FileManagerIntegration() {
+    const shell::IntegrationPlaces places = shell::LoadIntegrationPlaces();
+    int answer =
+        Say("Add borvan32 to the desktop: a menu entry, the default application for the archive "
+            "kinds it opens, and \"Extract here\" / \"Add to archive\" in Dolphin, Nemo and "
+            "Nautilus (under " +
+                Shown(places.data) + ")?\n\nYes adds them, No removes what was added before.",
+            tui::MessageButtons::kYesNoCancel);
+    if (answer != tui::kIdYes && answer != tui::kIdNo) return;
+    const shell::IntegrationReport r =
+        answer == tui::kIdYes ? shell::Integrate(places) : shell::Unintegrate(places);
+    std::string text;
+    for (const std::string& line : r.lines) text += Shown(line) + "\n";
+    Say(text.empty() ? std::string("Nothing was changed.") : text);
 }
 
 // The row count and size the meter of an extraction counts.
@@ -669,7 +687,7 @@ void RunCommandNow(int command) {
             Folders();
             return;
         case kCmdFileManager:
-            NotAvailable("File manager integration");
+            FileManagerIntegration();
             return;
         case kCmdFont:
             Say("The terminal chooses the font; set it in the terminal's own settings.");
