@@ -65,7 +65,9 @@ class WindowFixture(unittest.TestCase):
     def env(self):
         return {"XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": self.runtime,
                 "TMPDIR": self.viewtmp, "LC_ALL": "C.UTF-8", "HOME": self.dir,
-                "XDG_DATA_HOME": os.path.join(self.dir, "data")}
+                "XDG_DATA_HOME": os.path.join(self.dir, "data"),
+                # No pager and no desktop unless a test sets them: View uses its own viewer.
+                "PAGER": "", "DISPLAY": "", "WAYLAND_DISPLAY": ""}
 
     def names(self):
         with zipfile.ZipFile(self.archive) as z:

@@ -1,7 +1,9 @@
-// View: one member extracted into the private view folder and shown, in the built-in text
-// viewer or by the configured viewer program.
+// View: one member extracted into the private view folder and shown: by the configured viewer
+// program, else by the user's pager for text or the desktop's program for its type, else in the
+// built-in text viewer.
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "archiver/formats/listed_member.h"
@@ -44,10 +46,38 @@ void ShowTextFile(const std::string& path, const std::string& title) {
     tui::ShowTextViewer(title, lines);
 }
 
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// Hands the terminal to a program for as long as it runs; false when it could not start.
+bool RunWithTerminal(const std::vector<std::string>& argv) {
+    tui::EndScreen();
+    int status = platform::RunProcess(argv);
+    tui::InitScreen();
+    tui::Redraw();
+    return status >= 0;
+}
+
+// The program the user's environment shows a file with, when no viewer is configured: $PAGER
+// for text (it may carry switches, so the user's own shell reads it; the file name goes as an
+// argument, never into the command text), and for anything else the desktop's program for the
+// file's type when there is a desktop to show it on.
+std::vector<std::string> DesktopViewer(const std::string& file, bool text) {
+    if (text) {
+        if (Env("PAGER").empty()) return {};
+        return {"/bin/sh", "-c", "exec $PAGER \"$1\"", "sh", file};
+    }
+    if (Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty()) return {};
+    return {"xdg-open", file};
+}
+
 }  // namespace
 
-// Extracts one member into the private view folder and shows it: in the built-in text viewer,
-// or with the configured viewer program (an argument vector; never a shell).
+// Extracts one member into the private view folder and shows it: with the configured viewer
+// program (an argument vector; never a shell), else the environment's (see DesktopViewer), else
+// in the built-in text viewer.
 void View() {
     Manager& m = App();
     std::vector<size_t> rows = SelectedRows(true);
@@ -90,16 +120,23 @@ void View() {
     m.view.Remember(file);
     std::string viewer = m.cfg.vviewer.empty() ? m.cfg.viewer : m.cfg.vviewer;
     if (!viewer.empty()) {
-        // The viewer gets the terminal for as long as it runs.
-        tui::EndScreen();
-        int status = platform::RunProcess({viewer, file});
-        tui::InitScreen();
-        tui::Redraw();
-        if (status < 0) Say("Cannot start the viewer " + Shown(viewer));
+        if (!RunWithTerminal({viewer, file})) Say("Cannot start the viewer " + Shown(viewer));
         m.view.Remember(file);
         return;
     }
-    if (!LooksLikeText(file)) {
+    // The copy stays in the private view folder until the manager ends: a desktop program may
+    // still be reading it after the opener has returned.
+    const bool text = LooksLikeText(file);
+    const std::vector<std::string> desktop = DesktopViewer(file, text);
+    if (!desktop.empty()) {
+        if (RunWithTerminal(desktop)) return;
+        if (!text) {
+            Say("Cannot start " + Shown(desktop.front()) + " to view " + Shown(row.name) +
+                " (install xdg-utils, or name a viewer under Options, Program Locations)");
+            return;
+        }
+    }
+    if (!text) {
         Say(Shown(row.name) +
             " is not a text file.  Name a viewer program under Options, Program Locations "
             "to view it.");
