@@ -20,6 +20,7 @@
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/programs.h"
 #include "archiver/shell/command_request.h"
+#include "archiver/shell/headless_install.h"
 #include "archiver/shell/headless_progress.h"
 #include "archiver/shell/json_listing.h"
 #include "archiver/shell/listing.h"
@@ -40,6 +41,8 @@ const char* const kHeadlessUsage =
     "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
     "       borvan32 --checkout-delete=GROUP FOLDER\n"
+    "       borvan32 --install [--yes] [--prefix=DIR] ARCHIVE\n"
+    "       borvan32 --uninstall [NAME]\n"
     "       borvan32 --integrate | --unintegrate\n"
     "       borvan32 --help | --version\n";
 
@@ -50,6 +53,10 @@ const char* const kHeadlessNotes =
     "replaced stays as it was too.\n"
     "A meter on standard error shows the progress of -a, -e and -t when it is a terminal\n"
     "and the work is a few MB or more; --progress shows it anywhere, --no-progress never.\n"
+    "--install unpacks ARCHIVE into a private temporary folder, shows its setup program\n"
+    "(setup, install.sh or install at its top) and asks before running it there with PREFIX\n"
+    "(default ~/.local); the files it wrote under PREFIX are recorded, and --uninstall NAME\n"
+    "(the archive's name; alone, it lists the installs) removes those that are unchanged.\n"
     "--integrate adds a desktop entry, borvan32 as the default application for the archive\n"
     "kinds it opens, and \"Extract here\" / \"Add to archive\" actions for Dolphin, Nemo and\n"
     "Nautilus, all under $XDG_DATA_HOME; --unintegrate removes exactly what it wrote.\n"
@@ -74,6 +81,7 @@ struct Options {
     int max_icons = programs::kMaxCheckOutIcons;
     bool all_files = false;  // launchers for every file, not only programs and documents
     bool json = false;       // -l prints one JSON document
+    std::string prefix;      // --install's PREFIX
     ProgressMode progress = ProgressMode::kAuto;
 };
 
@@ -94,6 +102,11 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
             if (o.command) return false;
             o.command = a.starts_with("--checkout=") ? 'k' : 'K';
             o.group = a.substr(a.find('=') + 1);
+        } else if (switches && (a == "--install" || a == "--uninstall")) {
+            if (o.command) return false;
+            o.command = a == "--install" ? 'i' : 'I';
+        } else if (switches && a.starts_with("--prefix=")) {
+            o.prefix = a.substr(9);
         } else if (switches && a.starts_with("--icons=")) {
             o.max_icons = std::atoi(a.c_str() + 8);
         } else if (switches && a == "--all-files") {
@@ -126,6 +139,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
         }
     }
     if (!o.command && o.positional.size() == 1) o.command = 'l';  // a bare archive is listed
+    if (o.command == 'I') return o.positional.size() <= 1 && o.prefix.empty() && !o.yes;
+    if (!o.prefix.empty() && o.command != 'i') return false;
     if (!o.command || o.positional.empty()) return false;
     if (o.command == 'k' && o.positional.size() != 2) return false;
     if (o.command != 'e' && o.command != 'k' && o.positional.size() > 1) return false;
@@ -583,6 +598,7 @@ int RunHeadless(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (o.command == 'K') return DeleteCheckOut(o);
+    if (o.command == 'I') return UninstallHeadless(o.positional.empty() ? "" : o.positional[0]);
     std::string archive = engine::WithZipExtension(o.positional[0]);
     std::error_code ec;
     if (std::filesystem::is_directory(archive, ec)) {
@@ -606,6 +622,15 @@ int RunHeadless(const std::vector<std::string>& args) {
     }
     if (o.command == 'v') return VirusScan(o, archive, kind);
     if (o.command == 'k') return CheckOut(o, archive, kind);
+    if (o.command == 'i') {
+        // The record is named after the archive, without its folder and last extension.
+        std::string name = std::filesystem::path(archive).stem().string();
+        programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
+        return InstallHeadless(
+            archive, name, o.yes, o.prefix, [&](const std::string& folder, std::string& error) {
+                return ExtractAllInto(o, archive, kind, locations, folder, error);
+            });
+    }
     if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind)) {
         PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
                               "; this kind is not supported yet");
