@@ -226,6 +226,13 @@ class SessionCapabilityTests(unittest.TestCase):
                 peer.send(line + "\r\n")
                 c.expect(shown, 10, window="#v3")
         c.expect_nicks("#v3", ["@tester", "+bob", "carol", "dave", "erin"], 10)
+        # account-tag: a private message names the sender's account when it is new or another.
+        for account, text in (("bob-acct", "psst"), ("bob-acct", "again"), ("imposter", "hi")):
+            peer.send("@account=%s :bob!b@bob.host PRIVMSG tester :%s\r\n" % (account, text))
+            c.expect(r"^<bob> %s$" % text, 10, window="bob")
+        shown = [line for line in c.seen if line.startswith("bob\t*** bob is logged in as")]
+        self.assertEqual(shown, ["bob\t*** bob is logged in as bob-acct",
+                                 "bob\t*** bob is logged in as imposter"])
         # Someone else's invitation is not ours: nothing is joined.
         self.assertTrue(c.absent(r"invites you", 0.5))
         # The address cache has the new host and the names' hosts without asking the server.

@@ -129,7 +129,7 @@ void CapReset() {
 
 void CapBegin() {
     CapReset();
-    BatchReset();
+    Ircv3Reset();
     SaslPrepare();
     CapState& s = State();
     s.negotiating = true;

@@ -42,12 +42,13 @@ struct Batch {
     std::map<WindowId, Names> per_window;
 };
 
-struct BatchState {
+struct Ircv3State {
     std::map<std::string, Batch> open;
+    std::map<std::string, std::string> accounts;  ///< folded nick: last account shown
 };
 
-BatchState& Batches() {
-    return ProcessWide<BatchState>();
+Ircv3State& State() {
+    return ProcessWide<Ircv3State>();
 }
 
 // Control bytes shown as blanks, and a bound on what one line may show.
@@ -77,14 +78,14 @@ void ShowInShared(std::string_view nick, const std::string& text, int colour) {
 Batch* CurrentBatch(bool split) {
     const std::string& id = LineBatch();
     if (id.empty()) return nullptr;
-    auto it = Batches().open.find(id);
-    if (it == Batches().open.end() || it->second.split != split) return nullptr;
+    auto it = State().open.find(id);
+    if (it == State().open.end() || it->second.split != split) return nullptr;
     return &it->second;
 }
 
 void EndBatch(const std::string& id) {
-    auto it = Batches().open.find(id);
-    if (it == Batches().open.end()) return;
+    auto it = State().open.find(id);
+    if (it == State().open.end()) return;
     const Batch& b = it->second;
     std::string head = std::string(b.split ? "*** Netsplit" : "*** Netjoin") +
                        (b.servers.empty() ? "" : " " + b.servers) + ": ";
@@ -92,7 +93,7 @@ void EndBatch(const std::string& id) {
     for (const auto& [window, names] : b.per_window)
         if (findhwnd(window) >= 0) Print(window, timestamp(head + names.Text() + verb), 1);
     if (b.all.count > 0) Print(StatusWindow(), timestamp(head + b.all.Text() + verb), 1);
-    Batches().open.erase(it);
+    State().open.erase(it);
 }
 
 void HandleBatch() {
@@ -106,14 +107,14 @@ void HandleBatch() {
     for (char& ch : type) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     // Other kinds of batch are shown line by line; a server that opens batches without end
     // gets no more than the bound.
-    if ((type != "netsplit" && type != "netjoin") || Batches().open.size() >= kMaxOpenBatches ||
-        Batches().open.count(id))
+    if ((type != "netsplit" && type != "netjoin") || State().open.size() >= kMaxOpenBatches ||
+        State().open.count(id))
         return;
     Batch b;
     b.split = type == "netsplit";
     if (c.Has(4)) b.servers = Shown(c.Tok(4).substr(0, 100));
     if (c.Has(5)) b.servers += " " + Shown(c.Tok(5).substr(0, 100));
-    Batches().open.emplace(std::move(id), std::move(b));
+    State().open.emplace(std::move(id), std::move(b));
 }
 
 }  // namespace
@@ -196,8 +197,19 @@ bool BatchTakesJoin(std::string_view nick, WindowId channel) {
     return true;
 }
 
-void BatchReset() {
-    Batches() = BatchState{};
+void ShowSenderAccount(std::string_view nick, WindowId window) {
+    const std::string& account = LineAccount();
+    if (account.empty() || !window) return;
+    auto& known = State().accounts;
+    if (known.size() >= kMaxKnownAccounts) known.clear();
+    std::string& last = known[FoldName(nick)];
+    if (last == account) return;
+    last = account;
+    Print(window, timestamp("*** " + std::string(nick) + " is logged in as " + Shown(account)), 1);
+}
+
+void Ircv3Reset() {
+    State() = Ircv3State{};
 }
 
 }  // namespace chat

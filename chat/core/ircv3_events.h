@@ -15,6 +15,8 @@ namespace chat {
 constexpr size_t kMaxOpenBatches = 16;
 /// Nicknames a summary names; the rest are counted.
 constexpr size_t kMaxSummaryNicks = 30;
+/// Senders whose account is remembered; past this the memory starts afresh.
+constexpr size_t kMaxKnownAccounts = 1000;
 
 /// Handles AWAY, ACCOUNT, CHGHOST, SETNAME and BATCH of the line being handled; true when the
 /// command was one of them.
@@ -26,7 +28,10 @@ std::string JoinAccountText();
 bool BatchTakesQuit(std::string_view nick, const std::vector<WindowId>& channels);
 /// As BatchTakesQuit for a JOIN into the channel window `channel` (netjoin batches).
 bool BatchTakesJoin(std::string_view nick, WindowId channel);
-/// Forgets every open batch (new connection).
-void BatchReset();
+/// account-tag: before a private message, the sender's account from the line's tag when it
+/// is the first or another than last time (so a stranger using a known nick stands out).
+void ShowSenderAccount(std::string_view nick, WindowId window);
+/// Forgets every open batch and the accounts seen (new connection).
+void Ircv3Reset();
 
 }  // namespace chat
