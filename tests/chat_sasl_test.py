@@ -271,6 +271,10 @@ class SaslExchangeTests(unittest.TestCase):
                   ":s 903 tester :SASL authentication successful\r\n")
         self.assertEqual(self.next_command(peer), "CAP END")
         c.expect(r"^\*\*\* SASL: logged in as longuser$", 10)
+        # A later login through the services is not called a SASL one.
+        peer.send(":s 001 tester :Welcome\r\n"
+                  ":s 900 tester tester!u@h other :You are now logged in as other\r\n")
+        c.expect(r"^\*\*\* Logged in as other$", 10)
         self.assertFalse([line for line in c.seen if password in line or encoded[:40] in line])
 
     def test_exchanges_that_never_end_are_stopped(self):

@@ -219,12 +219,20 @@ void HandleAuthenticate(const std::vector<std::string>& tk) {
 bool HandleSaslNumeric(int code, const std::vector<std::string>& tk) {
     SaslState& s = State();
     switch (code) {
-        case 900:  // <nick> <nick!user@host> <account> :You are now logged in as <account>
-            s.logged_in = true;
-            Status(
-                "*** SASL: logged in as " + (tk.size() > 5 ? tk[4].substr(0, 100) : ReplyText(tk)),
-                2);
+        case 900: {  // <nick> <nick!user@host> <account> :You are now logged in as <account>
+            // Services send it for later logins too (NickServ IDENTIFY): only an exchange's
+            // is the SASL login.
+            std::string account = tk.size() > 5 ? tk[4].substr(0, 100) : ReplyText(tk);
+            for (char& ch : account)
+                if (static_cast<unsigned char>(ch) < 32) ch = ' ';
+            if (SaslBusy()) {
+                s.logged_in = true;
+                Status("*** SASL: logged in as " + account, 2);
+            } else {
+                Status("*** Logged in as " + account, 2);
+            }
             return true;
+        }
         case 901:
         case 907:
             Status("*** SASL: " + ReplyText(tk), 1);
