@@ -8,6 +8,7 @@ result) and plays the servers that never end it. Every wait is bounded.
 """
 import base64
 import os
+import re
 import resource
 import shutil
 import socket
@@ -238,6 +239,14 @@ class AthemeSaslTests(unittest.TestCase):
 
 class SaslExchangeTests(unittest.TestCase):
     """The scripted server's side of the exchange."""
+
+    def test_help_describes_the_section(self):
+        c = Client([], IDENTITY)
+        self.addCleanup(c.kill)
+        c.type("/help sasl")
+        for key in ("mechanism=NAME", "user=NAME", "password=TEXT", "required=0|1",
+                    "timeout=SECONDS"):
+            c.expect(r"^\s+" + re.escape(key), 10, window="Help")
 
     def start(self, ini):
         srv = ScriptedServer()
