@@ -326,6 +326,8 @@ class RealServerCapabilityTests(unittest.TestCase):
         c.expect_nicks("#real", ["@tester"], 15)
         watcher = PlainUser(self.net.port, "watcher")
         self.addCleanup(watcher.close)
+        third = PlainUser(self.net.port, "third")
+        self.addCleanup(third.close)
         steps = [
             ("JOIN #real", r"^\*\*\* watcher \(\S+\) has joined #real \[not logged in\]$"),
             ("PRIVMSG NickServ :REGISTER pw-watcher watcher@example.com",
@@ -333,17 +335,23 @@ class RealServerCapabilityTests(unittest.TestCase):
             ("AWAY :lunch", r"^\*\*\* watcher is away \(lunch\)$"),
             ("AWAY", r"^\*\*\* watcher is back$"),
             ("SETNAME :Wat Cher", r'^\*\*\* watcher changes real name to "Wat Cher"$'),
+            # (only a channel operator may invite here: we give watcher the mark first)
+            (None, r"^\*\*\* tester sets #real mode: \+o watcher$"),
+            ("INVITE third #real", r"^\*\*\* watcher invited third to #real$"),
             ("OPER boss bosspw\r\nCHGHOST watcher new.host.test",
              r"^\*\*\* watcher changes host to \S+@new\.host\.test$"),
         ]
         for line, shown in steps:
             with self.subTest(line):
-                watcher.send(line + "\r\n")
+                if line:
+                    watcher.send(line + "\r\n")
+                else:
+                    c.type("/mode #real +o watcher")
                 c.expect(shown, 15, window="#real")
         # The names come with their addresses (userhost-in-names); the list shows the nicks.
         c.type("/names #real")
         c.expect(r"watcher!\S+@new\.host\.test", 15)
-        c.expect_nicks("#real", ["@tester", "watcher"], 15)
+        c.expect_nicks("#real", ["@tester", "@watcher"], 15)
         c.type("/ignore watcher 0")
         self.assertIn("new.host.test",
                       c.expect(r"^\*\*\* Added .* to ignore list$", 10, window="#real"))
