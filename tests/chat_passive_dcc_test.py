@@ -131,9 +131,17 @@ class PassiveWithIrssi(DccBase):
         self.socket = os.path.join(self.dir, "tmux.sock")
         subprocess.run([TMUX, "-S", self.socket, "new-session", "-d", "-x", "160", "-y", "50",
                         "%s --home=%s -n ivan" % (IRSSI, self.home)], check=True, timeout=10)
-        self.addCleanup(lambda: subprocess.run([TMUX, "-S", self.socket, "kill-server"],
-                                               stderr=subprocess.DEVNULL, timeout=10))
-        wait_for(lambda: "Irssi" in self.screen(), 10, "irssi's screen")
+        try:
+            wait_for(lambda: "Irssi" in self.screen(), 10, "irssi's screen")
+        except BaseException:
+            self.tearDown()
+            raise
+
+    def tearDown(self):
+        # Before the folder with the tmux socket goes, or the tmux server and irssi stay.
+        subprocess.run([TMUX, "-S", self.socket, "kill-server"], stderr=subprocess.DEVNULL,
+                       timeout=10)
+        super().tearDown()
 
     def screen(self):
         return subprocess.run([TMUX, "-S", self.socket, "capture-pane", "-p", "-S", "-200"],
