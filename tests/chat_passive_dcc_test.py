@@ -11,7 +11,6 @@ import shutil
 import socket
 import subprocess
 import sys
-import threading
 import time
 import unittest
 

@@ -96,7 +96,11 @@ class ServicesNet:
         self.procs = [subprocess.Popen([INSPIRCD, "--runasroot", "--nofork", "--config=" + conf],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                        cwd=folder, preexec_fn=no_core)]
-        self.wait_port(self.port)
+        try:
+            self.wait_port(self.port)
+        except BaseException:
+            self.stop()
+            raise
         aconf = os.path.join(folder, "atheme.conf")
         with open(aconf, "w") as f:
             f.write(ATHEME_CONF % {"link": link})
