@@ -56,6 +56,8 @@ class CapabilityTests(unittest.TestCase):
                     peer.send(":s CAP tester ACK :%s\r\n" % request.split(":", 1)[1])
                     c.expect(r"^\*\*\* Capabilities enabled: ", 10)
                 self.assertEqual(peer.read_until("CAP ", 10), "CAP END\r")
+                if name == "garbage names":
+                    c.expect(r"^\*\*\* Skipped 4 malformed capability names from the server$", 10)
 
     def test_nak_ends_and_unterminated_list_times_out(self):
         srv, c, peer = self.start()

@@ -32,6 +32,7 @@ struct CapState {
     bool negotiating = false;  ///< CAP END not sent yet
     int seconds_left = 0;
     size_t listed_bytes = 0;
+    size_t malformed = 0;  ///< words of the server's lists that are no capability names
     std::map<std::string, std::string> offered;  ///< name and value ("sasl=PLAIN,EXTERNAL")
     std::set<std::string> requested, enabled;
     int64_t line_time = 0;
@@ -55,8 +56,9 @@ bool ValidName(std::string_view name) {
 }
 
 // Each word of a list, "name" or "name=value", as name and value; words whose name is not
-// a capability name are skipped.
-std::vector<std::pair<std::string, std::string>> Entries(std::string_view list) {
+// a capability name are skipped (and counted in `skipped` when given).
+std::vector<std::pair<std::string, std::string>> Entries(std::string_view list,
+                                                         size_t* skipped = nullptr) {
     std::vector<std::pair<std::string, std::string>> out;
     while (!list.empty()) {
         size_t blank = list.find(' ');
@@ -66,7 +68,11 @@ std::vector<std::pair<std::string, std::string>> Entries(std::string_view list) 
         std::string_view name = word.substr(0, eq);
         std::string_view value =
             eq == std::string_view::npos ? std::string_view() : word.substr(eq + 1, 400);
-        if (ValidName(name)) out.emplace_back(name, value);
+        if (ValidName(name)) {
+            out.emplace_back(name, value);
+        } else if (skipped && !word.empty()) {
+            ++*skipped;
+        }
     }
     return out;
 }
@@ -154,7 +160,13 @@ void HandleCap(const std::vector<std::string>& tk) {
             }
             return;
         }
-        for (auto& [name, value] : Entries(list)) s.offered[name] = value;
+        for (auto& [name, value] : Entries(list, &s.malformed)) s.offered[name] = value;
+        if (!more && s.malformed > 0) {
+            Status("*** Skipped " + std::to_string(s.malformed) +
+                       " malformed capability names from the server",
+                   1);
+            s.malformed = 0;
+        }
         if (!more && (sub == "NEW" || s.negotiating)) Request();
     } else if (sub == "ACK") {
         // "-name" in an ACK takes a capability away.
