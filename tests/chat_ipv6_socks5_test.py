@@ -15,6 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import chat_connection_test  # noqa: E402
 from chat_connection_test import IDENTITY, Client, ScriptedServer, free_port  # noqa: E402
 from chat_net_test import recv_exact  # noqa: E402
 
@@ -233,6 +234,36 @@ class IPv6ServerTests(unittest.TestCase):
                 c.expect(r"Welcome over six\.", timeout=15)
                 c.type("/quit")
                 c.finish()
+
+    def test_server_by_a_name_that_has_only_an_ipv6_address(self):
+        # The name is known only from a hosts file of this test, mounted over /etc/hosts for
+        # the client alone (a private mount namespace): it has no IPv4 address at all.
+        unshare = shutil.which("unshare")
+        if not unshare:
+            self.skipTest("unshare is not installed")
+        hosts = os.path.join(self.dir, "hosts")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 localhost\n::1 six-only.test\n")
+        wrapper = os.path.join(self.dir, "vesk-six")
+        with open(wrapper, "w") as f:
+            f.write("#!/bin/sh\nexec %s -m sh -c 'mount --bind %s /etc/hosts && exec \"$0\" \"$@\"' "
+                    "%s \"$@\"\n" % (unshare, hosts, chat_connection_test.VESK32))
+        os.chmod(wrapper, 0o755)
+        probe = subprocess.run([unshare, "-m", "sh", "-c", "mount --bind %s /etc/hosts && "
+                                "getent ahosts six-only.test" % hosts], capture_output=True,
+                               text=True, timeout=10)
+        if probe.returncode != 0:
+            if CI:
+                self.fail("no private mount namespace: %s" % probe.stderr)
+            self.skipTest("no private mount namespace here")
+        self.assertNotIn("127.0.0.1", probe.stdout)
+        saved = chat_connection_test.VESK32
+        chat_connection_test.VESK32 = wrapper
+        try:
+            c = self.client(IDENTITY, ["-s", "six-only.test:%d" % self.port])
+        finally:
+            chat_connection_test.VESK32 = saved
+        c.expect(r"Welcome over six\.", timeout=15)
 
     def test_dcc_send_and_get_both_ways_over_ipv6(self):
         import chat_dcc_test as dcc

@@ -133,6 +133,20 @@ class FakeTlsServer:
                 pass
 
 
+# What every InspIRCd of the tests has: the TLS profile, a lenient connect class, and its
+# pid file, log and resolver in the test's folder.
+INSPIRCD_COMMON = """<module name="ssl_gnutls">
+<sslprofile name="main" provider="gnutls" certfile="%(cert)s" keyfile="%(key)s" hash="sha256"
+  requestclientcert="yes">
+<connect allow="*" timeout="60" pingfreq="120" recvq="8192" sendq="262144" threshold="1000"
+  commandrate="1000000" localmax="100" globalmax="100" useident="no" limit="1000"
+  resolvehostnames="no">
+<pid file="%(dir)s/inspircd.pid">
+<log method="file" type="* -USERINPUT -USEROUTPUT" level="default" target="%(dir)s/ircd.log">
+<dns server="127.0.0.1" timeout="1">
+"""
+
+
 class InspIRCd:
     """InspIRCd with one plain and one TLS client port, the IRCv3 modules loaded."""
 
@@ -142,20 +156,11 @@ class InspIRCd:
         self.tls_port = free_port()
         conf = os.path.join(folder, "inspircd.conf")
         with open(conf, "w") as f:
-            f.write("""<server name="irc.test" description="Test" network="TestNet">
+            f.write(("""<server name="irc.test" description="Test" network="TestNet">
 <admin name="Admin" nick="admin" email="admin@test">
 <bind address="127.0.0.1" port="%(port)d" type="clients">
 <bind address="127.0.0.1" port="%(tls)d" type="clients" sslprofile="main">
-<module name="ssl_gnutls">
-<sslprofile name="main" provider="gnutls" certfile="%(cert)s" keyfile="%(key)s" hash="sha256"
-  requestclientcert="yes">
-<connect allow="*" timeout="60" pingfreq="120" recvq="8192" sendq="262144" threshold="1000"
-  commandrate="1000000" localmax="100" globalmax="100" useident="no" limit="1000"
-  resolvehostnames="no">
-<pid file="%(dir)s/inspircd.pid">
-<log method="file" type="* -USERINPUT -USEROUTPUT" level="default" target="%(dir)s/ircd.log">
-<dns server="127.0.0.1" timeout="1">
-<module name="cap">
+""" + INSPIRCD_COMMON + """<module name="cap">
 <module name="ircv3">
 <module name="ircv3_servertime">
 <module name="ircv3_echomessage">
@@ -163,7 +168,7 @@ class InspIRCd:
 <module name="ircv3_ctctags">
 <module name="namesx">
 <module name="sslinfo">
-""" % {"port": self.port, "tls": self.tls_port, "cert": certs.path("server.pem"),
+""") % {"port": self.port, "tls": self.tls_port, "cert": certs.path("server.pem"),
        "key": certs.path("server.key"), "dir": folder})
         # Its own folder and no core file: the packaged daemon may crash while shutting down.
         self.proc = subprocess.Popen([INSPIRCD, "--runasroot", "--nofork", "--config=" + conf],

@@ -106,6 +106,13 @@ void addnick(std::string_view nick, std::string_view address, bool rename) {
     }
 }
 
+void SetAddress(std::string_view nick, std::string_view address) {
+    if (nick.empty() || address.empty()) return;
+    LineIter it = Find(nick);
+    if (it == AddressList().end()) return addnick(nick, address, false);
+    it->text = std::string(NickPart(it->text)) + "!" + std::string(address);
+}
+
 void remnick(std::string_view nick, bool clean) {
     if (clean) cleanlist();
     if (ListedAnywhere(nick)) return;

@@ -17,6 +17,9 @@ LineList& AddressList();
 /// Adds nick!address unless the nickname is cached; with `rename`, `nick` is an old name and
 /// `address` the new one, and the cached entry changes its nickname in place.
 void addnick(std::string_view nick, std::string_view address, bool rename);
+/// Sets the user@host of a nickname (the server announced a new one): the cached entry
+/// changes in place, or one is added.
+void SetAddress(std::string_view nick, std::string_view address);
 /// Removes the nickname unless an open channel window still lists it; `clean` first drops
 /// every entry no channel lists.
 void remnick(std::string_view nick, bool clean);

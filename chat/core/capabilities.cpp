@@ -3,19 +3,27 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <map>
 #include <set>
 
 #include "chat/core/connection.h"
+#include "chat/core/ircv3_events.h"
 #include "chat/core/process_wide.h"
+#include "chat/core/sasl.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
 
 namespace chat {
 namespace {
 
-// What is asked for when offered: each has its effect built in.
-constexpr std::string_view kWanted[] = {"multi-prefix", "server-time", "message-tags",
-                                        "echo-message"};
+// What is asked for when offered: each has its effect built in. "sasl" is asked for only
+// before registration and only when section [SASL] sets a mechanism.
+constexpr std::string_view kWanted[] = {
+    "multi-prefix",  "server-time",    "message-tags",  "echo-message", "batch",
+    "away-notify",   "account-notify", "extended-join", "chghost",      "userhost-in-names",
+    "invite-notify", "setname",        "account-tag",   "sasl"};
+// Longest batch reference or account name taken from a tag.
+constexpr size_t kMaxTagValue = 100;
 // A capability list longer than this (over all LS lines) is not a real server's.
 constexpr size_t kMaxListBytes = 16384;
 constexpr size_t kMaxCapName = 100;
@@ -24,8 +32,11 @@ struct CapState {
     bool negotiating = false;  ///< CAP END not sent yet
     int seconds_left = 0;
     size_t listed_bytes = 0;
-    std::set<std::string> offered, requested, enabled;
+    size_t malformed = 0;  ///< words of the server's lists that are no capability names
+    std::map<std::string, std::string> offered;  ///< name and value ("sasl=PLAIN,EXTERNAL")
+    std::set<std::string> requested, enabled;
     int64_t line_time = 0;
+    std::string line_batch, line_account;
 };
 
 CapState& State() {
@@ -44,18 +55,36 @@ bool ValidName(std::string_view name) {
     });
 }
 
-// Each word of a list, "name" or "name=value" (the value is not used), modifiers "-" "~" "="
-// in front taken off.
-std::vector<std::string> Names(std::string_view list) {
-    std::vector<std::string> out;
+// Each word of a list, "name" or "name=value", as name and value; words whose name is not
+// a capability name are skipped (and counted in `skipped` when given).
+std::vector<std::pair<std::string, std::string>> Entries(std::string_view list,
+                                                         size_t* skipped = nullptr) {
+    std::vector<std::pair<std::string, std::string>> out;
     while (!list.empty()) {
         size_t blank = list.find(' ');
         std::string_view word = list.substr(0, blank);
         list = blank == std::string_view::npos ? std::string_view() : list.substr(blank + 1);
-        word = word.substr(0, word.find('='));
-        if (ValidName(word)) out.emplace_back(word);
+        size_t eq = word.find('=');
+        std::string_view name = word.substr(0, eq);
+        std::string_view value =
+            eq == std::string_view::npos ? std::string_view() : word.substr(eq + 1, 400);
+        if (ValidName(name)) {
+            out.emplace_back(name, value);
+        } else if (skipped && !word.empty()) {
+            ++*skipped;
+        }
     }
     return out;
+}
+
+std::vector<std::string> Names(std::string_view list) {
+    std::vector<std::string> out;
+    for (auto& [name, value] : Entries(list)) out.push_back(std::move(name));
+    return out;
+}
+
+bool Disconnected() {
+    return Conn().Sock == platform::net::kNoSocket;
 }
 
 void End() {
@@ -71,7 +100,21 @@ void Request() {
     std::string want;
     for (std::string_view name : kWanted) {
         std::string n(name);
-        if (s.offered.count(n) && !s.enabled.count(n) && !s.requested.count(n)) {
+        auto offer = s.offered.find(n);
+        if (name == "sasl") {
+            if (!s.negotiating || !SaslWanted() || s.enabled.count(n) || s.requested.count(n))
+                continue;
+            if (offer == s.offered.end()) {
+                SaslNotAvailable("the server does not offer it");
+                if (Disconnected()) return;
+                continue;
+            }
+            if (!SaslMechanismOffered(offer->second)) {
+                if (Disconnected()) return;
+                continue;
+            }
+        }
+        if (offer != s.offered.end() && !s.enabled.count(n) && !s.requested.count(n)) {
             if (!want.empty()) want += ' ';
             want += n;
             s.requested.insert(n);
@@ -79,7 +122,7 @@ void Request() {
     }
     if (!want.empty()) {
         Sendline("CAP REQ :" + want, false);
-    } else if (s.requested.empty()) {
+    } else if (s.requested.empty() && !SaslBusy()) {
         End();
     }
 }
@@ -92,6 +135,8 @@ void CapReset() {
 
 void CapBegin() {
     CapReset();
+    Ircv3Reset();
+    SaslPrepare();
     CapState& s = State();
     s.negotiating = true;
     s.seconds_left = kCapSeconds;
@@ -115,7 +160,13 @@ void HandleCap(const std::vector<std::string>& tk) {
             }
             return;
         }
-        for (std::string& name : Names(list)) s.offered.insert(std::move(name));
+        for (auto& [name, value] : Entries(list, &s.malformed)) s.offered[name] = value;
+        if (!more && s.malformed > 0) {
+            Status("*** Skipped " + std::to_string(s.malformed) +
+                       " malformed capability names from the server",
+                   1);
+            s.malformed = 0;
+        }
         if (!more && (sub == "NEW" || s.negotiating)) Request();
     } else if (sub == "ACK") {
         // "-name" in an ACK takes a capability away.
@@ -144,10 +195,19 @@ void HandleCap(const std::vector<std::string>& tk) {
                         return t;
                     }(),
                 2);
-        if (s.requested.empty()) End();
+        if (s.negotiating && s.enabled.count("sasl")) SaslStart();
+        if (Disconnected()) return;
+        if (s.requested.empty() && !SaslBusy()) End();
     } else if (sub == "NAK") {
-        for (std::string& name : Names(list)) s.requested.erase(name);
-        if (s.requested.empty()) End();
+        for (std::string& name : Names(list)) {
+            if (name == "sasl" && s.requested.count(name)) {
+                s.requested.erase(name);
+                SaslNotAvailable("the server refused the sasl capability");
+                if (Disconnected()) return;
+            }
+            s.requested.erase(name);
+        }
+        if (s.requested.empty() && !SaslBusy()) End();
     } else if (sub == "DEL") {
         for (std::string& name : Names(list)) {
             s.offered.erase(name);
@@ -158,18 +218,29 @@ void HandleCap(const std::vector<std::string>& tk) {
 
 void CapTick() {
     CapState& s = State();
+    // A SASL exchange has a time limit of its own.
+    SaslTick();
+    if (Disconnected() || SaslBusy()) return;
     if (!s.negotiating || s.seconds_left <= 0) return;
     if (--s.seconds_left == 0) {
         Status("*** Capability negotiation did not finish; going on without it", 1);
         s.requested.clear();
+        SaslNotAvailable("capability negotiation did not finish");
+        if (Disconnected()) return;
         End();
     }
+}
+
+void CapSaslFinished() {
+    CapState& s = State();
+    if (s.requested.empty()) End();
 }
 
 void CapWelcomed() {
     CapState& s = State();
     s.negotiating = false;
     s.seconds_left = 0;
+    SaslNotAvailable("the server registered us without it");
 }
 
 bool CapEnabled(std::string_view name) {
@@ -236,6 +307,8 @@ int64_t ParseServerTime(std::string_view text) {
 void TakeLineTags(std::string_view line) {
     CapState& s = State();
     s.line_time = 0;
+    s.line_batch.clear();
+    s.line_account.clear();
     if (line.empty() || line.front() != '@') return;
     line.remove_prefix(1);
     line = line.substr(0, std::min({line.find(' '), kMaxTagBytes}));
@@ -244,13 +317,29 @@ void TakeLineTags(std::string_view line) {
         std::string_view tag = line.substr(0, semi);
         line = semi == std::string_view::npos ? std::string_view() : line.substr(semi + 1);
         size_t eq = tag.find('=');
-        if (tag.substr(0, eq) == "time" && eq != std::string_view::npos)
-            s.line_time = ParseServerTime(UnescapeTagValue(tag.substr(eq + 1)));
+        if (eq == std::string_view::npos) continue;
+        std::string_view name = tag.substr(0, eq);
+        std::string_view value = tag.substr(eq + 1);
+        if (name == "time") {
+            s.line_time = ParseServerTime(UnescapeTagValue(value));
+        } else if (name == "batch") {
+            s.line_batch = UnescapeTagValue(value.substr(0, kMaxTagValue));
+        } else if (name == "account") {
+            s.line_account = UnescapeTagValue(value.substr(0, kMaxTagValue));
+        }
     }
 }
 
 int64_t LineServerTime() {
     return State().line_time;
+}
+
+const std::string& LineBatch() {
+    return State().line_batch;
+}
+
+const std::string& LineAccount() {
+    return State().line_account;
 }
 
 }  // namespace chat

@@ -20,6 +20,8 @@ void CapBegin();
 void HandleCap(const std::vector<std::string>& tk);
 /// The one-second work: a negotiation that does not finish is ended.
 void CapTick();
+/// The SASL exchange ended (either way) and did not disconnect: negotiation may end.
+void CapSaslFinished();
 /// The server accepted us: nothing is negotiated any more before registration.
 void CapWelcomed();
 /// True when the capability is enabled on this connection.
@@ -30,12 +32,16 @@ void CapReset();
 /// A tag value with its escapes undone (\: ; \s blank, \\ \, \r CR, \n LF, others the
 /// character itself, a lone trailing "\" dropped).
 std::string UnescapeTagValue(std::string_view value);
-/// Reads the tags of a server line for the handlers (only server-time is used); a line
-/// without tags clears them.
+/// Reads the tags of a server line for the handlers (time, batch, account); a line without
+/// tags clears them.
 void TakeLineTags(std::string_view line);
 /// The time of the line being handled from its server-time tag, in seconds since 1970; 0
 /// when it has none.
 int64_t LineServerTime();
+/// The batch reference of the line being handled (tag "batch"), empty when none.
+const std::string& LineBatch();
+/// The sender's account of the line being handled (tag "account"), empty when none.
+const std::string& LineAccount();
 /// Parses "YYYY-MM-DDThh:mm:ss[.sss]Z" into seconds since 1970; 0 when malformed.
 int64_t ParseServerTime(std::string_view text);
 

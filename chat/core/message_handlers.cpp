@@ -8,6 +8,7 @@
 #include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/ctcp_incoming.h"
+#include "chat/core/ircv3_events.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/options.h"
 #include "chat/core/server_parser.h"
@@ -265,7 +266,9 @@ void HandlePrivmsg() {
         return printinfo(3);
     }
     query();
-    if (c.currwin) printinfo(3);
+    if (!c.currwin) return;
+    ShowSenderAccount(source, c.currwin);
+    printinfo(3);
 }
 
 WindowId QueryWindowFor(std::string_view nick, bool allow_active, bool& shared) {

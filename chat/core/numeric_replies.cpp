@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "chat/core/address_cache.h"
 #include "chat/core/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/nick_list.h"
@@ -89,7 +90,10 @@ void Welcome() {
     SessionConnected();
     if (!c.Tok(2).empty()) SetSessionNick(c.Tok(2));
     if (!c.Tok(0).empty()) conn.szCHN = c.Tok(0).substr(0, 100);
+    const bool had_socket = conn.Sock != platform::net::kNoSocket;
     ConnectionWelcomed();
+    // A required login that did not happen has closed the connection.
+    if (had_socket && conn.Sock == platform::net::kNoSocket) return;
     showstatusinfo();
     c.BBlank = true;
     PrintTrailing();
@@ -241,6 +245,16 @@ void Names() {
         while (!names.empty()) {
             size_t blank = names.find(' ');
             std::string_view name = names.substr(0, blank);
+            // userhost-in-names: "@nick!user@host"; the address goes to the cache.
+            size_t bang = name.find('!');
+            if (bang != std::string_view::npos) {
+                std::string_view address = name.substr(bang + 1);
+                name = name.substr(0, bang);
+                size_t marks = name.find_first_not_of("~&@%+");
+                if (Options().mil && marks != std::string_view::npos &&
+                    address.find('@') != std::string_view::npos)
+                    addnick(name.substr(marks), address, false);
+            }
             if (!name.empty()) user(name, slot, 1, 0);
             names = blank == std::string_view::npos ? std::string_view() : names.substr(blank + 1);
         }

@@ -7,9 +7,11 @@
 #include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/frame.h"
+#include "chat/core/ircv3_events.h"
 #include "chat/core/nick_list.h"
 #include "chat/core/options.h"
 #include "chat/core/process_wide.h"
+#include "chat/core/sasl.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -115,6 +117,17 @@ void HandleInvite() {
     const std::string& channel = c.Tok(3);
     if (channel.empty() || channel.size() > kMaxChannelName || channel[0] == '0') return;
     if (ignoring(Source(), c.line.userhost, "invite")) return;
+    // invite-notify tells the channel's members about invites of others: shown in the
+    // channel, never taken as an invitation of ours.
+    if (c.Has(2) && !IsMe(c.Tok(2))) {
+        WindowId chan = ChannelWindowByName(channel);
+        if (chan)
+            Print(chan,
+                  timestamp("*** " + Source() + " invited " + c.Tok(2).substr(0, 100) + " to " +
+                            channel),
+                  2);
+        return;
+    }
     SoundAlarm(o.boi, "invite");
     ChatSession& s = Session();
     s.chinv.clear();
@@ -159,7 +172,9 @@ void HandleJoin() {
         user(Source(), slot, 1, kPlain);
         if (Options().doop && Hooks().auto_op && user(CurrentNickname(), slot, 2, 0) == kOperator)
             Hooks().auto_op(channel, Source(), c.line.userhost);
+        if (BatchTakesJoin(Source(), chan)) return;
         ShowJoinPart(chan, "has joined", "Joins", channel);
+        AppendMsg(JoinAccountText());
         printinfo(-1);
     } else if (chan) {
         WindowRecord* r = RecordOf(chan);
@@ -430,15 +445,20 @@ void HandleQuit() {
     std::string text = o.ajpf ? "*** Quits: " + nick : "*** " + nick + " has quit IRC";
     if (!reason.empty()) text += " (" + reason + ")";
     text = timestamp(text);
+    std::vector<WindowId> left;
     for (auto& [id, data] : Session().channels) {
         if (findhwnd(id) < 0 || !RemoveMember(data.nicks, nick)) continue;
         MarkNickListChanged(id);
-        if (o.sqoc) Print(id, text, 1);
+        left.push_back(id);
     }
+    // A quit inside a netsplit batch is shown in the batch's one summary line.
+    const bool batched = BatchTakesQuit(nick, left);
+    if (o.sqoc && !batched)
+        for (WindowId id : left) Print(id, text, 1);
     std::string status = "*** " + nick + " (" + c.line.userhost + ") Quit";
     if (!reason.empty()) status += " (" + reason + ")";
     c.uc = 1;
-    AppendMsg(status);
+    if (!batched) AppendMsg(status);
     if (Hooks().cancel_auto_op) Hooks().cancel_auto_op(nick);
     checknotify(false, nick);
     remnick(nick, false);
@@ -481,6 +501,7 @@ void Dispatch() {
     }
     if (IsWord(first, "PING")) return HandlePing(1);
     if (IsWord(first, "PONG")) return;
+    if (IsWord(first, "AUTHENTICATE")) return HandleAuthenticate(tk);
     if (tk.size() < 2) return;
     // The source: "nick!user@host", a server name, or a bare nick.
     size_t bang = tk[0].find('!');
@@ -493,11 +514,14 @@ void Dispatch() {
     if (IsNumeric(command)) {
         int code = 0;
         for (char digit : command) code = code * 10 + (digit - '0');
+        if (code >= 900 && code <= 908 && HandleSaslNumeric(code, tk)) return;
         if (code > 0) return number(code, c.line.trailing);
     }
     // The flood's own command first.
     if (IsWord(command, "PRIVMSG")) return HandlePrivmsg();
     if (IsWord(command, "CAP")) return HandleCap(tk);
+    if (IsWord(command, "AUTHENTICATE")) return HandleAuthenticate(tk);
+    if (HandleIrcv3Command(command)) return;
     if (IsWord(command, "PING")) return HandlePing(2);
     if (IsWord(command, "ERROR")) return HandleError(1);
     if (IsWord(command, "PONG")) {

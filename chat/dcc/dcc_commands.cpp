@@ -80,7 +80,10 @@ int DccChatCommand(WindowId w, const std::vector<std::string>& a) {
 
 int DccSend(WindowId w, const std::vector<std::string>& a, bool remote) {
     if (!sipok("DCC Send")) return 0;
-    std::string nick = At(a, 2);
+    // "-p": a passive offer, for a sender that cannot be reached (behind NAT).
+    const bool passive = EqualNoCase(At(a, 2), "-p");
+    const size_t at = passive ? 3 : 2;
+    std::string nick = At(a, at);
     if (remote) {
         int running = 0;
         for (const SendSlot& s : Dcc().sends) running += s.state > 0 && s.state != 5;
@@ -99,7 +102,7 @@ int DccSend(WindowId w, const std::vector<std::string>& a, bool remote) {
         }
         nick = *asked;
     }
-    auto files = SplitQuoted(JoinFrom(a, 3), 64);
+    auto files = SplitQuoted(JoinFrom(a, at + 1), 64);
     if (!files) {
         Print(w, "*** Invalid Filename specified", 1);
         return 0;
@@ -111,7 +114,7 @@ int DccSend(WindowId w, const std::vector<std::string>& a, bool remote) {
         files->push_back(*chosen);
     }
     bool any = false;
-    for (const std::string& f : *files) any |= StartSend(nick, f, remote);
+    for (const std::string& f : *files) any |= StartSend(nick, f, remote, passive);
     return any ? 1 : 0;
 }
 

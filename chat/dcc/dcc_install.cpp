@@ -45,7 +45,7 @@ void InstallDcc() {
     };
     Windows().child_messages = [](WindowId w, platform::UINT msg, platform::WPARAM wp,
                                   platform::LPARAM lp) -> platform::LRESULT {
-        if (msg >= kMsgGetConnect && msg <= kMsgSendData)
+        if (msg >= kMsgGetConnect && msg <= kMsgSendConnect)
             TransferMessage(w, msg, wp, lp);
         else if (msg >= kMsgChatConnect && msg <= kMsgChatAccept)
             ChatMessage(w, msg, wp, lp);

@@ -151,7 +151,8 @@ void AskGetNow(int slot, uint64_t generation) {
         std::string path = GetFolder() + *safe;
         uint64_t have = 0;
         bool exists = FileExists(path, &have);
-        bool can_resume = exists && g.size > 0 && have < g.size;
+        // A passive offer has no port to name in a resume request.
+        bool can_resume = exists && g.size > 0 && have < g.size && g.token.empty();
         if (!exists || (Options().aref && can_resume) || !ask.existing)
             return AcceptGet(slot, 0, rename);
         int answer = ask.existing(path, have, can_resume, waiting);
@@ -216,6 +217,23 @@ bool PathInUse(const std::string& path, int except) {
     return false;
 }
 
+// A passive offer's sender cannot be reached: we listen, and answer the offer with our address,
+// the port and its token; the sender connects.
+void ListenForPassiveGet(int slot) {
+    GetSlot& g = Dcc().gets[slot];
+    g.state = 2;
+    if (!sipok("DCC Get")) return ginit(slot, 1);
+    int port = 0;
+    g.socket = ListenFor(g.window, kMsgGetAccept, port);
+    if (g.socket == platform::net::kNoSocket) return ginit(slot, 1);
+    Print(g.window, "Waiting for the sender to connect (passive DCC)...", 3);
+    SendToServer("PRIVMSG " + g.nick + " :\x01" + "DCC SEND " +
+                     OfferedName(g.offered_name, Options().fillspaces) + " " + OfferAddress() +
+                     " " + std::to_string(port) + " " + std::to_string(g.size) + " " + g.token +
+                     "\x01",
+                 false);
+}
+
 void OpenGetWindow(int slot) {
     GetSlot& g = Dcc().gets[slot];
     bool minimise = Options().sad == 1 && Options().gfsrm;
@@ -241,6 +259,8 @@ void OpenGetWindow(int slot) {
         SendToServer("PRIVMSG " + g.nick + " :\x01" + "DCC RESUME file.ext " +
                          std::to_string(g.port) + " " + std::to_string(g.resume) + "\x01",
                      false);
+    } else if (!g.token.empty()) {
+        ListenForPassiveGet(slot);
     } else {
         g.state = 2;
         Print(g.window, "Acknowledging send request...", 3);
@@ -258,7 +278,21 @@ void HandleSend(std::string_view nick, const Request& r) {
         "DCC SEND Invalid parameters!\x01";
     const std::string rejected =
         "DCC Send request from " + n + " was rejected due to parameter error";
-    if (!r.complete || r.name.empty() || CheckHostReach(r.host, r.port) == Reach::kRefused)
+    // The answer to a passive offer of ours: the receiver listens, we connect.
+    if (r.complete && !r.token.empty() && r.port != 0) {
+        auto& sends = Dcc().sends;
+        for (int i = 0; i < kSlots; ++i) {
+            if (sends[i].state != 1 || sends[i].token != r.token || !SameNick(sends[i].nick, nick))
+                continue;
+            if (CheckHostReach(r.host, r.port) == Reach::kRefused)
+                return Refuse(nick, invalid, rejected);
+            return ConnectPassiveSend(i, r.host, r.port);
+        }
+    }
+    // A passive offer names no port to connect to; the address is never used.
+    const bool passive = r.complete && r.port == 0 && !r.token.empty();
+    if (!r.complete || r.name.empty() ||
+        (!passive && CheckHostReach(r.host, r.port) == Reach::kRefused))
         return Refuse(nick, invalid, rejected);
     int slot = gfind();
     if (slot < 0)
@@ -283,7 +317,11 @@ void HandleSend(std::string_view nick, const Request& r) {
     g.address = r.host;
     g.port = r.port;
     g.size = r.size;
-    g.ask_first = CheckHostReach(r.host, r.port) == Reach::kAskFirst;
+    g.ask_first = !passive && CheckHostReach(r.host, r.port) == Reach::kAskFirst;
+    if (passive) {
+        g.token = r.token;
+        g.offered_name = r.name;
+    }
     g.state = 1;
     if (!waiting) ProcessOffer(slot);
 }
@@ -498,7 +536,7 @@ void AcceptGet(int slot, int answer, const std::string& rename) {
     uint64_t have = 0;
     g.resume = 0;
     if (FileExists(g.path, &have) || ::access(g.path.c_str(), F_OK) == 0) {
-        bool can_resume = g.size > 0 && have < g.size;
+        bool can_resume = g.size > 0 && have < g.size && g.token.empty();
         if (answer == 0 && Options().aref && can_resume) answer = 1;
         if (answer == 1 && !can_resume) answer = 0;
         if (answer == 0) {
@@ -533,7 +571,7 @@ void AnswerChat(int slot, bool accept) {
     cinit(slot, 0);
 }
 
-bool StartSend(const std::string& nick, const std::string& path, bool minimised) {
+bool StartSend(const std::string& nick, const std::string& path, bool minimised, bool passive) {
     const ChatOptions& o = Options();
     if (!UsableNick(nick)) {
         Print(Status(), "*** No nick specified", 1);
@@ -583,17 +621,25 @@ bool StartSend(const std::string& nick, const std::string& path, bool minimised)
     Print(s.window, "Size: " + std::to_string(s.size), 2);
     PrintSP(s.window, 2);
     s.state = 1;
-    s.socket = ListenFor(s.window, kMsgSendAccept, s.port);
-    if (s.socket == platform::net::kNoSocket) {
-        sinit(slot, 1);
-        return false;
+    if (passive) {
+        // Port 0 and a token: the receiver listens and answers with its address.
+        s.token = std::to_string(s.generation);
+    } else {
+        s.socket = ListenFor(s.window, kMsgSendAccept, s.port);
+        if (s.socket == platform::net::kNoSocket) {
+            sinit(slot, 1);
+            return false;
+        }
     }
     SendToServer("NOTICE " + nick + " :DCC SEND " + name + " (" + OfferHostText() + ")", false);
     SendToServer("PRIVMSG " + nick + " :\x01" + "DCC SEND " + OfferedName(name, o.fillspaces) +
                      " " + OfferAddress() + " " + std::to_string(s.port) + " " +
-                     std::to_string(s.size) + "\x01",
+                     std::to_string(s.size) + (passive ? " " + s.token : std::string()) + "\x01",
                  false);
-    Print(s.window, "Waiting for acknowledgement...", 3);
+    Print(s.window,
+          passive ? "Waiting for the receiver to answer (passive DCC)..."
+                  : "Waiting for acknowledgement...",
+          3);
     s.idle = 0;
     return true;
 }

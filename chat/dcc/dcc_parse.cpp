@@ -118,6 +118,9 @@ std::optional<Request> ParseRequest(std::string_view text) {
             r.host = ipv6 ? t[1] : AddressText(r.address);
             r.port = static_cast<int>(*port);
             r.size = *size;
+            // A fifth word of digits is a passive offer's token (peers send small numbers).
+            if (r.kind == RequestKind::kSend && t.size() >= 5 && Number(t[4], 0xFFFFFFFFu))
+                r.token = t[4];
             r.complete = true;
             return r;
         }

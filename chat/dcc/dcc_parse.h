@@ -33,6 +33,9 @@ struct Request {
     int port = 0;
     uint64_t size = 0;      ///< SEND: 0 when not given
     uint64_t position = 0;  ///< RESUME, ACCEPT
+    /// SEND: the token of a passive offer (port 0: the receiver listens and answers with the
+    /// token) or of the answer to ours; empty when the request has none.
+    std::string token;
     bool complete = false;  ///< every token the kind needs is present and a valid number
 };
 
@@ -47,8 +50,9 @@ std::optional<Request> ParseRequest(std::string_view text);
 /// Why an offered address or port cannot be used; kOk when it can.
 enum class Reach { kOk, kAskFirst, kRefused };
 /// Addresses 0, broadcast and multicast (and the reserved 240/4) are refused, as are ports
-/// below 1024 (port 0 is a passive offer this client does not take). Loopback and private
-/// addresses are usable but must be asked about even when offers are accepted automatically.
+/// below 1024 (port 0 is a passive offer, which is taken apart from these checks). Loopback and
+/// private addresses are usable but must be asked about even when offers are accepted
+/// automatically.
 Reach CheckReach(uint32_t address, int port);
 
 /// CheckReach for an address in text form (a request's `host`): IPv4 as above; for IPv6 the

@@ -2,8 +2,49 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace chat::dcc {
 namespace {
+
+TEST(DccParse, PassiveTokens) {
+    // name, whether the request is complete, the token taken (empty: none)
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"\x01"
+         "DCC SEND f.bin 16843009 0 500 77\x01",
+         true, "77"},
+        {"\x01"
+         "DCC SEND f.bin 2130706433 4000 500 77\x01",
+         true, "77"},  // the answer to ours
+        {"\x01"
+         "DCC SEND \"a b\" ::1 0 500 4294967295\x01",
+         true, "4294967295"},
+        {"\x01"
+         "DCC SEND f.bin 16843009 0 500\x01",
+         true, ""},
+        {"\x01"
+         "DCC SEND f.bin 16843009 0 500 4294967296\x01",
+         true, ""},  // too large: none
+        {"\x01"
+         "DCC SEND f.bin 16843009 0 500 7x\x01",
+         true, ""},
+        {"\x01"
+         "DCC SEND f.bin 16843009 0 500 -1\x01",
+         true, ""},
+        {"\x01"
+         "DCC CHAT chat 16843009 0 77\x01",
+         true, ""},  // chats have no token
+    };
+    for (const auto& [text, complete, token] : cases) {
+        SCOPED_TRACE(text);
+        auto r = ParseRequest(text);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->complete, complete);
+        EXPECT_EQ(r->token, token);
+    }
+    // Port 0 stays refused by the reach check: a passive offer is taken apart from it.
+    EXPECT_EQ(CheckReach(16843009u, 0), Reach::kRefused);
+}
 
 TEST(DccParse, RequestsAsTheyArrive) {
     struct Case {

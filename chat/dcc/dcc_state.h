@@ -24,8 +24,10 @@ enum : platform::UINT {
     kMsgGetConnect = 1039,
     kMsgGetData = 1040,
     kMsgGetWrite = 1041,
+    kMsgGetAccept = 1042,
     kMsgSendAccept = 1043,
     kMsgSendData = 1044,
+    kMsgSendConnect = 1045,
     kMsgChatConnect = 1051,
     kMsgChatData = 1052,
     kMsgChatAccept = 1055,
@@ -66,6 +68,9 @@ struct GetSlot {
     uint64_t resume = 0;
     ProgressMeter meter;
     bool ask_first = false;  ///< the sender's address is local or private
+    /// A passive offer: we listen, and answer with this token and the name as offered.
+    std::string token;
+    std::string offered_name;
     bool minimised = false;
     std::array<char, 8> ack_out{};  ///< acknowledgement bytes not yet sent (a rest and one)
     size_t ack_pending = 0;
@@ -96,6 +101,7 @@ struct SendSlot {
     bool resumed = false;
     ProgressMeter meter;
     bool eof = false;    ///< everything there is to send has been read
+    std::string token;   ///< our passive offer: we connect once the receiver answers it
     short interest = 0;  ///< poll events the data connection is watched for
     AckGatherer acks;
     platform::net::Socket socket = platform::net::kNoSocket;
@@ -175,9 +181,11 @@ std::vector<std::string> ProtectedNames();
 // Offers (dcc_offers.cpp).
 /// Handles one incoming DCC request (the CTCP text) from nick.
 void HandleRequest(std::string_view nick, std::string_view text);
-/// Starts sending a file to nick; `minimised` for sends started for someone else. False when
+/// Starts sending a file to nick; `minimised` for sends started for someone else; `passive`
+/// offers port 0 and a token, and connects to the receiver when it answers. False when
 /// nothing was started (the reason is printed).
-bool StartSend(const std::string& nick, const std::string& path, bool minimised);
+bool StartSend(const std::string& nick, const std::string& path, bool minimised,
+               bool passive = false);
 /// Offers a chat (server: a file-server session with its home, welcome file and gets).
 bool StartChat(const std::string& nick, bool server, const std::string& home = {},
                const std::string& welcome = {}, int gets = 1);
@@ -198,6 +206,8 @@ void donextget();
 // Transfers (dcc_transfer.cpp).
 /// Connects a get to its sender.
 void DoConnectToClient(int slot);
+/// Connects our passive send to the receiver that answered it.
+void ConnectPassiveSend(int slot, const std::string& host, int port);
 /// Socket events of a transfer window.
 void TransferMessage(WindowId window, platform::UINT msg, platform::WPARAM wp, platform::LPARAM lp);
 /// Closes a get slot: how 0 full reset, 1 socket and file only.

@@ -412,16 +412,37 @@ void SendReady(int slot, uint64_t generation, short revents) {
     if (revents & POLLOUT) DoSendNextPacket(slot);
 }
 
+void StartSending(int slot);
+
+// Takes the one connection a listening socket waits for and closes the listener: the
+// connection, or kNoSocket with the reason printed. No socket messages: the data connection
+// is watched directly once set up.
+net::Socket TakeConnection(net::Socket& listener, WindowId window, platform::UINT msg) {
+    net::Socket c = net::Accept(listener, window, msg, nullptr, 0);
+    net::Close(listener);
+    listener = c;
+    if (c == net::kNoSocket) Print(window, "Unable to allocate socket", 1);
+    return c;
+}
+
 void DoEstablishConnection(int slot) {
     SendSlot& s = Dcc().sends[slot];
-    // No socket messages: the data connection is watched directly once set up.
-    net::Socket c = net::Accept(s.socket, s.window, kMsgSendData, nullptr, 0);
-    net::Close(s.socket);
-    s.socket = c;
-    if (c == net::kNoSocket) {
-        Print(s.window, "Unable to allocate socket", 1);
-        return sinit(slot, 1);
-    }
+    if (TakeConnection(s.socket, s.window, kMsgSendData) == net::kNoSocket) return sinit(slot, 1);
+    StartSending(slot);
+}
+
+// The passive get's sender connected to us.
+void DoAcceptSender(int slot) {
+    GetSlot& g = Dcc().gets[slot];
+    if (TakeConnection(g.socket, g.window, kMsgGetData) == net::kNoSocket) return ginit(slot, 1);
+    g.idle = 0;
+    DoQueryClient(slot);
+}
+
+// The data connection is up, accepted or (passive) connected: the file goes out.
+void StartSending(int slot) {
+    SendSlot& s = Dcc().sends[slot];
+    net::Socket c = s.socket;
     s.state = 2;
     s.idle = 0;
     Print(s.window, "DCC Send connection established", 3);
@@ -504,19 +525,38 @@ void sinit(int slot, int how) {
     }
 }
 
+namespace {
+
+// Starts a connection to a peer's address, announced to the window as `msg`; kNoSocket with
+// the reason printed in the window.
+net::Socket ConnectToPeer(WindowId window, const std::string& host, int port, platform::UINT msg) {
+    auto to = net::ParseAddress(host, static_cast<uint16_t>(port));
+    if (!to) {
+        Print(window, "Unable to inet_addr", 1);
+        return net::kNoSocket;
+    }
+    net::Socket s = net::Connect(*to, window, msg, net::FD_CONNECT);
+    if (s == net::kNoSocket)
+        Print(window, errno == EMFILE ? "Unable to create socket" : "Unable to connect to Client",
+              1);
+    return s;
+}
+
+}  // namespace
+
 void DoConnectToClient(int slot) {
     GetSlot& g = Dcc().gets[slot];
-    auto to = net::ParseAddress(g.address, static_cast<uint16_t>(g.port));
-    if (!to) {
-        Print(g.window, "Unable to inet_addr", 1);
-        return ginit(slot, 1);
-    }
-    g.socket = net::Connect(*to, g.window, kMsgGetConnect, net::FD_CONNECT);
-    if (g.socket == net::kNoSocket) {
-        Print(g.window, errno == EMFILE ? "Unable to create socket" : "Unable to connect to Client",
-              1);
-        return ginit(slot, 1);
-    }
+    g.socket = ConnectToPeer(g.window, g.address, g.port, kMsgGetConnect);
+    if (g.socket == net::kNoSocket) return ginit(slot, 1);
+}
+
+void ConnectPassiveSend(int slot, const std::string& host, int port) {
+    SendSlot& s = Dcc().sends[slot];
+    s.socket = ConnectToPeer(s.window, host, port, kMsgSendConnect);
+    if (s.socket == net::kNoSocket) return sinit(slot, 1);
+    s.port = port;
+    s.idle = 0;
+    Print(s.window, "Connecting to " + host + " port " + std::to_string(port) + "...", 3);
 }
 
 void TransferMessage(WindowId window, platform::UINT msg, platform::WPARAM wp,
@@ -537,6 +577,22 @@ void TransferMessage(WindowId window, platform::UINT msg, platform::WPARAM wp,
         if (slot < 0) return Beep();
         if (event & net::FD_ACCEPT) DoEstablishConnection(slot);
         return;
+    }
+    if (msg == kMsgGetAccept) {
+        int slot = FindGet(window, s);
+        if (slot < 0) return Beep();
+        if ((event & net::FD_ACCEPT) && Dcc().gets[slot].state == 2) DoAcceptSender(slot);
+        return;
+    }
+    if (msg == kMsgSendConnect) {
+        int slot = FindSend(window, s);
+        if (slot < 0) return Beep();
+        if (event != net::FD_CONNECT || Dcc().sends[slot].state != 1) return;
+        if (error != 0) {
+            Print(Dcc().sends[slot].window, "Unable to connect to Client", 1);
+            return sinit(slot, 1);
+        }
+        return StartSending(slot);
     }
     if (FindGet(window, s) < 0 && FindSend(window, s) < 0) Beep();
 }

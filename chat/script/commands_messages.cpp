@@ -2,6 +2,7 @@
 #include <string>
 
 #include "chat/core/nick_list.h"
+#include "chat/core/sasl.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_print.h"
 #include "chat/core/window_table.h"
@@ -302,7 +303,8 @@ int doraw(WindowId w, const Args& a, bool remote) {
         return 0;
     }
     SendLine(text, remote);
-    if (!quiet) Print(w, "-> SERVER: " + text, 1);
+    // A raw AUTHENTICATE carries credentials: its payload is not shown (nor logged).
+    if (!quiet) Print(w, "-> SERVER: " + MaskSaslLine(text), 1);
     return 1;
 }
 

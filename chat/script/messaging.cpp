@@ -3,6 +3,7 @@
 #include "chat/core/capabilities.h"
 #include "chat/core/connection.h"
 #include "chat/core/options.h"
+#include "chat/core/sasl.h"
 #include "chat/core/session_state.h"
 #include "chat/core/window_log.h"
 #include "chat/core/window_print.h"
@@ -96,7 +97,8 @@ void EchoAction(WindowId window, std::string_view text, bool channel) {
 void AppendDebugLog(std::string_view line) {
     FilePtr log = openlog("debug.log", true, false);
     if (!log) return;
-    std::string text(line);
+    // Credentials typed as raw AUTHENTICATE lines are not written down.
+    std::string text = MaskSaslLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), log.get());
 }
