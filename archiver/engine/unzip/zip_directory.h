@@ -17,6 +17,9 @@ struct DirectoryEntry {
     CentralHeader header;
     std::string name;           ///< stored name bytes as in the archive
     uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
+    /// Sizes with the 0x0001 extra field applied (the header keeps the 32-bit fields).
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
     /// Modification time (UTC seconds) from its extended-time or NTFS extra field, if any.
     std::optional<int64_t> mtime;
     /// True when the listing shows it as a row (no folder attribute).
