@@ -15,6 +15,7 @@
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
+#include "archiver/engine/unzip/library_codecs.h"
 #include "archiver/engine/unzip/local_time.h"
 #include "archiver/engine/unzip/member_pipeline.h"
 #include "archiver/engine/unzip/member_steps.h"
@@ -154,8 +155,15 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         OldMethodResult o =
             DecodeOldMethod({read, write}, m.method, m.d.flags, d.compressed, d.uncompressed);
         if (o.status != OldMethodStatus::kOk) Damaged(m.name, OldMethodStatusText(o.status));
+    } else if (IsLibraryMethod(m.method)) {
+        // Sized by the headers like the older methods: the end of a streamed member's data
+        // is known only to inflate.
+        if (!limit) Damaged(m.name, "its size is unknown");
+        CodecResult c = DecodeLibraryMethod({read, write}, m.method, m.d.flags, d.uncompressed);
+        if (c.status != CodecStatus::kOk) Damaged(m.name, CodecStatusText(c.status));
     } else {
-        r.inflate = Inflate({read, write}, workspace);
+        r.inflate = m.method == kMethodDeflate64 ? Inflate64({read, write}, workspace)
+                                                 : Inflate({read, write}, workspace);
         if (r.inflate.status != InflateStatus::kOk)
             Damaged(m.name, InflateStatusText(r.inflate.status));
     }
@@ -441,7 +449,8 @@ private:
             out_path = *path;
         }
 
-        if (h.method != kMethodStored && h.method != kMethodDeflated && !IsOldMethod(h.method))
+        if (h.method != kMethodStored && h.method != kMethodDeflated &&
+            h.method != kMethodDeflate64 && !IsOldMethod(h.method) && !IsLibraryMethod(h.method))
             Fail(kClassMethod, "unknown compression", kUnzipError);
         pos_ = data_start;
         uint64_t remaining = d.sizes_known ? d.compressed : file_size_ - std::min(pos_, file_size_);

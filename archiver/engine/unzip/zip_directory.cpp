@@ -7,6 +7,7 @@
 
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/library_codecs.h"
 #include "archiver/engine/unzip/zip64_records.h"
 
 namespace engine {
@@ -196,7 +197,8 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
                 reinterpret_cast<const uint8_t*>(entry.name.data()), entry.name.size())))
             d.facts.folders_without_slash = true;
         if (h.method > 6) d.facts.needs_newer = true;
-        if (h.method == 7 || h.method > 8) d.facts.unsupported_methods = true;
+        if (h.method == 7 || (h.method > kMethodDeflate64 && !IsLibraryMethod(h.method)))
+            d.facts.unsupported_methods = true;
         d.entries.push_back(std::move(entry));
         pos += kCentralSize + var;
     }

@@ -31,7 +31,7 @@ struct DirectoryFacts {
     uint64_t first_local_offset = 0;   ///< smallest local header offset plus the preamble
     int64_t preamble = 0;              ///< bytes in front of the zip data
     bool encrypted = false;            ///< some member has flag bit 0
-    bool unsupported_methods = false;  ///< method 7 or above 8
+    bool unsupported_methods = false;  ///< method 7, or above 9 and none of 12, 14 and 93
     bool needs_newer = false;          ///< method above 6
     bool folders_without_slash = false;
     bool spans_disks = false;
