@@ -199,6 +199,27 @@ class DamagedMembers(Fixture):
                     with open(os.path.join(out, "first.txt"), "rb") as f:
                         self.assertEqual(f.read(), b"ok\n")
 
+    def test_hostile_lzma_headers(self):
+        """The zip LZMA header is read before anything is decoded."""
+        props = bytes([0x5D]) + struct.pack("<I", 0xFFFFFFFF)
+        cases = [("properties of 4 bytes", b"\x09\x14\x04\x00" + props[:4], 10,
+                  "invalid compressed data"),
+                 ("header cut short", b"\x09\x14\x05", 10, "compressed data ends early"),
+                 ("lc/lp/pb out of range", b"\x09\x14\x05\x00\xE1" + props[1:], 10,
+                  "invalid compressed data"),
+                 # A 4 GiB dictionary for a member of 2 GiB: more than any member may take.
+                 ("dictionary too large", b"\x09\x14\x05\x00" + props, 2 << 30,
+                  "its window is larger than a member may use")]
+        for label, data, size, message in cases:
+            with self.subTest(label):
+                archive = self.path("lzma.zip")
+                with open(archive, "wb") as f:
+                    f.write(hand_zip([(b"l.bin", 14, 2, 0, size, data)]))
+                r = run("-e", archive, self.path("out_l"))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn("ZIP damaged: file l.bin: " + message, r.stdout + r.stderr)
+                self.assertFalse(os.path.exists(self.path("out_l", "l.bin")))
+
     def test_unknown_methods_stay_unknown(self):
         for method in (7, 95, 97, 98, 200):
             with self.subTest(method=method):
