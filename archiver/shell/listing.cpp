@@ -388,8 +388,8 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         m.folder = !e.IsRow();
         m.encrypted = h.flags & engine::kFlagEncrypted;
         m.dos_datetime = h.DosDateTime();
-        m.uncompressed = h.uncompressed_size;
-        m.compressed = h.compressed_size;
+        m.uncompressed = e.uncompressed;
+        m.compressed = e.compressed;
         m.crc = h.crc;
         // An AES member names its strength and the method inside ("AES-256 deflated").
         std::string method =

@@ -18,6 +18,7 @@
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/inflate.h"
+#include "archiver/engine/unzip/library_codecs.h"
 #include "archiver/engine/unzip/local_time.h"
 #include "archiver/engine/unzip/member_pipeline.h"
 #include "archiver/engine/unzip/member_steps.h"
@@ -25,6 +26,7 @@
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/read_ahead.h"
 #include "archiver/engine/unzip/shown_name.h"
+#include "archiver/engine/unzip/zip64_records.h"
 #include "archiver/engine/unzip/zip_crypt.h"
 #include "archiver/engine/unzip/zip_directory.h"
 #include "archiver/engine/unzip/zip_records.h"
@@ -199,8 +201,15 @@ Decoded DecodeData(MemberData& m, OutputFile& out, InflateWorkspace& workspace) 
         OldMethodResult o =
             DecodeOldMethod({read, write}, m.method, m.d.flags, d.compressed, d.uncompressed);
         if (o.status != OldMethodStatus::kOk) DamagedData(m, OldMethodStatusText(o.status));
+    } else if (IsLibraryMethod(m.method)) {
+        // Sized by the headers like the older methods: the end of a streamed member's data
+        // is known only to inflate.
+        if (!limit) Damaged(m.name, "its size is unknown");
+        CodecResult c = DecodeLibraryMethod({read, write}, m.method, m.d.flags, d.uncompressed);
+        if (c.status != CodecStatus::kOk) DamagedData(m, CodecStatusText(c.status));
     } else {
-        r.inflate = Inflate({read, write}, workspace);
+        r.inflate = m.method == kMethodDeflate64 ? Inflate64({read, write}, workspace)
+                                                 : Inflate({read, write}, workspace);
         if (r.inflate.status != InflateStatus::kOk)
             DamagedData(m, InflateStatusText(r.inflate.status));
     }
@@ -282,7 +291,7 @@ private:
             previous = e->local_offset;
             Step([&] {
                 // A member a worker will decode needs only its header here.
-                if (pipeline_ && e->header.compressed_size >= Unzip().decode_here_below &&
+                if (pipeline_ && e->compressed >= Unzip().decode_here_below &&
                     !(Unzip().balance && pipeline_->WorkersBusy()))
                     ahead_.ExpectOnly(kHeaderAhead);
                 uint8_t sig[4];
@@ -354,7 +363,7 @@ private:
     // is found also when the descriptor is missing or shorter (written without signature).
     void Resync() {
         uint64_t from = pos_ + 1;
-        if (last_descriptor_) from = pos_ >= kDescriptorSize ? pos_ - kDescriptorSize : 0;
+        if (last_descriptor_) from = pos_ >= descriptor_size_ ? pos_ - descriptor_size_ : 0;
         last_descriptor_ = false;
         std::vector<uint8_t> buf(kInputBlock + 3);
         while (from + 4 <= file_size_) {
@@ -380,38 +389,39 @@ private:
 
     // What a member is checked against. With a directory its values count (they are what the
     // listing shows); a local header that states other values describes other data.
+    // `wide` holds the local header's sizes with its 64-bit field applied.
     Declared DeclaredValues(const DirectoryEntry* entry, const LocalHeader& h,
-                            const std::string& name) {
+                            const WideValues& wide, const std::string& name) {
         Declared d;
         d.flags = h.flags;
         bool descriptor = h.flags & kFlagDescriptor;
         if (entry) {
             const CentralHeader& c = entry->header;
-            if (!descriptor && (h.crc != c.crc || h.compressed_size != c.compressed_size ||
-                                h.uncompressed_size != c.uncompressed_size))
+            if (!descriptor && (h.crc != c.crc || wide.compressed != entry->compressed ||
+                                wide.uncompressed != entry->uncompressed))
                 Damaged(name, "its local and central headers differ");
             d.crc = c.crc;
-            d.compressed = c.compressed_size;
-            d.uncompressed = c.uncompressed_size;
+            d.compressed = entry->compressed;
+            d.uncompressed = entry->uncompressed;
             return d;
         }
         d.crc = h.crc;
-        d.compressed = h.compressed_size;
-        d.uncompressed = h.uncompressed_size;
-        if (descriptor && (h.compressed_size == 0 || h.crc == 0)) {
+        d.compressed = wide.compressed;
+        d.uncompressed = wide.uncompressed;
+        if (descriptor && (wide.compressed == 0 || h.crc == 0)) {
             // A streamed header left the values out: ask the shell, which read the listing.
             BeforeQuestion();
             HWND w = Frame().report_window;
             LPARAM text = reinterpret_cast<LPARAM>(name.c_str());
             auto size = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 0, text));
-            if (size == 0 && h.compressed_size == 0) {
+            if (size == 0 && wide.compressed == 0) {
                 d.sizes_known = false;
                 return d;
             }
-            if (h.compressed_size == 0) d.compressed = size;
+            if (wide.compressed == 0) d.compressed = size;
             if (h.crc == 0)
                 d.crc = static_cast<uint32_t>(platform::SendMessage(w, kMsgDirLookup, 1, text));
-            d.uncompressed_known = h.uncompressed_size != 0;
+            d.uncompressed_known = wide.uncompressed != 0;
         }
         return d;
     }
@@ -419,8 +429,9 @@ private:
     void Refuse(const std::string& text) { steps_.Refuse(text); }
 
     // The member's mode (from its central header) and time (the central extra field, else the
-    // local one, else the MS-DOS time). pos_ is at the member's name.
-    MemberKind KindOf(const DirectoryEntry* entry, const LocalHeader& h) {
+    // local one, else the MS-DOS time).
+    MemberKind KindOf(const DirectoryEntry* entry, const LocalHeader& h,
+                      std::span<const uint8_t> local_extra) {
         MemberKind kind;
         std::optional<uint32_t> mode;
         if (entry) mode = MemberUnixMode(entry->header.version_made, entry->header.external_attr);
@@ -429,13 +440,8 @@ private:
         kind.mtime = times_.Convert(h.DosDateTime());
         if (entry && entry->mtime) {
             kind.mtime = static_cast<time_t>(*entry->mtime);
-        } else if (h.extra_length > 0) {
-            std::vector<uint8_t> extra(h.extra_length);
-            uint64_t at = pos_;
-            pos_ += h.name_length;
-            ReadExact(extra.data(), extra.size());
-            pos_ = at;
-            if (auto t = ExtraFieldMtime(extra)) kind.mtime = static_cast<time_t>(*t);
+        } else if (auto t = ExtraFieldMtime(local_extra)) {
+            kind.mtime = static_cast<time_t>(*t);
         }
         return kind;
     }
@@ -454,9 +460,17 @@ private:
         std::string name = DisplayName(stored, h.flags);
         for (char& c : name)
             if (c == '\\') c = '/';
+        std::vector<uint8_t> local_extra(h.extra_length);
+        pos_ += h.name_length;
+        ReadExact(local_extra.data(), local_extra.size());
+        pos_ -= h.name_length;
+        auto wide = WidenLocal(h, local_extra);
+        if (!wide) Damaged(name, "its 64-bit extra field is too short");
+        // A member with 64-bit sizes ends in a descriptor with 64-bit sizes.
+        descriptor_size_ = HasZip64Block(local_extra) ? kDescriptor64Size : kDescriptorSize;
         if (name.empty()) {
             Refuse("Warning: skipping a member without a name");
-            SkipMember(data_start, h.compressed_size, descriptor);
+            SkipMember(data_start, wide->compressed, descriptor);
             return;
         }
 
@@ -465,11 +479,14 @@ private:
         // Folders marked only by their attribute are known from the directory; an empty file
         // is a file.
         if (folder || (entry && !entry->IsRow())) {
-            SkipMember(data_start, h.compressed_size, descriptor);
+            SkipMember(data_start, wide->compressed, descriptor);
             return;
         }
-        Declared d = DeclaredValues(entry, h, name);
-        MemberKind kind = KindOf(entry, h);
+        Declared d = DeclaredValues(entry, h, *wide, name);
+        // Sizes that reach past the archive's end are found before any output is made.
+        if (d.sizes_known && (data_start > file_size_ || file_size_ - data_start < d.compressed))
+            Damaged(name, "its data reaches past the end of the archive");
+        MemberKind kind = KindOf(entry, h, local_extra);
         std::string out_path;
         if (cmd_.has_target) {
             auto path = steps_.Prepare(name, {stored, h.DosDateTime(), d.uncompressed});
@@ -486,7 +503,8 @@ private:
             aes_field = LocalAesField(h, name);
             if (aes_field) h.method = aes_field->method;
         }
-        if (h.method != kMethodStored && h.method != kMethodDeflated && !IsOldMethod(h.method))
+        if (h.method != kMethodStored && h.method != kMethodDeflated &&
+            h.method != kMethodDeflate64 && !IsOldMethod(h.method) && !IsLibraryMethod(h.method))
             Fail(kClassMethod, "unknown compression", kUnzipError);
         pos_ = data_start;
         uint64_t remaining = d.sizes_known ? d.compressed : file_size_ - std::min(pos_, file_size_);
@@ -519,7 +537,7 @@ private:
             return;
         }
         if (aes.cipher) pos_ += kAesAuthSize;
-        if (descriptor) pos_ += kDescriptorSize;
+        if (descriptor) pos_ += descriptor_size_;
     }
 
     // The AES field of the member's local extra block (pos_ is at its name); a damaged one is
@@ -574,7 +592,7 @@ private:
     // every member itself); a streamed member of unknown size is found past by the
     // resynchronisation.
     void SkipMember(uint64_t data_start, uint64_t compressed, bool descriptor) {
-        pos_ = data_start + compressed + (descriptor ? kDescriptorSize : 0);
+        pos_ = data_start + compressed + (descriptor ? descriptor_size_ : 0);
     }
 
     void OpenOutput(OutputFile& out, const std::string& path) { steps_.OpenOutput(out, path); }
@@ -703,6 +721,7 @@ private:
     ReadAhead ahead_;
     uint64_t pos_ = 0;
     bool last_descriptor_ = false;
+    size_t descriptor_size_ = kDescriptorSize;  // of the member being walked
     InflateWorkspacePtr workspace_;
     LocalTimes times_;
     std::unique_ptr<MemberPipeline> pipeline_;  // declared last: abandoned first

@@ -43,21 +43,26 @@ constexpr uint32_t MakeEntry(uint32_t kind, uint32_t value, unsigned code_bits, 
 
 // Each alphabet's entries without their code bits: an entry is its template plus the code
 // length in both bit fields.
-enum class Alphabet { kLitLen, kDist, kCodeLen };
+enum class Alphabet { kLitLen, kDist, kCodeLen, kLitLen64, kDist64 };
 
 constexpr std::array<uint32_t, 288> MakeTemplates(Alphabet a) {
     std::array<uint32_t, 288> t{};
     for (unsigned sym = 0; sym < 288; ++sym) {
         uint32_t e = kInvalid;
-        if (a == Alphabet::kLitLen) {
+        if (a == Alphabet::kLitLen || a == Alphabet::kLitLen64) {
             if (sym < 256)
                 e = MakeEntry(kLiteral, sym, 0, 0);
             else if (sym == 256)
                 e = MakeEntry(kEnd, 0, 0, 0);
+            else if (sym == 285 && a == Alphabet::kLitLen64)
+                e = MakeEntry(kBase, 3, 0, 16);  // Deflate64: 3 plus 16 extra bits
             else if (sym < 286)
                 e = MakeEntry(kBase, kLengthBase[sym - 257], 0, kLengthExtra[sym - 257]);
-        } else if (a == Alphabet::kDist) {
-            if (sym < 30) e = MakeEntry(kBase, kDistBase[sym], 0, kDistExtra[sym]);
+        } else if (a == Alphabet::kDist || a == Alphabet::kDist64) {
+            if (sym < 30)
+                e = MakeEntry(kBase, kDistBase[sym], 0, kDistExtra[sym]);
+            else if (sym < 32 && a == Alphabet::kDist64)
+                e = MakeEntry(kBase, sym == 30 ? 32769 : 49153, 0, 14);
         } else {
             e = MakeEntry(kLiteral, sym, 0, 0);
         }
@@ -68,6 +73,8 @@ constexpr std::array<uint32_t, 288> MakeTemplates(Alphabet a) {
 constexpr std::array<uint32_t, 288> kLitLenTemplates = MakeTemplates(Alphabet::kLitLen);
 constexpr std::array<uint32_t, 288> kDistTemplates = MakeTemplates(Alphabet::kDist);
 constexpr std::array<uint32_t, 288> kCodeLenTemplates = MakeTemplates(Alphabet::kCodeLen);
+constexpr std::array<uint32_t, 288> kLitLen64Templates = MakeTemplates(Alphabet::kLitLen64);
+constexpr std::array<uint32_t, 288> kDist64Templates = MakeTemplates(Alphabet::kDist64);
 
 inline uint32_t SymbolEntry(const uint32_t* templates, unsigned sym, unsigned code_bits) {
     return templates[sym] + code_bits * 0x101;
@@ -189,25 +196,27 @@ Build BuildTable(const uint8_t* lens, unsigned n, const std::array<uint32_t, 288
     return (total == 1 && count[1] == 1) ? Build::kSingle : Build::kIncomplete;
 }
 
-Tables MakeFixedTables() {
+Tables MakeFixedTables(bool deflate64) {
     Tables t;
     uint8_t lens[288];
     std::fill(lens, lens + 144, 8);
     std::fill(lens + 144, lens + 256, 9);
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
-    BuildTable(lens, 288, kLitLenTemplates, kLitRoot, t.lit());
+    BuildTable(lens, 288, deflate64 ? kLitLen64Templates : kLitLenTemplates, kLitRoot, t.lit());
     std::fill(lens, lens + 32, 5);
-    BuildTable(lens, 32, kDistTemplates, kDistRoot, t.dist());
+    BuildTable(lens, 32, deflate64 ? kDist64Templates : kDistTemplates, kDistRoot, t.dist());
     return t;
 }
 
-const Tables& Fixed() {
-    static const Tables tables = MakeFixedTables();
-    return tables;
+const Tables& Fixed(bool deflate64) {
+    static const Tables tables = MakeFixedTables(false);
+    static const Tables tables64 = MakeFixedTables(true);
+    return deflate64 ? tables64 : tables;
 }
 
 constexpr size_t kWindow = 32768;
+constexpr size_t kWindow64 = 65536;
 constexpr size_t kOutChunk = 128 * 1024;
 constexpr size_t kOutSlack = 512;
 constexpr size_t kInSize = 64 * 1024;
@@ -216,7 +225,7 @@ constexpr size_t kInSlack = 16;
 }  // namespace
 
 struct InflateWorkspace {
-    uint8_t out[kWindow + kOutChunk + kOutSlack];
+    uint8_t out[kWindow64 + kOutChunk + kOutSlack];
     uint8_t in[kInSize + kInSlack];
     Tables tables;
     uint32_t cl[kClTableSize];
@@ -260,10 +269,11 @@ struct InflateError {
 }
 
 // The decoder of one stream: a 64-bit bit buffer over an input buffer, and an output buffer
-// whose first 32 KiB keep the history after each flush.
+// whose first 32 KiB (64 KiB for Deflate64) keep the history after each flush.
 class Decoder {
 public:
-    Decoder(const InflateIo& io, InflateWorkspace& ws) : io_(io), ws_(ws) {
+    Decoder(const InflateIo& io, InflateWorkspace& ws, bool deflate64)
+        : io_(io), ws_(ws), deflate64_(deflate64), window_(deflate64 ? kWindow64 : kWindow) {
         in_ = in_end_ = ws_.in;
         out_ = flushed_ = ws_.out;
     }
@@ -280,7 +290,7 @@ public:
                         Stored();
                         break;
                     case 1:
-                        Codes(Fixed());
+                        Codes(Fixed(deflate64_));
                         break;
                     case 2:
                         Dynamic();
@@ -381,13 +391,13 @@ private:
         }
         if (!keep_history) return;
         size_t have = static_cast<size_t>(out_ - ws_.out);
-        if (have > kWindow) {
-            std::memmove(ws_.out, out_ - kWindow, kWindow);
-            out_ = ws_.out + kWindow;
+        if (have > window_) {
+            std::memmove(ws_.out, out_ - window_, window_);
+            out_ = ws_.out + window_;
         }
         flushed_ = out_;
     }
-    uint8_t* OutLimit() { return ws_.out + kWindow + kOutChunk; }
+    uint8_t* OutLimit() { return ws_.out + window_ + kOutChunk; }
 
     void Stored() {
         Drop(bitcount_ & 7);
@@ -415,7 +425,7 @@ private:
     void Dynamic() {
         Need(14);
         unsigned hlit = Take(5) + 257, hdist = Take(5) + 1, hclen = Take(4) + 4;
-        if (hlit > 286 || hdist > 30) Fail(InflateStatus::kBadData);
+        if (hlit > 286 || hdist > (deflate64_ ? 32u : 30u)) Fail(InflateStatus::kBadData);
         uint8_t cl_lens[19] = {};
         for (unsigned i = 0; i < hclen; ++i) {
             Need(3);
@@ -424,7 +434,7 @@ private:
         // Unused code-length codes stay invalid entries, so an incomplete code is harmless.
         if (BuildTable(cl_lens, 19, kCodeLenTemplates, kClRoot, ws_.cl) == Build::kOversubscribed)
             Fail(InflateStatus::kBadData);
-        uint8_t lens[286 + 30] = {};
+        uint8_t lens[286 + 32] = {};
         const unsigned total = hlit + hdist;
         unsigned n = 0;
         // A repeat code and its extra bits take at most 14 bits: one word refill serves four.
@@ -456,9 +466,11 @@ private:
             }
         }
         if (lens[256] == 0) Fail(InflateStatus::kBadData);  // the block could never end
-        Build b = BuildTable(lens, hlit, kLitLenTemplates, kLitRoot, ws_.tables.lit());
+        Build b = BuildTable(lens, hlit, deflate64_ ? kLitLen64Templates : kLitLenTemplates,
+                             kLitRoot, ws_.tables.lit());
         if (b == Build::kOversubscribed || b == Build::kIncomplete) Fail(InflateStatus::kBadData);
-        b = BuildTable(lens + hlit, hdist, kDistTemplates, kDistRoot, ws_.tables.dist());
+        b = BuildTable(lens + hlit, hdist, deflate64_ ? kDist64Templates : kDistTemplates,
+                       kDistRoot, ws_.tables.dist());
         // No distance codes at all is an all-literal block.
         if (b == Build::kOversubscribed) Fail(InflateStatus::kBadData);
         if (b == Build::kIncomplete &&
@@ -473,8 +485,9 @@ private:
             if (in_end_ - in_ < 64) FillInput();
             if (out_ >= OutLimit()) Flush();
             // Fast loop: input enough for its word refills, and room for the longest match
-            // plus the copy's overshoot in the output.
-            if (in_end_ - in_ >= static_cast<ptrdiff_t>(inflate_fast::kInputAhead) &&
+            // plus the copy's overshoot in the output. Deflate64's codes take more bits and
+            // its matches more room than it allows for: those go the careful way.
+            if (!deflate64_ && in_end_ - in_ >= static_cast<ptrdiff_t>(inflate_fast::kInputAhead) &&
                 out_ < OutLimit()) {
                 inflate_fast::FastState s;
                 s.bits = bits_;
@@ -509,12 +522,21 @@ private:
             if (!(d & kBase)) Fail(InflateStatus::kBadData);
             size_t dd = BaseValue(d);
             if (dd > static_cast<size_t>(out_ - ws_.out)) Fail(InflateStatus::kBadData);
-            for (size_t i = 0; i < len; ++i, ++out_) *out_ = *(out_ - dd);
+            // A Deflate64 match may be longer than the room left: it goes in pieces, the
+            // history kept by each flush still reaching back far enough.
+            while (len > 0) {
+                if (out_ >= OutLimit()) Flush();
+                size_t n = std::min(len, static_cast<size_t>(OutLimit() + kOutSlack - out_));
+                for (size_t i = 0; i < n; ++i, ++out_) *out_ = *(out_ - dd);
+                len -= n;
+            }
         }
     }
 
     const InflateIo& io_;
     InflateWorkspace& ws_;
+    const bool deflate64_;
+    const size_t window_;
     const uint8_t* in_;
     uint8_t* in_end_;
     bool eof_ = false;
@@ -529,7 +551,11 @@ private:
 }  // namespace
 
 InflateResult Inflate(const InflateIo& io, InflateWorkspace& ws) {
-    return Decoder(io, ws).Run();
+    return Decoder(io, ws, false).Run();
+}
+
+InflateResult Inflate64(const InflateIo& io, InflateWorkspace& ws) {
+    return Decoder(io, ws, true).Run();
 }
 
 }  // namespace engine

@@ -49,4 +49,8 @@ InflateWorkspacePtr MakeInflateWorkspace();
 /// its first byte is invalid data.
 InflateResult Inflate(const InflateIo& io, InflateWorkspace& ws);
 
+/// Decodes one Deflate64 stream: Deflate with a 64 KiB window, length code 285 taking 16 extra
+/// bits (lengths 3 to 65,538), and distance codes 30 and 31 reaching 64 KiB back.
+InflateResult Inflate64(const InflateIo& io, InflateWorkspace& ws);
+
 }  // namespace engine

@@ -7,6 +7,8 @@
 
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
+#include "archiver/engine/unzip/library_codecs.h"
+#include "archiver/engine/unzip/zip64_records.h"
 
 namespace engine {
 
@@ -128,9 +130,30 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
                        "ZIP Central Directory spans disks - please run PKUNZIP from command line");
 
     int64_t end_pos = static_cast<int64_t>(tail_pos) + at;
-    int64_t preamble = FindPreamble(fd, end, end_pos);
+    uint64_t entries = end.entries_here;
+    uint64_t dir_offset = end.directory_offset;
+    int64_t preamble = 0;
+    End64Search end64 = FindEnd64(fd, static_cast<uint64_t>(end_pos));
+    if (end64.status == End64Search::Status::kBad)
+        return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+    if (end64.status == End64Search::Status::kFound) {
+        // The 64-bit record rules; the distance between where it lies and where the locator
+        // places it is the preamble.
+        uint64_t dir_size = 0;
+        if (!MergeEnd64(end, end64.record, entries, dir_size, dir_offset) ||
+            end64.at < end64.recorded)
+            return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+        preamble = static_cast<int64_t>(end64.at - end64.recorded);
+        if (dir_offset > end64.recorded || end64.recorded - dir_offset < dir_size)
+            return Failure(DirectoryStatus::kError, bad_dir);
+        if (entries > 0 && !CentralAt(fd, static_cast<int64_t>(dir_offset) + preamble))
+            return Failure(DirectoryStatus::kError, bad_dir);
+    } else {
+        preamble = FindPreamble(fd, end, end_pos);
+    }
     if (preamble < 0) return Failure(DirectoryStatus::kError, bad_dir);
-    uint64_t dir_start = uint64_t{end.directory_offset} + static_cast<uint64_t>(preamble);
+    uint64_t dir_start = dir_offset + static_cast<uint64_t>(preamble);
+    if (dir_start > static_cast<uint64_t>(size)) return Failure(DirectoryStatus::kError, bad_dir);
     size_t block_len = static_cast<size_t>(static_cast<uint64_t>(size) - dir_start);
     std::vector<uint8_t> block(block_len);
     if (PreadFull(fd, block.data(), block_len, dir_start) != static_cast<ssize_t>(block_len))
@@ -145,7 +168,7 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     uint16_t max_disk = 0;
     bool all_disk_one = true;
     size_t pos = 0;
-    for (unsigned n = 0; n < end.entries_here; ++n) {
+    for (uint64_t n = 0; n < entries; ++n) {
         // A lying count or field length must end the reading, never run past the block.
         if (block_len - pos < kCentralSize || Get32(&block[pos]) != kCentralSig)
             return Failure(DirectoryStatus::kError, bad_dir);
@@ -157,17 +180,18 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
         if (block_len - pos - kCentralSize < var)
             return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
         entry.name.assign(reinterpret_cast<const char*>(&block[pos + kCentralSize]), h.name_length);
-        entry.local_offset = uint64_t{h.local_offset} + static_cast<uint64_t>(preamble);
-        if (h.extra_length > 0)
-            entry.mtime = ExtraFieldMtime(std::span<const uint8_t>(
-                &block[pos + kCentralSize + h.name_length], h.extra_length));
+        std::span<const uint8_t> extra(&block[pos + kCentralSize + h.name_length], h.extra_length);
+        auto wide = WidenCentral(h, extra);
+        // A 64-bit field too short for the values its header defers to it.
+        if (!wide) return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+        entry.compressed = wide->compressed;
+        entry.uncompressed = wide->uncompressed;
+        entry.local_offset = wide->local_offset + static_cast<uint64_t>(preamble);
+        if (h.extra_length > 0) entry.mtime = ExtraFieldMtime(extra);
         AesField aes;
-        if (h.method == kMethodAes &&
-            ReadAesField(std::span<const uint8_t>(&block[pos + kCentralSize + h.name_length],
-                                                  h.extra_length),
-                         aes) == AesFieldStatus::kOk)
+        if (h.method == kMethodAes && ReadAesField(extra, aes) == AesFieldStatus::kOk)
             entry.aes = aes;
-        min_offset = std::min<uint64_t>(min_offset, h.local_offset);
+        min_offset = std::min<uint64_t>(min_offset, wide->local_offset);
         max_disk = std::max(max_disk, h.disk_start);
         if (h.disk_start != 1) all_disk_one = false;
         if (h.flags & kFlagEncrypted) d.facts.encrypted = true;
@@ -176,7 +200,8 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
                 reinterpret_cast<const uint8_t*>(entry.name.data()), entry.name.size())))
             d.facts.folders_without_slash = true;
         if (h.method > 6) d.facts.needs_newer = true;
-        if (h.method == 7 || h.method > 8) d.facts.unsupported_methods = true;
+        if (h.method == 7 || (h.method > kMethodDeflate64 && !IsLibraryMethod(h.method)))
+            d.facts.unsupported_methods = true;
         d.entries.push_back(std::move(entry));
         pos += kCentralSize + var;
     }
@@ -196,14 +221,14 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
 std::string ReadLinkTarget(int fd, const DirectoryEntry& entry) {
     const CentralHeader& h = entry.header;
     if (!IsLinkMode(MemberUnixMode(h.version_made, h.external_attr)) || h.method != kMethodStored ||
-        (h.flags & kFlagEncrypted) || h.compressed_size > kMaxLinkTarget)
+        (h.flags & kFlagEncrypted) || entry.compressed > kMaxLinkTarget)
         return {};
     uint8_t local[kLocalSize];
     if (PreadFull(fd, local, kLocalSize, entry.local_offset) != static_cast<ssize_t>(kLocalSize) ||
         Get32(local) != kLocalSig)
         return {};
     LocalHeader l = ParseLocal(std::span<const uint8_t, kLocalFixed>(local + 4, kLocalFixed));
-    std::string target(h.compressed_size, '\0');
+    std::string target(entry.compressed, '\0');
     uint64_t at = entry.local_offset + kLocalSize + l.name_length + l.extra_length;
     if (PreadFull(fd, target.data(), target.size(), at) != static_cast<ssize_t>(target.size()))
         return {};

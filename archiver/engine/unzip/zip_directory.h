@@ -18,6 +18,9 @@ struct DirectoryEntry {
     CentralHeader header;
     std::string name;           ///< stored name bytes as in the archive
     uint64_t local_offset = 0;  ///< file offset of its local header (preamble included)
+    /// Sizes with the 0x0001 extra field applied (the header keeps the 32-bit fields).
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
     /// Modification time (UTC seconds) from its extended-time or NTFS extra field, if any.
     std::optional<int64_t> mtime;
     /// What the AES extra field of an AES-encrypted member says, when it has a sound one.
@@ -31,7 +34,7 @@ struct DirectoryFacts {
     uint64_t first_local_offset = 0;   ///< smallest local header offset plus the preamble
     int64_t preamble = 0;              ///< bytes in front of the zip data
     bool encrypted = false;            ///< some member has flag bit 0
-    bool unsupported_methods = false;  ///< method 7 or above 8
+    bool unsupported_methods = false;  ///< method 7, or above 9 and none of 12, 14 and 93
     bool needs_newer = false;          ///< method above 6
     bool folders_without_slash = false;
     bool spans_disks = false;

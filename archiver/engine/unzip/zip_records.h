@@ -36,6 +36,7 @@ constexpr uint32_t kAttrFolder = 0x10;
 /// Compression methods the engines know by name.
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
+constexpr uint16_t kMethodDeflate64 = 9;
 
 /// Little-endian field access.
 inline uint16_t Get16(const uint8_t* p) {

@@ -12,9 +12,11 @@
 #include "archiver/engine/unzip/crc32.h"
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/extra_fields.h"
+#include "archiver/engine/unzip/zip64_records.h"
 #include "archiver/engine/unzip/zip_records.h"
 #include "archiver/engine/zip/aes_writing.h"
 #include "archiver/engine/zip/selection.h"
+#include "archiver/engine/zip/zip64_fields.h"
 #include "archiver/engine/zip/zip_run.h"
 #include "archiver/engine/zip/zip_writer.h"
 
@@ -111,6 +113,7 @@ void PrepareMember(Member& m, int method, platform::DosDateTime when, uint32_t a
     m.compressed_size = method == kMethodStored ? size : 0;
     m.uncompressed_size = size;
     m.disk_start = 0;
+    m.local_zip64 = ReserveZip64(size);
     m.local_extra = KeepExtraFields(m.local_extra);
     m.central_extra = KeepExtraFields(m.central_extra);
     // The time in UTC to the second, which the MS-DOS fields cannot carry.
@@ -210,6 +213,11 @@ std::array<uint8_t, 30> LocalHeaderBytes(const Member& m) {
     h.uncompressed_size = static_cast<uint32_t>(m.uncompressed_size);
     h.name_length = static_cast<uint16_t>(m.raw_name.size());
     h.extra_length = static_cast<uint16_t>(m.local_extra.size());
+    if (m.local_zip64) {
+        h.version_needed = std::max(h.version_needed, engine::kVersionZip64);
+        h.compressed_size = h.uncompressed_size = engine::kZip64Mark32;
+        h.extra_length = static_cast<uint16_t>(h.extra_length + LocalZip64Block(m).size());
+    }
     std::array<uint8_t, engine::kLocalSize> b{};
     engine::Put32(b.data(), engine::kLocalSig);
     engine::WriteLocal(h,
@@ -218,11 +226,13 @@ std::array<uint8_t, 30> LocalHeaderBytes(const Member& m) {
 }
 
 int WriteHeader(Member& m, OutArchive& out) {
-    uint64_t length = engine::kLocalSize + m.raw_name.size() + m.local_extra.size();
+    std::vector<uint8_t> zip64 = LocalZip64Block(m);
+    uint64_t length = engine::kLocalSize + m.raw_name.size() + zip64.size() + m.local_extra.size();
     if (out.pos + length >= out.max_size) return kResultTooBig;
     m.local_offset = out.pos;
     auto fixed = LocalHeaderBytes(m);
-    if (!out.Write(fixed) || !out.Write(Bytes(m.raw_name)) || !out.Write(m.local_extra))
+    if (!out.Write(fixed) || !out.Write(Bytes(m.raw_name)) || !out.Write(zip64) ||
+        !out.Write(m.local_extra))
         return kResultTempFile;
     return 0;
 }
@@ -381,12 +391,17 @@ int FinishMember(Member& m, OutArchive& out, const MemberPlan& plan, const DataR
     // A file that changed between the CRC pass and the data pass would carry a check byte
     // that no longer matches its data.
     if (plan.encrypt && plan.aes_strength == 0 && data.crc != plan.first_crc) return kResultRead;
-    if (data.count > 0xFFFFFFFFu) return kResultTooBig;
+    // A file that grew past 4 GiB - 1 while it was read: its header has no room for that.
+    if (!m.local_zip64 && (engine::Needs64(data.count) || engine::Needs64(stream_bytes)))
+        return kResultTooBig;
     ApplyData(m, plan.encrypt, data.crc, data.count, stream_bytes);
     if (rewrite && !out.Rewrite(m.local_offset, LocalHeaderBytes(m))) return kResultTempFile;
+    // The 64-bit sizes come first after the name, then the other fields.
+    const uint64_t extra_at = m.local_offset + engine::kLocalSize + m.raw_name.size();
+    const std::vector<uint8_t> zip64 = LocalZip64Block(m);
+    if (rewrite && m.local_zip64 && !out.Rewrite(extra_at, zip64)) return kResultTempFile;
     // An AES member's field took the method the compressor chose.
-    if (rewrite && plan.aes_strength != 0 &&
-        !out.Rewrite(m.local_offset + engine::kLocalSize + m.raw_name.size(), m.local_extra))
+    if (rewrite && plan.aes_strength != 0 && !out.Rewrite(extra_at + zip64.size(), m.local_extra))
         return kResultTempFile;
     return 0;
 }

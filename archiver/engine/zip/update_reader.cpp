@@ -12,6 +12,7 @@
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
+#include "archiver/engine/unzip/zip64_records.h"
 #include "archiver/engine/unzip/zip_records.h"
 #include "archiver/engine/zip/aes_writing.h"
 #include "platform/codepage.h"
@@ -22,6 +23,10 @@ namespace {
 
 using engine::Format;
 using engine::Get32;
+using engine::Get64;
+
+// The newest "version needed" of a member that an update copies: 4.5, the 64-bit records.
+constexpr uint16_t kNewestVersionCopied = engine::kVersionZip64;
 
 void Warn(std::string_view message, std::string_view name = {}) {
     engine::SendWarning("Warning: " + std::string(message) + engine::ShownName(name));
@@ -129,16 +134,25 @@ int ReadLocal(Source& src, Member& m, size_t number) {
     m.time = h.time;
     m.date = h.date;
     m.crc = h.crc;
-    m.compressed_size = h.compressed_size;
-    m.uncompressed_size = h.uncompressed_size;
     m.name = DisplayName(m.raw_name, h.flags);
+    auto wide = engine::WidenLocal(h, m.local_extra);
+    if (!wide) {
+        Warn("bad zip64 extra field for ", m.name);
+        return kResultFormat;
+    }
+    m.compressed_size = wide->compressed;
+    m.uncompressed_size = wide->uncompressed;
     uint64_t data_start = src.pos;
     if (!(h.flags & engine::kFlagDescriptor)) {
-        src.pos = data_start + h.compressed_size;
+        src.pos = data_start + wide->compressed;
         return 0;
     }
-    uint8_t d[engine::kDescriptorSize];
-    if (h.compressed_size == 0) {
+    // With a 0x0001 block the descriptor's sizes are 64 bits wide.
+    bool zip64 = engine::HasZip64Block(m.local_extra);
+    uint8_t d[engine::kDescriptor64Size];
+    size_t d_size = zip64 ? engine::kDescriptor64Size : engine::kDescriptorSize;
+    auto d_compressed = [&] { return zip64 ? Get64(d + 8) : Get32(d + 8); };
+    if (wide->compressed == 0) {
         // The size is only in the descriptor: find a descriptor whose size leads exactly to
         // it. A signature that happens to occur inside the data does not, and is passed over.
         uint64_t from = data_start;
@@ -150,21 +164,21 @@ int ReadLocal(Source& src, Member& m, size_t number) {
                 return kResultFormat;
             }
             src.pos = static_cast<uint64_t>(at);
-            if (!src.Read(d, sizeof d)) return src.ShortResult();
-            if (Get32(d + 8) == static_cast<uint64_t>(at) - data_start) break;
+            if (!src.Read(d, d_size)) return src.ShortResult();
+            if (d_compressed() == static_cast<uint64_t>(at) - data_start) break;
             from = static_cast<uint64_t>(at) + 1;
         }
     } else {
-        src.pos = data_start + h.compressed_size;
-        if (!src.Read(d, sizeof d) || Get32(d) != engine::kDescriptorSig) {
+        src.pos = data_start + wide->compressed;
+        if (!src.Read(d, d_size) || Get32(d) != engine::kDescriptorSig) {
             if (src.io_error) return kResultRead;
             Warn("extended local header not found for ", m.name);
             return kResultFormat;
         }
     }
     m.crc = Get32(d + 4);
-    m.compressed_size = Get32(d + 8);
-    m.uncompressed_size = Get32(d + 12);
+    m.compressed_size = d_compressed();
+    m.uncompressed_size = zip64 ? Get64(d + 16) : Get32(d + 12);
     return 0;
 }
 
@@ -178,6 +192,13 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
     std::string raw_name;
     if (!src.ReadBytes(raw_name, c.name_length)) return src.ShortResult();
     std::string name = DisplayName(raw_name, c.flags);
+    std::vector<uint8_t> extra;
+    if (!src.ReadBytes(extra, c.extra_length)) return src.ShortResult();
+    auto wide = engine::WidenCentral(c, extra);
+    if (!wide) {
+        Warn("bad zip64 extra field for ", name);
+        return kResultFormat;
+    }
     // Offsets count from the start of the file, or from the end of the preamble when a program
     // was put in front of an archive without adjusting them.
     auto find = [&](uint64_t offset) -> long {
@@ -187,8 +208,8 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
         if (it == locals.end() || it->local_offset != offset) return -1;
         return it - locals.begin();
     };
-    long index = find(c.local_offset);
-    if (index < 0 && preamble != 0) index = find(c.local_offset + preamble);
+    long index = find(wide->local_offset);
+    if (index < 0 && preamble != 0) index = find(wide->local_offset + preamble);
     if (index < 0 || used[static_cast<size_t>(index)]) {
         Warn("local offset in central header incorrect for ", name);
         return kResultFormat;
@@ -196,17 +217,21 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
     Member& m = locals[static_cast<size_t>(index)];
     // An AES member asks for version 51 to be read; here it is only copied or replaced.
     bool aes = m.method == engine::kMethodAes && IsAesMember(m);
-    if (!aes && (c.version_needed > 20 ||
-                 (c.version_needed != m.version_needed && m.version_needed > 20))) {
+    if (!aes && (c.version_needed > kNewestVersionCopied ||
+                 (c.version_needed != m.version_needed &&
+                  m.version_needed > kNewestVersionCopied))) {
         Warn(Format("%s requires an unsupported zip compression scheme",
                     engine::ShownName(name).c_str()));
         return kResultUnsupported;
     }
     auto local = CompareImage(m.local_flags, m.method, m.time, m.date, m.crc, m.compressed_size,
                               m.uncompressed_size, m.raw_name.size());
-    auto central = CompareImage(c.flags, c.method, c.time, c.date, c.crc, c.compressed_size,
-                                c.uncompressed_size, c.name_length);
-    bool differ = false;
+    auto central = CompareImage(c.flags, c.method, c.time, c.date, c.crc, wide->compressed,
+                                wide->uncompressed, c.name_length);
+    // The images hold the low 32 bits of the sizes; the high ones must agree too.
+    bool differ = (m.compressed_size ^ wide->compressed) >> 32 != 0 ||
+                  (m.uncompressed_size ^ wide->uncompressed) >> 32 != 0;
+    if (differ) Warn("local and central headers differ for ", name);
     for (size_t i = 2; i < 24; ++i) {
         if (local[i] == central[i]) continue;
         if (!differ) Warn("local and central headers differ for ", name);
@@ -225,10 +250,31 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
     m.internal_attr = c.internal_attr;
     m.external_attr = c.external_attr;
     m.name = name;
-    if (!src.ReadBytes(m.central_extra, c.extra_length)) return src.ShortResult();
+    m.central_extra = std::move(extra);
     if (!src.ReadBytes(m.comment, c.comment_length)) return src.ShortResult();
     used[static_cast<size_t>(index)] = true;
     out = std::move(m);
+    return 0;
+}
+
+// Reads the 64-bit end record at src.pos and the locator behind it, leaving src.pos after them.
+int ReadEnd64(Source& src, std::optional<engine::End64Record>& out) {
+    std::array<uint8_t, engine::kEnd64Size> b;
+    if (!src.Read(b.data(), b.size())) return src.ShortResult();
+    out = engine::ParseEnd64(b);
+    // Extensible data may follow the fixed fields; the record's size says how much.
+    uint64_t rest = Get64(b.data() + 4);
+    if (!out || rest < engine::kEnd64Size - 12 || rest - (engine::kEnd64Size - 12) > src.size) {
+        Warn("bad zip64 end record");
+        return kResultFormat;
+    }
+    src.pos += rest - (engine::kEnd64Size - 12);
+    std::array<uint8_t, engine::kLocator64Size> loc;
+    if (!src.Read(loc.data(), loc.size())) return src.ShortResult();
+    if (!engine::ParseLocator64(loc)) {
+        Warn("zip64 end locator not found");
+        return kResultFormat;
+    }
     return 0;
 }
 
@@ -278,25 +324,38 @@ int ReadArchive(Source& src, OldArchive& out) {
         out.members.push_back(std::move(m));
         sig = src.PeekSig();
     }
+    uint64_t central_end = src.pos;
+    std::optional<engine::End64Record> end64;
+    if (sig == engine::kEnd64Sig) {
+        int r = ReadEnd64(src, end64);
+        if (r != 0) return r;
+        sig = src.PeekSig();
+    }
     if (sig != engine::kEndSig || out.members.size() != locals.size()) {
         if (src.io_error) return kResultRead;
         Warn(kMissingEnd);
         return kResultFormat;
     }
-    uint64_t central_end = src.pos;
     src.pos += 4;
     std::array<uint8_t, engine::kEndFixed> fixed;
     if (!src.Read(fixed.data(), fixed.size())) return src.ShortResult();
     engine::EndRecord e = engine::ParseEnd(fixed);
     if (e.disk != 0 || e.directory_disk != 0 || e.entries_here != e.entries_total)
         Warn("multiple disk information ignored");
-    if (e.entries_total != static_cast<uint16_t>(out.members.size())) {
+    uint64_t entries = e.entries_total, directory_size = e.directory_size,
+             directory_offset = e.directory_offset;
+    if (end64 && !engine::MergeEnd64(e, *end64, entries, directory_size, directory_offset)) {
+        Warn("zip64 end record and end record differ");
+        return kResultFormat;
+    }
+    if (end64 ? entries != out.members.size()
+              : e.entries_total != static_cast<uint16_t>(out.members.size())) {
         Warn("count in end of central directory incorrect");
         return kResultFormat;
     }
-    if (e.directory_size != central_end - central_start)
+    if (directory_size != central_end - central_start)
         Warn("central directory size is incorrect (made by stzip?)");
-    if (e.directory_offset != central_start && e.directory_offset + out.preamble != central_start) {
+    if (directory_offset != central_start && directory_offset + out.preamble != central_start) {
         Warn("central directory start is incorrect");
         return kResultFormat;
     }

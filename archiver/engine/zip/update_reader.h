@@ -26,6 +26,8 @@ struct Member {
     uint16_t local_flags = 0;  ///< the local header's flags as read (bit 3: descriptor follows)
     uint32_t external_attr = 0;
     uint64_t local_offset = 0;  ///< file offset of the local header
+    /// A member written by this run whose local header holds its sizes in a 0x0001 block.
+    bool local_zip64 = false;
 
     std::string raw_name;  ///< the stored name's bytes as in the archive
     std::string name;      ///< the stored name as UTF-8 (CP437 read unless flag bit 11)

@@ -164,7 +164,8 @@ void FilterSelection(ZipRun& run) {
     for (FoundFile& f : found) {
         // The walk looked at each file a moment ago; its writing looks again at the open file.
         if (!f.regular || f.path == s.archive) continue;
-        if (f.size > 0xFFFFFFFFu) {
+        // The 64-bit records hold a member of any size an archive can hold.
+        if (f.size >= run.max_file_size) {
             Warn("The file is too big to be stored in a zip file and will be skipped: ", f.path);
             continue;
         }

@@ -69,10 +69,12 @@ struct ZipRun {
     OldArchive old;       ///< the old archive's members; new members are appended
     Selection selection;  ///< files found on disk and the bytes they hold
     bool some_not_read = false;  ///< some file could not be opened (result 18 at the end)
-    /// The archive stays below this size and member count (their fields are 32 and 16 bits
-    /// wide); tests lower them.
-    uint64_t max_archive_size = uint64_t{1} << 31;
-    uint64_t max_members = 65535;
+    /// The archive stays below this size and member count (the 64-bit records carry anything
+    /// below them); tests lower them.
+    uint64_t max_archive_size = uint64_t{1} << 62;
+    uint64_t max_members = 0xFFFFFFFF;
+    /// Files from this size on are left out, with a warning, before anything is written.
+    uint64_t max_file_size = uint64_t{1} << 62;
 
     /// Opens an input file for reading (-1 when it cannot be); tests make it fail, which file
     /// permissions cannot do for a privileged user.

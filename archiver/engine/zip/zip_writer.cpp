@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "archiver/engine/unzip/engine_frame.h"
+#include "archiver/engine/unzip/zip64_records.h"
 #include "archiver/engine/unzip/zip_records.h"
 #include "archiver/engine/zip/member_data.h"
+#include "archiver/engine/zip/zip64_fields.h"
 #include "archiver/engine/zip/zip_run.h"
 #include "platform/codepage.h"
 
@@ -127,7 +129,9 @@ int CreateTemp(const std::string& folder, OutArchive& out) {
 }
 
 int CopyBytes(int in, uint64_t from, uint64_t count, OutArchive& out) {
-    std::vector<uint8_t> buf(kCopyBlock);
+    // A small member needs no whole block, which would be cleared for nothing: an archive of
+    // many small members spent most of a copy clearing blocks.
+    std::vector<uint8_t> buf(static_cast<size_t>(std::clamp<uint64_t>(count, 1, kCopyBlock)));
     while (count > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(count, buf.size()));
         ssize_t got = engine::PreadFull(in, buf.data(), want, from);
@@ -146,9 +150,12 @@ int CopyBytes(int in, uint64_t from, uint64_t count, OutArchive& out) {
 }
 
 int CopyMember(Member& m, int old_fd, OutArchive& out) {
+    // A member with 64-bit sizes in its local header ends in a descriptor with 64-bit sizes.
+    size_t descriptor =
+        engine::HasZip64Block(m.local_extra) ? engine::kDescriptor64Size : engine::kDescriptorSize;
     uint64_t length = engine::kLocalSize + m.raw_name.size() + m.local_extra.size() +
                       m.compressed_size +
-                      ((m.local_flags & engine::kFlagDescriptor) ? engine::kDescriptorSize : 0);
+                      ((m.local_flags & engine::kFlagDescriptor) ? descriptor : 0);
     if (out.pos + length >= out.max_size) return kResultTooBig;
     uint64_t from = m.local_offset;
     m.local_offset = out.pos;
@@ -235,47 +242,49 @@ int WriteMember(Member& m, OutArchive& out, std::string& detail) {
 }
 
 int WriteDirectory(std::span<const Member> members, const std::string& comment, OutArchive& out) {
-    uint64_t total = engine::kEndSize + comment.size();
-    for (const Member& m : members)
-        total +=
-            engine::kCentralSize + m.raw_name.size() + m.central_extra.size() + m.comment.size();
+    std::vector<CentralFields> fields;
+    fields.reserve(members.size());
+    uint64_t total =
+        engine::kEnd64Size + engine::kLocator64Size + engine::kEndSize + comment.size();
+    for (const Member& m : members) {
+        fields.push_back(CentralFieldsOf(m));
+        // Past 64 KiB the extra field's length would not fit its 16 bits.
+        if (fields.back().extra.size() > 0xFFFF) return kResultTooBig;
+        total += engine::kCentralSize + m.raw_name.size() + fields.back().extra.size() +
+                 m.comment.size();
+    }
     if (members.size() > out.max_members || out.pos + total >= out.max_size) return kResultTooBig;
     uint64_t start = out.pos;
-    for (const Member& m : members) {
+    for (size_t i = 0; i < members.size(); ++i) {
+        const Member& m = members[i];
+        const CentralFields& f = fields[i];
         engine::CentralHeader c;
         c.version_made = m.version_made;
-        c.version_needed = m.version_needed;
+        c.version_needed = f.version_needed;
         c.flags = m.flags;
         c.method = m.method;
         c.time = m.time;
         c.date = m.date;
         c.crc = m.crc;
-        c.compressed_size = static_cast<uint32_t>(m.compressed_size);
-        c.uncompressed_size = static_cast<uint32_t>(m.uncompressed_size);
+        c.compressed_size = f.compressed;
+        c.uncompressed_size = f.uncompressed;
         c.name_length = static_cast<uint16_t>(m.raw_name.size());
-        c.extra_length = static_cast<uint16_t>(m.central_extra.size());
+        c.extra_length = static_cast<uint16_t>(f.extra.size());
         c.comment_length = static_cast<uint16_t>(m.comment.size());
         c.disk_start = m.disk_start;
         c.internal_attr = m.internal_attr;
         c.external_attr = m.external_attr;
-        c.local_offset = static_cast<uint32_t>(m.local_offset);
+        c.local_offset = f.local_offset;
         std::array<uint8_t, engine::kCentralSize> b{};
         Put32(b.data(), engine::kCentralSig);
         engine::WriteCentral(
             c, std::span<uint8_t, engine::kCentralFixed>(b.data() + 4, engine::kCentralFixed));
-        if (!out.Write(b) || !out.Write(Bytes(m.raw_name)) || !out.Write(m.central_extra) ||
+        if (!out.Write(b) || !out.Write(Bytes(m.raw_name)) || !out.Write(f.extra) ||
             !out.Write(Bytes(m.comment)))
             return kResultTempFile;
     }
-    engine::EndRecord e;
-    e.entries_here = e.entries_total = static_cast<uint16_t>(members.size());
-    e.directory_size = static_cast<uint32_t>(out.pos - start);
-    e.directory_offset = static_cast<uint32_t>(start);
-    e.comment_length = static_cast<uint16_t>(comment.size());
-    std::array<uint8_t, engine::kEndSize> b{};
-    Put32(b.data(), engine::kEndSig);
-    engine::WriteEnd(e, std::span<uint8_t, engine::kEndFixed>(b.data() + 4, engine::kEndFixed));
-    if (!out.Write(b) || !out.Write(Bytes(comment)) || !out.Flush()) return kResultTempFile;
+    std::vector<uint8_t> end = EndRecords(members.size(), out.pos - start, start, out.pos, comment);
+    if (!out.Write(end) || !out.Flush()) return kResultTempFile;
     return 0;
 }
 

@@ -23,9 +23,10 @@ constexpr size_t kOutBufferSize = size_t{1} << 20;
 constexpr size_t kCopyBlock = 57344;
 /// Block of the CRC pass that precedes encryption.
 constexpr size_t kCrcBlock = 4096;
-/// Archives stay below this size and member count: their fields are 32 and 16 bits wide.
-constexpr uint64_t kMaxArchiveSize = uint64_t{1} << 31;
-constexpr uint64_t kMaxMembers = 65535;
+/// Archives stay below this size and member count; the 64-bit records carry any size and count
+/// below them (tests lower them).
+constexpr uint64_t kMaxArchiveSize = uint64_t{1} << 62;
+constexpr uint64_t kMaxMembers = 0xFFFFFFFF;
 /// Version made by: MS-DOS 2.0 with short names, else Unix with the mode in the attributes.
 constexpr uint16_t kMadeByDos = 20;
 constexpr uint16_t kMadeByUnix = 0x0332;
