@@ -279,7 +279,9 @@ class ZipAesTest(unittest.TestCase):
         size = struct.unpack_from("<I", past_end, 18)[0]
         struct.pack_into("<I", past_end, 18, size + 5000)
         struct.pack_into("<I", past_end, past_end.index(b"PK\x01\x02") + 20, size + 5000)
-        cases.append(("code past the end of the file", bytes(past_end), "pw", "cut short"))
+        # Sizes that reach past the archive's end are refused before the AES data is read.
+        cases.append(("code past the end of the file", bytes(past_end), "pw",
+                      "its data reaches past the end of the archive"))
         for label, data, password, message in cases:
             with self.subTest(label):
                 path = self.path("case.zip")
