@@ -12,12 +12,15 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
 from email.message import EmailMessage
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from borvan_window_test import WindowFixture  # noqa: E402
 
 MEMBERS = {
     "hello.txt": b"hello, mail\n" * 300,
@@ -334,6 +337,52 @@ class WritesMail(Base):
         self.assertEqual(r.returncode, 2)
         self.assertIn(b"--mail=yenc", r.stderr)
         self.assertFalse(os.path.exists(z + ".yenc"))
+
+
+class MailInTheWindow(WindowFixture):
+    """The full-screen manager in tmux opens the archive a mail file carries, and offers the
+    files of a mail that carries several."""
+
+    def test_window_opens_the_zip_a_message_carries(self):
+        msg = EmailMessage()
+        msg["Subject"] = "the archive"
+        msg.set_content("see attached")
+        with open(self.archive, "rb") as f:
+            data = f.read()
+        msg.add_attachment(data, maintype="application", subtype="zip", filename="t.zip")
+        mail_file = os.path.join(self.dir, "message.eml")
+        with open(mail_file, "wb") as f:
+            f.write(msg.as_bytes())
+        t = self.start(mail_file)
+        screen = t.wait_for("Total 3 files")
+        self.assertIn("message.eml", screen)
+        self.assertNotIn("/proc/", screen)
+        t.keys("C-e")
+        t.wait_for("Extract To:")
+        t.keys("Enter")
+        want = os.path.join(self.out, "big.bin")
+        t.wait_for(lambda s: "Extract To:" not in s and os.path.exists(want))
+        with open(want, "rb") as f:
+            self.assertEqual(f.read(), bytes(range(256)) * 40)
+
+    def test_window_offers_the_files_of_a_mail(self):
+        msg = EmailMessage()
+        msg.set_content("two files")
+        msg.add_attachment(b"one", maintype="application", subtype="octet-stream",
+                           filename="one.bin")
+        msg.add_attachment(b"evil", maintype="application", subtype="octet-stream",
+                           filename="../evil.bin")
+        mail_file = os.path.join(self.dir, "two.eml")
+        with open(mail_file, "wb") as f:
+            f.write(msg.as_bytes())
+        t = self.start(mail_file)
+        t.wait_for("carries 2 files")
+        t.keys("y")
+        t.wait_for("Extracted with problems")
+        self.assertIn("not safe", t.screen())
+        with open(os.path.join(self.dir, "two", "one.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"one")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "evil.bin")))
 
 
 if __name__ == "__main__":
