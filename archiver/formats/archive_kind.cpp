@@ -81,8 +81,9 @@ bool IsOctal(char c) {
     return c >= '0' && c <= '7';
 }
 
-// Mail-safe encodings: a uuencode or xxencode "begin" line, a BinHex banner or a MIME part in
-// base64, on one of the first lines.
+// Mail-safe encodings: a uuencode or xxencode "begin" line (or uuencode's "begin-base64"), a
+// BinHex banner, a MIME version header or a MIME part in base64 or quoted-printable, on one of
+// the first lines.
 bool IsEncodedMail(std::span<const uint8_t> head) {
     std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
     size_t pos = 0;
@@ -97,6 +98,12 @@ bool IsEncodedMail(std::span<const uint8_t> head) {
                 return true;
         }
         if (line.substr(0, 40) == "(This file must be converted with BinHex") return true;
+        if (line.starts_with("begin-base64 ")) return true;
+        // A MIME message: its version header, or a part in a mail-safe encoding.
+        if (line.size() >= 13 && EqualNoCase(line.substr(0, 13), "MIME-Version:")) return true;
+        if (line.size() >= 43 &&
+            EqualNoCase(line.substr(0, 43), "Content-Transfer-Encoding: quoted-printable"))
+            return true;
         if (line.size() >= 33 &&
             EqualNoCase(line.substr(0, 33), "Content-Transfer-Encoding: base64"))
             return true;
@@ -117,7 +124,8 @@ ArchiveKind KindByExtension(std::string_view path) {
     static const std::pair<const char*, ArchiveKind> kByExtension[] = {
         {"arc", kKindArc},         {"lzh", kKindLzh},         {"arj", kKindArj},
         {"zip", kKindZip},         {"tar", kKindTar},         {"xxe", kKindEncodedMail},
-        {"b64", kKindEncodedMail}, {"bhx", kKindEncodedMail}, {"hqx", kKindEncodedMail}};
+        {"b64", kKindEncodedMail}, {"bhx", kKindEncodedMail}, {"hqx", kKindEncodedMail},
+        {"eml", kKindEncodedMail}, {"mim", kKindEncodedMail}, {"mime", kKindEncodedMail}};
     for (const auto& [e, kind] : kByExtension)
         if (EqualNoCase(ext, e)) return kind;
     if (ext.size() >= 2 && EqualNoCase(ext.substr(0, 2), "uu")) return kKindEncodedMail;

@@ -231,6 +231,7 @@ TEST(CommandRequestTest, FrontEnd) {
         {{"--sort=name", "a.zip"}, true, true, FrontEnd::kHeadless},
         // A cipher goes with a password, which is never typed into the window's command line.
         {{"-a", "--encrypt=aes256", "a", "x"}, true, true, FrontEnd::kHeadless},
+        {{"--mail=mime", "a.zip"}, true, true, FrontEnd::kHeadless},
         // The meter belongs to the headless front end: asking for it (or not) runs there.
         {{"-e", "--progress", "a.zip"}, true, true, FrontEnd::kHeadless},
         {{"-a", "--no-progress", "a", "x"}, true, true, FrontEnd::kHeadless},

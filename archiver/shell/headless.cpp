@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "archiver/shell/headless_progress.h"
 #include "archiver/shell/json_listing.h"
 #include "archiver/shell/listing.h"
+#include "archiver/shell/mail_attachments.h"
 #include "archiver/shell/program_kinds.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
@@ -38,6 +40,7 @@ const char* const kHeadlessUsage =
     "       borvan32 -t [--password=TEXT] [--progress|--no-progress] ARCHIVE\n"
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] [--progress|--no-progress] ARCHIVE "
     "[TARGET]\n"
+    "       borvan32 --mail=uu|xx|base64|mime ARCHIVE\n"
     "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
     "       borvan32 --checkout-delete=GROUP FOLDER\n"
@@ -60,6 +63,9 @@ const char* const kHeadlessNotes =
     "--integrate adds a desktop entry, borvan32 as the default application for the archive\n"
     "kinds it opens, and \"Extract here\" / \"Add to archive\" actions for Dolphin, Nemo and\n"
     "Nautilus, all under $XDG_DATA_HOME; --unintegrate removes exactly what it wrote.\n"
+    "A file encoded for mail (uuencode, xxencode, base64, BinHex 4.0, a MIME message) lists,\n"
+    "tests and extracts the files it carries; when it carries exactly one archive, -l, -t\n"
+    "and -e work on that archive. --mail= writes ARCHIVE.uue, .xxe, .b64 or .eml beside it.\n"
     "Settings, with the [Intl] date, time and number formats: "
     "$XDG_CONFIG_HOME/borvan32/borvan32.ini.\n";
 
@@ -67,6 +73,8 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
+// A file whose encoding or format is damaged.
+constexpr int kExitDamaged = 2;
 
 struct Options {
     char command = 0;  // 'l', 't', 'e'
@@ -83,6 +91,11 @@ struct Options {
     bool json = false;       // -l prints one JSON document
     std::string prefix;      // --install's PREFIX
     ProgressMode progress = ProgressMode::kAuto;
+    mail::MailForm mail_form = mail::MailForm::kUu;  // --mail= ('M')
+    // The files of an encoded mail file, decoded once; and the mail file's own path when the
+    // command works on the one archive it carries (decoded to a temporary file).
+    const std::vector<mail::Attachment>* mail_files = nullptr;
+    std::string shown_archive;
 };
 
 // False on a parameter error; `why` then names the refused switch when one was.
@@ -126,6 +139,15 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
         } else if (switches && a.rfind("--password=", 0) == 0) {
             o.have_password = true;
             o.password = a.substr(11);
+        } else if (switches && a.starts_with("--mail=")) {
+            std::optional<mail::MailForm> form = mail::ParseMailForm(a.substr(7));
+            if (!form) {
+                why = "\"" + a + "\" is not uu, xx, base64 or mime";
+                return false;
+            }
+            if (o.command) return false;
+            o.command = 'M';
+            o.mail_form = *form;
         } else if (switches && a.rfind("--sort=", 0) == 0) {
             if (!ParseSortOrder(a.substr(7), o.sort)) {
                 why = "\"" + a + "\" is not a sort order";
@@ -224,6 +246,12 @@ ContainedNameQuestion HeadlessNameQuestion(const Options& o) {
 // Lists a zip archive, or one of the kinds the engine reads itself when `facts` is given.
 bool LoadAnyListing(const Options& o, const std::string& archive, formats::ArchiveKind kind,
                     Listing& listing, SingleFileFacts& facts, std::string& error) {
+    if (kind == formats::kKindEncodedMail && o.mail_files) {
+        struct stat st {};
+        int64_t seconds = ::stat(archive.c_str(), &st) == 0 ? st.st_mtime : 0;
+        FillMailListing(*o.mail_files, seconds, o.sort, listing);
+        return true;
+    }
     if (IsSingleFileKind(kind))
         return LoadSingleFileListing(kind, archive, o.sort, HeadlessNameQuestion(o), listing, facts,
                                      error);
@@ -283,6 +311,8 @@ std::string KindName(formats::ArchiveKind kind, const SingleFileFacts& facts) {
             return "lzh";
         case formats::kKindArc:
             return "arc";
+        case formats::kKindEncodedMail:
+            return "mail";
         default:
             return IsSingleFileKind(kind) && !facts.format.empty() ? facts.format : "zip";
     }
@@ -316,7 +346,8 @@ int List(const Options& o, const std::string& archive, formats::ArchiveKind kind
         return kExitFailed;
     }
     if (o.json) {
-        PrintJson(archive, kind, listing, facts, ok, error);
+        PrintJson(o.shown_archive.empty() ? archive : o.shown_archive, kind, listing, facts, ok,
+                  error);
         if (!ok) PrintLine(stderr, error);
         return ok ? 0 : kExitFailed;
     }
@@ -431,7 +462,23 @@ platform::LRESULT ReportProc(Session& s, platform::UINT msg, platform::WPARAM wp
     return r;
 }
 
+// Tests or extracts the files of a mail file: decoding (with its CRC checks) has already
+// succeeded, so a test only names them.
+int TestOrExtractMail(const Options& o, const std::string& archive) {
+    if (o.command == 't') {
+        for (const mail::Attachment& f : *o.mail_files)
+            PrintLine(stdout, "    testing: " + engine::ShownName(f.name) + "   OK");
+        PrintLine(stdout, "No errors detected in " + engine::ShownName(archive));
+        return 0;
+    }
+    std::string folder = o.positional.size() > 1 ? o.positional[1] : ".";
+    return ExtractAttachments(
+        *o.mail_files, folder, o.overwrite || o.yes, o.junk_paths,
+        [](bool problem, const std::string& line) { PrintLine(problem ? stderr : stdout, line); });
+}
+
 int TestOrExtract(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
+    if (kind == formats::kKindEncodedMail && o.mail_files) return TestOrExtractMail(o, archive);
     Listing listing;
     SingleFileFacts facts;
     std::string error;
@@ -575,6 +622,66 @@ int DeleteCheckOut(const Options& o) {
     return 0;
 }
 
+int RunOnArchive(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
+    if (o.command == 'v') return VirusScan(o, archive, kind);
+    if (o.command == 'k') return CheckOut(o, archive, kind);
+    if (o.command == 'i') {
+        // The record is named after the archive, without its folder and last extension.
+        std::string name =
+            std::filesystem::path(o.shown_archive.empty() ? archive : o.shown_archive)
+                .stem()
+                .string();
+        programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
+        return InstallHeadless(
+            archive, name, o.yes, o.prefix, [&](const std::string& folder, std::string& error) {
+                return ExtractAllInto(o, archive, kind, locations, folder, error);
+            });
+    }
+    if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind) &&
+        !(kind == formats::kKindEncodedMail && o.mail_files)) {
+        PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
+                              "; this kind is not supported yet");
+        return kExitFailed;
+    }
+    if (o.command == 'l') return List(o, archive, kind);
+    return TestOrExtract(o, archive, kind);
+}
+
+// Works on a mail file: on the one archive it carries, decoded to a temporary file, or on
+// the files it carries.
+int RunOnMailFile(Options o, const std::string& path) {
+    std::vector<mail::Attachment> files;
+    std::string error;
+    if (!ReadMailFile(path, files, error)) {
+        PrintLine(stderr, error);
+        return kExitDamaged;
+    }
+    formats::ArchiveKind inner = SingleArchiveKind(files);
+    if (inner == formats::kKindUnknown) {
+        o.mail_files = &files;
+        return RunOnArchive(o, path, formats::kKindEncodedMail);
+    }
+    std::optional<DecodedArchive> decoded = WriteDecodedArchive(files[0].data, error);
+    if (!decoded) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    files.clear();
+    o.shown_archive = path;
+    return RunOnArchive(o, decoded->path, inner);
+}
+
+int WriteForMail(const Options& o, const std::string& archive, formats::ArchiveKind kind) {
+    std::string error;
+    std::string out = WriteArchiveForMail(archive, o.mail_form, kind, error);
+    if (out.empty()) {
+        PrintLine(stderr, error);
+        return kExitFailed;
+    }
+    PrintLine(stdout, "Wrote " + engine::ShownName(out));
+    return 0;
+}
+
 }  // namespace
 
 bool RefuseOtherKinds(const std::string& archive) {
@@ -584,8 +691,9 @@ bool RefuseOtherKinds(const std::string& archive) {
         kind == formats::kKindZip)
         return true;
     PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
-                          (IsSingleFileKind(kind) ? "; this kind cannot be changed"
-                                                  : "; this kind is not supported yet"));
+                          (IsSingleFileKind(kind) || kind == formats::kKindEncodedMail
+                               ? "; this kind cannot be changed"
+                               : "; this kind is not supported yet"));
     return false;
 }
 
@@ -620,24 +728,9 @@ int RunHeadless(const std::vector<std::string>& args) {
             kind = behind;
         }
     }
-    if (o.command == 'v') return VirusScan(o, archive, kind);
-    if (o.command == 'k') return CheckOut(o, archive, kind);
-    if (o.command == 'i') {
-        // The record is named after the archive, without its folder and last extension.
-        std::string name = std::filesystem::path(archive).stem().string();
-        programs::ProgramLocations locations = programs::LoadProgramLocations(SettingsPath());
-        return InstallHeadless(
-            archive, name, o.yes, o.prefix, [&](const std::string& folder, std::string& error) {
-                return ExtractAllInto(o, archive, kind, locations, folder, error);
-            });
-    }
-    if (kind != formats::kKindZip && !IsSingleFileKind(kind) && !formats::IsProgramKind(kind)) {
-        PrintLine(stderr, archive + " is " + formats::KindDescription(kind) +
-                              "; this kind is not supported yet");
-        return kExitFailed;
-    }
-    if (o.command == 'l') return List(o, archive, kind);
-    return TestOrExtract(o, archive, kind);
+    if (o.command == 'M') return WriteForMail(o, archive, kind);
+    if (kind == formats::kKindEncodedMail) return RunOnMailFile(o, archive);
+    return RunOnArchive(o, archive, kind);
 }
 
 }  // namespace shell

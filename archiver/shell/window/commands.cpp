@@ -152,6 +152,11 @@ void Test() {
 bool ArchiveChangeable() {
     Manager& m = App();
     // ARJ, LZH and ARC go to their programs, which say themselves what they cannot do.
+    if (OpenFromMail()) {
+        Say(Shown(m.decoded_from) + " is " + formats::KindDescription(formats::kKindEncodedMail) +
+            "; this kind cannot be changed");
+        return false;
+    }
     if (m.kind == formats::kKindZip || formats::IsProgramKind(m.kind)) return true;
     Say(Shown(m.archive) + " is " + formats::KindDescription(m.kind) +
         "; this kind cannot be changed");

@@ -58,7 +58,7 @@ void Draw() {
     const tui::Screen& s = tui::GetScreen();
     if (s.rows <= 0 || s.cols <= 0) return;
     std::string title = "Borvan";
-    if (m.open) title += " - " + Shown(m.archive);
+    if (m.open) title += " - " + Shown(OpenFromMail() ? m.decoded_from : m.archive);
     tui::PutText(kTitleRow, 0, s.cols, title, tui::GetTheme().bar);
     if (s.rows > kMenuRow) {
         m.menu.row = kMenuRow;
@@ -347,6 +347,71 @@ int Say(const std::string& text, tui::MessageButtons buttons) {
     return tui::ShowMessageBox("Borvan", text, buttons);
 }
 
+bool OpenFromMail() {
+    Manager& m = App();
+    return m.open && m.decoded && m.archive == m.decoded->path;
+}
+
+namespace {
+
+// A file encoded for mail: the one archive it carries opens, decoded to a temporary file that
+// lives while it is open; other files are offered for extraction into a folder beside it.
+bool OpenMailFile(const std::string& path) {
+    Manager& m = App();
+    std::vector<mail::Attachment> files;
+    std::string error;
+    if (!shell::ReadMailFile(path, files, error)) {
+        Say(Shown(error));
+        return false;
+    }
+    if (shell::SingleArchiveKind(files) != formats::kKindUnknown) {
+        std::optional<shell::DecodedArchive> decoded =
+            shell::WriteDecodedArchive(files[0].data, error);
+        if (!decoded) {
+            Say(Shown(error));
+            return false;
+        }
+        files.clear();
+        std::string inner = decoded->path;
+        std::optional<shell::DecodedArchive> previous = std::move(m.decoded);
+        std::string previous_from = std::move(m.decoded_from);
+        m.decoded = std::move(decoded);
+        m.decoded_from = path;
+        if (!OpenArchive(inner)) {
+            m.decoded = std::move(previous);
+            m.decoded_from = std::move(previous_from);
+            return false;
+        }
+        AddRecent(m.cfg.recent_archives, path);
+        RefreshChrome();
+        return true;
+    }
+    if (files.empty()) {
+        Say(Shown(path) + " carries no files");
+        return false;
+    }
+    std::filesystem::path p(path);
+    std::string folder = (p.parent_path() / p.stem()).string();
+    std::string names;
+    for (size_t i = 0; i < files.size() && i < 10; ++i)
+        names += "\n  " + files[i].name + " (" + std::to_string(files[i].data.size()) + " bytes)";
+    if (files.size() > 10) names += "\n  ...";
+    if (Say(Shown(path + " carries " + std::to_string(files.size()) + " files:" + names +
+                  "\n\nExtract them into " + folder + "?"),
+            tui::MessageButtons::kYesNo) != tui::kIdYes)
+        return false;
+    std::string report;
+    int status = shell::ExtractAttachments(files, folder, false, false,
+                                           [&](bool problem, const std::string& line) {
+                                               if (problem) report += "\n" + line;
+                                           });
+    Say(Shown((status == 0 ? "Extracted into " : "Extracted with problems into ") + folder +
+              report));
+    return false;
+}
+
+}  // namespace
+
 bool OpenArchive(const std::string& given, bool may_be_new) {
     Manager& m = App();
     std::error_code ec;
@@ -382,6 +447,7 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
             kind = behind;
         }
     }
+    if (exists && kind == formats::kKindEncodedMail) return OpenMailFile(path);
     if (kind != formats::kKindZip && !shell::IsSingleFileKind(kind) &&
         !formats::IsProgramKind(kind)) {
         Say(Shown(path) + " is " + formats::KindDescription(kind) +
@@ -412,6 +478,10 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
     std::vector<std::string> selected;
     if (same) selected = SelectedNames(false);
     ClearListing();
+    if (m.decoded && m.decoded->path != path) {
+        m.decoded.reset();  // another archive replaces the one a mail file carried
+        m.decoded_from.clear();
+    }
     m.open = true;
     m.archive = path;
     m.kind = kind;
@@ -426,7 +496,7 @@ bool OpenArchive(const std::string& given, bool may_be_new) {
                 m.list.model.Toggle(i);
         }
     }
-    if (exists) AddRecent(m.cfg.recent_archives, path);
+    if (exists && !OpenFromMail()) AddRecent(m.cfg.recent_archives, path);
     RefreshChrome();
     return true;
 }
@@ -453,7 +523,8 @@ bool CloseArchive(bool ask) {
         for (const std::string& file : changed) {
             // The view folder holds the member under its stored path.
             std::string rel = file.substr(m.view.Path().size() + 1);
-            if (m.kind != formats::kKindZip && !formats::IsProgramKind(m.kind)) {
+            if ((m.kind != formats::kKindZip && !formats::IsProgramKind(m.kind)) ||
+                OpenFromMail()) {
                 // These kinds cannot be changed: say what is lost and let the user keep it.
                 if (Say(Shown(rel) + " was changed after it was extracted for viewing, but " +
                             formats::KindDescription(m.kind) +
@@ -494,6 +565,8 @@ bool CloseArchive(bool ask) {
     m.view.Remove();
     m.open = false;
     m.archive.clear();
+    m.decoded.reset();
+    m.decoded_from.clear();
     ClearListing();
     RefreshChrome();
     return true;

@@ -2,6 +2,7 @@
 // archives, running the engines with their questions, and the status line.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "archiver/formats/archive_kind.h"
 #include "archiver/shell/command_request.h"
 #include "archiver/shell/listing.h"
+#include "archiver/shell/mail_attachments.h"
 #include "archiver/shell/options_record.h"
 #include "archiver/shell/settings.h"
 #include "archiver/shell/single_file_listing.h"
@@ -33,6 +35,9 @@ struct Manager {
     shell::Listing listing;
     shell::SingleFileFacts facts;
     shell::SortOrder sort = shell::SortOrder::kOriginal;
+    /// The archive a mail file carries, decoded while it is open, and the mail file's path.
+    std::optional<shell::DecodedArchive> decoded;
+    std::string decoded_from;
 
     // The screen.
     tui::MenuBar menu;
@@ -73,6 +78,8 @@ int Say(const std::string& text, tui::MessageButtons buttons = tui::MessageButto
 /// Opens (or re-reads) an archive; a path that does not exist yet opens as a new, empty
 /// archive when `may_be_new` is set. False when it could not be opened (said already).
 bool OpenArchive(const std::string& path, bool may_be_new = false);
+/// True when the open archive is the one a mail file carries: it is read, never changed.
+bool OpenFromMail();
 /// Re-reads the open archive after a change; closes it when it has gone.
 void ReloadArchive();
 /// Closes the open archive, first asking about viewed files that were changed; false when
