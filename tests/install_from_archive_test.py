@@ -5,9 +5,13 @@ PREFIX set; what it wrote is recorded and --uninstall removes exactly the files 
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import borvan_window_test as window  # noqa: E402  (the manager in tmux)
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 
@@ -118,6 +122,40 @@ class InstallFromArchive(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.prefix, "half")))
         r = self.borvan("--uninstall", "../fail")
         self.assertEqual(r.returncode, 1)
+
+
+@unittest.skipUnless(shutil.which("tmux") or os.environ.get("CI"), "tmux is missing")
+class InstallFromTheWindow(window.WindowFixture):
+    def test_ctrl_g_asks_before_the_setup_program_runs(self):
+        with zipfile.ZipFile(self.archive, "w") as z:
+            add(z, "install.sh", SETUP, 0o755)
+            add(z, "tool", "#!/bin/sh\necho hi\n", 0o755)
+            add(z, "doc/readme", "read me\n")
+        prefix = os.path.join(self.dir, ".local")  # the fixture's HOME is its folder
+        t = self.start("t.zip")
+        t.wait_for("Total 3 files")
+        # Answered No first: nothing runs and the window comes back.
+        t.keys("C-g")
+        t.wait_for("Run ./install.sh? [y/N]")
+        t.text("n")
+        t.keys("Enter")
+        t.wait_for("Press Enter to return to borvan32.")
+        self.assertFalse(os.path.exists(prefix))
+        t.keys("Enter")
+        t.wait_for("Nothing was installed.")
+        t.keys("Enter")
+        t.keys("C-g")
+        t.wait_for("Run ./install.sh? [y/N]")
+        t.text("y")
+        t.keys("Enter")
+        t.wait_for("Press Enter to return to borvan32.")
+        t.keys("Enter")
+        t.wait_for("The install ended without errors.")
+        with open(os.path.join(prefix, "share", "tool", "readme")) as f:
+            self.assertEqual(f.read(), "read me\n")
+        t.keys("Enter")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=5)
 
 
 if __name__ == "__main__":

@@ -51,6 +51,40 @@ void NotAvailable(const char* what) {
     Say(std::string(what) + " is not available in this version.");
 }
 
+// Install: the headless install runs on the terminal, handed over for as long as it takes,
+// so that its question, the setup program's own output and any question of its own are the
+// user's to see and answer; then the window comes back.
+void InstallFromArchive() {
+    Manager& m = App();
+    if (m.archive.empty()) {
+        Say("Open an archive to install from first");
+        return;
+    }
+    std::string self(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (n <= 0) {
+        Say("Cannot find this program to run the install");
+        return;
+    }
+    self.resize(static_cast<size_t>(n));
+    tui::EndScreen();
+    int status = platform::RunProcess({self, "--install", "--", m.archive});
+    if (FILE* tty = std::fopen("/dev/tty", "r+")) {
+        std::fputs("\nPress Enter to return to borvan32. ", tty);
+        std::fflush(tty);
+        char line[16];
+        if (!std::fgets(line, sizeof line, tty)) {
+            // End of input: return at once.
+        }
+        std::fclose(tty);
+    }
+    tui::InitScreen();
+    tui::Redraw();
+    Say(status == 0   ? std::string("The install ended without errors.")
+        : status == 1 ? std::string("Nothing was installed.")
+                      : "The install failed (status " + std::to_string(status) + ").");
+}
+
 // The desktop and file-manager integration, after the question: Yes adds it, No removes it.
 void FileManagerIntegration() {
     const shell::IntegrationPlaces places = shell::LoadIntegrationPlaces();
@@ -682,6 +716,8 @@ void RunCommandNow(int command) {
             CheckOut();
             return;
         case kCmdInstall:
+            InstallFromArchive();
+            return;
         case kCmdInstallDefaults:
             NotAvailable("Install");
             return;
