@@ -28,10 +28,12 @@ for name in "$@"; do
     for d in "$src/$name.dict" "$src/${name%%_*}.dict"; do
         if [ -f "$d" ]; then dict="-dict=$d"; break; fi
     done
-    # shellcheck disable=SC2086
     # A small quarantine: the session harnesses free and allocate a lot per input, and fresh
-    # pages for every allocation would make them ten times slower.
-    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=16} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
+    # pages for every allocation would make them ten times slower. Options from the
+    # environment (the test run's) come last and win.
+    # shellcheck disable=SC2086
+    ASAN_OPTIONS="detect_leaks=1:quarantine_size_mb=16${ASAN_OPTIONS:+:$ASAN_OPTIONS}" \
+    UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" \
         "$bin" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=512 -print_final_stats=1 \
         -artifact_prefix="$findings/" $dict "$work" "$src/corpus/$name" >"$log" 2>&1
     rc=$?
