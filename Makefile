@@ -4,8 +4,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build programs asan test test-plain test-asan run chat bench format clean \
-        install uninstall deb
+.PHONY: all deps build programs asan asan-configure fuzz test test-plain test-asan run chat bench \
+        format clean install uninstall deb
 
 all: build
 
@@ -22,12 +22,32 @@ build: deps $(BUILD)/build.ninja
 programs: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target borvan32 vesk32
 
-$(ASAN_BUILD)/build.ninja:
+# The sanitizer build uses clang: its libraries then also carry the coverage feedback of the
+# libFuzzer harnesses in fuzz/, which are built and run as tests in the same tree. A tree made
+# earlier with another compiler is made again.
+ASAN_CXX ?= clang++
+asan-configure:
+	@if [ -f $(ASAN_BUILD)/CMakeCache.txt ] && \
+	    ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*/$(ASAN_CXX)$$' $(ASAN_BUILD)/CMakeCache.txt; then \
+	    echo "$(ASAN_BUILD) was made with another compiler: making it again with $(ASAN_CXX)"; \
+	    rm -rf $(ASAN_BUILD); \
+	fi
+	@[ -f $(ASAN_BUILD)/build.ninja ] || \
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON \
-	    -DQUICK_TESTS=ON -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+	    -DCMAKE_CXX_COMPILER=$(ASAN_CXX) -DQUICK_TESTS=ON \
+	    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 
-asan: deps $(ASAN_BUILD)/build.ninja
+asan: deps asan-configure
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# Every fuzz harness for FUZZ_SECONDS each (FUZZERS="inflate tar" for some only), growing its
+# corpus in $(ASAN_BUILD)/fuzz/campaign/; a finding's input is kept in
+# $(ASAN_BUILD)/fuzz/findings/. The tests run each harness for a few seconds only.
+FUZZ_SECONDS ?= 60
+FUZZERS ?= $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
+fuzz: deps asan-configure
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzzers
+	@fuzz/run.sh $(ASAN_BUILD) $(FUZZ_SECONDS) campaign $(FUZZERS)
 
 test-plain: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)

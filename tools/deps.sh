@@ -5,7 +5,8 @@ PACKAGES="g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libncu
 python3 7zip ngircd tmux zlib1g-dev libbenchmark-dev mscompress ncompress libarchive-tools
 arj lhasa jlha-utils nomarch arc clamav dante-server finger weechat-headless weechat-plugins strace
 time bash-completion zsh groff-base desktop-file-utils xdg-utils microsocks libssl-dev openssl inspircd
-atheme-services python3-cryptography irssi libbz2-dev liblzma-dev libzstd-dev zstd sharutils"
+atheme-services python3-cryptography irssi libbz2-dev liblzma-dev libzstd-dev zstd sharutils clang
+libclang-rt-dev"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -368,6 +368,10 @@ void Established(int slot) {
 
 }  // namespace
 
+void FileServerCommand(int slot, const std::string& line) {
+    dofcommand(slot, line);
+}
+
 void cinit(int slot, int how) {
     ChatSlot& c = Dcc().chats[slot];
     net::Close(c.socket);

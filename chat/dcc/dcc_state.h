@@ -234,6 +234,9 @@ void cinit(int slot, int how);
 int SendChat(WindowId window, const std::string& nick, const std::string& text);
 /// The once-a-second file-server idle check and offer waits.
 void ChatTick();
+/// Runs one command line a file-server peer sent on chat `slot` (a session in its served
+/// folder): what the receive path does with each line the events script leaves alone.
+void FileServerCommand(int slot, const std::string& line);
 
 /// Whether the program may quit now: while transfers run, the user is asked (or, with nobody
 /// to ask, warned).

@@ -18,8 +18,8 @@ protected:
         };
         fe.clipboard = [] { return std::string("copied text\nsecond line"); };
         fe.selected_nicks = [](WindowId) { return std::vector<std::string>{"@ann", "bob"}; };
-        fe.select_file = [this](const std::string& kind, const std::string&,
-                                const std::string&) -> std::optional<std::string> {
+        fe.select_file = [](const std::string& kind, const std::string&,
+                            const std::string&) -> std::optional<std::string> {
             return "/tmp/picked-" + kind;
         };
         fe.show_help = [this](const std::string& path, const std::string& key) {

@@ -23,7 +23,6 @@
 namespace engine {
 
 namespace {
-constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
 // Creates a file only where nothing (not even a dangling link) is in its place.
 constexpr int kFreshFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
