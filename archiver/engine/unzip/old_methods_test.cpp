@@ -210,7 +210,8 @@ TEST(Unshrink, HostileCodesAreErrorsInBoundedTime) {
         auto start = std::chrono::steady_clock::now();
         OldMethodResult r = Unshrink(f.Io(), 1u << 30);
         EXPECT_EQ(r.status, OldMethodStatus::kBadData) << c.what;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.what;
+        // A bound for a hang, far above the time taken even instrumented on a busy machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << c.what;
     }
     // Clears cost what they free: a long run of them (and of codes defined between them)
     // stays fast.
@@ -223,7 +224,8 @@ TEST(Unshrink, HostileCodesAreErrorsInBoundedTime) {
     Feed many(Shrunk(clears));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Unshrink(many.Io(), 1u << 30).out_size, 200001u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // Quadratic work on 600,000 codes would take minutes: a generous bound still catches it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 
     // The declared size bounds the output even when the input goes on.
     Feed f(Shrunk({{'a', 9}, {'b', 9}, {257, 9}, {259, 9}}));

@@ -126,7 +126,7 @@ TEST_F(SingleFileTest, UnixCompressFaultsEndTheRunWithoutOutput) {
         Messages m;
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(Run(kKindGzip, "bad.Z", m, false, Named("bad")), kUnzipError) << c.bytes.size();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         EXPECT_EQ(m.errors, c.error);
         EXPECT_FALSE(Exists("out/bad"));
     }
@@ -307,7 +307,7 @@ TEST_F(SingleFileTest, MutatedFilesEndCleanly) {
             Messages m;
             auto start = std::chrono::steady_clock::now();
             int result = Run(c.kind, "m", m, false, Named("s"));
-            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
             EXPECT_TRUE(result == kUnzipOk || result == kUnzipError) << result;
             if (result == kUnzipError && c.kind == kKindGzip) {
                 EXPECT_FALSE(Exists("out/s"));
