@@ -352,6 +352,7 @@ void Extract(const OperationRequest& request, ArgvInputs args, const std::string
         MoveExtracted(stage, folder, replace, kept);
         if (!kept.empty()) {
             out.ok = false;
+            out.kept = true;
             out.exit_code = 1;
             out.message = request.kind == formats::kKindArc
                               ? "Error extracting" + Kept(kept)

@@ -46,6 +46,7 @@ struct OperationOutcome {
     bool ok = false;       ///< every program ended with exit code 0
     bool stopped = false;  ///< a stop was asked (a signal, the window's stop) and it ended
     int exit_code = 0;     ///< the last program's exit code
+    bool kept = false;     ///< all went well but files already there were kept (a warning)
     std::string message;   ///< what to show the user; empty when there is nothing to say
 };
 

@@ -116,7 +116,7 @@ int RunProgramOperationHeadless(const programs::OperationRequest& request) {
     // Every kind ends with the statuses of the zip engine: 1 for a warning or an archive that
     // could not be handled at all, 2 for an error such as a damaged member. The archiver's own
     // code, which means different things to different archivers, stays in the message.
-    if (!out.ran || out.stopped) return kExitFailed;
+    if (!out.ran || out.stopped || out.kept) return kExitFailed;
     if (request.kind == formats::kKindArj && out.exit_code == 1) return kExitFailed;  // warning
     return kExitError;
 }
