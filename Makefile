@@ -22,9 +22,9 @@ build: deps $(BUILD)/build.ninja
 programs: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target borvan32 vesk32
 
-# The sanitizer build uses clang, so that the libFuzzer harnesses in fuzz/ are built and run
-# (a few seconds each, over their seeds) as tests in the same tree. A tree made earlier with
-# another compiler is made again.
+# The sanitizer build uses clang: its libraries then also carry the coverage feedback of the
+# libFuzzer harnesses in fuzz/, which are built and run as tests in the same tree. A tree made
+# earlier with another compiler is made again.
 ASAN_CXX ?= clang++
 asan-configure:
 	@if [ -f $(ASAN_BUILD)/CMakeCache.txt ] && \
@@ -41,18 +41,13 @@ asan: deps asan-configure
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # Every fuzz harness for FUZZ_SECONDS each (FUZZERS="inflate tar" for some only), growing its
-# corpus in $(FUZZ_BUILD)/fuzz/campaign/; a finding's input is kept in
-# $(FUZZ_BUILD)/fuzz/findings/. The tree has the coverage feedback compiled into every library.
-FUZZ_BUILD ?= build-fuzz
+# corpus in $(ASAN_BUILD)/fuzz/campaign/; a finding's input is kept in
+# $(ASAN_BUILD)/fuzz/findings/. The tests run each harness for a few seconds only.
 FUZZ_SECONDS ?= 60
 FUZZERS ?= $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
-fuzz: deps
-	@[ -f $(FUZZ_BUILD)/build.ninja ] || \
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON \
-	    -DCMAKE_CXX_COMPILER=$(ASAN_CXX) -DFUZZ_COVERAGE=ON -DBUILD_TESTS=OFF \
-	    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
-	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) campaign $(FUZZERS)
+fuzz: deps asan-configure
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzzers
+	@fuzz/run.sh $(ASAN_BUILD) $(FUZZ_SECONDS) campaign $(FUZZERS)
 
 test-plain: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
@@ -111,4 +106,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench
