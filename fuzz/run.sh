@@ -5,6 +5,7 @@
 # in fuzz/corpus/NAME are read, never written); MODE "smoke" starts from the seeds alone.
 # A crash, leak, time-out (over 2 s for one input) or out-of-memory (over 512 MB) fails the
 # harness; its input is kept in BUILD_DIR/fuzz/findings/NAME/. Exit status 1 when any failed.
+# FUZZ_RUNS in the environment also ends each harness after that many runs.
 set -u
 build=$(cd "$1" && pwd) seconds=$2 mode=$3
 shift 3
@@ -35,7 +36,7 @@ for name in "$@"; do
     ASAN_OPTIONS="detect_leaks=1:quarantine_size_mb=16${ASAN_OPTIONS:+:$ASAN_OPTIONS}" \
     UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" \
         "$bin" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=512 -print_final_stats=1 \
-        -artifact_prefix="$findings/" $dict "$work" "$src/corpus/$name" >"$log" 2>&1
+        ${FUZZ_RUNS:+-runs=$FUZZ_RUNS} -artifact_prefix="$findings/" $dict "$work" "$src/corpus/$name" >"$log" 2>&1
     rc=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     stats=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1)
