@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "archiver/mail/uu_codec.h"
 #include "archiver/programs/checkout.h"
 #include "platform/profile.h"
 
@@ -14,37 +15,12 @@ namespace window {
 
 namespace {
 
-char UuChar(unsigned v) {
-    return v == 0 ? '`' : static_cast<char>(0x20 + (v & 0x3F));
-}
-
 std::string BaseName(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
-
-std::string Uuencode(std::string_view data, std::string_view name, unsigned mode) {
-    std::string out = "begin " + std::to_string(mode >> 6 & 7) + std::to_string(mode >> 3 & 7) +
-                      std::to_string(mode & 7) + " " + std::string(name) + "\n";
-    for (size_t pos = 0; pos < data.size(); pos += 45) {
-        size_t n = std::min<size_t>(45, data.size() - pos);
-        out += UuChar(static_cast<unsigned>(n));
-        for (size_t i = 0; i < n; i += 3) {
-            unsigned b0 = static_cast<unsigned char>(data[pos + i]);
-            unsigned b1 = i + 1 < n ? static_cast<unsigned char>(data[pos + i + 1]) : 0;
-            unsigned b2 = i + 2 < n ? static_cast<unsigned char>(data[pos + i + 2]) : 0;
-            out += UuChar(b0 >> 2);
-            out += UuChar((b0 << 4 | b1 >> 4) & 0x3F);
-            out += UuChar((b1 << 2 | b2 >> 6) & 0x3F);
-            out += UuChar(b2 & 0x3F);
-        }
-        out += '\n';
-    }
-    out += "`\nend\n";
-    return out;
-}
 
 std::string WriteUuencodedArchive(const std::string& archive, std::string& error) {
     std::ifstream in(archive, std::ios::binary);
@@ -58,7 +34,8 @@ std::string WriteUuencodedArchive(const std::string& archive, std::string& error
         return "";
     }
     std::string out = archive + ".uue";
-    if (!platform::WriteFileAtomically(out, Uuencode(data, BaseName(archive)))) {
+    if (!platform::WriteFileAtomically(
+            out, mail::UuEncode(data, BaseName(archive), 0644, mail::UuAlphabet::kUu))) {
         error = "Cannot write " + out + ": " + std::strerror(errno);
         return "";
     }

@@ -8,9 +8,6 @@
 
 namespace window {
 
-/// UUencodes bytes under "begin MODE NAME" and ending with "`" and "end"; 45 bytes a line.
-std::string Uuencode(std::string_view data, std::string_view name, unsigned mode = 0644);
-
 /// Writes the archive UUencoded to "<archive>.uue" beside it (atomically); the path written,
 /// or empty with the reason in `error`.
 std::string WriteUuencodedArchive(const std::string& archive, std::string& error);

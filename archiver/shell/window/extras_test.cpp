@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archiver/mail/uu_codec.h"
+
 namespace window {
 namespace {
 
@@ -22,7 +24,9 @@ TEST(ExtrasTest, UuencodeMatchesKnownEncodings) {
          "begin 644 f\nM>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX\n!>```\n`\n"
          "end\n"},
     };
-    for (const Case& c : kCases) EXPECT_EQ(Uuencode(c.data, "f"), c.want) << c.data.size();
+    for (const Case& c : kCases)
+        EXPECT_EQ(mail::UuEncode(c.data, "f", 0644, mail::UuAlphabet::kUu), c.want)
+            << c.data.size();
 }
 
 TEST(ExtrasTest, UuencodedFileIsWrittenBesideTheArchive) {
