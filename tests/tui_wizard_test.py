@@ -5,10 +5,13 @@ Back keeping each choice; Cancel leaving nothing written; clear refusals for a m
 archive, a folder that cannot be made and an empty choice; and the start-up with Wizard=1,
 from which Full Manager leads to the window."""
 import configparser
+import gzip
+import io
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 import zipfile
@@ -133,6 +136,49 @@ class WizardUnpackTest(WizardFixture):
         t.keys("M-f")
         screen = t.wait_for("Total 3 files")
         self.assertIn("Borvan - %s" % self.archive, screen)
+
+    def test_other_kinds_unpack_through_the_window_paths(self):
+        """tar and gzip through the engine, ARJ through its program: each into its folder."""
+        data = {"top.txt": b"top of the tar\n", "dir/sub/x.bin": bytes(range(256)) * 40}
+        tar = os.path.join(self.dir, "k.tar")
+        with tarfile.open(tar, "w") as t:
+            for name, blob in data.items():
+                info = tarfile.TarInfo(name)
+                info.size = len(blob)
+                t.addfile(info, io.BytesIO(blob))
+        gz = os.path.join(self.dir, "notes.txt.gz")
+        with gzip.open(gz, "wb") as g:
+            g.write(b"gzip notes\n" * 100)
+        cases = [(tar, os.path.join(self.dir, "k"), data),
+                 (gz, os.path.join(self.dir, "notes.txt"), {"notes.txt": b"gzip notes\n" * 100})]
+        if shutil.which("arj") or os.environ.get("CI"):
+            arj_src = os.path.join(self.dir, "arjsrc")
+            os.makedirs(arj_src)
+            members = {"one.txt": b"first member\n" * 50, "r.bin": bytes(range(200)) * 90}
+            for name, blob in members.items():
+                with open(os.path.join(arj_src, name), "wb") as f:
+                    f.write(blob)
+            subprocess.run(["arj", "a", "-y", "../t.arj"] + sorted(members), cwd=arj_src,
+                           check=True, capture_output=True)
+            cases.append((os.path.join(self.dir, "t.arj"), os.path.join(self.dir, "t"), members))
+        t = self.start()
+        t.wait_for(WINDOW)
+        for archive, folder, want in cases:
+            with self.subTest(archive=os.path.basename(archive)):
+                t.keys("C-w")
+                t.wait_for(TASK)
+                t.keys("Enter")
+                t.wait_for("Which archive do you want to unpack?")
+                t.keys("C-e", "C-u")
+                t.text(archive)
+                t.keys("Enter")
+                self.assertIn(folder, t.wait_for("Where do you want the files?"))
+                t.keys("M-g")
+                screen = t.wait_for("Files in the folder: %d" % len(want), timeout=15)
+                self.assertIn("Errors: none", screen)
+                self.assertEqual(self.written(folder), want)
+                t.keys("Escape")
+                t.wait_for(WINDOW)
 
     def test_refusals_are_said_and_the_step_stays(self):
         with open(os.path.join(self.dir, "plain.txt"), "w") as f:

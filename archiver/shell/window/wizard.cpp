@@ -236,7 +236,8 @@ int UnpackTargetStep(WizardFlow& f) {
     AddEdit(d, kIdPath, f.choices.target, 2, 11, 40);
     AddButton(d, kIdBrowse, "B&rowse...", 2, 52);
     std::string facts = Shown(fs::path(f.choices.archive).filename().string()) + " holds " +
-                        std::to_string(m.listing.rows.size()) + " files";
+                        std::to_string(m.listing.rows.size()) +
+                        (m.listing.rows.size() == 1 ? " file" : " files");
     if (m.listing.total_uncompressed != shell::kUnknownSize)
         facts += ", " + shell::SizeText(m.listing.total_uncompressed, m.intl) + " bytes";
     d.Add(ControlKind::kLabel, -1, dialogs::Literal(facts + "."), 4, 1, kDialogCols - 2);
