@@ -180,6 +180,29 @@ class WizardUnpackTest(WizardFixture):
                 t.keys("Escape")
                 t.wait_for(WINDOW)
 
+    def test_stop_during_the_run_is_asked_and_said(self):
+        many = os.path.join(self.dir, "many.zip")
+        count = 8000
+        with zipfile.ZipFile(many, "w") as z:
+            for i in range(count):
+                z.writestr("d%02d/f%05d.txt" % (i % 40, i), "x")
+        t = self.open_wizard()
+        t.keys("Enter")
+        t.wait_for("Which archive do you want to unpack?")
+        t.text(many)
+        t.keys("Enter")
+        t.wait_for("Where do you want the files?")
+        t.keys("M-g")
+        # The page changes with every file: the key goes as soon as Stop shows, not once
+        # the screen holds still.
+        wait_until(lambda: "[ Stop ]" in t.screen(), timeout=15, what="the Stop button")
+        t.keys("s")
+        t.wait_for("Stop the current operation?", timeout=15)
+        t.keys("Enter")
+        screen = t.wait_for("The unpacking was stopped.", timeout=15)
+        self.assertNotIn("Files in the folder", screen)
+        self.assertLess(len(self.written(os.path.join(self.dir, "many"))), count)
+
     def test_refusals_are_said_and_the_step_stays(self):
         with open(os.path.join(self.dir, "plain.txt"), "w") as f:
             f.write("a file where a folder would go\n")
