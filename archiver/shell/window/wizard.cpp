@@ -103,7 +103,7 @@ void DrawPage() {
     }
     if (s.rows > 3)
         tui::PutText(s.rows - 1, 0, s.cols,
-                     m.busy ? "Esc or Stop: stop the run"
+                     m.busy ? "Esc, S or a click on Stop: stop the run"
                             : "Alt+B Back  Alt+N Next  Esc Cancel  Alt+F Full manager",
                      theme.bar);
 }
@@ -390,6 +390,9 @@ void Unpack(WizardPage& p) {
     bool ran = true;
     bool stopped = false;
     if (formats::IsProgramKind(m.kind)) {
+        // The program reports no progress: the meter stays empty while it runs.
+        m.meter_range = 1;
+        m.meter_position = 0;
         programs::OperationRequest op;
         op.op = programs::Operation::kExtract;
         op.args.folder_names = true;
