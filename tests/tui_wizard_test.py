@@ -32,6 +32,16 @@ WINDOW = "[ new ]"  # the manager's toolbar: the full window is on screen
 TASK = "What would you like to do?"
 
 
+def click_on(t, screen, text):
+    """Clicks the middle of the first place `text` shows on the screen."""
+    for y, line in enumerate(screen.splitlines()):
+        x = line.find(text)
+        if x >= 0:
+            t.click(x + len(text) // 2, y)
+            return
+    raise AssertionError("%r is not on the screen:\n%s" % (text, screen))
+
+
 class WizardFixture(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -324,7 +334,15 @@ class WizardStartTest(WizardFixture):
         screen = t.wait_for(TASK)
         self.assertNotIn(WINDOW, screen)
         self.assertIn("[X] Start with the wizard", screen.replace("[x]", "[X]"))
-        t.keys("M-f")
+        # The mouse works the steps as it does every dialog: Pack, Next, Back, Full Manager.
+        click_on(t, screen, "Pack files")
+        screen = t.wait_for("(*) Pack files")
+        click_on(t, screen, "Next")
+        screen = t.wait_for("Which files and folders?")
+        click_on(t, screen, "[ Back ]")
+        screen = t.wait_for(TASK)
+        self.assertIn("(*) Pack files", screen)  # the choice is kept
+        click_on(t, screen, "[ Full Manager ]")
         t.wait_for(WINDOW)
         self.assertEqual(self.setting("Borvan", "Wizard"), "1")  # kept unless unchecked
         t.keys("C-q")
