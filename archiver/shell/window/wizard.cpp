@@ -64,7 +64,6 @@ std::string Shown(std::string_view text) {
 struct WizardPage {
     tui::Layer layer;
     WizardFlow flow;
-    bool at_start = false;
     // The run: what it does (shown over the meter) and its outcome for the summary.
     std::string heading;
     std::vector<std::string> summary;
@@ -78,7 +77,7 @@ WizardPage& Page() {
 
 // Where the Stop button sits on the page while a run is in progress.
 tui::Rect StopRect() {
-    return {10, 2, 1, 10};
+    return {10, 2, 1, 8};
 }
 
 void DrawPage() {
@@ -637,7 +636,6 @@ void RunWizard(bool at_start) {
     Manager& m = App();
     WizardPage& p = Page();
     if (p.layer.draw) return;  // already on screen
-    p.at_start = at_start;
     p.flow.step = WizardStep::kTask;
     p.flow.choices.start_with_wizard = m.cfg.wizard == 1;
     if (p.flow.choices.archive.empty() && m.open) p.flow.choices.archive = OpenName();
