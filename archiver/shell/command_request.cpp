@@ -125,6 +125,7 @@ bool ParseCommandLanguage(const std::vector<std::string>& words, CommandRequest&
     }
     r.no_handover = true;
     r.wizard = false;
+    r.no_wizard = true;
     return true;
 }
 
@@ -165,7 +166,10 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (is("/nobmp")) r.no_bitmaps = true;
     if (is("/wizard")) r.wizard = true;
-    if (is("/nowizard")) r.wizard = false;
+    if (is("/nowizard")) {
+        r.wizard = false;
+        r.no_wizard = true;
+    }
     if (is("-%")) r.operation_first = true;
     if (is("-*")) r.operation_second = true;
     if (is("-min")) r.minimised = true;
@@ -180,6 +184,7 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
                 if (close == std::string::npos) {  // an unclosed quote ends the line here
                     r.extract_folder = folder.substr(1);
                     r.wizard = false;
+                    r.no_wizard = true;
                     return r;
                 }
                 folder = folder.substr(1, close - 1);
@@ -197,6 +202,7 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
         }
         r.operation_first = true;
         r.wizard = false;
+        r.no_wizard = true;
         return r;
     }
     if (i < words.size() && !words[i].empty() && words[i][0] == '-') {
@@ -221,6 +227,7 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
         r.from_file_manager = true;
         r.no_handover = true;
         r.wizard = false;
+        r.no_wizard = true;
     } else if (is("/fm")) {
         r.from_file_manager = true;
     }
@@ -250,9 +257,21 @@ CommandRequest ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     if (is("/NI")) r.no_handover = true;
-    if (r.operation_first || r.operation_second) r.wizard = false;
+    if (r.operation_first || r.operation_second) {
+        r.wizard = false;
+        r.no_wizard = true;
+    }
     rest_as_names();
     return r;
+}
+
+bool StartsInWizard(const CommandRequest& request, int wizard_setting) {
+    if (!request.error.empty() || request.no_wizard) return false;
+    if (request.extract_dialog || request.extract_without_dialog || request.virus_scan ||
+        request.action != CommandAction::kNone || !request.setup_mode.empty() ||
+        request.file_manager_config || request.inichange)
+        return false;
+    return request.wizard || wizard_setting == 1;
 }
 
 bool MayHandOver(const CommandRequest& request) {

@@ -50,6 +50,9 @@ struct CommandRequest {
     bool no_bitmaps = false;
     /// "/wizard" (cleared by "/nowizard" and by any requested operation).
     bool wizard = false;
+    /// "/nowizard" or a requested operation: do not start in the wizard, whatever the
+    /// settings say.
+    bool no_wizard = false;
     /// "-%": operation requested (first kind).
     bool operation_first = false;
     /// "-*": operation requested (second kind).
@@ -112,6 +115,11 @@ struct CommandRequest {
 /// Parses the program's arguments (without argv[0]). Each argument is one blank-separated
 /// word of the line; a switch matches a whole argument, ignoring case; "--" ends the switches.
 CommandRequest ParseCommandLine(const std::vector<std::string>& args);
+
+/// True when the program starts in the wizard: "/wizard" or the setting "Wizard" 1, unless
+/// "/nowizard", an operation on the line (adding, extracting, a virus scan, setup) or a line
+/// that did not parse says otherwise.
+bool StartsInWizard(const CommandRequest& request, int wizard_setting);
 
 /// True when the request may be handed to a running instance: the line parsed, nothing
 /// prevented it and it asked for no setup, settings notice or file-manager configuration.

@@ -117,6 +117,39 @@ TEST(CommandRequestTest, ValidationErrors) {
     }
 }
 
+TEST(CommandRequestTest, StartsInTheWizard) {
+    const struct {
+        Words args;
+        int setting;
+        bool want;
+    } cases[] = {
+        {{}, 0, false},
+        {{}, 1, true},
+        {{"a.zip"}, 1, true},  // an archive to open is no operation
+        {{"/wizard"}, 0, true},
+        {{"/nowizard"}, 1, false},
+        {{"/wizard", "/nowizard"}, 0, false},
+        {{"-a", "new.zip", "f.txt"}, 1, false},
+        {{"-e", "a.zip", "out"}, 1, false},
+        {{"/extract", "a.zip"}, 1, false},
+        {{"/extractx", "out", "a.zip"}, 1, false},
+        {{"/vscan", "a.zip"}, 1, false},
+        {{"/fmx", "a.zip"}, 1, false},
+        {{"/fm", "a.zip"}, 1, true},
+        {{"-%", "a.zip"}, 1, false},
+        {{"/addx", "f.txt"}, 1, false},
+        {{"-q", "a.zip"}, 1, false},  // a line that did not parse
+        {{"/wizard"}, 2, true},
+        {{}, 2, false},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const std::string& w : c.args) line += w + " ";
+        EXPECT_EQ(StartsInWizard(ParseCommandLine(c.args), c.setting), c.want)
+            << line << "/ setting " << c.setting;
+    }
+}
+
 TEST(CommandRequestTest, Switches) {
     CommandRequest r = ParseCommandLine({"/NOBMP", "/wizard", "-min", "/cd", "a.zip", "b.zip"});
     EXPECT_TRUE(r.no_bitmaps);

@@ -16,6 +16,7 @@
 #include "archiver/shell/window/extras.h"
 #include "archiver/shell/window/manager_state.h"
 #include "archiver/shell/window/other_kinds.h"
+#include "archiver/shell/window/wizard.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -674,7 +675,7 @@ void RunCommandNow(int command) {
             FileOperation(command);
             return;
         case kCmdWizard:
-            NotAvailable("The wizard interface");
+            RunWizard(false);
             return;
         case kCmdExit:
             Exit();

@@ -18,6 +18,7 @@
 #include "archiver/shell/terminal_text.h"
 #include "archiver/shell/window/manager_state.h"
 #include "archiver/shell/window/other_kinds.h"
+#include "archiver/shell/window/wizard.h"
 #include "platform/profile.h"
 
 namespace window {
@@ -56,7 +57,7 @@ std::string Shown(std::string_view text) {
 void Draw() {
     Manager& m = App();
     const tui::Screen& s = tui::GetScreen();
-    if (s.rows <= 0 || s.cols <= 0) return;
+    if (s.rows <= 0 || s.cols <= 0 || m.wizard) return;
     std::string title = "Borvan";
     if (m.open) title += " - " + Shown(OpenFromMail() ? m.decoded_from : m.archive);
     tui::PutText(kTitleRow, 0, s.cols, title, tui::GetTheme().bar);
@@ -66,8 +67,8 @@ void Draw() {
     }
     if (s.rows > kToolbarRow) {
         m.tools.row = kToolbarRow;
-        // The wizard's button, whose feature this version lacks, gives way on narrow screens
-        // so that the others stay whole.
+        // The wizard's button, which has Ctrl+W and a menu item as well, gives way on narrow
+        // screens so that the others stay whole.
         if (m.tools.buttons.size() == 8) m.tools.buttons[7].hidden = s.cols < 84;
         tui::DrawToolbar(m.tools, s.cols);
     }
@@ -761,6 +762,9 @@ int RunManager(const ManagerStart& start) {
     m.meter_hwnd = platform::CreateWindow(MeterProc);
     m.layer.draw = Draw;
     m.layer.on_key = OnKey;
+    // With the wizard to start, the window stays blank until the wizard's page covers it.
+    const bool wizard = StartsInWizard(start.request, m.cfg.wizard);
+    m.wizard = wizard;
     tui::PushLayer(&m.layer);
     RefreshChrome();
     tui::Redraw();
@@ -789,14 +793,21 @@ int RunManager(const ManagerStart& start) {
     std::string archive = start.archive;
     // The first request runs once the window has been drawn, from the message loop.
     platform::HWND starter = platform::CreateWindow(
-        [request, archive](platform::HWND self, platform::UINT msg, platform::WPARAM,
-                           platform::LPARAM) -> platform::LRESULT {
+        [request, archive, wizard](platform::HWND self, platform::UINT msg, platform::WPARAM,
+                                   platform::LPARAM) -> platform::LRESULT {
             if (msg != kMsgStartRequest) return 0;
             // The program's own command line ends the program with its status, as it would
             // headless; what the user does afterwards in the window does not change it.
             App().exit_status = RunRequest(request, archive);
-            if (!App().open && shell::GetOption(App().cfg.opts, shell::kOptAutoOpenDialog))
+            if (wizard) {
+                App().wizard = false;
+                // A later start waits while the wizard has a step open.
+                shell::SetHandoverBusy(true);
+                RunWizard(true);
+                shell::SetHandoverBusy(App().busy);
+            } else if (!App().open && shell::GetOption(App().cfg.opts, shell::kOptAutoOpenDialog)) {
                 RunCommand(kCmdOpen);
+            }
             platform::DestroyWindow(self);
             return 0;
         });

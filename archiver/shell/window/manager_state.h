@@ -65,6 +65,9 @@ struct Manager {
     std::string password;
 
     ViewFolder view;
+
+    /// The wizard's page covers the window (the window draws nothing of its own meanwhile).
+    bool wizard = false;
 };
 
 /// The process's manager.

@@ -314,6 +314,8 @@ std::vector<std::string> KeyHelpLines() {
         "Ctrl+K make .EXE file   Ctrl+G install            Ctrl+W wizard",
         "Ctrl+Y always on top    F1 help and keys          Ctrl+Q or Alt+F4 exit",
         "During a run, any key or click asks whether to stop it.",
+        "In the wizard: Alt+B back, Alt+N next, Alt+G go, Escape cancel,",
+        "               Alt+F full manager; during its run Escape or S asks to stop.",
     };
 }
 
