@@ -16,7 +16,7 @@ _borvan32() {
 
     local switches="-l -t -e -a -f -u -m -d -o -j -r -p --follow-links -ex -en -ef -es -e0 --yes
         --headless --progress --no-progress --sort= --password= --checkout= --checkout-delete=
-        --icons= --all-files --json
+        --icons= --all-files --json --make-sfx
         --help --version /vscan /extract /extractx /NI /inichange --"
     case $cur in
         --sort=*)

@@ -286,7 +286,7 @@ FrontEnd ChooseFrontEnd(const std::vector<std::string>& args, bool stdin_tty, bo
         if (a == "--") break;
         if (a == "--headless" || a == "-l" || a == "-t" || a == "-d" || a == "--yes" ||
             a == "--json" || a == "--progress" || a == "--no-progress" || a == "--install" ||
-            a == "--uninstall" || a.rfind("--sort=", 0) == 0 || a.rfind("--password=", 0) == 0 ||
+            a == "--uninstall" || a == "--make-sfx" || a.rfind("--sort=", 0) == 0 || a.rfind("--password=", 0) == 0 ||
             a.rfind("--encrypt=", 0) == 0 || a.rfind("--mail=", 0) == 0)
             headless_option = true;
     }

@@ -20,6 +20,8 @@
 #include "archiver/formats/archive_kind.h"
 #include "archiver/formats/listed_member.h"
 #include "archiver/programs/programs.h"
+#include "archiver/sfx/embedded_stub.h"
+#include "archiver/sfx/sfx_writer.h"
 #include "archiver/shell/command_request.h"
 #include "archiver/shell/headless_install.h"
 #include "archiver/shell/headless_progress.h"
@@ -41,6 +43,7 @@ const char* const kHeadlessUsage =
     "       borvan32 -e [-o] [-j] [--yes] [--password=TEXT] [--progress|--no-progress] ARCHIVE "
     "[TARGET]\n"
     "       borvan32 --mail=uu|xx|base64|mime ARCHIVE\n"
+    "       borvan32 --make-sfx [-o] ARCHIVE [OUTPUT]\n"
     "       borvan32 /vscan ARCHIVE\n"
     "       borvan32 --checkout=GROUP [--icons=N] [--all-files] [--yes] ARCHIVE FOLDER\n"
     "       borvan32 --checkout-delete=GROUP FOLDER\n"
@@ -66,6 +69,9 @@ const char* const kHeadlessNotes =
     "A file encoded for mail (uuencode, xxencode, base64, BinHex 4.0, a MIME message) lists,\n"
     "tests and extracts the files it carries; when it carries exactly one archive, -l, -t\n"
     "and -e work on that archive. --mail= writes ARCHIVE.uue, .xxe, .b64 or .eml beside it.\n"
+    "--make-sfx writes OUTPUT (default: ARCHIVE without .zip), a program for Linux that\n"
+    "extracts the archive behind it and is itself a zip archive; -o replaces an existing\n"
+    "OUTPUT. Members must be stored or deflated (traditional encryption is fine).\n"
     "Settings, with the [Intl] date, time and number formats: "
     "$XDG_CONFIG_HOME/borvan32/borvan32.ini.\n";
 
@@ -115,6 +121,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
             if (o.command) return false;
             o.command = a.starts_with("--checkout=") ? 'k' : 'K';
             o.group = a.substr(a.find('=') + 1);
+        } else if (switches && a == "--make-sfx") {
+            if (o.command) return false;
+            o.command = 'X';
         } else if (switches && (a == "--install" || a == "--uninstall")) {
             if (o.command) return false;
             o.command = a == "--install" ? 'i' : 'I';
@@ -165,9 +174,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
     if (!o.prefix.empty() && o.command != 'i') return false;
     if (!o.command || o.positional.empty()) return false;
     if (o.command == 'k' && o.positional.size() != 2) return false;
-    if (o.command != 'e' && o.command != 'k' && o.positional.size() > 1) return false;
+    if (o.command != 'e' && o.command != 'k' && o.command != 'X' && o.positional.size() > 1)
+        return false;
     if (o.positional.size() > 2) return false;
-    if (o.command != 'e' && (o.overwrite || o.junk_paths)) return false;
+    if (o.command != 'e' && (o.junk_paths || (o.overwrite && o.command != 'X'))) return false;
     if (o.json && o.command != 'l') {
         why = "--json goes with -l only";
         return false;
@@ -177,6 +187,24 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& wh
         return false;
     }
     return true;
+}
+
+// --make-sfx: the self-extracting program for Linux with the archive behind it.
+int MakeSfxHeadless(const Options& o, const std::string& archive) {
+    sfx::SfxRequest request;
+    request.archive = archive;
+    request.output = o.positional.size() > 1 ? o.positional[1] : sfx::DefaultSfxName(archive);
+    request.replace = o.overwrite;
+    request.stub = sfx::EmbeddedStub();
+    sfx::SfxResult r = sfx::MakeSelfExtractor(request);
+    if (!r.ok) {
+        std::string text = r.message;
+        if (text.ends_with(" already exists")) text += " (-o replaces it)";
+        PrintLine(stderr, text);
+        return kExitDamaged;
+    }
+    PrintLine(stdout, r.message);
+    return 0;
 }
 
 // Reads a password from the terminal, echoing "*" per character; false when cancelled.
@@ -708,6 +736,7 @@ int RunHeadless(const std::vector<std::string>& args) {
     if (o.command == 'K') return DeleteCheckOut(o);
     if (o.command == 'I') return UninstallHeadless(o.positional.empty() ? "" : o.positional[0]);
     std::string archive = engine::WithZipExtension(o.positional[0]);
+    if (o.command == 'X') return MakeSfxHeadless(o, archive);
     std::error_code ec;
     if (std::filesystem::is_directory(archive, ec)) {
         // A folder opens but cannot be read: say so as for any archive that cannot be opened.

@@ -9,6 +9,7 @@
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/library_codecs.h"
 #include "archiver/engine/unzip/zip64_records.h"
+#include "archiver/engine/unzip/zip_preamble.h"
 
 namespace engine {
 
@@ -29,27 +30,6 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
         if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
             return false;
     return true;
-}
-
-// True when a central header signature lies at a file position.
-bool CentralAt(int fd, int64_t pos) {
-    uint8_t sig[4];
-    return pos >= 0 && PreadFull(fd, sig, 4, static_cast<uint64_t>(pos)) == 4 &&
-           Get32(sig) == kCentralSig;
-}
-
-// Bytes in front of the zip data: the distance between where the end record lies and where
-// its directory fields say it should lie. Writers that prepend a program may or may not have
-// shifted the offsets, and a 64-bit end record and its locator may sit between the directory
-// and the end record; the reading that finds a central header where the directory should
-// start wins. -1 when the fields place the directory before the start of the file.
-int64_t FindPreamble(int fd, const EndRecord& end, int64_t end_pos) {
-    int64_t preamble = end_pos - (int64_t{end.directory_size} + end.directory_offset);
-    if (preamble < 0 || end.entries_here == 0) return preamble;
-    const int64_t candidates[] = {preamble, preamble - int64_t{kEnd64Size + kLocator64Size}, 0};
-    for (int64_t p : candidates)
-        if (p >= 0 && CentralAt(fd, int64_t{end.directory_offset} + p)) return p;
-    return preamble;
 }
 
 ZipDirectory Failure(DirectoryStatus status, std::string message) {

@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "archiver/formats/listed_member.h"
+#include "archiver/sfx/embedded_stub.h"
+#include "archiver/sfx/sfx_writer.h"
 #include "archiver/shell/desktop_integration.h"
 #include "archiver/shell/dialogs/dialogs.h"
 #include "archiver/shell/encryption_choice.h"
@@ -84,6 +86,43 @@ void InstallFromArchive() {
     Say(status == 0   ? std::string("The install ended without errors.")
         : status == 1 ? std::string("Nothing was installed.")
                       : "The install failed (status " + std::to_string(status) + ").");
+}
+
+// Make .EXE File: a program for Linux that extracts the open zip archive, written after the
+// output's name is asked (and a file already there is replaced only after a second question).
+void MakeSelfExtracting() {
+    Manager& m = App();
+    if (m.archive.empty()) {
+        Say("Open an archive to make self-extracting first");
+        return;
+    }
+    if (m.kind != formats::kKindZip) {
+        Say("Only zip archives can be made self-extracting");
+        return;
+    }
+    std::string output = sfx::DefaultSfxName(m.archive);
+    if (!tui::InputBox("Make .EXE File", "Self-extracting program to write:", output) ||
+        output.empty())
+        return;
+    sfx::SfxRequest request;
+    request.archive = m.archive;
+    request.output = output;
+    request.stub = sfx::EmbeddedStub();
+    struct stat st;
+    if (::stat(output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (Say(Shown(output) + " already exists.  Replace it?", tui::MessageButtons::kYesNo) !=
+            tui::kIdYes)
+            return;
+        request.replace = true;
+    }
+    sfx::SfxResult r = sfx::MakeSelfExtractor(request);
+    if (!r.ok) {
+        Say(Shown(r.message));
+        return;
+    }
+    Say(Shown(r.message) +
+        ".\n\nRun it to extract the files into the current folder, or with -d FOLDER, -l to "
+        "list, -t to test and -o to replace existing files.");
 }
 
 // The desktop and file-manager integration, after the question: Yes adds it, No removes it.
@@ -702,7 +741,7 @@ void RunCommandNow(int command) {
             VirusScan();
             return;
         case kCmdMakeExe:
-            NotAvailable("Making self-extracting files");
+            MakeSelfExtracting();
             return;
         case kCmdUuencode: {
             std::string error;
