@@ -42,10 +42,13 @@ bool LooksLikeDiskImage(std::span<const uint8_t> head) {
     return Get16(head, 11) == 512 && Get16(head, 26) < 3 && head[0] != 'M' && head[1] != 'Z';
 }
 
+// An end record whose comment fits in what follows it (padding may follow the comment).
 bool HasZipEndRecord(std::span<const uint8_t> tail) {
-    if (tail.size() < 4) return false;
-    for (size_t i = tail.size() - 4 + 1; i-- > 0;) {
-        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6)
+    constexpr size_t kEndSize = 22;
+    if (tail.size() < kEndSize) return false;
+    for (size_t i = tail.size() - kEndSize + 1; i-- > 0;) {
+        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6 &&
+            Get16(tail, i + 20) <= tail.size() - i - kEndSize)
             return true;
     }
     return false;

@@ -28,8 +28,9 @@ enum ArchiveKind : uint16_t {
 /// Bytes of the file's start that content detection looks at (an ARJ main header of the
 /// largest size fits).
 constexpr size_t kKindHeadSize = 4096;
-/// Bytes of the file's end searched for a zip end record.
-constexpr size_t kKindTailSize = 5120;
+/// Bytes of the file's end searched for a zip end record: the record with the longest comment
+/// it can have.
+constexpr size_t kKindTailSize = 22 + 0xFFFF;
 
 /// The kind an extension names (case ignored), kKindUnknown for any other.
 ArchiveKind KindByExtension(std::string_view path);

@@ -102,7 +102,12 @@ TEST(ArchiveKindTest, ContentWhenTheExtensionSaysNothing) {
     Bytes noise(7000, 'n');
     Bytes zip_with_program = Append(Append(Text("MZ program"), noise), ZipEnd());
     Bytes zip_then_comment = Append(ZipEnd(), Text("a comment"));
-    Bytes end_too_early = Append(ZipEnd(), noise);  // outside the searched tail
+    Bytes end_too_early = Append(ZipEnd(), Bytes(kKindTailSize, 'n'));  // outside the tail
+    Bytes long_comment = ZipEnd();
+    long_comment[20] = 0xFF;
+    long_comment[21] = 0xFF;
+    Bytes comment_too_long = Append(long_comment, Bytes(100, 'c'));
+    long_comment = Append(long_comment, Bytes(0xFFFF, 'c'));
     Bytes arj_cut = Arj(true);
     arj_cut.resize(20);
     const struct {
@@ -114,6 +119,9 @@ TEST(ArchiveKindTest, ContentWhenTheExtensionSaysNothing) {
         {"program before zip", zip_with_program, kKindZip},
         {"end record then comment", zip_then_comment, kKindZip},
         {"end record beyond the tail", end_too_early, kKindUnknown},
+        {"longest comment", long_comment, kKindZip},
+        {"end record padded behind", Append(ZipEnd(), Bytes(10000, 0)), kKindZip},
+        {"comment longer than the file", comment_too_long, kKindUnknown},
         {"end record cut short", Text("xxPK\x05"), kKindUnknown},
         {"gzip", Text("\x1f\x8b\x08\x00rest"), kKindGzip},
         {"compress", Text("\x1f\x9d\x90rest"), kKindGzip},

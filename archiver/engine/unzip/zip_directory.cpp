@@ -21,7 +21,8 @@ const char* const kMsgCantOpen = "Can't open input file: ";
 
 namespace {
 
-constexpr size_t kTailSize = 5120;
+// The end record with the longest comment its 16-bit length allows.
+constexpr size_t kTailSize = kEndSize + 0xFFFF;
 
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
     size_t n = std::char_traits<char>::length(suffix);
@@ -30,6 +31,39 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
         if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
             return false;
     return true;
+}
+
+// True when the end record at `end_pos` closes a directory that lies right in front of it (or
+// in front of a 64-bit end record and its locator); an archive without members says where it
+// is itself.
+bool EndsDirectory(int fd, const EndRecord& end, uint64_t end_pos) {
+    uint8_t sig[4];
+    if (end_pos >= kLocator64Size && PreadFull(fd, sig, 4, end_pos - kLocator64Size) == 4 &&
+        Get32(sig) == kLocator64Sig)
+        return true;
+    if (end.entries_here == 0 && end.directory_size == 0)
+        return uint64_t{end.directory_offset} == end_pos;
+    return end.directory_size <= end_pos &&
+           CentralAt(fd, static_cast<int64_t>(end_pos - end.directory_size));
+}
+
+// Where the end record lies in `tail` (the file's last bytes, from `tail_pos`), -1 when no
+// signature is there. A comment may hold the signature too, and some writers pad the archive
+// behind its end (a pipe written in whole blocks), so the search goes backwards and takes the
+// last record that both fits in the file with its comment and closes the directory in front of
+// it; failing that, the last that fits; failing that, the last signature.
+ptrdiff_t FindEndRecord(int fd, std::span<const uint8_t> tail, uint64_t tail_pos) {
+    ptrdiff_t last_sig = -1, last_fitting = -1;
+    if (tail.size() < kEndSize) return -1;
+    for (size_t i = tail.size() - kEndSize + 1; i-- > 0;) {
+        if (tail[i] != 'P' || Get32(&tail[i]) != kEndSig) continue;
+        if (last_sig < 0) last_sig = static_cast<ptrdiff_t>(i);
+        EndRecord end = ParseEnd(std::span<const uint8_t, kEndFixed>(&tail[i + 4], kEndFixed));
+        if (tail.size() - i - kEndSize < end.comment_length) continue;
+        if (last_fitting < 0) last_fitting = static_cast<ptrdiff_t>(i);
+        if (EndsDirectory(fd, end, tail_pos + i)) return static_cast<ptrdiff_t>(i);
+    }
+    return last_fitting >= 0 ? last_fitting : last_sig;
 }
 
 ZipDirectory Failure(DirectoryStatus status, std::string message) {
@@ -70,14 +104,7 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     if (PreadFull(fd, tail.data(), tail_len, tail_pos) != static_cast<ssize_t>(tail_len))
         return Failure(DirectoryStatus::kError, kMsgIoError);
 
-    // The last end record wins: search backwards from the last place one fits.
-    ptrdiff_t at = -1;
-    for (ptrdiff_t i = static_cast<ptrdiff_t>(tail_len - kEndSize); i >= 0; --i) {
-        if (Get32(&tail[static_cast<size_t>(i)]) == kEndSig) {
-            at = i;
-            break;
-        }
-    }
+    ptrdiff_t at = FindEndRecord(fd, tail, tail_pos);
     if (at < 0) {
         if (Get32(first) == kDescriptorSig)
             return Failure(DirectoryStatus::kNotZip,

@@ -134,10 +134,50 @@ TEST_F(ZipDirectoryTest, FilesThatAreNotArchives) {
     backup.resize(100);
     EXPECT_NE(Read(backup).message.find("first disk in a backup set"), std::string::npos);
 
-    // An end record further than 5120 bytes from the end (a long comment) is not found.
-    std::vector<uint8_t> long_comment(plain_.size() + 6000, 'c');
-    std::copy(plain_.begin(), plain_.end(), long_comment.begin());
-    EXPECT_EQ(Read(long_comment).status, DirectoryStatus::kNotZip);
+    // An end record further from the end than the longest comment allows is not found.
+    std::vector<uint8_t> far_end(plain_.size() + kEndSize + 0xFFFF, 'c');
+    std::copy(plain_.begin(), plain_.end(), far_end.begin());
+    EXPECT_EQ(Read(far_end).status, DirectoryStatus::kNotZip);
+}
+
+TEST_F(ZipDirectoryTest, EndRecordBehindLongCommentsPaddingAndFakeRecords) {
+    // Each archive reads as the same four members, with its comment.
+    ASSERT_TRUE(testing_util::RunPython(dir_, R"(
+import zipfile, struct
+plain = open('plain.zip', 'rb').read()
+end = plain.rfind(b'PK\x05\x06')
+body = plain[:end + 20]
+def with_comment(c):
+    return body + struct.pack('<H', len(c)) + c
+fake_empty = b'PK\x05\x06' + bytes(18)
+# A fake record that claims one member in a directory at the start of the file.
+fake_one = b'PK\x05\x06' + struct.pack('<HHHHIIH', 0, 0, 1, 1, 46, 0, 0)
+open('long.zip', 'wb').write(with_comment(b'x' * 60000))
+open('longest.zip', 'wb').write(with_comment(b'y' * 65535))
+open('padded.zip', 'wb').write(with_comment(b'') + bytes(10240 - 22))
+open('fake_last.zip', 'wb').write(with_comment(b'note ' + fake_empty))
+open('fake_inside.zip', 'wb').write(with_comment(fake_one + b' and more text'))
+open('fake_padded.zip', 'wb').write(with_comment(b'c' * 100 + fake_empty) + bytes(3000))
+# zipfile takes a fake record in a comment for the real one: no oracle for those.
+for name in ['long.zip', 'longest.zip', 'padded.zip']:
+    z = zipfile.ZipFile(name)
+    assert z.testzip() is None and len(z.infolist()) == 4, name
+)"));
+    struct Case {
+        const char* name;
+        size_t comment_length;
+    };
+    for (const Case& c :
+         {Case{"long.zip", 60000}, Case{"longest.zip", 65535}, Case{"padded.zip", 0},
+          Case{"fake_last.zip", 27}, Case{"fake_inside.zip", 36}, Case{"fake_padded.zip", 122}}) {
+        SCOPED_TRACE(c.name);
+        ZipDirectory d = ReadZipDirectory(dir_ / c.name);
+        ASSERT_EQ(d.status, DirectoryStatus::kOk) << d.message;
+        ASSERT_EQ(d.entries.size(), 4u);
+        EXPECT_EQ(d.entries[0].name, "a.txt");
+        EXPECT_EQ(d.comment.size(), c.comment_length);
+        EXPECT_EQ(d.facts.preamble, 0);
+    }
 }
 
 TEST_F(ZipDirectoryTest, LyingCountsAndLengthsAreRefused) {
