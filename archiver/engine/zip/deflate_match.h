@@ -30,8 +30,9 @@ constexpr unsigned kSkipFromChain = 64;
 /// Per-level parameters of the match search.
 struct LevelConfig {
     uint16_t good_length;  // quarter the chain once a match this long is in hand
-    uint16_t max_lazy;     // lazy: longest match still searched past; fast: longest rehashed
-    uint16_t nice_length;  // loaded with the level but not used by the search
+    uint16_t max_lazy;     // lazy: longest match still searched past; greedy: longest whose
+                           // positions all go into the chains
+    uint16_t nice_length;  // a match this long ends the search
     uint16_t max_chain;    // chain entries examined
 };
 
@@ -41,7 +42,7 @@ inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
                                                              {8, 258, 24, 8},
                                                              {4, 258, 32, 20},
                                                              {4, 4, 16, 16},
-                                                             {8, 16, 32, 16},
+                                                             {8, 32, 64, 16},
                                                              {8, 16, 128, 128},
                                                              {8, 32, 128, 256},
                                                              {32, 128, 258, 1024},
