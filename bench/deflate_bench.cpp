@@ -1,12 +1,16 @@
 // Compresses a mixed corpus (source, text, binaries, already-compressed files) member by member
 // with our Deflate and with zlib's raw deflate at levels 1, 3, 5 and 9, and prints sizes, speeds
-// and the ratios ours/zlib. Every stream of ours is inflated by zlib and compared.
+// and the ratios ours/zlib (and ours/libdeflate where it is installed). Every stream of ours is
+// inflated by zlib and compared.
 //
 //   deflate_bench [corpus-megabytes (50) | folder] [repeats (1)] [levels (1359)]
 //   [side (both): ours | zlib, to time one side alone, e.g. under perf stat]
 // A folder (bench/make_corpus.py --dir) is taken whole instead, so that the figures match the
 // whole-process comparison's corpus.
 #include <zlib.h>
+#ifdef HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <time.h>
 
@@ -177,13 +181,20 @@ int main(int argc, char** argv) {
         uint64_t zlib_size = 0;
         double ours_time = 1e30;
         double zlib_time = 1e30;
+        uint64_t ld_size = 0;
+        double ld_time = 1e30;
         // Ours and zlib take turns file by file and are timed in thread CPU time, so that the
         // load of a shared machine weighs on both alike.
         for (int rep = 0; rep < repeats; ++rep) {
             double ours = 0;
             double theirs = 0;
+            double ld = 0;
             ours_size = 0;
             zlib_size = 0;
+            ld_size = 0;
+#ifdef HAVE_LIBDEFLATE
+            libdeflate_compressor* ldc = libdeflate_alloc_compressor(level);
+#endif
             deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
             for (const auto& f : files) {
                 double t0 = cpu_now();
@@ -210,12 +221,26 @@ int main(int argc, char** argv) {
                     zlib_size += z.total_out;
                 }
                 double t2 = cpu_now();
+#ifdef HAVE_LIBDEFLATE
+                if (run_zlib) {
+                    size_t bound = libdeflate_deflate_compress_bound(ldc, f.size());
+                    if (zbuf.size() < bound) zbuf.resize(bound);
+                    ld_size += libdeflate_deflate_compress(ldc, f.data(), f.size(), zbuf.data(),
+                                                           zbuf.size());
+                }
+#endif
+                double t3 = cpu_now();
                 ours += t1 - t0;
                 theirs += t2 - t1;
+                ld += t3 - t2;
             }
             deflateEnd(&z);
+#ifdef HAVE_LIBDEFLATE
+            libdeflate_free_compressor(ldc);
+#endif
             ours_time = std::min(ours_time, ours);
             zlib_time = std::min(zlib_time, theirs);
+            ld_time = std::min(ld_time, ld);
         }
 
         // Every stream of ours must inflate back to its file.
@@ -243,6 +268,12 @@ int main(int argc, char** argv) {
                     ours_size / 1e6, zlib_size / 1e6, double(ours_size) / double(zlib_size),
                     input / 1e6 / ours_time, input / 1e6 / zlib_time, zlib_time / ours_time,
                     bad ? "  INFLATE MISMATCH" : "");
+        if (ld_size != 0) {
+            std::printf(
+                "       libdeflate %7.2f MB, size ratio %.4f, %.1f MB/s, speed ratio %.2f\n",
+                ld_size / 1e6, double(ours_size) / double(ld_size), input / 1e6 / ld_time,
+                ld_time / ours_time);
+        }
         if (bad) std::printf("       %zu streams did not inflate to their file\n", bad);
     }
     return 0;

@@ -59,9 +59,13 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     }
     MatchState& m = s.match;
     m.head.fill(0);
-    m.head3.fill(0);
     s.level = level;
     m.config = kLevelTable[level];
+    // Only the lazy parser looks at the 3-byte heads, and only long chains at the link
+    // after next; the other levels neither read nor slide them.
+    m.use_head3 = level > kLastGreedyLevel;
+    m.use_prev2 = m.use_head3 && m.config.max_chain >= kSkipFromChain;
+    if (m.use_head3) m.head3.fill(0);
     if (level == 1) *flags |= kFlagSuperFast;
     if (level == 9) *flags |= kFlagMaximum;
     m.strstart = 0;
@@ -81,7 +85,7 @@ DeflateResult deflate_member(DeflateState& s) {
         r.detail = "bad pack level";
         return r;
     }
-    r.compressed_size = s.level <= 3 ? deflate_fast(s) : deflate_lazy(s);
+    r.compressed_size = s.level <= kLastGreedyLevel ? deflate_fast(s) : deflate_lazy(s);
     // A member cut short by a read error must not pass for the whole file.
     if (s.read_error) {
         r.result = 11;

@@ -10,8 +10,10 @@
 namespace zip {
 namespace {
 
-/// Chain limit from which the lazy parser keeps the link after next (levels 6-9).
-constexpr unsigned kSkipFromChain = 64;
+/// Literals in a row after which the fastest level searches at fewer positions, and the most
+/// positions it skips between two searches.
+constexpr uint32_t kSkipAfter = 128;
+constexpr uint32_t kMaxSkip = 7;
 
 inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
@@ -138,31 +140,54 @@ struct Cursor {
 inline bool tally(DeflateState& s, const DeflateTables& tab, const Cursor& c, unsigned dist,
                   unsigned lc) {
     if (s.trace) s.trace->emplace_back(dist, dist ? lc + kMinMatch : lc);
+    (void)c;
     TreeState& t = s.trees;
     if (record_symbol(t, tab, dist, lc)) return true;
-    return s.level > 2 && (t.last_lit & 0xFFF) == 0 &&
-           block_worth_ending(t, static_cast<int64_t>(c.strstart) - c.block_start);
+    if (t.last_lit - t.chunk_start < kChunkSymbols) [[likely]]
+        return false;
+    return chunk_ends_block(t);
 }
 
-/// Emits the block that ends at the current position.
+/// Emits the buffered block, which ends at the current position or, when the block was split,
+/// where the symbols held back begin.
 inline uint64_t flush(DeflateState& s, Cursor& c, bool last) {
     c.store(s.match);
-    const uint8_t* buf = c.block_start >= 0 ? s.match.window.data() + c.block_start : nullptr;
-    uint64_t bytes = emit_block(s, buf, static_cast<uint64_t>(c.strstart - c.block_start), last);
-    c.block_start = c.strstart;
-    return bytes;
+    TreeState& t = s.trees;
+    const DeflateTables& tab = deflate_tables();
+    auto emit = [&](int64_t end, bool final) {
+        const uint8_t* buf = c.block_start >= 0 ? s.match.window.data() + c.block_start : nullptr;
+        uint64_t bytes = emit_block(s, buf, static_cast<uint64_t>(end - c.block_start), final);
+        c.block_start = end;
+        return bytes;
+    };
+    if (t.split_at != 0 && t.split_at < t.last_lit) {
+        const unsigned end = t.last_lit;
+        const unsigned from = t.split_at;
+        int64_t tail_bytes = static_cast<int64_t>(hold_back_tail(t, tab));
+        emit(static_cast<int64_t>(c.strstart) - tail_bytes, false);
+        restore_tail(t, tab, from, end);
+        if (!last) return t.compressed_len >> 3;
+    }
+    return emit(c.strstart, last);
 }
 
 /// Keeps the look-ahead filled; false when the member must stop (read or write failure).
+/// Failures arise only in fill_window and in flush, whose callers check bits.failed at once.
 inline bool refill(DeflateState& s, Cursor& c) {
+    if (c.lookahead >= kMinLookahead) [[likely]]
+        return true;
     // Once the output failed nothing more is read: the member is lost anyway.
     if (s.read_error || s.bits.failed) return false;
-    if (c.lookahead < kMinLookahead) {
-        c.store(s.match);
-        while (s.match.lookahead < kMinLookahead && !s.match.eofile) fill_window(s);
-        c.load(s.match);
-    }
+    c.store(s.match);
+    while (s.match.lookahead < kMinLookahead && !s.match.eofile) fill_window(s);
+    c.load(s.match);
     return !s.read_error && !s.bits.failed;
+}
+
+/// Emits a full or split block in the middle of the input; false when the output failed.
+inline bool flush_ok(DeflateState& s, Cursor& c) {
+    flush(s, c, false);
+    return !s.bits.failed;
 }
 
 }  // namespace
@@ -177,8 +202,12 @@ void fill_window(DeflateState& s) {
         m.block_start -= kWSize;
         for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
         for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
-        for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
-        for (uint16_t& h : m.head3) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+        if (m.use_prev2) {
+            for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        }
+        if (m.use_head3) {
+            for (uint16_t& h : m.head3) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+        }
         more += kWSize;
     }
     while (!m.eofile && more > 0) {
@@ -209,6 +238,10 @@ uint64_t deflate_fast(DeflateState& s) {
     const LevelConfig config = m.config;
     m.prev_length = kMinMatch - 1;
     Cursor c(m);
+    // Literals in a row since the last match, and how many of them the fastest level
+    // tolerates before it starts skipping positions.
+    uint32_t misses = 0;
+    const uint32_t skip_after = s.level == 1 ? kSkipAfter : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -239,13 +272,24 @@ uint64_t deflate_fast(DeflateState& s) {
             } else {
                 c.strstart += match_length;
             }
+            misses = 0;
         } else {
             full = tally(s, tab, c, 0, win[c.strstart]);
             --c.lookahead;
             ++c.strstart;
+            // Where nothing has matched for long (data already compressed), the search is
+            // tried at fewer and fewer positions: the bytes between go out as literals.
+            if (++misses > skip_after) {
+                uint32_t extra = std::min<uint32_t>((misses - skip_after) >> 5, kMaxSkip);
+                extra = std::min(extra, c.lookahead);
+                for (; extra != 0 && !full; --extra) {
+                    full = tally(s, tab, c, 0, win[c.strstart]);
+                    --c.lookahead;
+                    ++c.strstart;
+                }
+            }
         }
-        if (full) flush(s, c, false);
-        if (!refill(s, c)) return s.trees.compressed_len >> 3;
+        if ((full && !flush_ok(s, c)) || !refill(s, c)) return s.trees.compressed_len >> 3;
     }
     return flush(s, c, true);
 }
@@ -312,9 +356,10 @@ uint64_t lazy_parse(DeflateState& s) {
             match_available = false;
             match_length = kMinMatch - 1;
             ++c.strstart;
-            if (full) flush(s, c, false);
+            if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
         } else if (match_available) {
-            if (tally(s, tab, c, 0, win[c.strstart - 1])) flush(s, c, false);
+            bool full = tally(s, tab, c, 0, win[c.strstart - 1]);
+            if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
             ++c.strstart;
             --c.lookahead;
         } else {
@@ -333,7 +378,7 @@ uint64_t lazy_parse(DeflateState& s) {
 
 uint64_t deflate_lazy(DeflateState& s) {
     // The link after next pays for itself only where chains are walked far.
-    return s.match.config.max_chain >= kSkipFromChain ? lazy_parse<true>(s) : lazy_parse<false>(s);
+    return s.match.use_prev2 ? lazy_parse<true>(s) : lazy_parse<false>(s);
 }
 
 }  // namespace zip

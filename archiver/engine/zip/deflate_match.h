@@ -21,21 +21,28 @@ constexpr unsigned kMaxDist = kWSize - kMinLookahead;
 /// Beyond this distance the lazy parser drops a 3-byte match (it costs more than 3 literals).
 constexpr unsigned kTooFar = 4096;
 
+/// Levels up to this one take the first match found (the greedy parser); the others look one
+/// position ahead before taking a match (the lazy parser).
+constexpr int kLastGreedyLevel = 3;
+/// Chain limit from which the lazy parser keeps the link after next (levels 6-9).
+constexpr unsigned kSkipFromChain = 64;
+
 /// Per-level parameters of the match search.
 struct LevelConfig {
     uint16_t good_length;  // quarter the chain once a match this long is in hand
-    uint16_t max_lazy;     // lazy: longest match still searched past; fast: longest rehashed
-    uint16_t nice_length;  // loaded with the level but not used by the search
+    uint16_t max_lazy;     // lazy: longest match still searched past; greedy: longest whose
+                           // positions all go into the chains
+    uint16_t nice_length;  // a match this long ends the search
     uint16_t max_chain;    // chain entries examined
 };
 
 /// Rows for levels 0 to 9; row 0 is never used.
 inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
-                                                             {4, 4, 8, 4},
-                                                             {4, 5, 16, 8},
-                                                             {4, 6, 32, 32},
+                                                             {8, 258, 12, 3},
+                                                             {8, 258, 24, 8},
+                                                             {4, 258, 32, 20},
                                                              {4, 4, 16, 16},
-                                                             {8, 16, 32, 16},
+                                                             {8, 32, 64, 16},
                                                              {8, 16, 128, 128},
                                                              {8, 32, 128, 256},
                                                              {32, 128, 258, 1024},
@@ -57,6 +64,8 @@ struct MatchState {
     uint32_t match_start = 0;  // position of the last match found
     uint32_t prev_length = 0;  // length of the previous match
     bool eofile = false;       // input is exhausted
+    bool use_head3 = false;    // the level keeps head3 (the lazy parser)
+    bool use_prev2 = false;    // the level keeps prev2 (long chains)
     LevelConfig config{};
 };
 

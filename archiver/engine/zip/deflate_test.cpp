@@ -122,6 +122,29 @@ struct Inputs {
         far.insert(far.end(), beyond.begin(), beyond.end());
         far.insert(far.end(), beyond.begin(), beyond.begin() + 1000);
         all.emplace_back("repeats at the farthest distance", far);
+        // Blocks end where the mix of symbols changes: text, noise and zeros in turns, each
+        // stretch long enough to be a block of its own, and inputs whose last few hundred
+        // symbols differ from the rest (the block ends with symbols held back for the next).
+        std::vector<uint8_t> turns;
+        for (int i = 0; i < 6; ++i) {
+            std::vector<uint8_t> part = i % 3 == 0   ? Text(30000 + 777 * i, 20 + i)
+                                        : i % 3 == 1 ? RandomBytes(20000 + 333 * i, 30 + i)
+                                                     : std::vector<uint8_t>(9000 + i, 0);
+            turns.insert(turns.end(), part.begin(), part.end());
+        }
+        all.emplace_back("text, noise and zeros in turns", turns);
+        for (size_t tail : {511u, 512u, 513u, 1500u}) {
+            std::vector<uint8_t> v = Text(40000, 40);
+            std::vector<uint8_t> noise = RandomBytes(tail, 41);
+            v.insert(v.end(), noise.begin(), noise.end());
+            all.emplace_back("text, then " + std::to_string(tail) + " bytes of noise", v);
+        }
+        // The fastest level searches ever more sparsely through noise; the text after it
+        // must still be matched (see LevelOneFindsMatchesAgainAfterNoise).
+        std::vector<uint8_t> back = RandomBytes(50000, 42);
+        std::vector<uint8_t> words = Text(20000, 43);
+        back.insert(back.end(), words.begin(), words.end());
+        all.emplace_back("noise, then text", back);
     }
 };
 
@@ -229,6 +252,32 @@ TEST(Deflate, RoundTripsThroughOurInflateAcrossBlockAndWindowEdges) {
             }
         }
     }
+}
+
+TEST(Deflate, LevelOneFindsMatchesAgainAfterNoise) {
+    auto state = make_deflate_state();
+    std::vector<std::pair<uint32_t, uint32_t>> trace;
+    state->trace = &trace;
+    const std::vector<uint8_t>* data = nullptr;
+    for (const auto& [name, d] : TestInputs().all) {
+        if (name == "noise, then text") data = &d;
+    }
+    ASSERT_NE(data, nullptr);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(deflate_buffer(*state, *data, 1, false, out).result, 0);
+    // Positions from the trace: matches in the noise are rare, in the text nearly everything.
+    uint64_t pos = 0, noise_matched = 0, text_matched = 0;
+    for (auto [dist, len] : trace) {
+        uint64_t n = dist ? len : 1;
+        if (dist) (pos >= 50000 ? text_matched : noise_matched) += n;
+        pos += n;
+    }
+    EXPECT_EQ(pos, data->size());
+    EXPECT_LT(noise_matched, 1000u);
+    EXPECT_GT(text_matched, 18000u);
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(OwnInflate(out, back));
+    EXPECT_TRUE(back == *data);
 }
 
 TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
@@ -453,8 +502,10 @@ TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
         // The nearest 3-byte string is found whatever the longer strings' chains hold.
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(3, 3), level, 3)) << level;
     }
-    // The fast levels look for 4-byte strings only, at any distance.
-    for (int level : {1, 3}) {
+    // The greedy levels look for 4-byte strings only, at any distance. (Level 1 also, but
+    // after thousands of bytes without a match it searches only at some positions and may
+    // miss a lone match there: see LevelOneFindsMatchesAgainAfterNoise.)
+    for (int level : {2, 3}) {
         EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(kMaxDist, 4), level, kMaxDist, 4)) << level;

@@ -12,6 +12,14 @@ constexpr unsigned kRep3To6 = 16;      // repeat the previous length 3-6 times
 constexpr unsigned kRepZ3To10 = 17;    // 3-10 zero lengths
 constexpr unsigned kRepZ11To138 = 18;  // 11-138 zero lengths
 
+/// A block is split only once it holds this many symbols.
+constexpr unsigned kMinSplitSymbols = 4096;
+/// A chunk ends the block when the shares of its kinds differ from the block's by more than
+/// kSplitThreshold / kSplitScale in all (the sum of the differences of two sets of shares is
+/// at most 2).
+constexpr uint64_t kSplitScale = 64;
+constexpr uint64_t kSplitThreshold = 24;
+
 constexpr unsigned kStoredBlock = 0;
 constexpr unsigned kFixedBlock = 1;
 constexpr unsigned kDynamicBlock = 2;
@@ -347,15 +355,74 @@ void init_block(TreeState& t) {
     t.static_len = 0;
     t.last_lit = 0;
     t.last_dist = 0;
+    t.obs_block.fill(0);
+    t.obs_chunk.fill(0);
+    t.obs_block_total = 0;
+    t.chunk_start = 0;
+    t.split_at = 0;
 }
 
-bool block_worth_ending(const TreeState& t, int64_t in_length) {
-    uint64_t out_length = uint64_t{t.last_lit} * 8;
-    for (unsigned code = 0; code < kDCodes; ++code) {
-        out_length += uint64_t{t.dtree.freq[code]} * (5 + kExtraDBits[code]);
+bool chunk_ends_block(TreeState& t) {
+    const uint64_t n = t.last_lit - t.chunk_start;
+    const uint64_t total = t.obs_block_total;
+    if (total >= kMinSplitSymbols) {
+        // The shares of each kind in the chunk and in the block, compared on a common
+        // denominator: the sum of the differences is at most 2 * n * total.
+        uint64_t delta = 0;
+        for (unsigned k = 0; k < kObsKinds; ++k) {
+            int64_t d = static_cast<int64_t>(t.obs_chunk[k] * total) -
+                        static_cast<int64_t>(t.obs_block[k] * n);
+            delta += static_cast<uint64_t>(d < 0 ? -d : d);
+        }
+        if (delta * kSplitScale > n * total * kSplitThreshold) {
+            t.split_at = t.chunk_start;
+            return true;
+        }
     }
-    out_length >>= 3;
-    return t.last_dist < t.last_lit / 2 && static_cast<int64_t>(out_length) < in_length / 2;
+    for (unsigned k = 0; k < kObsKinds; ++k) {
+        t.obs_block[k] += t.obs_chunk[k];
+        t.obs_chunk[k] = 0;
+    }
+    t.obs_block_total += static_cast<uint32_t>(n);
+    t.chunk_start = t.last_lit;
+    return false;
+}
+
+uint64_t hold_back_tail(TreeState& t, const DeflateTables& tab) {
+    uint64_t bytes = 0;
+    for (unsigned i = t.split_at; i < t.last_lit; ++i) {
+        unsigned dist = t.syms[i] >> 8;
+        unsigned lc = t.syms[i] & 0xFF;
+        if (dist == 0) {
+            --t.ltree.freq[lc];
+            ++bytes;
+        } else {
+            --t.last_dist;
+            --t.ltree.freq[tab.length_code[lc] + kLiterals + 1];
+            --t.dtree.freq[d_code(tab, dist - 1)];
+            bytes += lc + kMinMatch;
+        }
+    }
+    t.last_lit = t.split_at;
+    return bytes;
+}
+
+void restore_tail(TreeState& t, const DeflateTables& tab, unsigned from, unsigned end) {
+    std::copy(t.syms.begin() + from, t.syms.begin() + end, t.syms.begin());
+    const unsigned n = end - from;
+    for (unsigned i = 0; i < n; ++i) {
+        unsigned dist = t.syms[i] >> 8;
+        unsigned lc = t.syms[i] & 0xFF;
+        t.last_lit = i;  // record_symbol stores it in place and counts it
+        record_symbol(t, tab, dist, lc);
+    }
+    // The held-back symbols are whole chunks at most: they form the new block's first.
+    for (unsigned k = 0; k < kObsKinds; ++k) {
+        t.obs_block[k] = t.obs_chunk[k];
+        t.obs_chunk[k] = 0;
+    }
+    t.obs_block_total = n;
+    t.chunk_start = n;
 }
 
 uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bool last) {

@@ -21,9 +21,14 @@ constexpr unsigned kDCodes = 30;
 constexpr unsigned kBLCodes = 19;
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kMaxBLBits = 7;
-/// Symbols one block may buffer. Blocks this short fit their codes to the data closely
-/// enough to beat longer ones on mixed input, despite the trees sent more often.
-constexpr unsigned kBlockSymbols = 8191;
+/// Symbols one block may buffer. Blocks usually end well before this, where the statistics
+/// of the symbols change (see chunk_ends_block).
+constexpr unsigned kBlockSymbols = 32767;
+/// Symbols observed together before they are compared with the block so far.
+constexpr unsigned kChunkSymbols = 512;
+/// Kinds of symbol whose shares are compared: literals by their top three bits, short and
+/// long matches.
+constexpr unsigned kObsKinds = 10;
 /// Internal attribute value meaning "text or binary not decided yet".
 constexpr uint16_t kAttrUnknown = 0xFFFF;
 constexpr uint16_t kAttrBinary = 0;
@@ -83,6 +88,14 @@ struct TreeState {
     unsigned last_lit = 0;   // symbols buffered
     unsigned last_dist = 0;  // matches buffered
 
+    // Block splitting: the symbols are observed in chunks of kChunkSymbols; a chunk whose mix
+    // of kinds differs enough from the block's so far ends the block before it.
+    std::array<uint32_t, kObsKinds> obs_block{};  // kinds of the block's whole chunks
+    std::array<uint32_t, kObsKinds> obs_chunk{};  // kinds of the chunk being observed
+    uint32_t obs_block_total = 0;                 // symbols in the block's whole chunks
+    unsigned chunk_start = 0;                     // first symbol of the chunk being observed
+    unsigned split_at = 0;                        // when not 0, the block ends before this symbol
+
     uint64_t opt_len = 0;         // bits of the block with dynamic trees
     uint64_t static_len = 0;      // bits of the block with the fixed trees
     uint64_t compressed_len = 0;  // bits emitted for the member so far
@@ -102,17 +115,27 @@ inline bool record_symbol(TreeState& t, const DeflateTables& tab, unsigned dist,
     ++t.last_lit;
     if (dist == 0) {
         ++t.ltree.freq[lc];
+        ++t.obs_chunk[lc >> 5];
     } else {
         ++t.last_dist;
         ++t.ltree.freq[tab.length_code[lc] + kLiterals + 1];
         ++t.dtree.freq[d_code(tab, dist - 1)];
+        ++t.obs_chunk[lc < 6 ? 8 : 9];  // shorter than 9 bytes, or not
     }
     return t.last_lit == kBlockSymbols;
 }
 
-/// At every 4,096th symbol: true when the block mostly holds literals yet already promises to
-/// halve its input, so that ending it early lets the next block adapt its trees.
-bool block_worth_ending(const TreeState& t, int64_t in_length);
+/// Called when a chunk of kChunkSymbols is complete: true when its mix of symbols differs from
+/// the block's so far enough that the block should end before it (split_at is then set);
+/// otherwise the chunk joins the block.
+bool chunk_ends_block(TreeState& t);
+
+/// Takes the symbols from split_at on out of the block's frequencies before the block is
+/// emitted; returns the input bytes they cover. They stay in the buffer for restore_tail.
+uint64_t hold_back_tail(TreeState& t, const DeflateTables& tab);
+/// After the block before split_at was emitted: moves the held-back symbols (those from `from`
+/// up to `end`) to the front as the start of the next block.
+void restore_tail(TreeState& t, const DeflateTables& tab, unsigned from, unsigned end);
 
 /// Huffman code lengths for `freq` (at most kLCodes codes) limited to `max_length`: the tree
 /// builder on its own, as the blocks use it.
