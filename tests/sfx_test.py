@@ -386,6 +386,13 @@ class WindowTest(SfxFixture):
         finally:
             t.close()
         sfx = os.path.join(self.dir, "t")
+        # The program opens in the window as the zip archive it also is, with no question.
+        t = Tmux([BORVAN32, sfx], cols=100, rows=30, env=env)
+        try:
+            screen = t.wait_for("readme.txt", timeout=30)
+            self.assertNotIn("executable", screen)
+        finally:
+            t.close()
         out = os.path.join(self.dir, "out")
         r = run(sfx, "-d", out)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
