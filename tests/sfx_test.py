@@ -281,6 +281,34 @@ class SafetyTest(SfxFixture):
         self.assertEqual(os.listdir(outside), [])
         self.assertEqual(files_below(out), {"ok.txt": b"fine\n"})
 
+    def test_link_members_are_made_only_when_they_stay_inside(self):
+        def link(name, target):
+            info = zipfile.ZipInfo(name)
+            info.create_system = 3
+            info.external_attr = (stat.S_IFLNK | 0o777) << 16
+            return info, target
+        archive = os.path.join(self.dir, "links.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("ok.txt", b"fine\n")
+            z.writestr(*link("inner", "ok.txt"))
+            z.writestr(*link("sub/up", "../ok.txt"))
+            z.writestr(*link("escape", "../outside"))
+            z.writestr(*link("absolute", "/etc"))
+            # A later member may not use a link made earlier to leave the folder either.
+            z.writestr("escape/planted.txt", b"planted\n")
+        sfx = self.make_sfx(archive)
+        out = os.path.join(self.dir, "out")
+        r = run(sfx, "-d", out)
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertEqual(os.readlink(os.path.join(out, "inner")), "ok.txt")
+        self.assertEqual(os.readlink(os.path.join(out, "sub", "up")), "../ok.txt")
+        for refused in ("escape", "absolute"):
+            self.assertFalse(os.path.islink(os.path.join(out, refused)), refused)
+            self.assertIn(refused, r.stderr)
+        # With the link refused, the later member makes a plain folder of that name inside.
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "outside")))
+        self.assertTrue(os.path.isfile(os.path.join(out, "escape", "planted.txt")))
+
     def test_damaged_data_is_an_error_with_no_partial_file(self):
         archive = self.make_archive()
         sfx = self.make_sfx(archive)
