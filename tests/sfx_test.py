@@ -14,6 +14,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 import zipfile
@@ -56,7 +57,8 @@ def files_below(folder):
 
 def run_on_terminal(argv, answers, cwd, timeout=60):
     """Runs argv with a pseudo-terminal as its controlling terminal, typing each answer after
-    the next "Password" prompt; returns (exit status, everything it printed)."""
+    the next "Password" prompt (None types Ctrl+C); returns (exit status, everything it
+    printed, whether the terminal echoes again)."""
     pid, fd = pty.fork()
     if pid == 0:
         try:
@@ -85,10 +87,12 @@ def run_on_terminal(argv, answers, cwd, timeout=60):
         out += chunk
         while pending and out.count(b"Password") > prompts_seen:
             prompts_seen += 1
-            os.write(fd, pending.pop(0).encode() + b"\n")
+            answer = pending.pop(0)
+            os.write(fd, b"\x03" if answer is None else answer.encode() + b"\n")
     _, status = os.waitpid(pid, 0)
+    echo_at_end = bool(termios.tcgetattr(fd)[3] & termios.ECHO)
     os.close(fd)
-    return os.waitstatus_to_exitcode(status), out.decode(errors="replace")
+    return os.waitstatus_to_exitcode(status), out.decode(errors="replace"), echo_at_end
 
 
 class SfxFixture(unittest.TestCase):
@@ -342,17 +346,28 @@ class PasswordTest(SfxFixture):
             self.assertTrue(all(i.flag_bits & 1 for i in z.infolist() if not i.is_dir()))
         sfx = self.make_sfx(archive)
         out = os.path.join(self.dir, "out")
-        status, text = run_on_terminal([sfx, "-d", out], ["opensesame"], self.dir)
+        status, text, echo = run_on_terminal([sfx, "-d", out], ["opensesame"], self.dir)
         self.assertEqual(status, 0, text)
         self.assertNotIn("opensesame", text)  # typed without echo
         self.assertEqual(files_below(out),
                          {os.path.join("tree", k): v for k, v in self.files.items()})
 
         wrong = os.path.join(self.dir, "wrong")
-        status, text = run_on_terminal([sfx, "-d", wrong], ["no", "nope", "never"], self.dir)
+        status, text, echo = run_on_terminal([sfx, "-d", wrong], ["no", "nope", "never"], self.dir)
         self.assertEqual(status, 2, text)
         self.assertIn("wrong password", text)
         self.assertEqual(files_below(wrong), {})
+
+
+    def test_ctrl_c_at_the_question_leaves_no_partial_file(self):
+        sfx = self.make_sfx(self.make_archive(extra=("--password=opensesame",)))
+        out = os.path.join(self.dir, "out")
+        status, text, echo = run_on_terminal([sfx, "-d", out], [None], self.dir)
+        self.assertEqual(status, 2, text)
+        self.assertTrue(echo)
+        self.assertEqual(files_below(out), {})
+        leftovers = [f for _, _, fs in os.walk(out) for f in fs]
+        self.assertEqual(leftovers, [])
 
 
 class RefusalTest(SfxFixture):
