@@ -376,9 +376,17 @@ class RefusalTest(SfxFixture):
         with zipfile.ZipFile(bz, "w") as z:
             z.writestr("plain.txt", b"fine\n")
             z.writestr("packed.txt", b"x" * 1000, zipfile.ZIP_BZIP2)
+        lzma = os.path.join(self.dir, "lzma.zip")
+        with zipfile.ZipFile(lzma, "w") as z:
+            z.writestr("squeezed.txt", b"y" * 1000, zipfile.ZIP_LZMA)
+        aes = os.path.join(self.dir, "aes.zip")
+        r = borvan("-a", "--password=pw", "--encrypt=aes256", aes, "tree/readme.txt",
+                   cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         notzip = os.path.join(self.dir, "notes.zip")
         write(notzip, b"just some text\n" * 10)
-        cases = [(bz, "packed.txt", "bzip2"), (notzip, "not a zip archive", "")]
+        cases = [(bz, "packed.txt", "bzip2"), (lzma, "squeezed.txt", "LZMA"),
+                 (aes, "readme.txt", "AES"), (notzip, "not a zip archive", "")]
         for archive, part1, part2 in cases:
             before = sorted(os.listdir(self.dir))
             r = borvan("--make-sfx", archive, os.path.join(self.dir, "out"))
