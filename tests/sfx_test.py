@@ -11,6 +11,7 @@ import select
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -18,6 +19,7 @@ import termios
 import time
 import unittest
 import zipfile
+import zlib
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 SEVENZIP = shutil.which("7zz")
@@ -93,6 +95,45 @@ def run_on_terminal(argv, answers, cwd, timeout=60):
     echo_at_end = bool(termios.tcgetattr(fd)[3] & termios.ECHO)
     os.close(fd)
     return os.waitstatus_to_exitcode(status), out.decode(errors="replace"), echo_at_end
+
+
+def zip64_archive(members):
+    """Stored members whose central offsets and sizes all defer to 0x0001 fields, with a
+    64-bit end record and locator, offsets counting from the first byte."""
+    out, central = bytearray(), bytearray()
+    for name, data in members:
+        crc, n, offset = zlib.crc32(data), len(data), len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0x21, crc, n, n,
+                           len(name), 0) + name + data
+        extra = struct.pack("<HHQQQ", 1, 24, n, n, offset)
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x031E, 45, 0, 0, 0, 0x21,
+                               crc, 0xFFFFFFFF, 0xFFFFFFFF, len(name), len(extra), 0, 0, 0,
+                               0o100644 << 16, 0xFFFFFFFF) + name + extra
+    cd_offset = len(out)
+    out += central
+    at = len(out)
+    out += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, len(members), len(members),
+                       len(central), cd_offset)
+    out += struct.pack("<IIQI", 0x07064B50, 0, at, 1)
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return bytes(out)
+
+
+def stored_offsets(data):
+    """The 64-bit end record's place and directory offset, and each member's local offset, as
+    the archive stores them (no preamble worked out)."""
+    end = data.rindex(b"PK\x05\x06")
+    locator = end - 20
+    assert data[locator:locator + 4] == b"PK\x06\x07"
+    end64 = struct.unpack_from("<Q", data, locator + 8)[0]
+    count, _, cd = struct.unpack_from("<QQQ", data, end64 + 32)
+    offsets, pos = [], cd
+    for _ in range(count):
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+        extra = data[pos + 46 + name_len:pos + 46 + name_len + extra_len]
+        offsets.append(struct.unpack_from("<Q", extra, 4 + 16)[0])
+        pos += 46 + name_len + extra_len + comment_len
+    return end64, cd, offsets
 
 
 class SfxFixture(unittest.TestCase):
@@ -217,6 +258,29 @@ class MakeAndRunTest(SfxFixture):
         for lib in libraries:
             self.assertTrue(lib.startswith(("linux-vdso", "libc.so", "/lib64/ld-linux",
                                             "/lib/ld-linux")), r.stdout)
+
+    def test_64_bit_records_and_fields_are_moved_too(self):
+        members = [(b"first.txt", b"one\n" * 10), (b"dir/second.bin", bytes(range(256)))]
+        archive = os.path.join(self.dir, "wide.zip")
+        write(archive, zip64_archive(members))
+        sfx = self.make_sfx(archive)
+        with open(sfx, "rb") as f:
+            data = f.read()
+        end64, cd, offsets = stored_offsets(data)
+        # Every stored offset now counts from the program's first byte.
+        self.assertEqual(data[end64:end64 + 4], b"PK\x06\x06")
+        self.assertEqual(data[cd:cd + 4], b"PK\x01\x02")
+        for offset in offsets:
+            self.assertEqual(data[offset:offset + 4], b"PK\x03\x04")
+        with zipfile.ZipFile(sfx) as z:
+            self.assertIsNone(z.testzip())
+        if SEVENZIP:
+            r = run(SEVENZIP, "t", sfx)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        out = os.path.join(self.dir, "out")
+        r = run(sfx, "-d", out)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(files_below(out), {n.decode(): d for n, d in members})
 
     def test_existing_files_are_kept_unless_o(self):
         sfx = self.make_sfx(self.make_archive())
