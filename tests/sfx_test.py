@@ -11,12 +11,15 @@ import select
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 import zipfile
+import zlib
 
 BORVAN32 = os.environ.get("BORVAN32", "borvan32")
 SEVENZIP = shutil.which("7zz")
@@ -56,7 +59,8 @@ def files_below(folder):
 
 def run_on_terminal(argv, answers, cwd, timeout=60):
     """Runs argv with a pseudo-terminal as its controlling terminal, typing each answer after
-    the next "Password" prompt; returns (exit status, everything it printed)."""
+    the next "Password" prompt (None types Ctrl+C); returns (exit status, everything it
+    printed, whether the terminal echoes again)."""
     pid, fd = pty.fork()
     if pid == 0:
         try:
@@ -85,10 +89,51 @@ def run_on_terminal(argv, answers, cwd, timeout=60):
         out += chunk
         while pending and out.count(b"Password") > prompts_seen:
             prompts_seen += 1
-            os.write(fd, pending.pop(0).encode() + b"\n")
+            answer = pending.pop(0)
+            os.write(fd, b"\x03" if answer is None else answer.encode() + b"\n")
     _, status = os.waitpid(pid, 0)
+    echo_at_end = bool(termios.tcgetattr(fd)[3] & termios.ECHO)
     os.close(fd)
-    return os.waitstatus_to_exitcode(status), out.decode(errors="replace")
+    return os.waitstatus_to_exitcode(status), out.decode(errors="replace"), echo_at_end
+
+
+def zip64_archive(members):
+    """Stored members whose central offsets and sizes all defer to 0x0001 fields, with a
+    64-bit end record and locator, offsets counting from the first byte."""
+    out, central = bytearray(), bytearray()
+    for name, data in members:
+        crc, n, offset = zlib.crc32(data), len(data), len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0x21, crc, n, n,
+                           len(name), 0) + name + data
+        extra = struct.pack("<HHQQQ", 1, 24, n, n, offset)
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x031E, 45, 0, 0, 0, 0x21,
+                               crc, 0xFFFFFFFF, 0xFFFFFFFF, len(name), len(extra), 0, 0, 0,
+                               0o100644 << 16, 0xFFFFFFFF) + name + extra
+    cd_offset = len(out)
+    out += central
+    at = len(out)
+    out += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, len(members), len(members),
+                       len(central), cd_offset)
+    out += struct.pack("<IIQI", 0x07064B50, 0, at, 1)
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return bytes(out)
+
+
+def stored_offsets(data):
+    """The 64-bit end record's place and directory offset, and each member's local offset, as
+    the archive stores them (no preamble worked out)."""
+    end = data.rindex(b"PK\x05\x06")
+    locator = end - 20
+    assert data[locator:locator + 4] == b"PK\x06\x07"
+    end64 = struct.unpack_from("<Q", data, locator + 8)[0]
+    count, _, cd = struct.unpack_from("<QQQ", data, end64 + 32)
+    offsets, pos = [], cd
+    for _ in range(count):
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+        extra = data[pos + 46 + name_len:pos + 46 + name_len + extra_len]
+        offsets.append(struct.unpack_from("<Q", extra, 4 + 16)[0])
+        pos += 46 + name_len + extra_len + comment_len
+    return end64, cd, offsets
 
 
 class SfxFixture(unittest.TestCase):
@@ -214,6 +259,29 @@ class MakeAndRunTest(SfxFixture):
             self.assertTrue(lib.startswith(("linux-vdso", "libc.so", "/lib64/ld-linux",
                                             "/lib/ld-linux")), r.stdout)
 
+    def test_64_bit_records_and_fields_are_moved_too(self):
+        members = [(b"first.txt", b"one\n" * 10), (b"dir/second.bin", bytes(range(256)))]
+        archive = os.path.join(self.dir, "wide.zip")
+        write(archive, zip64_archive(members))
+        sfx = self.make_sfx(archive)
+        with open(sfx, "rb") as f:
+            data = f.read()
+        end64, cd, offsets = stored_offsets(data)
+        # Every stored offset now counts from the program's first byte.
+        self.assertEqual(data[end64:end64 + 4], b"PK\x06\x06")
+        self.assertEqual(data[cd:cd + 4], b"PK\x01\x02")
+        for offset in offsets:
+            self.assertEqual(data[offset:offset + 4], b"PK\x03\x04")
+        with zipfile.ZipFile(sfx) as z:
+            self.assertIsNone(z.testzip())
+        if SEVENZIP:
+            r = run(SEVENZIP, "t", sfx)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        out = os.path.join(self.dir, "out")
+        r = run(sfx, "-d", out)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(files_below(out), {n.decode(): d for n, d in members})
+
     def test_existing_files_are_kept_unless_o(self):
         sfx = self.make_sfx(self.make_archive())
         out = os.path.join(self.dir, "out")
@@ -281,6 +349,34 @@ class SafetyTest(SfxFixture):
         self.assertEqual(os.listdir(outside), [])
         self.assertEqual(files_below(out), {"ok.txt": b"fine\n"})
 
+    def test_link_members_are_made_only_when_they_stay_inside(self):
+        def link(name, target):
+            info = zipfile.ZipInfo(name)
+            info.create_system = 3
+            info.external_attr = (stat.S_IFLNK | 0o777) << 16
+            return info, target
+        archive = os.path.join(self.dir, "links.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("ok.txt", b"fine\n")
+            z.writestr(*link("inner", "ok.txt"))
+            z.writestr(*link("sub/up", "../ok.txt"))
+            z.writestr(*link("escape", "../outside"))
+            z.writestr(*link("absolute", "/etc"))
+            # A later member may not use a link made earlier to leave the folder either.
+            z.writestr("escape/planted.txt", b"planted\n")
+        sfx = self.make_sfx(archive)
+        out = os.path.join(self.dir, "out")
+        r = run(sfx, "-d", out)
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertEqual(os.readlink(os.path.join(out, "inner")), "ok.txt")
+        self.assertEqual(os.readlink(os.path.join(out, "sub", "up")), "../ok.txt")
+        for refused in ("escape", "absolute"):
+            self.assertFalse(os.path.islink(os.path.join(out, refused)), refused)
+            self.assertIn(refused, r.stderr)
+        # With the link refused, the later member makes a plain folder of that name inside.
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "outside")))
+        self.assertTrue(os.path.isfile(os.path.join(out, "escape", "planted.txt")))
+
     def test_damaged_data_is_an_error_with_no_partial_file(self):
         archive = self.make_archive()
         sfx = self.make_sfx(archive)
@@ -314,17 +410,28 @@ class PasswordTest(SfxFixture):
             self.assertTrue(all(i.flag_bits & 1 for i in z.infolist() if not i.is_dir()))
         sfx = self.make_sfx(archive)
         out = os.path.join(self.dir, "out")
-        status, text = run_on_terminal([sfx, "-d", out], ["opensesame"], self.dir)
+        status, text, echo = run_on_terminal([sfx, "-d", out], ["opensesame"], self.dir)
         self.assertEqual(status, 0, text)
         self.assertNotIn("opensesame", text)  # typed without echo
         self.assertEqual(files_below(out),
                          {os.path.join("tree", k): v for k, v in self.files.items()})
 
         wrong = os.path.join(self.dir, "wrong")
-        status, text = run_on_terminal([sfx, "-d", wrong], ["no", "nope", "never"], self.dir)
+        status, text, echo = run_on_terminal([sfx, "-d", wrong], ["no", "nope", "never"], self.dir)
         self.assertEqual(status, 2, text)
         self.assertIn("wrong password", text)
         self.assertEqual(files_below(wrong), {})
+
+
+    def test_ctrl_c_at_the_question_leaves_no_partial_file(self):
+        sfx = self.make_sfx(self.make_archive(extra=("--password=opensesame",)))
+        out = os.path.join(self.dir, "out")
+        status, text, echo = run_on_terminal([sfx, "-d", out], [None], self.dir)
+        self.assertEqual(status, 2, text)
+        self.assertTrue(echo)
+        self.assertEqual(files_below(out), {})
+        leftovers = [f for _, _, fs in os.walk(out) for f in fs]
+        self.assertEqual(leftovers, [])
 
 
 class RefusalTest(SfxFixture):
@@ -333,9 +440,17 @@ class RefusalTest(SfxFixture):
         with zipfile.ZipFile(bz, "w") as z:
             z.writestr("plain.txt", b"fine\n")
             z.writestr("packed.txt", b"x" * 1000, zipfile.ZIP_BZIP2)
+        lzma = os.path.join(self.dir, "lzma.zip")
+        with zipfile.ZipFile(lzma, "w") as z:
+            z.writestr("squeezed.txt", b"y" * 1000, zipfile.ZIP_LZMA)
+        aes = os.path.join(self.dir, "aes.zip")
+        r = borvan("-a", "--password=pw", "--encrypt=aes256", aes, "tree/readme.txt",
+                   cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         notzip = os.path.join(self.dir, "notes.zip")
         write(notzip, b"just some text\n" * 10)
-        cases = [(bz, "packed.txt", "bzip2"), (notzip, "not a zip archive", "")]
+        cases = [(bz, "packed.txt", "bzip2"), (lzma, "squeezed.txt", "LZMA"),
+                 (aes, "readme.txt", "AES"), (notzip, "not a zip archive", "")]
         for archive, part1, part2 in cases:
             before = sorted(os.listdir(self.dir))
             r = borvan("--make-sfx", archive, os.path.join(self.dir, "out"))
@@ -386,6 +501,13 @@ class WindowTest(SfxFixture):
         finally:
             t.close()
         sfx = os.path.join(self.dir, "t")
+        # The program opens in the window as the zip archive it also is, with no question.
+        t = Tmux([BORVAN32, sfx], cols=100, rows=30, env=env)
+        try:
+            screen = t.wait_for("readme.txt", timeout=30)
+            self.assertNotIn("executable", screen)
+        finally:
+            t.close()
         out = os.path.join(self.dir, "out")
         r = run(sfx, "-d", out)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -67,6 +68,17 @@ private:
     int wrong_answers_left_ = 3;
     int status_ = kExitOk;
 };
+
+// Renames the finished file onto its name. Without `replace` a file that appeared meanwhile is
+// still kept (where the file system cannot promise that, a plain rename does).
+bool MoveIntoPlace(const std::string& temp, const std::string& path, bool replace) {
+    if (!replace) {
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS) return false;
+    }
+    return ::rename(temp.c_str(), path.c_str()) == 0;
+}
 
 bool IsFolderEntry(const Member& m) {
     return engine::IsFolderName(
@@ -199,7 +211,7 @@ void Runner::WriteFile(const Member& m, const std::string& folder, const std::st
             ::futimens(out.get(), times);
         }
         if (::fchmod(out.get(), mode) != 0 || !out.reset()) write_errno = errno ? errno : EIO;
-        ok = write_errno == 0 && ::rename(temp.c_str(), path.c_str()) == 0;
+        ok = write_errno == 0 && MoveIntoPlace(temp, path, o_.overwrite);
         if (!ok && write_errno == 0) write_errno = errno;
     }
     if (!ok) {

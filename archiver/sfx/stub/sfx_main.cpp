@@ -36,6 +36,7 @@ const char kUsage[] =
     "Exit status: 0 all done, 1 something skipped, 2 errors.\n";
 
 void Stop(int) {
+    sfx::RestoreTerminal();
     sfx::RemovePartialFile();
     ::_exit(sfx::kExitError);
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "archiver/engine/unzip/file_io.h"
 
@@ -13,7 +14,15 @@ namespace sfx {
 namespace {
 // Longer input is cut: no password of ours is that long, and the line stays bounded.
 constexpr size_t kMaxPassword = 1024;
+// The terminal whose echo is off while a question is asked, and its settings before.
+volatile sig_atomic_t g_quiet_fd = -1;
+termios g_saved{};
 }  // namespace
+
+void RestoreTerminal() {
+    int fd = g_quiet_fd;
+    if (fd >= 0) ::tcsetattr(fd, TCSAFLUSH, &g_saved);
+}
 
 std::optional<std::string> AskPasswordOnTerminal(const std::string& shown_member) {
     engine::UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
@@ -24,6 +33,8 @@ std::optional<std::string> AskPasswordOnTerminal(const std::string& shown_member
         termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
+        g_saved = saved;
+        g_quiet_fd = tty.get();
         ::tcsetattr(tty.get(), TCSAFLUSH, &quiet);
     }
     std::string prompt = "Password for " + shown_member + ": ";
@@ -41,7 +52,10 @@ std::optional<std::string> AskPasswordOnTerminal(const std::string& shown_member
         if (c == '\n' || c == '\r') break;
         if (line.size() < kMaxPassword) line += c;
     }
-    if (have_termios) ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
+    if (have_termios) {
+        ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
+        g_quiet_fd = -1;
+    }
     if (ended && line.empty()) return std::nullopt;
     return line;
 }

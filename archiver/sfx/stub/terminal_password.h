@@ -10,4 +10,8 @@ namespace sfx {
 /// is no terminal or the input ends first.
 std::optional<std::string> AskPasswordOnTerminal(const std::string& shown_member);
 
+/// Gives the terminal its echo back when a question is being asked (from a signal handler:
+/// only async-signal-safe calls).
+void RestoreTerminal();
+
 }  // namespace sfx
