@@ -10,8 +10,9 @@
 
 namespace fuzz {
 
-/// Tests the archive at `path` as an archive of `kind` on the run's own thread; the result code.
-inline int TestArchive(const std::string& path, uint16_t kind) {
+/// Tests the archive at `path` as an archive of `kind` on the run's own thread, with `password`
+/// given up front when it is not null; the result code.
+inline int TestArchive(const std::string& path, uint16_t kind, const char* password = nullptr) {
     static platform::HWND window = platform::CreateWindow(
         [](platform::HWND, platform::UINT msg, platform::WPARAM, platform::LPARAM) {
             return msg == engine::kMsgOverwrite ? engine::kSkip : platform::LRESULT{0};
@@ -22,6 +23,10 @@ inline int TestArchive(const std::string& path, uint16_t kind) {
     cmd.has_target = false;
     cmd.report_window = window;
     cmd.threads = 1;
+    if (password != nullptr) {
+        cmd.password_given = true;
+        cmd.password = password;
+    }
     engine::UNZIP(cmd);
     return cmd.result;
 }
