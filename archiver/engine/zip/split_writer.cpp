@@ -283,6 +283,9 @@ int WriteSplitArchive(int temp, std::span<const Member> members, uint64_t direct
 }
 
 bool IsSplitArchive(const std::string& path) {
+    // Only a regular file is looked at: opening a pipe would wait for a writer.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     engine::OpenedArchive opened = engine::OpenArchive(path);
     if (opened.problem == engine::OpenProblem::kMissingVolume ||
         opened.problem == engine::OpenProblem::kForeignVolume)
