@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
-"""Split archives end to end: volumes borvan32 writes with --split (NAME.z01 ... NAME.zip)
-extracted byte for byte by 7zz and read back by borvan32; 7zz's numbered pieces (x.zip.001)
-and a spanned set made here read by borvan32; a missing or foreign volume named with status
-2; sizes below the minimum and updates of a split archive refused."""
+"""Split archives end to end (headless, and in the window in tmux): volumes borvan32 writes
+with --split (NAME.z01 ... NAME.zip) extracted byte for byte by 7zz and read back by
+borvan32; 7zz's numbered pieces (x.zip.001) and a spanned set made here read by borvan32; a
+missing or foreign volume named with status 2; sizes below the minimum and updates of a
+split archive refused."""
 import os
 import random
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
 
-BORVAN32 = os.environ.get("BORVAN32", "borvan32")
+SOURCE = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE, "platform", "tui", "demo"))
+from tmux_harness import Tmux, build_dir  # noqa: E402
+
+BORVAN32 = os.environ.get("BORVAN32") or os.path.join(build_dir(), "archiver", "borvan32")
 HAVE_7ZZ = shutil.which("7zz") is not None
 
 
@@ -322,6 +328,38 @@ class BrokenSetTest(SplitFixture):
         result = run("-l", "q.zip.001", cwd=a)
         self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
         self.assertIn("q.zip.002 does not belong to this archive", result.stderr)
+
+
+class WindowTest(SplitFixture):
+    """The window opens a split archive by any of its volumes, and says which one is missing."""
+
+    def start(self, work, *args):
+        config = os.path.join(work, "config")
+        runtime = os.path.join(work, "run")
+        os.makedirs(os.path.join(config, "borvan32"), exist_ok=True)
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env = {"XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime, "LC_ALL": "C.UTF-8",
+               "HOME": work, "XDG_DATA_HOME": os.path.join(work, "data"), "PAGER": "",
+               "DISPLAY": "", "WAYLAND_DISPLAY": ""}
+        t = Tmux([BORVAN32, *args], cols=100, rows=30, env=env)
+        self.addCleanup(t.close)
+        return t
+
+    def test_open_test_and_a_missing_volume(self):
+        work = self.path("win")
+        os.makedirs(work)
+        files = make_tree(work, 9, small_files=20)
+        made = run("-a", "-r", "-p", "--split=64k", "w.zip", "src", cwd=work)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        t = self.start(work, os.path.join(work, "w.z02"))
+        t.wait_for("Total %d files" % len(files))
+        t.keys("C-t")
+        t.wait_for("ended without errors")
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=10)
+        os.rename(os.path.join(work, "w.z03"), os.path.join(work, "held"))
+        t = self.start(work, os.path.join(work, "w.zip"))
+        t.wait_for("Cannot find volume " + os.path.join(work, "w.z03"))
 
 
 if __name__ == "__main__":
