@@ -229,7 +229,9 @@ OpenedArchive OpenParts(const std::string& path, size_t dot) {
         }
         ::closedir(dir);
     }
-    if (parts.size() < 2) return OpenPlain(path);
+    // Numbered files that are no pieces (report.2022, report.2023) open as they are: pieces
+    // start at 1, or have three digits as splitting tools write them.
+    if (parts.size() < 2 || (!parts.count(1) && width != 3)) return OpenPlain(path);
     VolumeSet set;
     set.layout = VolumeLayout::kParts;
     uint64_t expected = 1;

@@ -51,8 +51,8 @@ struct OpenedArchive {
 /// Opens an archive for reading. A volume of a split set opens the whole set: NAME.zNN opens
 /// the set ending in NAME.zip; a last volume whose end record names an earlier disk opens with
 /// the volumes before it; NAME.NNN (three digits or more) opens all the numbered pieces when
-/// there are more than one, or when it is the first. A missing volume or one that plainly
-/// belongs elsewhere is named in the message. Anything else opens as the file it is.
+/// there are more than one and they start at 1 or have three digits. A missing volume or one that
+/// plainly belongs elsewhere is named in the message. Anything else opens as the file it is.
 OpenedArchive OpenArchive(const std::string& path);
 
 /// The set behind a descriptor OpenArchive returned; null for a plain file.

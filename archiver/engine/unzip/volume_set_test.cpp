@@ -62,6 +62,7 @@ TEST(VolumeSetTest, OpensTheSetANameBelongsTo) {
     WriteFile(dir / "x.zip.0000", Counting(5));  // no piece 0: not part of the set
     WriteFile(dir / "alone.zip.001", p1);
     WriteFile(dir / "report.2023", p2);
+    WriteFile(dir / "report.2022", p1);
     auto z01 = FirstVolume(700), z02 = Counting(700, 3), last = LastVolume(2);
     WriteFile(dir / "span.z01", z01);
     WriteFile(dir / "span.z02", z02);
