@@ -15,12 +15,16 @@ _borvan32() {
     _init_completion -n = || return
 
     local switches="-l -t -e -a -f -u -m -d -o -j -r -p --follow-links -ex -en -ef -es -e0 --yes
-        --headless --progress --no-progress --sort= --password= --checkout= --checkout-delete=
+        --headless --progress --no-progress --sort= --password= --split= --checkout= --checkout-delete=
         --icons= --all-files --json --make-sfx
         --help --version /vscan /extract /extractx /NI /inichange --"
     case $cur in
         --sort=*)
             COMPREPLY=($(compgen -W "name date size type packed ratio path original" -- "${cur#--sort=}"))
+            return ;;
+        --split=*)
+            # Volume sizes: a few usual ones; any number of bytes (64k or more) will do.
+            COMPREPLY=($(compgen -W "64k 1440k 100m 650m 700m 4095m" -- "${cur#--split=}"))
             return ;;
         -*|/[a-zA-Z]*)
             if [[ $cur != /*/* ]]; then

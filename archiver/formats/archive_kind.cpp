@@ -29,6 +29,11 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+bool AllDigits(std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 bool StartsWith(std::span<const uint8_t> b, std::string_view magic) {
     return b.size() >= magic.size() &&
            std::equal(magic.begin(), magic.end(), b.begin(),
@@ -124,6 +129,12 @@ ArchiveKind KindByExtension(std::string_view path) {
     size_t dot = base.rfind('.');
     if (dot == base.npos) return kKindUnknown;
     std::string_view ext = base.substr(dot + 1);
+    // A volume of a split zip archive: NAME.z01 before NAME.zip, or a numbered piece
+    // NAME.zip.001 (the extension before the number is the archive's).
+    if (ext.size() >= 3 && (ext[0] == 'z' || ext[0] == 'Z') && AllDigits(ext.substr(1)))
+        return kKindZip;
+    if (ext.size() >= 3 && AllDigits(ext))
+        return KindByExtension(base.substr(0, dot)) == kKindZip ? kKindZip : kKindUnknown;
     static const std::pair<const char*, ArchiveKind> kByExtension[] = {
         {"arc", kKindArc},         {"lzh", kKindLzh},         {"arj", kKindArj},
         {"zip", kKindZip},         {"tar", kKindTar},         {"xxe", kKindEncodedMail},

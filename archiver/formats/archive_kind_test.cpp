@@ -91,6 +91,18 @@ TEST(ArchiveKindTest, ExtensionComesFirst) {
         {"x.zipx", kKindUnknown},
         {"x.", kKindUnknown},
         {"x.u", kKindUnknown},
+        {"backup.z01", kKindZip},
+        {"BACKUP.Z12", kKindZip},
+        {"backup.z100", kKindZip},
+        {"x.zip.001", kKindZip},
+        {"dir/x.ZIP.0042", kKindZip},
+        {"x.tar.002", kKindUnknown},
+        {"x.7z.001", kKindUnknown},
+        {"x.001", kKindUnknown},
+        {".001", kKindUnknown},
+        {"x.zip.01", kKindUnknown},
+        {"x.z1", kKindUnknown},
+        {"x.zx01", kKindUnknown},
     };
     for (const auto& c : cases) EXPECT_EQ(KindByExtension(c.path), c.kind) << c.path;
     // A zip archive named .arj is ARJ: the extension wins over the content.

@@ -371,7 +371,7 @@ int List(const Options& o, const std::string& archive, formats::ArchiveKind kind
     bool ok = LoadAnyListing(o, archive, kind, listing, facts, error);
     if (!ok && listing.rows.empty()) {
         if (!error.empty()) PrintLine(stderr, error);
-        return kExitFailed;
+        return listing.bad_volume ? kExitDamaged : kExitFailed;
     }
     if (o.json) {
         PrintJson(o.shown_archive.empty() ? archive : o.shown_archive, kind, listing, facts, ok,
@@ -512,6 +512,8 @@ int TestOrExtract(const Options& o, const std::string& archive, formats::Archive
     std::string error;
     if (!LoadAnyListing(o, archive, kind, listing, facts, error)) {
         if (!error.empty()) PrintLine(stderr, error);
+        // A split archive with a volume missing or out of place is damaged.
+        if (listing.bad_volume) return kExitDamaged;
         // A listing cut short by an overlong name still read the directory: the engine
         // can work on the archive, it refuses that member by itself.
         if (formats::IsProgramKind(kind)) return kExitFailed;

@@ -13,6 +13,7 @@
 
 #include "archiver/engine/unzip/engine_frame.h"
 #include "archiver/engine/unzip/output_path.h"
+#include "archiver/engine/zip/split_writer.h"
 #include "archiver/engine/zip/zip.h"
 #include "platform/event_loop.h"
 
@@ -20,11 +21,14 @@ namespace shell {
 
 const char* const kHeadlessZipUsage =
     "       borvan32 -a|-f|-u|-m [-r] [-p] [--follow-links] [-ex|-en|-ef|-es|-e0] "
-    "[--password=TEXT]\n"
+    "[--split=SIZE]\n"
+    "                [--password=TEXT]"
     "                [--encrypt=zipcrypto|aes128|aes192|aes256] [--progress|--no-progress]\n"
     "                ARCHIVE [NAMES...]\n"
     "       (--encrypt, with --password: the cipher; the settings' Encryption when left out)\n"
     "       (a symbolic link is stored as a link; --follow-links stores what it points to)\n"
+    "       (--split=SIZE writes volumes NAME.z01, NAME.z02, ..., NAME.zip of at most SIZE\n"
+    "        bytes each; k, m or g multiply by 1024, 1024^2, 1024^3; at least 64k)\n"
     "       borvan32 -d ARCHIVE NAMES...   (delete members)\n"
     "       (zip commands: \"--\" before ARCHIVE lets it and the NAMES start with \"-\")\n";
 
@@ -71,6 +75,39 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
         default:
             return false;
     }
+}
+
+// A volume size: digits with an optional k, m or g (binary multiples); nullopt when it is
+// not one.
+std::optional<uint64_t> ParseVolumeSize(std::string_view text) {
+    uint64_t multiple = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case 'k':
+            case 'K':
+                multiple = uint64_t{1} << 10;
+                break;
+            case 'm':
+            case 'M':
+                multiple = uint64_t{1} << 20;
+                break;
+            case 'g':
+            case 'G':
+                multiple = uint64_t{1} << 30;
+                break;
+            default:
+                break;
+        }
+        if (multiple != 1) text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 15) return std::nullopt;
+    uint64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (n > (uint64_t{1} << 62) / multiple) return std::nullopt;
+    return n * multiple;
 }
 
 // False on a parameter error; `why` then names the refused word when one was.
@@ -133,6 +170,17 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressM
                 cmd.store_folder_names = true;
             } else if (a == "--follow-links") {
                 cmd.follow_links = true;
+            } else if (a.rfind("--split=", 0) == 0) {
+                std::optional<uint64_t> size = ParseVolumeSize(std::string_view(a).substr(8));
+                if (!size) {
+                    why = "\"" + a + "\" is not a size (bytes, or a number with k, m or g)";
+                    return false;
+                }
+                if (*size < zip::kMinVolumeSize) {
+                    why = "--split: a volume must hold at least 64k (65536 bytes)";
+                    return false;
+                }
+                cmd.split_size = *size;
             } else if (a.size() != 3 || a[1] != 'e' || !SetCompression(a[2], cmd)) {
                 return false;
             }

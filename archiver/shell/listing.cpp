@@ -13,6 +13,7 @@
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
+#include "archiver/engine/unzip/volume_set.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 
@@ -356,7 +357,7 @@ void AddUnixFacts(Row& row, const engine::DirectoryEntry& e, const std::string& 
     row.unix_mode = mode.value_or(0);
     row.mtime = e.mtime;
     if (!engine::IsLinkMode(mode)) return;
-    if (!archive) archive.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!archive) archive = engine::OpenArchive(path).fd;
     if (archive) row.link_target = engine::ReadLinkTarget(archive.get(), e);
 }
 
@@ -370,6 +371,7 @@ bool LoadZipListing(const std::string& path, SortOrder sort, Listing& listing, s
         return true;
     }
     if (dir.status != engine::DirectoryStatus::kOk) {
+        listing.bad_volume = dir.status == engine::DirectoryStatus::kBadVolume;
         error = dir.message;
         return false;
     }

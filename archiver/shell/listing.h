@@ -82,6 +82,7 @@ struct Listing {
     bool long_names = false;        ///< a component is not a valid 8.3 name
     bool has_program_copy = false;  ///< holds a copy of this program or its setup file
     bool cut_short = false;         ///< a member could not be made a row: the rows end before it
+    bool bad_volume = false;        ///< a volume of a split archive is missing or belongs elsewhere
     /// Folder entries become rows (with `folder` set) instead of being left out. Set it before
     /// loading: the loaders keep it.
     bool keep_folders = false;

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "archiver/engine/unzip/volume_set.h"
+
 namespace engine {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& o) noexcept {
@@ -14,7 +16,10 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& o) noexcept {
 
 bool UniqueFd::reset(int fd) {
     bool ok = true;
-    if (fd_ >= 0) ok = ::close(fd_) == 0;
+    if (fd_ >= 0) {
+        ForgetVolumeSet(fd_);
+        ok = ::close(fd_) == 0;
+    }
     fd_ = fd;
     return ok;
 }
@@ -32,6 +37,12 @@ ssize_t ReadFull(int fd, void* buf, size_t n) {
 }
 
 ssize_t PreadFull(int fd, void* buf, size_t n, uint64_t offset) {
+    ssize_t from_set = 0;
+    if (ReadFromVolumeSet(fd, buf, n, offset, from_set)) return from_set;
+    return PreadFile(fd, buf, n, offset);
+}
+
+ssize_t PreadFile(int fd, void* buf, size_t n, uint64_t offset) {
     size_t got = 0;
     while (got < n) {
         ssize_t r =
@@ -56,6 +67,8 @@ bool WriteFull(int fd, const void* buf, size_t n) {
 }
 
 int64_t FileSize(int fd) {
+    int64_t set_size = 0;
+    if (VolumeSetSize(fd, set_size)) return set_size;
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
     return st.st_size;

@@ -39,11 +39,14 @@ private:
 /// Reads up to n bytes, retrying short reads; returns the count (less at end of file), -1 on
 /// an error.
 ssize_t ReadFull(int fd, void* buf, size_t n);
-/// The same at an offset, without moving the file position.
+/// The same at an offset, without moving the file position. A split archive's descriptor
+/// (volume_set.h) reads its volumes as one file.
 ssize_t PreadFull(int fd, void* buf, size_t n, uint64_t offset);
+/// PreadFull of the file itself, never through a split archive's volumes.
+ssize_t PreadFile(int fd, void* buf, size_t n, uint64_t offset);
 /// Writes all n bytes; false on an error.
 bool WriteFull(int fd, const void* buf, size_t n);
-/// Size of an open file, -1 on error.
+/// Size of an open file (all the volumes of a split archive's descriptor), -1 on error.
 int64_t FileSize(int fd);
 
 }  // namespace engine

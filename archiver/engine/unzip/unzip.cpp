@@ -12,6 +12,7 @@
 #include "archiver/engine/unzip/lz_extract.h"
 #include "archiver/engine/unzip/output_path.h"
 #include "archiver/engine/unzip/tar_extract.h"
+#include "archiver/engine/unzip/volume_set.h"
 
 namespace engine {
 
@@ -66,8 +67,17 @@ int UNZIP(UnzipCommand& cmd) {
         bool short_names =
             cmd.has_target && Unzip().max_name_length && Unzip().max_name_length(cmd.target) < 13;
         std::string archive = WithZipExtension(cmd.archive);
-        UniqueFd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) Fail(kClassIo, Format("Can't open input file: %s", archive.c_str()), kUnzipError);
+        // A zip archive may be split: its volumes are read as one file.
+        UniqueFd fd;
+        if (cmd.kind == kKindTar || cmd.kind == kKindGzip || cmd.kind == kKindMsCompress) {
+            fd.reset(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+            if (!fd)
+                Fail(kClassIo, Format("Can't open input file: %s", archive.c_str()), kUnzipError);
+        } else {
+            OpenedArchive opened = OpenArchive(archive);
+            if (opened.problem != OpenProblem::kNone) Fail(kClassIo, opened.message, kUnzipError);
+            fd = std::move(opened.fd);
+        }
         switch (cmd.kind) {
             case kKindTar:
                 ExtractTar(cmd, fd.get(), archive, short_names);

@@ -148,7 +148,8 @@ bool MergeEnd64(const EndRecord& e, const End64Record& r, uint64_t& entries, uin
            merge(e.directory_offset, kZip64Mark32, r.directory_offset, offset);
 }
 
-std::vector<uint8_t> End64AndLocator(const End64Record& e, uint64_t at) {
+std::vector<uint8_t> End64AndLocator(const End64Record& e, uint64_t at, uint32_t disk,
+                                     uint32_t disks) {
     std::vector<uint8_t> b(kEnd64Size + kLocator64Size);
     uint8_t* p = b.data();
     Put32(p, kEnd64Sig);
@@ -163,21 +164,26 @@ std::vector<uint8_t> End64AndLocator(const End64Record& e, uint64_t at) {
     Put64(p + 48, e.directory_offset);
     p += kEnd64Size;
     Put32(p, kLocator64Sig);
-    Put32(p + 4, 0);  // the disk holding the record
+    Put32(p + 4, disk);  // the disk holding the record
     Put64(p + 8, at);
-    Put32(p + 16, 1);  // disks in all
+    Put32(p + 16, disks);
     return b;
 }
 
 std::vector<uint8_t> Zip64Block(std::optional<uint64_t> uncompressed,
                                 std::optional<uint64_t> compressed,
-                                std::optional<uint64_t> local_offset) {
+                                std::optional<uint64_t> local_offset,
+                                std::optional<uint32_t> disk) {
     std::vector<uint8_t> b(4);
     for (const auto& v : {uncompressed, compressed, local_offset}) {
         if (!v) continue;
         size_t at = b.size();
         b.resize(at + 8);
         Put64(b.data() + at, *v);
+    }
+    if (disk) {
+        b.resize(b.size() + 4);
+        Put32(b.data() + b.size() - 4, *disk);
     }
     if (b.size() == 4) return {};
     Put16(b.data(), kExtraZip64);

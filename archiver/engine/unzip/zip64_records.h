@@ -88,14 +88,17 @@ End64Search FindEnd64(int fd, uint64_t end_pos);
 bool MergeEnd64(const EndRecord& e, const End64Record& r, uint64_t& entries, uint64_t& size,
                 uint64_t& offset);
 
-/// The 64-bit end record followed by its locator, `at` being the record's offset.
-std::vector<uint8_t> End64AndLocator(const End64Record& e, uint64_t at);
+/// The 64-bit end record followed by its locator, `at` being the record's offset (on disk
+/// `disk`, of `disks` in all: a split archive's last volume).
+std::vector<uint8_t> End64AndLocator(const End64Record& e, uint64_t at, uint32_t disk = 0,
+                                     uint32_t disks = 1);
 
 /// A 0x0001 block holding the given values in their order (absent ones left out); empty when
 /// none is given.
 std::vector<uint8_t> Zip64Block(std::optional<uint64_t> uncompressed,
                                 std::optional<uint64_t> compressed,
-                                std::optional<uint64_t> local_offset);
+                                std::optional<uint64_t> local_offset,
+                                std::optional<uint32_t> disk = std::nullopt);
 
 /// An extra field without its 0x0001 blocks (the writer makes its own from the real values).
 std::vector<uint8_t> WithoutZip64Block(std::span<const uint8_t> extra);

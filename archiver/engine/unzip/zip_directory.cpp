@@ -8,6 +8,7 @@
 #include "archiver/engine/unzip/extra_fields.h"
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/library_codecs.h"
+#include "archiver/engine/unzip/volume_set.h"
 #include "archiver/engine/unzip/zip64_records.h"
 #include "archiver/engine/unzip/zip_preamble.h"
 
@@ -66,6 +67,61 @@ ptrdiff_t FindEndRecord(int fd, std::span<const uint8_t> tail, uint64_t tail_pos
     return last_fitting >= 0 ? last_fitting : last_sig;
 }
 
+// The directory of a spanned set: its entry count and where it starts in the set's bytes, from
+// the disk and offset of the end record, or of the 64-bit end record when a locator in front
+// of the end record names one (on its disk, at an offset counted from that disk's start).
+bool FindSpannedDirectory(int fd, const VolumeSet& set, const EndRecord& end, uint64_t end_pos,
+                          uint64_t& entries, uint64_t& start) {
+    uint64_t total = end.entries_total, size = end.directory_size, offset = end.directory_offset;
+    uint32_t disk = end.directory_disk;
+    uint8_t loc[kLocator64Size];
+    if (end_pos >= kLocator64Size &&
+        PreadFull(fd, loc, kLocator64Size, end_pos - kLocator64Size) ==
+            static_cast<ssize_t>(kLocator64Size) &&
+        Get32(loc) == kLocator64Sig) {
+        uint32_t record_disk = Get32(loc + 4);
+        uint64_t record_offset = Get64(loc + 8);
+        if (record_disk >= set.volumes.size() || record_offset > set.volumes[record_disk].size)
+            return false;
+        uint8_t b[kEnd64Size];
+        uint64_t record_at = set.volumes[record_disk].start + record_offset;
+        if (PreadFull(fd, b, kEnd64Size, record_at) != static_cast<ssize_t>(kEnd64Size))
+            return false;
+        std::optional<End64Record> r = ParseEnd64(std::span<const uint8_t, kEnd64Size>(b));
+        if (!r) return false;
+        auto agrees = [](uint64_t narrow, uint64_t mark, uint64_t wide) {
+            return narrow == mark || narrow == wide;
+        };
+        if (!agrees(total, kZip64Mark16, r->entries_total) ||
+            !agrees(size, kZip64Mark32, r->directory_size) ||
+            !agrees(offset, kZip64Mark32, r->directory_offset) ||
+            !agrees(disk, kZip64Mark16, r->directory_disk))
+            return false;
+        total = r->entries_total;
+        size = r->directory_size;
+        offset = r->directory_offset;
+        disk = r->directory_disk;
+    }
+    if (disk >= set.volumes.size() || offset > set.volumes[disk].size) return false;
+    start = set.volumes[disk].start + offset;
+    if (start > end_pos || end_pos - start < size) return false;
+    if (total > 0 && !CentralAt(fd, static_cast<int64_t>(start))) return false;
+    entries = total;
+    return true;
+}
+
+// True when a local header with the entry's name lies where the directory places it.
+bool LocalHeaderNames(int fd, const DirectoryEntry& entry) {
+    std::vector<uint8_t> b(kLocalSize + entry.name.size());
+    if (PreadFull(fd, b.data(), b.size(), entry.local_offset) != static_cast<ssize_t>(b.size()) ||
+        Get32(b.data()) != kLocalSig)
+        return false;
+    LocalHeader l = ParseLocal(std::span<const uint8_t, kLocalFixed>(&b[4], kLocalFixed));
+    return l.name_length == entry.name.size() &&
+           std::equal(entry.name.begin(), entry.name.end(), b.begin() + kLocalSize,
+                      [](char c, uint8_t u) { return static_cast<uint8_t>(c) == u; });
+}
+
 ZipDirectory Failure(DirectoryStatus status, std::string message) {
     ZipDirectory d;
     d.status = status;
@@ -76,9 +132,39 @@ ZipDirectory Failure(DirectoryStatus status, std::string message) {
 }  // namespace
 
 ZipDirectory ReadZipDirectory(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return Failure(DirectoryStatus::kError, std::string(kMsgCantOpen) + path);
-    return ReadZipDirectory(fd.get(), path);
+    OpenedArchive archive = OpenArchive(path);
+    switch (archive.problem) {
+        case OpenProblem::kNone:
+            return ReadZipDirectory(archive.fd.get(), path);
+        case OpenProblem::kCantOpen:
+            return Failure(DirectoryStatus::kError, archive.message);
+        case OpenProblem::kMissingVolume:
+        case OpenProblem::kForeignVolume:
+            break;
+    }
+    return Failure(DirectoryStatus::kBadVolume, archive.message);
+}
+
+std::optional<FoundEnd> LocateEndRecord(int fd) {
+    int64_t size = FileSize(fd);
+    if (size < static_cast<int64_t>(kEndSize)) return std::nullopt;
+    size_t tail_len = static_cast<size_t>(std::min<int64_t>(size, kTailSize));
+    uint64_t tail_pos = static_cast<uint64_t>(size) - tail_len;
+    std::vector<uint8_t> tail(tail_len);
+    if (PreadFull(fd, tail.data(), tail_len, tail_pos) != static_cast<ssize_t>(tail_len))
+        return std::nullopt;
+    ptrdiff_t at = FindEndRecord(fd, tail, tail_pos);
+    if (at < 0) return std::nullopt;
+    FoundEnd found;
+    found.record = ParseEnd(
+        std::span<const uint8_t, kEndFixed>(&tail[static_cast<size_t>(at) + 4], kEndFixed));
+    found.at = tail_pos + static_cast<uint64_t>(at);
+    found.disk = found.record.disk;
+    if (found.disk == kZip64Mark16) {
+        End64Search end64 = FindEnd64(fd, found.at);
+        if (end64.status == End64Search::Status::kFound) found.disk = end64.record.disk;
+    }
+    return found;
 }
 
 ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
@@ -104,8 +190,13 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     if (PreadFull(fd, tail.data(), tail_len, tail_pos) != static_cast<ssize_t>(tail_len))
         return Failure(DirectoryStatus::kError, kMsgIoError);
 
+    std::shared_ptr<const VolumeSet> set = VolumeSetOf(fd);
+    bool spanned = set && set->layout == VolumeLayout::kSpanned;
     ptrdiff_t at = FindEndRecord(fd, tail, tail_pos);
     if (at < 0) {
+        // Pieces of an archive whose end is not among them: the next piece is missing.
+        if (set && !set->next_volume.empty())
+            return Failure(DirectoryStatus::kBadVolume, MissingVolumeText(set->next_volume));
         if (Get32(first) == kDescriptorSig)
             return Failure(DirectoryStatus::kNotZip,
                            "This is the first disk in a backup set.  Insert the last disk of the "
@@ -129,9 +220,10 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     }
     const uint8_t* e = &tail[static_cast<size_t>(at)];
     EndRecord end = ParseEnd(std::span<const uint8_t, kEndFixed>(e + 4, kEndFixed));
-    if (end.disk + 1u < end.directory_disk)
+    // The disks of a spanned set are its volumes, read as one file.
+    if (!spanned && end.disk + 1u < end.directory_disk)
         return Failure(DirectoryStatus::kError, kMsgInvalidDirectoryFix);
-    if (end.disk != end.directory_disk &&
+    if (!spanned && end.disk != end.directory_disk &&
         !(end.disk == 0 && end.directory_disk == 1 && Get32(first) == kLocalSig))
         return Failure(DirectoryStatus::kError,
                        "ZIP Central Directory spans disks - please run PKUNZIP from command line");
@@ -140,26 +232,33 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
     uint64_t entries = end.entries_here;
     uint64_t dir_offset = end.directory_offset;
     int64_t preamble = 0;
-    End64Search end64 = FindEnd64(fd, static_cast<uint64_t>(end_pos));
-    if (end64.status == End64Search::Status::kBad)
-        return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
-    if (end64.status == End64Search::Status::kFound) {
-        // The 64-bit record rules; the distance between where it lies and where the locator
-        // places it is the preamble.
-        uint64_t dir_size = 0;
-        if (!MergeEnd64(end, end64.record, entries, dir_size, dir_offset) ||
-            end64.at < end64.recorded)
+    uint64_t dir_start = 0;
+    if (spanned) {
+        if (!FindSpannedDirectory(fd, *set, end, static_cast<uint64_t>(end_pos), entries,
+                                  dir_start))
             return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
-        preamble = static_cast<int64_t>(end64.at - end64.recorded);
-        if (dir_offset > end64.recorded || end64.recorded - dir_offset < dir_size)
-            return Failure(DirectoryStatus::kError, bad_dir);
-        if (entries > 0 && !CentralAt(fd, static_cast<int64_t>(dir_offset) + preamble))
-            return Failure(DirectoryStatus::kError, bad_dir);
     } else {
-        preamble = FindPreamble(fd, end, end_pos);
+        End64Search end64 = FindEnd64(fd, static_cast<uint64_t>(end_pos));
+        if (end64.status == End64Search::Status::kBad)
+            return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+        if (end64.status == End64Search::Status::kFound) {
+            // The 64-bit record rules; the distance between where it lies and where the locator
+            // places it is the preamble.
+            uint64_t dir_size = 0;
+            if (!MergeEnd64(end, end64.record, entries, dir_size, dir_offset) ||
+                end64.at < end64.recorded)
+                return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+            preamble = static_cast<int64_t>(end64.at - end64.recorded);
+            if (dir_offset > end64.recorded || end64.recorded - dir_offset < dir_size)
+                return Failure(DirectoryStatus::kError, bad_dir);
+            if (entries > 0 && !CentralAt(fd, static_cast<int64_t>(dir_offset) + preamble))
+                return Failure(DirectoryStatus::kError, bad_dir);
+        } else {
+            preamble = FindPreamble(fd, end, end_pos);
+        }
+        if (preamble < 0) return Failure(DirectoryStatus::kError, bad_dir);
+        dir_start = dir_offset + static_cast<uint64_t>(preamble);
     }
-    if (preamble < 0) return Failure(DirectoryStatus::kError, bad_dir);
-    uint64_t dir_start = dir_offset + static_cast<uint64_t>(preamble);
     if (dir_start > static_cast<uint64_t>(size)) return Failure(DirectoryStatus::kError, bad_dir);
     size_t block_len = static_cast<size_t>(static_cast<uint64_t>(size) - dir_start);
     std::vector<uint8_t> block(block_len);
@@ -194,11 +293,19 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
         entry.compressed = wide->compressed;
         entry.uncompressed = wide->uncompressed;
         entry.local_offset = wide->local_offset + static_cast<uint64_t>(preamble);
+        if (spanned) {
+            // An offset counts from the start of the volume (disk) the member starts on.
+            if (wide->disk_start >= set->volumes.size() ||
+                wide->local_offset >= set->volumes[wide->disk_start].size)
+                return Failure(DirectoryStatus::kError, kMsgInvalidDirectory);
+            entry.local_offset = set->volumes[wide->disk_start].start + wide->local_offset;
+        }
         if (h.extra_length > 0) entry.mtime = ExtraFieldMtime(extra);
         AesField aes;
         if (h.method == kMethodAes && ReadAesField(extra, aes) == AesFieldStatus::kOk)
             entry.aes = aes;
-        min_offset = std::min<uint64_t>(min_offset, wide->local_offset);
+        min_offset =
+            std::min<uint64_t>(min_offset, entry.local_offset - static_cast<uint64_t>(preamble));
         max_disk = std::max(max_disk, h.disk_start);
         if (h.disk_start != 1) all_disk_one = false;
         if (h.flags & kFlagEncrypted) d.facts.encrypted = true;
@@ -219,8 +326,15 @@ ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable) {
             end.disk == 1 && end.directory_disk == 1 && end.entries_here == end.entries_total;
         if (!plain_end || (!all_disk_one && max_disk != 0) || min_offset == 4) spans = true;
     }
-    if (Get32(first) == kDescriptorSig) spans = true;
+    if (Get32(first) == kDescriptorSig || set) spans = true;
     d.facts.spans_disks = spans;
+    // A volume of another archive put in the set shows where a member's header should be.
+    if (set)
+        for (const DirectoryEntry& entry : d.entries)
+            if (!LocalHeaderNames(fd, entry))
+                return Failure(
+                    DirectoryStatus::kBadVolume,
+                    ForeignVolumeText(set->volumes[set->VolumeAt(entry.local_offset)].path));
     d.facts.first_local_offset = min_offset + static_cast<uint64_t>(preamble);
     return d;
 }

@@ -47,6 +47,7 @@ enum class DirectoryStatus {
     kNotZip,     ///< no end record; message tells the user why
     kNotZipExe,  ///< no end record in a ".exe": the shell may offer to run it
     kError,      ///< damaged or unreadable; message says so
+    kBadVolume,  ///< a volume of a split archive is missing or belongs elsewhere; message names it
 };
 
 /// A read central directory.
@@ -65,8 +66,19 @@ constexpr size_t kMaxStoredName = 303;
 /// extension); `removable` adds the backup-set hint to the "not an archive" message.
 ZipDirectory ReadZipDirectory(int fd, const std::string& name, bool removable = false);
 /// Opens and reads an archive by path ("Can't open input file: " and the path when it
-/// cannot be opened).
+/// cannot be opened); a split archive is read from all its volumes (volume_set.h).
 ZipDirectory ReadZipDirectory(const std::string& path);
+
+/// An end record and where it lies.
+struct FoundEnd {
+    EndRecord record;
+    uint64_t at = 0;    ///< the signature's offset
+    uint32_t disk = 0;  ///< this disk's number (from the 64-bit end record when it defers to it)
+};
+
+/// Finds the end record in the last bytes of an open file (the longest comment's reach) as the
+/// directory reader does; nullopt when there is none.
+std::optional<FoundEnd> LocateEndRecord(int fd);
 
 /// The target a member that is a symbolic link stores: read from its data when stored
 /// unencrypted (the way links are written); empty otherwise, or when it cannot be read.

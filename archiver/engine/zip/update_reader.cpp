@@ -217,9 +217,9 @@ int ReadCentral(Source& src, std::vector<Member>& locals, std::vector<bool>& use
     Member& m = locals[static_cast<size_t>(index)];
     // An AES member asks for version 51 to be read; here it is only copied or replaced.
     bool aes = m.method == engine::kMethodAes && IsAesMember(m);
-    if (!aes && (c.version_needed > kNewestVersionCopied ||
-                 (c.version_needed != m.version_needed &&
-                  m.version_needed > kNewestVersionCopied))) {
+    if (!aes &&
+        (c.version_needed > kNewestVersionCopied ||
+         (c.version_needed != m.version_needed && m.version_needed > kNewestVersionCopied))) {
         Warn(Format("%s requires an unsupported zip compression scheme",
                     engine::ShownName(name).c_str()));
         return kResultUnsupported;

@@ -15,6 +15,7 @@
 #include "archiver/engine/unzip/file_io.h"
 #include "archiver/engine/unzip/shown_name.h"
 #include "archiver/engine/zip/parallel_compress.h"
+#include "archiver/engine/zip/split_writer.h"
 #include "archiver/engine/zip/zip_writer.h"
 
 namespace zip {
@@ -327,11 +328,35 @@ void WriteNewMembers(ZipRun& run, RunFiles& files, std::vector<Member>& written)
     engine::EndRun(result);
 }
 
+// After the archive took its place: the files moved into it are deleted, and the status says
+// when something asked for is missing from it.
+void DeleteMoved(ZipRun& run, const std::vector<Member>& written) {
+    if (run.settings.move) {
+        std::vector<MovedEntry> moved;
+        for (const Member& m : written)
+            if ((m.marked || m.up_to_date) && !m.file_path.empty())
+                moved.push_back({m.name, m.file_path});
+        if (int d = delete_moved(moved, run.selection.entered_folders))
+            End(d, "was deleting moved files and directories");
+    }
+    if (run.selection.refused > 0) engine::EndRun(kResultBadRequest);
+    if (run.some_not_read) engine::EndRun(kResultNotRead);
+}
+
 void Execute(ZipRun& run, RunFiles& files) {
     ZipCommand& s = run.settings;
     files.out.max_size = run.max_archive_size;
     files.out.max_members = run.max_members;
+    if (s.split_size != 0 && s.split_size < kMinVolumeSize)
+        End(kResultBadRequest, "volumes must hold at least 64 KiB");
+    // A split archive's volumes would each need rewriting: it is refused whole.
+    if (IsSplitArchive(s.archive)) {
+        engine::SendError(engine::kClassInvalidRequest, kMsgUpdateSplit);
+        engine::EndRun(kResultBadRequest);
+    }
     if (int r = ReadForUpdate(s.archive, run.old)) End(r, s.archive);
+    if (s.split_size != 0 && run.old.preamble != 0)
+        End(kResultBadRequest, "an archive with a program in front is not split");
     if (s.action == kActionDelete) s.store_folder_names = true;
     MemberList list;
     list.old = &run.old;
@@ -382,8 +407,19 @@ void Execute(ZipRun& run, RunFiles& files) {
     if (s.action != kActionDelete)
         platform::SendMessage(s.progress_window, kMeterSetPosition, engine::ProgressUnits(total),
                               0);
+    uint64_t directory_start = files.out.pos;
     int r = WriteDirectory(written, run.old.comment, files.out);
     if (r != 0) End(r, r == kResultTooBig ? s.archive : files.out.path);
+    if (s.split_size != 0 && files.out.pos > s.split_size) {
+        // Laid out again as volumes; an archive that fits one volume stays one plain file.
+        std::string detail;
+        engine::CheckStop();
+        r = WriteSplitArchive(files.out.fd.get(), written, directory_start, run.old.comment,
+                              s.archive, s.split_size, mode, sync_at_end, detail);
+        if (r != 0) End(r, detail);
+        DeleteMoved(run, written);
+        return;
+    }
     // On disk before it takes the old archive's place, or before moved files are deleted, so
     // that a crash cannot trade what was safe for a hollow archive. A new archive replaces
     // nothing: waiting for the disk would only slow the run down.
@@ -395,18 +431,7 @@ void Execute(ZipRun& run, RunFiles& files) {
     r = ReplaceArchive(s.archive, files.out.path, mode);
     if (r != 0) KeepNewArchive(files, r);
     files.keep_temp = true;  // it is the archive now
-    if (s.move) {
-        std::vector<MovedEntry> moved;
-        for (const Member& m : written)
-            if ((m.marked || m.up_to_date) && !m.file_path.empty())
-                moved.push_back({m.name, m.file_path});
-        if (int d = delete_moved(moved, run.selection.entered_folders))
-            End(d, "was deleting moved files and directories");
-    }
-    // The archive holds everything else; the status still says that something asked for is
-    // missing from it.
-    if (run.selection.refused > 0) engine::EndRun(kResultBadRequest);
-    if (run.some_not_read) engine::EndRun(kResultNotRead);
+    DeleteMoved(run, written);
 }
 
 }  // namespace

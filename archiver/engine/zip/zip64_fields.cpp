@@ -23,7 +23,7 @@ std::vector<uint8_t> LocalZip64Block(const Member& m) {
     return engine::Zip64Block(m.uncompressed_size, m.compressed_size, std::nullopt);
 }
 
-CentralFields CentralFieldsOf(const Member& m) {
+CentralFields CentralFieldsOf(const Member& m, std::optional<uint32_t> disk) {
     CentralFields f;
     // Sizes that the local header keeps in 64 bits are kept so here too, so that the two
     // headers describe the member alike.
@@ -35,8 +35,11 @@ CentralFields CentralFieldsOf(const Member& m) {
     f.uncompressed = u ? kZip64Mark32 : static_cast<uint32_t>(m.uncompressed_size);
     f.compressed = c ? kZip64Mark32 : static_cast<uint32_t>(m.compressed_size);
     f.local_offset = o ? kZip64Mark32 : static_cast<uint32_t>(m.local_offset);
+    std::optional<uint32_t> wide_disk;
+    if (disk && *disk >= kZip64Mark16) wide_disk = disk;
+    f.disk_start = wide_disk ? kZip64Mark16 : static_cast<uint16_t>(disk.value_or(m.disk_start));
     f.version_needed = m.version_needed;
-    f.extra = engine::Zip64Block(u, c, o);
+    f.extra = engine::Zip64Block(u, c, o, wide_disk);
     if (f.extra.empty()) {
         f.extra = m.central_extra;
         return f;
@@ -45,6 +48,37 @@ CentralFields CentralFieldsOf(const Member& m) {
     std::vector<uint8_t> rest = engine::WithoutZip64Block(m.central_extra);
     f.extra.insert(f.extra.end(), rest.begin(), rest.end());
     return f;
+}
+
+std::optional<std::vector<uint8_t>> CentralRecord(const Member& m, std::optional<uint32_t> disk) {
+    CentralFields f = CentralFieldsOf(m, disk);
+    // Past 64 KiB the extra field's length would not fit its 16 bits.
+    if (f.extra.size() > 0xFFFF) return std::nullopt;
+    engine::CentralHeader c;
+    c.version_made = m.version_made;
+    c.version_needed = f.version_needed;
+    c.flags = m.flags;
+    c.method = m.method;
+    c.time = m.time;
+    c.date = m.date;
+    c.crc = m.crc;
+    c.compressed_size = f.compressed;
+    c.uncompressed_size = f.uncompressed;
+    c.name_length = static_cast<uint16_t>(m.raw_name.size());
+    c.extra_length = static_cast<uint16_t>(f.extra.size());
+    c.comment_length = static_cast<uint16_t>(m.comment.size());
+    c.disk_start = f.disk_start;
+    c.internal_attr = m.internal_attr;
+    c.external_attr = m.external_attr;
+    c.local_offset = f.local_offset;
+    std::vector<uint8_t> b(engine::kCentralSize);
+    engine::Put32(b.data(), engine::kCentralSig);
+    engine::WriteCentral(
+        c, std::span<uint8_t, engine::kCentralFixed>(b.data() + 4, engine::kCentralFixed));
+    b.insert(b.end(), m.raw_name.begin(), m.raw_name.end());
+    b.insert(b.end(), f.extra.begin(), f.extra.end());
+    b.insert(b.end(), m.comment.begin(), m.comment.end());
+    return b;
 }
 
 std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t directory_size,
@@ -64,6 +98,11 @@ std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t directory_size,
         static_cast<uint16_t>(std::min<uint64_t>(entries, kZip64Mark16));
     e.directory_size = static_cast<uint32_t>(std::min<uint64_t>(directory_size, kZip64Mark32));
     e.directory_offset = static_cast<uint32_t>(std::min<uint64_t>(directory_offset, kZip64Mark32));
+    AppendEndRecord(e, comment, b);
+    return b;
+}
+
+void AppendEndRecord(engine::EndRecord e, const std::string& comment, std::vector<uint8_t>& b) {
     e.comment_length = static_cast<uint16_t>(comment.size());
     size_t start = b.size();
     b.resize(start + engine::kEndSize);
@@ -71,7 +110,6 @@ std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t directory_size,
     engine::WriteEnd(
         e, std::span<uint8_t, engine::kEndFixed>(b.data() + start + 4, engine::kEndFixed));
     b.insert(b.end(), comment.begin(), comment.end());
-    return b;
 }
 
 }  // namespace zip

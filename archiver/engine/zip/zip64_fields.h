@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archiver/engine/unzip/zip_records.h"
 #include "archiver/engine/zip/update_reader.h"
 
 namespace zip {
@@ -27,15 +29,25 @@ struct CentralFields {
     uint32_t uncompressed = 0;
     uint32_t compressed = 0;
     uint32_t local_offset = 0;
+    uint16_t disk_start = 0;
     uint16_t version_needed = 0;
     std::vector<uint8_t> extra;
 };
-CentralFields CentralFieldsOf(const Member& m);
+/// `disk`, in a split archive, is the volume the member starts on (else its own disk_start).
+CentralFields CentralFieldsOf(const Member& m, std::optional<uint32_t> disk = std::nullopt);
+
+/// The whole central header of a member (signature, fields, name, extra field, comment), or
+/// nothing when its extra field would pass 64 KiB.
+std::optional<std::vector<uint8_t>> CentralRecord(const Member& m,
+                                                  std::optional<uint32_t> disk = std::nullopt);
 
 /// The records after the central directory: the 64-bit end record and its locator when the
 /// count, the directory's size or its offset needs them (`at` is where they start), then the
 /// end record with the comment.
 std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t directory_size,
                                 uint64_t directory_offset, uint64_t at, const std::string& comment);
+
+/// Appends the end record `e` (its comment length set from `comment`) and the comment.
+void AppendEndRecord(engine::EndRecord e, const std::string& comment, std::vector<uint8_t>& b);
 
 }  // namespace zip

@@ -49,6 +49,8 @@ struct ZipCommand {
     std::string password;
     int encryption = kEncryptTraditional;  ///< with a password: the cipher (below)
     int threads = 0;  ///< most threads that compress at once; 0: one per processor core
+    /// Volumes of at most this many bytes (NAME.z01, ..., NAME.zip); 0 writes one file.
+    uint64_t split_size = 0;
 };
 
 /// Result codes of a ZIP run beyond the reader's.

@@ -23,10 +23,6 @@ namespace {
 
 using engine::Put32;
 
-std::span<const uint8_t> Bytes(const std::string& s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
 // A member's data written straight into the archive.
 struct ArchiveSink final : DataSink {
     OutArchive* out = nullptr;
@@ -242,47 +238,20 @@ int WriteMember(Member& m, OutArchive& out, std::string& detail) {
 }
 
 int WriteDirectory(std::span<const Member> members, const std::string& comment, OutArchive& out) {
-    std::vector<CentralFields> fields;
-    fields.reserve(members.size());
+    std::vector<std::vector<uint8_t>> records;
+    records.reserve(members.size());
     uint64_t total =
         engine::kEnd64Size + engine::kLocator64Size + engine::kEndSize + comment.size();
     for (const Member& m : members) {
-        fields.push_back(CentralFieldsOf(m));
-        // Past 64 KiB the extra field's length would not fit its 16 bits.
-        if (fields.back().extra.size() > 0xFFFF) return kResultTooBig;
-        total += engine::kCentralSize + m.raw_name.size() + fields.back().extra.size() +
-                 m.comment.size();
+        std::optional<std::vector<uint8_t>> record = CentralRecord(m);
+        if (!record) return kResultTooBig;
+        total += record->size();
+        records.push_back(std::move(*record));
     }
     if (members.size() > out.max_members || out.pos + total >= out.max_size) return kResultTooBig;
     uint64_t start = out.pos;
-    for (size_t i = 0; i < members.size(); ++i) {
-        const Member& m = members[i];
-        const CentralFields& f = fields[i];
-        engine::CentralHeader c;
-        c.version_made = m.version_made;
-        c.version_needed = f.version_needed;
-        c.flags = m.flags;
-        c.method = m.method;
-        c.time = m.time;
-        c.date = m.date;
-        c.crc = m.crc;
-        c.compressed_size = f.compressed;
-        c.uncompressed_size = f.uncompressed;
-        c.name_length = static_cast<uint16_t>(m.raw_name.size());
-        c.extra_length = static_cast<uint16_t>(f.extra.size());
-        c.comment_length = static_cast<uint16_t>(m.comment.size());
-        c.disk_start = m.disk_start;
-        c.internal_attr = m.internal_attr;
-        c.external_attr = m.external_attr;
-        c.local_offset = f.local_offset;
-        std::array<uint8_t, engine::kCentralSize> b{};
-        Put32(b.data(), engine::kCentralSig);
-        engine::WriteCentral(
-            c, std::span<uint8_t, engine::kCentralFixed>(b.data() + 4, engine::kCentralFixed));
-        if (!out.Write(b) || !out.Write(Bytes(m.raw_name)) || !out.Write(f.extra) ||
-            !out.Write(Bytes(m.comment)))
-            return kResultTempFile;
-    }
+    for (const std::vector<uint8_t>& record : records)
+        if (!out.Write(record)) return kResultTempFile;
     std::vector<uint8_t> end = EndRecords(members.size(), out.pos - start, start, out.pos, comment);
     if (!out.Write(end) || !out.Flush()) return kResultTempFile;
     return 0;
