@@ -10,8 +10,8 @@
 namespace zip {
 namespace {
 
-/// Literals in a row after which the fastest level searches at fewer positions, and the most
-/// positions it skips between two searches.
+/// Literals in a row after which the greedy levels search at fewer positions, and the most
+/// positions they skip between two searches.
 constexpr uint32_t kSkipAfter = 128;
 constexpr uint32_t kMaxSkip = 7;
 
@@ -238,10 +238,10 @@ uint64_t deflate_fast(DeflateState& s) {
     const LevelConfig config = m.config;
     m.prev_length = kMinMatch - 1;
     Cursor c(m);
-    // Literals in a row since the last match, and how many of them the fastest level
-    // tolerates before it starts skipping positions.
+    // Literals in a row since the last match, and how many of them the greedy levels
+    // tolerate before they start skipping positions.
     uint32_t misses = 0;
-    const uint32_t skip_after = s.level == 1 ? kSkipAfter : UINT32_MAX;
+    const uint32_t skip_after = s.level <= kLastGreedyLevel ? kSkipAfter : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);

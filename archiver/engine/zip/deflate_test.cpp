@@ -139,8 +139,8 @@ struct Inputs {
             v.insert(v.end(), noise.begin(), noise.end());
             all.emplace_back("text, then " + std::to_string(tail) + " bytes of noise", v);
         }
-        // The fastest level searches ever more sparsely through noise; the text after it
-        // must still be matched (see LevelOneFindsMatchesAgainAfterNoise).
+        // The greedy levels search ever more sparsely through noise; the text after it must
+        // still be matched (see GreedyLevelsFindMatchesAgainAfterNoise).
         std::vector<uint8_t> back = RandomBytes(50000, 42);
         std::vector<uint8_t> words = Text(20000, 43);
         back.insert(back.end(), words.begin(), words.end());
@@ -254,7 +254,7 @@ TEST(Deflate, RoundTripsThroughOurInflateAcrossBlockAndWindowEdges) {
     }
 }
 
-TEST(Deflate, LevelOneFindsMatchesAgainAfterNoise) {
+TEST(Deflate, GreedyLevelsFindMatchesAgainAfterNoise) {
     auto state = make_deflate_state();
     std::vector<std::pair<uint32_t, uint32_t>> trace;
     state->trace = &trace;
@@ -263,21 +263,25 @@ TEST(Deflate, LevelOneFindsMatchesAgainAfterNoise) {
         if (name == "noise, then text") data = &d;
     }
     ASSERT_NE(data, nullptr);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(deflate_buffer(*state, *data, 1, false, out).result, 0);
-    // Positions from the trace: matches in the noise are rare, in the text nearly everything.
-    uint64_t pos = 0, noise_matched = 0, text_matched = 0;
-    for (auto [dist, len] : trace) {
-        uint64_t n = dist ? len : 1;
-        if (dist) (pos >= 50000 ? text_matched : noise_matched) += n;
-        pos += n;
+    for (int level : {1, 2, 3}) {
+        SCOPED_TRACE(level);
+        std::vector<uint8_t> out;
+        trace.clear();
+        ASSERT_EQ(deflate_buffer(*state, *data, level, false, out).result, 0);
+        // Positions from the trace: matches in the noise are rare, in the text nearly everything.
+        uint64_t pos = 0, noise_matched = 0, text_matched = 0;
+        for (auto [dist, len] : trace) {
+            uint64_t n = dist ? len : 1;
+            if (dist) (pos >= 50000 ? text_matched : noise_matched) += n;
+            pos += n;
+        }
+        EXPECT_EQ(pos, data->size());
+        EXPECT_LT(noise_matched, 1000u);
+        EXPECT_GT(text_matched, 18000u);
+        std::vector<uint8_t> back;
+        ASSERT_TRUE(OwnInflate(out, back));
+        EXPECT_TRUE(back == *data);
     }
-    EXPECT_EQ(pos, data->size());
-    EXPECT_LT(noise_matched, 1000u);
-    EXPECT_GT(text_matched, 18000u);
-    std::vector<uint8_t> back;
-    ASSERT_TRUE(OwnInflate(out, back));
-    EXPECT_TRUE(back == *data);
 }
 
 TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
@@ -502,13 +506,32 @@ TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
         // The nearest 3-byte string is found whatever the longer strings' chains hold.
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(3, 3), level, 3)) << level;
     }
-    // The greedy levels look for 4-byte strings only, at any distance. (Level 1 also, but
-    // after thousands of bytes without a match it searches only at some positions and may
-    // miss a lone match there: see LevelOneFindsMatchesAgainAfterNoise.)
-    for (int level : {2, 3}) {
+    // The greedy levels look for 4-byte strings only, at any distance. After long stretches
+    // without a match they search only at some positions (see
+    // GreedyLevelsFindMatchesAgainAfterNoise), so the bytes between the two strings here
+    // keep matching each other: a run of one byte.
+    auto far_match = [&](unsigned distance, int level) {
+        std::vector<uint8_t> v = {'#', 'A', 'B', 'C', 'D'};
+        v.resize(1 + distance, '.');
+        v.insert(v.end(), {'A', 'B', 'C', 'D', 0xFF});
+        std::vector<std::pair<uint32_t, uint32_t>> trace;
+        state->trace = &trace;
+        std::vector<uint8_t> out;
+        deflate_buffer(*state, v, level, false, out);
+        state->trace = nullptr;
+        uint64_t pos = 0;
+        bool found = false;
+        for (auto [d, len] : trace) {
+            if (pos == 1 + distance) found = d == distance && len == 4;
+            pos += d ? len : 1;
+        }
+        return found;
+    };
+    for (int level : {1, 2, 3}) {
         EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(kMaxDist, 4), level, kMaxDist, 4)) << level;
+        EXPECT_TRUE(far_match(4097, level)) << level;
+        EXPECT_TRUE(far_match(kMaxDist, level)) << level;
+        EXPECT_FALSE(far_match(kMaxDist + 1, level)) << level;
     }
 }
 
