@@ -13,6 +13,7 @@ namespace {
 /// Literals in a row after which the greedy levels search at fewer positions, and the most
 /// positions they skip between two searches.
 constexpr uint32_t kSkipAfter = 128;
+constexpr uint32_t kLazySkipAfter = 512;
 constexpr uint32_t kMaxSkip = 7;
 
 inline uint64_t load64(const uint8_t* p) {
@@ -319,6 +320,9 @@ uint64_t lazy_parse(DeflateState& s) {
     uint32_t match_length = kMinMatch - 1;
     uint32_t prev_length = kMinMatch - 1;
     bool match_available = false;
+    uint32_t misses = 0;  // literals in a row
+    // The lazy levels wait longer before they skip, and the maximum level never does.
+    const uint32_t skip_after = s.level < 9 ? kLazySkipAfter : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -356,12 +360,31 @@ uint64_t lazy_parse(DeflateState& s) {
             match_available = false;
             match_length = kMinMatch - 1;
             ++c.strstart;
+            misses = 0;
             if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
         } else if (match_available) {
             bool full = tally(s, tab, c, 0, win[c.strstart - 1]);
-            if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
-            ++c.strstart;
-            --c.lookahead;
+            // As in the greedy parser, long stretches without a match are searched at fewer
+            // positions: the one just searched (which found nothing) and those skipped go
+            // out as literals. A block ends only where its symbols end, at strstart.
+            if (++misses > skip_after && match_length < kMinMatch && !full) {
+                full = tally(s, tab, c, 0, win[c.strstart]);
+                ++c.strstart;
+                --c.lookahead;
+                match_available = false;
+                uint32_t extra = std::min<uint32_t>((misses - skip_after) >> 5, kMaxSkip);
+                extra = std::min(extra, c.lookahead);
+                for (; extra != 0 && !full; --extra) {
+                    full = tally(s, tab, c, 0, win[c.strstart]);
+                    --c.lookahead;
+                    ++c.strstart;
+                }
+                if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
+            } else {
+                if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
+                ++c.strstart;
+                --c.lookahead;
+            }
         } else {
             match_available = true;
             ++c.strstart;
