@@ -149,6 +149,21 @@ inline bool tally(DeflateState& s, const DeflateTables& tab, const Cursor& c, un
     return chunk_ends_block(t);
 }
 
+/// Sends the next bytes as literals without searching them: more the longer nothing has
+/// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
+/// is full.
+inline bool skip_ahead(DeflateState& s, const DeflateTables& tab, Cursor& c, uint32_t over) {
+    const uint8_t* win = s.match.window.data();
+    uint32_t extra = std::min({over >> 5, kMaxSkip, c.lookahead});
+    bool full = false;
+    for (; extra != 0 && !full; --extra) {
+        full = tally(s, tab, c, 0, win[c.strstart]);
+        --c.lookahead;
+        ++c.strstart;
+    }
+    return full;
+}
+
 /// Emits the buffered block, which ends at the current position or, when the block was split,
 /// where the symbols held back begin.
 inline uint64_t flush(DeflateState& s, Cursor& c, bool last) {
@@ -280,15 +295,7 @@ uint64_t deflate_fast(DeflateState& s) {
             ++c.strstart;
             // Where nothing has matched for long (data already compressed), the search is
             // tried at fewer and fewer positions: the bytes between go out as literals.
-            if (++misses > skip_after) {
-                uint32_t extra = std::min<uint32_t>((misses - skip_after) >> 5, kMaxSkip);
-                extra = std::min(extra, c.lookahead);
-                for (; extra != 0 && !full; --extra) {
-                    full = tally(s, tab, c, 0, win[c.strstart]);
-                    --c.lookahead;
-                    ++c.strstart;
-                }
-            }
+            if (++misses > skip_after && !full) full = skip_ahead(s, tab, c, misses - skip_after);
         }
         if ((full && !flush_ok(s, c)) || !refill(s, c)) return s.trees.compressed_len >> 3;
     }
@@ -372,13 +379,7 @@ uint64_t lazy_parse(DeflateState& s) {
                 ++c.strstart;
                 --c.lookahead;
                 match_available = false;
-                uint32_t extra = std::min<uint32_t>((misses - skip_after) >> 5, kMaxSkip);
-                extra = std::min(extra, c.lookahead);
-                for (; extra != 0 && !full; --extra) {
-                    full = tally(s, tab, c, 0, win[c.strstart]);
-                    --c.lookahead;
-                    ++c.strstart;
-                }
+                if (!full) full = skip_ahead(s, tab, c, misses - skip_after);
                 if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
             } else {
                 if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
