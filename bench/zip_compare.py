@@ -186,24 +186,29 @@ def main():
     for op in ops:
         print("%-16s" % op + "".join("%8.3f s (cpu %6.3f) %5.1f MB" % (
             med[(op, t.name)], cpu[(op, t.name)], rss[(op, t.name)] / 1024) for t in ts))
-    print("\nspeed ratios (peer's time / ours: above 1.00 is faster than the peer); sizes ours/zlib")
+    print("\nspeed ratios (peer's time / ours: above 1.00 is faster than the peer); sizes ours "
+          "over the peer's")
     head = "%-16s" % "operation"
     for o in ours_names:
         head += "%14s %14s" % (o + "/zlib", o + "/libdefl")
-    head += "%14s" % "size/zlib"
-    print(head)
+    print(head + "%14s %14s" % ("size/zlib", "size/libdefl"))
     for op in ops:
         line = "%-16s" % op
         for o in ours_names:
             line += "%14.2f %14.2f" % (med[(op, "zlib")] / med[(op, o)],
                                        med[(op, "libdeflate")] / med[(op, o)])
-        if op in sizes or (op, "ours") in sizes:
-            line += "%14.3f" % (sizes[(op, "ours")] / sizes[(op, "zlib")])
+        if (op, "ours") in sizes:
+            line += "%14.3f %14.3f" % (sizes[(op, "ours")] / sizes[(op, "zlib")],
+                                       sizes[(op, "ours")] / sizes[(op, "libdeflate")])
         else:
-            line += "%14s" % "-"
+            line += "%14s %14s" % ("-", "-")
         print(line)
+    print("\narchive sizes (bytes)")
+    for op in ops:
+        if (op, "ours") in sizes:
+            print("%-16s" % op + "".join("%14s %d" % (t.name, sizes[(op, t.name)]) for t in ts))
     print("\nCPU-time ratios (peer's CPU seconds / ours; the machine's load hurts these less)")
-    print(head[:-14])
+    print(head)
     for op in ops:
         print("%-16s" % op + "".join("%14.2f %14.2f" % (cpu[(op, "zlib")] / cpu[(op, o)],
                                                         cpu[(op, "libdeflate")] / cpu[(op, o)])

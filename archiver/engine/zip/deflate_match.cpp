@@ -10,9 +10,10 @@
 namespace zip {
 namespace {
 
-/// Literals in a row after which the fastest level searches at fewer positions, and the most
-/// positions it skips between two searches.
+/// Literals in a row after which the greedy levels search at fewer positions, and the most
+/// positions they skip between two searches.
 constexpr uint32_t kSkipAfter = 128;
+constexpr uint32_t kLazySkipAfter = 512;
 constexpr uint32_t kMaxSkip = 7;
 
 inline uint64_t load64(const uint8_t* p) {
@@ -148,6 +149,21 @@ inline bool tally(DeflateState& s, const DeflateTables& tab, const Cursor& c, un
     return chunk_ends_block(t);
 }
 
+/// Sends the next bytes as literals without searching them: more the longer nothing has
+/// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
+/// is full.
+inline bool skip_ahead(DeflateState& s, const DeflateTables& tab, Cursor& c, uint32_t over) {
+    const uint8_t* win = s.match.window.data();
+    uint32_t extra = std::min({over >> 5, kMaxSkip, c.lookahead});
+    bool full = false;
+    for (; extra != 0 && !full; --extra) {
+        full = tally(s, tab, c, 0, win[c.strstart]);
+        --c.lookahead;
+        ++c.strstart;
+    }
+    return full;
+}
+
 /// Emits the buffered block, which ends at the current position or, when the block was split,
 /// where the symbols held back begin.
 inline uint64_t flush(DeflateState& s, Cursor& c, bool last) {
@@ -238,10 +254,10 @@ uint64_t deflate_fast(DeflateState& s) {
     const LevelConfig config = m.config;
     m.prev_length = kMinMatch - 1;
     Cursor c(m);
-    // Literals in a row since the last match, and how many of them the fastest level
-    // tolerates before it starts skipping positions.
+    // Literals in a row since the last match, and how many of them the greedy levels
+    // tolerate before they start skipping positions.
     uint32_t misses = 0;
-    const uint32_t skip_after = s.level == 1 ? kSkipAfter : UINT32_MAX;
+    const uint32_t skip_after = s.level <= kLastGreedyLevel ? kSkipAfter : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -279,15 +295,7 @@ uint64_t deflate_fast(DeflateState& s) {
             ++c.strstart;
             // Where nothing has matched for long (data already compressed), the search is
             // tried at fewer and fewer positions: the bytes between go out as literals.
-            if (++misses > skip_after) {
-                uint32_t extra = std::min<uint32_t>((misses - skip_after) >> 5, kMaxSkip);
-                extra = std::min(extra, c.lookahead);
-                for (; extra != 0 && !full; --extra) {
-                    full = tally(s, tab, c, 0, win[c.strstart]);
-                    --c.lookahead;
-                    ++c.strstart;
-                }
-            }
+            if (++misses > skip_after && !full) full = skip_ahead(s, tab, c, misses - skip_after);
         }
         if ((full && !flush_ok(s, c)) || !refill(s, c)) return s.trees.compressed_len >> 3;
     }
@@ -319,6 +327,9 @@ uint64_t lazy_parse(DeflateState& s) {
     uint32_t match_length = kMinMatch - 1;
     uint32_t prev_length = kMinMatch - 1;
     bool match_available = false;
+    uint32_t misses = 0;  // literals in a row
+    // The lazy levels wait longer before they skip, and the maximum level never does.
+    const uint32_t skip_after = s.level < 9 ? kLazySkipAfter : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -356,12 +367,25 @@ uint64_t lazy_parse(DeflateState& s) {
             match_available = false;
             match_length = kMinMatch - 1;
             ++c.strstart;
+            misses = 0;
             if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
         } else if (match_available) {
             bool full = tally(s, tab, c, 0, win[c.strstart - 1]);
-            if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
-            ++c.strstart;
-            --c.lookahead;
+            // As in the greedy parser, long stretches without a match are searched at fewer
+            // positions: the one just searched (which found nothing) and those skipped go
+            // out as literals. A block ends only where its symbols end, at strstart.
+            if (++misses > skip_after && match_length < kMinMatch && !full) {
+                full = tally(s, tab, c, 0, win[c.strstart]);
+                ++c.strstart;
+                --c.lookahead;
+                match_available = false;
+                if (!full) full = skip_ahead(s, tab, c, misses - skip_after);
+                if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
+            } else {
+                if (full && !flush_ok(s, c)) return s.trees.compressed_len >> 3;
+                ++c.strstart;
+                --c.lookahead;
+            }
         } else {
             match_available = true;
             ++c.strstart;

@@ -139,8 +139,8 @@ struct Inputs {
             v.insert(v.end(), noise.begin(), noise.end());
             all.emplace_back("text, then " + std::to_string(tail) + " bytes of noise", v);
         }
-        // The fastest level searches ever more sparsely through noise; the text after it
-        // must still be matched (see LevelOneFindsMatchesAgainAfterNoise).
+        // Levels 1-8 search ever more sparsely through noise; the text after it must still
+        // be matched (see SkippingLevelsFindMatchesAgainAfterNoise).
         std::vector<uint8_t> back = RandomBytes(50000, 42);
         std::vector<uint8_t> words = Text(20000, 43);
         back.insert(back.end(), words.begin(), words.end());
@@ -254,7 +254,7 @@ TEST(Deflate, RoundTripsThroughOurInflateAcrossBlockAndWindowEdges) {
     }
 }
 
-TEST(Deflate, LevelOneFindsMatchesAgainAfterNoise) {
+TEST(Deflate, SkippingLevelsFindMatchesAgainAfterNoise) {
     auto state = make_deflate_state();
     std::vector<std::pair<uint32_t, uint32_t>> trace;
     state->trace = &trace;
@@ -263,21 +263,25 @@ TEST(Deflate, LevelOneFindsMatchesAgainAfterNoise) {
         if (name == "noise, then text") data = &d;
     }
     ASSERT_NE(data, nullptr);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(deflate_buffer(*state, *data, 1, false, out).result, 0);
-    // Positions from the trace: matches in the noise are rare, in the text nearly everything.
-    uint64_t pos = 0, noise_matched = 0, text_matched = 0;
-    for (auto [dist, len] : trace) {
-        uint64_t n = dist ? len : 1;
-        if (dist) (pos >= 50000 ? text_matched : noise_matched) += n;
-        pos += n;
+    for (int level : {1, 2, 3, 4, 5, 8}) {
+        SCOPED_TRACE(level);
+        std::vector<uint8_t> out;
+        trace.clear();
+        ASSERT_EQ(deflate_buffer(*state, *data, level, false, out).result, 0);
+        // Positions from the trace: matches in the noise are rare, in the text nearly everything.
+        uint64_t pos = 0, noise_matched = 0, text_matched = 0;
+        for (auto [dist, len] : trace) {
+            uint64_t n = dist ? len : 1;
+            if (dist) (pos >= 50000 ? text_matched : noise_matched) += n;
+            pos += n;
+        }
+        EXPECT_EQ(pos, data->size());
+        EXPECT_LT(noise_matched, 1000u);
+        EXPECT_GT(text_matched, 18000u);
+        std::vector<uint8_t> back;
+        ASSERT_TRUE(OwnInflate(out, back));
+        EXPECT_TRUE(back == *data);
     }
-    EXPECT_EQ(pos, data->size());
-    EXPECT_LT(noise_matched, 1000u);
-    EXPECT_GT(text_matched, 18000u);
-    std::vector<uint8_t> back;
-    ASSERT_TRUE(OwnInflate(out, back));
-    EXPECT_TRUE(back == *data);
 }
 
 TEST(Deflate, StateCarriesNothingFromOneMemberToTheNext) {
@@ -493,22 +497,51 @@ bool UsesMatch(DeflateState& s, const std::vector<uint8_t>& data, int level, uns
     return found;
 }
 
+/// Whether `level` codes the string "ABCD" (its first `length` bytes) that repeats `distance`
+/// bytes later as one match. The bytes between are a run of one byte, which keeps matching:
+/// after long stretches without a match, levels 1-8 search only at some positions (see
+/// SkippingLevelsFindMatchesAgainAfterNoise), and a lone match there may be passed over.
+bool MatchAtEnd(DeflateState& s, unsigned distance, unsigned length, int level) {
+    std::vector<uint8_t> v = {'#', 'A', 'B', 'C', 'D'};
+    v.resize(1 + length);
+    v.resize(1 + distance, '.');
+    v.insert(v.end(), {'A', 'B', 'C', 'D'});
+    v.resize(1 + distance + length);
+    v.push_back(0xFF);
+    std::vector<std::pair<uint32_t, uint32_t>> trace;
+    s.trace = &trace;
+    std::vector<uint8_t> out;
+    deflate_buffer(s, v, level, false, out);
+    s.trace = nullptr;
+    uint64_t pos = 0;
+    bool found = false;
+    for (auto [d, len] : trace) {
+        if (pos == 1 + distance) found = d == distance && len == length;
+        pos += d ? len : 1;
+    }
+    return found;
+}
+
 TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
     auto state = make_deflate_state();
     for (int level : {4, 5, 9}) {
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
-        EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4097), level, 4097)) << level;
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
+        EXPECT_TRUE(MatchAtEnd(*state, 4096, 3, level)) << level;
+        EXPECT_FALSE(MatchAtEnd(*state, 4097, 3, level)) << level;
+        EXPECT_TRUE(MatchAtEnd(*state, 4097, 4, level)) << level;
         // The nearest 3-byte string is found whatever the longer strings' chains hold.
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(3, 3), level, 3)) << level;
     }
-    // The greedy levels look for 4-byte strings only, at any distance. (Level 1 also, but
-    // after thousands of bytes without a match it searches only at some positions and may
-    // miss a lone match there: see LevelOneFindsMatchesAgainAfterNoise.)
-    for (int level : {2, 3}) {
+    // The maximum level searches everywhere, also after thousands of bytes without a match.
+    EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4096), 9, 4096));
+    EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4097), 9, 4097));
+    EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), 9, 4097, 4));
+    // The greedy levels look for 4-byte strings only, at any distance.
+    for (int level : {1, 2, 3}) {
         EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4096), level, 4096)) << level;
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), level, 4097, 4)) << level;
-        EXPECT_TRUE(UsesMatch(*state, ShortRepeat(kMaxDist, 4), level, kMaxDist, 4)) << level;
+        EXPECT_FALSE(MatchAtEnd(*state, 4096, 3, level)) << level;
+        EXPECT_TRUE(MatchAtEnd(*state, 4097, 4, level)) << level;
+        EXPECT_TRUE(MatchAtEnd(*state, kMaxDist, 4, level)) << level;
+        EXPECT_FALSE(MatchAtEnd(*state, kMaxDist + 1, 4, level)) << level;
     }
 }
 
