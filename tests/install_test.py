@@ -85,7 +85,8 @@ class Installed(unittest.TestCase):
             self.assertEqual(done.stderr, b"", program)
             text = subprocess.run(["groff", "-man", "-Tutf8", page], capture_output=True,
                                   timeout=60, env=dict(os.environ, GROFF_NO_SGR="1")).stdout
-            text = re.sub(rb".\x08", b"", text).decode().replace("\u2010", "-")
+            # Overstruck (bold) characters may be several bytes long: decode first.
+            text = re.sub(r".\x08", "", text.decode()).replace("\u2010", "-")
             for section in ("SYNOPSIS", "OPTIONS", "ENVIRONMENT", "FILES", "EXIT STATUS",
                             "EXAMPLES"):
                 self.assertIn(section, text, program)
