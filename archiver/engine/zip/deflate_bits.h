@@ -38,7 +38,7 @@ struct BitWriter {
 
     DeflateOutput* out = nullptr;
     uint64_t acc = 0;      // pending bits, the oldest in the low end
-    unsigned count = 0;    // number of pending bits, always below 8 between calls
+    unsigned count = 0;    // pending bits: below 8 after put_bits and commit
     size_t staged = 0;     // bytes waiting in `stage`
     uint64_t written = 0;  // bytes handed to the output since init
     bool failed = false;   // a write failed; later output is dropped

@@ -150,6 +150,40 @@ void leaf_depths(uint32_t* a, int n) {
 
 /// Builds the code of one tree from its frequencies: lengths limited to desc.max_length,
 /// then canonical codes; adds the block's cost to opt_len/static_len.
+/// Sorts the leaf keys (frequency above, symbol below, made in symbol order). Short lists go
+/// by insertion; long ones by two stable passes over the frequency's bytes, which leave equal
+/// frequencies in symbol order: the same order as sorting the whole keys.
+void sort_keys(uint32_t* keys, int n) {
+    if (n <= 48) {
+        for (int i = 1; i < n; ++i) {
+            uint32_t k = keys[i];
+            int j = i;
+            for (; j > 0 && keys[j - 1] > k; --j) keys[j] = keys[j - 1];
+            keys[j] = k;
+        }
+        return;
+    }
+    std::array<uint32_t, kLCodes> other;
+    std::array<uint32_t, 256> low{};
+    std::array<uint32_t, 256> high{};
+    for (int i = 0; i < n; ++i) {
+        ++low[(keys[i] >> 9) & 0xFF];
+        ++high[(keys[i] >> 17) & 0xFF];
+    }
+    uint32_t lo_at = 0;
+    uint32_t hi_at = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        uint32_t lo_n = low[b];
+        uint32_t hi_n = high[b];
+        low[b] = lo_at;
+        high[b] = hi_at;
+        lo_at += lo_n;
+        hi_at += hi_n;
+    }
+    for (int i = 0; i < n; ++i) other[low[(keys[i] >> 9) & 0xFF]++] = keys[i];
+    for (int i = 0; i < n; ++i) keys[high[(other[i] >> 17) & 0xFF]++] = other[i];
+}
+
 void build_tree(TreeState& t, Tree& tree, const TreeDesc& desc) {
     const int elems = static_cast<int>(desc.elems);
     // Frequency above, symbol below: sorting the keys sorts the leaves by weight.
@@ -173,7 +207,7 @@ void build_tree(TreeState& t, Tree& tree, const TreeDesc& desc) {
         if (desc.static_len) t.static_len -= desc.static_len[node];
     }
     tree.max_code = max_code;
-    std::sort(keys.begin(), keys.begin() + n);
+    sort_keys(keys.data(), n);
 
     std::array<uint32_t, kLCodes> depth;
     for (int i = 0; i < n; ++i) depth[i] = keys[i] >> 9;
@@ -295,13 +329,18 @@ void send_all_trees(TreeState& t, BitWriter& bw, int max_blindex) {
 template <typename LCode, typename LLen, typename DCode, typename DLen>
 void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw, const LCode& lcode,
                     const LLen& llen, const DCode& dcode, const DLen& dlen) {
+    // Literals gather in the accumulator, up to three at a time, before whole bytes leave
+    // it: at the top of each step at most 40 bits are pending.
     for (unsigned i = 0; i < t.last_lit; ++i) {
         unsigned dist = t.syms[i] >> 8;
         unsigned lc = t.syms[i] & 0xFF;
         if (dist == 0) {
-            bw.put_bits(lcode[lc], llen[lc]);
+            bw.add_bits(lcode[lc], llen[lc]);  // at most 15 bits: 55 pending
+            if (bw.count > 40) bw.commit();
             continue;
         }
+        // A match takes up to 48 bits, so at most 16 may be pending before it.
+        if (bw.count > 16) bw.commit();
         unsigned code = tab.length_code[lc];
         unsigned sym = code + kLiterals + 1;
         // A length code with its extra bits and a distance code with its extra bits take at
