@@ -42,14 +42,16 @@ asan: deps asan-configure
 
 # Every fuzz harness for FUZZ_SECONDS each (FUZZERS="inflate tar" for some only), growing its
 # corpus in $(ASAN_BUILD)/fuzz/campaign/; a finding's input is kept in
-# $(ASAN_BUILD)/fuzz/findings/; FUZZ_RUNS=N also ends each after N runs. The tests run each
+# $(ASAN_BUILD)/fuzz/findings/; FUZZ_RUNS=N also ends each after N runs; FUZZ_TIMEOUT=S (2) is
+# the limit for one input, raised for long runs at low priority. The tests run each
 # harness for a few seconds only.
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
+FUZZ_TIMEOUT ?= 2
 FUZZERS ?= $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
 fuzz: deps asan-configure
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzzers
-	@FUZZ_RUNS=$(FUZZ_RUNS) fuzz/run.sh $(ASAN_BUILD) $(FUZZ_SECONDS) campaign $(FUZZERS)
+	@FUZZ_RUNS=$(FUZZ_RUNS) FUZZ_TIMEOUT=$(FUZZ_TIMEOUT) fuzz/run.sh $(ASAN_BUILD) $(FUZZ_SECONDS) campaign $(FUZZERS)
 
 test-plain: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
