@@ -458,10 +458,11 @@ DccState& Dcc() {
 
 void ResetDcc() {
     DccState& d = Dcc();
+    // The slots let go of their sockets and files; the fresh state below clears the rest.
     for (int i = 0; i < kSlots; ++i) {
-        ginit(i, 0);
-        sinit(i, 0);
-        cinit(i, 0);
+        ginit(i, 1);
+        sinit(i, 1);
+        cinit(i, 1);
     }
     DccDialogs dialogs = d.dialogs;
     d = DccState{};
