@@ -38,7 +38,7 @@ struct LevelConfig {
 
 /// Rows for levels 0 to 9; row 0 is never used.
 inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
-                                                             {8, 32, 12, 3},
+                                                             {8, 16, 12, 3},
                                                              {8, 258, 24, 8},
                                                              {4, 258, 32, 20},
                                                              {4, 4, 16, 16},
