@@ -65,11 +65,11 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     // after next; the other levels neither read nor slide them.
     m.use_head3 = level > kLastGreedyLevel;
     m.use_prev2 = m.use_head3 && m.config.max_chain >= kSkipFromChain;
-    // The optimal parser keeps its own links beside the heads.
+    // The optimal parser keeps (and rebases) its trees' links itself; it reads the heads and
+    // the 3-byte heads.
     if (level == kOptimalLevel) {
         m.use_head3 = true;
         m.use_prev2 = false;
-        m.head3.fill(0);
     }
     if (m.use_head3) m.head3.fill(0);
     if (level == 1) *flags |= kFlagSuperFast;
