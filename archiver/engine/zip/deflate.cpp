@@ -65,6 +65,12 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     // after next; the other levels neither read nor slide them.
     m.use_head3 = level > kLastGreedyLevel;
     m.use_prev2 = m.use_head3 && m.config.max_chain >= kSkipFromChain;
+    // The optimal parser keeps (and rebases) its trees' links itself; it reads the heads and
+    // the 3-byte heads.
+    if (level == kOptimalLevel) {
+        m.use_head3 = true;
+        m.use_prev2 = false;
+    }
     if (m.use_head3) m.head3.fill(0);
     if (level == 1) *flags |= kFlagSuperFast;
     if (level == 9) *flags |= kFlagMaximum;
@@ -85,7 +91,13 @@ DeflateResult deflate_member(DeflateState& s) {
         r.detail = "bad pack level";
         return r;
     }
-    r.compressed_size = s.level <= kLastGreedyLevel ? deflate_fast(s) : deflate_lazy(s);
+    if (s.level <= kLastGreedyLevel) {
+        r.compressed_size = deflate_fast(s);
+    } else if (s.level == kOptimalLevel) {
+        r.compressed_size = deflate_optimal(s);
+    } else {
+        r.compressed_size = deflate_lazy(s);
+    }
     // A member cut short by a read error must not pass for the whole file.
     if (s.read_error) {
         r.result = 11;

@@ -1,0 +1,188 @@
+#include "archiver/engine/zip/deflate_optimal.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archiver/engine/zip/deflate.h"
+#include "archiver/engine/zip/deflate_test_data.h"
+
+namespace zip {
+namespace {
+
+using Trace = std::vector<std::pair<uint32_t, uint32_t>>;
+
+/// Replays the parser's choices (distance 0: a literal byte) as a decoder would; false at a
+/// step no decoder could take.
+bool Replay(const Trace& trace, std::vector<uint8_t>& out) {
+    out.clear();
+    for (auto [dist, len] : trace) {
+        if (dist == 0) {
+            out.push_back(static_cast<uint8_t>(len));
+            continue;
+        }
+        if (dist > kMaxDist || dist > out.size() || len < kMinMatch || len > kMaxMatch) {
+            return false;
+        }
+        for (uint32_t i = 0; i < len; ++i) out.push_back(out[out.size() - dist]);
+    }
+    return true;
+}
+
+/// s(n+1) = s(n) s(n-1): every position repeats at several distances with ever longer
+/// matches, which fills the match cache fastest.
+std::vector<uint8_t> FibonacciWord(size_t n) {
+    std::string a = "a", b = "ab";
+    while (b.size() < n) a = std::exchange(b, b + a);
+    return std::vector<uint8_t>(b.begin(), b.begin() + n);
+}
+
+std::vector<std::pair<std::string, std::vector<uint8_t>>> Cases() {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> all;
+    all.emplace_back("empty", std::vector<uint8_t>{});
+    all.emplace_back("one byte", std::vector<uint8_t>{'x'});
+    all.emplace_back("three equal bytes", std::vector<uint8_t>(3, 'a'));
+    all.emplace_back("one repeat", std::vector<uint8_t>{'a', 'b', 'c', 'a', 'b', 'c', 'd'});
+    all.emplace_back("noise", RandomBytes(100000, 1));
+    all.emplace_back("text", Text(150000, 2));
+    all.emplace_back("fibonacci word", FibonacciWord(300000));
+    // Stretches are 16 KiB and keep a longest match's bytes ahead; the window slides by 32 KiB.
+    for (size_t size : {16383u, 16384u, 16385u, 16384u + 262u, 16384u + 263u, 32768u, 65535u,
+                        65536u, 65537u, 98304u + 7u}) {
+        all.emplace_back("text of " + std::to_string(size), Text(size, 3));
+    }
+    // Runs: long ones cross the slide, short ones between text.
+    std::vector<uint8_t> runs = Text(1000, 4);
+    runs.insert(runs.end(), 200000, 0);
+    for (int i = 0; i < 2000; ++i) runs.insert(runs.end(), 1 + (i * 37) % 300, 'a' + i % 3);
+    all.emplace_back("runs", runs);
+    std::vector<uint8_t> mixed = Text(100000, 5);
+    std::vector<uint8_t> noise = RandomBytes(60000, 6);
+    mixed.insert(mixed.begin() + 40000, noise.begin(), noise.end());
+    mixed.insert(mixed.end(), 70000, 0xFF);
+    std::vector<uint8_t> tail = Text(20000, 7);
+    mixed.insert(mixed.end(), tail.begin(), tail.end());
+    all.emplace_back("text, noise, a run and text", mixed);
+    // A period just beyond the farthest distance must never be matched across.
+    std::vector<uint8_t> far = RandomBytes(kMaxDist + 1, 8);
+    far.insert(far.end(), far.begin(), far.end());
+    all.emplace_back("period beyond the farthest distance", far);
+    return all;
+}
+
+TEST(DeflateOptimal, StreamsInflateAndTheChoicesRebuildTheInput) {
+    auto state = make_deflate_state();
+    Trace trace;
+    state->trace = &trace;
+    for (const auto& [name, data] : Cases()) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> out, back;
+        trace.clear();
+        DeflateResult r = deflate_buffer(*state, data, kOptimalLevel, false, out);
+        ASSERT_EQ(r.result, 0);
+        EXPECT_EQ(r.compressed_size, out.size());
+        ASSERT_TRUE(OwnInflate(out, back));
+        EXPECT_TRUE(back == data);
+        ASSERT_TRUE(Replay(trace, back));
+        EXPECT_TRUE(back == data);
+        if (name == "period beyond the farthest distance") {
+            // Only the noise's chance repeats match: nearly every byte is a literal.
+            EXPECT_GT(trace.size(), data.size() * 99 / 100);
+        }
+    }
+}
+
+TEST(DeflateOptimal, NoLargerThanTheLazyParserOnRepetitiveData) {
+    auto state = make_deflate_state();
+    std::vector<uint8_t> source;
+    for (int i = 0; source.size() < 300000; ++i) {
+        std::string line = "    if (count[" + std::to_string(i % 97) +
+                           "] > limit) total += " + std::to_string(i * 7 % 1000) + ";\n";
+        source.insert(source.end(), line.begin(), line.end());
+    }
+    // Text of few distinct words crowds the search with equal prefixes. The Fibonacci word
+    // repeats 258 bytes and more at far distances, which a bounded search can miss: there a
+    // hundredth more than the lazy parser's long chains is allowed.
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> data;
+        size_t slack_percent;
+    };
+    const Case cases[] = {
+        {"text", Text(300000, 9), 0},
+        {"source lines", source, 0},
+        {"small text", Text(3000, 10), 0},
+        {"fibonacci word", FibonacciWord(200000), 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> lazy, optimal;
+        ASSERT_EQ(deflate_buffer(*state, c.data, 8, false, lazy).result, 0);
+        ASSERT_EQ(deflate_buffer(*state, c.data, kOptimalLevel, false, optimal).result, 0);
+        EXPECT_LE(optimal.size(), lazy.size() + lazy.size() * c.slack_percent / 100) << c.name;
+    }
+}
+
+/// Hands out at most `chunk` bytes per read and fails once `fail_at` bytes were read.
+struct PipeInput final : DeflateInput {
+    std::span<const uint8_t> data;
+    size_t chunk = 1;
+    size_t given = 0;
+    size_t fail_at = SIZE_MAX;
+    int64_t Read(std::span<uint8_t> out) override {
+        if (given >= fail_at) return -1;
+        size_t n = std::min({out.size(), data.size(), chunk, fail_at - given});
+        std::copy_n(data.begin(), n, out.begin());
+        data = data.subspan(n);
+        given += n;
+        return static_cast<int64_t>(n);
+    }
+};
+
+DeflateResult Compress(DeflateState& s, PipeInput& in, VectorSink& out) {
+    uint16_t attr = kAttrUnknown, method = kMethodDeflated, flags = 0;
+    init_bit_writer(s, &out, &in);
+    init_trees(s, &attr, &method);
+    EXPECT_EQ(init_matcher(s, kOptimalLevel, &flags), 0);
+    return deflate_member(s);
+}
+
+// Members compress alike however their bytes arrive and whatever the state did before, so
+// that archives do not depend on pipes or on which thread took which member.
+TEST(DeflateOptimal, OutputDependsOnlyOnTheInput) {
+    std::vector<uint8_t> data = Text(120000, 11);
+    std::vector<uint8_t> noise = RandomBytes(30000, 12);
+    data.insert(data.begin() + 50000, noise.begin(), noise.end());
+    auto fresh = make_deflate_state();
+    std::vector<uint8_t> whole;
+    ASSERT_EQ(deflate_buffer(*fresh, data, kOptimalLevel, false, whole).result, 0);
+
+    auto used = make_deflate_state();
+    std::vector<uint8_t> before;
+    deflate_buffer(*used, FibonacciWord(100000), kOptimalLevel, false, before);
+    for (size_t chunk : {size_t{1}, size_t{263}, size_t{40000}}) {
+        PipeInput in;
+        in.data = data;
+        in.chunk = chunk;
+        VectorSink out;
+        EXPECT_EQ(Compress(*used, in, out).result, 0);
+        EXPECT_TRUE(out.bytes == whole) << "chunk " << chunk;
+    }
+}
+
+TEST(DeflateOptimal, ReadFailureEndsTheMemberWithItsResult) {
+    auto state = make_deflate_state();
+    std::vector<uint8_t> data = Text(200000, 13);
+    for (size_t fail_at : {size_t{0}, size_t{20000}, size_t{100000}}) {
+        PipeInput in;
+        in.data = data;
+        in.chunk = 4096;
+        in.fail_at = fail_at;
+        VectorSink out;
+        EXPECT_EQ(Compress(*state, in, out).result, 11) << fail_at;
+    }
+}
+
+}  // namespace
+}  // namespace zip
