@@ -361,6 +361,50 @@ class WindowTest(SplitFixture):
         t = self.start(work, os.path.join(work, "w.zip"))
         t.wait_for("Cannot find volume " + os.path.join(work, "w.z03"))
 
+    def test_the_add_dialog_writes_volumes(self):
+        need_7zz()
+        work = self.path("win")
+        os.makedirs(work)
+        with open(os.path.join(work, "first.txt"), "w") as f:
+            f.write("already there\n")
+        made = run("-a", "w.zip", "first.txt", cwd=work)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        data = {}
+        for i in range(3):
+            name = "part%d.bin" % i
+            data[name] = os.urandom(90000)
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data[name])
+        t = self.start(work, os.path.join(work, "w.zip"))
+        t.wait_for("Total 1 file")
+        t.keys("C-a")
+        t.wait_for("Split into volumes of:")
+        t.text(" ".join(os.path.join(work, "part%d.bin" % i) for i in range(3)))
+        # A size too small is refused in the dialog, which stays open.
+        t.keys("M-v")
+        t.text("12k")
+        t.keys("Enter")
+        t.wait_for("A volume must hold at least 64k")
+        t.keys("Enter")
+        t.keys("M-v", "BSpace", "BSpace", "BSpace")
+        t.text("64k")
+        t.keys("Enter")
+        t.wait_for("Total 4 files")
+        volumes = sorted(n for n in os.listdir(work) if n.startswith("w.z"))
+        self.assertEqual(volumes[-1], "w.zip")
+        self.assertGreaterEqual(len(volumes), 5, volumes)
+        for n in volumes:
+            self.assertLessEqual(os.path.getsize(os.path.join(work, n)), 64 * 1024, n)
+        out = os.path.join(work, "out")
+        seven = subprocess.run(["7zz", "x", "-o" + out, os.path.join(work, "w.zip")],
+                               capture_output=True, text=True)
+        self.assertEqual(seven.returncode, 0, seven.stdout + seven.stderr)
+        for name, content in data.items():
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(), content, name)
+        t.keys("C-q")
+        t.wait_for(lambda s: t.dead(), timeout=10)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -77,39 +77,6 @@ bool SetCompression(char letter, zip::ZipCommand& cmd) {
     }
 }
 
-// A volume size: digits with an optional k, m or g (binary multiples); nullopt when it is
-// not one.
-std::optional<uint64_t> ParseVolumeSize(std::string_view text) {
-    uint64_t multiple = 1;
-    if (!text.empty()) {
-        switch (text.back()) {
-            case 'k':
-            case 'K':
-                multiple = uint64_t{1} << 10;
-                break;
-            case 'm':
-            case 'M':
-                multiple = uint64_t{1} << 20;
-                break;
-            case 'g':
-            case 'G':
-                multiple = uint64_t{1} << 30;
-                break;
-            default:
-                break;
-        }
-        if (multiple != 1) text.remove_suffix(1);
-    }
-    if (text.empty() || text.size() > 15) return std::nullopt;
-    uint64_t n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (n > (uint64_t{1} << 62) / multiple) return std::nullopt;
-    return n * multiple;
-}
-
 // False on a parameter error; `why` then names the refused word when one was.
 bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressMode& progress,
            std::optional<int>& cipher, std::string& why) {
@@ -171,7 +138,7 @@ bool Parse(const std::vector<std::string>& args, zip::ZipCommand& cmd, ProgressM
             } else if (a == "--follow-links") {
                 cmd.follow_links = true;
             } else if (a.rfind("--split=", 0) == 0) {
-                std::optional<uint64_t> size = ParseVolumeSize(std::string_view(a).substr(8));
+                std::optional<uint64_t> size = zip::ParseVolumeSize(std::string_view(a).substr(8));
                 if (!size) {
                     why = "\"" + a + "\" is not a size (bytes, or a number with k, m or g)";
                     return false;

@@ -293,4 +293,35 @@ bool IsSplitArchive(const std::string& path) {
     return opened.fd && engine::VolumeSetOf(opened.fd.get()) != nullptr;
 }
 
+std::optional<uint64_t> ParseVolumeSize(std::string_view text) {
+    uint64_t multiple = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case 'k':
+            case 'K':
+                multiple = uint64_t{1} << 10;
+                break;
+            case 'm':
+            case 'M':
+                multiple = uint64_t{1} << 20;
+                break;
+            case 'g':
+            case 'G':
+                multiple = uint64_t{1} << 30;
+                break;
+            default:
+                break;
+        }
+        if (multiple != 1) text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 15) return std::nullopt;
+    uint64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (n > (uint64_t{1} << 62) / multiple) return std::nullopt;
+    return n * multiple;
+}
+
 }  // namespace zip

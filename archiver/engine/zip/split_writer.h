@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archiver/engine/zip/update_reader.h"
@@ -19,6 +20,10 @@ namespace zip {
 
 /// The smallest volume a split archive may have.
 constexpr uint64_t kMinVolumeSize = 64 * 1024;
+
+/// A volume size as typed: digits with an optional k, m or g (binary multiples); nullopt when
+/// it is not one.
+std::optional<uint64_t> ParseVolumeSize(std::string_view text);
 
 /// Where something lies in a split archive.
 struct VolumePlace {

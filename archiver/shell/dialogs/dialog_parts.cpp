@@ -1,5 +1,6 @@
 #include "archiver/shell/dialogs/dialog_parts.h"
 
+#include "archiver/engine/zip/split_writer.h"
 #include "archiver/shell/dialogs/messages.h"
 #include "archiver/shell/dialogs/password_model.h"
 #include "archiver/shell/terminal_text.h"
@@ -165,6 +166,9 @@ tui::Dialog MakeAddDialog(const AddDefaults& defaults, const std::shared_ptr<Add
     AddCheck(d, kIdRecurse, "&Recurse Folders", 14, 0, c.recurse, 34);
     AddCheck(d, kIdSaveInfo, "&Save Extra Folder Info", 14, 38, c.save_folder_info, 34);
     AddCheck(d, kIdShortNames, "Store Filenames In DOS &8.3 Format", 15, 0, c.short_names, 40);
+    // Empty writes one file; a size such as 100m writes NAME.z01, NAME.z02, ..., NAME.zip.
+    d.Add(ControlKind::kLabel, -1, "Split into &volumes of:", 15, 42, 23);
+    AddEdit(d, kIdVolumeSize, "", 15, 65, 10, 20);
     // The cipher counts only when a password is set (the Password... button).
     d.Add(ControlKind::kLabel, -1, "Encr&yption:", 16, 0, 12);
     for (int i = 0; i < 4; ++i)
@@ -217,6 +221,21 @@ std::optional<AddRequest> ReadAddRequest(tui::Dialog& d, const AddState& state,
     r.choices.save_folder_info = Checked(d, kIdSaveInfo);
     r.choices.short_names = Checked(d, kIdShortNames);
     r.choices.encryption = std::max(0, d.CheckedRadio(3) - kIdEncryption0);
+    const std::string volume = EditText(d, kIdVolumeSize);
+    if (volume.find_first_not_of(' ') != std::string::npos) {
+        const size_t from = volume.find_first_not_of(' ');
+        const std::string typed = volume.substr(from, volume.find_last_not_of(' ') + 1 - from);
+        std::optional<uint64_t> size = zip::ParseVolumeSize(typed);
+        if (!size) {
+            error = "\"" + typed + "\" is not a size (bytes, or a number with k, m or g)";
+            return std::nullopt;
+        }
+        if (*size < zip::kMinVolumeSize) {
+            error = "A volume must hold at least 64k (65536 bytes)";
+            return std::nullopt;
+        }
+        r.split_size = *size;
+    }
     r.password = state.password;
     r.password_mask = state.mask;
     return r;

@@ -25,6 +25,7 @@ constexpr int kIdRecurse = 130;
 constexpr int kIdSaveInfo = 131;
 constexpr int kIdShortNames = 132;
 constexpr int kIdPasswordButton = 133;
+constexpr int kIdVolumeSize = 134;
 constexpr int kIdTarget = 140;
 constexpr int kIdBrowse = 141;
 constexpr int kIdSelected = 142;

@@ -50,6 +50,7 @@ struct AddRequest {
     std::vector<std::string> names;
     std::string password;       ///< empty: none
     bool password_mask = true;  ///< the masking choice, to be saved as "PasswordMask"
+    uint64_t split_size = 0;    ///< volumes of at most this many bytes; 0 writes one file
 };
 
 /// The zip command record for an add request on `archive` (report and progress windows are

@@ -334,6 +334,43 @@ TEST(AddDialog, ChoicesAreRead) {
     EXPECT_FALSE(ReadAddRequest(d, *state, error)->choices.recurse);
 }
 
+TEST(AddDialog, VolumeSizeIsReadAndChecked) {
+    TempDir t;
+    const struct {
+        const char32_t* typed;
+        uint64_t split;    // expected, when accepted
+        const char* says;  // the start of the refusal, else ""
+    } cases[] = {
+        {U"", 0, ""},
+        {U"100m", 100u << 20, ""},
+        {U" 64k ", 64u << 10, ""},
+        {U"70000", 70000, ""},
+        {U"63k", 0, "A volume must hold at least 64k"},
+        {U"1.5m", 0, "\"1.5m\" is not a size"},
+        {U"lots", 0, "\"lots\" is not a size"},
+    };
+    for (const auto& c : cases) {
+        auto state = std::make_shared<AddState>();
+        AddDefaults defaults{"a.zip", t.path, {}, "", true, formats::kKindZip};
+        tui::Dialog d = MakeAddDialog(defaults, state);
+        Type(d, U"x");
+        // Alt+V reaches the field.
+        d.HandleKey(MakeKey(U'v', true));
+        ASSERT_EQ(FocusedId(d), kIdVolumeSize);
+        Type(d, c.typed);
+        std::string error;
+        auto r = ReadAddRequest(d, *state, error);
+        if (*c.says == 0) {
+            ASSERT_TRUE(r) << error;
+            EXPECT_EQ(r->split_size, c.split);
+            EXPECT_EQ(MakeAddCommand(*r, "a.zip").split_size, c.split);
+        } else {
+            EXPECT_FALSE(r);
+            EXPECT_EQ(error.rfind(c.says, 0), 0u) << error;
+        }
+    }
+}
+
 TEST(ExtractDialog, WhichMembers) {
     const struct {
         bool has_selection, default_all;

@@ -45,6 +45,7 @@ zip::ZipCommand MakeAddCommand(const AddRequest& request, const std::string& arc
                          : zip::kEncryptTraditional;
     cmd.archive = archive;
     cmd.names = request.names;
+    cmd.split_size = request.split_size;
     if (!request.password.empty()) {
         cmd.password_given = true;
         cmd.password = request.password;

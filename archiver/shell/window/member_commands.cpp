@@ -140,6 +140,10 @@ void Add() {
         WriteSetting("Borvan", "Encryption", m.cfg.encryption);
     }
     if (formats::IsProgramKind(m.kind)) {
+        if (request->split_size != 0) {
+            Say("Only zip archives are written in volumes");
+            return;
+        }
         programs::OperationRequest op;
         op.op = programs::Operation::kAdd;
         op.args.files = request->names;
