@@ -65,12 +65,6 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
     // after next; the other levels neither read nor slide them.
     m.use_head3 = level > kLastGreedyLevel;
     m.use_prev2 = m.use_head3 && m.config.max_chain >= kSkipFromChain;
-    // The optimal parser keeps (and rebases) its trees' links itself; it reads the heads and
-    // the 3-byte heads.
-    if (level == kOptimalLevel) {
-        m.use_head3 = true;
-        m.use_prev2 = false;
-    }
     if (m.use_head3) m.head3.fill(0);
     if (level == 1) *flags |= kFlagSuperFast;
     if (level == 9) *flags |= kFlagMaximum;
@@ -93,8 +87,8 @@ DeflateResult deflate_member(DeflateState& s) {
     }
     if (s.level <= kLastGreedyLevel) {
         r.compressed_size = deflate_fast(s);
-    } else if (s.level == kOptimalLevel) {
-        r.compressed_size = deflate_optimal(s);
+    } else if (s.level == kLookaheadLevel) {
+        r.compressed_size = deflate_lookahead(s);
     } else {
         r.compressed_size = deflate_lazy(s);
     }

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "archiver/engine/zip/deflate_bits.h"
+#include "archiver/engine/zip/deflate_lookahead.h"
 #include "archiver/engine/zip/deflate_match.h"
-#include "archiver/engine/zip/deflate_optimal.h"
 #include "archiver/engine/zip/deflate_trees.h"
 
 namespace zip {
@@ -54,8 +54,6 @@ struct DeflateState {
     /// When set, every symbol is appended as (distance, length) with distance 0 for a
     /// literal; lets tests see the parser's choices.
     std::vector<std::pair<uint32_t, uint32_t>>* trace = nullptr;
-    /// The optimal parser's buffers, made when a member first needs them.
-    std::shared_ptr<OptimalScratch> optimal;
 };
 
 /// The engine's compressor state.

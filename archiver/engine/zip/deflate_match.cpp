@@ -17,75 +17,6 @@ constexpr uint32_t kSkipAfter = 128;
 constexpr uint32_t kLazySkipAfter = 512;
 constexpr uint32_t kMaxSkip = 7;
 
-/// Number of equal leading bytes of `a` and `b`, at most kMaxMatch; may read 6 bytes beyond.
-inline uint32_t common_length(const uint8_t* a, const uint8_t* b) {
-    return equal_length(a, b, 0, kMaxMatch);
-}
-
-/// Mask of the bytes [0, n) of a 64-bit load (n at most 8).
-inline uint64_t byte_mask(uint32_t n) {
-    if (n >= 8) return ~uint64_t{0};
-    uint64_t low = (uint64_t{1} << (8 * n)) - 1;
-    if constexpr (std::endian::native == std::endian::little) {
-        return low;
-    } else {
-        return ~uint64_t{0} << (8 * (8 - n));
-    }
-}
-
-/// The search itself, on plain values so that the parsers can keep theirs in registers. With
-/// `kSkip` the chain is walked two links per step through `prev2`; the candidates examined,
-/// and so the result, are the same.
-template <bool kSkip>
-inline uint32_t search(const uint8_t* win, const uint16_t* prev, const uint16_t* prev2,
-                       uint32_t strstart, uint32_t cur_match, uint32_t best_len,
-                       const LevelConfig& config, uint32_t& match_start) {
-    unsigned chain = config.max_chain;
-    if (best_len >= config.good_length) chain >>= 2;
-    const uint8_t* scan = win + strstart;
-    const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-    // A longer match must agree up to and including byte best_len: the eight bytes that end
-    // there (fewer while best_len is short) are checked first, which rejects most candidates
-    // with one load before any full comparison.
-    uint32_t off = best_len >= 7 ? best_len - 7 : 0;
-    uint64_t mask = byte_mask(best_len + 1 - off);
-    uint64_t scan_end = load64(scan + off) & mask;
-    // True when the search is over (a longest possible match).
-    auto check = [&](uint32_t candidate) {
-        const uint8_t* match = win + candidate;
-        if ((load64(match + off) & mask) != scan_end) return false;
-        uint32_t len = common_length(scan, match);
-        if (len <= best_len) return false;
-        match_start = candidate;
-        best_len = len;
-        if (len >= config.nice_length) return true;
-        off = best_len >= 7 ? best_len - 7 : 0;
-        mask = byte_mask(best_len + 1 - off);
-        scan_end = load64(scan + off) & mask;
-        return false;
-    };
-    if constexpr (kSkip) {
-        for (;;) {
-            uint32_t next = prev[cur_match & kWMask];
-            uint32_t after = prev2[cur_match & kWMask];  // valid while next is in range
-            if (check(cur_match) || next <= limit || --chain == 0) break;
-            if (check(next) || after <= limit || --chain == 0) break;
-            cur_match = after;
-        }
-    } else {
-        // The next candidate's bytes are asked for before the current one is compared, so
-        // that the loads overlap instead of each waiting on the one before. (Long chains walk
-        // two links at a time and gain nothing from it.)
-        for (;;) {
-            uint32_t next = prev[cur_match & kWMask];
-            __builtin_prefetch(win + next + off);
-            if (check(cur_match) || next <= limit || --chain == 0) break;
-            cur_match = next;
-        }
-    }
-    return best_len;
-}
-
 /// Sends the next bytes as literals without searching them: more the longer nothing has
 /// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
 /// is full.
@@ -163,8 +94,8 @@ uint64_t deflate_fast(DeflateState& s) {
 
         uint32_t match_length = 0;
         if (hash_head != 0 && c.strstart - hash_head <= kMaxDist) {
-            match_length = search<false>(win, prev, nullptr, c.strstart, hash_head, kMinMatch - 1,
-                                         config, c.match_start);
+            match_length = chain_search<false>(win, prev, nullptr, c.strstart, hash_head,
+                                               kMinMatch - 1, config, c.match_start);
         }
         if (match_length > c.lookahead) match_length = c.lookahead;
         bool full;
@@ -208,15 +139,9 @@ uint64_t lazy_parse(DeflateState& s) {
     uint16_t* const head = m.head.data();
     uint16_t* const prev2 = m.prev2.data();
     uint16_t* const head3 = m.head3.data();
+    const ChainLinks links(m);
     // Links a position into its hash chain, with the link after next alongside.
-    auto insert = [&](uint32_t pos, uint32_t h) {
-        head3[hash3(win + pos)] = static_cast<uint16_t>(pos);
-        uint32_t first = head[h];
-        prev[pos & kWMask] = static_cast<uint16_t>(first);
-        if constexpr (kSkip) prev2[pos & kWMask] = first != 0 ? prev[first & kWMask] : 0;
-        head[h] = static_cast<uint16_t>(pos);
-        return first;
-    };
+    auto insert = [&](uint32_t pos, uint32_t h) { return links.link<kSkip>(pos, h); };
     const LevelConfig config = m.config;
     Cursor c(m);
     uint32_t match_length = kMinMatch - 1;
@@ -237,8 +162,8 @@ uint64_t lazy_parse(DeflateState& s) {
         uint32_t prev_match = c.match_start;
         match_length = kMinMatch - 1;
         if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
-            match_length = search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
-                                         config, c.match_start);
+            match_length = chain_search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
+                                               config, c.match_start);
         }
         if (match_length < kMinMatch && prev_length < kMinMatch && near3 != 0 &&
             c.strstart - near3 <= kTooFar &&

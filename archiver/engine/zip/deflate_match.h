@@ -46,7 +46,7 @@ inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
                                                              {8, 16, 128, 128},
                                                              {8, 32, 128, 256},
                                                              {32, 128, 258, 1024},
-                                                             {32, 258, 258, 4096}}};
+                                                             {8, 128, 258, 384}}};
 
 /// The sliding window and the hash chains.
 struct MatchState {

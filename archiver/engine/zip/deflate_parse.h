@@ -1,8 +1,10 @@
 // What the parsers share: the cursor over the window, the tally of chosen symbols, block
-// emission and window refill, and the loads and hashes of the match finders.
+// emission and window refill, the loads and hashes of the match finders, and the hash-chain
+// search.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +49,122 @@ inline uint32_t hash3(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, sizeof v);
     return ((v << 8) * 0x9E3779B1u) >> (32 - kHashBits);
+}
+
+/// Number of equal leading bytes of `a` and `b`, at most kMaxMatch; may read 6 bytes beyond.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b) {
+    return equal_length(a, b, 0, kMaxMatch);
+}
+
+/// Mask of the bytes [0, n) of a 64-bit load (n at most 8).
+inline uint64_t byte_mask(uint32_t n) {
+    if (n >= 8) return ~uint64_t{0};
+    uint64_t low = (uint64_t{1} << (8 * n)) - 1;
+    if constexpr (std::endian::native == std::endian::little) {
+        return low;
+    } else {
+        return ~uint64_t{0} << (8 * (8 - n));
+    }
+}
+
+/// The hash chains as the lazy parsers link positions into them.
+struct ChainLinks {
+    const uint8_t* win;
+    uint16_t* head;
+    uint16_t* prev;
+    uint16_t* prev2;
+    uint16_t* head3;
+
+    explicit ChainLinks(MatchState& m)
+        : win(m.window.data()),
+          head(m.head.data()),
+          prev(m.prev.data()),
+          prev2(m.prev2.data()),
+          head3(m.head3.data()) {}
+
+    /// Links `pos` (of 4-byte hash `h`) into its chain and the 3-byte heads, with the link
+    /// after next alongside when `kSkip`; returns the chain's head before.
+    template <bool kSkip>
+    uint32_t link(uint32_t pos, uint32_t h) const {
+        head3[hash3(win + pos)] = static_cast<uint16_t>(pos);
+        uint32_t first = head[h];
+        prev[pos & kWMask] = static_cast<uint16_t>(first);
+        if constexpr (kSkip) prev2[pos & kWMask] = first != 0 ? prev[first & kWMask] : 0;
+        head[h] = static_cast<uint16_t>(pos);
+        return first;
+    }
+};
+
+/// The matches a chain search found on its way to the longest, each longer than the one
+/// before; past kMax the latest replaces the last kept.
+struct MatchList {
+    static constexpr unsigned kMax = 16;
+    std::array<uint32_t, kMax> len;
+    std::array<uint32_t, kMax> start;
+    unsigned n = 0;
+    void add(uint32_t l, uint32_t at) {
+        if (n == kMax) --n;
+        len[n] = l;
+        start[n] = at;
+        ++n;
+    }
+};
+
+/// The longest match at `strstart` longer than `best_len`, along the hash chain from
+/// `cur_match`, on plain values so that the parsers can keep theirs in registers; its start
+/// goes to `match_start`, and each match found longer than the one before to `list` when
+/// given. With `kSkip` the chain is walked two links per step through `prev2`; the candidates
+/// examined, and so the result, are the same.
+template <bool kSkip>
+inline uint32_t chain_search(const uint8_t* win, const uint16_t* prev, const uint16_t* prev2,
+                             uint32_t strstart, uint32_t cur_match, uint32_t best_len,
+                             const LevelConfig& config, uint32_t& match_start,
+                             MatchList* list = nullptr) {
+    unsigned chain = config.max_chain;
+    if (best_len >= config.good_length) chain >>= 2;
+    const uint8_t* scan = win + strstart;
+    const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
+    // A longer match must agree up to and including byte best_len: the eight bytes that end
+    // there (fewer while best_len is short) are checked first, which rejects most candidates
+    // with one load before any full comparison.
+    uint32_t off = best_len >= 7 ? best_len - 7 : 0;
+    uint64_t mask = byte_mask(best_len + 1 - off);
+    uint64_t scan_end = load64(scan + off) & mask;
+    // True when the search is over (a longest possible match).
+    auto check = [&](uint32_t candidate) {
+        const uint8_t* match = win + candidate;
+        if ((load64(match + off) & mask) != scan_end) return false;
+        uint32_t len = common_length(scan, match);
+        if (len <= best_len) return false;
+        match_start = candidate;
+        best_len = len;
+        if (list) list->add(len, candidate);
+        if (len >= config.nice_length) return true;
+        off = best_len >= 7 ? best_len - 7 : 0;
+        mask = byte_mask(best_len + 1 - off);
+        scan_end = load64(scan + off) & mask;
+        return false;
+    };
+    if constexpr (kSkip) {
+        for (;;) {
+            uint32_t next = prev[cur_match & kWMask];
+            uint32_t after = prev2[cur_match & kWMask];  // valid while next is in range
+            if (check(cur_match) || next <= limit || --chain == 0) break;
+            if (check(next) || after <= limit || --chain == 0) break;
+            cur_match = after;
+        }
+    } else {
+        // The next candidate's bytes are asked for before the current one is compared, so
+        // that the loads overlap instead of each waiting on the one before. (Long chains walk
+        // two links at a time and gain nothing from it.)
+        for (;;) {
+            uint32_t next = prev[cur_match & kWMask];
+            __builtin_prefetch(win + next + off);
+            if (check(cur_match) || next <= limit || --chain == 0) break;
+            cur_match = next;
+        }
+    }
+    return best_len;
 }
 
 /// The parsers' hot values, copied in and out around the calls that use the state.

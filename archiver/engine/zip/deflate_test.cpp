@@ -489,7 +489,9 @@ TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
         EXPECT_TRUE(UsesMatch(*state, ShortRepeat(3, 3), level, 3)) << level;
     }
     // The maximum level searches everywhere, also after thousands of bytes without a match.
-    EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4096), 9, 4096));
+    // (There it weighs short matches against their literals: among these bytes a far 3-byte
+    // match costs more than its literals, a 5-byte one less.)
+    EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4096, 5), 9, 4096, 5));
     EXPECT_FALSE(UsesMatch(*state, ShortRepeat(4097), 9, 4097));
     EXPECT_TRUE(UsesMatch(*state, ShortRepeat(4097, 4), 9, 4097, 4));
     // The greedy levels look for 4-byte strings only, at any distance.
