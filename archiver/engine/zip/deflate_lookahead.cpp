@@ -21,9 +21,11 @@ constexpr uint32_t kOneAheadMargin = 1u << kCostShift;
 constexpr uint32_t kTwoAheadMargin = 2u << kCostShift;
 /// Matches this short are sent as literals when those cost fewer bits.
 constexpr uint32_t kWeighedBelow = 5;
-/// The symbol costs follow the block's statistics, renewed every kCostEvery symbols; a new
-/// block keeps the costs of the one before until it has kCostFirst symbols of its own.
+/// The symbol costs follow the block's statistics, renewed every kCostEvery symbols, or every
+/// 1/kCostEveryShare of the block's symbols once that is more; a new block keeps the costs of
+/// the one before until it has kCostFirst symbols of its own.
 constexpr unsigned kCostEvery = 128;
+constexpr unsigned kCostEveryShare = 8;
 constexpr unsigned kCostFirst = 256;
 
 /// Symbols between two choices of the search mode, and the bytes per symbol above which the
@@ -141,6 +143,7 @@ uint64_t lookahead_parse(DeflateState& s) {
                     uint32_t& dist, MatchList* list) -> uint32_t {
         while (next_insert < pos) insert(next_insert++);
         __builtin_prefetch(head + hash4(win + pos + 1));
+        __builtin_prefetch(head3 + hash3(win + pos + 1));
         const uint32_t hash_head = insert(pos);
         next_insert = pos + 1;
         uint32_t len = 0;
@@ -173,7 +176,8 @@ uint64_t lookahead_parse(DeflateState& s) {
     bool have = false;
     while (c.lookahead != 0) {
         const unsigned symbols = trees.last_lit;
-        if (symbols >= costs_at + kCostEvery || (symbols < costs_at && symbols >= kCostFirst)) {
+        if (symbols >= costs_at + std::max(kCostEvery, costs_at / kCostEveryShare) ||
+            (symbols < costs_at && symbols >= kCostFirst)) {
             costs.from_counts(trees, tab);
             costs_at = symbols;
         }
