@@ -44,13 +44,15 @@ WindowTable& Windows() {
 
 void ResetWindows() {
     WindowTable& t = Storage();
-    // Only what holds a resource is let go slot by slot; the fresh table clears the rest
-    // (rebuilding every record twice made each reset cost hundreds of allocations).
-    for (WindowRecord& r : t.ch) {
+    // Only the records in use are cleared: a record is read only while its window is open and
+    // is made afresh when a window opens in it, and building all of them anew cost hundreds of
+    // allocations for each reset.
+    for (int i = 0; i < kMaxWindows; ++i) {
+        WindowRecord& r = t.ch[i];
         if (r.window) platform::DestroyWindow(r.window);
-        if (r.log) closelog(r.log);
+        if (r.window || r.log) chinit(i);
     }
-    t = WindowTable{};
+    static_cast<WindowTableState&>(t) = WindowTableState{};
 }
 
 bool IsChatWindowName(std::string_view name) {

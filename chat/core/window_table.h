@@ -78,9 +78,8 @@ struct WindowRecord {
     int mode_request = 0;
 };
 
-/// The process-wide window state.
-struct WindowTable {
-    std::array<WindowRecord, kMaxWindows> ch;
+/// What the window table holds beside its records.
+struct WindowTableState {
     WindowId statwin = 0;
     WindowId CActive = 0;
     bool Active = true;    ///< the program is the active one (always true without a desktop)
@@ -99,6 +98,11 @@ struct WindowTable {
     /// (DCC socket events).
     std::function<platform::LRESULT(WindowId, platform::UINT, platform::WPARAM, platform::LPARAM)>
         child_messages;
+};
+
+/// The process-wide window state.
+struct WindowTable : WindowTableState {
+    std::array<WindowRecord, kMaxWindows> ch;
 };
 
 /// The window table.

@@ -101,6 +101,45 @@ TEST_F(WindowTableTest, KindsNamesAndTheFiftyWindowLimit) {
     EXPECT_FALSE(closewindow(status_));  // the status window never closes
 }
 
+// A reset closes every window and leaves nothing of them behind: the slots that come back
+// into use start blank, whether their windows were open at the reset or closed before it.
+TEST_F(WindowTableTest, ResetLeavesNoTraceOfEarlierWindows) {
+    WindowTable& t = Windows();
+    for (int i = 1; i < 6; ++i) {
+        WindowRecord& r = Rec(MakeNewWindow(Tagged("#c", i), false));
+        r.topic = "old topic";
+        r.modes = "+nt";
+        r.history.push_back("/old");
+        r.lines.push_back(Line{});
+        r.font_name = "Other";
+        Print(r.window, "old line", 1);
+    }
+    ASSERT_TRUE(closewindow(t.ch[3].window));
+    t.may_close = [](const WindowRecord&) { return false; };
+    t.on_close = [](const WindowRecord&) {};
+    t.child_messages = [](WindowId, platform::UINT, platform::WPARAM, platform::LPARAM) {
+        return platform::LRESULT{1};
+    };
+    t.Active = false;
+    t.mw = 7;
+    ResetWindows();
+    EXPECT_EQ(t.statwin, 0u);
+    EXPECT_EQ(t.CActive, 0u);
+    EXPECT_TRUE(t.Active);
+    EXPECT_EQ(t.mw, 100);
+    EXPECT_FALSE(t.may_close || t.on_close || t.child_messages);
+    for (const WindowRecord& r : t.ch) EXPECT_EQ(r.window, 0u);
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        WindowRecord& r = Rec(MakeNewWindow(i == 0 ? "Status Window" : Tagged("#d", i), false));
+        EXPECT_EQ(&r, &t.ch[i]);
+        EXPECT_TRUE(r.topic.empty() && r.modes.empty() && r.history.empty() && r.lines.empty());
+        EXPECT_EQ(r.font_name, "FixedSys");
+        WrapPending(r);
+        EXPECT_TRUE(r.buffer.empty() && r.unwrapped.empty());
+    }
+}
+
 TEST_F(WindowTableTest, HistoryKeepsThirtyDistinctEntries) {
     int slot = findhwnd(status_);
     addtolbuf(slot, "/join #a");

@@ -66,7 +66,6 @@ private:
     }
 
     CompressedFault Gunzip(std::string& text) {
-        auto ws = MakeInflateWorkspace();
         // The header is read again here, whatever the listing found: its CRC is checked in
         // every run.
         auto s = GzipDataStart(fd_, 0, file_size_, &text);
@@ -74,6 +73,8 @@ private:
             if (text.empty()) text = "its header is invalid";
             return CompressedFault::kDamaged;
         }
+        // Made once the header is known good: a file refused for its header needs none.
+        auto ws = MakeInflateWorkspace();
         uint64_t start = *s;
         for (;;) {
             pos_ = start;

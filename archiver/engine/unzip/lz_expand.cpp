@@ -52,12 +52,16 @@ uint32_t Le32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Reads up to `cap` bytes from the start of the file (short only at its end).
+// Reads up to `cap` bytes from the start of the file (short only at its end). The buffer
+// grows as reads fill it: the header is read from every file opened, most are far smaller
+// than the largest header, and zeroing that much for each one costs more than the reads.
 bool ReadHead(int fd, size_t cap, std::vector<uint8_t>& out) {
-    out.assign(cap, 0);
+    constexpr size_t kFirstRead = 4096;
+    out.clear();
     size_t got = 0;
     while (got < cap) {
-        ssize_t n = ::pread(fd, out.data() + got, cap - got, static_cast<off_t>(got));
+        if (got == out.size()) out.resize(std::min(cap, std::max(kFirstRead, out.size() * 2)));
+        ssize_t n = ::pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
         if (n < 0) return false;
         if (n == 0) break;
         got += static_cast<size_t>(n);

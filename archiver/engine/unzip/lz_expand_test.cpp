@@ -183,6 +183,46 @@ open('cuthdr.kwj', 'wb').write(b'KWAJ\x88\xf0\x27\xd1\0\0')
     }
 }
 
+// Headers with long optional fields: the name and the data lie past whatever the reader
+// takes in its first read, and up to the largest header the fields allow.
+TEST(LzExpand, LongKwajHeaders) {
+    TempDir dir;
+    const std::vector<uint8_t> payload = {'p', 'a', 'y', 'l', 'o', 'a', 'd'};
+    struct Case {
+        size_t extra;
+        size_t comment;
+    } cases[] = {{0, 0}, {4070, 0}, {4075, 10}, {8170, 1}, {40000, 30000}, {65535, 65535}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.extra) + "+" + std::to_string(c.comment));
+        std::vector<uint8_t> file = {
+            'K',  'W', 'A', 'J', 0x88, 0xF0, 0x27,
+            0xD1, 0,   0,   0,   0,    0x2C, 0};  // stored; extra, name and comment fields
+        auto field = [&](size_t len, uint8_t fill) {
+            file.push_back(static_cast<uint8_t>(len));
+            file.push_back(static_cast<uint8_t>(len >> 8));
+            file.insert(file.end(), len, fill);
+        };
+        field(c.extra, 'e');
+        for (char ch : std::string("deep")) file.push_back(static_cast<uint8_t>(ch));
+        file.push_back(0);
+        field(c.comment, 'c');
+        file[10] = static_cast<uint8_t>(file.size());
+        file[11] = static_cast<uint8_t>(file.size() >> 8);
+        file.insert(file.end(), payload.begin(), payload.end());
+        WriteFile(dir / "long.kwj", file);
+        int error = 0;
+        EXPECT_EQ(Expand(dir / "long.kwj", error), payload);
+        EXPECT_EQ(error, 0);
+        EXPECT_EQ(GetExpandedName(dir / "long.kwj"), "deep");
+        // One byte short of the comment: the header is cut, whatever its size.
+        file.resize(file.size() - payload.size() - 1);
+        WriteFile(dir / "cut.kwj", file);
+        error = 0;
+        Expand(dir / "cut.kwj", error);
+        EXPECT_EQ(error, kLzErrorRead);
+    }
+}
+
 // Names from headers never carry folders.
 TEST(LzExpand, ExpandedNameIsABaseName) {
     TempDir dir;

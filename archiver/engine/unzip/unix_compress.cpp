@@ -100,21 +100,22 @@ const char* DecodeUnixCompress(const UnixCompressIo& io) {
     uint32_t table_limit = max_width >= kFirstWidth ? 1u << max_width : 1u << kFirstWidth;
     unsigned top_width = max_width >= kFirstWidth ? max_width : kFirstWidth;
 
-    std::vector<uint16_t> prefix(1u << kMaxWidth);
-    std::vector<uint8_t> suffix(1u << kMaxWidth);
-    std::vector<uint8_t> stack(1u << kMaxWidth);
+    // The tables grow with the codes the stream defines (at most `table_limit`), so a short
+    // stream costs what it uses rather than the tables of the widest codes.
+    uint32_t first_free = block_mode ? 257 : 256;
+    std::vector<uint16_t> prefix(first_free);
+    std::vector<uint8_t> suffix(first_free);
+    std::vector<uint8_t> stack;
     for (uint32_t i = 0; i < 256; ++i) suffix[i] = static_cast<uint8_t>(i);
-    // Room for a block and one whole string behind it.
-    std::vector<uint8_t> out(kOutBlock + (1u << kMaxWidth));
-    size_t out_len = 0;
+    // A block and one whole string behind it.
+    std::vector<uint8_t> out;
     auto flush = [&] {
-        if (out_len > 0) io.write(out.data(), out_len);
-        out_len = 0;
+        if (!out.empty()) io.write(out.data(), out.size());
+        out.clear();
     };
 
     unsigned width = kFirstWidth;
     uint32_t max_code = (1u << width) - 1;
-    uint32_t first_free = block_mode ? 257 : 256;
     uint32_t free_code = first_free;
     bool have_old = false;
     uint32_t old_code = 0;
@@ -150,10 +151,10 @@ const char* DecodeUnixCompress(const UnixCompressIo& io) {
             have_old = true;
             old_code = code;
             first_byte = static_cast<uint8_t>(code);
-            out[out_len++] = first_byte;
+            out.push_back(first_byte);
             continue;
         }
-        size_t sp = 0;
+        stack.clear();
         uint32_t c = code;
         if (c >= free_code) {
             if (c > free_code) {
@@ -161,21 +162,27 @@ const char* DecodeUnixCompress(const UnixCompressIo& io) {
                 return "corrupt input.";
             }
             // The string being defined: the previous one plus its own first byte.
-            stack[sp++] = first_byte;
+            stack.push_back(first_byte);
             c = old_code;
         }
         // Every prefix is below its own code, so this walk ends within the table's size.
         while (c >= 256) {
-            stack[sp++] = suffix[c];
+            stack.push_back(suffix[c]);
             c = prefix[c];
         }
         first_byte = static_cast<uint8_t>(c);
-        stack[sp++] = first_byte;
-        while (sp > 0) out[out_len++] = stack[--sp];
-        if (out_len >= kOutBlock) flush();
+        stack.push_back(first_byte);
+        out.insert(out.end(), stack.rbegin(), stack.rend());
+        if (out.size() >= kOutBlock) flush();
         if (free_code < table_limit) {
-            prefix[free_code] = static_cast<uint16_t>(old_code);
-            suffix[free_code] = first_byte;
+            // Codes are defined in order, each one past the last, or again after a clear.
+            if (free_code == prefix.size()) {
+                prefix.push_back(static_cast<uint16_t>(old_code));
+                suffix.push_back(first_byte);
+            } else {
+                prefix[free_code] = static_cast<uint16_t>(old_code);
+                suffix[free_code] = first_byte;
+            }
             ++free_code;
         }
         old_code = code;
