@@ -11,26 +11,8 @@
 namespace zip {
 namespace {
 
-/// Literals in a row after which the greedy levels search at fewer positions, and the most
-/// positions they skip between two searches.
-constexpr uint32_t kSkipAfter = 128;
+/// Literals in a row after which the lazy levels search at fewer positions.
 constexpr uint32_t kLazySkipAfter = 512;
-constexpr uint32_t kMaxSkip = 7;
-
-/// Sends the next bytes as literals without searching them: more the longer nothing has
-/// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
-/// is full.
-inline bool skip_ahead(DeflateState& s, const DeflateTables& tab, Cursor& c, uint32_t over) {
-    const uint8_t* win = s.match.window.data();
-    uint32_t extra = std::min({over >> 5, kMaxSkip, c.lookahead});
-    bool full = false;
-    for (; extra != 0 && !full; --extra) {
-        full = tally(s, tab, c, 0, win[c.strstart]);
-        --c.lookahead;
-        ++c.strstart;
-    }
-    return full;
-}
 
 }  // namespace
 
@@ -42,8 +24,12 @@ void fill_window(DeflateState& s) {
         m.match_start -= kWSize;
         m.strstart -= kWSize;
         m.block_start -= kWSize;
-        for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
-        for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        if (m.use_bucket) {
+            for (uint16_t& h : m.bucket) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+        } else {
+            for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+            for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        }
         if (m.use_prev2) {
             for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
         }

@@ -38,7 +38,7 @@ struct LevelConfig {
 
 /// Rows for levels 0 to 9; row 0 is never used.
 inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
-                                                             {8, 16, 12, 3},
+                                                             {8, 24, 16, 3},
                                                              {8, 258, 24, 8},
                                                              {4, 258, 32, 20},
                                                              {4, 4, 16, 16},
@@ -58,6 +58,9 @@ struct MatchState {
     std::array<uint16_t, kWSize> prev2{};
     std::array<uint16_t, kHashSize> head{};  // newest position per hash; 0 means none
     std::array<uint16_t, kHashSize> head3{};
+    // The fastest level's table instead of the chains: the two newest positions per hash, in
+    // pairs (see deflate_bucket).
+    std::array<uint16_t, 2 * kHashSize> bucket{};
     uint32_t strstart = 0;     // current position
     uint32_t lookahead = 0;    // valid bytes from strstart on
     int64_t block_start = 0;   // start of the current block; negative after a slide
@@ -66,6 +69,7 @@ struct MatchState {
     bool eofile = false;       // input is exhausted
     bool use_head3 = false;    // the level keeps head3 (the lazy parser)
     bool use_prev2 = false;    // the level keeps prev2 (long chains)
+    bool use_bucket = false;   // the level keeps the bucket table, not head and prev
     LevelConfig config{};
 };
 
