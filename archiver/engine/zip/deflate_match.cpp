@@ -13,6 +13,13 @@ namespace {
 
 /// Literals in a row after which the lazy levels search at fewer positions.
 constexpr uint32_t kLazySkipAfter = 512;
+/// At this level a match longer than kLongMatch puts only its last kTailInserts positions
+/// into the chains: inside a long repeat the positions mostly lead back to the copy it
+/// repeats, and linking each of them is much of the parser's time where data repeats at
+/// length. The tail stays linked, since a later match may start just before the end.
+constexpr int kTailInsertLevel = 5;
+constexpr uint32_t kLongMatch = 96;
+constexpr uint32_t kTailInserts = 16;
 
 }  // namespace
 
@@ -136,6 +143,7 @@ uint64_t lazy_parse(DeflateState& s) {
     uint32_t misses = 0;  // literals in a row
     // The lazy levels wait longer before they skip, and the maximum level never does.
     const uint32_t skip_after = s.level < 9 ? kLazySkipAfter : UINT32_MAX;
+    const uint32_t long_match = s.level == kTailInsertLevel ? kLongMatch : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -165,11 +173,18 @@ uint64_t lazy_parse(DeflateState& s) {
             // The previous match is at least as good as this one: take it.
             bool full = tally(s, tab, c, c.strstart - 1 - prev_match, prev_length - kMinMatch);
             c.lookahead -= prev_length - 1;
-            prev_length -= 2;
-            do {
-                ++c.strstart;
-                insert(c.strstart, hash4(win + c.strstart));
-            } while (--prev_length != 0);
+            if (prev_length > long_match) {
+                const uint32_t end = c.strstart - 1 + prev_length;
+                for (uint32_t q = end - kTailInserts; q < end; ++q) insert(q, hash4(win + q));
+                c.strstart = end - 1;
+                prev_length = 0;
+            } else {
+                prev_length -= 2;
+                do {
+                    ++c.strstart;
+                    insert(c.strstart, hash4(win + c.strstart));
+                } while (--prev_length != 0);
+            }
             match_available = false;
             match_length = kMinMatch - 1;
             ++c.strstart;
