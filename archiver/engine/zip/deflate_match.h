@@ -1,5 +1,6 @@
 // The compressor's window and match finder: the hash chains, window refill, the longest-match
-// search, and the fast (levels 1-3) and lazy (levels 4-9) parsers.
+// search, and the fast (levels 2-3; level 1 has its own, deflate_bucket) and lazy (levels 4-8)
+// parsers.
 #pragma once
 
 #include <array>
@@ -36,7 +37,8 @@ struct LevelConfig {
     uint16_t max_chain;    // chain entries examined
 };
 
-/// Rows for levels 0 to 9; row 0 is never used.
+/// Rows for levels 0 to 9; row 0 is never used, nor the chain limit of row 1 (which keeps no
+/// chains).
 inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
                                                              {8, 24, 16, 3},
                                                              {8, 258, 24, 8},
