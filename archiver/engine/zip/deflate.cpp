@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archiver/engine/zip/deflate_bucket.h"
+
 namespace zip {
 namespace {
 
@@ -58,8 +60,13 @@ int init_matcher(DeflateState& s, int level, uint16_t* flags) {
         return 5;
     }
     MatchState& m = s.match;
-    m.head.fill(0);
     s.level = level;
+    m.use_bucket = level == kBucketLevel;
+    if (m.use_bucket) {
+        m.bucket.fill(0);
+    } else {
+        m.head.fill(0);
+    }
     m.config = kLevelTable[level];
     // Only the lazy parser looks at the 3-byte heads, and only long chains at the link
     // after next; the other levels neither read nor slide them.
@@ -85,7 +92,9 @@ DeflateResult deflate_member(DeflateState& s) {
         r.detail = "bad pack level";
         return r;
     }
-    if (s.level <= kLastGreedyLevel) {
+    if (s.level == kBucketLevel) {
+        r.compressed_size = deflate_bucket(s);
+    } else if (s.level <= kLastGreedyLevel) {
         r.compressed_size = deflate_fast(s);
     } else if (s.level == kLookaheadLevel) {
         r.compressed_size = deflate_lookahead(s);

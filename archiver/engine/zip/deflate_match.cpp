@@ -11,26 +11,15 @@
 namespace zip {
 namespace {
 
-/// Literals in a row after which the greedy levels search at fewer positions, and the most
-/// positions they skip between two searches.
-constexpr uint32_t kSkipAfter = 128;
+/// Literals in a row after which the lazy levels search at fewer positions.
 constexpr uint32_t kLazySkipAfter = 512;
-constexpr uint32_t kMaxSkip = 7;
-
-/// Sends the next bytes as literals without searching them: more the longer nothing has
-/// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
-/// is full.
-inline bool skip_ahead(DeflateState& s, const DeflateTables& tab, Cursor& c, uint32_t over) {
-    const uint8_t* win = s.match.window.data();
-    uint32_t extra = std::min({over >> 5, kMaxSkip, c.lookahead});
-    bool full = false;
-    for (; extra != 0 && !full; --extra) {
-        full = tally(s, tab, c, 0, win[c.strstart]);
-        --c.lookahead;
-        ++c.strstart;
-    }
-    return full;
-}
+/// At this level a match longer than kLongMatch puts only its last kTailInserts positions
+/// into the chains: inside a long repeat the positions mostly lead back to the copy it
+/// repeats, and linking each of them is much of the parser's time where data repeats at
+/// length. The tail stays linked, since a later match may start just before the end.
+constexpr int kTailInsertLevel = 5;
+constexpr uint32_t kLongMatch = 96;
+constexpr uint32_t kTailInserts = 16;
 
 }  // namespace
 
@@ -42,8 +31,12 @@ void fill_window(DeflateState& s) {
         m.match_start -= kWSize;
         m.strstart -= kWSize;
         m.block_start -= kWSize;
-        for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
-        for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        if (m.use_bucket) {
+            for (uint16_t& h : m.bucket) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+        } else {
+            for (uint16_t& h : m.head) h = h >= kWSize ? static_cast<uint16_t>(h - kWSize) : 0;
+            for (uint16_t& p : m.prev) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
+        }
         if (m.use_prev2) {
             for (uint16_t& p : m.prev2) p = p >= kWSize ? static_cast<uint16_t>(p - kWSize) : 0;
         }
@@ -150,6 +143,7 @@ uint64_t lazy_parse(DeflateState& s) {
     uint32_t misses = 0;  // literals in a row
     // The lazy levels wait longer before they skip, and the maximum level never does.
     const uint32_t skip_after = s.level < 9 ? kLazySkipAfter : UINT32_MAX;
+    const uint32_t long_match = s.level == kTailInsertLevel ? kLongMatch : UINT32_MAX;
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
@@ -179,11 +173,18 @@ uint64_t lazy_parse(DeflateState& s) {
             // The previous match is at least as good as this one: take it.
             bool full = tally(s, tab, c, c.strstart - 1 - prev_match, prev_length - kMinMatch);
             c.lookahead -= prev_length - 1;
-            prev_length -= 2;
-            do {
-                ++c.strstart;
-                insert(c.strstart, hash4(win + c.strstart));
-            } while (--prev_length != 0);
+            if (prev_length > long_match) {
+                const uint32_t end = c.strstart - 1 + prev_length;
+                for (uint32_t q = end - kTailInserts; q < end; ++q) insert(q, hash4(win + q));
+                c.strstart = end - 1;
+                prev_length = 0;
+            } else {
+                prev_length -= 2;
+                do {
+                    ++c.strstart;
+                    insert(c.strstart, hash4(win + c.strstart));
+                } while (--prev_length != 0);
+            }
             match_available = false;
             match_length = kMinMatch - 1;
             ++c.strstart;

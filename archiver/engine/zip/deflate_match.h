@@ -1,5 +1,6 @@
 // The compressor's window and match finder: the hash chains, window refill, the longest-match
-// search, and the fast (levels 1-3) and lazy (levels 4-9) parsers.
+// search, and the fast (levels 2-3; level 1 has its own, deflate_bucket) and lazy (levels 4-8)
+// parsers.
 #pragma once
 
 #include <array>
@@ -36,9 +37,10 @@ struct LevelConfig {
     uint16_t max_chain;    // chain entries examined
 };
 
-/// Rows for levels 0 to 9; row 0 is never used.
+/// Rows for levels 0 to 9; row 0 is never used, nor the chain limit of row 1 (which keeps no
+/// chains).
 inline constexpr std::array<LevelConfig, 10> kLevelTable = {{{0, 0, 0, 0},
-                                                             {8, 16, 12, 3},
+                                                             {8, 24, 16, 3},
                                                              {8, 258, 24, 8},
                                                              {4, 258, 32, 20},
                                                              {4, 4, 16, 16},
@@ -58,6 +60,9 @@ struct MatchState {
     std::array<uint16_t, kWSize> prev2{};
     std::array<uint16_t, kHashSize> head{};  // newest position per hash; 0 means none
     std::array<uint16_t, kHashSize> head3{};
+    // The fastest level's table instead of the chains: the two newest positions per hash, in
+    // pairs (see deflate_bucket).
+    std::array<uint16_t, 2 * kHashSize> bucket{};
     uint32_t strstart = 0;     // current position
     uint32_t lookahead = 0;    // valid bytes from strstart on
     int64_t block_start = 0;   // start of the current block; negative after a slide
@@ -66,6 +71,7 @@ struct MatchState {
     bool eofile = false;       // input is exhausted
     bool use_head3 = false;    // the level keeps head3 (the lazy parser)
     bool use_prev2 = false;    // the level keeps prev2 (long chains)
+    bool use_bucket = false;   // the level keeps the bucket table, not head and prev
     LevelConfig config{};
 };
 

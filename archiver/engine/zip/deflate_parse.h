@@ -242,4 +242,24 @@ inline bool flush_ok(DeflateState& s, Cursor& c) {
     return !s.bits.failed;
 }
 
+/// Literals in a row after which the greedy levels search at fewer positions, and the most
+/// positions they skip between two searches.
+constexpr uint32_t kSkipAfter = 128;
+constexpr uint32_t kMaxSkip = 7;
+
+/// Sends the next bytes as literals without searching them: more the longer nothing has
+/// matched (`over` literals beyond the level's limit), at most kMaxSkip. True when the block
+/// is full.
+inline bool skip_ahead(DeflateState& s, const DeflateTables& tab, Cursor& c, uint32_t over) {
+    const uint8_t* win = s.match.window.data();
+    uint32_t extra = std::min({over >> 5, kMaxSkip, c.lookahead});
+    bool full = false;
+    for (; extra != 0 && !full; --extra) {
+        full = tally(s, tab, c, 0, win[c.strstart]);
+        --c.lookahead;
+        ++c.strstart;
+    }
+    return full;
+}
+
 }  // namespace zip

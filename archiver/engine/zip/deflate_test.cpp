@@ -504,6 +504,47 @@ TEST(Deflate, LazyLevelsDropThreeByteMatchesBeyond4096) {
     }
 }
 
+TEST(Deflate, LevelFiveLinksOnlyTheTailOfALongMatch) {
+    // A 300-byte string, noise, the string again (one long match), noise, then two pieces of
+    // the string: one from its middle, one from its end. Level 5 finds the middle only in the
+    // first copy, the end also in the nearer second one; level 4 links every position.
+    const std::vector<uint8_t> a = RandomBytes(300, 21);
+    const std::vector<uint8_t> noise = RandomBytes(400, 22);
+    std::vector<uint8_t> v = {'#'};
+    v.insert(v.end(), a.begin(), a.end());
+    v.insert(v.end(), noise.begin(), noise.begin() + 100);
+    const uint32_t second = static_cast<uint32_t>(v.size());
+    v.insert(v.end(), a.begin(), a.end());
+    v.insert(v.end(), noise.begin() + 100, noise.begin() + 200);
+    const uint32_t middle = static_cast<uint32_t>(v.size());
+    v.insert(v.end(), a.begin() + 100, a.begin() + 140);
+    v.insert(v.end(), noise.begin() + 200, noise.begin() + 300);
+    const uint32_t end = static_cast<uint32_t>(v.size());
+    v.insert(v.end(), a.end() - 12, a.end());
+    v.insert(v.end(), noise.begin() + 300, noise.end());
+    auto state = make_deflate_state();
+    for (int level : {4, 5}) {
+        SCOPED_TRACE(level);
+        Trace trace;
+        ASSERT_TRUE(RoundTrips(*state, v, level, trace));
+        std::vector<std::pair<uint32_t, uint32_t>> at;  // (position, distance) of each match
+        uint32_t pos = 0;
+        for (auto [d, len] : trace) {
+            if (d != 0) at.emplace_back(pos, d);
+            pos += d ? len : 1;
+        }
+        const uint32_t near_middle = middle - (second + 100);
+        const uint32_t far_middle = middle - (1 + 100);
+        const uint32_t near_end = end - (second + 288);
+        auto matched = [&](uint32_t p, uint32_t d) {
+            return std::find(at.begin(), at.end(), std::make_pair(p, d)) != at.end();
+        };
+        EXPECT_TRUE(matched(second, second - 1));
+        EXPECT_TRUE(matched(middle, level == 5 ? far_middle : near_middle));
+        EXPECT_TRUE(matched(end, near_end));
+    }
+}
+
 struct FailingInput final : DeflateInput {
     std::vector<uint8_t> data;
     size_t pos = 0;
