@@ -98,7 +98,8 @@ struct Inputs {
         all.emplace_back("period 7, odd end", periodic);
         // Repeats right at the farthest distance a match may reach and one byte beyond it.
         std::vector<uint8_t> far = RandomBytes(kMaxDist, 11);
-        far.insert(far.end(), far.begin(), far.begin() + 1000);
+        const std::vector<uint8_t> head(far.begin(), far.begin() + 1000);
+        far.insert(far.end(), head.begin(), head.end());
         std::vector<uint8_t> beyond = RandomBytes(kMaxDist + 1, 12);
         far.insert(far.end(), beyond.begin(), beyond.end());
         far.insert(far.end(), beyond.begin(), beyond.begin() + 1000);
