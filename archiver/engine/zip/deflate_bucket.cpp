@@ -7,15 +7,6 @@
 #include "archiver/engine/zip/deflate_parse.h"
 
 namespace zip {
-namespace {
-
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-}  // namespace
 
 uint64_t deflate_bucket(DeflateState& s) {
     MatchState& m = s.match;

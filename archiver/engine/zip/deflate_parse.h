@@ -13,6 +13,13 @@
 
 namespace zip {
 
+/// Four bytes from `p`, unaligned.
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 /// Eight bytes from `p`, unaligned.
 inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
@@ -39,16 +46,12 @@ inline uint32_t equal_length(const uint8_t* a, const uint8_t* b, uint32_t len, u
 
 /// Hash of the four bytes at `p`.
 inline uint32_t hash4(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+    return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 /// Hash of the three bytes at `p` (reads four).
 inline uint32_t hash3(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return ((v << 8) * 0x9E3779B1u) >> (32 - kHashBits);
+    return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 /// Number of equal leading bytes of `a` and `b`, at most kMaxMatch; may read 6 bytes beyond.
