@@ -546,6 +546,22 @@ TEST(Deflate, LevelFiveLinksOnlyTheTailOfALongMatch) {
     }
 }
 
+TEST(Deflate, TheTraceKeepsTheOrderOfTheSymbolsWhereBlocksAreSplit) {
+    // Text, noise and text again: the block ends where the noise begins and where it ends,
+    // and the symbols held back for the next block must come after those emitted before.
+    std::vector<uint8_t> v = Text(30000, 31);
+    const std::vector<uint8_t> noise = RandomBytes(30000, 32);
+    v.insert(v.end(), noise.begin(), noise.end());
+    const std::vector<uint8_t> more = Text(30000, 33);
+    v.insert(v.end(), more.begin(), more.end());
+    auto state = make_deflate_state();
+    for (int level = 1; level <= 9; ++level) {
+        SCOPED_TRACE(level);
+        Trace trace;
+        ASSERT_TRUE(RoundTrips(*state, v, level, trace));
+    }
+}
+
 struct FailingInput final : DeflateInput {
     std::vector<uint8_t> data;
     size_t pos = 0;

@@ -470,6 +470,13 @@ uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bo
     const DeflateTables& tab = deflate_tables();
 
     if (*t.internal_attr == kAttrUnknown) decide_text(t);
+    if (s.trace) {
+        for (unsigned i = 0; i < t.last_lit; ++i) {
+            const unsigned dist = t.syms[i] >> 8;
+            const unsigned lc = t.syms[i] & 0xFF;
+            s.trace->emplace_back(dist, dist ? lc + kMinMatch : lc);
+        }
+    }
 
     const TreeDesc ldesc = {tab.static_llen.data(), kExtraLBits.data(), kLiterals + 1, kLCodes,
                             kMaxBits};
