@@ -147,8 +147,10 @@ uint64_t lazy_parse(DeflateState& s) {
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
-        // The next position's chain head, fetched while this position is searched.
+        // The next position's chain head and 3-byte head, fetched while this position is
+        // searched.
         __builtin_prefetch(head + hash4(win + c.strstart + 1));
+        __builtin_prefetch(head3 + hash3(win + c.strstart + 1));
         uint32_t near3 = head3[hash3(win + c.strstart)];
         uint32_t hash_head = insert(c.strstart, h);
 
@@ -159,9 +161,13 @@ uint64_t lazy_parse(DeflateState& s) {
             match_length = chain_search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
                                                config, c.match_start);
         }
-        if (match_length < kMinMatch && prev_length < kMinMatch && near3 != 0 &&
-            c.strstart - near3 <= kTooFar &&
-            ((load64(win + near3) ^ load64(win + c.strstart)) & 0xFFFFFF) == 0) {
+        // The 3-byte candidate's tests are folded into one branch: which of them fails is
+        // hard to predict, and a mispredicted branch at every position costs more than the
+        // loads.
+        if (match_length < kMinMatch && prev_length < kMinMatch &&
+            (((load64(win + near3) ^ load64(win + c.strstart)) & byte_mask(kMinMatch)) |
+             static_cast<uint64_t>(near3 == 0) |
+             static_cast<uint64_t>(c.strstart - near3 > kTooFar)) == 0) {
             match_length = kMinMatch;
             c.match_start = near3;
         }
