@@ -157,7 +157,9 @@ uint64_t lazy_parse(DeflateState& s) {
         prev_length = match_length;
         uint32_t prev_match = c.match_start;
         match_length = kMinMatch - 1;
-        if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
+        if ((static_cast<uint32_t>(hash_head != 0) &
+             static_cast<uint32_t>(prev_length < config.max_lazy) &
+             static_cast<uint32_t>(c.strstart - hash_head <= kMaxDist)) != 0) {
             match_length = chain_search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
                                                config, c.match_start);
         }
