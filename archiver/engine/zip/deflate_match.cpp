@@ -181,8 +181,12 @@ uint64_t lazy_parse(DeflateState& s) {
             // The previous match is at least as good as this one: take it.
             bool full = tally(s, tab, c, c.strstart - 1 - prev_match, prev_length - kMinMatch);
             c.lookahead -= prev_length - 1;
+            const uint32_t end = c.strstart - 1 + prev_length;
+            // The heads the search after the match reads, fetched while its positions are
+            // linked.
+            __builtin_prefetch(head + hash4(win + end));
+            __builtin_prefetch(head3 + hash3(win + end));
             if (prev_length > long_match) {
-                const uint32_t end = c.strstart - 1 + prev_length;
                 for (uint32_t q = end - kTailInserts; q < end; ++q) insert(q, hash4(win + q));
                 c.strstart = end - 1;
                 prev_length = 0;
