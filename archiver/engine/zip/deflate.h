@@ -52,7 +52,8 @@ struct DeflateState {
     int level = 0;
     bool read_error = false;
     /// When set, every symbol is appended as (distance, length) with distance 0 for a
-    /// literal; lets tests see the parser's choices.
+    /// literal, block by block as the blocks are emitted (not as the parsers choose them,
+    /// which would cost their loops a check per symbol); lets tests see the parser's choices.
     std::vector<std::pair<uint32_t, uint32_t>>* trace = nullptr;
 };
 

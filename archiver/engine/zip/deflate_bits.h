@@ -79,4 +79,51 @@ struct BitWriter {
     void flush_stage();
 };
 
+/// A writer's pending bits and stage position held in locals for a loop that sends many
+/// codes: the writer's own fields live in memory, and every byte staged (a char store, which
+/// may alias anything) would otherwise force them to be reloaded for the next code. `store`
+/// hands them back; the writer must not be used directly in between.
+struct BitCursor {
+    BitWriter& w;
+    uint64_t acc;
+    unsigned count;
+    uint8_t* at;
+
+    explicit BitCursor(BitWriter& writer)
+        : w(writer),
+          acc(writer.acc),
+          count(writer.count),
+          at(writer.stage.data() + writer.staged) {}
+    /// As BitWriter::add_bits.
+    void add_bits(uint64_t value, unsigned n) {
+        acc |= value << count;
+        count += n;
+    }
+    /// As BitWriter::commit.
+    void commit() {
+        if (at > w.stage.data() + BitWriter::kStageSize) [[unlikely]] {
+            w.staged = static_cast<size_t>(at - w.stage.data());
+            w.flush_stage();
+            at = w.stage.data();
+        }
+        uint64_t v = acc;
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        std::memcpy(at, &v, sizeof v);
+        at += count >> 3;
+        acc >>= count & 56;
+        count &= 7;
+    }
+    /// As BitWriter::put_bits.
+    void put_bits(uint64_t value, unsigned n) {
+        add_bits(value, n);
+        commit();
+    }
+    /// Puts the pending bits and the stage position back into the writer.
+    void store() const {
+        w.acc = acc;
+        w.count = count;
+        w.staged = static_cast<size_t>(at - w.stage.data());
+    }
+};
+
 }  // namespace zip

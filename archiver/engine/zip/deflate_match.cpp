@@ -147,21 +147,29 @@ uint64_t lazy_parse(DeflateState& s) {
 
     while (c.lookahead != 0) {
         uint32_t h = hash4(win + c.strstart);
-        // The next position's chain head, fetched while this position is searched.
+        // The next position's chain head and 3-byte head, fetched while this position is
+        // searched.
         __builtin_prefetch(head + hash4(win + c.strstart + 1));
+        __builtin_prefetch(head3 + hash3(win + c.strstart + 1));
         uint32_t near3 = head3[hash3(win + c.strstart)];
         uint32_t hash_head = insert(c.strstart, h);
 
         prev_length = match_length;
         uint32_t prev_match = c.match_start;
         match_length = kMinMatch - 1;
-        if (hash_head != 0 && prev_length < config.max_lazy && c.strstart - hash_head <= kMaxDist) {
+        if ((static_cast<uint32_t>(hash_head != 0) &
+             static_cast<uint32_t>(prev_length < config.max_lazy) &
+             static_cast<uint32_t>(c.strstart - hash_head <= kMaxDist)) != 0) {
             match_length = chain_search<kSkip>(win, prev, prev2, c.strstart, hash_head, prev_length,
                                                config, c.match_start);
         }
-        if (match_length < kMinMatch && prev_length < kMinMatch && near3 != 0 &&
-            c.strstart - near3 <= kTooFar &&
-            ((load64(win + near3) ^ load64(win + c.strstart)) & 0xFFFFFF) == 0) {
+        // The 3-byte candidate's tests are folded into one branch: which of them fails is
+        // hard to predict, and a mispredicted branch at every position costs more than the
+        // loads.
+        if (match_length < kMinMatch && prev_length < kMinMatch &&
+            (((load64(win + near3) ^ load64(win + c.strstart)) & byte_mask(kMinMatch)) |
+             static_cast<uint64_t>(near3 == 0) |
+             static_cast<uint64_t>(c.strstart - near3 > kTooFar)) == 0) {
             match_length = kMinMatch;
             c.match_start = near3;
         }
@@ -173,8 +181,12 @@ uint64_t lazy_parse(DeflateState& s) {
             // The previous match is at least as good as this one: take it.
             bool full = tally(s, tab, c, c.strstart - 1 - prev_match, prev_length - kMinMatch);
             c.lookahead -= prev_length - 1;
+            const uint32_t end = c.strstart - 1 + prev_length;
+            // The heads the search after the match reads, fetched while its positions are
+            // linked.
+            __builtin_prefetch(head + hash4(win + end));
+            __builtin_prefetch(head3 + hash3(win + end));
             if (prev_length > long_match) {
-                const uint32_t end = c.strstart - 1 + prev_length;
                 for (uint32_t q = end - kTailInserts; q < end; ++q) insert(q, hash4(win + q));
                 c.strstart = end - 1;
                 prev_length = 0;

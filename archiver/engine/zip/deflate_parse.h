@@ -194,7 +194,6 @@ struct Cursor {
 /// Buffers a symbol; true when the block should be emitted now.
 inline bool tally(DeflateState& s, const DeflateTables& tab, const Cursor& c, unsigned dist,
                   unsigned lc) {
-    if (s.trace) s.trace->emplace_back(dist, dist ? lc + kMinMatch : lc);
     (void)c;
     TreeState& t = s.trees;
     if (record_symbol(t, tab, dist, lc)) return true;

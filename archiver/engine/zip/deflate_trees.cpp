@@ -33,14 +33,15 @@ struct TreeDesc {
     unsigned max_length;  // longest allowed code
 };
 
+/// The low `len` bits of `code` (len 1 to 16) in reverse order: the 16-bit reversal by
+/// swapping ever smaller halves, shifted down.
 uint16_t reverse_bits(unsigned code, unsigned len) {
-    unsigned res = 0;
-    do {
-        res |= code & 1;
-        code >>= 1;
-        res <<= 1;
-    } while (--len > 0);
-    return static_cast<uint16_t>(res >> 1);
+    uint32_t v = code & 0xFFFF;
+    v = (v >> 8 | v << 8) & 0xFFFF;
+    v = (v >> 4 & 0x0F0F) | (v & 0x0F0F) << 4;
+    v = (v >> 2 & 0x3333) | (v & 0x3333) << 2;
+    v = (v >> 1 & 0x5555) | (v & 0x5555) << 1;
+    return static_cast<uint16_t>(v >> (16 - len));
 }
 
 /// Assigns canonical codes to the lengths of codes 0..max_code, bit-reversed for sending.
@@ -327,11 +328,13 @@ void send_all_trees(TreeState& t, BitWriter& bw, int max_blindex) {
 
 /// Sends the block's symbols with the given codes and lengths, then the end-of-block code.
 template <typename LCode, typename LLen, typename DCode, typename DLen>
-void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw, const LCode& lcode,
-                    const LLen& llen, const DCode& dcode, const DLen& dlen) {
+void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& writer,
+                    const LCode& lcode, const LLen& llen, const DCode& dcode, const DLen& dlen) {
+    BitCursor bw(writer);
+    const unsigned n = t.last_lit;
     // Literals gather in the accumulator, up to three at a time, before whole bytes leave
     // it: at the top of each step at most 40 bits are pending.
-    for (unsigned i = 0; i < t.last_lit; ++i) {
+    for (unsigned i = 0; i < n; ++i) {
         unsigned dist = t.syms[i] >> 8;
         unsigned lc = t.syms[i] & 0xFF;
         if (dist == 0) {
@@ -353,6 +356,7 @@ void compress_block(const TreeState& t, const DeflateTables& tab, BitWriter& bw,
                     dlen[code] + kExtraDBits[code]);
     }
     bw.put_bits(lcode[kEndBlock], llen[kEndBlock]);
+    bw.store();
 }
 
 /// Text when the printable bytes, divided by 4, are at least as many as the others.
@@ -470,6 +474,13 @@ uint64_t emit_block(DeflateState& s, const uint8_t* buf, uint64_t stored_len, bo
     const DeflateTables& tab = deflate_tables();
 
     if (*t.internal_attr == kAttrUnknown) decide_text(t);
+    if (s.trace) {
+        for (unsigned i = 0; i < t.last_lit; ++i) {
+            const unsigned dist = t.syms[i] >> 8;
+            const unsigned lc = t.syms[i] & 0xFF;
+            s.trace->emplace_back(dist, dist ? lc + kMinMatch : lc);
+        }
+    }
 
     const TreeDesc ldesc = {tab.static_llen.data(), kExtraLBits.data(), kLiterals + 1, kLCodes,
                             kMaxBits};
