@@ -19,12 +19,13 @@ class DesktopViewers(window.WindowFixture):
         self.bin = os.path.join(self.dir, "bin")
         os.makedirs(self.bin)
         self.seen = os.path.join(self.dir, "seen")
-        # Stand-ins that record the argument they got and a copy of what it names.
+        # Stand-ins that record a copy of what their last argument names, then the arguments
+        # they got: the test reads the copy as soon as the line appears, so the copy comes first.
         for name in ("xdg-open", "pager"):
             with open(os.path.join(self.bin, name), "w") as f:
-                f.write('#!/bin/sh\nprintf "%%s %%s\\n" "%s" "$*" >> "%s"\n'
-                        'for last do :; done\ncat "$last" >> "%s.data"\n'
-                        % (name, self.seen, self.seen))
+                f.write('#!/bin/sh\nfor last do :; done\ncat "$last" >> "%s.data"\n'
+                        'printf "%%s %%s\\n" "%s" "$*" >> "%s"\n'
+                        % (self.seen, name, self.seen))
             os.chmod(os.path.join(self.bin, name), 0o755)
         self.extra = {}
 
