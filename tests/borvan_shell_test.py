@@ -534,6 +534,36 @@ class ManagerStartTest(unittest.TestCase):
         pane.wait_gone("Packed", timeout=20)
         self.assertIn("alpha.txt", pane.screen())
 
+    def test_installation_defaults_restore_the_option_record(self):
+        record = bytearray(225)  # every option off, the compressed sizes too
+        os.makedirs(os.path.dirname(self.ini), exist_ok=True)
+        with open(self.ini, "w") as f:
+            f.write("[Borvan]\nOpts=%s%02X\n" % (record.hex().upper(), sum(record) % 256))
+        pane = self.start(self.path("a.zip"))
+        pane.wait_for("alpha.txt", timeout=20)
+        self.assertNotIn("Packed", pane.screen())
+        pane.keys("M-o")
+        pane.wait_for("Save Settings Now")
+        pane.keys("i")
+        pane.wait_for("back to their defaults")
+        pane.keys("n")  # No leaves them
+        pane.wait_gone("back to their defaults")
+        self.assertNotIn("Packed", pane.screen())
+        pane.keys("M-o")
+        pane.wait_for("Save Settings Now")
+        pane.keys("i")
+        pane.wait_for("back to their defaults")
+        pane.keys("y")
+        pane.wait_for("Packed")
+        pane.keys("C-q")
+        self.assertTrue(wait_until(pane.dead), pane.screen())
+        with open(self.ini) as f:
+            opts = [line[5:] for line in f.read().splitlines() if line.startswith("Opts=")]
+        saved = bytes.fromhex(opts[0])
+        self.assertEqual(saved[0], 1)  # compressed sizes
+        self.assertEqual(saved[30], 1)  # use folder names
+        self.assertEqual(saved[70], 1)  # zip by default
+
     def test_inichange_ends_at_once(self):
         started = time.monotonic()
         r = subprocess.run([BORVAN32, "/inichange"], env=dict(os.environ, **self.env),

@@ -30,10 +30,6 @@ std::string Setting(const char* section, const char* key, const char* def = "") 
     return platform::GetPrivateProfileString(section, key, def, 0, App().settings_path);
 }
 
-void NotAvailable(const char* what) {
-    Say(std::string(what) + " is not available in this version.");
-}
-
 void Help(int command) {
     std::vector<std::string> lines;
     if (command == kCmdAbout) {
@@ -214,7 +210,7 @@ void RunCommandNow(int command) {
             InstallFromArchive();
             return;
         case kCmdInstallDefaults:
-            NotAvailable("Install");
+            InstallationDefaults();
             return;
         case kCmdConfiguration:
             Configuration();

@@ -60,6 +60,21 @@ void Configuration() {
     tui::RequestRedraw();
 }
 
+void InstallationDefaults() {
+    Manager& m = App();
+    if (Say("Set the Configuration dialog's options and the Add and Extract choices back to "
+            "their defaults?",
+            tui::MessageButtons::kYesNo) != tui::kIdYes)
+        return;
+    // The list keeps the order it is shown in; only the sort menu changes that.
+    const uint32_t sort = shell::GetOption(m.cfg.opts, shell::kOptSortOrder);
+    m.cfg.opts = shell::DefaultOptionRecord();
+    shell::SetOption(m.cfg.opts, shell::kOptSortOrder, sort);
+    SetupColumns();
+    tui::RequestRedraw();
+    m.message = "The options are at their defaults";
+}
+
 void Folders() {
     shell::Settings& c = App().cfg;
     dialogs::FolderSettings f;

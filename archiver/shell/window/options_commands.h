@@ -12,6 +12,8 @@ void NoteChoices();
 void SaveSettingsNow();
 /// Configuration: the option record edited in its dialog.
 void Configuration();
+/// Set Installation Defaults: the option record back to its defaults, after a question.
+void InstallationDefaults();
 /// Folders: the default folders edited, their keys written at once.
 void Folders();
 /// Program Locations: the outside programs' paths edited, their keys written at once.
