@@ -22,8 +22,8 @@ namespace shell {
 const char* const kHeadlessZipUsage =
     "       borvan32 -a|-f|-u|-m [-r] [-p] [--follow-links] [-ex|-en|-ef|-es|-e0] "
     "[--split=SIZE]\n"
-    "                [--password=TEXT]"
-    "                [--encrypt=zipcrypto|aes128|aes192|aes256] [--progress|--no-progress]\n"
+    "                [--password=TEXT] [--encrypt=zipcrypto|aes128|aes192|aes256]\n"
+    "                [--progress|--no-progress]\n"
     "                ARCHIVE [NAMES...]\n"
     "       (--encrypt, with --password: the cipher; the settings' Encryption when left out)\n"
     "       (a symbolic link is stored as a link; --follow-links stores what it points to)\n"
