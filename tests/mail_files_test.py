@@ -59,14 +59,15 @@ def rows(listing):
 BINHEX_CHARS = b"!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr"
 
 
-def binhex(name, data, spoil=None):
-    """BinHex 4.0 written from the format notes: header, data fork, empty resource fork, each
-    with its CRC (binascii.crc_hqx), run-length coded with 0x90 and six bits a character."""
+def binhex(name, data, spoil=None, resource=b""):
+    """BinHex 4.0 written from the format notes: header, data fork, resource fork, each with
+    its CRC (binascii.crc_hqx), run-length coded with 0x90 and six bits a character."""
     def crc(b):
         return binascii.crc_hqx(b, 0).to_bytes(2, "big")
     header = bytes([len(name)]) + name + b"\0" + b"ZIP " + b"bvan" + b"\0\0"
-    header += len(data).to_bytes(4, "big") + (0).to_bytes(4, "big")
-    body = header + crc(header) + data + (b"\0\0" if spoil == "crc" else crc(data)) + crc(b"")
+    header += len(data).to_bytes(4, "big") + len(resource).to_bytes(4, "big")
+    body = header + crc(header) + data + (b"\0\0" if spoil == "crc" else crc(data))
+    body += resource + crc(resource)
     rle = bytearray()
     i = 0
     while i < len(body):
@@ -176,6 +177,15 @@ class ReadsMail(Base):
         self.assert_carries_zip(b64)
         hqx = self.write("files.hqx", binhex(b"files.zip", data))
         self.assert_carries_zip(hqx)
+        # A resource fork that holds anything is kept as a file of its own.
+        hqx = self.write("forks.hqx", binhex(b"notes.txt", b"text\n", resource=b"\x00rsrc\x90"))
+        r = run("-l", hqx)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(rows(r.stdout), ["notes.txt", "notes.txt.rsrc"])
+        out = self.path("forks")
+        self.assertEqual(run("-e", hqx, out).returncode, 0)
+        with open(os.path.join(out, "notes.txt.rsrc"), "rb") as f:
+            self.assertEqual(f.read(), b"\x00rsrc\x90")
         # xxencode has no common peer: borvan32's own writer, checked by hand-decoding below
         z = self.write("x.zip", data)
         self.assertEqual(run("--mail=xx", z).returncode, 0)

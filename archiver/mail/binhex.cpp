@@ -144,7 +144,6 @@ std::optional<BinHexFile> DecodeBinHex(std::string_view text, size_t at, std::st
     uint32_t resource_length = Get32(rest, 15);
     BinHexFile file;
     file.name = name;
-    std::string resource;
     if (!r.Take(data_length, file.data) || r.Left() < 2) {
         error = "BinHex data fork cut short";
         return std::nullopt;
@@ -153,7 +152,7 @@ std::optional<BinHexFile> DecodeBinHex(std::string_view text, size_t at, std::st
         error = "BinHex data fork CRC error";
         return std::nullopt;
     }
-    if (!r.Take(resource_length, resource) || r.Left() < 2) {
+    if (!r.Take(resource_length, file.resource) || r.Left() < 2) {
         error = "BinHex resource fork cut short";
         return std::nullopt;
     }

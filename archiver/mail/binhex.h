@@ -10,10 +10,11 @@
 
 namespace mail {
 
-/// The file a BinHex text carries (the resource fork is checked but not kept).
+/// The file a BinHex text carries.
 struct BinHexFile {
-    std::string name;  ///< from the header (not yet checked)
-    std::string data;  ///< the data fork
+    std::string name;      ///< from the header (not yet checked)
+    std::string data;      ///< the data fork
+    std::string resource;  ///< the resource fork, often empty
 };
 
 /// The CRC of BinHex (CCITT polynomial 0x1021, starting at zero).

@@ -17,7 +17,8 @@ void PutCrc(std::string& s, std::string_view section) {
 }
 
 // A BinHex text written from the format notes, independently of the decoder.
-std::string Encode(const std::string& name, const std::string& data, bool spoil_crc = false) {
+std::string Encode(const std::string& name, const std::string& data, bool spoil_crc = false,
+                   const std::string& resource = "") {
     std::string header;
     header += static_cast<char>(name.size());
     header += name;
@@ -25,13 +26,14 @@ std::string Encode(const std::string& name, const std::string& data, bool spoil_
     header += "BINAmBRV";
     header += std::string(2, '\0');
     Put32(header, static_cast<uint32_t>(data.size()));
-    Put32(header, 0);
+    Put32(header, static_cast<uint32_t>(resource.size()));
     std::string all = header;
     PutCrc(all, header);
     all += data;
     PutCrc(all, data);
     if (spoil_crc) all.back() ^= 1;
-    PutCrc(all, "");
+    all += resource;
+    PutCrc(all, resource);
     std::string rle;
     for (size_t i = 0; i < all.size();) {
         size_t run = 1;
@@ -79,7 +81,15 @@ TEST(BinHex, DecodesWhatTheNotesDescribe) {
         ASSERT_TRUE(f) << n << error;
         EXPECT_EQ(f->name, "archive.zip");
         EXPECT_EQ(f->data, data.substr(0, n));
+        EXPECT_EQ(f->resource, "");
     }
+    // Both forks come back, each in full.
+    std::string text = Encode("icon", "data fork", false, data);
+    std::string error;
+    std::optional<BinHexFile> f = DecodeBinHex(text, FindBinHexStart(text), error);
+    ASSERT_TRUE(f) << error;
+    EXPECT_EQ(f->data, "data fork");
+    EXPECT_EQ(f->resource, data);
 }
 
 TEST(BinHex, DamageIsAnError) {

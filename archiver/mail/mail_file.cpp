@@ -88,7 +88,12 @@ bool DecodeBlocksInText(std::string_view text, std::vector<Attachment>& out, std
             start += pos;
             std::optional<BinHexFile> file = DecodeBinHex(text, start, error);
             if (!file) return false;
+            // A Linux file has no second fork: a resource fork that holds anything becomes a
+            // file of its own beside the data, rather than being dropped.
+            std::string resource_name = file->name + ".rsrc";
             out.push_back({std::move(file->name), std::move(file->data)});
+            if (!file->resource.empty())
+                out.push_back({std::move(resource_name), std::move(file->resource)});
             size_t close = text.find(':', start + 1);
             next = close == text.npos ? text.size() : close + 1;
         }
