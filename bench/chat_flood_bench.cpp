@@ -20,12 +20,12 @@
 #include <thread>
 
 #include "bench/flood_traffic.h"
-#include "chat/core/connection.h"
-#include "chat/core/loopback_listener.h"
+#include "chat/core/connection/connection.h"
+#include "chat/core/connection/loopback_listener.h"
 #include "chat/core/options.h"
-#include "chat/core/window_log.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_log.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/event_loop.h"
 #include "platform/net.h"
 

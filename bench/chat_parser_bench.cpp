@@ -15,13 +15,13 @@
 #include <string_view>
 #include <thread>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/nick_list.h"
 #include "chat/core/options.h"
-#include "chat/core/server_parser.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/server_parser.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/event_loop.h"
 
 namespace {

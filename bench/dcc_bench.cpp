@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "chat/core/loopback_listener.h"
+#include "chat/core/connection/loopback_listener.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_state.h"
 #include "platform/event_loop.h"
 

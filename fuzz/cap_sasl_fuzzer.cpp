@@ -4,8 +4,8 @@
 // run between them when a line is empty.
 #include <fstream>
 
-#include "chat/core/capabilities.h"
-#include "chat/core/sasl.h"
+#include "chat/core/connection/capabilities.h"
+#include "chat/core/connection/sasl.h"
 #include "fuzz/chat_world.h"
 
 namespace {

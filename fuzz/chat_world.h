@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frontend.h"
 #include "chat/core/options.h"
-#include "chat/core/server_parser.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/server_parser.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/lists/list_commands.h"
 #include "chat/script/commands.h"

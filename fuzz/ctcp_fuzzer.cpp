@@ -1,6 +1,6 @@
 // CTCP requests from another user: the input is the text between the \x01 marks of a PRIVMSG
 // to us (the first byte picks a private or a channel target, and PRIVMSG or NOTICE).
-#include "chat/core/ctcp_incoming.h"
+#include "chat/core/session/ctcp_incoming.h"
 #include "fuzz/chat_world.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-#include "chat/core/line_list.h"
 #include "chat/core/options.h"
+#include "chat/core/windows/line_list.h"
 #include "platform/xdg_places.h"
 
 namespace chat {

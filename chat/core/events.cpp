@@ -1,6 +1,6 @@
 #include "chat/core/events.h"
 
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 
 namespace chat {
 

@@ -6,16 +6,16 @@
 
 #include <algorithm>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/handoff.h"
 #include "chat/core/nick_history.h"
 #include "chat/core/options.h"
-#include "chat/core/server_parser.h"
-#include "chat/core/session_state.h"
-#include "chat/core/user_info.h"
-#include "chat/core/window_log.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/server_parser.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/session/user_info.h"
+#include "chat/core/windows/window_log.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/net.h"
 
 namespace chat {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frontend.h"
 #include "chat/core/options.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 
 namespace chat {
 namespace {

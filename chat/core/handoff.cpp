@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
-#include "chat/core/connection.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/connection/connection.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 
 namespace chat {
 namespace {

@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "chat/core/display_text.h"
 #include "chat/core/frame.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/display_text.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/event_loop.h"
 
 namespace chat {

@@ -1,6 +1,6 @@
 #include "chat/core/nick_history.h"
 
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 
 namespace chat {
 

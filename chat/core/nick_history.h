@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "chat/core/frontend.h"
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "chat/core/connection/server_list.h"
 #include "chat/core/process_wide.h"
-#include "chat/core/server_list.h"
 #include "platform/profile.h"
 #include "platform/xdg_places.h"
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "chat/core/session_state.h"
+#include "chat/core/session/session_state.h"
 
 namespace chat {
 

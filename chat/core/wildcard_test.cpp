@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "chat/core/session_state.h"
+#include "chat/core/session/session_state.h"
 
 namespace chat {
 namespace {

@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "chat/core/ctcp_incoming.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
+#include "chat/core/session/ctcp_incoming.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/dcc/file_server.h"
 #include "chat/script/remote_scripts.h"

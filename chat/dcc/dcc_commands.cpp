@@ -5,10 +5,10 @@
 #include <climits>
 #include <cstdlib>
 
-#include "chat/core/display_text.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/display_text.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/dcc/dcc_common.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/script/script_state.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/dcc/dcc_test_support.h"
 #include "platform/net.h"

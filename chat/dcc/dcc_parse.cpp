@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat::dcc {
 namespace {

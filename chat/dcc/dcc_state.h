@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "chat/core/frontend.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_parse.h"
 #include "platform/net.h"
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_state.h"
 #include "platform/net.h"
 

@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/dcc/dcc_state.h"
 
 namespace chat::dcc {

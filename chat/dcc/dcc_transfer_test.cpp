@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "chat/core/frame.h"
-#include "chat/core/line_list.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/line_list.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dcc/dcc_state.h"
 #include "chat/dcc/dcc_test_support.h"
 #include "chat/script/input_parser.h"

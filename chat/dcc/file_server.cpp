@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat::dcc {
 namespace {

@@ -4,8 +4,8 @@
 #include <deque>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dde/dde_channel.h"
 #include "chat/dde/dde_server.h"
 #include "chat/script/commands.h"

@@ -12,14 +12,14 @@
 #include <cstring>
 #include <map>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frame.h"
-#include "chat/core/line_list.h"
-#include "chat/core/nick_list.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/line_list.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/dde/dde_channel.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"

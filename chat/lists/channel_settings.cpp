@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "chat/core/frame.h"
-#include "chat/core/nick_list.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/script_state.h"
 
 namespace chat {

@@ -3,8 +3,8 @@
 #include <random>
 
 #include "chat/core/frame.h"
-#include "chat/core/nick_list.h"
-#include "chat/core/server_parser.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/server_parser.h"
 #include "chat/lists/channels_folder.h"
 #include "chat/lists/lists_fixture.h"
 

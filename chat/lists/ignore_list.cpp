@@ -5,8 +5,8 @@
 
 #include "chat/core/options.h"
 #include "chat/core/wildcard.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/profile.h"
 
 #include "chat/lists/list_text.h"

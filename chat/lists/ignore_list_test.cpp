@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "chat/core/server_parser.h"
+#include "chat/core/session/server_parser.h"
 #include "chat/lists/lists_fixture.h"
 #include "platform/profile.h"
 

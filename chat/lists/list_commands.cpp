@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/events.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/lists/channel_settings.h"
 #include "chat/lists/channels_folder.h"
 #include "chat/lists/ignore_list.h"

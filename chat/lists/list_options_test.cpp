@@ -4,8 +4,8 @@
 
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/lists/lists_fixture.h"
 #include "platform/profile.h"
 

@@ -2,7 +2,7 @@
 // connection that has seen its MOTD, and fresh notify, ignore, URL and folder state.
 #pragma once
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/events.h"
 #include "chat/lists/channels_folder.h"
 #include "chat/lists/ignore_list.h"

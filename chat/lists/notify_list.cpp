@@ -4,13 +4,13 @@
 #include <utility>
 #include <vector>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/events.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_settings.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_settings.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/profile.h"
 
 #include "chat/lists/list_text.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "chat/core/server_parser.h"
+#include "chat/core/session/server_parser.h"
 #include "chat/lists/lists_fixture.h"
 #include "chat/script/remote_scripts.h"
 #include "platform/profile.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/script_state.h"
 #include "platform/profile.h"
 

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_settings.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_settings.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/script_state.h"
 #include "platform/profile.h"

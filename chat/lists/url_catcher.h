@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "chat/core/frontend.h"
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 #include "chat/script/popup_menus.h"
 
 namespace chat {

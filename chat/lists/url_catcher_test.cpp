@@ -1,6 +1,6 @@
 #include "chat/lists/url_catcher.h"
 
-#include "chat/core/window_print.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/lists/lists_fixture.h"
 
 namespace chat {

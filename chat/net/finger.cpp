@@ -5,13 +5,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "platform/net.h"
 #include "platform/profile.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "chat/core/frontend.h"
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 #include "chat/script/tokens.h"
 #include "platform/event_loop.h"
 

@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/net/socks4.h"
 #include "platform/net.h"
 #include "platform/profile.h"

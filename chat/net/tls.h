@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 
 namespace chat {
 

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/line_list.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/line_list.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_state.h"
 

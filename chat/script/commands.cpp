@@ -3,9 +3,9 @@
 #include <cctype>
 #include <map>
 
-#include "chat/core/line_list.h"
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
+#include "chat/core/windows/line_list.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_state.h"

@@ -2,11 +2,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/core/address_cache.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/address_requests.h"
 #include "chat/script/commands.h"
 #include "chat/script/messaging.h"

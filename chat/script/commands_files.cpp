@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/messaging.h"
 #include "chat/script/player.h"

@@ -1,11 +1,11 @@
 // Handlers that send the user's messages, notices, actions and CTCP requests.
 #include <string>
 
-#include "chat/core/nick_list.h"
-#include "chat/core/sasl.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/connection/sasl.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"

@@ -3,15 +3,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/connection.h"
-#include "chat/core/dns_lookup.h"
+#include "chat/core/connection/connection.h"
+#include "chat/core/connection/dns_lookup.h"
+#include "chat/core/connection/server_list.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/server_list.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_state.h"

@@ -5,12 +5,12 @@
 #include <string>
 #include <thread>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/options.h"
-#include "chat/core/window_log.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_settings.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_log.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_settings.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
 #include "chat/script/messaging.h"

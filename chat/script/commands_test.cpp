@@ -1,10 +1,10 @@
 #include "chat/script/commands.h"
 
-#include "chat/core/address_cache.h"
 #include "chat/core/handoff.h"
 #include "chat/core/nick_history.h"
-#include "chat/core/nick_list.h"
-#include "chat/core/server_parser.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/server_parser.h"
 #include "chat/script/address_requests.h"
 #include "chat/script/double_click.h"
 #include "chat/script/script_fixture.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "chat/core/nick_history.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"
 

@@ -1,7 +1,7 @@
 #include "chat/script/frontend_hooks.h"
 
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"

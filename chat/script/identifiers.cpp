@@ -3,10 +3,10 @@
 #include <ctime>
 #include <optional>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/deferred_identifiers.h"
 #include "chat/script/script_state.h"
 #include "chat/script/variables.h"

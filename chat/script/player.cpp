@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_state.h"

@@ -6,7 +6,7 @@
 #include "chat/core/frame.h"
 #include "chat/core/nick_history.h"
 #include "chat/core/options.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/auto_op.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"

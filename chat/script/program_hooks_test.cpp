@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "chat/core/dns_lookup.h"
+#include "chat/core/connection/dns_lookup.h"
 #include "chat/core/events.h"
 #include "chat/core/frame.h"
-#include "chat/core/server_parser.h"
+#include "chat/core/session/server_parser.h"
 #include "chat/script/script_fixture.h"
 
 namespace chat {

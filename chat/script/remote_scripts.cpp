@@ -3,13 +3,13 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "chat/core/nick_list.h"
 #include "chat/core/options.h"
-#include "chat/core/server_parser.h"
-#include "chat/core/session_state.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/server_parser.h"
+#include "chat/core/session/session_state.h"
 #include "chat/core/wildcard.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/messaging.h"

@@ -1,9 +1,9 @@
 #include <fstream>
 
 #include "chat/core/events.h"
-#include "chat/core/nick_list.h"
-#include "chat/core/server_parser.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/nick_list.h"
+#include "chat/core/session/server_parser.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/auto_op.h"
 #include "chat/script/commands.h"
 #include "chat/script/remote_scripts.h"

@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "chat/core/frame.h"
-#include "chat/core/window_print.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_print.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/messaging.h"
 #include "chat/script/script_settings.h"
 #include "chat/script/script_state.h"

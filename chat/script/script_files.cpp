@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
 #include "chat/script/messaging.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat {
 

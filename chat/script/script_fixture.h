@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "chat/core/address_cache.h"
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/options.h"
-#include "chat/core/session_state.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/address_cache.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/input_parser.h"
 #include "chat/script/script_state.h"
 #include "platform/event_loop.h"

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "chat/core/options.h"
-#include "chat/core/window_print.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/script/commands.h"
 #include "chat/script/deferred_identifiers.h"
 #include "chat/script/script_files.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "chat/core/frontend.h"
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 
 namespace chat {
 

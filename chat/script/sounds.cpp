@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <map>
 
-#include "chat/core/ctcp_incoming.h"
 #include "chat/core/events.h"
-#include "chat/core/line_list.h"
 #include "chat/core/options.h"
-#include "chat/core/window_table.h"
+#include "chat/core/session/ctcp_incoming.h"
+#include "chat/core/windows/line_list.h"
+#include "chat/core/windows/window_table.h"
 #include "chat/script/commands.h"
 #include "chat/script/script_state.h"
 #include "platform/process.h"

@@ -1,6 +1,6 @@
 #include "chat/script/variables.h"
 
-#include "chat/core/window_print.h"
+#include "chat/core/windows/window_print.h"
 #include "chat/script/script_state.h"
 
 namespace chat {

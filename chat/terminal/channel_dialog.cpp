@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "chat/core/display_text.h"
+#include "chat/core/windows/display_text.h"
 #include "platform/tui/text.h"
 #include "platform/tui/widgets.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 #include "platform/tui/dialog_model.h"
 #include "platform/tui/text.h"
 #include "platform/tui/widgets.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/options.h"
 #include "chat/net/finger.h"
 #include "chat/terminal/settings_dialog.h"

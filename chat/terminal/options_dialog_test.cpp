@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/options.h"
 #include "chat/terminal/settings_dialog.h"
 #include "chat/terminal/setup_model.h"

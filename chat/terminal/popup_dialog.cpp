@@ -1,6 +1,6 @@
 #include "chat/terminal/popup_dialog.h"
 
-#include "chat/core/display_text.h"
+#include "chat/core/windows/display_text.h"
 #include "chat/script/script_state.h"
 #include "chat/terminal/terminal_dialogs.h"
 #include "platform/tui/text.h"

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "chat/core/connection.h"
+#include "chat/core/connection/connection.h"
+#include "chat/core/connection/server_list.h"
 #include "chat/core/frame.h"
 #include "chat/core/options.h"
-#include "chat/core/server_list.h"
 #include "chat/terminal/options_dialog.h"
 #include "chat/terminal/settings_dialog.h"
 #include "platform/tui/text.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "chat/core/connection/server_list.h"
 #include "chat/core/options.h"
-#include "chat/core/server_list.h"
 #include "chat/net/ident.h"
 #include "chat/net/socks4.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "chat/core/line_list.h"
+#include "chat/core/windows/line_list.h"
 #include "chat/terminal/settings_pages.h"
 
 namespace chat {

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "chat/core/display_text.h"
+#include "chat/core/windows/display_text.h"
 #include "chat/help/help_file.h"
 #include "platform/tui/file_dialog.h"
 #include "platform/tui/widgets.h"

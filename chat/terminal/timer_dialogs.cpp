@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "chat/core/connection.h"
-#include "chat/core/display_text.h"
+#include "chat/core/connection/connection.h"
 #include "chat/core/frame.h"
 #include "chat/core/frontend.h"
 #include "chat/core/online_timer.h"
-#include "chat/core/session_state.h"
+#include "chat/core/session/session_state.h"
+#include "chat/core/windows/display_text.h"
 #include "chat/script/script_state.h"
 #include "chat/terminal/script_editor.h"
 #include "platform/tui/text.h"

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "chat/core/window_log.h"
-#include "chat/core/window_place.h"
-#include "chat/core/window_settings.h"
-#include "chat/core/window_table.h"
+#include "chat/core/windows/window_log.h"
+#include "chat/core/windows/window_place.h"
+#include "chat/core/windows/window_settings.h"
+#include "chat/core/windows/window_table.h"
 #include "platform/tui/text.h"
 #include "platform/tui/widgets.h"
 
